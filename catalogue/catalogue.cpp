@@ -1,0 +1,104 @@
+#include "catalogue.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+
+namespace {
+
+// Size query of the first entry, then its fetch.
+std::unique_ptr<std::byte[]> fetchFirst(HANDLE &handle)
+{
+    DWORD size = 0;
+    handle = FindFirstUrlCacheEntryA(nullptr, nullptr, &size);
+    if (handle) // the store handed out an entry into no buffer: nothing we can use
+        return nullptr;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(INTERNET_CACHE_ENTRY_INFOA))
+        return nullptr;
+    auto block = std::make_unique<std::byte[]>(size);
+    handle = FindFirstUrlCacheEntryA(nullptr, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA *>(block.get()), &size);
+    return handle ? std::move(block) : nullptr;
+}
+
+// Size query of the next entry, then its fetch. Null at the end. A failure other than the
+// end also ends the walk: fetching again could only repeat it, or read an unfilled buffer.
+std::unique_ptr<std::byte[]> fetchNext(HANDLE handle)
+{
+    SetLastError(ERROR_SUCCESS);
+    DWORD size = 1;
+    std::byte probe[1];
+    if (FindNextUrlCacheEntryA(handle, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA *>(probe), &size))
+        return nullptr;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(INTERNET_CACHE_ENTRY_INFOA))
+        return nullptr;
+    auto block = std::make_unique<std::byte[]>(size);
+    if (!FindNextUrlCacheEntryA(handle, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA *>(block.get()), &size))
+        return nullptr;
+    return block;
+}
+
+void keepIfDocument(CacheList &list, std::unique_ptr<std::byte[]> block)
+{
+    const auto *header = reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA *>(block.get());
+    if (ExtensionOf(LocalFileName(*header)).empty())
+        return;
+    list.push_back(AdoptEntryBlock(block.release()));
+}
+
+} // namespace
+
+CacheList EnumerateCatalogue()
+{
+    CacheList list;
+    HANDLE handle = nullptr;
+    auto block = fetchFirst(handle);
+    if (!handle)
+        return list;
+    keepIfDocument(list, std::move(block));
+    while ((block = fetchNext(handle)))
+        keepIfDocument(list, std::move(block));
+    FindCloseUrlCache(handle);
+    return list;
+}
+
+void SortByHost(CacheList &list)
+{
+    // Lower each host once instead of at every comparison.
+    struct Keyed {
+        std::string key;
+        CatalogueEntry entry;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(list.size());
+    for (auto &entry : list)
+        keyed.push_back({LowerAscii(UrlHost(SourceUrl(entry))), std::move(entry)});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        return CompareLowered(a.key, b.key) < 0;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        list[i] = std::move(keyed[i].entry);
+}
+
+std::vector<HostNode> HostNodes(const CacheList &list)
+{
+    std::vector<HostNode> nodes;
+    std::string_view previous;
+    for (const auto &entry : list) {
+        const char *url = SourceUrl(entry);
+        const std::string_view host = UrlHost(url);
+        if (host != previous)
+            nodes.push_back({host, url});
+        previous = host;
+    }
+    return nodes;
+}
+
+std::string HostCaption(std::string_view host)
+{
+    std::string caption;
+    caption.reserve(host.size() + 2);
+    caption += '[';
+    caption += host;
+    caption += ']';
+    return caption;
+}

@@ -1,0 +1,136 @@
+#include "text.h"
+
+#include <algorithm>
+#include <array>
+#include <sys/stat.h>
+
+namespace {
+
+// Position of the last byte of `path` that is one of `wanted` and not the trail byte of a
+// double-byte character; npos when there is none.
+template <typename Pred>
+std::size_t lastMarker(std::string_view path, CodePage codePage, Pred wanted)
+{
+    std::size_t found = std::string_view::npos;
+    if (codePage == CodePage::Utf8) {
+        for (std::size_t i = path.size(); i-- > 0;)
+            if (wanted(path[i]))
+                return i;
+        return found;
+    }
+    // GBK can only be read from the front: a trail byte may look like any ASCII byte.
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(path[i]);
+        if (byte >= 0x81 && byte <= 0xFE && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (wanted(path[i]))
+            found = i;
+    }
+    return found;
+}
+
+bool isOneOf(std::string_view lowered, std::initializer_list<std::string_view> set)
+{
+    return std::find(set.begin(), set.end(), lowered) != set.end();
+}
+
+std::string loweredExtension(std::string_view path, CodePage codePage)
+{
+    return LowerAscii(ExtensionOf(path, codePage));
+}
+
+} // namespace
+
+std::string_view UrlHost(std::string_view url)
+{
+    const std::size_t second = [&] {
+        const std::size_t first = url.find('/');
+        return first == std::string_view::npos ? first : url.find('/', first + 1);
+    }();
+    if (second == std::string_view::npos)
+        return {};
+    const std::size_t third = url.find('/', second + 1);
+    return url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos
+                                                                   : third - second - 1);
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string result(text);
+    for (char &c : result)
+        c = LowerAsciiChar(c);
+    return result;
+}
+
+int CompareLowered(std::string_view a, std::string_view b)
+{
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const int ca = static_cast<unsigned char>(LowerAsciiChar(a[i]));
+        const int cb = static_cast<unsigned char>(LowerAsciiChar(b[i]));
+        if (ca != cb)
+            return ca - cb;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+int CompareUppered(std::string_view a, std::string_view b)
+{
+    auto upper = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte >= 'a' && byte <= 'z') ? byte - 32 : int(byte);
+    };
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const int ca = upper(a[i]);
+        const int cb = upper(b[i]);
+        if (ca != cb)
+            return ca - cb;
+    }
+    return static_cast<int>(a.size()) - static_cast<int>(b.size());
+}
+
+std::string_view ExtensionOf(std::string_view path, CodePage codePage)
+{
+    const std::size_t at = lastMarker(path, codePage, [](char c) { return c == '.' || IsPathSeparator(c); });
+    if (at == std::string_view::npos || path[at] != '.')
+        return {};
+    return path.substr(at);
+}
+
+std::string_view FileNamePart(std::string_view path, CodePage codePage)
+{
+    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    return at == std::string_view::npos ? path : path.substr(at + 1);
+}
+
+std::string_view FolderPart(std::string_view path, CodePage codePage)
+{
+    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    return at == std::string_view::npos ? std::string_view{} : path.substr(0, at + 1);
+}
+
+bool IsTextDocument(std::string_view path, CodePage codePage)
+{
+    return isOneOf(loweredExtension(path, codePage), {".htm", ".html", ".css", ".js", ".txt", ".class"});
+}
+
+bool IsPlainTextDocument(std::string_view path, CodePage codePage)
+{
+    return isOneOf(loweredExtension(path, codePage), {".css", ".js", ".txt", ".class"});
+}
+
+bool IsImageDocument(std::string_view path, CodePage codePage)
+{
+    return isOneOf(loweredExtension(path, codePage), {".jpg", ".jpeg", ".gif"});
+}
+
+bool FileExists(const char *path)
+{
+    if (!path || !*path)
+        return false;
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}

@@ -1,0 +1,45 @@
+#pragma once
+// Byte-wise text helpers. The program's narrow text is UTF-8; stores written on Chinese
+// systems hold GBK. Only the ASCII letters are ever folded, and bytes compare unsigned.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum class CodePage {
+    Utf8, // no byte of a multi-byte character is ASCII, so any byte may be a separator
+    Gbk,  // a lead byte 0x81..0xFE takes the next byte with it; that byte is never a separator
+};
+
+// The host part of a URL: the text between its second and its third slash, wherever they stand.
+std::string_view UrlHost(std::string_view url);
+
+// The ASCII letters A..Z made lower case, every other byte kept.
+std::string LowerAscii(std::string_view text);
+inline char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+
+// Unsigned byte comparison of `a` and `b` with A..Z read as a..z: the difference of the first
+// differing bytes, else the difference of the lengths' order (negative: a first).
+int CompareLowered(std::string_view a, std::string_view b);
+
+// Unsigned byte comparison with a..z read as A..Z: the first differing pair decides (their
+// difference), else the shorter text comes first (the difference of the lengths).
+int CompareUppered(std::string_view a, std::string_view b);
+
+// True where a path separator may stand: '/', '\' and ':'.
+inline bool IsPathSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+// The extension of a path, dot included: the text from the last dot that follows the last
+// separator; empty when there is none.
+std::string_view ExtensionOf(std::string_view path, CodePage codePage = CodePage::Utf8);
+// The text after the last separator.
+std::string_view FileNamePart(std::string_view path, CodePage codePage = CodePage::Utf8);
+// The text up to and including the last separator (empty when there is none).
+std::string_view FolderPart(std::string_view path, CodePage codePage = CodePage::Utf8);
+
+bool IsTextDocument(std::string_view path, CodePage codePage = CodePage::Utf8);
+bool IsPlainTextDocument(std::string_view path, CodePage codePage = CodePage::Utf8);
+bool IsImageDocument(std::string_view path, CodePage codePage = CodePage::Utf8);
+
+// True only for an existing regular file (a directory does not count).
+bool FileExists(const char *path);

@@ -1,0 +1,237 @@
+// The entry helpers, the lists' ownership and the loading of the catalogue.
+
+#include "catalogue/catalogue.h"
+#include "support.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <fstream>
+
+class TestCatalogue : public QObject {
+    Q_OBJECT
+private slots:
+    void urlHost_data();
+    void urlHost();
+    void compareHostFoldsOnlyAscii();
+    void documentKinds_data();
+    void documentKinds();
+    void gbkTrailByteIsNoSeparator();
+    void purge();
+    void loadKeepsOnlyDocuments();
+    void hostNodesFollowByteIdenticalRuns();
+    void hostsSortCaseBlind();
+    void emptyCacheGivesNoNodes();
+    void reloadKeepsCollectedEntriesReadable();
+    void droppedBlocksAreReclaimed();
+};
+
+void TestCatalogue::urlHost_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QByteArray>("host");
+    QTest::newRow("plain") << QByteArray("a://bb/cc/dd") << QByteArray("bb");
+    QTest::newRow("no third slash") << QByteArray("a://bb") << QByteArray("bb");
+    QTest::newRow("third follows second") << QByteArray("a:///bb/cc") << QByteArray("");
+    QTest::newRow("no slash") << QByteArray("about:blank") << QByteArray("");
+    QTest::newRow("case and port kept") << QByteArray("a://Bb:81/cc") << QByteArray("Bb:81");
+    QTest::newRow("any two slashes") << QByteArray("a/bb/cc") << QByteArray("cc");
+    QTest::newRow("single slash") << QByteArray("http:/single.example/one.htm") << QByteArray("one.htm");
+    QTest::newRow("user and password") << QByteArray("http://u:p@h:8080/x") << QByteArray("u:p@h:8080");
+}
+
+void TestCatalogue::urlHost()
+{
+    QFETCH(QByteArray, url);
+    QFETCH(QByteArray, host);
+    QCOMPARE(QByteArray(UrlHost(url.toStdString()).data(), qsizetype(UrlHost(url.toStdString()).size())), host);
+}
+
+void TestCatalogue::compareHostFoldsOnlyAscii()
+{
+    QVERIFY(CompareLowered("aa.net", "Bb.net") < 0);
+    QCOMPARE(CompareLowered("BB.net", "bb.NET"), 0);
+    QVERIFY(CompareLowered("", "a") < 0);
+    QVERIFY(CompareLowered("ab", "abc") < 0);
+    // Bytes above 0x7F compare unsigned and are never folded.
+    QVERIFY(CompareLowered("\xC4", "z") > 0);
+    QVERIFY(CompareLowered("\xC4", "\xE4") != 0);
+}
+
+void TestCatalogue::documentKinds_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("extension");
+    QTest::addColumn<bool>("text");
+    QTest::addColumn<bool>("plain");
+    QTest::addColumn<bool>("image");
+    QTest::newRow("upper htm") << QByteArray("\\Cache\\INDEX[1].HTM") << QByteArray(".HTM") << true << false << false;
+    QTest::newRow("upper jpeg") << QByteArray("\\Cache\\logo[2].JPEG") << QByteArray(".JPEG") << false << false << true;
+    QTest::newRow("ends in dot") << QByteArray("\\Cache\\name.") << QByteArray(".") << false << false << false;
+    QTest::newRow("dot in folder") << QByteArray("\\dir.htm\\file") << QByteArray("") << false << false << false;
+    QTest::newRow("linux folder dot") << QByteArray("/c/Content.IE5/AB/README[0]") << QByteArray("") << false << false << false;
+    QTest::newRow("colon") << QByteArray("c:name.txt:x") << QByteArray("") << false << false << false;
+    QTest::newRow("class") << QByteArray("/a/Main[0].class") << QByteArray(".class") << true << true << false;
+    QTest::newRow("css") << QByteArray("/a/site.CSS") << QByteArray(".CSS") << true << true << false;
+    QTest::newRow("gif") << QByteArray("/a/logo.gif") << QByteArray(".gif") << false << false << true;
+    QTest::newRow("png is none") << QByteArray("/a/icon.png") << QByteArray(".png") << false << false << false;
+    QTest::newRow("utf8 name") << QByteArray("/a/\xE4\xB8\xAD\xE6\x96\x87[0].htm") << QByteArray(".htm") << true << false << false;
+}
+
+void TestCatalogue::documentKinds()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, extension);
+    const std::string p = path.toStdString();
+    QCOMPARE(QByteArray::fromStdString(std::string(ExtensionOf(p))), extension);
+    QTEST(IsTextDocument(p), "text");
+    QTEST(IsPlainTextDocument(p), "plain");
+    QTEST(IsImageDocument(p), "image");
+}
+
+void TestCatalogue::gbkTrailByteIsNoSeparator()
+{
+    // "a.b" then a double-byte character whose trail byte is the backslash byte (GBK 0x815C).
+    const std::string path = "a.b\x81\x5C";
+    QCOMPARE(std::string(ExtensionOf(path, CodePage::Gbk)), std::string(".b\x81\x5C"));
+    QCOMPARE(std::string(FileNamePart("\\x\\" + path, CodePage::Gbk)), path);
+    // Read as UTF-8 the same byte is a separator.
+    QCOMPARE(std::string(ExtensionOf(path, CodePage::Utf8)), std::string());
+    QCOMPARE(std::string(FolderPart("\\x\\" + path, CodePage::Gbk)), std::string("\\x\\"));
+}
+
+void TestCatalogue::purge()
+{
+    TestStore store;
+    store.add("http://a/1.htm", "1.htm", "one");
+    store.add("http://a/2.htm", "2.htm", "two");
+    store.add("http://a/3.htm", "3.htm", "", false);
+    CacheList list = EnumerateCatalogue();
+    QCOMPARE(list.size(), size_t(3));
+
+    PurgeMissingFiles(list);
+    QCOMPARE(list.size(), size_t(2));
+    QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("http://a/1.htm"));
+    QCOMPARE(QByteArray(SourceUrl(list[1])), QByteArray("http://a/2.htm"));
+
+    CollectList box{HeaderCopy{*list[0], list[0]}, HeaderCopy{*list[1], list[1]}};
+    box.push_back(HeaderCopy{*list[1], list[1]});
+    box.back().header.lpszLocalFileName = nullptr; // a null name counts as missing
+    PurgeMissingFiles(box);
+    QCOMPARE(box.size(), size_t(2));
+
+    QFile::remove(QString::fromStdString(store.path("1.htm")));
+    QFile::remove(QString::fromStdString(store.path("2.htm")));
+    PurgeMissingFiles(list);
+    QVERIFY(list.empty());
+
+    // A directory of the right name is not a file.
+    QVERIFY(QDir(store.folder()).mkdir("1.htm"));
+    QVERIFY(!FileExists(store.path("1.htm").c_str()));
+}
+
+void TestCatalogue::loadKeepsOnlyDocuments()
+{
+    TestStore store;
+    store.add("http://first.example/a.htm", "a[0].htm", "x"); // the very first entry counts too
+    store.add("http://b.example/README", "README[0]", "x");
+    store.add("http://b.example/none", "");
+    store.add("http://b.example/dot", "dot.", "x");
+    const CacheList list = EnumerateCatalogue();
+    QCOMPARE(list.size(), size_t(2));
+    QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("http://first.example/a.htm"));
+    QCOMPARE(QByteArray(SourceUrl(list[1])), QByteArray("http://b.example/dot"));
+    // Texts live in the entry's own block.
+    const auto *block = reinterpret_cast<const char *>(list[0].get());
+    QVERIFY(list[0]->lpszSourceUrlName > block);
+    QVERIFY(list[0]->lpszSourceUrlName < block + EntryBlockSize(store.store().records()[0]));
+}
+
+void TestCatalogue::hostNodesFollowByteIdenticalRuns()
+{
+    TestStore store;
+    store.add("http://same.net/1.htm", "1.htm", "1");
+    store.add("http://same.net/2.htm", "2.htm", "2");
+    store.add("about:blank", "blank.htm", "b");
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+    const auto nodes = HostNodes(list);
+    QCOMPARE(nodes.size(), size_t(1)); // the empty host gets no node
+    QCOMPARE(HostCaption(nodes[0].host), std::string("[same.net]"));
+    QCOMPARE(QByteArray(SourceUrl(list[1])), QByteArray(nodes[0].url));
+    QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("about:blank"));
+
+    // Case variants interleaved by the unstable sort make one node per byte-identical run.
+    const char *urls[] = {"http://Bb.net/1", "http://bb.net/2", "http://Bb.net/3"};
+    CacheList runs;
+    TestStore second;
+    for (const char *u : urls)
+        second.add(u, std::string(u + 14) + ".htm", "x");
+    runs = EnumerateCatalogue();
+    QCOMPARE(HostNodes(runs).size(), size_t(3));
+}
+
+void TestCatalogue::hostsSortCaseBlind()
+{
+    TestStore store;
+    store.add("http://cc.net/c.htm", "c.htm", "c");
+    store.add("http://Bb.net/b.htm", "b.htm", "b");
+    store.add("http://aa.net/a.htm", "a.htm", "a");
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+    const auto nodes = HostNodes(list);
+    QCOMPARE(nodes.size(), size_t(3));
+    QCOMPARE(std::string(nodes[0].host), std::string("aa.net"));
+    QCOMPARE(std::string(nodes[1].host), std::string("Bb.net"));
+    QCOMPARE(std::string(nodes[2].host), std::string("cc.net"));
+    QVERIFY(CompareHost(list[0], list[1]) < 0);
+}
+
+void TestCatalogue::emptyCacheGivesNoNodes()
+{
+    {
+        TestStore store;
+        store.add("http://a.net/x", "");
+        store.add("http://a.net/y", "");
+        CacheList list = EnumerateCatalogue();
+        QVERIFY(list.empty());
+        QVERIFY(HostNodes(list).empty());
+    }
+    SetUrlCacheStore(nullptr);
+    QVERIFY(EnumerateCatalogue().empty());
+}
+
+void TestCatalogue::reloadKeepsCollectedEntriesReadable()
+{
+    TestStore store;
+    store.add("http://a.net/keep.htm", "keep.htm", "k");
+    CacheList cache = EnumerateCatalogue();
+    SearchList search{cache[0]};
+    CollectList box{HeaderCopy{*cache[0], cache[0]}};
+    const ViewList view{MakeViewRecord(box[0])};
+
+    cache = EnumerateCatalogue(); // a reload drops the old blocks from the catalogue
+    QCOMPARE(QByteArray(SourceUrl(box[0])), QByteArray("http://a.net/keep.htm"));
+    QCOMPARE(QByteArray(SourceUrl(search[0])), QByteArray("http://a.net/keep.htm"));
+    QCOMPARE(QByteArray(LocalFileName(view[0])), QByteArray::fromStdString(store.path("keep.htm")));
+}
+
+void TestCatalogue::droppedBlocksAreReclaimed()
+{
+    TestStore store;
+    for (int i = 0; i < 50; ++i)
+        store.add("http://a.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
+    CacheList cache = EnumerateCatalogue();
+    std::weak_ptr<const INTERNET_CACHE_ENTRY_INFOA> watched = cache[7];
+    CollectList box{HeaderCopy{*cache[3], cache[3]}};
+    std::weak_ptr<const INTERNET_CACHE_ENTRY_INFOA> collected = cache[3];
+    for (int reload = 0; reload < 5; ++reload)
+        cache = EnumerateCatalogue();
+    QVERIFY(watched.expired());
+    QVERIFY(!collected.expired());
+    box.clear();
+    QVERIFY(collected.expired());
+}
+
+QTEST_GUILESS_MAIN(TestCatalogue)
+#include "tst_catalogue.moc"
