@@ -1,0 +1,72 @@
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+namespace {
+
+std::function<int(const MessageBoxRequest &)> &responder()
+{
+    static std::function<int(const MessageBoxRequest &)> r;
+    return r;
+}
+
+QWidget *topLevelWindow()
+{
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        if (w->isVisible() && w->isWindow() && !w->inherits("QMenu"))
+            return w;
+    return nullptr;
+}
+
+} // namespace
+
+void SetMessageBoxResponder(std::function<int(const MessageBoxRequest &)> r)
+{
+    responder() = std::move(r);
+}
+
+int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags)
+{
+    if (responder())
+        return responder()(MessageBoxRequest{caption, text, flags});
+
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (flags & 0xF0) {
+    case MB::ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case MB::ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB::ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+    case MB::ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if ((flags & 0xF) == MB::YESNO) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+int AskBox(const QString &text, unsigned flags)
+{
+    return ShowMessageBox(topLevelWindow(), QStringLiteral("提示"), text, flags | MB::SYSTEMMODAL);
+}
+
+void MsgBox(const QString &text, unsigned flags) { AskBox(text, flags); }
+
+void InfoBox(const QString &text) { MsgBox(text, MB::ICONINFORMATION); }
+
+void ShowErrorReport(const QString &text)
+{
+    ShowMessageBox(topLevelWindow(), QStringLiteral("Tidewrack"), text, MB::ICONERROR);
+}
