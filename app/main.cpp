@@ -1,11 +1,21 @@
 #include "mainwindow.h"
 
+#include "platform/offlinestate.h"
+
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    Tfrm_cache window;
-    window.show();
+    QApplication::setApplicationName(QStringLiteral("tidewrack"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
+    const QString app_dir = QApplication::applicationDirPath() + QLatin1Char('/');
+
+    UseOfflineStateFile(DefaultOfflineStateFile());
+
+    Tfrm_cache frm_cache(app_dir);
+    frm_cache.show();
     return app.exec();
 }

@@ -83,11 +83,10 @@ std::vector<HostNode> HostNodes(const CacheList &list)
 {
     std::vector<HostNode> nodes;
     std::string_view previous;
-    for (const auto &entry : list) {
-        const char *url = SourceUrl(entry);
-        const std::string_view host = UrlHost(url);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string_view host = UrlHost(SourceUrl(list[i]));
         if (host != previous)
-            nodes.push_back({host, url});
+            nodes.push_back({host, i});
         previous = host;
     }
     return nodes;

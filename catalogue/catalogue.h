@@ -17,8 +17,8 @@ void SortByHost(CacheList &list);
 
 // One node of the host tree: a run of byte-identical hosts in the sorted catalogue.
 struct HostNode {
-    std::string_view host; // points into the URL below
-    const char *url;       // the URL of the run's first entry
+    std::string_view host; // points into the URL of the run's first entry
+    std::size_t first;     // index of that entry in the catalogue
 };
 
 // The host nodes of a sorted catalogue. Entries with an empty host get no node.

@@ -158,7 +158,7 @@ void TestCatalogue::hostNodesFollowByteIdenticalRuns()
     const auto nodes = HostNodes(list);
     QCOMPARE(nodes.size(), size_t(1)); // the empty host gets no node
     QCOMPARE(HostCaption(nodes[0].host), std::string("[same.net]"));
-    QCOMPARE(QByteArray(SourceUrl(list[1])), QByteArray(nodes[0].url));
+    QCOMPARE(nodes[0].first, size_t(1));
     QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("about:blank"));
 
     // Case variants interleaved by the unstable sort make one node per byte-identical run.

@@ -1,0 +1,5 @@
+#include "findform.h"
+
+#include "mainwindow.h"
+
+Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form) {}

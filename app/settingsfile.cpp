@@ -1,0 +1,102 @@
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+// The record is stored little-endian whatever the machine.
+template <typename T>
+void fromLittle(T &value)
+{
+    value = qFromLittleEndian(value);
+}
+
+void recordFromLittle(Tsettingdata &s)
+{
+    fromLittle(s.listheight);
+    WINDOWPLACEMENT &p = s.placement;
+    for (auto *field : {&p.length, &p.flags, &p.showCmd})
+        fromLittle(*field);
+    for (auto *field : {&p.ptMinPositionX, &p.ptMinPositionY, &p.ptMaxPositionX, &p.ptMaxPositionY,
+                        &p.rcNormalLeft, &p.rcNormalTop, &p.rcNormalRight, &p.rcNormalBottom})
+        fromLittle(*field);
+}
+
+Tsettingdata recordToLittle(Tsettingdata s)
+{
+    recordFromLittle(s); // the swap is its own inverse
+    return s;
+}
+
+} // namespace
+
+SettingsRead ReadSettingsFile(const QString &path, Tsettingdata &settings)
+{
+    if (!QFileInfo(path).isFile())
+        return SettingsRead::Missing;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return SettingsRead::Damaged;
+    const QByteArray bytes = file.read(sizeof(Tsettingdata));
+    if (bytes.size() != qsizetype(sizeof(Tsettingdata)))
+        return SettingsRead::Damaged;
+    std::memcpy(&settings, bytes.constData(), sizeof(Tsettingdata));
+    recordFromLittle(settings);
+    return SettingsRead::Ok;
+}
+
+bool WriteSettingsFile(const QString &path, const Tsettingdata &settings)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    const Tsettingdata little = recordToLittle(settings);
+    return file.open(QIODevice::WriteOnly)
+        && file.write(reinterpret_cast<const char *>(&little), sizeof little) == qint64(sizeof little)
+        && file.commit();
+}
+
+void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int maxListHeight)
+{
+    if (s.viewdoc > 1)
+        s.viewdoc = 1;
+    if (s.viewstyle > 3)
+        s.viewstyle = 3;
+    if (s.listheight < 1 || s.listheight > maxListHeight)
+        s.listheight = 140;
+    if (s.placement.length != sizeof(WINDOWPLACEMENT))
+        return;
+    const WINDOWPLACEMENT &p = s.placement;
+    const QRect normal(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1));
+    bool visible = false;
+    for (const QRect &screen : screens)
+        visible = visible || (normal.isValid() && screen.intersected(normal).width() >= 40
+                              && screen.intersected(normal).height() >= 20);
+    const bool sane = normal.width() >= 100 && normal.height() >= 80 && normal.width() <= 20000
+        && normal.height() <= 20000 && p.showCmd <= 11;
+    if (!visible || !sane)
+        s.placement.length = 0;
+}
+
+QRect DefaultPlacementRect(int screenWidth, int screenHeight)
+{
+    const int width = screenWidth * 4 / 5;
+    const int height = screenHeight * 4 / 5;
+    return QRect((screenWidth - width) / 2, (screenHeight - height) / 2, width, height);
+}
+
+QString SettingsFilePath(const QString &appDir)
+{
+    const QFileInfo dir(appDir);
+    const QString beside = QDir(appDir).filePath(QString::fromLatin1(settings_name));
+    if (dir.isDir() && dir.isWritable())
+        return beside;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/tidewrack/") + QString::fromLatin1(settings_name);
+}
