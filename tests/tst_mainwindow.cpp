@@ -105,8 +105,10 @@ void TestMainWindow::everyPlaceRunsTheSameAction()
         QVERIFY2(button, name);
         QCOMPARE(button->defaultAction(), window.actionNamed(name));
         QCOMPARE(button->text(), QString::fromUtf8(caption));
-        window.actionNamed(name)->setEnabled(!window.actionNamed(name)->isEnabled());
+        QAction *action = window.actionNamed(name);
+        action->setEnabled(!action->isEnabled());
         QCOMPARE(button->text(), QString::fromUtf8(caption)); // a state change keeps the caption
+        action->setEnabled(!action->isEnabled());
     }
     auto *save = window.ToolBar1->findChild<QToolButton *>("tb_ASaveDocas");
     QCOMPARE(save->menu(), window.Pop_save);
