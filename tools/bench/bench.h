@@ -1,0 +1,19 @@
+#pragma once
+// The subcommands of tidewrack-bench. Each takes the arguments after its name and returns
+// the process exit code.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class UrlCacheStore;
+
+using Arguments = std::vector<std::string>;
+
+int RunList(const Arguments &args);
+int RunLoad(const Arguments &args);
+int RunDelete(const Arguments &args);
+
+// Opens STORE (a folder holding index.dat, or the file) and makes it the process's store.
+// Prints the reason and returns null when there is no index there.
+std::shared_ptr<UrlCacheStore> UseStore(const std::string &path);

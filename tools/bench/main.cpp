@@ -1,0 +1,60 @@
+// tidewrack-bench: runs the program's own store reading and catalogue work without a window
+// and prints plain figures, so that speed and memory can be compared with other readers.
+
+#include "bench.h"
+
+#include "platform/indexdatstore.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(const Arguments &);
+    const char *usage;
+};
+
+const Command Commands[] = {
+    {"list", RunList, "list STORE                  every entry: URL<TAB>local path<TAB>size, then entries: N"},
+    {"load", RunLoad, "load STORE [--repeat N]     the catalogue load N times; prints name: value lines"},
+    {"delete", RunDelete, "delete STORE URL...         deletes entries and says what happened to each"},
+};
+
+void usage(FILE *to)
+{
+    std::fputs("usage: tidewrack-bench COMMAND STORE ...\n"
+               "STORE is a folder holding index.dat, or the index.dat itself.\n\n",
+               to);
+    for (const Command &c : Commands)
+        std::fprintf(to, "  %s\n", c.usage);
+}
+
+} // namespace
+
+std::shared_ptr<UrlCacheStore> UseStore(const std::string &path)
+{
+    std::string why;
+    auto store = OpenUrlCacheStore(path, &why);
+    if (!std::dynamic_pointer_cast<IndexDatStore>(store)) {
+        std::fprintf(stderr, "tidewrack-bench: %s\n", why.c_str());
+        return nullptr;
+    }
+    SetUrlCacheStore(store);
+    return store;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        usage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Command &c : Commands)
+        if (!std::strcmp(argv[1], c.name))
+            return c.run(Arguments(argv + 2, argv + argc));
+    std::fprintf(stderr, "tidewrack-bench: unknown command %s\n", argv[1]);
+    usage(stderr);
+    return 2;
+}
