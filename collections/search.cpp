@@ -1,0 +1,241 @@
+#include "search.h"
+
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Folds A..Z in place; every other byte, GBK trail bytes included, stays as it is.
+void LowerInPlace(char *begin, std::size_t size)
+{
+    auto *p = reinterpret_cast<unsigned char *>(begin);
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char c = p[i];
+        p[i] = c + ((unsigned char)(c - 'A') < 26u ? 32 : 0);
+    }
+}
+
+bool ExtensionIs(std::string_view ext, std::string_view lowered)
+{
+    if (ext.size() != lowered.size())
+        return false;
+    for (std::size_t i = 0; i < ext.size(); ++i)
+        if (LowerAsciiChar(ext[i]) != lowered[i])
+            return false;
+    return true;
+}
+
+bool Contains(std::string_view text, std::string_view pattern)
+{
+    if (pattern.empty())
+        return true;
+    return ::memmem(text.data(), text.size(), pattern.data(), pattern.size()) != nullptr;
+}
+
+// Reads until `size` bytes are in or the file ends; -1 on a read error.
+long long ReadFull(int fd, char *to, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, to + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return (long long)done;
+}
+
+// Reports progress by the clock only: a report costs a repaint, and a fixed file count would
+// repaint far too often while small files fly by.
+class ProgressClock {
+public:
+    explicit ProgressClock(const std::function<void(std::size_t)> &report) : m_report(report) {}
+
+    void tick(std::size_t examined)
+    {
+        if (!m_report)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_last >= std::chrono::milliseconds(100)) {
+            m_last = now;
+            m_report(examined);
+        }
+    }
+
+private:
+    const std::function<void(std::size_t)> &m_report;
+    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+};
+
+} // namespace
+
+QStringList DocKindNames()
+{
+    return {QStringLiteral("所有"),          QStringLiteral("文本文档"),    QStringLiteral("图片文档"),
+            QStringLiteral("Htm,Html网页"),  QStringLiteral("Css层叠样式表"), QStringLiteral("Js脚本"),
+            QStringLiteral("Txt文本"),       QStringLiteral("Jpg,Jpeg图片"), QStringLiteral("Gif图片"),
+            QStringLiteral("其它")};
+}
+
+bool MatchesDocKind(std::string_view path, int kind)
+{
+    const std::string_view ext = ExtensionOf(path);
+    switch (kind) {
+    case AllKinds:
+        return true;
+    case TextKind:
+        return IsTextDocument(path);
+    case ImageKind:
+        return IsImageDocument(path);
+    case HtmlKind:
+        return ExtensionIs(ext, ".html") || ExtensionIs(ext, ".htm");
+    case CssKind:
+        return ExtensionIs(ext, ".css");
+    case JsKind:
+        return ExtensionIs(ext, ".js");
+    case TxtKind:
+        return ExtensionIs(ext, ".txt");
+    case JpegKind:
+        return ExtensionIs(ext, ".jpg") || ExtensionIs(ext, ".jpeg");
+    case GifKind:
+        return ExtensionIs(ext, ".gif");
+    case OtherKind:
+        return !IsTextDocument(path) && !IsImageDocument(path);
+    default:
+        return false;
+    }
+}
+
+std::vector<std::string> SearchCriteria::patterns() const
+{
+    const QByteArray utf8 = text.toUtf8();
+    std::vector<std::string> result{LowerAscii(std::string_view(utf8.constData(), std::size_t(utf8.size())))};
+    if (field != SearchField::FullText || text.isEmpty())
+        return result;
+    QStringEncoder toGbk("GBK");
+    if (!toGbk.isValid())
+        return result;
+    const QByteArray gbk = toGbk.encode(text);
+    if (toGbk.hasError())
+        return result; // the text has no GBK form
+    std::string lowered = LowerAscii(std::string_view(gbk.constData(), std::size_t(gbk.size())));
+    if (lowered != result.front())
+        result.push_back(std::move(lowered));
+    return result;
+}
+
+struct ContentSearcher::Pattern {
+    std::string bytes;
+};
+
+ContentSearcher::ContentSearcher(std::vector<std::string> patterns, std::size_t chunkSize)
+    : m_chunkSize(std::max<std::size_t>(chunkSize, 1))
+{
+    for (std::string &p : patterns) {
+        m_overlap = std::max(m_overlap, p.empty() ? 0 : p.size() - 1);
+        m_patterns.push_back(std::make_unique<Pattern>(Pattern{std::move(p)}));
+    }
+}
+
+ContentSearcher::~ContentSearcher() = default;
+
+bool ContentSearcher::holdsPattern(const char *begin, const char *end) const
+{
+    const std::string_view text(begin, std::size_t(end - begin));
+    for (const auto &p : m_patterns)
+        if (Contains(text, p->bytes))
+            return true;
+    return false;
+}
+
+FileMatch ContentSearcher::searchFile(const char *path)
+{
+    // The path is already the platform's own bytes; plain POSIX calls keep this hot loop
+    // free of conversions and of any buffering but our own.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return FileMatch::Unreadable;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    if (!m_buffer)
+        m_buffer = std::make_unique_for_overwrite<char[]>(m_chunkSize + m_overlap);
+    char *const buffer = m_buffer.get();
+
+    const bool anyText = std::any_of(m_patterns.begin(), m_patterns.end(),
+                                     [](const auto &p) { return p->bytes.empty(); });
+    std::size_t kept = 0; // lowered tail of the previous piece, in front of the new one
+    for (;;) {
+        const long long got = ReadFull(fd, buffer + kept, m_chunkSize);
+        if (got < 0)
+            return FileMatch::Unreadable;
+        if (anyText) // readable is all an empty search text asks
+            return FileMatch::Hit;
+        std::size_t fresh = std::size_t(got);
+        if (fresh == 0)
+            return FileMatch::Miss;
+        // Text after the first zero byte does not count.
+        const void *zero = std::memchr(buffer + kept, 0, fresh);
+        if (zero)
+            fresh = std::size_t(static_cast<const char *>(zero) - (buffer + kept));
+        LowerInPlace(buffer + kept, fresh);
+        const std::size_t filled = kept + fresh;
+        if (holdsPattern(buffer, buffer + filled))
+            return FileMatch::Hit;
+        if (zero || std::size_t(got) < m_chunkSize)
+            return FileMatch::Miss;
+        kept = std::min(m_overlap, filled);
+        std::memmove(buffer, buffer + filled - kept, kept);
+    }
+}
+
+SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria, const SearchObserver &observer)
+{
+    SearchList hits;
+    const std::vector<std::string> patterns = criteria.patterns();
+    const bool fullText = criteria.field == SearchField::FullText;
+    std::unique_ptr<ContentSearcher> content;
+    if (fullText)
+        content = std::make_unique<ContentSearcher>(patterns);
+    ProgressClock progress(observer.progress);
+    std::string lowered; // reused for every URL or path
+
+    std::size_t examined = 0;
+    for (const CatalogueEntry &entry : list) {
+        ++examined;
+        if (fullText || examined % 256 == 0)
+            progress.tick(examined);
+        const char *path = LocalFileName(entry);
+        if (!MatchesDocKind(path, criteria.kind))
+            continue;
+        bool hit = false;
+        if (fullText) {
+            const FileMatch match = content->searchFile(path);
+            if (match == FileMatch::Unreadable && observer.unreadable)
+                observer.unreadable(entry);
+            hit = match == FileMatch::Hit;
+        } else {
+            lowered.assign(criteria.field == SearchField::Url ? SourceUrl(entry) : path);
+            LowerInPlace(lowered.data(), lowered.size());
+            hit = std::any_of(patterns.begin(), patterns.end(),
+                              [&](const std::string &p) { return Contains(lowered, p); });
+        }
+        if (hit)
+            hits.push_back(entry);
+    }
+    return hits;
+}
