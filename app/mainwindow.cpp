@@ -8,7 +8,10 @@
 #include "lister.h"
 #include "platform/browser/browser.h"
 #include "preview.h"
+#include "windows/fonts.h"
 #include "windows/gradient.h"
+#include "windows/infoform.h"
+#include "windows/logoform.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
 
@@ -17,7 +20,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -64,20 +66,6 @@ private:
     QColor m_light;
 };
 
-QFont programFont()
-{
-    const QStringList families = QFontDatabase::families();
-    QString family = QStringLiteral("Noto Sans CJK SC");
-    for (const QString &wanted : {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun")})
-        if (families.contains(wanted)) {
-            family = wanted;
-            break;
-        }
-    QFont font(family);
-    font.setPixelSize(12);
-    return font;
-}
-
 struct ActionSpec {
     const char *name;
     const char *category;
@@ -97,7 +85,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     setObjectName(QStringLiteral("frm_cache"));
     setWindowTitle(QStringLiteral("Tidewrack"));
     setWindowIcon(ProgramIcon());
-    setFont(programFont());
+    setFont(InterfaceFont());
     resize(560, 416);
 
     // The toolbar colours are taken once, when the window is made.
@@ -117,6 +105,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     connectActions();
 
     FormCreate();
+    frm_showinfo = new Tfrm_showinfo(this);
     frm_find = new Tfrm_find(*this);
 
     // The update pass runs whenever the event loop runs out of work.
@@ -491,17 +480,33 @@ QAction *Tfrm_cache::actionNamed(const QString &name) const
     return findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
 }
 
-void Tfrm_cache::ShowProgress(const QString &, int) {}
+void Tfrm_cache::ShowProgress(const QString &message, int animation)
+{
+    frm_showinfo->ShowProgress(message, animation);
+}
 
-void Tfrm_cache::HideProgress() {}
+void Tfrm_cache::HideProgress()
+{
+    if (frm_showinfo)
+        frm_showinfo->HideProgress();
+}
 
-void Tfrm_cache::AFindExecute() {}
+void Tfrm_cache::AFindExecute() { frm_find->exec(); }
 
-void Tfrm_cache::AHelpExecute() {}
+void Tfrm_cache::AHelpExecute()
+{
+    auto *about = new Tfrm_logo(this);
+    frm_logo = about;
+    if (!about->PrepareAbout(Tfrm_logo::ReadmePath(app_dir)))
+        InfoBox(QStringLiteral("打开文件出错。"));
+    about->exec();
+    delete about;
+    frm_logo = nullptr;
+}
 
 void Tfrm_cache::N9Click() { close(); }
 
-void Tfrm_cache::N13Click() {}
+void Tfrm_cache::N13Click() { Tfrm_logo::MailToAuthor(); }
 
 QString Tfrm_cache::SettingsPath() const { return SettingsFilePath(app_dir); }
 
@@ -556,6 +561,7 @@ void Tfrm_cache::ApplySettings()
     }
     m_viewdoc->setChecked(settings.viewdoc != 0);
     preview->ShowPreview(settings.viewdoc != 0);
+    lister->setViewStyle(settings.viewstyle);
     if (settings.viewstyle == 0)
         m_VsIcon->setChecked(true);
     else if (settings.viewstyle == 3)
@@ -575,7 +581,7 @@ void Tfrm_cache::SavePlacement()
     p.rcNormalRight = normal.right() + 1;
     p.rcNormalBottom = normal.bottom() + 1;
     settings.viewdoc = m_viewdoc->isChecked() ? 1 : 0;
-    settings.viewstyle = m_VsIcon->isChecked() ? 0 : 3;
+    settings.viewstyle = std::uint8_t(lister->viewStyle());
 }
 
 void Tfrm_cache::WriteSettings()
