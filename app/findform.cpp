@@ -1,5 +1,250 @@
 #include "findform.h"
 
+#include "documentlist.h"
 #include "mainwindow.h"
+#include "windows/messagebox.h"
 
-Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form) {}
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+QGroupBox *makeGroup(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *group = new QGroupBox(caption, parent);
+    group->setObjectName(QLatin1String(name));
+    group->setGeometry(geometry);
+    return group;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int left)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(left, 246, 75, 25);
+    return button;
+}
+
+// Pending paints only: user input waits until the search is over.
+void LetPaintsRun() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+} // namespace
+
+Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form)
+{
+    setObjectName(QStringLiteral("frm_find"));
+    setWindowTitle(QStringLiteral("搜索"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(333, 281);
+
+    rad_type = makeGroup(this, "rad_type", QStringLiteral("查找"), QRect(8, 8, 317, 49));
+    rad_typeItems = new QButtonGroup(rad_type);
+    auto *typeRow = new QHBoxLayout(rad_type);
+    const QString typeCaptions[] = {QStringLiteral("网址"), QStringLiteral("文件名"), QStringLiteral("全文")};
+    for (int i = 0; i < 3; ++i) {
+        auto *item = new QRadioButton(typeCaptions[i], rad_type);
+        rad_typeItems->addButton(item, i);
+        typeRow->addWidget(item, 1);
+    }
+    rad_typeItems->button(int(SearchField::Url))->setChecked(true);
+
+    GroupBox3 = makeGroup(this, "GroupBox3", QStringLiteral("文档类别"), QRect(8, 62, 317, 49));
+    cmb_doctype = new QComboBox(GroupBox3);
+    cmb_doctype->setObjectName(QStringLiteral("cmb_doctype"));
+    cmb_doctype->addItems(DocKindNames());
+    (new QHBoxLayout(GroupBox3))->addWidget(cmb_doctype);
+
+    GroupBox1 = makeGroup(this, "GroupBox1", QStringLiteral("找什么？"), QRect(8, 116, 317, 49));
+    cmb_find = new QComboBox(GroupBox1);
+    cmb_find->setObjectName(QStringLiteral("cmb_find"));
+    cmb_find->setEditable(true);
+    cmb_find->setInsertPolicy(QComboBox::NoInsert); // the history is kept by AddToHistory alone
+    cmb_find->setDuplicatesEnabled(true);
+    cmb_find->setMaxCount(INT_MAX);
+    cmb_find->installEventFilter(this);
+    cmb_find->lineEdit()->installEventFilter(this);
+    (new QHBoxLayout(GroupBox1))->addWidget(cmb_find);
+
+    GroupBox2 = makeGroup(this, "GroupBox2", QStringLiteral("结果"), QRect(8, 170, 317, 65));
+    Label1 = new QLabel(GroupBox2);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
+    (new QHBoxLayout(GroupBox2))->addWidget(Label1);
+
+    btn_go = makeButton(this, "btn_go", QStringLiteral("到搜索站"), 95);
+    btn_go->hide();
+    btn_start = makeButton(this, "btn_start", QStringLiteral("搜索"), 173);
+    Button2 = makeButton(this, "Button2", QStringLiteral("关闭"), 250);
+
+    // cmb_find leads the tab order, so it holds the focus when the dialog first opens.
+    QWidget *order[] = {cmb_find,    rad_typeItems->button(0), rad_typeItems->button(1), rad_typeItems->button(2),
+                        cmb_doctype, btn_go,                   btn_start,                Button2};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    cmb_find->setFocus();
+
+    connect(btn_start, &QPushButton::clicked, this, &Tfrm_find::btn_startClick);
+    connect(btn_go, &QPushButton::clicked, this, &Tfrm_find::btn_goClick);
+    connect(Button2, &QPushButton::clicked, this, &Tfrm_find::reject);
+
+    FormCreate();
+}
+
+SearchCriteria Tfrm_find::criteria() const
+{
+    SearchCriteria c;
+    c.field = SearchField(std::max(0, rad_typeItems->checkedId()));
+    c.kind = std::max(0, cmb_doctype->currentIndex());
+    c.text = cmb_find->currentText();
+    return c;
+}
+
+void Tfrm_find::setCriteria(const SearchCriteria &c)
+{
+    if (QAbstractButton *item = rad_typeItems->button(int(c.field)))
+        item->setChecked(true);
+    cmb_doctype->setCurrentIndex(c.kind);
+    cmb_find->setEditText(c.text);
+}
+
+void Tfrm_find::FormCreate() { cmb_doctype->setCurrentIndex(AllKinds); }
+
+void Tfrm_find::FormShow()
+{
+    Label1->clear();
+    btn_go->hide();
+    if (const QScreen *screen = m_form.screen() ? m_form.screen() : QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrm_find::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void Tfrm_find::closeEvent(QCloseEvent *event)
+{
+    if (m_searching)
+        event->ignore();
+    else
+        QDialog::closeEvent(event);
+}
+
+void Tfrm_find::reject()
+{
+    if (!m_searching)
+        QDialog::reject();
+}
+
+bool Tfrm_find::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == cmb_find || watched == cmb_find->lineEdit()))
+        return cmb_findKeyDown(static_cast<QKeyEvent *>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+bool Tfrm_find::cmb_findKeyDown(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    RunSearch();
+    return true; // neither the combo box nor the dialog's default button sees this Enter
+}
+
+void Tfrm_find::btn_startClick() { RunSearch(); }
+
+void Tfrm_find::RunSearch()
+{
+    if (m_searching)
+        return;
+    m_searching = true;
+    QWidget *focused = focusWidget();
+    SetControlsEnabled(false);
+
+    Label1->setText(QStringLiteral("正在查找..."));
+    LetPaintsRun();
+
+    CatalogueState &state = m_form.state;
+    state.search_list.clear();
+    const SearchCriteria wanted = criteria();
+    // The search walks its own list of references, so nothing the paints run can shrink
+    // the catalogue under it.
+    const CacheList catalogue = state.cache_list;
+
+    SearchObserver observer;
+    observer.unreadable = [this](const CatalogueEntry &) {
+        ShowMessageBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK);
+    };
+    observer.progress = [this](std::size_t examined) {
+        Label1->setText(QStringLiteral("正在查找... 已查 %1 个文件").arg(examined));
+        LetPaintsRun();
+    };
+    state.search_list = SearchCatalogue(catalogue, wanted, observer);
+
+    const std::size_t hits = state.search_list.size();
+    if (hits > 0) {
+        btn_go->show();
+        Label1->setText(QStringLiteral("找到个") + QString::number(hits) + QStringLiteral("文档，已存放在搜索站中。"));
+    } else {
+        btn_go->hide();
+        Label1->setText(QStringLiteral("没找到符合条件的文档。"));
+    }
+    m_form.UpdateSearchNode();
+    AddToHistory(wanted.text);
+
+    // Clicks and keys that queued up meanwhile reach disabled controls and are dropped, so
+    // none of them starts a second search.
+    QCoreApplication::processEvents();
+    SetControlsEnabled(true);
+    if (focused)
+        focused->setFocus();
+    m_searching = false;
+}
+
+void Tfrm_find::AddToHistory(const QString &text)
+{
+    for (int i = 0; i < cmb_find->count(); ++i)
+        if (QString::compare(cmb_find->itemText(i), text, Qt::CaseInsensitive) == 0)
+            return;
+    const QString typed = cmb_find->currentText();
+    cmb_find->insertItem(0, text);
+    cmb_find->setEditText(typed);
+}
+
+void Tfrm_find::SetControlsEnabled(bool enabled)
+{
+    for (QWidget *control : {static_cast<QWidget *>(rad_type), static_cast<QWidget *>(GroupBox3),
+                             static_cast<QWidget *>(cmb_find), static_cast<QWidget *>(btn_go),
+                             static_cast<QWidget *>(btn_start), static_cast<QWidget *>(Button2)})
+        control->setEnabled(enabled);
+}
+
+void Tfrm_find::btn_goClick()
+{
+    QCoreApplication::processEvents();
+    if (QTreeWidgetItem *station = m_form.TreeNode(SearchRoot)) {
+        if (m_form.Tree->currentItem() == station)
+            m_form.documents->TreeChange(station); // selecting it again would raise no change
+        else
+            m_form.Tree->setCurrentItem(station);
+    }
+    QCoreApplication::processEvents();
+    accept();
+}

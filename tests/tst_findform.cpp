@@ -1,0 +1,374 @@
+// The search dialog on a real main window: its controls, the result texts, the search
+// station node, the history, Enter, unreadable files, and going to the search station.
+
+#include "app/findform.h"
+#include "app/mainwindow.h"
+#include "support.h"
+#include "windows/messagebox.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+Q_DECLARE_METATYPE(SearchField)
+
+class TestFindForm : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void controls_data();
+    void controls();
+    void kindsAndTypes();
+    void aFindOpensModally();
+    void criteriaRoundTrip();
+    void results_data();
+    void results();
+    void secondSearchFindingNothingEmptiesStation();
+    void enterSearchesLikeTheButton();
+    void history();
+    void unreadableFileReportedOnceAndSearchGoesOn();
+    void noSecondSearchMeanwhile();
+    void reopeningResetsResultOnly();
+    void goToStation_data();
+    void goToStation();
+
+private:
+    Tfrm_find &dialog() { return *m_window->frm_find; }
+    QString stationCaption() const { return m_window->TreeNode(SearchRoot)->text(0); }
+    void runSearch(SearchField field, int kind, const QString &text);
+
+    std::unique_ptr<TestStore> m_store;
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<Tfrm_cache> m_window;
+    QList<MessageBoxRequest> m_boxes;
+    std::function<void()> m_duringBox; // runs inside the next message box
+};
+
+namespace {
+const std::string GbkPage = "<html>\xd6\xd0\xce\xc4\xcd\xf8\xd2\xb3</html>"; // 中文网页 in GBK
+}
+
+void TestFindForm::init()
+{
+    m_boxes.clear();
+    m_duringBox = nullptr;
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r;
+        if (auto during = std::exchange(m_duringBox, nullptr))
+            during();
+        return IDOK;
+    });
+    m_store = std::make_unique<TestStore>();
+    m_store->add("http://www.example.com/index.html", "c1/index.html", "<html>Hello World</html>");
+    m_store->add("http://www.example.com/style.css", "c1/style.css", "body { color: red }");
+    m_store->add("http://img.example.com/logo.gif", "c2/logo.gif", "GIF89a");
+    m_store->add("http://cn.example.com/gbk.htm", "c2/gbk.htm", GbkPage);
+    m_store->add("http://gone.example.com/gone.htm", "c2/gone.htm", "Hello again", false);
+    m_appDir = std::make_unique<QTemporaryDir>();
+    m_window = std::make_unique<Tfrm_cache>(m_appDir->path());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QCOMPARE(m_window->state.cache_list.size(), std::size_t(5));
+}
+
+void TestFindForm::cleanup()
+{
+    if (m_window)
+        m_window->frm_find->hide();
+    m_window.reset();
+    m_appDir.reset();
+    m_store.reset();
+    SetMessageBoxResponder({});
+}
+
+void TestFindForm::runSearch(SearchField field, int kind, const QString &text)
+{
+    if (!dialog().isVisible())
+        dialog().show();
+    QTest::mouseClick(dialog().rad_typeItems->button(int(field)), Qt::LeftButton);
+    dialog().cmb_doctype->setCurrentIndex(kind);
+    dialog().cmb_find->setEditText(text);
+    QTest::mouseClick(dialog().btn_start, Qt::LeftButton);
+}
+
+void TestFindForm::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("width");
+    QTest::newRow("rad_type") << "rad_type" << "查找" << 8 << 317;
+    QTest::newRow("GroupBox3") << "GroupBox3" << "文档类别" << 8 << 317;
+    QTest::newRow("GroupBox1") << "GroupBox1" << "找什么？" << 8 << 317;
+    QTest::newRow("GroupBox2") << "GroupBox2" << "结果" << 8 << 317;
+    QTest::newRow("btn_go") << "btn_go" << "到搜索站" << 95 << 75;
+    QTest::newRow("btn_start") << "btn_start" << "搜索" << 173 << 75;
+    QTest::newRow("Button2") << "Button2" << "关闭" << 250 << 75;
+}
+
+void TestFindForm::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(int, left);
+    QFETCH(int, width);
+    QCOMPARE(dialog().objectName(), QStringLiteral("frm_find"));
+    QCOMPARE(dialog().windowTitle(), QStringLiteral("搜索"));
+    QCOMPARE(dialog().size(), QSize(333, 281));
+    QCOMPARE(dialog().minimumSize(), dialog().maximumSize()); // fixed border
+    QWidget *control = dialog().findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget(), &dialog());
+    QCOMPARE(control->geometry().left(), left);
+    QCOMPARE(control->geometry().width(), width);
+    if (auto *group = qobject_cast<QGroupBox *>(control))
+        QCOMPARE(group->title(), caption);
+    else
+        QCOMPARE(qobject_cast<QPushButton *>(control)->text(), caption);
+}
+
+void TestFindForm::kindsAndTypes()
+{
+    QCOMPARE(dialog().cmb_doctype->parentWidget(), dialog().GroupBox3);
+    QCOMPARE(dialog().cmb_find->parentWidget(), dialog().GroupBox1);
+    QCOMPARE(dialog().Label1->parentWidget(), dialog().GroupBox2);
+    QStringList kinds;
+    for (int i = 0; i < dialog().cmb_doctype->count(); ++i)
+        kinds << dialog().cmb_doctype->itemText(i);
+    QCOMPARE(kinds, (QStringList{"所有", "文本文档", "图片文档", "Htm,Html网页", "Css层叠样式表", "Js脚本",
+                                 "Txt文本", "Jpg,Jpeg图片", "Gif图片", "其它"}));
+    QCOMPARE(dialog().cmb_doctype->currentIndex(), 0);
+    QVERIFY(!dialog().cmb_doctype->isEditable());
+    QVERIFY(dialog().cmb_find->isEditable());
+    QStringList types;
+    for (QAbstractButton *b : dialog().rad_typeItems->buttons())
+        types << b->text();
+    QCOMPARE(types, (QStringList{"网址", "文件名", "全文"}));
+    QCOMPARE(dialog().rad_typeItems->checkedId(), 0);
+    QVERIFY(dialog().btn_go->isHidden());
+}
+
+void TestFindForm::aFindOpensModally()
+{
+    bool checked = false;
+    QTimer::singleShot(0, this, [&] {
+        checked = true;
+        QVERIFY(dialog().isVisible());
+        QVERIFY(dialog().isModal());
+        QVERIFY(dialog().Label1->text().isEmpty());
+        QVERIFY(dialog().btn_go->isHidden());
+        QWidget *focus = dialog().focusWidget();
+        QVERIFY(focus == dialog().cmb_find || focus == dialog().cmb_find->lineEdit());
+        QTest::keyClick(dialog().cmb_find->lineEdit(), Qt::Key_Escape); // Esc closes
+    });
+    m_window->actionNamed(QStringLiteral("AFind"))->trigger();
+    QVERIFY(checked);
+    QVERIFY(!dialog().isVisible());
+
+    QTimer::singleShot(0, this, [&] { QTest::mouseClick(dialog().Button2, Qt::LeftButton); });
+    m_window->actionNamed(QStringLiteral("AFind"))->trigger();
+    QVERIFY(!dialog().isVisible());
+}
+
+void TestFindForm::criteriaRoundTrip()
+{
+    const SearchCriteria wanted{SearchField::FullText, GifKind, QStringLiteral("Abc 中")};
+    dialog().setCriteria(wanted);
+    QCOMPARE(dialog().criteria(), wanted);
+    QVERIFY(dialog().rad_typeItems->button(2)->isChecked());
+    QCOMPARE(dialog().cmb_doctype->currentText(), QStringLiteral("Gif图片"));
+    QCOMPARE(dialog().cmb_find->currentText(), QStringLiteral("Abc 中"));
+}
+
+void TestFindForm::results_data()
+{
+    QTest::addColumn<SearchField>("field");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("all") << SearchField::Url << int(AllKinds) << QString() << "找到个5文档，已存放在搜索站中。"
+                         << "搜索站(5)";
+    QTest::newRow("url capitals") << SearchField::Url << int(AllKinds) << "WWW.EXAMPLE"
+                                  << "找到个2文档，已存放在搜索站中。" << "搜索站(2)";
+    // "<folder>" stands for the store's folder, which exists only once the test runs.
+    QTest::newRow("cache folder") << SearchField::FileName << int(HtmlKind) << "<folder>"
+                                  << "找到个3文档，已存放在搜索站中。" << "搜索站(3)";
+    QTest::newRow("GBK page") << SearchField::FullText << int(AllKinds) << "中文网页"
+                              << "找到个1文档，已存放在搜索站中。" << "搜索站(1)";
+    QTest::newRow("nothing") << SearchField::Url << int(AllKinds) << "no such host" << "没找到符合条件的文档。"
+                             << "搜索站";
+}
+
+void TestFindForm::results()
+{
+    QFETCH(SearchField, field);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(QString, label);
+    QFETCH(QString, caption);
+    if (text == QStringLiteral("<folder>"))
+        text = m_store->folder();
+    runSearch(field, kind, text);
+    QCOMPARE(dialog().Label1->text(), label);
+    QCOMPARE(stationCaption(), caption);
+    const bool found = !m_window->state.search_list.empty();
+    QCOMPARE(dialog().btn_go->isVisible(), found);
+    QCOMPARE(caption == QStringLiteral("搜索站"), !found);
+}
+
+void TestFindForm::secondSearchFindingNothingEmptiesStation()
+{
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("example"));
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(5));
+    QCOMPARE(stationCaption(), QStringLiteral("搜索站(5)"));
+    QVERIFY(dialog().btn_go->isVisible());
+
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("nowhere"));
+    QVERIFY(m_window->state.search_list.empty());
+    QCOMPARE(stationCaption(), QStringLiteral("搜索站"));
+    QVERIFY(!dialog().btn_go->isVisible());
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("没找到符合条件的文档。"));
+}
+
+void TestFindForm::enterSearchesLikeTheButton()
+{
+    dialog().show();
+    QTest::mouseClick(dialog().rad_typeItems->button(int(SearchField::FullText)), Qt::LeftButton);
+    QLineEdit *edit = dialog().cmb_find->lineEdit();
+    QTest::keyClicks(edit, QStringLiteral("HELLO"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    // index.html holds it; gone.htm is unreadable and reported once, so one search ran.
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。"));
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(dialog().cmb_find->count(), 1); // the combo box inserted nothing of its own
+    QCOMPARE(dialog().cmb_find->currentText(), QStringLiteral("HELLO"));
+    const SearchList byEnter = m_window->state.search_list;
+
+    QTest::keyClick(edit, Qt::Key_Enter); // the keypad's Enter as well
+    QCOMPARE(m_boxes.size(), 2);
+    QTest::mouseClick(dialog().btn_start, Qt::LeftButton);
+    QCOMPARE(m_boxes.size(), 3);
+    QVERIFY(m_window->state.search_list == byEnter);
+    QVERIFY(dialog().isVisible());
+}
+
+void TestFindForm::history()
+{
+    auto items = [this] {
+        QStringList list;
+        for (int i = 0; i < dialog().cmb_find->count(); ++i)
+            list << dialog().cmb_find->itemText(i);
+        return list;
+    };
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("Example"));
+    QCOMPARE(items(), QStringList{"Example"});
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("Example"));
+    QCOMPARE(items(), QStringList{"Example"});
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("EXAMPLE"));
+    QCOMPARE(items(), QStringList{"Example"});
+    QCOMPARE(dialog().cmb_find->currentText(), QStringLiteral("EXAMPLE")); // stays as typed
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("img"));
+    QCOMPARE(items(), (QStringList{"img", "Example"}));
+    runSearch(SearchField::Url, AllKinds, QString());
+    QCOMPARE(items(), (QStringList{"", "img", "Example"}));
+    QCOMPARE(dialog().cmb_find->currentText(), QString());
+}
+
+void TestFindForm::unreadableFileReportedOnceAndSearchGoesOn()
+{
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].caption, QStringLiteral("Tidewrack"));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("打开文件出错。"));
+    QCOMPARE(m_boxes[0].flags, MB::OK);
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+    QCOMPARE(QString::fromUtf8(SourceUrl(m_window->state.search_list[0])),
+             QStringLiteral("http://www.example.com/index.html"));
+
+    // A kind that leaves the missing file out reads nothing of it.
+    runSearch(SearchField::FullText, CssKind, QStringLiteral("color"));
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+}
+
+void TestFindForm::noSecondSearchMeanwhile()
+{
+    bool ran = false;
+    m_duringBox = [this, &ran] {
+        ran = true;
+        QVERIFY(dialog().isSearching());
+        QVERIFY(!dialog().btn_start->isEnabled());
+        QVERIFY(!dialog().cmb_find->isEnabled());
+        QVERIFY(dialog().Label1->text().startsWith(QStringLiteral("正在查找...")));
+        dialog().RunSearch();      // ignored: the first search is still running
+        dialog().btn_start->click(); // disabled
+        dialog().reject();         // the dialog stays until the search ends
+    };
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    QVERIFY(ran);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(dialog().isVisible());
+    QVERIFY(!dialog().isSearching());
+    QVERIFY(dialog().btn_start->isEnabled());
+    QVERIFY(dialog().cmb_find->isEnabled());
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。"));
+}
+
+void TestFindForm::reopeningResetsResultOnly()
+{
+    runSearch(SearchField::FileName, ImageKind, QStringLiteral("logo"));
+    QVERIFY(dialog().btn_go->isVisible());
+    QVERIFY(!dialog().Label1->text().isEmpty());
+    dialog().hide();
+    dialog().show();
+    QVERIFY(dialog().Label1->text().isEmpty());
+    QVERIFY(dialog().btn_go->isHidden());
+    QCOMPARE(dialog().criteria(), (SearchCriteria{SearchField::FileName, ImageKind, QStringLiteral("logo")}));
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1)); // the station keeps its hits
+    QCOMPARE(stationCaption(), QStringLiteral("搜索站(1)"));
+}
+
+void TestFindForm::goToStation_data()
+{
+    QTest::addColumn<bool>("alreadySelected");
+    QTest::newRow("from another node") << false;
+    QTest::newRow("station already selected") << true;
+}
+
+void TestFindForm::goToStation()
+{
+    QFETCH(bool, alreadySelected);
+    QTreeWidgetItem *station = m_window->TreeNode(SearchRoot);
+    m_window->Tree->setCurrentItem(alreadySelected ? station : m_window->TreeNode(CacheRoot));
+    QSignalSpy changes(m_window->Tree, &QTreeWidget::currentItemChanged);
+    QSignalSpy accepted(&dialog(), &QDialog::accepted);
+
+    runSearch(SearchField::Url, AllKinds, QStringLiteral("img.example"));
+    QVERIFY(dialog().btn_go->isVisible());
+    QTest::mouseClick(dialog().btn_go, Qt::LeftButton);
+
+    QCOMPARE(m_window->Tree->currentItem(), station);
+    QCOMPARE(changes.count(), alreadySelected ? 0 : 1);
+    QCOMPARE(accepted.count(), 1);
+    QVERIFY(!dialog().isVisible());
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+    QCOMPARE(stationCaption(), QStringLiteral("搜索站(1)"));
+}
+
+QTEST_MAIN(TestFindForm)
+#include "tst_findform.moc"
