@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "platform/browser/offlineserving.h"
 #include "platform/offlinestate.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The preview's offline schemes must be known before the application object exists.
+    RegisterPreviewSchemes();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tidewrack"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));

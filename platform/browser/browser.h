@@ -1,21 +1,77 @@
 #pragma once
-// The preview browser: the small surface of a web browser control that the program uses.
+// The preview browser: the small surface of a web browser control that the program uses,
+// over a QWebEngineView with a profile of its own. While the system is offline its pages
+// come from the cache store (offlineserving.h).
 
+#include "internetoptions.h"
+#include "offlineserving.h"
+
+#include <QFileDialog>
+#include <QPointer>
+#include <QUrl>
 #include <QWidget>
+
+class FindBar;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
 
 class Browser : public QWidget {
     Q_OBJECT
 public:
     explicit Browser(QWidget *parent = nullptr);
+    ~Browser() override;
 
     // The flag the preview sets: true while the browser shows the previewed document.
     bool Visible() const { return m_visible; }
     void setVisibleFlag(bool visible) { m_visible = visible; }
     // True once a document has been loaded.
     bool hasDocument() const { return m_hasDocument; }
-    void Navigate(const QString &url);
+    // Sends the browser to `url`. Returns why the browser refused it, empty when it goes.
+    QString Navigate(const QString &url);
+    // The URL of the last accepted Navigate.
+    QUrl requestedUrl() const { return m_requestedUrl; }
+
+    // Where offline requests find their cached files.
+    void setCacheLookup(CacheLookup lookup);
+
+    // The browser's own commands. Each does nothing while no document is loaded.
+    void find();
+    void internetOptions();
+    // True when the page shown can be saved.
+    bool canSave() const;
+    void saveAs();
+
+    // Null until the first Navigate.
+    QWebEngineView *view() const { return m_view; }
+    QWebEnginePage *page() const { return m_page; }
+    QWebEngineProfile *profile() const { return m_profile; }
+    FindBar *findBar() const { return m_findBar; }
+    // The options dialog or the save dialog while one is open.
+    InternetOptionsDialog *optionsDialog() const { return m_options; }
+    QFileDialog *saveDialog() const { return m_saveDialog; }
+
+signals:
+    // A page asks for a new window. A receiver (connected directly) sets *target to the
+    // browser that is to show it; left null, the new window is not opened.
+    void NewWindow2(Browser **target);
+    void loadFinished(bool ok);
 
 private:
+    friend class PreviewPage;
+    void ensurePage();
+    QWebEnginePage *pageForNewWindow();
+    void saveTo(const QString &path, const QString &filter);
+
     bool m_visible = false;
     bool m_hasDocument = false;
+    QUrl m_requestedUrl;
+    QWebEngineProfile *m_profile = nullptr;
+    OfflineInterceptor *m_interceptor = nullptr;
+    CacheSchemeHandler *m_schemeHandler = nullptr;
+    QWebEnginePage *m_page = nullptr;
+    QWebEngineView *m_view = nullptr;
+    FindBar *m_findBar = nullptr;
+    QPointer<InternetOptionsDialog> m_options;
+    QPointer<QFileDialog> m_saveDialog;
 };

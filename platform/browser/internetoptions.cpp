@@ -1,0 +1,84 @@
+#include "internetoptions.h"
+
+#include "platform/wininet.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+InternetOptionsDialog::InternetOptionsDialog(QWebEngineProfile *profile, QWidget *parent)
+    : QDialog(parent), m_profile(profile), m_offline(new QCheckBox(QStringLiteral("脱机浏览(&W)"), this)),
+      m_javaScript(new QCheckBox(QStringLiteral("启用 JavaScript(&J)"), this)),
+      m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)), m_done(new QLabel(this))
+{
+    setObjectName(QStringLiteral("InternetOptions"));
+    setWindowTitle(QStringLiteral("Internet 选项"));
+    m_offline->setObjectName(QStringLiteral("offline"));
+    m_javaScript->setObjectName(QStringLiteral("javaScript"));
+    m_images->setObjectName(QStringLiteral("images"));
+    m_offline->setToolTip(QStringLiteral("脱机时预览只显示缓存中的网页"));
+
+    QWebEngineSettings *settings = m_profile->settings();
+    m_offline->setChecked(IsOffline());
+    m_javaScript->setChecked(settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
+    m_images->setChecked(settings->testAttribute(QWebEngineSettings::AutoLoadImages));
+
+    auto *browsing = new QGroupBox(QStringLiteral("浏览"), this);
+    auto *browsingLayout = new QVBoxLayout(browsing);
+    browsingLayout->addWidget(m_offline);
+    browsingLayout->addWidget(m_javaScript);
+    browsingLayout->addWidget(m_images);
+
+    auto *history = new QGroupBox(QStringLiteral("预览窗口的浏览数据"), this);
+    auto *historyLayout = new QHBoxLayout(history);
+    auto *cookies = new QPushButton(QStringLiteral("删除 Cookie(&I)"), history);
+    cookies->setObjectName(QStringLiteral("clearCookies"));
+    auto *cache = new QPushButton(QStringLiteral("删除临时文件(&F)"), history);
+    cache->setObjectName(QStringLiteral("clearCache"));
+    cache->setToolTip(QStringLiteral("只删除预览窗口自己的缓存，不影响 IE 缓存"));
+    historyLayout->addWidget(cookies);
+    historyLayout->addWidget(cache);
+    historyLayout->addWidget(m_done, 1);
+    connect(cookies, &QPushButton::clicked, this, &InternetOptionsDialog::clearCookies);
+    connect(cache, &QPushButton::clicked, this, &InternetOptionsDialog::clearCache);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(browsing);
+    layout->addWidget(history);
+    layout->addWidget(buttons);
+}
+
+void InternetOptionsDialog::accept()
+{
+    if (m_offline->isChecked() != IsOffline())
+        SetOffline(m_offline->isChecked());
+    QWebEngineSettings *settings = m_profile->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, m_javaScript->isChecked());
+    settings->setAttribute(QWebEngineSettings::AutoLoadImages, m_images->isChecked());
+    QDialog::accept();
+}
+
+void InternetOptionsDialog::clearCookies()
+{
+    m_profile->cookieStore()->deleteAllCookies();
+    m_done->setText(QStringLiteral("Cookie 已删除"));
+}
+
+void InternetOptionsDialog::clearCache()
+{
+    m_profile->clearHttpCache();
+    m_done->setText(QStringLiteral("临时文件已删除"));
+}
