@@ -3,11 +3,15 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include <fcntl.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -136,8 +140,80 @@ std::vector<std::string> SearchCriteria::patterns() const
     return result;
 }
 
+// One lowered pattern with its Horspool shift table. The table is indexed by the raw byte and
+// treats A..Z as a..z, so the file's bytes are folded only where they are compared, never
+// copied or rewritten.
 struct ContentSearcher::Pattern {
+    explicit Pattern(std::string lowered) : bytes(std::move(lowered))
+    {
+        const std::size_t m = bytes.size();
+        shift.fill(m == 0 ? 1 : m);
+        for (std::size_t i = 0; i + 1 < m; ++i) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            shift[c] = m - 1 - i;
+            if (c >= 'a' && c <= 'z')
+                shift[c - 32] = m - 1 - i;
+        }
+    }
+
+    // True when the folded text holds the pattern.
+    bool foundIn(const unsigned char *text, std::size_t n) const
+    {
+        const std::size_t m = bytes.size();
+        if (m == 0)
+            return true;
+        if (n < m)
+            return false;
+        std::size_t pos = 0;
+#if defined(__SSE2__)
+        // Sixteen places at a time: a place is a candidate when its first and the pattern's
+        // last byte match; setting bit 5 folds a letter (and lets a few other bytes through,
+        // which the full comparison then rejects).
+        const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+        auto caseBit = [](unsigned char c) { return char(c >= 'a' && c <= 'z' ? 0x20 : 0); };
+        const __m128i first = _mm_set1_epi8(char(p[0]));
+        const __m128i last = _mm_set1_epi8(char(p[m - 1]));
+        const __m128i firstFold = _mm_set1_epi8(caseBit(p[0]));
+        const __m128i lastFold = _mm_set1_epi8(caseBit(p[m - 1]));
+        for (; pos + m - 1 + 16 <= n; pos += 16) {
+            const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos)), firstFold);
+            const __m128i b =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos + m - 1)), lastFold);
+            unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+            while (mask) {
+                if (matchesAt(text + pos + unsigned(__builtin_ctz(mask))))
+                    return true;
+                mask &= mask - 1;
+            }
+        }
+        for (; pos + m <= n; ++pos)
+            if (matchesAt(text + pos))
+                return true;
+        return false;
+#else
+        const unsigned char lastByte = static_cast<unsigned char>(bytes[m - 1]);
+        while (pos + m <= n) {
+            const unsigned char c = text[pos + m - 1];
+            if (Fold(c) == lastByte && matchesAt(text + pos))
+                return true;
+            pos += shift[c];
+        }
+        return false;
+#endif
+    }
+
+    bool matchesAt(const unsigned char *at) const
+    {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (Fold(at[i]) != static_cast<unsigned char>(bytes[i]))
+                return false;
+        return true;
+    }
+
+    static unsigned char Fold(unsigned char c) { return c + ((unsigned char)(c - 'A') < 26u ? 32 : 0); }
+
     std::string bytes;
+    std::array<std::size_t, 256> shift;
 };
 
 ContentSearcher::ContentSearcher(std::vector<std::string> patterns, std::size_t chunkSize)
@@ -145,7 +221,7 @@ ContentSearcher::ContentSearcher(std::vector<std::string> patterns, std::size_t 
 {
     for (std::string &p : patterns) {
         m_overlap = std::max(m_overlap, p.empty() ? 0 : p.size() - 1);
-        m_patterns.push_back(std::make_unique<Pattern>(Pattern{std::move(p)}));
+        m_patterns.push_back(std::make_unique<Pattern>(std::move(p)));
     }
 }
 
@@ -153,9 +229,10 @@ ContentSearcher::~ContentSearcher() = default;
 
 bool ContentSearcher::holdsPattern(const char *begin, const char *end) const
 {
-    const std::string_view text(begin, std::size_t(end - begin));
+    const auto *text = reinterpret_cast<const unsigned char *>(begin);
+    const std::size_t n = std::size_t(end - begin);
     for (const auto &p : m_patterns)
-        if (Contains(text, p->bytes))
+        if (p->foundIn(text, n))
             return true;
     return false;
 }
@@ -178,7 +255,7 @@ FileMatch ContentSearcher::searchFile(const char *path)
 
     const bool anyText = std::any_of(m_patterns.begin(), m_patterns.end(),
                                      [](const auto &p) { return p->bytes.empty(); });
-    std::size_t kept = 0; // lowered tail of the previous piece, in front of the new one
+    std::size_t kept = 0; // tail of the previous piece, in front of the new one
     for (;;) {
         const long long got = ReadFull(fd, buffer + kept, m_chunkSize);
         if (got < 0)
@@ -192,7 +269,6 @@ FileMatch ContentSearcher::searchFile(const char *path)
         const void *zero = std::memchr(buffer + kept, 0, fresh);
         if (zero)
             fresh = std::size_t(static_cast<const char *>(zero) - (buffer + kept));
-        LowerInPlace(buffer + kept, fresh);
         const std::size_t filled = kept + fresh;
         if (holdsPattern(buffer, buffer + filled))
             return FileMatch::Hit;
