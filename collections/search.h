@@ -57,9 +57,9 @@ struct SearchCriteria {
 // Whether a file holds one of the patterns before its first zero byte.
 enum class FileMatch { Hit, Miss, Unreadable };
 
-// Searches files for lowered byte patterns, A..Z folded in the file's bytes alike. Reads
-// each file once in pieces of `chunkSize` bytes through one reused buffer, so that a file of
-// any size gives the same answer as if it were read whole.
+// Searches files for lowered byte patterns, A..Z in the file's bytes folded as they are
+// compared. Reads each file once in pieces of `chunkSize` bytes through one reused buffer,
+// so that a file of any size gives the same answer as if it were read whole.
 class ContentSearcher {
 public:
     static constexpr std::size_t DefaultChunkSize = 4u << 20;
@@ -86,8 +86,8 @@ struct SearchObserver {
     // A local file that could not be opened or read during a full-text search; its entry
     // is no hit and the search goes on.
     std::function<void(const CatalogueEntry &entry)> unreadable;
-    // Called now and then (every 200 files or 100 ms, whichever comes first) with the
-    // number of entries looked at so far.
+    // Called at most every 100 ms with the number of entries looked at so far (a time limit
+    // alone: small files go by in thousands a second, and each call costs a repaint).
     std::function<void(std::size_t examined)> progress;
 };
 
