@@ -201,26 +201,34 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
     return file;
 }
 
-UrlCacheRecord readRecord(const std::uint8_t *record, std::uint64_t recordSize, const RecordLayout &layout,
-                          const FolderTable &folders, TextDecoder &decoder, const std::string &storeFolder)
+void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const RecordLayout &layout,
+                const FolderTable &folders, TextDecoder &decoder, const std::string &storeFolder,
+                PackedUrlCacheEntries &packed)
 {
-    UrlCacheRecord out;
+    PackedUrlCacheEntries::Entry out;
+    PackedUrlCacheEntries::Texts &texts = packed.texts;
+    auto textFrom = [&texts](std::size_t start) {
+        return PackedUrlCacheEntries::Text{std::uint32_t(start), std::uint32_t(texts.size() - start)};
+    };
     std::string_view text;
+    std::size_t start = texts.size();
     if (recordString(record, recordSize, Read32(record + layout.urlOffset), text))
-        out.url = decoder.toUtf8(text);
+        decoder.appendUtf8(texts, text);
+    out.url = textFrom(start);
 
     const LocalFile file = localFileOf(record, recordSize, layout, folders, decoder);
     out.hasLocalFile = file.exists;
+    start = texts.size();
     if (file.exists) {
-        out.localFileName.reserve(storeFolder.size() + file.folder.size() + file.name.size() + 2);
-        out.localFileName += storeFolder;
-        out.localFileName += '/';
+        texts += storeFolder;
+        texts += '/';
         if (!file.folder.empty()) {
-            out.localFileName += file.folder;
-            out.localFileName += '/';
+            texts += file.folder;
+            texts += '/';
         }
-        out.localFileName += file.name;
+        texts += file.name;
     }
+    out.localFileName = textFrom(start);
 
     out.size = Read32(record + RecSizeLow);
     if (layout.sizeHigh)
@@ -239,11 +247,12 @@ UrlCacheRecord readRecord(const std::uint8_t *record, std::uint64_t recordSize, 
     const std::uint32_t headerOffset = Read32(record + layout.headerOffset);
     const std::uint32_t headerSize = Read32(record + layout.headerSize);
     if (headerOffset != 0 && headerSize != 0 && headerOffset < recordSize && headerSize <= recordSize - headerOffset)
-        out.headerInfo.assign(reinterpret_cast<const char *>(record + headerOffset), headerSize);
-    if (layout.extensionOffset &&
-        recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
-        out.fileExtension = decoder.toUtf8(text);
-    return out;
+        out.headerInfo = packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
+    start = texts.size();
+    if (layout.extensionOffset && recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
+        decoder.appendUtf8(texts, text);
+    out.fileExtension = textFrom(start);
+    packed.entries.push_back(out);
 }
 
 // Reads the whole file into memory; the buffer is left uninitialised before the read.
@@ -347,10 +356,12 @@ IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const s
     TextDecoder decoder;
     const FolderTable folders(data);
     const RecordLayout &layout = listing.version == Version::V47 ? Layout47 : Layout52;
-    listing.records.reserve(std::min<std::size_t>(Read32(data + OffAllocated), size / BlockSize) / 2);
+    // Guesses from the allocated blocks: two blocks and some 200 bytes of text an entry.
+    const std::size_t guess = std::min<std::size_t>(Read32(data + OffAllocated), size / BlockSize) / 2;
+    listing.entries.entries.reserve(guess);
+    listing.entries.texts.reserve(guess * 200);
     forEachLiveItem(data, size, [&](const LiveItem &item) {
-        listing.records.push_back(
-            readRecord(data + item.record, item.recordSize, layout, folders, decoder, storeFolder));
+        readRecord(data + item.record, item.recordSize, layout, folders, decoder, storeFolder, listing.entries);
     });
     listing.ok = true;
     return listing;
@@ -476,6 +487,11 @@ IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(inde
 
 std::vector<UrlCacheRecord> IndexDatStore::readEntries(std::string *error)
 {
+    return readPackedEntries(error).records();
+}
+
+PackedUrlCacheEntries IndexDatStore::readPackedEntries(std::string *error)
+{
     const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (error)
@@ -510,7 +526,7 @@ std::vector<UrlCacheRecord> IndexDatStore::readEntries(std::string *error)
         ::munmap(mapped, size);
     if (error)
         *error = listing.ok ? std::string() : m_indexPath + ": " + listing.error;
-    return std::move(listing.records);
+    return std::move(listing.entries);
 }
 
 std::string IndexDatStore::lastRemoveReason() const

@@ -19,7 +19,7 @@ struct IndexDatListing {
     std::string error; // why nothing could be read; empty when ok
     indexdat::Version version = indexdat::Version::Unknown;
     std::string inconsistency; // broken consistency rule: readable, but never written to
-    std::vector<UrlCacheRecord> records;
+    PackedUrlCacheEntries entries;
 };
 
 // Lists the entries of the index held in `data`. `storeFolder` is the folder of index.dat;
@@ -61,6 +61,7 @@ public:
     explicit IndexDatStore(std::string indexPath);
 
     std::vector<UrlCacheRecord> readEntries(std::string *error) override;
+    PackedUrlCacheEntries readPackedEntries(std::string *error) override;
     DWORD removeEntry(const std::string &url) override;
     std::string describe() const override { return m_indexPath; }
 

@@ -21,6 +21,14 @@ public:
     TextDecoder();
     bool canDecode() const { return m_gbk.isValid(); }
     std::string toUtf8(std::string_view stored);
+    template <typename String>
+    void appendUtf8(String &out, std::string_view stored)
+    {
+        if (IsAscii(stored))
+            out.append(stored);
+        else
+            out.append(toUtf8(stored));
+    }
 
 private:
     QStringDecoder m_gbk;

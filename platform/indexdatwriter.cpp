@@ -185,6 +185,7 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
     std::vector<Planned> planned(entries.size());
     std::unordered_set<std::string> urls;
     std::vector<std::set<std::string>> taken(folders.size());
+    std::vector<std::map<std::string, unsigned>> nextNumber(folders.size());
     std::vector<std::uint32_t> folderFiles(folders.size(), 0);
     const unsigned firstIndex = 1;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -221,11 +222,11 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
                         --cut;
                     base.resize(cut);
                 }
-                for (unsigned n = firstIndex;; ++n) {
-                    name = base + "[" + std::to_string(n) + "]" + (ext.empty() ? "" : "." + ext);
-                    if (!names.count(lower(name)))
-                        break;
-                }
+                // Each base name counts on from where it stopped, so many equal names stay cheap.
+                unsigned &n = nextNumber[p.folder].try_emplace(lower(base + "." + ext), firstIndex).first->second;
+                do {
+                    name = base + "[" + std::to_string(n++) + "]" + (ext.empty() ? "" : "." + ext);
+                } while (names.count(lower(name)));
             }
             names.insert(lower(name));
             ++folderFiles[p.folder];

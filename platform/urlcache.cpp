@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +23,7 @@ std::shared_ptr<UrlCacheStore> g_store;
 
 // An open enumeration: the entries read at its start, and the next one to hand out.
 struct Enumeration {
-    std::vector<UrlCacheRecord> entries;
+    PackedUrlCacheEntries entries;
     std::size_t next = 0;
 };
 
@@ -28,18 +34,17 @@ bool deliver(Enumeration *e, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (e->next >= e->entries.size()) {
+    if (e->next >= e->entries.entries.size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return false;
     }
-    const UrlCacheRecord &record = e->entries[e->next];
-    const DWORD needed = EntryBlockSize(record);
+    const DWORD needed = EntryBlockSize(e->entries, e->next);
     if (!info || *size < needed) {
         *size = needed;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    FillEntryBlock(record, info);
+    FillEntryBlock(e->entries, e->next, info);
     *size = needed;
     ++e->next;
     SetLastError(ERROR_SUCCESS);
@@ -115,6 +120,145 @@ void FillEntryBlock(const UrlCacheRecord &record, INTERNET_CACHE_ENTRY_INFOA *in
     info->dwExemptDelta = record.exemptDelta;
 }
 
+namespace {
+constexpr std::size_t PageAllocationMinimum = 256 * 1024;
+}
+
+void *AllocatePages(std::size_t bytes)
+{
+    if (bytes < PageAllocationMinimum) {
+        if (void *p = std::malloc(bytes ? bytes : 1))
+            return p;
+        throw std::bad_alloc();
+    }
+    void *p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    return p;
+}
+
+void FreePages(void *p, std::size_t bytes)
+{
+    if (bytes < PageAllocationMinimum)
+        std::free(p);
+    else
+        ::munmap(p, bytes);
+}
+
+PackedUrlCacheEntries::Text PackedUrlCacheEntries::addText(std::string_view text)
+{
+    const Text t{static_cast<std::uint32_t>(texts.size()), static_cast<std::uint32_t>(text.size())};
+    texts.append(text);
+    return t;
+}
+
+void PackedUrlCacheEntries::add(const UrlCacheRecord &r)
+{
+    Entry e;
+    e.url = addText(r.url);
+    e.localFileName = addText(r.localFileName);
+    e.headerInfo = addText(r.headerInfo);
+    e.fileExtension = addText(r.fileExtension);
+    e.hasLocalFile = r.hasLocalFile;
+    e.size = r.size;
+    e.entryType = r.entryType;
+    e.useCount = r.useCount;
+    e.hitRate = r.hitRate;
+    e.exemptDelta = r.exemptDelta;
+    e.lastModified = r.lastModified;
+    e.expire = r.expire;
+    e.lastAccess = r.lastAccess;
+    e.lastSync = r.lastSync;
+    entries.push_back(e);
+}
+
+UrlCacheRecord PackedUrlCacheEntries::record(std::size_t index) const
+{
+    const Entry &e = entries[index];
+    UrlCacheRecord r;
+    r.url = text(e.url);
+    r.localFileName = text(e.localFileName);
+    r.headerInfo = text(e.headerInfo);
+    r.fileExtension = text(e.fileExtension);
+    r.hasLocalFile = e.hasLocalFile;
+    r.size = e.size;
+    r.entryType = e.entryType;
+    r.useCount = e.useCount;
+    r.hitRate = e.hitRate;
+    r.exemptDelta = e.exemptDelta;
+    r.lastModified = e.lastModified;
+    r.expire = e.expire;
+    r.lastAccess = e.lastAccess;
+    r.lastSync = e.lastSync;
+    return r;
+}
+
+std::vector<UrlCacheRecord> PackedUrlCacheEntries::records() const
+{
+    std::vector<UrlCacheRecord> out;
+    out.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        out.push_back(record(i));
+    return out;
+}
+
+PackedUrlCacheEntries UrlCacheStore::readPackedEntries(std::string *error)
+{
+    PackedUrlCacheEntries packed;
+    const std::vector<UrlCacheRecord> records = readEntries(error);
+    packed.entries.reserve(records.size());
+    for (const UrlCacheRecord &r : records)
+        packed.add(r);
+    return packed;
+}
+
+DWORD EntryBlockSize(const PackedUrlCacheEntries &packed, std::size_t index)
+{
+    const auto &e = packed.entries[index];
+    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + e.url.size + 1;
+    if (e.hasLocalFile)
+        total += e.localFileName.size + 1;
+    total += e.headerInfo.size;
+    if (e.fileExtension.size)
+        total += e.fileExtension.size + 1;
+    return static_cast<DWORD>(total);
+}
+
+void FillEntryBlock(const PackedUrlCacheEntries &packed, std::size_t index, INTERNET_CACHE_ENTRY_INFOA *info)
+{
+    const auto &e = packed.entries[index];
+    auto *cursor = reinterpret_cast<char *>(info) + sizeof(INTERNET_CACHE_ENTRY_INFOA);
+    auto putText = [&cursor, &packed](PackedUrlCacheEntries::Text t) {
+        char *start = cursor;
+        std::memcpy(cursor, packed.texts.data() + t.offset, t.size);
+        cursor[t.size] = '\0';
+        cursor += t.size + 1;
+        return start;
+    };
+
+    *info = INTERNET_CACHE_ENTRY_INFOA{};
+    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA);
+    info->lpszSourceUrlName = putText(e.url);
+    info->lpszLocalFileName = e.hasLocalFile ? putText(e.localFileName) : nullptr;
+    info->CacheEntryType = e.entryType;
+    info->dwUseCount = e.useCount;
+    info->dwHitRate = e.hitRate;
+    info->dwSizeLow = static_cast<DWORD>(e.size & 0xFFFFFFFFu);
+    info->dwSizeHigh = static_cast<DWORD>(e.size >> 32);
+    info->LastModifiedTime = e.lastModified;
+    info->ExpireTime = e.expire;
+    info->LastAccessTime = e.lastAccess;
+    info->LastSyncTime = e.lastSync;
+    if (e.headerInfo.size) {
+        info->lpHeaderInfo = cursor;
+        std::memcpy(cursor, packed.texts.data() + e.headerInfo.offset, e.headerInfo.size);
+        cursor += e.headerInfo.size;
+        info->dwHeaderInfoSize = e.headerInfo.size;
+    }
+    info->lpszFileExtension = e.fileExtension.size ? putText(e.fileExtension) : nullptr;
+    info->dwExemptDelta = e.exemptDelta;
+}
+
 HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info,
                                DWORD *size)
 {
@@ -130,7 +274,7 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
     if (!e) {
         e = std::make_unique<Enumeration>();
         if (store)
-            e->entries = store->readEntries(nullptr);
+            e->entries = store->readPackedEntries(nullptr);
     }
     if (!deliver(e.get(), info, size)) {
         if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
@@ -158,6 +302,11 @@ bool FindCloseUrlCache(HANDLE enumeration)
         return false;
     }
     delete static_cast<Enumeration *>(enumeration);
+#ifdef __GLIBC__
+    // A catalogue load frees many small pieces; hand the whole free pages back so that
+    // reloading keeps the footprint of the first load.
+    ::malloc_trim(0);
+#endif
     return true;
 }
 

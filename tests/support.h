@@ -1,9 +1,12 @@
 #pragma once
 // Helpers the tests share: cache stores built in temporary folders.
 
+#include "platform/indexdatwriter.h"
 #include "platform/urlcachestore.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -31,3 +34,21 @@ private:
 
 // The folder of the real stores the project did not write.
 QString FixturesDir();
+
+// Copies a folder tree (a fixture store) and makes the copies writable, as a user's own
+// store would be. False when anything could not be copied.
+bool CopyStoreFolder(const QString &from, const QString &to);
+
+// Writes a store with the store writer into `folder`; fails the calling test on an error.
+StoreWriteResult WriteTestStore(const QString &folder, const std::vector<StoreWriterEntry> &entries,
+                                const StoreWriterOptions &options = {});
+
+// A whole file's bytes, and writing them back in place.
+QByteArray ReadBytes(const QString &path);
+bool WriteBytes(const QString &path, const QByteArray &bytes);
+
+// Every file below `folder`, as paths relative to it, sorted.
+QStringList FilesBelow(const QString &folder);
+
+// The rules WinInet checks before using a store; empty when they hold.
+std::string StoreConsistency(const QString &indexPath);

@@ -30,8 +30,8 @@ long peakResidentKb()
 } // namespace
 
 // The catalogue load as the main window runs it, without the window: enumerate, sort by
-// host, build the host nodes. The previous catalogue is released when the new one is in,
-// as a reload in the program does.
+// host, build the host nodes. The previous catalogue is released first, as a reload in the
+// program does.
 int RunLoad(const Arguments &args)
 {
     long repeat = 1;
@@ -49,13 +49,13 @@ int RunLoad(const Arguments &args)
     std::vector<double> times;
     long afterFirst = 0;
     for (long i = 0; i < repeat; ++i) {
+        nodes.clear();
+        catalogue.clear();
         const auto start = std::chrono::steady_clock::now();
-        CacheList list = EnumerateCatalogue();
-        SortByHost(list);
-        std::vector<HostNode> hosts = HostNodes(list);
+        catalogue = EnumerateCatalogue();
+        SortByHost(catalogue);
+        nodes = HostNodes(catalogue);
         const auto end = std::chrono::steady_clock::now();
-        nodes = std::move(hosts);
-        catalogue = std::move(list);
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         if (i == 0)
             afterFirst = residentKb();

@@ -1,0 +1,471 @@
+// The index.dat store: listing real stores, deleting the way WinInet does, refusing to
+// write where WinInet would throw the store away, surviving damaged files, path safety.
+
+#include "platform/indexdatformat.h"
+#include "platform/indexdatstore.h"
+#include "support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+using namespace indexdat;
+
+namespace {
+
+// Lines "URL<TAB>local file relative to the store[<TAB>size]", sorted: WinInet lists in
+// hash order, so lists compare as sets.
+QStringList expectedList(const QString &path, bool withSize)
+{
+    QStringList out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> f = line.split('\t');
+        QString item = QString::fromUtf8(f.value(0)) + '\t' + QString::fromUtf8(f.value(1));
+        if (withSize)
+            item += '\t' + QString::fromUtf8(f.value(2));
+        out << item;
+    }
+    out.sort();
+    return out;
+}
+
+QStringList listedBy(UrlCacheStore &store, const QString &folder, bool withSize)
+{
+    QStringList out;
+    for (const UrlCacheRecord &r : store.readEntries(nullptr)) {
+        QString item = QString::fromStdString(r.url) + '\t' +
+                       QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
+        if (withSize)
+            item += '\t' + QString::number(r.size);
+        out << item;
+    }
+    out.sort();
+    return out;
+}
+
+std::uint32_t field32(const QByteArray &bytes, int offset)
+{
+    return Read32(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+}
+std::uint64_t field64(const QByteArray &bytes, int offset)
+{
+    return Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+}
+void put32(QByteArray &bytes, int offset, std::uint32_t value)
+{
+    Write32(reinterpret_cast<std::uint8_t *>(bytes.data()) + offset, value);
+}
+
+std::uint32_t bitmapCount(const QByteArray &bytes)
+{
+    return CountBits(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffBitmap,
+                     field32(bytes, OffCapacity));
+}
+
+StoreWriterEntry entry(const std::string &url, const std::string &content, const std::string &ext = {})
+{
+    StoreWriterEntry e;
+    e.url = url;
+    e.content = content;
+    e.extension = ext;
+    return e;
+}
+
+// A small store the damage and refusal cases start from.
+std::vector<StoreWriterEntry> smallStore()
+{
+    return {entry("http://a.example/one.htm", "<p>one</p>"), entry("http://a.example/two.css", "p{}"),
+            entry("http://b.example/three.txt", "three"), entry("http://b.example/data", "{}")};
+}
+
+using Damage = std::function<void(QByteArray &, const StoreWriteResult &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Damage)
+
+class TestIndexDatStore : public QObject {
+    Q_OBJECT
+private slots:
+    void fixtureListing_data();
+    void fixtureListing();
+    void fixtureDeletionMatchesWinInet();
+    void refusedDeletionChangesNothing_data();
+    void refusedDeletionChangesNothing();
+    void staleLockDoesNotBlock();
+    void damagedStores_data();
+    void damagedStores();
+    void unsafeNamesStayInside_data();
+    void unsafeNamesStayInside();
+    void storeSelection_data();
+    void storeSelection();
+};
+
+void TestIndexDatStore::fixtureListing_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("withSize");
+    QTest::addColumn<bool>("filesPresent");
+    const QString f = FixturesDir();
+    QTest::newRow("wine-demo") << f + "/wine-demo/Content.IE5" << f + "/wine-demo/expected-list.tsv" << true << true;
+    QTest::newRow("win7-content") << f + "/win7-content/index.dat" << f + "/win7-content/expected-list.tsv" << false
+                                  << false;
+}
+
+void TestIndexDatStore::fixtureListing()
+{
+    QFETCH(QString, store);
+    QFETCH(QString, expected);
+    QFETCH(bool, withSize);
+    QFETCH(bool, filesPresent);
+    std::string why;
+    auto opened = OpenUrlCacheStore(store.toStdString(), &why);
+    auto *indexStore = dynamic_cast<IndexDatStore *>(opened.get());
+    QVERIFY2(indexStore, why.c_str());
+    const QString folder = QString::fromStdString(indexStore->folder());
+
+    const QStringList want = expectedList(expected, withSize);
+    QVERIFY(want.size() >= 21);
+    QCOMPARE(listedBy(*opened, folder, withSize), want);
+    for (const UrlCacheRecord &r : opened->readEntries(nullptr))
+        QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
+}
+
+void TestIndexDatStore::fixtureDeletionMatchesWinInet()
+{
+    QTemporaryDir dir;
+    const QString wine = FixturesDir() + "/wine-demo";
+    QVERIFY(CopyStoreFolder(wine + "/Content.IE5", dir.path()));
+    const QStringList filesBefore = FilesBelow(dir.path());
+
+    auto store = std::make_shared<IndexDatStore>((dir.path() + "/index.dat").toStdString());
+    SetUrlCacheStore(store);
+    QVERIFY(DeleteUrlCacheEntry("http://Bb.net/same.htm"));
+    QVERIFY(DeleteUrlCacheEntry("http://media.example.com/big/large.png"));
+    QVERIFY(!DeleteUrlCacheEntry("http://media.example.com/big/large.png"));
+    QCOMPARE(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetUrlCacheStore(nullptr);
+
+    QCOMPARE(listedBy(*store, dir.path(), true), expectedList(wine + "/after-delete/expected-list.tsv", true));
+    QStringList gone = filesBefore;
+    for (const QString &f : FilesBelow(dir.path()))
+        gone.removeOne(f);
+    QCOMPARE(gone, QStringList({"FN2HEWQ7/large[0].png", "N3U7KZHE/same[0].htm"}));
+
+    const QByteArray ours = ReadBytes(dir.path() + "/index.dat");
+    const QByteArray winInet = ReadBytes(wine + "/after-delete/Content.IE5/index.dat");
+    QCOMPARE(StoreConsistency(dir.path() + "/index.dat"), std::string());
+    QCOMPARE(field32(ours, OffAllocated), field32(winInet, OffAllocated));
+    QCOMPARE(bitmapCount(ours), bitmapCount(winInet));
+    QCOMPARE(field64(ours, OffUsage), field64(winInet, OffUsage));
+    QCOMPARE(field64(ours, OffExemptUsage), field64(winInet, OffExemptUsage));
+    for (std::uint32_t i = 0; i < field32(winInet, OffFolderCount); ++i)
+        QCOMPARE(field32(ours, int(OffFolders + FolderEntrySize * i)), field32(winInet, int(OffFolders + FolderEntrySize * i)));
+    // The hash page and the header beyond the bitmap agree byte for byte.
+    QCOMPARE(ours.left(0x5000), winInet.left(0x5000));
+}
+
+void TestIndexDatStore::refusedDeletionChangesNothing_data()
+{
+    QTest::addColumn<Damage>("prepare");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<uint>("error");
+    QTest::addColumn<bool>("listsEntries");
+
+    QTest::newRow("unknown URL") << Damage() << "http://a.example/none.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
+    QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
+    QTest::newRow("version 4.7") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        std::memcpy(b.data(), SignatureNative47, SignatureSize);
+    }) << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << true;
+    QTest::newRow("block count off by one") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffAllocated, field32(b, OffAllocated) + 1);
+    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("bits beyond capacity") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        b[int(OffBitmap + BitmapSize - 1)] = 1;
+    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("size field") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffFileSize, field32(b, OffFileSize) + 0x80);
+    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("other Wine version") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        std::memcpy(b.data(), "WINE URLCache Ver 0.2012002", SignatureSize);
+    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << false;
+    QTest::newRow("locked and in use") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, int(w.entries[0].itemOffset), field32(b, int(w.entries[0].itemOffset)) | KeyLocked);
+        put32(b, int(w.entries[0].recordOffset + 0x58), 1);
+    }) << "http://a.example/one.htm" << uint(ERROR_SHARING_VIOLATION) << true;
+    // The local file cannot go: a folder stands where it should be.
+    QTest::newRow("file cannot be removed") << Damage([](QByteArray &, const StoreWriteResult &w) {
+        QFile::remove(QString::fromStdString(w.entries[2].localFile));
+        QDir().mkpath(QString::fromStdString(w.entries[2].localFile) + "/inside");
+    }) << "http://b.example/three.txt" << uint(ERROR_ACCESS_DENIED) << true;
+}
+
+void TestIndexDatStore::refusedDeletionChangesNothing()
+{
+    QFETCH(Damage, prepare);
+    QFETCH(QString, url);
+    QFETCH(uint, error);
+    QFETCH(bool, listsEntries);
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    const QString index = dir.path() + "/index.dat";
+    QByteArray bytes = ReadBytes(index);
+    if (prepare) {
+        prepare(bytes, written);
+        QVERIFY(WriteBytes(index, bytes));
+    }
+    const QStringList files = FilesBelow(dir.path());
+
+    IndexDatStore store(index.toStdString());
+    QCOMPARE(store.readEntries(nullptr).empty(), !listsEntries);
+    QCOMPARE(uint(store.removeEntry(url.toStdString())), error);
+    QVERIFY(!store.lastRemoveReason().empty());
+    QCOMPARE(ReadBytes(index), bytes);
+    QCOMPARE(FilesBelow(dir.path()), files);
+}
+
+void TestIndexDatStore::staleLockDoesNotBlock()
+{
+    QTemporaryDir dir;
+    std::vector<StoreWriterEntry> entries = smallStore();
+    entries[0].locked = true;
+    entries[0].useCount = 1;
+    entries[0].lastAccess = std::time(nullptr) - 2 * 86400;
+    const StoreWriteResult written = WriteTestStore(dir.path(), entries);
+    IndexDatStore store(written.indexPath);
+    QCOMPARE(store.removeEntry(entries[0].url), ERROR_SUCCESS);
+    QVERIFY(!QFile::exists(QString::fromStdString(written.entries[0].localFile)));
+    QCOMPARE(store.readEntries(nullptr).size(), entries.size() - 1);
+}
+
+void TestIndexDatStore::damagedStores_data()
+{
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<int>("listed"); // entries still listed; -1: nothing and an error
+    QTest::addColumn<uint>("deleteError");
+
+    auto record = [](const StoreWriteResult &w, std::size_t i) { return int(w.entries[i].recordOffset); };
+    QTest::newRow("shorter than a header") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        b.truncate(0x3FFF);
+    }) << -1 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("cut inside the hash page") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        b.truncate(0x4800);
+    }) << 0 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("cut inside a record") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        b.truncate(record(w, 3) + 0x40);
+    }) << 3 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("wrong signature") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        b[0] = 'X';
+    }) << -1 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("hash table outside") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffHashTable, 0xFFFFFF80);
+    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash table in the header") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffHashTable, 0x100);
+    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash page not aligned") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffHashTable, HeaderSize + 4);
+    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash chain loops") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, HeaderSize + 8, HeaderSize);
+    }) << 4 << uint(ERROR_SUCCESS);
+    QTest::newRow("hash page without HASH") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        b[int(HeaderSize)] = 'h';
+    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("item points outside") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, int(w.entries[0].itemOffset + 4), 0x7FFFFFF0);
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("item points into the header") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, int(w.entries[0].itemOffset + 4), 0x20);
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("item points at the last bytes") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, int(w.entries[0].itemOffset + 4), std::uint32_t(b.size() - 4));
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("block count beyond the file") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, record(w, 0) + 4, 0x40000000);
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("block count zero") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, record(w, 0) + 4, 0);
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("URL offset outside the record") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, record(w, 0) + 0x34, 0xFFFFFFF0);
+    }) << 4 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("strings without NUL") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        const int start = record(w, 0) + int(UrlFixedSize);
+        const int end = record(w, 0) + int(w.entries[0].blocks * BlockSize);
+        for (int i = start; i < end; ++i)
+            b[i] = 'A';
+    }) << 4 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("name and header outside") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, record(w, 0) + 0x3C, 0x1000);
+        put32(b, record(w, 0) + 0x44, 0x70);
+        put32(b, record(w, 0) + 0x48, 0xFFFFFFFF);
+        put32(b, record(w, 0) + 0x4C, 0x80000000);
+    }) << 4 << uint(ERROR_SUCCESS);
+    QTest::newRow("folder index beyond the table") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
+        b[record(w, 0) + 0x38] = char(7);
+    }) << 4 << uint(ERROR_SUCCESS);
+    QTest::newRow("folder count huge") << Damage([](QByteArray &b, const StoreWriteResult &) {
+        put32(b, OffFolderCount, 0xFFFFFFFF);
+    }) << 4 << uint(ERROR_FILE_CORRUPT);
+}
+
+void TestIndexDatStore::damagedStores()
+{
+    QFETCH(Damage, damage);
+    QFETCH(int, listed);
+    QFETCH(uint, deleteError);
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    const QString index = dir.path() + "/index.dat";
+    QByteArray bytes = ReadBytes(index);
+    damage(bytes, written);
+    QVERIFY(WriteBytes(index, bytes));
+
+    IndexDatStore store(index.toStdString());
+    std::string error;
+    const auto records = store.readEntries(&error);
+    QCOMPARE(int(records.size()), std::max(listed, 0));
+    QCOMPARE(!error.empty(), listed < 0);
+    for (const UrlCacheRecord &r : records)
+        QVERIFY(r.localFileName.empty() || r.localFileName.rfind(dir.path().toStdString() + "/", 0) == 0);
+
+    QCOMPARE(uint(store.removeEntry("http://a.example/one.htm")), deleteError);
+    if (deleteError != ERROR_SUCCESS)
+        QCOMPARE(ReadBytes(index), bytes);
+    else
+        QVERIFY(StoreConsistency(index).empty());
+}
+
+void TestIndexDatStore::unsafeNamesStayInside_data()
+{
+    QTest::addColumn<QByteArray>("fileName");
+    QTest::addColumn<QByteArray>("folderName");
+    QTest::addColumn<bool>("fileBeside"); // folder index 0xFE
+    QTest::newRow("parent of the folder") << QByteArray("../victim.txt") << QByteArray() << false;
+    QTest::newRow("backslash parent") << QByteArray("..\\victim.txt") << QByteArray() << false;
+    QTest::newRow("two levels up") << QByteArray("../../outside/victim.txt") << QByteArray() << false;
+    QTest::newRow("absolute") << QByteArray("/tmp/victim.txt") << QByteArray() << false;
+    QTest::newRow("drive") << QByteArray("C:victim.txt") << QByteArray() << false;
+    QTest::newRow("only dots") << QByteArray("..") << QByteArray() << false;
+    QTest::newRow("index beside") << QByteArray("INDEX.DAT") << QByteArray() << true;
+    QTest::newRow("folder climbs") << QByteArray("victim.txt") << QByteArray("../outsi") << false;
+}
+
+void TestIndexDatStore::unsafeNamesStayInside()
+{
+    QFETCH(QByteArray, fileName);
+    QFETCH(QByteArray, folderName);
+    QFETCH(bool, fileBeside);
+    QTemporaryDir dir;
+    const QString storeFolder = dir.path() + "/store/Content.IE5";
+    // A long last segment leaves room in the record for every replacement name.
+    StoreWriterOptions options;
+    options.folderCount = 1;
+    const StoreWriteResult written = WriteTestStore(
+        storeFolder, {entry("http://a.example/a-rather-long-file-name-for-room.txt", "bait"),
+                      entry("http://a.example/keep.txt", "keep")}, options);
+    const QString index = storeFolder + "/index.dat";
+    QByteArray bytes = ReadBytes(index);
+    const int record = int(written.entries[0].recordOffset);
+    const int nameAt = record + int(field32(bytes, record + 0x3C));
+    bytes.replace(nameAt, fileName.size() + 1, fileName + '\0');
+    if (fileBeside)
+        bytes[record + 0x38] = char(FolderNone);
+    if (!folderName.isEmpty())
+        bytes.replace(int(OffFolders + 4), 8, folderName.leftJustified(8, '.', true));
+    QVERIFY(WriteBytes(index, bytes));
+
+    // Victims wherever a careless join of the names would land.
+    const QStringList victims = {dir.path() + "/store/victim.txt", dir.path() + "/victim.txt",
+                                 dir.path() + "/outside/victim.txt", storeFolder + "/victim.txt"};
+    for (const QString &v : victims) {
+        QDir().mkpath(QFileInfo(v).path());
+        QFile f(v);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+
+    IndexDatStore store(index.toStdString());
+    const auto records = store.readEntries(nullptr);
+    QCOMPARE(records.size(), std::size_t(2));
+    for (const UrlCacheRecord &r : records) {
+        const QString local = QString::fromStdString(r.localFileName);
+        QVERIFY2(!local.contains("/../") && !local.endsWith("/..") && local.startsWith(storeFolder + "/"),
+                 qPrintable(local));
+        QVERIFY(local != index);
+    }
+    QCOMPARE(store.removeEntry("http://a.example/a-rather-long-file-name-for-room.txt"), ERROR_SUCCESS);
+    for (const QString &v : victims)
+        QVERIFY2(QFile::exists(v), qPrintable(v));
+    QVERIFY(QFile::exists(index));
+    QCOMPARE(store.readEntries(nullptr).size(), std::size_t(1));
+    QVERIFY(StoreConsistency(index).empty());
+}
+
+void TestIndexDatStore::storeSelection_data()
+{
+    QTest::addColumn<QString>("urlcache");   // TIDEWRACK_URLCACHE, relative to the temporary folder
+    QTest::addColumn<QString>("wineprefix"); // WINEPREFIX, the same
+    QTest::addColumn<QString>("chosen");     // the index chosen, empty: none
+
+    QTest::newRow("folder") << "given" << "" << "given/index.dat";
+    QTest::newRow("index file") << "given/index.dat" << "" << "given/index.dat";
+    QTest::newRow("nothing there") << "missing" << "prefix" << "";
+    QTest::newRow("wine prefix") << "" << "prefix" << "WINE";
+    QTest::newRow("empty wine prefix") << "" << "empty" << "";
+}
+
+void TestIndexDatStore::storeSelection()
+{
+    QFETCH(QString, urlcache);
+    QFETCH(QString, wineprefix);
+    QFETCH(QString, chosen);
+    QTemporaryDir dir;
+    WriteTestStore(dir.path() + "/given", smallStore());
+    const QString wineStore = dir.path() + "/prefix/drive_c/users/%1/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
+
+    QDir().mkpath(dir.path() + "/empty");
+    const QByteArray oldUrlcache = qgetenv("TIDEWRACK_URLCACHE"), oldPrefix = qgetenv("WINEPREFIX");
+    qputenv("TIDEWRACK_URLCACHE", urlcache.isEmpty() ? QByteArray() : (dir.path() + '/' + urlcache).toUtf8());
+    qputenv("WINEPREFIX", (dir.path() + '/' + wineprefix).toUtf8());
+
+    std::string why;
+    std::shared_ptr<UrlCacheStore> store = OpenDefaultUrlCacheStore(&why);
+    if (chosen == "WINE") {
+        // The user folder is named after the Unix user; take the name from the path looked at.
+        const QString picked = QString::fromStdString(why);
+        const QString name = picked.section("/drive_c/users/", 1).section('/', 0, 0);
+        QVERIFY(!name.isEmpty());
+        WriteTestStore(wineStore.arg(name), smallStore());
+        store = OpenDefaultUrlCacheStore(&why);
+        chosen = wineStore.arg(name).mid(dir.path().size() + 1) + "/index.dat";
+    }
+    qputenv("TIDEWRACK_URLCACHE", oldUrlcache);
+    qputenv("WINEPREFIX", oldPrefix);
+
+    QVERIFY(store);
+    QVERIFY(!why.empty());
+    auto *index = dynamic_cast<IndexDatStore *>(store.get());
+    if (chosen.isEmpty()) {
+        QVERIFY(!index);
+        QVERIFY(store->readEntries(nullptr).empty());
+        QCOMPARE(store->removeEntry("http://a.example/one.htm"), ERROR_FILE_NOT_FOUND);
+        return;
+    }
+    QVERIFY2(index, why.c_str());
+    QCOMPARE(QString::fromStdString(index->indexPath()), dir.path() + '/' + chosen);
+    QCOMPARE(store->readEntries(nullptr).size(), smallStore().size());
+}
+
+QTEST_GUILESS_MAIN(TestIndexDatStore)
+#include "tst_indexdatstore.moc"
