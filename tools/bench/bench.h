@@ -13,6 +13,8 @@ using Arguments = std::vector<std::string>;
 int RunList(const Arguments &args);
 int RunLoad(const Arguments &args);
 int RunDelete(const Arguments &args);
+int RunView(const Arguments &args);
+int RunSearch(const Arguments &args);
 
 // Opens STORE (a folder holding index.dat, or the file) and makes it the process's store.
 // Prints the reason and returns null when there is no index there.

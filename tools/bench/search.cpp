@@ -5,9 +5,11 @@
 // Prints "hits: N" (of the last run) and "search_ms_median: X" over N runs. Unreadable files
 // are counted, not reported one by one.
 
+#include "bench.h"
+
 #include "catalogue/catalogue.h"
 #include "collections/search.h"
-#include "platform/indexdatstore.h"
+#include "platform/urlcachestore.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -39,18 +41,18 @@ bool parseCount(const char *text, long long low, long long high, long long &out)
 
 } // namespace
 
-// argv[0] is the subcommand's name; the arguments follow it.
-int benchSearch(int argc, char **argv)
+int RunSearch(const Arguments &args)
 {
     std::vector<std::string> positional;
     SearchCriteria criteria;
     bool haveField = false;
     long long repeat = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    const std::size_t argc = args.size();
+    for (std::size_t i = 0; i < argc; ++i) {
+        const std::string &arg = args[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--field" && hasValue) {
-            const std::string field = argv[++i];
+            const std::string field = args[++i];
             if (field == "url")
                 criteria.field = SearchField::Url;
             else if (field == "name")
@@ -62,11 +64,11 @@ int benchSearch(int argc, char **argv)
             haveField = true;
         } else if (arg == "--kind" && hasValue) {
             long long kind = 0;
-            if (!parseCount(argv[++i], 0, DocKindCount - 1, kind))
+            if (!parseCount(args[++i].c_str(), 0, DocKindCount - 1, kind))
                 return usage();
             criteria.kind = int(kind);
         } else if (arg == "--repeat" && hasValue) {
-            if (!parseCount(argv[++i], 1, 1000000, repeat))
+            if (!parseCount(args[++i].c_str(), 1, 1000000, repeat))
                 return usage();
         } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
             return usage();
@@ -78,13 +80,8 @@ int benchSearch(int argc, char **argv)
         return usage();
     criteria.text = QString::fromUtf8(positional[1].c_str());
 
-    std::string why;
-    auto store = OpenUrlCacheStore(positional[0], &why);
-    if (!std::dynamic_pointer_cast<IndexDatStore>(store)) {
-        std::fprintf(stderr, "tidewrack-bench: %s\n", why.c_str());
+    if (!UseStore(positional[0]))
         return 1;
-    }
-    SetUrlCacheStore(store);
     CacheList catalogue = EnumerateCatalogue();
     SortByHost(catalogue);
 
