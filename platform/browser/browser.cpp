@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -31,23 +32,20 @@ bool isWebScheme(const QString &scheme)
 
 } // namespace
 
-// The page of the preview: new windows open in the same browser, and the page never
-// navigates to a local file.
+// The page of the preview: it never navigates to a local file, and it makes no second page
+// for a new window (the browser loads the new window's address itself, see openNewWindow).
 class PreviewPage : public QWebEnginePage {
 public:
-    PreviewPage(QWebEngineProfile *profile, Browser *browser) : QWebEnginePage(profile, browser), m_browser(browser)
-    {
-    }
+    PreviewPage(QWebEngineProfile *profile, Browser *browser) : QWebEnginePage(profile, browser) {}
 
 protected:
-    QWebEnginePage *createWindow(WebWindowType) override { return m_browser->pageForNewWindow(); }
+    // Handing back this very page would make it adopt the opener's new web contents, which
+    // the engine does not survive; the request then comes as newWindowRequested instead.
+    QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
     bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
     {
         return !url.isLocalFile() && url.scheme() != QLatin1String("file");
     }
-
-private:
-    Browser *m_browser;
 };
 
 Browser::Browser(QWidget *parent) : QWidget(parent)
@@ -93,6 +91,7 @@ void Browser::ensurePage()
     delete layout->takeAt(1); // the stretch that stood in for the page
     layout->addWidget(m_view, 1);
 
+    connect(m_page, &QWebEnginePage::newWindowRequested, this, &Browser::openNewWindow);
     connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         m_hasDocument = true;
         emit loadFinished(ok);
@@ -127,11 +126,14 @@ QString Browser::Navigate(const QString &url)
 
 void Browser::setCacheLookup(CacheLookup lookup) { m_schemeHandler->setLookup(std::move(lookup)); }
 
-QWebEnginePage *Browser::pageForNewWindow()
+void Browser::openNewWindow(QWebEngineNewWindowRequest &request)
 {
     Browser *target = nullptr;
     emit NewWindow2(&target);
-    return target ? target->page() : nullptr;
+    if (!target)
+        return;
+    target->ensurePage();
+    target->m_page->load(request.requestedUrl());
 }
 
 void Browser::find()

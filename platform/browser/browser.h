@@ -12,6 +12,7 @@
 #include <QWidget>
 
 class FindBar;
+class QWebEngineNewWindowRequest;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -58,9 +59,8 @@ signals:
     void loadFinished(bool ok);
 
 private:
-    friend class PreviewPage;
     void ensurePage();
-    QWebEnginePage *pageForNewWindow();
+    void openNewWindow(QWebEngineNewWindowRequest &request);
     void saveTo(const QString &path, const QString &filter);
 
     bool m_visible = false;
