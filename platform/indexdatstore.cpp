@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,12 +172,16 @@ private:
                                 true, true, true, true, true, true, true, true, true, true};
 };
 
-// The local file of a record, decoded, with whether deleting through it is safe.
+// The local file of a record, decoded, with whether deleting through it is safe. A plain
+// ASCII name stays a view into the index, which spares an allocation per entry.
 struct LocalFile {
     bool exists = false;
     bool safe = false;
     std::string folder; // empty: beside index.dat
-    std::string name;
+    std::string_view stored;
+    std::string converted; // used when `stored` had to be decoded or made harmless
+    bool isConverted = false;
+    std::string_view name() const { return isConverted ? std::string_view(converted) : stored; }
 };
 
 LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, const RecordLayout &layout,
@@ -191,12 +196,19 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
         return file;
     file.exists = true;
     file.folder = folder.name;
-    file.name = decoder.toUtf8(stored);
-    file.safe = folder.plain && isPlainFileName(file.name);
-    if (!isPlainFileName(file.name))
-        file.name = harmlessFileName(file.name);
+    file.stored = stored;
+    if (!IsAscii(stored)) {
+        file.converted = decoder.toUtf8(stored);
+        file.isConverted = true;
+    }
+    const bool plainName = isPlainFileName(file.name());
+    file.safe = folder.plain && plainName;
+    if (!plainName) {
+        file.converted = harmlessFileName(file.name());
+        file.isConverted = true;
+    }
     // Beside index.dat, a name may not stand for the index itself.
-    if (folder.name.empty() && strcasecmp(file.name.c_str(), "index.dat") == 0)
+    if (folder.name.empty() && file.name().size() == 9 && strncasecmp(file.name().data(), "index.dat", 9) == 0)
         file.safe = false;
     return file;
 }
@@ -226,7 +238,7 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
             texts += file.folder;
             texts += '/';
         }
-        texts += file.name;
+        texts += file.name();
     }
     out.localFileName = textFrom(start);
 
@@ -417,7 +429,7 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     if (file.exists && file.safe) {
         plan.deleteFile = true;
         plan.contentFolder = file.folder;
-        plan.fileName = file.name;
+        plan.fileName = std::string(file.name());
     }
     plan.itemOffset = target.itemOffset;
 

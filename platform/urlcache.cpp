@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -131,7 +128,8 @@ void *AllocatePages(std::size_t bytes)
             return p;
         throw std::bad_alloc();
     }
-    void *p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Populated at once: cheaper than a page fault for every 4 KiB as the buffer fills.
+    void *p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (p == MAP_FAILED)
         throw std::bad_alloc();
     return p;
@@ -302,11 +300,6 @@ bool FindCloseUrlCache(HANDLE enumeration)
         return false;
     }
     delete static_cast<Enumeration *>(enumeration);
-#ifdef __GLIBC__
-    // A catalogue load frees many small pieces; hand the whole free pages back so that
-    // reloading keeps the footprint of the first load.
-    ::malloc_trim(0);
-#endif
     return true;
 }
 

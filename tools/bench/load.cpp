@@ -27,6 +27,13 @@ long peakResidentKb()
     return usage.ru_maxrss;
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 } // namespace
 
 // The catalogue load as the main window runs it, without the window: enumerate, sort by
@@ -46,26 +53,27 @@ int RunLoad(const Arguments &args)
 
     CacheList catalogue;
     std::vector<HostNode> nodes;
-    std::vector<double> times;
+    std::vector<double> times, enumerateTimes;
     long afterFirst = 0;
     for (long i = 0; i < repeat; ++i) {
         nodes.clear();
         catalogue.clear();
         const auto start = std::chrono::steady_clock::now();
         catalogue = EnumerateCatalogue();
+        const auto enumerated = std::chrono::steady_clock::now();
         SortByHost(catalogue);
         nodes = HostNodes(catalogue);
         const auto end = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        enumerateTimes.push_back(std::chrono::duration<double, std::milli>(enumerated - start).count());
         if (i == 0)
             afterFirst = residentKb();
     }
-    std::sort(times.begin(), times.end());
-    const double median = times.size() % 2 ? times[times.size() / 2]
-                                           : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+    const double median = Median(times);
     std::printf("entries: %zu\n", catalogue.size());
     std::printf("hosts: %zu\n", nodes.size());
     std::printf("load_ms_median: %.2f\n", median);
+    std::printf("enumerate_ms_median: %.2f\n", Median(enumerateTimes));
     std::printf("peak_rss_kb: %ld\n", peakResidentKb());
     std::printf("rss_after_first_kb: %ld\n", afterFirst);
     std::printf("rss_after_last_kb: %ld\n", residentKb());

@@ -4,6 +4,7 @@
 #include "bench.h"
 
 #include "platform/indexdatstore.h"
+#include "platform/processmemory.h"
 
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,7 @@ std::shared_ptr<UrlCacheStore> UseStore(const std::string &path)
 
 int main(int argc, char **argv)
 {
+    KeepLargeBuffersOffHeap(); // the same setting the program makes at start
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         usage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
