@@ -102,6 +102,7 @@ private slots:
     void refusedDeletionChangesNothing_data();
     void refusedDeletionChangesNothing();
     void staleLockDoesNotBlock();
+    void version47RecordsList();
     void damagedStores_data();
     void damagedStores();
     void unsafeNamesStayInside_data();
@@ -246,6 +247,39 @@ void TestIndexDatStore::staleLockDoesNotBlock()
     QCOMPARE(store.removeEntry(entries[0].url), ERROR_SUCCESS);
     QVERIFY(!QFile::exists(QString::fromStdString(written.entries[0].localFile)));
     QCOMPARE(store.readEntries(nullptr).size(), entries.size() - 1);
+}
+
+void TestIndexDatStore::version47RecordsList()
+{
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    IndexDatStore store(written.indexPath);
+    QStringList want = listedBy(store, dir.path(), true);
+
+    // Rewrite every record in the 4.7 layout: a FILETIME expiry moves the fields behind it.
+    const QString index = dir.path() + "/index.dat";
+    QByteArray b = ReadBytes(index);
+    std::memcpy(b.data(), SignatureNative47, SignatureSize);
+    for (const WrittenEntry &e : written.entries) {
+        const int r = int(e.recordOffset);
+        const QByteArray old = b.mid(r, int(UrlFixedSize));
+        auto moved = [&](int from, int to, int size) { b.replace(r + to, size, old.mid(from, size)); };
+        b.replace(r + 0x18, int(UrlFixedSize) - 0x18, QByteArray(int(UrlFixedSize) - 0x18, '\0'));
+        moved(0x10, 0x18, 8); // expiry as a FILETIME: any time will do
+        moved(0x20, 0x20, 4); // size
+        moved(0x2C, 0x30, 4); // exempt delta
+        moved(0x34, 0x38, 4); // URL offset
+        moved(0x38, 0x3C, 1); // folder index
+        moved(0x3C, 0x40, 4); // file name offset
+        moved(0x40, 0x44, 4); // entry type
+        moved(0x44, 0x48, 8); // header info offset and size
+        moved(0x54, 0x58, 4); // hit rate
+    }
+    QVERIFY(WriteBytes(index, b));
+    QCOMPARE(listedBy(store, dir.path(), true), want);
+    QCOMPARE(store.readEntries(nullptr).front().expire.dwHighDateTime,
+             store.readEntries(nullptr).front().lastAccess.dwHighDateTime);
+    QCOMPARE(store.removeEntry("http://a.example/one.htm"), ERROR_WRITE_PROTECT);
 }
 
 void TestIndexDatStore::damagedStores_data()
