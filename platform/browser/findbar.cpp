@@ -47,7 +47,7 @@ FindBar::FindBar(QWidget *parent)
 
     connect(m_field, &QLineEdit::returnPressed, this, &FindBar::findNext);
     connect(m_field, &QLineEdit::textChanged, this, &FindBar::findNext);
-    connect(m_matchCase, &QCheckBox::toggled, this, &FindBar::findNext);
+    connect(m_matchCase, &QCheckBox::toggled, this, &FindBar::restart);
     connect(next, &QToolButton::clicked, this, &FindBar::findNext);
     connect(previous, &QToolButton::clicked, this, &FindBar::findPrevious);
     connect(closer, &QToolButton::clicked, this, &FindBar::close);
@@ -75,6 +75,14 @@ void FindBar::start()
 }
 
 void FindBar::findNext() { find(false); }
+
+void FindBar::restart()
+{
+    // The engine carries on a search of the same text with its old options: end it first.
+    if (m_page)
+        m_page->findText(QString());
+    find(false);
+}
 
 void FindBar::findPrevious() { find(true); }
 

@@ -27,6 +27,8 @@ public slots:
     void findNext();
     void findPrevious();
     void close();
+    // Searches from the start again, as after a change of the options.
+    void restart();
 
 private:
     void find(bool backward);
