@@ -1,0 +1,173 @@
+#include "documentlistmodel.h"
+
+#include "text.h"
+
+#include <QMimeData>
+
+#include <algorithm>
+
+namespace {
+
+QString text(std::string_view bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); }
+
+} // namespace
+
+DocumentListModel::DocumentListModel(ViewList &list, QObject *parent)
+    : QAbstractTableModel(parent), m_list(list), m_lookup(GetShellFileInfo)
+{
+}
+
+int DocumentListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_rows; }
+
+int DocumentListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+const Tcachedata *DocumentListModel::recordAt(int row) const
+{
+    return (row >= 0 && std::size_t(row) < m_list.size()) ? &m_list[std::size_t(row)] : nullptr;
+}
+
+QVariant DocumentListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Tcachedata *record = recordAt(index.row());
+    if (!record) // listerData: a row beyond view_list fills nothing
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case FileNameColumn:
+            return text(FileNamePart(LocalFileName(*record)));
+        case TypeColumn:
+            return record->strTypeName;
+        case SizeColumn:
+            return sizeText(EntrySize(record->header));
+        case UrlColumn:
+            return QString::fromUtf8(SourceUrl(*record));
+        case LocationColumn:
+            return QString::fromUtf8(LocalFileName(*record));
+        }
+        break;
+    case Qt::DecorationRole:
+        if (index.column() == FileNameColumn)
+            return SystemIconList::icon(record->bShellInfoPending ? -1 : record->iIcon);
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+QVariant DocumentListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole) {
+        QString caption = baseCaption(section);
+        if (section == m_markedColumn)
+            caption += m_markAscending ? QStringLiteral("↓") : QStringLiteral("↑");
+        return caption;
+    }
+    if (role == Qt::TextAlignmentRole && section == SizeColumn)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    return {};
+}
+
+Qt::ItemFlags DocumentListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+}
+
+QStringList DocumentListModel::mimeTypes() const { return {QString::fromLatin1(RowsMimeType)}; }
+
+QMimeData *DocumentListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : indexes)
+        if (index.isValid())
+            rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QByteArray payload;
+    for (const int row : rows) {
+        if (!payload.isEmpty())
+            payload += ',';
+        payload += QByteArray::number(row);
+    }
+    auto *mime = new QMimeData;
+    mime->setData(QString::fromLatin1(RowsMimeType), payload);
+    return mime;
+}
+
+Qt::DropActions DocumentListModel::supportedDragActions() const { return Qt::CopyAction; }
+
+void DocumentListModel::setRowCount(int rows)
+{
+    rows = std::max(rows, 0);
+    const int old = m_rows;
+    if (rows > old) {
+        beginInsertRows(QModelIndex(), old, rows - 1);
+        m_rows = rows;
+        endInsertRows();
+    } else if (rows < old) {
+        beginRemoveRows(QModelIndex(), rows, old - 1);
+        m_rows = rows;
+        endRemoveRows();
+    }
+    const int kept = std::min(old, rows);
+    if (kept > 0)
+        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+}
+
+void DocumentListModel::contentChanged()
+{
+    if (m_rows > 0)
+        emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+}
+
+QString DocumentListModel::baseCaption(int column)
+{
+    static const char *const captions[ColumnCount] = {"缓存文件", "类型", "大小", "网址", "位置"};
+    return (column >= 0 && column < ColumnCount) ? QString::fromUtf8(captions[column]) : QString();
+}
+
+void DocumentListModel::MarkSortColumn(int key, bool ascending)
+{
+    m_markedColumn = key;
+    m_markAscending = ascending;
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+void DocumentListModel::FillTypeNames(int first, int last)
+{
+    if (first < 0 || first > last || std::size_t(last) >= m_list.size())
+        return;
+    int changedFirst = -1;
+    int changedLast = -1;
+    for (int row = first; row <= last; ++row) {
+        Tcachedata &record = m_list[std::size_t(row)];
+        if (!record.bShellInfoPending)
+            continue;
+        ShellFileInfo info;
+        if (m_lookup && m_lookup(LocalFileName(record), info)) {
+            record.strTypeName = info.typeName;
+            record.iIcon = info.iIcon;
+        }
+        record.bShellInfoPending = 0; // a failed lookup is not repeated
+        if (changedFirst < 0)
+            changedFirst = row;
+        changedLast = row;
+    }
+    // Rows beyond the row count are not on screen: there is nothing to report for them.
+    changedLast = std::min(changedLast, m_rows - 1);
+    if (changedFirst >= 0 && changedFirst <= changedLast)
+        emit dataChanged(index(changedFirst, FileNameColumn), index(changedLast, TypeColumn),
+                         {Qt::DisplayRole, Qt::DecorationRole, Qt::ToolTipRole});
+}

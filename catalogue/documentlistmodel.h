@@ -1,0 +1,65 @@
+#pragma once
+// The rows of the document list over view_list. The model holds no object per
+// row: it reads the records when a view asks for a row, and its row count is set explicitly,
+// as the virtual list's is. Type names and icons are looked up only for the rows a view is
+// about to show (FillTypeNames), once per record.
+
+#include "entry.h"
+#include "platform/shellinfo.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+#include <functional>
+
+class DocumentListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { FileNameColumn, TypeColumn, SizeColumn, UrlColumn, LocationColumn, ColumnCount };
+
+    // The drag of rows from the list carries this type, so that only the program's own drop
+    // targets accept it. The data is the dragged row numbers, ascending, comma-separated.
+    static constexpr const char *RowsMimeType = "application/x-tidewrack-rows";
+
+    // The shell lookup (a seam for tests): true and `info` filled, or false.
+    using ShellLookup = std::function<bool(const char *path, ShellFileInfo &info)>;
+
+    explicit DocumentListModel(ViewList &list, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
+
+    // The record a row shows; null for a row outside view_list.
+    const Tcachedata *recordAt(int row) const;
+
+    // Sets the row count (after a fill, or after another concern removed records). Rows that
+    // stay keep their selection and show whatever record now stands at their index.
+    void setRowCount(int rows);
+    // Every row's content changed (after a sort): repaint, keep the rows and the selection.
+    void contentChanged();
+
+    // The base captions, with the arrow on `key`'s column: "↓" ascending, "↑" descending.
+    void MarkSortColumn(int key, bool ascending);
+    static QString baseCaption(int column);
+
+    // Looks up the type name and icon of every record from `first` to `last` (both
+    // included) still pending, and reports the rows it filled. A range not wholly inside
+    // view_list is ignored.
+    void FillTypeNames(int first, int last);
+    void setShellLookup(ShellLookup lookup) { m_lookup = std::move(lookup); }
+
+    static QString sizeText(std::uint64_t size) { return QString::number(size); }
+
+private:
+    ViewList &m_list;
+    int m_rows = 0;
+    int m_markedColumn = -1;
+    bool m_markAscending = true;
+    ShellLookup m_lookup;
+};

@@ -1,0 +1,505 @@
+// The document list's logic without a window: filling view_list from the three kinds of
+// source list, the orders of CompareView, the model's rows, captions and lazy type names,
+// the shell lookup, and the view bench.
+
+#include "catalogue/catalogue.h"
+#include "catalogue/documentlistmodel.h"
+#include "catalogue/viewlist.h"
+#include "platform/indexdatwriter.h"
+#include "platform/shellinfo.h"
+#include "support.h"
+
+#include <QAbstractItemModelTester>
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <unistd.h>
+
+// The bench subcommand is built into tidewrack-bench; the test links it in directly.
+#include "tools/bench/view.cpp"
+
+namespace {
+
+QByteArray fileNameOf(const Tcachedata &r) { return QByteArray(FileNamePart(LocalFileName(r)).data(), qsizetype(FileNamePart(LocalFileName(r)).size())); }
+
+QList<QByteArray> fileNames(const ViewList &view)
+{
+    QList<QByteArray> names;
+    for (const Tcachedata &r : view)
+        names << fileNameOf(r);
+    return names;
+}
+
+CacheList loadCatalogue()
+{
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+    return list;
+}
+
+// Runs `body` with the standard output going to a file, and returns what was printed.
+template <typename Body>
+QByteArray captureStdout(Body body)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return {};
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(file.handle(), STDOUT_FILENO);
+    body();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
+}
+
+} // namespace
+
+class TestViewList : public QObject {
+    Q_OBJECT
+private slots:
+    void collectBoxFillTakesEveryElement();
+    void searchFillTakesEveryElement();
+    void hostFillTakesExactlyTheFirstRun();
+    void hostFillPurgesTheWholeCatalogue();
+    void fillReleasesThePreviousRecords();
+    void compareView_data();
+    void compareView();
+    void sortByFileName();
+    void sortBySize();
+    void sortByTextKeysAndNoKey();
+    void sortAgreesWithCompareView();
+    void modelRowsAndColumns();
+    void modelRowCountIsExplicit();
+    void captionsCarryTheArrow();
+    void typeNamesLookedUpOnceForHintedRows();
+    void hintOutsideTheListIsIgnored();
+    void failedLookupIsNotRepeated();
+    void modelTester();
+    void shellLookup();
+    void benchView();
+};
+
+void TestViewList::collectBoxFillTakesEveryElement()
+{
+    TestStore store;
+    store.add("http://b.net/z.htm", "z.htm", "z");
+    store.add("http://a.net/y.htm", "y.htm", "y");
+    store.add("http://c.net/gone.htm", "gone.htm", "g");
+    CacheList catalogue = loadCatalogue();
+    CollectList box;
+    // Order of adding, not of the catalogue.
+    for (const char *name : {"z.htm", "gone.htm", "y.htm"})
+        for (const CatalogueEntry &e : catalogue)
+            if (fileNameOf(MakeViewRecord(e)) == name)
+                box.push_back(MakeHeaderCopy(MakeViewRecord(e)));
+    QFile::remove(QString::fromStdString(store.path("gone.htm")));
+
+    ViewList view;
+    BuildViewList(view, box);
+    QCOMPARE(box.size(), size_t(2)); // the purge dropped the missing file from the box
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"z.htm", "y.htm"}));
+    for (std::size_t i = 0; i < view.size(); ++i) {
+        QVERIFY(std::memcmp(&view[i].header, &box[i].header, sizeof(INTERNET_CACHE_ENTRY_INFOA)) == 0);
+        QCOMPARE(view[i].bShellInfoPending, std::uint8_t(1));
+        QVERIFY(view[i].strTypeName.isEmpty());
+    }
+}
+
+void TestViewList::searchFillTakesEveryElement()
+{
+    TestStore store;
+    store.add("http://b.net/1.htm", "1.htm", "1");
+    store.add("http://a.net/2.htm", "2.htm", "2");
+    CacheList catalogue = loadCatalogue();
+    SearchList hits = catalogue;
+    ViewList view;
+    BuildViewList(view, hits);
+    QCOMPARE(view.size(), size_t(2));
+    QCOMPARE(QByteArray(SourceUrl(view[0])), QByteArray(SourceUrl(catalogue[0])));
+    QCOMPARE(QByteArray(SourceUrl(view[1])), QByteArray(SourceUrl(catalogue[1])));
+    SearchList none;
+    BuildViewList(view, none);
+    QVERIFY(view.empty());
+}
+
+void TestViewList::hostFillTakesExactlyTheFirstRun()
+{
+    // Case variants of one host, interleaved as an unstable sort by folded host may leave them.
+    TestStore store;
+    store.add("http://aa.net/a.htm", "a.htm", "a");
+    store.add("http://Bb.net/1.htm", "1.htm", "1");
+    store.add("http://Bb.net/2.htm", "2.htm", "2");
+    store.add("http://bb.net/3.htm", "3.htm", "3");
+    store.add("http://Bb.net/4.htm", "4.htm", "4");
+    store.add("http://Bb.net.x/5.htm", "5.htm", "5");
+    CacheList catalogue = EnumerateCatalogue(); // the order given above: no sort
+    ViewList view;
+    BuildHostViewList(view, catalogue, "Bb.net");
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"1.htm", "2.htm"}));
+    BuildHostViewList(view, catalogue, "bb.net");
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"3.htm"}));
+    BuildHostViewList(view, catalogue, "aa.net");
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"a.htm"}));
+    BuildHostViewList(view, catalogue, "BB.NET");
+    QVERIFY(view.empty());
+    BuildHostViewList(view, catalogue, "");
+    QVERIFY(view.empty());
+}
+
+void TestViewList::hostFillPurgesTheWholeCatalogue()
+{
+    TestStore store;
+    store.add("http://a.net/1.htm", "1.htm", "1");
+    store.add("http://z.net/gone.htm", "gone.htm", "g");
+    CacheList catalogue = loadCatalogue();
+    QFile::remove(QString::fromStdString(store.path("gone.htm")));
+    ViewList view;
+    BuildHostViewList(view, catalogue, "a.net");
+    QCOMPARE(view.size(), size_t(1));
+    QCOMPARE(catalogue.size(), size_t(1)); // another host's missing file went too
+}
+
+void TestViewList::fillReleasesThePreviousRecords()
+{
+    TestStore store;
+    store.add("http://a.net/1.htm", "1.htm", "1");
+    CacheList catalogue = loadCatalogue();
+    ViewList view;
+    BuildHostViewList(view, catalogue, "a.net");
+    view[0].strTypeName = QStringLiteral("old");
+    view[0].bShellInfoPending = 0;
+    BuildHostViewList(view, catalogue, "a.net");
+    QCOMPARE(view.size(), size_t(1));
+    QVERIFY(view[0].strTypeName.isEmpty());
+    QCOMPARE(view[0].bShellInfoPending, std::uint8_t(1));
+}
+
+namespace {
+
+Tcachedata record(const char *url, const char *path, std::uint64_t size, const char *type = "")
+{
+    Tcachedata r{};
+    r.header.lpszSourceUrlName = const_cast<char *>(url);
+    r.header.lpszLocalFileName = const_cast<char *>(path);
+    r.header.dwSizeLow = DWORD(size & 0xFFFFFFFFu);
+    r.header.dwSizeHigh = DWORD(size >> 32);
+    r.strTypeName = QString::fromUtf8(type);
+    return r;
+}
+
+int sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+
+} // namespace
+
+void TestViewList::compareView_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("underscore after letters") << 0 << QByteArray("/c/abc.htm") << QByteArray("/c/a_b.htm") << -1;
+    QTest::newRow("case folded") << 0 << QByteArray("/c/Index.htm") << QByteArray("/d/index.htm") << 0;
+    QTest::newRow("prefix first") << 0 << QByteArray("/c/ab") << QByteArray("/c/abc") << -1;
+    QTest::newRow("file name, not folder") << 0 << QByteArray("/z/a.htm") << QByteArray("/a/b.htm") << -1;
+    QTest::newRow("high bytes unsigned") << 0 << QByteArray("/c/\xE4\xB8\xAD.htm") << QByteArray("/c/z.htm") << 1;
+    QTest::newRow("location folded") << 4 << QByteArray("/C/x") << QByteArray("/c/x") << 0;
+    QTest::newRow("location folder first") << 4 << QByteArray("/a/z") << QByteArray("/b/a") << -1;
+    QTest::newRow("no key") << 5 << QByteArray("/a/a") << QByteArray("/b/b") << 0;
+    QTest::newRow("negative key") << -1 << QByteArray("/a/a") << QByteArray("/b/b") << 0;
+}
+
+void TestViewList::compareView()
+{
+    QFETCH(int, key);
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(int, expected);
+    const Tcachedata ra = record("http://h/", a.constData(), 1);
+    const Tcachedata rb = record("http://h/", b.constData(), 1);
+    QCOMPARE(sign(CompareView(ra, rb, key, 1)), expected);
+    QCOMPARE(sign(CompareView(rb, ra, key, 1)), -expected);
+    QCOMPARE(sign(CompareView(ra, rb, key, -1)), -expected);
+}
+
+void TestViewList::sortByFileName()
+{
+    ViewList view;
+    view.push_back(record("u", "/c/a_b.htm", 1));
+    view.push_back(record("u", "/c/B.htm", 1));
+    view.push_back(record("u", "/c/abc.htm", 1));
+    SortViewList(view, SortByFileName, 1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"abc.htm", "a_b.htm", "B.htm"}));
+    SortViewList(view, SortByFileName, -1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"B.htm", "a_b.htm", "abc.htm"}));
+}
+
+void TestViewList::sortBySize()
+{
+    ViewList view;
+    view.push_back(record("u", "/c/big", 4294967296ull));
+    view.push_back(record("u", "/c/mid", 70000));
+    view.push_back(record("u", "/c/small", 9));
+    view.push_back(record("u", "/c/high", 4294967297ull));
+    SortViewList(view, SortBySize, 1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"small", "mid", "big", "high"}));
+    SortViewList(view, SortBySize, -1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"high", "big", "mid", "small"}));
+    QCOMPARE(DocumentListModel::sizeText(70000), QStringLiteral("70000"));
+    QCOMPARE(DocumentListModel::sizeText(4294967296ull), QStringLiteral("4294967296"));
+}
+
+void TestViewList::sortByTextKeysAndNoKey()
+{
+    ViewList view;
+    view.push_back(record("http://b/", "/c/1", 1, "Zeta"));
+    view.push_back(record("http://A/", "/c/2", 1, ""));
+    view.push_back(record("http://c/", "/c/3", 1, "alpha"));
+    SortViewList(view, SortByTypeName, 1); // a pending record compares with an empty name
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"2", "3", "1"}));
+    SortViewList(view, SortByUrl, 1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"2", "1", "3"}));
+    SortViewList(view, SortByLocation, -1);
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"3", "2", "1"}));
+    SortViewList(view, 5, 1); // no key: every pair equal, nothing moves
+    QCOMPARE(fileNames(view), (QList<QByteArray>{"3", "2", "1"}));
+}
+
+void TestViewList::sortAgreesWithCompareView()
+{
+    std::mt19937 random(7);
+    std::vector<std::string> paths, urls;
+    const char letters[] = "aAbB_zZ.9";
+    for (int i = 0; i < 500; ++i) {
+        std::string name;
+        for (int n = 1 + int(random() % 6); n > 0; --n)
+            name += letters[random() % (sizeof(letters) - 1)];
+        paths.push_back("/f" + std::to_string(random() % 3) + "/" + name);
+        urls.push_back("http://h/" + name);
+    }
+    for (const int key : {0, 2, 3, 4})
+        for (const int dir : {1, -1}) {
+            ViewList view;
+            for (int i = 0; i < 500; ++i)
+                view.push_back(record(urls[i].c_str(), paths[i].c_str(), random() % 50));
+            SortViewList(view, key, dir);
+            QVERIFY(std::is_sorted(view.begin(), view.end(), [&](const Tcachedata &a, const Tcachedata &b) {
+                return CompareView(a, b, key, dir) < 0;
+            }));
+        }
+}
+
+void TestViewList::modelRowsAndColumns()
+{
+    ViewList view;
+    view.push_back(record("http://h.net/p?q=1", "/cache/AB12/page[1].htm", 70000, "HTML document"));
+    view.push_back(record("http://h.net/big", "/cache/AB12/big[1].bin", 4294967296ull));
+    view[1].header.lpszLocalFileName = nullptr; // a null path reads as empty
+    DocumentListModel model(view);
+    model.setRowCount(2);
+    QCOMPARE(model.columnCount(), int(DocumentListModel::ColumnCount));
+    QCOMPARE(model.columnCount(), 5);
+    auto cell = [&](int row, int column) { return model.data(model.index(row, column)).toString(); };
+    QCOMPARE(cell(0, DocumentListModel::FileNameColumn), QStringLiteral("page[1].htm"));
+    QCOMPARE(cell(0, DocumentListModel::TypeColumn), QStringLiteral("HTML document"));
+    QCOMPARE(cell(0, DocumentListModel::SizeColumn), QStringLiteral("70000"));
+    QCOMPARE(cell(0, DocumentListModel::UrlColumn), QStringLiteral("http://h.net/p?q=1"));
+    QCOMPARE(cell(0, DocumentListModel::LocationColumn), QStringLiteral("/cache/AB12/page[1].htm"));
+    QCOMPARE(cell(1, DocumentListModel::SizeColumn), QStringLiteral("4294967296"));
+    QCOMPARE(cell(1, DocumentListModel::FileNameColumn), QString());
+    QCOMPARE(cell(1, DocumentListModel::LocationColumn), QString());
+    const auto align = model.data(model.index(0, DocumentListModel::SizeColumn), Qt::TextAlignmentRole).value<Qt::Alignment>();
+    QVERIFY(align & Qt::AlignRight);
+    QVERIFY(!model.data(model.index(0, DocumentListModel::UrlColumn), Qt::TextAlignmentRole).isValid());
+    QCOMPARE(model.recordAt(1), &view[1]);
+    QCOMPARE(model.recordAt(2), nullptr);
+    QCOMPARE(model.recordAt(-1), nullptr);
+    // UTF-8 texts.
+    view[0].header.lpszLocalFileName = const_cast<char *>("/c/\xE4\xB8\xAD\xE6\x96\x87.htm");
+    QCOMPARE(cell(0, DocumentListModel::FileNameColumn), QStringLiteral("中文.htm"));
+}
+
+void TestViewList::modelRowCountIsExplicit()
+{
+    ViewList view;
+    view.push_back(record("u1", "/c/1", 1));
+    view.push_back(record("u2", "/c/2", 2));
+    DocumentListModel model(view);
+    QCOMPARE(model.rowCount(), 0); // nothing until the count is set
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.setRowCount(4);
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(inserted.size(), 1);
+    QVERIFY(!model.data(model.index(3, 0)).isValid()); // beyond view_list: nothing
+    QVERIFY(!model.data(model.index(2, 2)).isValid());
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setRowCount(1);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(changed.size(), 1); // the row that stays may show another record now
+    model.setRowCount(0);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(view.size(), size_t(2)); // the records stay until the next fill
+}
+
+void TestViewList::captionsCarryTheArrow()
+{
+    ViewList view;
+    DocumentListModel model(view);
+    auto caption = [&](int c) { return model.headerData(c, Qt::Horizontal).toString(); };
+    QCOMPARE(caption(0), QStringLiteral("缓存文件")); // before the first fill: plain
+    QCOMPARE(caption(4), QStringLiteral("位置"));
+    QSignalSpy spy(&model, &QAbstractItemModel::headerDataChanged);
+    model.MarkSortColumn(0, true);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(caption(0), QStringLiteral("缓存文件↓"));
+    QCOMPARE(caption(1), QStringLiteral("类型"));
+    model.MarkSortColumn(2, false);
+    QCOMPARE(caption(0), QStringLiteral("缓存文件"));
+    QCOMPARE(caption(2), QStringLiteral("大小↑"));
+    model.MarkSortColumn(5, true);
+    for (int c = 0; c < 5; ++c)
+        QCOMPARE(caption(c), DocumentListModel::baseCaption(c));
+}
+
+void TestViewList::typeNamesLookedUpOnceForHintedRows()
+{
+    ViewList view;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 10; ++i)
+        paths.push_back("/c/" + std::to_string(i) + ".htm");
+    for (const std::string &p : paths)
+        view.push_back(record("u", p.c_str(), 1));
+    DocumentListModel model(view);
+    model.setRowCount(10);
+    std::map<std::string, int> asked;
+    model.setShellLookup([&](const char *path, ShellFileInfo &info) {
+        ++asked[path];
+        info.typeName = QStringLiteral("T ") + QString::fromUtf8(path);
+        info.iIcon = 0;
+        return true;
+    });
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.FillTypeNames(3, 5);
+    QCOMPARE(asked.size(), size_t(3));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed[0][0].toModelIndex().row(), 3);
+    QCOMPARE(changed[0][1].toModelIndex().row(), 5);
+    QCOMPARE(model.data(model.index(4, DocumentListModel::TypeColumn)).toString(), QStringLiteral("T /c/4.htm"));
+    QVERIFY(model.data(model.index(6, DocumentListModel::TypeColumn)).toString().isEmpty());
+    QCOMPARE(view[2].bShellInfoPending, std::uint8_t(1));
+
+    model.FillTypeNames(0, 9); // back and forth: rows 3..5 are not asked again
+    model.FillTypeNames(3, 5);
+    QCOMPARE(asked.size(), size_t(10));
+    for (const auto &[path, times] : asked)
+        QCOMPARE(times, 1);
+    QCOMPARE(changed.size(), 2);
+}
+
+void TestViewList::hintOutsideTheListIsIgnored()
+{
+    ViewList view;
+    view.push_back(record("u", "/c/1", 1));
+    view.push_back(record("u", "/c/2", 1));
+    DocumentListModel model(view);
+    model.setRowCount(2);
+    int asked = 0;
+    model.setShellLookup([&](const char *, ShellFileInfo &) { return ++asked, true; });
+    model.FillTypeNames(1, 0);
+    model.FillTypeNames(0, 2);
+    model.FillTypeNames(-1, 1);
+    QCOMPARE(asked, 0);
+    model.FillTypeNames(1, 1);
+    QCOMPARE(asked, 1);
+}
+
+void TestViewList::failedLookupIsNotRepeated()
+{
+    ViewList view;
+    view.push_back(record("u", "/c/1", 1));
+    DocumentListModel model(view);
+    model.setRowCount(1);
+    int asked = 0;
+    model.setShellLookup([&](const char *, ShellFileInfo &) { return ++asked, false; });
+    model.FillTypeNames(0, 0);
+    model.FillTypeNames(0, 0);
+    QCOMPARE(asked, 1);
+    QCOMPARE(view[0].bShellInfoPending, std::uint8_t(0));
+    QVERIFY(view[0].strTypeName.isEmpty());
+    QCOMPARE(view[0].iIcon, -1);
+}
+
+void TestViewList::modelTester()
+{
+    ViewList view;
+    for (int i = 0; i < 5; ++i)
+        view.push_back(record("http://h/", "/c/x.htm", std::uint64_t(i)));
+    DocumentListModel model(view);
+    model.setShellLookup([](const char *, ShellFileInfo &info) {
+        info.typeName = QStringLiteral("t");
+        return true;
+    });
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setRowCount(5);
+    model.FillTypeNames(0, 4);
+    model.MarkSortColumn(1, false);
+    SortViewList(view, SortBySize, -1);
+    model.contentChanged();
+    model.setRowCount(7); // more rows than records
+    model.setRowCount(2);
+    model.setRowCount(0);
+}
+
+void TestViewList::shellLookup()
+{
+    TestStore store;
+    store.add("http://a.net/page.htm", "page[1].htm", "<html><body>x</body></html>");
+    store.add("http://a.net/other.htm", "other[1].htm", "<html></html>");
+    ShellFileInfo info;
+    QVERIFY(!GetShellFileInfo(store.path("missing.htm").c_str(), info));
+    QVERIFY(!GetShellFileInfo("", info));
+    QVERIFY(!GetShellFileInfo(store.folder().toUtf8().constData(), info)); // a folder is no file
+    QVERIFY(GetShellFileInfo(store.path("page[1].htm").c_str(), info));
+    QVERIFY(!info.typeName.isEmpty());
+    QVERIFY(info.iIcon >= 0 && info.iIcon < SystemIconList::count());
+    ShellFileInfo again;
+    QVERIFY(GetShellFileInfo(store.path("other[1].htm").c_str(), again));
+    QCOMPARE(again.iIcon, info.iIcon); // one type, one entry of the icon list
+    QCOMPARE(again.typeName, info.typeName);
+}
+
+void TestViewList::benchView()
+{
+    QTemporaryDir dir;
+    std::vector<StoreWriterEntry> entries;
+    for (int i = 0; i < 30; ++i) {
+        StoreWriterEntry e;
+        e.url = "http://" + std::string(i % 3 ? "other.net" : "host.net") + "/p" + std::to_string(i) + ".htm";
+        e.content = "x";
+        entries.push_back(e);
+    }
+    const StoreWriteResult written = WriteUrlCacheStore(dir.path().toStdString(), entries);
+    QVERIFY2(written.ok, written.error.c_str());
+    const std::string folder = dir.path().toStdString();
+    int rc = -1;
+    const QByteArray out = captureStdout([&] {
+        const char *argv[] = {"view", folder.c_str(), "host.net", "--repeat", "3"};
+        rc = ::benchView(5, const_cast<char **>(argv));
+    });
+    QCOMPARE(rc, 0);
+    QVERIFY2(out.contains("rows: 10\n"), out.constData());
+    QVERIFY2(out.contains("view_ms_median: "), out.constData());
+    const char *bad[] = {"view", folder.c_str()};
+    QCOMPARE(::benchView(2, const_cast<char **>(bad)), 2);
+}
+
+QTEST_GUILESS_MAIN(TestViewList)
+#include "tst_viewlist.moc"

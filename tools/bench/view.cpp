@@ -1,0 +1,67 @@
+// tidewrack-bench view STORE HOST [--repeat N]: the document list's fill for one host node as
+// the main window runs it, without the window: purge the catalogue, build view_list
+// from the host's run, sort it by file name. The model shows rows on demand, so this is the
+// whole cost of a fill.
+
+#include "catalogue/catalogue.h"
+#include "catalogue/viewlist.h"
+#include "platform/indexdatstore.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+// Takes the arguments after the subcommand name: STORE HOST [--repeat N].
+int RunView(const std::vector<std::string> &args)
+{
+    long repeat = 1;
+    if (args.size() == 4 && args[2] == "--repeat")
+        repeat = std::strtol(args[3].c_str(), nullptr, 10);
+    if ((args.size() != 2 && args.size() != 4) || repeat < 1) {
+        std::fputs("usage: tidewrack-bench view STORE HOST [--repeat N]\n", stderr);
+        return 2;
+    }
+    std::string why;
+    auto store = OpenUrlCacheStore(args[0], &why);
+    if (!std::dynamic_pointer_cast<IndexDatStore>(store)) {
+        std::fprintf(stderr, "tidewrack-bench: %s\n", why.c_str());
+        return 1;
+    }
+    SetUrlCacheStore(store);
+
+    CacheList catalogue = EnumerateCatalogue();
+    SortByHost(catalogue);
+    const std::string &host = args[1];
+
+    ViewList view;
+    std::vector<double> times;
+    for (long i = 0; i < repeat; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        BuildHostViewList(view, catalogue, host); // purge, release, walk the host's run
+        SortViewList(view, SortByFileName, +1);
+        const auto end = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times.size() % 2 ? times[times.size() / 2]
+                                           : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+    std::printf("rows: %zu\n", view.size());
+    std::printf("view_ms_median: %.2f\n", median);
+    SetUrlCacheStore(nullptr);
+    return 0;
+}
+
+// The same with a C-style argument list: argv[0] is the subcommand's (or the program's)
+// name and is skipped, as is a following "view".
+int benchView(int argc, char **argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    if (!args.empty() && args.front() == "view")
+        args.erase(args.begin());
+    return RunView(args);
+}
