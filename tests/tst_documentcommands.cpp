@@ -1,0 +1,297 @@
+// The commands on the selected documents and the action update pass, through a real window.
+
+#include "app/catalogueloader.h"
+#include "app/collectbox.h"
+#include "app/documentcommands.h"
+#include "app/lister.h"
+#include "app/mainwindow.h"
+#include "catalogue/documentlistmodel.h"
+#include "app/documentlist.h"
+#include "platform/browser/browser.h"
+#include "platform/offlinestate.h"
+#include "platform/shell.h"
+#include "support.h"
+#include "windows/copydialog.h"
+#include "windows/messagebox.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QTreeWidget>
+#include <QtTest>
+
+class TestDocumentCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void addBackslash_data();
+    void addBackslash();
+    void singleDocumentCommandsTakeLowestRow();
+    void deleteRemovesEntriesEverywhere();
+    void declinedDeleteChangesNothing();
+    void saveOneCopiesToExactPath();
+    void saveSeveralCopiesIntoFolder();
+    void saveCancelledCopiesNothing();
+    void enabledTable();
+    void offlineShowsRealState();
+
+private:
+    // A window showing host "h.net" with five documents a..e (in file-name order).
+    struct Fixture {
+        TestStore store;
+        QTemporaryDir appDir;
+        std::unique_ptr<Tfrm_cache> window;
+        Fixture()
+        {
+            for (const char *name : {"e", "c", "a", "d", "b"})
+                store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
+                          std::string("content of ") + name);
+            store.add("http://other.net/o.htm", "o.htm", "other");
+            window = std::make_unique<Tfrm_cache>(appDir.path());
+            window->loader->LoadCatalogue(false);
+            window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
+        }
+        void select(std::initializer_list<int> rows)
+        {
+            QItemSelectionModel *selection = window->lister->selectionModel();
+            selection->clearSelection();
+            for (int row : rows)
+                selection->select(window->documents->model()->index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        QString fileAt(int row) const
+        {
+            return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
+        }
+    };
+
+    QStringList m_boxes;
+    int m_answer = IDYES;
+};
+
+void TestDocumentCommands::init()
+{
+    m_boxes.clear();
+    m_answer = IDYES;
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r.text;
+        return m_answer;
+    });
+}
+
+void TestDocumentCommands::cleanup()
+{
+    SetMessageBoxResponder({});
+    SetShellHandler({});
+    SetReplaceQuestionResponder({});
+}
+
+void TestDocumentCommands::addBackslash_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("folder") << "/keep" << "/keep/";
+    QTest::newRow("already") << "/keep/" << "/keep/";
+    QTest::newRow("empty") << "" << "/";
+    QTest::newRow("multi-byte last") << "/存" << "/存/";
+}
+
+void TestDocumentCommands::addBackslash()
+{
+    QFETCH(QString, path);
+    std::string text = path.toStdString();
+    AddBackslash(text);
+    QTEST(QString::fromStdString(text), "expected");
+}
+
+void TestDocumentCommands::singleDocumentCommandsTakeLowestRow()
+{
+    Fixture f;
+    QCOMPARE(f.window->state.view_list.size(), size_t(5));
+    f.select({3, 1, 4});
+    QList<ShellRequest> requests;
+    SetShellHandler([&requests](const ShellRequest &r) {
+        requests << r;
+        return true;
+    });
+    f.window->commands->AOpenDocExecute();
+    f.window->commands->ADocinfoExecute();
+    f.window->commands->ACopyUrlExecute();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[0].kind, ShellRequest::Open);
+    QCOMPARE(requests[0].path, f.fileAt(1));
+    QCOMPARE(requests[1].kind, ShellRequest::ShowProperties);
+    QCOMPARE(requests[1].path, f.fileAt(1));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h.net/b.htm"));
+
+    // Without a selection the open reached by Enter or a double click does nothing.
+    f.select({});
+    f.window->commands->AOpenDocExecute();
+    QCOMPARE(requests.size(), 2);
+}
+
+void TestDocumentCommands::deleteRemovesEntriesEverywhere()
+{
+    Fixture f;
+    CatalogueState &state = f.window->state;
+    // b and d are also in the collect box and the search station.
+    for (int row : {1, 3})
+        state.collect_list.push_back(MakeHeaderCopy(state.view_list[std::size_t(row)]));
+    for (const auto &entry : state.cache_list)
+        state.search_list.push_back(entry);
+    const QString b = f.fileAt(1), d = f.fileAt(3);
+    f.select({1, 3});
+    f.window->ADeleteDoc->setEnabled(true);
+    f.window->ADeleteDoc->trigger();
+
+    QCOMPARE(m_boxes, QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
+    QCOMPARE(state.view_list.size(), size_t(3));
+    QCOMPARE(f.window->lister->rowCount(), 3);
+    QStringList names;
+    for (const auto &record : state.view_list)
+        names << QString::fromUtf8(SourceUrl(record));
+    QCOMPARE(names, (QStringList{"http://h.net/a.htm", "http://h.net/c.htm", "http://h.net/e.htm"}));
+    QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共3项"));
+    QVERIFY(!QFile::exists(b));
+    QVERIFY(!QFile::exists(d));
+    QCOMPARE(f.store.store().records().size(), size_t(4)); // gone from the store itself
+    QCOMPARE(state.cache_list.size(), size_t(4));
+    QCOMPARE(state.search_list.size(), size_t(4));
+    QVERIFY(state.collect_list.empty());
+    QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(4)"));
+    QCOMPARE(f.window->TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
+}
+
+void TestDocumentCommands::declinedDeleteChangesNothing()
+{
+    Fixture f;
+    f.select({0, 2});
+    m_answer = IDNO;
+    f.window->commands->ADeleteDocExecute();
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(f.window->state.view_list.size(), size_t(5));
+    QCOMPARE(f.window->lister->selectedRows(), (QList<int>{0, 2}));
+    QCOMPARE(f.store.store().records().size(), size_t(6));
+    QVERIFY(QFile::exists(f.fileAt(0)));
+}
+
+void TestDocumentCommands::saveOneCopiesToExactPath()
+{
+    Fixture f;
+    QTemporaryDir target;
+    f.select({2, 4});
+    f.select({2});
+    QString proposed;
+    f.window->commands->setSaveDialog([&](const QString &p) {
+        proposed = p;
+        return target.filePath("page.htm");
+    });
+    f.window->ASaveDocas->setEnabled(true);
+    f.window->ASaveDocas->trigger();
+    QCOMPARE(proposed, QStringLiteral("c.htm"));
+    QFile copy(target.filePath("page.htm"));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray("content of c"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestDocumentCommands::saveSeveralCopiesIntoFolder()
+{
+    Fixture f;
+    QTemporaryDir target;
+    f.select({0, 4});
+    QString proposed;
+    f.window->commands->setSaveDialog([&](const QString &p) {
+        proposed = p;
+        return target.filePath("anything");
+    });
+    f.window->commands->ASaveDocasExecute();
+    QCOMPARE(proposed, QStringLiteral("多个文件"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files), (QStringList{"a.htm", "e.htm"}));
+    QFile e(target.filePath("e.htm"));
+    QVERIFY(e.open(QIODevice::ReadOnly));
+    QCOMPARE(e.readAll(), QByteArray("content of e"));
+}
+
+void TestDocumentCommands::saveCancelledCopiesNothing()
+{
+    Fixture f;
+    f.select({0});
+    int asked = 0;
+    f.window->commands->setSaveDialog([&](const QString &) {
+        ++asked;
+        return QString();
+    });
+    f.window->commands->ASaveDocasExecute();
+    QCOMPARE(asked, 1);
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestDocumentCommands::enabledTable()
+{
+    Fixture f;
+    Tfrm_cache &w = *f.window;
+    auto enabled = [&w](std::initializer_list<QAction *> actions) {
+        QString on;
+        for (QAction *a : actions)
+            on += a->isEnabled() ? '1' : '0';
+        return on;
+    };
+    const auto all = {w.ADocinfo, w.AOpenDoc, w.ADeleteDoc, w.ASaveDocas, w.ACopyUrl, w.ASaveWebas,
+                      w.ASendtoBox, w.ASelectAll, w.AInternetOption, w.ARemoveCollectDoc,
+                      w.AClearCollectDoc, w.ASaveAllCollectDoc, w.AFindInWeb};
+
+    // A host shown, nothing selected, nothing previewed in the browser, empty collect box.
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("0000000100000"));
+    f.select({1});
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("1111101100000"));
+    w.Web1->setVisibleFlag(true);
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("1111111100000")); // save web page; find needs a document too
+
+    // The collect box shown with one document selected.
+    w.state.collect_list.push_back(MakeHeaderCopy(w.state.view_list[0]));
+    w.Tree->setCurrentItem(w.TreeNode(CollectRoot));
+    QCOMPARE(w.lister->rowCount(), 1);
+    f.select({0});
+    w.ActionList1Update();
+    QCOMPARE(enabled({w.ASendtoBox, w.ARemoveCollectDoc, w.AClearCollectDoc, w.ASaveAllCollectDoc}),
+             QStringLiteral("0111"));
+
+    // An empty collect box disables clearing and saving whatever node is shown.
+    w.state.collect_list.clear();
+    w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
+    w.ActionList1Update();
+    QCOMPARE(enabled({w.AClearCollectDoc, w.ASaveAllCollectDoc}), QStringLiteral("00"));
+}
+
+void TestDocumentCommands::offlineShowsRealState()
+{
+    QTemporaryDir dir;
+    // A state file under a plain file can never be written: the platform refuses the change.
+    QFile blocker(dir.filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    UseOfflineStateFile(dir.filePath("file/offline").toStdString());
+    Fixture f;
+    f.window->Aoffline->trigger();
+    QVERIFY(f.window->Aoffline->isChecked()); // the toggle itself
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->Aoffline->isChecked()); // the platform's real state
+
+    UseOfflineStateFile(dir.filePath("offline").toStdString());
+    f.window->Aoffline->trigger();
+    f.window->ActionList1Update();
+    QVERIFY(f.window->Aoffline->isChecked());
+    QVERIFY(IsOffline());
+    f.window->Aoffline->trigger();
+    f.window->ActionList1Update();
+    QVERIFY(!IsOffline());
+}
+
+QTEST_MAIN(TestDocumentCommands)
+#include "tst_documentcommands.moc"
