@@ -1,7 +1,10 @@
 #include "mainwindow.h"
 
 #include "platform/browser/offlineserving.h"
+#include "platform/indexdatstore.h"
 #include "platform/offlinestate.h"
+#include "platform/processmemory.h"
+#include "windows/logoform.h"
 
 #include <QApplication>
 
@@ -9,6 +12,7 @@
 
 int main(int argc, char *argv[])
 {
+    KeepLargeBuffersOffHeap();
     // The preview's offline schemes must be known before the application object exists.
     RegisterPreviewSchemes();
     QApplication app(argc, argv);
@@ -16,9 +20,21 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
     const QString app_dir = QApplication::applicationDirPath() + QLatin1Char('/');
 
+    // The splash stands, on top, until the first catalogue is loaded.
+    auto *splash = new Tfrm_logo;
+    splash->PrepareSplash();
+    splash->show();
+    QApplication::processEvents();
+
+    std::string where;
+    auto store = OpenDefaultUrlCacheStore(&where);
+    if (std::dynamic_pointer_cast<EmptyUrlCacheStore>(store))
+        std::fprintf(stderr, "tidewrack: no cache store to read: %s\n", where.c_str());
+    SetUrlCacheStore(store);
     UseOfflineStateFile(DefaultOfflineStateFile());
 
     Tfrm_cache frm_cache(app_dir);
+    frm_cache.frm_logo = splash;
     frm_cache.show();
     return app.exec();
 }

@@ -14,6 +14,7 @@
 #include "windows/logoform.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
+#include "windows/toolbarbutton.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -282,9 +283,6 @@ void Tfrm_cache::createToolBar()
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     ToolBar1->setContentsMargins(0, 0, 0, 0);
-    ToolBar1->setStyleSheet(QStringLiteral("QToolButton { color: white; border: none; padding: 0; }"
-                                           "QToolButton:hover { border: 1px solid palette(dark); }"
-                                           "QToolButton:checked { background: rgba(0,0,0,40); }"));
 
     Pop_save = new QMenu(this);
     Pop_save->setObjectName(QStringLiteral("Pop_save"));
@@ -296,17 +294,9 @@ void Tfrm_cache::createToolBar()
         {"删除", ADeleteDoc}, {"采集", ASendtoBox}, {"复制URL", ACopyUrl}, {"搜索", AFind},
         {"离线", Aoffline}, {"关于", AHelp}};
     for (const auto &[caption, action] : buttons) {
-        auto *button = new QToolButton(ToolBar1);
+        auto *button = new ToolBarButton(action, QString::fromUtf8(caption), ToolBar1);
         button->setObjectName(QStringLiteral("tb_") + action->objectName());
-        button->setDefaultAction(action);
-        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        button->setAutoRaise(true);
         button->setFixedSize(action == ASaveDocas ? 61 : 49, 35);
-        const QString text = QString::fromUtf8(caption);
-        // The button shows its short caption, whatever the action's caption says.
-        auto keepCaption = [button, text] { button->setText(text); };
-        keepCaption();
-        connect(action, &QAction::changed, button, keepCaption);
         if (action == ASaveDocas) {
             button->setMenu(Pop_save);
             button->setPopupMode(QToolButton::MenuButtonPopup);

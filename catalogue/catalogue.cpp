@@ -72,9 +72,8 @@ void SortByHost(CacheList &list)
     keyed.reserve(list.size());
     for (auto &entry : list)
         keyed.push_back({LowerAscii(UrlHost(SourceUrl(entry))), std::move(entry)});
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
-        return CompareLowered(a.key, b.key) < 0;
-    });
+    // The keys are lowered already; std::string orders bytes as unsigned values.
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) { return a.key < b.key; });
     for (std::size_t i = 0; i < keyed.size(); ++i)
         list[i] = std::move(keyed[i].entry);
 }
