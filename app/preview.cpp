@@ -1,12 +1,201 @@
 #include "preview.h"
 
+#include "catalogue/text.h"
+#include "lister.h"
 #include "mainwindow.h"
+#include "platform/browser/browser.h"
+#include "windows/messagebox.h"
 
-PreviewPane::PreviewPane(Tfrm_cache &form) : QObject(&form), m_form(form) {}
+#include <QAction>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QUrl>
 
-void PreviewPane::listerChange(int) {}
-void PreviewPane::ShowPreview(bool) {}
-void PreviewPane::m_viewdocClick() {}
-void PreviewPane::AFindInWebExecute() {}
-void PreviewPane::AInternetOptionExecute() {}
-void PreviewPane::ASaveWebasExecute() {}
+std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(limit);
+    PreviewText result;
+    result.cut = !file.atEnd();
+
+    // Stateful decoders: a character cut at the limit is left out, not reported as an error.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    result.text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        QStringDecoder gbk("GBK");
+        if (!gbk.isValid())
+            gbk = QStringDecoder("GB18030");
+        result.text = gbk.isValid() ? QString(gbk.decode(bytes)) : QString::fromLatin1(bytes);
+    }
+    // A NUL would end the text in the viewer; binary files still show all their bytes.
+    result.text.replace(QChar(0), QChar(0x2400));
+    if (result.cut)
+        result.text += QStringLiteral("\n\n[文件太大，只显示了前 %1 MB，其余部分已截去。]\n").arg(limit / (1024 * 1024));
+    return result;
+}
+
+bool CachedUrlIndex::catalogueChanged() const
+{
+    if (!m_built || m_catalogue.size() != m_size)
+        return true;
+    return !m_catalogue.empty() && (m_front.lock() != m_catalogue.front() || m_back.lock() != m_catalogue.back());
+}
+
+void CachedUrlIndex::rebuild()
+{
+    m_byUrl.clear();
+    m_byUrl.reserve(qsizetype(m_catalogue.size()) * 2);
+    for (const CatalogueEntry &entry : m_catalogue) {
+        if (!entry || !entry->lpszLocalFileName || !entry->lpszSourceUrlName)
+            continue;
+        const QByteArray url(SourceUrl(*entry));
+        m_byUrl.insert(url, entry);
+        // The browser asks with the URL in its normal form: escaped, host in lower case.
+        const QByteArray normal = QUrl(QString::fromUtf8(url)).adjusted(QUrl::RemoveFragment).toEncoded();
+        if (!normal.isEmpty() && !m_byUrl.contains(normal))
+            m_byUrl.insert(normal, entry);
+    }
+    m_size = m_catalogue.size();
+    m_front = m_catalogue.empty() ? WeakEntry() : WeakEntry(m_catalogue.front());
+    m_back = m_catalogue.empty() ? WeakEntry() : WeakEntry(m_catalogue.back());
+    m_built = true;
+}
+
+std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
+{
+    if (catalogueChanged())
+        rebuild();
+    const auto found = m_byUrl.constFind(url);
+    if (found == m_byUrl.constEnd())
+        return std::nullopt;
+    const CatalogueEntry entry = found->lock();
+    if (!entry)
+        return std::nullopt;
+    return std::string(LocalFileName(*entry));
+}
+
+PreviewPane::PreviewPane(Tfrm_cache &form) : QObject(&form), m_form(form), m_index(form.state.cache_list)
+{
+    m_form.Web1->setCacheLookup([this](const QByteArray &url) { return m_index.localFile(url); });
+    connect(m_form.Web1, &Browser::NewWindow2, this, &PreviewPane::Web1NewWindow2, Qt::DirectConnection);
+    connect(m_form.lister, &Lister::rowStateChanged, this, &PreviewPane::listerChange);
+}
+
+bool PreviewPane::rowIsFocusedAndSelected(int row) const
+{
+    const QItemSelectionModel *selection = m_form.lister->selectionModel();
+    if (!selection)
+        return false;
+    const QModelIndex focused = selection->currentIndex();
+    return focused.isValid() && focused.row() == row && selection->isRowSelected(row, focused.parent());
+}
+
+void PreviewPane::listerChange(int row)
+{
+    const ViewList &rows = m_form.state.view_list;
+    if (row < 0 || std::size_t(row) >= rows.size() || m_form.settings.viewdoc == 0 || !m_form.state.list_ready
+        || !rowIsFocusedAndSelected(row))
+        return;
+    // One click reaches us both as a focus change and as a selection change of the same
+    // row; it previews once.
+    if (row == m_rowThisTurn)
+        return;
+    m_rowThisTurn = row;
+    QTimer::singleShot(0, this, [this] { m_rowThisTurn = -1; });
+    const Tcachedata &record = rows[std::size_t(row)];
+    m_form.SetStatusText(2, QString::fromUtf8(SourceUrl(record)));
+    if (IsPlainTextDocument(LocalFileName(record))) {
+        m_form.Web1->setVisibleFlag(false);
+        m_form.editor->show();
+        m_form.editor->raise();
+        showText(LocalFileName(record));
+    } else {
+        m_form.editor->hide();
+        m_form.Web1->setVisibleFlag(true);
+        const QString refused = m_form.Web1->Navigate(QString::fromUtf8(SourceUrl(record)));
+        if (!refused.isEmpty())
+            ShowErrorReport(refused);
+    }
+}
+
+void PreviewPane::showText(const char *localFile)
+{
+    const QString path = QString::fromUtf8(localFile);
+    const std::optional<PreviewText> text = ReadPreviewText(path);
+    if (!text) {
+        ShowErrorReport(QString("Cannot open file %1.").arg(path));
+        return;
+    }
+    m_form.editor->setPlainText(text->text);
+}
+
+int PreviewPane::listHeight() const
+{
+    // Until the window is first laid out the list has no height of its own on screen.
+    return m_form.lister->isVisible() ? m_form.lister->height() : m_unlaidListHeight;
+}
+
+void PreviewPane::ShowPreview(bool visible)
+{
+    QSplitter *splitter = m_form.Splitter2;
+    if (visible) {
+        const int height = std::max(0, int(m_form.settings.listheight));
+        m_unlaidListHeight = height;
+        m_form.pnl_main->show();
+        // The pane stretches and the list does not: the list takes exactly its height.
+        const int rest = std::max(1, splitter->height() - splitter->handleWidth() - height);
+        splitter->setSizes({height, rest});
+        splitter->handle(1)->show();
+    } else {
+        splitter->handle(1)->hide();
+        m_form.pnl_main->hide();
+        m_form.settings.listheight = listHeight();
+    }
+}
+
+void PreviewPane::m_viewdocClick()
+{
+    // The action is checkable: the trigger has already turned its check mark over.
+    const bool checked = m_form.m_viewdoc->isChecked();
+    m_form.settings.viewdoc = checked ? 1 : 0;
+    ShowPreview(checked);
+}
+
+void PreviewPane::Web1NewWindow2(Browser **ppDisp)
+{
+    if (ppDisp)
+        *ppDisp = m_form.Web1;
+}
+
+void PreviewPane::BrowserCommand(int command)
+{
+    Browser *browser = m_form.Web1;
+    if (!browser->hasDocument())
+        return;
+    switch (command) {
+    case HTMLID_FIND:
+        browser->find();
+        break;
+    case HTMLID_OPTIONS:
+        browser->internetOptions();
+        break;
+    default:
+        break;
+    }
+}
+
+void PreviewPane::AFindInWebExecute() { BrowserCommand(HTMLID_FIND); }
+
+void PreviewPane::AInternetOptionExecute() { BrowserCommand(HTMLID_OPTIONS); }
+
+void PreviewPane::ASaveWebasExecute()
+{
+    if (m_form.Web1->canSave())
+        m_form.Web1->saveAs();
+}
