@@ -1,6 +1,7 @@
 #include "catalogueloader.h"
 
 #include "catalogue/catalogue.h"
+#include "platform/urlcachestore.h"
 #include "documentlist.h"
 #include "mainwindow.h"
 #include "treenodes.h"
@@ -9,7 +10,7 @@
 #include <QApplication>
 #include <QTreeWidget>
 
-#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -49,6 +50,9 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
 
     state.cache_list = EnumerateCatalogue();
     SortByHost(state.cache_list);
+    // The window shows an unreadable store as an empty cache; say why where it can be seen.
+    if (const std::string problem = LastUrlCacheReadProblem(); !problem.empty())
+        std::fprintf(stderr, "tidewrack: cannot read the cache store: %s\n", problem.c_str());
 
     m_form.SetStatusText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();

@@ -8,8 +8,6 @@
 
 #include <QApplication>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
     KeepLargeBuffersOffHeap();
@@ -26,11 +24,7 @@ int main(int argc, char *argv[])
     splash->show();
     QApplication::processEvents();
 
-    std::string where;
-    auto store = OpenDefaultUrlCacheStore(&where);
-    if (std::dynamic_pointer_cast<EmptyUrlCacheStore>(store))
-        std::fprintf(stderr, "tidewrack: no cache store to read: %s\n", where.c_str());
-    SetUrlCacheStore(store);
+    SetUrlCacheStore(OpenDefaultUrlCacheStore(nullptr));
     UseOfflineStateFile(DefaultOfflineStateFile());
 
     Tfrm_cache frm_cache(app_dir);

@@ -611,6 +611,6 @@ DWORD IndexDatStore::removeEntry(const std::string &url)
 std::vector<UrlCacheRecord> EmptyUrlCacheStore::readEntries(std::string *error)
 {
     if (error)
-        error->clear();
+        *error = m_why;
     return {};
 }

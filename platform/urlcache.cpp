@@ -53,11 +53,14 @@ std::size_t textBytes(const std::string &text) { return text.size() + 1; }
 // The enumeration opened by a size query that found no buffer: the fetch that follows at once
 // takes it over instead of reading the whole store a second time.
 thread_local std::unique_ptr<Enumeration> t_sizedFirst;
+thread_local std::string t_readProblem;
 thread_local const UrlCacheStore *t_sizedFirstStore = nullptr;
 
 } // namespace
 
 DWORD GetLastError() { return t_lastError; }
+
+std::string LastUrlCacheReadProblem() { return t_readProblem; }
 void SetLastError(DWORD error) { t_lastError = error; }
 
 void SetUrlCacheStore(std::shared_ptr<UrlCacheStore> store)
@@ -271,8 +274,10 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
     t_sizedFirst.reset();
     if (!e) {
         e = std::make_unique<Enumeration>();
+        std::string problem = store ? std::string() : std::string("no cache store");
         if (store)
-            e->entries = store->readPackedEntries(nullptr);
+            e->entries = store->readPackedEntries(&problem);
+        t_readProblem = std::move(problem);
     }
     if (!deliver(e.get(), info, size)) {
         if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {

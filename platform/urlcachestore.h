@@ -108,6 +108,8 @@ public:
 // The store the enumeration and deletion calls work on. Without one, the enumeration is
 // empty and every deletion fails with ERROR_FILE_NOT_FOUND.
 void SetUrlCacheStore(std::shared_ptr<UrlCacheStore> store);
+// Why the last enumeration could not read its store; empty when it could.
+std::string LastUrlCacheReadProblem();
 std::shared_ptr<UrlCacheStore> CurrentUrlCacheStore();
 
 // Bytes the enumeration needs for `record` in one buffer (header and texts).

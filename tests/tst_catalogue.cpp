@@ -1,6 +1,7 @@
 // The entry helpers, the lists' ownership and the loading of the catalogue.
 
 #include "catalogue/catalogue.h"
+#include "platform/indexdatstore.h"
 #include "support.h"
 
 #include <QFile>
@@ -24,6 +25,7 @@ private slots:
     void emptyCacheGivesNoNodes();
     void reloadKeepsCollectedEntriesReadable();
     void droppedBlocksAreReclaimed();
+    void unreadableStoreSaysWhy();
 };
 
 void TestCatalogue::urlHost_data()
@@ -231,6 +233,27 @@ void TestCatalogue::droppedBlocksAreReclaimed()
     QVERIFY(!collected.expired());
     box.clear();
     QVERIFY(collected.expired());
+}
+
+void TestCatalogue::unreadableStoreSaysWhy()
+{
+    QTemporaryDir dir;
+    QFile index(dir.filePath("index.dat"));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write(QByteArray(0x8000, 'x'));
+    index.close();
+    SetUrlCacheStore(OpenUrlCacheStore(dir.path().toStdString(), nullptr));
+    QVERIFY(EnumerateCatalogue().empty());
+    QVERIFY(LastUrlCacheReadProblem().find(index.fileName().toStdString()) != std::string::npos);
+
+    SetUrlCacheStore(OpenUrlCacheStore(dir.filePath("missing").toStdString(), nullptr));
+    QVERIFY(EnumerateCatalogue().empty());
+    QVERIFY(!LastUrlCacheReadProblem().empty());
+
+    TestStore store; // a readable store clears the complaint
+    store.add("http://a.net/x.htm", "x.htm", "x");
+    QCOMPARE(EnumerateCatalogue().size(), size_t(1));
+    QVERIFY(LastUrlCacheReadProblem().empty());
 }
 
 QTEST_GUILESS_MAIN(TestCatalogue)
