@@ -283,6 +283,8 @@ void Tfrm_cache::createToolBar()
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     ToolBar1->setContentsMargins(0, 0, 0, 0);
+    ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
+    ToolBar1->layout()->setSpacing(0);
 
     Pop_save = new QMenu(this);
     Pop_save->setObjectName(QStringLiteral("Pop_save"));

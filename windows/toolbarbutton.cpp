@@ -55,14 +55,17 @@ void ToolBarButton::paintEvent(QPaintEvent *)
     const int iconSize = 16;
     const QIcon::Mode mode = enabled ? QIcon::Normal : QIcon::Disabled;
     const QPixmap pixmap = icon().pixmap(iconSize, iconSize, mode, isChecked() ? QIcon::On : QIcon::Off);
-    painter.drawPixmap(body.left() + (body.width() - iconSize) / 2 + 1, 2, pixmap);
+    painter.drawPixmap(body.left() + (body.width() - iconSize) / 2 + 1, 1, pixmap);
 
-    const QRect textRect(body.left(), 2 + iconSize, body.width() + 1, height() - iconSize - 2);
+    // CJK fonts have a tall line; place the baseline by the glyphs so the caption never clips.
     painter.setFont(font());
-    painter.setPen(QColor(0, 0, 0, enabled ? 120 : 50));
-    painter.drawText(textRect.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, m_caption);
-    painter.setPen(enabled ? QColor(Qt::white) : QColor(255, 255, 255, 150));
-    painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop, m_caption);
+    const QFontMetrics metrics(font());
+    const int baseline = height() - metrics.descent() - 1;
+    const int x = body.left() + (body.width() - metrics.horizontalAdvance(m_caption)) / 2 + 1;
+    painter.setPen(QColor(0, 0, 0, enabled ? 150 : 60));
+    painter.drawText(x + 1, baseline + 1, m_caption);
+    painter.setPen(enabled ? QColor(Qt::white) : QColor(255, 255, 255, 160));
+    painter.drawText(x, baseline, m_caption);
 
     if (hasMenu) {
         const int cx = face.right() - MenuArrowWidth / 2;
