@@ -1,0 +1,36 @@
+#include "startup.h"
+
+#include "mainwindow.h"
+#include "platform/browser/offlineserving.h"
+#include "platform/indexdatstore.h"
+#include "platform/offlinestate.h"
+#include "platform/processmemory.h"
+#include "windows/logoform.h"
+
+#include <QApplication>
+
+void PrepareProcess()
+{
+    KeepLargeBuffersOffHeap();
+    // The preview's offline schemes must be known before the application object exists.
+    RegisterPreviewSchemes();
+}
+
+std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
+{
+    QApplication::setApplicationName(QStringLiteral("tidewrack"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
+
+    auto *splash = new Tfrm_logo;
+    splash->PrepareSplash();
+    splash->show();
+    QApplication::processEvents();
+
+    SetUrlCacheStore(OpenDefaultUrlCacheStore(nullptr));
+    UseOfflineStateFile(DefaultOfflineStateFile());
+
+    auto window = std::make_unique<Tfrm_cache>(appDir);
+    window->frm_logo = splash;
+    window->show();
+    return window;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The program's start-up, shared by main() and the end-to-end test: the splash, the user's
+// cache store, the offline state and the main window, in that order.
+
+#include <QString>
+
+#include <memory>
+
+class Tfrm_cache;
+
+// Call before the application object exists.
+void PrepareProcess();
+
+// Shows the splash, opens the user's store, makes and shows the main window (whose first
+// showing loads the catalogue and drops the splash). `appDir` is the executable's folder.
+std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir);
