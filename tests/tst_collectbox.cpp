@@ -1,0 +1,755 @@
+// The collect box: its logic on plain lists, and the commands, drops and drags through a
+// real main window over a test store.
+
+#include "app/catalogueloader.h"
+#include "app/collectbox.h"
+#include "app/documentcommands.h"
+#include "app/documentlist.h"
+#include "app/lister.h"
+#include "app/mainwindow.h"
+#include "catalogue/documentlistmodel.h"
+#include "collections/collectbox.h"
+#include "support.h"
+#include "windows/copydialog.h"
+#include "windows/messagebox.h"
+#include "windows/pictures.h"
+
+#include <QAction>
+#include <QDrag>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+
+namespace {
+
+// A header copy whose file name points into `names`, which must outlive it.
+Tcachedata recordNamed(const char *name)
+{
+    Tcachedata record{};
+    record.header.lpszLocalFileName = const_cast<char *>(name);
+    return record;
+}
+
+// The indicator as it must look for an empty (0) or a filled (1) box.
+QImage expectedIndicator(const QPalette &palette, int image)
+{
+    QPixmap picture(35, 33);
+    picture.fill(palette.color(QPalette::Dark));
+    QPainter painter(&picture);
+    painter.drawPixmap(2, 1, CollectBoxImage(image));
+    painter.end();
+    return picture.toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage shownIndicator(const Tfrm_cache &w) { return w.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// What one drag out of the label offered.
+struct OfferedDrag {
+    QList<QUrl> urls;
+    QStringList formats;
+    Qt::DropActions actions;
+    QImage picture;
+};
+
+} // namespace
+
+class TestCollectBox : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    // Logic without widgets.
+    void sameLocalFileName_data();
+    void sameLocalFileName();
+    void addAndRemoveByName();
+    void texts_data();
+    void texts();
+    void startsDrag_data();
+    void startsDrag();
+
+    // Through the window.
+    void sendAddsSelectedRowsInRowOrder();
+    void caseVariantsCountOnce();
+    void dropOnLabel();
+    void dragOverLabel_data();
+    void dragOverLabel();
+    void dragOverTree_data();
+    void dragOverTree();
+    void dropOnTreeOnlyOnCollectRoot();
+    void doubleClickShowsTheBox();
+    void removeMatchesRowsByName();
+    void clearLeavesHostListAlone();
+    void clearWhileShownEmptiesTheList();
+    void hintCountsAfterReload();
+    void dragOutThreshold_data();
+    void dragOutThreshold();
+    void moveBeforeAnyPressStartsNothing();
+    void rightButtonMenuWaitsForRelease();
+    void dragOfferedFilesInBoxOrder();
+    void saveAllCopiesEveryFile();
+
+private:
+    // A shown window over a store: host "h.net" with six documents a..f and host "q.net"
+    // with two whose file names differ only in letter case.
+    struct Fixture {
+        TestStore store;
+        QTemporaryDir appDir;
+        std::unique_ptr<Tfrm_cache> window;
+        QList<OfferedDrag> drags;
+
+        bool open()
+        {
+            for (const char *name : {"f", "c", "a", "e", "b", "d"})
+                store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
+                          std::string("content of ") + name);
+            store.add("http://q.net/upper.htm", "Q.htm", "upper");
+            store.add("http://q.net/lower.htm", "q.htm", "lower");
+            window = std::make_unique<Tfrm_cache>(appDir.path());
+            window->resize(900, 600);
+            window->collectBox->setDragRunner([this](QDrag &drag, Qt::DropActions actions) {
+                drags.append({drag.mimeData()->urls(), drag.mimeData()->formats(), actions,
+                              drag.pixmap().toImage()});
+            });
+            window->show();
+            if (!QTest::qWaitForWindowExposed(window.get()))
+                return false;
+            return QTest::qWaitFor([&] { return window->state.tree_ready; });
+        }
+        QTreeWidgetItem *host(const QString &name) const
+        {
+            QTreeWidgetItem *cache = window->TreeNode(CacheRoot);
+            for (int i = 0; i < cache->childCount(); ++i)
+                if (cache->child(i)->text(0) == QLatin1Char('[') + name + QLatin1Char(']'))
+                    return cache->child(i);
+            return nullptr;
+        }
+        void show(QTreeWidgetItem *node) { window->Tree->setCurrentItem(node); }
+        void select(std::initializer_list<int> rows)
+        {
+            QItemSelectionModel *selection = window->lister->selectionModel();
+            selection->clearSelection();
+            for (int row : rows)
+                selection->select(window->documents->model()->index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        QString fileAt(int row) const
+        {
+            return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
+        }
+        QString file(const char *name) const { return QString::fromStdString(store.path(name)); }
+        QStringList collected() const { return CollectedPaths(window->state.collect_list); }
+        // Runs a command as the user does: the update pass first, then the action.
+        void trigger(QAction *action)
+        {
+            window->ActionList1Update();
+            QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
+            action->trigger();
+        }
+        // Sends rows `rows` of the host "h.net" to the box one send at a time.
+        void collect(std::initializer_list<int> rows)
+        {
+            show(host("h.net"));
+            for (int row : rows) {
+                select({row});
+                trigger(window->ASendtoBox);
+            }
+        }
+        QString caption() const { return window->TreeNode(CollectRoot)->text(0); }
+        QString hint() const { return window->lab_collect->toolTip(); }
+        QMimeData *rowsData() const
+        {
+            QModelIndexList indexes;
+            for (int row : window->lister->selectedRows())
+                indexes << window->documents->model()->index(row, 0);
+            return window->documents->model()->mimeData(indexes);
+        }
+        // A drag onto `target` as the window delivers it: an enter at `enterAt`, a move to
+        // `at`, then a drop there or a leave (either ends the drag's hold on the target).
+        struct DragOutcome {
+            bool entered = false;
+            bool moved = false;
+            bool dropped = false;
+        };
+        static DragOutcome dragOnto(QWidget *target, const QMimeData *data, QPoint enterAt, QPoint at, bool drop)
+        {
+            DragOutcome outcome;
+            QDragEnterEvent enter(enterAt, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &enter);
+            outcome.entered = enter.isAccepted();
+            QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &move);
+            outcome.moved = move.isAccepted();
+            if (drop) {
+                QDropEvent dropEvent(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(target, &dropEvent);
+                outcome.dropped = dropEvent.isAccepted() && dropEvent.dropAction() == Qt::CopyAction;
+            } else {
+                QDragLeaveEvent leave;
+                QCoreApplication::sendEvent(target, &leave);
+            }
+            return outcome;
+        }
+        QPoint centreOf(QTreeWidgetItem *node) const { return window->Tree->visualItemRect(node).center(); }
+        // Sends a mouse event to the label, as the window system would deliver it.
+        void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons,
+                   Qt::KeyboardModifiers modifiers, QPoint at)
+        {
+            QLabel *label = window->lab_collect;
+            QMouseEvent event(type, at, label->mapToGlobal(at), button, buttons, modifiers);
+            QCoreApplication::sendEvent(label, &event);
+        }
+    };
+
+    QStringList m_boxes;
+};
+
+void TestCollectBox::init()
+{
+    m_boxes.clear();
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r.text;
+        return IDOK;
+    });
+}
+
+void TestCollectBox::cleanup()
+{
+    SetMessageBoxResponder({});
+    SetReplaceQuestionResponder({});
+}
+
+void TestCollectBox::sameLocalFileName_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("identical") << "/c/a.htm" << "/c/a.htm" << true;
+    QTest::newRow("ascii case") << "/Cache/INDEX[1].HTM" << "/cache/index[1].htm" << true;
+    QTest::newRow("beyond ascii") << "/c/ÄÖÜ.htm" << "/c/äöü.htm" << true;
+    QTest::newRow("greek") << "/c/ΣΟΦΙΑ.txt" << "/c/σοφια.txt" << true;
+    QTest::newRow("chinese kept") << "/c/采集.htm" << "/c/采集.htm" << true;
+    QTest::newRow("other chinese") << "/c/采集.htm" << "/c/搜索.htm" << false;
+    QTest::newRow("prefix") << "/c/a.htm" << "/c/a.html" << false;
+    QTest::newRow("folder differs") << "/c/a.htm" << "/d/a.htm" << false;
+    QTest::newRow("empty and text") << "" << "/c/a.htm" << false;
+    QTest::newRow("both empty") << "" << "" << true;
+}
+
+void TestCollectBox::sameLocalFileName()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    const QByteArray ua = a.toUtf8(), ub = b.toUtf8();
+    QTEST(SameLocalFileName(ua.constData(), ub.constData()), "same");
+    QTEST(SameLocalFileName(ub.constData(), ua.constData()), "same");
+}
+
+void TestCollectBox::addAndRemoveByName()
+{
+    CollectList list;
+    const Tcachedata a = recordNamed("/c/a.htm"), upperA = recordNamed("/c/A.HTM"), b = recordNamed("/c/b.htm");
+    Tcachedata none{}; // no local file name: reads as ""
+    QVERIFY(AddToCollectList(list, a));
+    QVERIFY(!AddToCollectList(list, upperA));
+    QVERIFY(AddToCollectList(list, b));
+    QVERIFY(AddToCollectList(list, none));
+    QVERIFY(!AddToCollectList(list, none));
+    QCOMPARE(CollectedPaths(list), (QStringList{"/c/a.htm", "/c/b.htm", ""}));
+    QCOMPARE(FindCollected(list, "/C/B.htm"), std::ptrdiff_t(1));
+    QCOMPARE(FindCollected(list, nullptr), std::ptrdiff_t(2));
+    QCOMPARE(FindCollected(list, "/c/x.htm"), std::ptrdiff_t(-1));
+
+    // A header copy keeps the record's header, texts still pointing where they did.
+    QCOMPARE(list[0].header.lpszLocalFileName, a.header.lpszLocalFileName);
+
+    QVERIFY(RemoveFromCollectList(list, "/C/A.htm"));
+    QVERIFY(!RemoveFromCollectList(list, "/c/a.htm"));
+    QCOMPARE(CollectedPaths(list), (QStringList{"/c/b.htm", ""}));
+
+    // The keys of one walk stay in step with the list as it grows.
+    const Tcachedata c = recordNamed("/c/c.htm"), d = recordNamed("/c/d.htm");
+    CollectKeys keys(list);
+    QVERIFY(AddToCollectList(list, keys, c));
+    QVERIFY(!AddToCollectList(list, keys, recordNamed("/c/C.HTM")));
+    QVERIFY(!AddToCollectList(list, keys, b));
+    QVERIFY(AddToCollectList(list, keys, d));
+    QCOMPARE(CollectedPaths(list), (QStringList{"/c/b.htm", "", "/c/c.htm", "/c/d.htm"}));
+
+    // Several names in one pass; the rest keep their order; unknown names are no error.
+    const QSet<QString> gone{CollectKey("/C/C.htm"), CollectKey("/c/b.htm"), CollectKey("/c/none.htm")};
+    QCOMPARE(RemoveFromCollectList(list, gone), std::size_t(2));
+    QCOMPARE(CollectedPaths(list), (QStringList{"", "/c/d.htm"}));
+}
+
+void TestCollectBox::texts_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("empty") << 0 << "采集盒" << "采集盒";
+    QTest::newRow("one") << 1 << "采集盒(1)" << "采集盒-现在有个1文档";
+    QTest::newRow("three") << 3 << "采集盒(3)" << "采集盒-现在有个3文档";
+    QTest::newRow("many") << 1234 << "采集盒(1234)" << "采集盒-现在有个1234文档";
+}
+
+void TestCollectBox::texts()
+{
+    QFETCH(int, count);
+    QTEST(CollectNodeCaption(std::size_t(count)), "caption");
+    QTEST(CollectHint(std::size_t(count)), "hint");
+}
+
+void TestCollectBox::startsDrag_data()
+{
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QPoint>("pressedAt");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<bool>("starts");
+    const int left = Qt::LeftButton, right = Qt::RightButton, none = Qt::NoModifier;
+    const QPoint p(12, 14);
+    QTest::newRow("9 and 9") << left << none << p << p + QPoint(9, 9) << false;
+    QTest::newRow("10 right") << left << none << p << p + QPoint(10, 0) << true;
+    QTest::newRow("10 down") << left << none << p << p + QPoint(0, 10) << true;
+    QTest::newRow("10 left") << left << none << p << p - QPoint(10, 0) << true;
+    QTest::newRow("10 up, 9 left") << left << none << p << p - QPoint(9, 10) << true;
+    QTest::newRow("right button") << right << none << p << p + QPoint(10, 0) << true;
+    QTest::newRow("no button") << int(Qt::NoButton) << none << p << p + QPoint(20, 0) << false;
+    QTest::newRow("middle") << int(Qt::MiddleButton) << none << p << p + QPoint(20, 0) << false;
+    QTest::newRow("left and right") << (left | right) << none << p << p + QPoint(20, 0) << false;
+    QTest::newRow("ctrl") << left << int(Qt::ControlModifier) << p << p + QPoint(20, 0) << false;
+    QTest::newRow("shift") << left << int(Qt::ShiftModifier) << p << p + QPoint(20, 0) << false;
+    QTest::newRow("alt") << right << int(Qt::AltModifier) << p << p + QPoint(20, 0) << false;
+    QTest::newRow("keypad counts not") << left << int(Qt::KeypadModifier) << p << p + QPoint(20, 0) << true;
+    QTest::newRow("no press yet") << left << none << NoPressPoint << QPoint(30, 30) << false;
+}
+
+void TestCollectBox::startsDrag()
+{
+    QFETCH(int, buttons);
+    QFETCH(int, modifiers);
+    QFETCH(QPoint, pressedAt);
+    QFETCH(QPoint, at);
+    QTEST(StartsCollectDrag(Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers), pressedAt, at), "starts");
+}
+
+void TestCollectBox::sendAddsSelectedRowsInRowOrder()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    const QImage empty = expectedIndicator(f.window->palette(), 0);
+    const QImage full = expectedIndicator(f.window->palette(), 1);
+    QVERIFY(empty != full);
+    QCOMPARE(shownIndicator(*f.window), empty);
+
+    f.show(f.host("h.net"));
+    QCOMPARE(f.window->lister->rowCount(), 6);
+    f.select({5, 3});
+    f.trigger(f.window->ASendtoBox);
+    QCOMPARE(f.collected(), (QStringList{f.fileAt(3), f.fileAt(5)}));
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(2)"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个2文档"));
+    QCOMPARE(shownIndicator(*f.window), full);
+    // The list and its selection stay as they were.
+    QCOMPARE(f.window->lister->selectedRows(), (QList<int>{3, 5}));
+    QCOMPARE(f.window->Tree->currentItem(), f.host("h.net"));
+
+    f.trigger(f.window->ASendtoBox);
+    QCOMPARE(f.collected(), (QStringList{f.fileAt(3), f.fileAt(5)}));
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(2)"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个2文档"));
+    QCOMPARE(shownIndicator(*f.window), full);
+
+    f.select({0, 3, 4});
+    f.trigger(f.window->ASendtoBox);
+    QCOMPARE(f.collected(), (QStringList{f.fileAt(3), f.fileAt(5), f.fileAt(0), f.fileAt(4)}));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个4文档"));
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestCollectBox::caseVariantsCountOnce()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.show(f.host("q.net"));
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    f.select({0, 1});
+    f.trigger(f.window->ASendtoBox);
+    QCOMPARE(f.collected(), QStringList{f.fileAt(0)});
+
+    // One at a time, the other way round: still one.
+    f.trigger(f.window->AClearCollectDoc);
+    f.select({1});
+    f.trigger(f.window->ASendtoBox);
+    f.select({0});
+    f.trigger(f.window->ASendtoBox);
+    QCOMPARE(f.collected(), QStringList{f.fileAt(1)});
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(1)"));
+}
+
+void TestCollectBox::dropOnLabel()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    QLabel *label = f.window->lab_collect;
+    f.show(f.host("h.net"));
+    f.select({1, 2});
+    std::unique_ptr<QMimeData> rows(f.rowsData());
+    QVERIFY(Fixture::dragOnto(label, rows.get(), QPoint(5, 5), QPoint(6, 6), true).dropped);
+    QCOMPARE(f.collected(), (QStringList{f.fileAt(1), f.fileAt(2)}));
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(2)"));
+
+    // With the box shown, its own rows dropped on the label are all there already.
+    f.show(f.window->TreeNode(CollectRoot));
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    f.select({0, 1});
+    const QStringList before = f.collected();
+    std::unique_ptr<QMimeData> own(f.rowsData());
+    QVERIFY(Fixture::dragOnto(label, own.get(), QPoint(5, 5), QPoint(6, 6), true).dropped);
+    QCOMPARE(f.collected(), before);
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(2)"));
+
+    // Anything but the list's rows adds nothing.
+    f.show(f.host("h.net"));
+    f.select({4});
+    QMimeData foreign;
+    foreign.setUrls({QUrl::fromLocalFile(f.fileAt(4))});
+    QVERIFY(!Fixture::dragOnto(label, &foreign, QPoint(5, 5), QPoint(6, 6), true).dropped);
+    QCOMPARE(f.collected(), before);
+}
+
+void TestCollectBox::dragOverLabel_data()
+{
+    QTest::addColumn<bool>("listRows");
+    QTest::newRow("rows of the list") << true;
+    QTest::newRow("files from elsewhere") << false;
+}
+
+void TestCollectBox::dragOverLabel()
+{
+    QFETCH(bool, listRows);
+    Fixture f;
+    QVERIFY(f.open());
+    f.show(f.host("h.net"));
+    f.select({0});
+    std::unique_ptr<QMimeData> data(listRows ? f.rowsData() : new QMimeData);
+    if (!listRows)
+        data->setUrls({QUrl::fromLocalFile(f.fileAt(0))});
+    const auto outcome = Fixture::dragOnto(f.window->lab_collect, data.get(), QPoint(4, 4), QPoint(6, 6), false);
+    QCOMPARE(outcome.entered, listRows);
+    QCOMPARE(outcome.moved, listRows);
+    QVERIFY(f.collected().isEmpty()); // passing over adds nothing
+}
+
+void TestCollectBox::dragOverTree_data()
+{
+    QTest::addColumn<int>("node");
+    QTest::addColumn<bool>("listRows");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("collect box root") << int(CollectRoot) << true << true;
+    QTest::newRow("search station root") << int(SearchRoot) << true << false;
+    QTest::newRow("cache root") << int(CacheRoot) << true << false;
+    QTest::newRow("host") << int(CacheRoot + 1) << true << false;
+    QTest::newRow("collect box root, foreign data") << int(CollectRoot) << false << false;
+}
+
+void TestCollectBox::dragOverTree()
+{
+    QFETCH(int, node);
+    QFETCH(bool, listRows);
+    Fixture f;
+    QVERIFY(f.open());
+    f.show(f.host("h.net"));
+    f.select({2});
+    std::unique_ptr<QMimeData> data(listRows ? f.rowsData() : new QMimeData);
+    if (!listRows)
+        data->setText(QStringLiteral("2"));
+    QWidget *viewport = f.window->Tree->viewport();
+    const QPoint at = f.centreOf(f.window->TreeNode(node));
+    QVERIFY(viewport->rect().contains(at));
+    // Enter over another node first, as a real drag does, then move over this one.
+    const QPoint elsewhere = f.centreOf(f.window->TreeNode(node == CacheRoot ? SearchRoot : CacheRoot));
+    QTEST(Fixture::dragOnto(viewport, data.get(), elsewhere, at, false).moved, "accepted");
+    QVERIFY(f.collected().isEmpty());
+}
+
+void TestCollectBox::dropOnTreeOnlyOnCollectRoot()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    QWidget *viewport = f.window->Tree->viewport();
+    f.show(f.host("h.net"));
+    f.select({0, 5});
+    std::unique_ptr<QMimeData> data(f.rowsData());
+    const QPoint host = f.centreOf(f.host("h.net"));
+    const QPoint root = f.centreOf(f.window->TreeNode(CollectRoot));
+    QVERIFY(!Fixture::dragOnto(viewport, data.get(), root, host, true).dropped);
+    QVERIFY(f.collected().isEmpty());
+    QCOMPARE(f.window->lister->rowCount(), 6); // the tree's own drop handling never ran
+
+    QVERIFY(Fixture::dragOnto(viewport, data.get(), host, root, true).dropped);
+    QCOMPARE(f.collected(), (QStringList{f.fileAt(0), f.fileAt(5)}));
+    QCOMPARE(f.window->Tree->currentItem(), f.host("h.net")); // the drop does not show the box
+}
+
+void TestCollectBox::doubleClickShowsTheBox()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({4, 1});
+    QCOMPARE(f.window->lister->rowCount(), 6);
+    f.window->lister->setFocus();
+    QTest::mouseDClick(f.window->lab_collect, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QCOMPARE(f.window->Tree->currentItem(), f.window->TreeNode(CollectRoot));
+    QCOMPARE(f.window->focusWidget(), f.window->Tree);
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共2项"));
+
+    // Already shown: the list is not filled again, so a selection survives.
+    f.select({1});
+    QTest::mouseDClick(f.window->lab_collect, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QCOMPARE(f.window->lister->selectedRows(), QList<int>{1});
+}
+
+void TestCollectBox::removeMatchesRowsByName()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({4, 2, 0}); // e, c, a in the box; the list shows them a, c, e
+    const QString a = f.file("a.htm"), c = f.file("c.htm"), e = f.file("e.htm");
+    QCOMPARE(f.collected(), (QStringList{e, c, a}));
+    f.show(f.window->TreeNode(CollectRoot));
+    QCOMPARE(f.fileAt(0), a);
+    f.select({0});
+    f.trigger(f.window->ARemoveCollectDoc);
+    QCOMPARE(f.collected(), (QStringList{e, c}));
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    QCOMPARE(f.fileAt(0), c);
+    QCOMPARE(f.fileAt(1), e);
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(2)"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个2文档"));
+    QVERIFY(QFile::exists(a)); // the document leaves the box, not the cache
+
+    f.show(f.host("h.net"));
+    f.show(f.window->TreeNode(CollectRoot));
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    QCOMPARE((QStringList{f.fileAt(0), f.fileAt(1)}), (QStringList{c, e}));
+
+    // Several rows at once, the last first.
+    f.select({0, 1});
+    f.trigger(f.window->ARemoveCollectDoc);
+    QVERIFY(f.collected().isEmpty());
+    QCOMPARE(f.window->lister->rowCount(), 0);
+    QCOMPARE(f.caption(), QStringLiteral("采集盒"));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 0));
+}
+
+void TestCollectBox::clearLeavesHostListAlone()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0, 1, 2});
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个3文档"));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 1));
+    f.select({1, 2});
+    QStringList shown;
+    for (int row = 0; row < 6; ++row)
+        shown << f.fileAt(row);
+
+    f.trigger(f.window->AClearCollectDoc);
+    QVERIFY(f.collected().isEmpty());
+    QCOMPARE(f.window->lister->rowCount(), 6);
+    QCOMPARE(f.window->lister->selectedRows(), (QList<int>{1, 2}));
+    QStringList after;
+    for (int row = 0; row < 6; ++row)
+        after << f.fileAt(row);
+    QCOMPARE(after, shown);
+    QCOMPARE(f.caption(), QStringLiteral("采集盒"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒"));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 0));
+}
+
+void TestCollectBox::clearWhileShownEmptiesTheList()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({3, 5});
+    f.show(f.window->TreeNode(CollectRoot));
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    f.trigger(f.window->AClearCollectDoc);
+    QCOMPARE(f.window->lister->rowCount(), 0);
+    QVERIFY(!f.window->lister->inBatchUpdate());
+    QCOMPARE(f.caption(), QStringLiteral("采集盒"));
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->AClearCollectDoc->isEnabled());
+    QVERIFY(!f.window->ASaveAllCollectDoc->isEnabled());
+}
+
+void TestCollectBox::hintCountsAfterReload()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0, 1, 2});
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(3)"));
+    const QStringList paths = f.collected();
+
+    f.trigger(f.window->ARefresh);
+    QCOMPARE(f.caption(), QStringLiteral("采集盒"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个3文档"));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 1));
+    QCOMPARE(f.collected(), paths); // the entries outlive the reload
+
+    f.collect({3});
+    QCOMPARE(f.caption(), QStringLiteral("采集盒(4)"));
+    QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个4文档"));
+}
+
+void TestCollectBox::dragOutThreshold_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QPoint>("offset");
+    QTest::addColumn<bool>("drags");
+    const int left = Qt::LeftButton, none = Qt::NoModifier;
+    QTest::newRow("left 9 and 9") << left << none << QPoint(9, 9) << false;
+    QTest::newRow("left 10 right") << left << none << QPoint(10, 0) << true;
+    QTest::newRow("left 10 down") << left << none << QPoint(0, 10) << true;
+    QTest::newRow("left with ctrl") << left << int(Qt::ControlModifier) << QPoint(10, 10) << false;
+    QTest::newRow("right 10") << int(Qt::RightButton) << none << QPoint(10, 0) << true;
+    QTest::newRow("middle 10") << int(Qt::MiddleButton) << none << QPoint(10, 0) << false;
+}
+
+void TestCollectBox::dragOutThreshold()
+{
+    QFETCH(int, button);
+    QFETCH(int, modifiers);
+    QFETCH(QPoint, offset);
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({1, 0});
+    const auto b = Qt::MouseButton(button);
+    const auto m = Qt::KeyboardModifiers(modifiers);
+    const QPoint press(3, 2);
+    f.mouse(QEvent::MouseButtonPress, b, b, m, press);
+    QCOMPARE(f.window->collectBox->pressPoint(), press);
+    f.mouse(QEvent::MouseMove, Qt::NoButton, b, m, press + offset);
+    QFETCH(bool, drags);
+    QCOMPARE(f.drags.size(), drags ? 1 : 0);
+    if (drags)
+        QCOMPARE(f.drags[0].urls.size(), 2);
+    f.mouse(QEvent::MouseButtonRelease, b, Qt::NoButton, m, press + offset);
+}
+
+void TestCollectBox::moveBeforeAnyPressStartsNothing()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0});
+    QCOMPARE(f.window->collectBox->pressPoint(), NoPressPoint);
+    f.mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
+    QVERIFY(f.drags.isEmpty());
+    // Every press counts, whatever the button; the next move measures from it.
+    f.mouse(QEvent::MouseButtonPress, Qt::MiddleButton, Qt::MiddleButton, Qt::NoModifier, QPoint(20, 20));
+    f.mouse(QEvent::MouseButtonRelease, Qt::MiddleButton, Qt::NoButton, Qt::NoModifier, QPoint(20, 20));
+    QCOMPARE(f.window->collectBox->pressPoint(), QPoint(20, 20));
+    f.mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, Qt::NoModifier, QPoint(11, 20));
+    QVERIFY(f.drags.isEmpty());
+    f.mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+    QCOMPARE(f.drags.size(), 1);
+}
+
+void TestCollectBox::rightButtonMenuWaitsForRelease()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({2});
+    QWindow *window = f.window->windowHandle();
+    QMenu *menu = f.window->Pop_CollectBox;
+    const QPoint at = f.window->lab_collect->mapTo(f.window.get(), QPoint(5, 5));
+
+    // Through the window system, where the menu would come with the press.
+    QTest::mousePress(window, Qt::RightButton, Qt::NoModifier, at);
+    QVERIFY(!menu->isVisible());
+    QTest::mouseRelease(window, Qt::RightButton, Qt::NoModifier, at);
+    QVERIFY(menu->isVisible());
+    menu->close();
+
+    // A drag with the right button shows no menu at all.
+    QTest::mousePress(window, Qt::RightButton, Qt::NoModifier, at);
+    QTest::mouseMove(window, at + QPoint(12, 0));
+    QCOMPARE(f.drags.size(), 1);
+    QTest::mouseRelease(window, Qt::RightButton, Qt::NoModifier, at + QPoint(12, 0));
+    QVERIFY(!menu->isVisible());
+}
+
+void TestCollectBox::dragOfferedFilesInBoxOrder()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    // An empty box offers nothing.
+    f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    f.mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QVERIFY(f.drags.isEmpty());
+
+    f.collect({5, 0, 3});
+    const QStringList order{f.file("f.htm"), f.file("a.htm"), f.file("d.htm")};
+    QCOMPARE(f.collected(), order);
+    QVERIFY(QFile::remove(order[1])); // offered anyway: the receiver reports what it cannot copy
+    f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    f.mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QCOMPARE(f.drags.size(), 1);
+    const OfferedDrag &drag = f.drags[0];
+    QList<QUrl> expected;
+    for (const QString &path : order)
+        expected << QUrl::fromLocalFile(path);
+    QCOMPARE(drag.urls, expected);
+    QVERIFY(drag.formats.contains(QStringLiteral("text/uri-list")));
+    QVERIFY(!drag.formats.contains(QString::fromLatin1(DocumentListModel::RowsMimeType)));
+    QCOMPARE(drag.actions, Qt::DropActions(Qt::CopyAction));
+    // No drag picture: nothing but one transparent pixel.
+    QCOMPARE(drag.picture.size(), QSize(1, 1));
+    QCOMPARE(qAlpha(drag.picture.pixel(0, 0)), 0);
+    QCOMPARE(f.collected(), order); // the box itself is left as it was
+}
+
+void TestCollectBox::saveAllCopiesEveryFile()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({4, 1, 2});
+    QTemporaryDir target;
+    QString proposed;
+    f.window->commands->setSaveDialog([&](const QString &p) {
+        proposed = p;
+        return target.filePath("typed name");
+    });
+    f.trigger(f.window->ASaveAllCollectDoc);
+    QCOMPARE(proposed, QStringLiteral("多个文件"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files), (QStringList{"b.htm", "c.htm", "e.htm"}));
+    QFile e(target.filePath("e.htm"));
+    QVERIFY(e.open(QIODevice::ReadOnly));
+    QCOMPARE(e.readAll(), QByteArray("content of e"));
+
+    // One document: its own name is proposed and the typed name is taken.
+    f.trigger(f.window->AClearCollectDoc);
+    f.collect({3});
+    f.window->commands->setSaveDialog([&](const QString &p) {
+        proposed = p;
+        return target.filePath("one.htm");
+    });
+    f.trigger(f.window->ASaveAllCollectDoc);
+    QCOMPARE(proposed, QStringLiteral("d.htm"));
+    QFile one(target.filePath("one.htm"));
+    QVERIFY(one.open(QIODevice::ReadOnly));
+    QCOMPARE(one.readAll(), QByteArray("content of d"));
+    QVERIFY(m_boxes.isEmpty());
+}
+
+QTEST_MAIN(TestCollectBox)
+#include "tst_collectbox.moc"
