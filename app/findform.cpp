@@ -91,6 +91,8 @@ Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form)
     btn_start = makeButton(this, "btn_start", QStringLiteral("搜索"), 173);
     Button2 = makeButton(this, "Button2", QStringLiteral("关闭"), 250);
 
+    FitToFont();
+
     // cmb_find leads the tab order, so it holds the focus when the dialog first opens.
     QWidget *order[] = {cmb_find,    rad_typeItems->button(0), rad_typeItems->button(1), rad_typeItems->button(2),
                         cmb_doctype, btn_go,                   btn_start,                Button2};
@@ -103,6 +105,23 @@ Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form)
     connect(Button2, &QPushButton::clicked, this, &Tfrm_find::reject);
 
     FormCreate();
+}
+
+void Tfrm_find::FitToFont()
+{
+    // The design positions assume a 12-pixel font with a short line; a taller CJK font needs
+    // taller groups, so stack them by their own size hints and grow the dialog to match.
+    int top = 8;
+    for (QGroupBox *group : {rad_type, GroupBox3, GroupBox1, GroupBox2}) {
+        group->layout()->setContentsMargins(8, 2, 8, 6);
+        const int height = std::max(group->height(), group->sizeHint().height());
+        group->setGeometry(8, top, 317, height);
+        top += height + 5;
+    }
+    top += 6;
+    for (QPushButton *button : {btn_go, btn_start, Button2})
+        button->setGeometry(button->x(), top, 75, std::max(25, button->sizeHint().height()));
+    setFixedSize(333, std::max(281, btn_start->geometry().bottom() + 11));
 }
 
 SearchCriteria Tfrm_find::criteria() const

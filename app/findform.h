@@ -53,6 +53,7 @@ protected:
 
 private:
     void FormCreate();
+    void FitToFont();
     void FormShow();
     bool cmb_findKeyDown(QKeyEvent *event);
     void AddToHistory(const QString &text);
