@@ -1,7 +1,9 @@
 #include "indexdatwriter.h"
 
+
 #include "indexdatformat.h"
 #include "indexdattext.h"
+#include "splitmix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,23 +19,6 @@
 using namespace indexdat;
 
 namespace {
-
-// Small, fast and the same everywhere: the seed alone decides the result.
-class SplitMix {
-public:
-    explicit SplitMix(std::uint64_t seed) : m_state(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint32_t below(std::uint32_t n) { return std::uint32_t(next() % n); }
-
-private:
-    std::uint64_t m_state;
-};
 
 constexpr char NameAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 

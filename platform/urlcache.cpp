@@ -48,8 +48,6 @@ bool deliver(Enumeration *e, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
     return true;
 }
 
-std::size_t textBytes(const std::string &text) { return text.size() + 1; }
-
 // The enumeration opened by a size query that found no buffer: the fetch that follows at once
 // takes it over instead of reading the whole store a second time.
 thread_local std::unique_ptr<Enumeration> t_sizedFirst;
@@ -73,51 +71,6 @@ std::shared_ptr<UrlCacheStore> CurrentUrlCacheStore()
 {
     std::lock_guard lock(g_storeMutex);
     return g_store;
-}
-
-DWORD EntryBlockSize(const UrlCacheRecord &record)
-{
-    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + textBytes(record.url);
-    if (record.hasLocalFile)
-        total += textBytes(record.localFileName);
-    if (!record.headerInfo.empty())
-        total += record.headerInfo.size();
-    if (!record.fileExtension.empty())
-        total += textBytes(record.fileExtension);
-    return static_cast<DWORD>(total);
-}
-
-void FillEntryBlock(const UrlCacheRecord &record, INTERNET_CACHE_ENTRY_INFOA *info)
-{
-    auto *cursor = reinterpret_cast<char *>(info) + sizeof(INTERNET_CACHE_ENTRY_INFOA);
-    auto putText = [&cursor](const std::string &text) {
-        char *start = cursor;
-        std::memcpy(cursor, text.c_str(), text.size() + 1);
-        cursor += text.size() + 1;
-        return start;
-    };
-
-    *info = INTERNET_CACHE_ENTRY_INFOA{};
-    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA);
-    info->lpszSourceUrlName = putText(record.url);
-    info->lpszLocalFileName = record.hasLocalFile ? putText(record.localFileName) : nullptr;
-    info->CacheEntryType = record.entryType;
-    info->dwUseCount = record.useCount;
-    info->dwHitRate = record.hitRate;
-    info->dwSizeLow = static_cast<DWORD>(record.size & 0xFFFFFFFFu);
-    info->dwSizeHigh = static_cast<DWORD>(record.size >> 32);
-    info->LastModifiedTime = record.lastModified;
-    info->ExpireTime = record.expire;
-    info->LastAccessTime = record.lastAccess;
-    info->LastSyncTime = record.lastSync;
-    if (!record.headerInfo.empty()) {
-        info->lpHeaderInfo = cursor;
-        std::memcpy(cursor, record.headerInfo.data(), record.headerInfo.size());
-        cursor += record.headerInfo.size();
-        info->dwHeaderInfoSize = static_cast<DWORD>(record.headerInfo.size());
-    }
-    info->lpszFileExtension = record.fileExtension.empty() ? nullptr : putText(record.fileExtension);
-    info->dwExemptDelta = record.exemptDelta;
 }
 
 namespace {

@@ -112,11 +112,8 @@ void SetUrlCacheStore(std::shared_ptr<UrlCacheStore> store);
 std::string LastUrlCacheReadProblem();
 std::shared_ptr<UrlCacheStore> CurrentUrlCacheStore();
 
-// Bytes the enumeration needs for `record` in one buffer (header and texts).
-DWORD EntryBlockSize(const UrlCacheRecord &record);
-// Writes `record` into `buffer` (at least EntryBlockSize bytes) as one entry block.
-void FillEntryBlock(const UrlCacheRecord &record, INTERNET_CACHE_ENTRY_INFOA *buffer);
-// The same for entry `index` of a packed read.
+// Bytes the enumeration needs for entry `index` of a packed read in one buffer (header and
+// texts), and the writing of that entry block into a buffer at least that large.
 DWORD EntryBlockSize(const PackedUrlCacheEntries &packed, std::size_t index);
 void FillEntryBlock(const PackedUrlCacheEntries &packed, std::size_t index, INTERNET_CACHE_ENTRY_INFOA *buffer);
 

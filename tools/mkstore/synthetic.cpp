@@ -1,25 +1,10 @@
 #include "images.h"
+#include "platform/splitmix.h"
 #include "storelist.h"
 
 #include <set>
 
 namespace {
-
-class SplitMix {
-public:
-    explicit SplitMix(std::uint64_t seed) : m_state(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return std::size_t(next() % n); }
-
-private:
-    std::uint64_t m_state;
-};
 
 const char *const Words[] = {
     "harbor", "lantern", "river", "garden", "market", "weather", "travel", "mountain", "island",
