@@ -556,7 +556,10 @@ void TestPreview::offlineUncachedPage()
     // Local files and non-web addresses are refused outright.
     QVERIFY(!browser->Navigate("file:///etc/passwd").isEmpty());
     QVERIFY(!browser->Navigate(QString::fromStdString(session.path("U1/page[1].htm"))).isEmpty());
+    QVERIFY(!browser->Navigate("javascript:alert(1)").isEmpty());
     QCOMPARE(browser->requestedUrl(), QUrl("http://example.test/not/cached.htm"));
+    // A cached blank page is shown, not reported.
+    QVERIFY(browser->Navigate("about:blank").isEmpty());
 }
 
 void TestPreview::onlineGoesToNetwork()

@@ -116,7 +116,8 @@ QString Browser::Navigate(const QString &url)
     const QUrl target = QUrl::fromUserInput(url.trimmed());
     if (!target.isValid() || target.isEmpty())
         return QStringLiteral("Invalid URL \"%1\".").arg(url);
-    if (!isWebScheme(target.scheme()))
+    // The cache keeps about:blank like any page; showing it is harmless.
+    if (!isWebScheme(target.scheme()) && target != QUrl(QStringLiteral("about:blank")))
         return QStringLiteral("The URL \"%1\" is not a web address.").arg(url);
     m_requestedUrl = target;
     ensurePage();
