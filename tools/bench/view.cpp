@@ -3,9 +3,11 @@
 // from the host's run, sort it by file name. The model shows rows on demand, so this is the
 // whole cost of a fill.
 
+#include "bench.h"
+
 #include "catalogue/catalogue.h"
 #include "catalogue/viewlist.h"
-#include "platform/indexdatstore.h"
+#include "platform/urlcachestore.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +17,7 @@
 #include <vector>
 
 // Takes the arguments after the subcommand name: STORE HOST [--repeat N].
-int RunView(const std::vector<std::string> &args)
+int RunView(const Arguments &args)
 {
     long repeat = 1;
     if (args.size() == 4 && args[2] == "--repeat")
@@ -24,13 +26,8 @@ int RunView(const std::vector<std::string> &args)
         std::fputs("usage: tidewrack-bench view STORE HOST [--repeat N]\n", stderr);
         return 2;
     }
-    std::string why;
-    auto store = OpenUrlCacheStore(args[0], &why);
-    if (!std::dynamic_pointer_cast<IndexDatStore>(store)) {
-        std::fprintf(stderr, "tidewrack-bench: %s\n", why.c_str());
+    if (!UseStore(args[0]))
         return 1;
-    }
-    SetUrlCacheStore(store);
 
     CacheList catalogue = EnumerateCatalogue();
     SortByHost(catalogue);
@@ -52,16 +49,4 @@ int RunView(const std::vector<std::string> &args)
     std::printf("view_ms_median: %.2f\n", median);
     SetUrlCacheStore(nullptr);
     return 0;
-}
-
-// The same with a C-style argument list: argv[0] is the subcommand's (or the program's)
-// name and is skipped, as is a following "view".
-int benchView(int argc, char **argv)
-{
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.emplace_back(argv[i]);
-    if (!args.empty() && args.front() == "view")
-        args.erase(args.begin());
-    return RunView(args);
 }
