@@ -1,5 +1,6 @@
 #include "indexdatstore.h"
 
+#include "fileusers.h"
 #include "indexdattext.h"
 
 #include <algorithm>
@@ -579,6 +580,9 @@ DWORD IndexDatStore::removeEntry(const std::string &url)
         return fail(plan.error, plan.reason);
     if (!writable)
         return fail(ERROR_ACCESS_DENIED, m_indexPath + ": the index cannot be written");
+    if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
+        return fail(ERROR_SHARING_VIOLATION, m_indexPath + ": in use by " + user
+                        + "; close the programs that use the cache (for Wine: wineserver -k)");
 
     if (plan.deleteFile) {
         if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))

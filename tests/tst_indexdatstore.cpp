@@ -8,6 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <unistd.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -102,6 +106,7 @@ private slots:
     void refusedDeletionChangesNothing_data();
     void refusedDeletionChangesNothing();
     void staleLockDoesNotBlock();
+    void indexMappedElsewhereIsNotWritten();
     void version47RecordsList();
     void damagedStores_data();
     void damagedStores();
@@ -140,6 +145,54 @@ void TestIndexDatStore::fixtureListing()
     QCOMPARE(listedBy(*opened, folder, withSize), want);
     for (const UrlCacheRecord &r : opened->readEntries(nullptr))
         QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
+}
+
+void TestIndexDatStore::indexMappedElsewhereIsNotWritten()
+{
+    QTemporaryDir dir;
+    QVERIFY(CopyStoreFolder(FixturesDir() + "/wine-demo/Content.IE5", dir.path()));
+    const QString index = dir.path() + "/index.dat";
+    const QByteArray before = ReadBytes(index);
+
+    // Another process maps the index, as a running WinInet does, until we write to its pipe.
+    int ready[2], release[2];
+    QVERIFY(::pipe(ready) == 0 && ::pipe(release) == 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const int fd = ::open(index.toLocal8Bit().constData(), O_RDONLY);
+        void *view = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+        char c = view == MAP_FAILED ? 'n' : 'y';
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char mapped = 0;
+    QVERIFY(::read(ready[0], &mapped, 1) == 1);
+    QCOMPARE(mapped, 'y');
+
+    auto store = std::make_shared<IndexDatStore>(index.toStdString());
+    SetUrlCacheStore(store);
+    const bool deletedWhileMapped = DeleteUrlCacheEntry("http://Bb.net/same.htm");
+    const DWORD error = GetLastError();
+    const QByteArray during = ReadBytes(index);
+    const bool fileKept = QFile::exists(dir.path() + "/N3U7KZHE/same[0].htm");
+
+    char go = 'x';
+    QVERIFY(::write(release[1], &go, 1) == 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]})
+        ::close(fd);
+
+    QVERIFY(!deletedWhileMapped);
+    QCOMPARE(error, ERROR_SHARING_VIOLATION);
+    QVERIFY(QString::fromStdString(store->lastRemoveReason()).contains("in use"));
+    QVERIFY(during == before);
+    QVERIFY(fileKept);
+    // Once the other process is gone the same delete goes through.
+    QVERIFY(DeleteUrlCacheEntry("http://Bb.net/same.htm"));
+    SetUrlCacheStore(nullptr);
 }
 
 void TestIndexDatStore::fixtureDeletionMatchesWinInet()
