@@ -87,11 +87,15 @@ void DocumentCommands::ADeleteDocExecute()
         return;
     CatalogueState &state = m_form.state;
     const QList<int> rows = m_form.lister->selectedRows();
+    int failed = 0;
+    DWORD firstError = ERROR_SUCCESS;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         const auto row = std::size_t(*it);
         if (row >= state.view_list.size())
             continue;
-        DeleteUrlCacheEntry(SourceUrl(state.view_list[row])); // a failure keeps the file, so the purge keeps the entry
+        // A failure keeps the file, so the purge below keeps the entry everywhere.
+        if (!DeleteUrlCacheEntry(SourceUrl(state.view_list[row])) && failed++ == 0)
+            firstError = GetLastError();
         state.view_list.erase(state.view_list.begin() + std::ptrdiff_t(row));
     }
     m_form.documents->SetRowCount(int(state.view_list.size()));
@@ -101,6 +105,28 @@ void DocumentCommands::ADeleteDocExecute()
     PurgeMissingFiles(state.collect_list);
     m_form.collectBox->UpdateCollectNode();
     m_form.UpdateSearchNode();
+    // The rows leave the list either way; say so when the cache kept some of them.
+    if (failed > 0)
+        MsgBox(QStringLiteral("有%1个缓存文档未能删除：%2").arg(failed).arg(DeleteFailureText(firstError)),
+               MB::ICONWARNING);
+}
+
+QString DeleteFailureText(DWORD error)
+{
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+        return QStringLiteral("缓存正被其他程序使用，请先关闭这些程序（Wine 程序可用 wineserver -k 关闭）。");
+    case ERROR_ACCESS_DENIED:
+        return QStringLiteral("没有修改缓存的权限。");
+    case ERROR_WRITE_PROTECT:
+        return QStringLiteral("这种旧版本的缓存索引只能读取。");
+    case ERROR_FILE_CORRUPT:
+        return QStringLiteral("缓存索引已损坏，不能修改。");
+    case ERROR_FILE_NOT_FOUND:
+        return QStringLiteral("缓存中找不到该项。");
+    default:
+        return QStringLiteral("错误代码 %1。").arg(error);
+    }
 }
 
 void DocumentCommands::ASaveDocasExecute()

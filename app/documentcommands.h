@@ -16,6 +16,9 @@ class Tfrm_cache;
 // is looked at); an empty text becomes the separator alone.
 void AddBackslash(std::string &path);
 
+// Why the cache kept an entry, in words, from the error a failed deletion left.
+QString DeleteFailureText(DWORD error);
+
 class DocumentCommands : public QObject {
     Q_OBJECT
 public:

@@ -31,6 +31,7 @@ private slots:
     void singleDocumentCommandsTakeLowestRow();
     void deleteRemovesEntriesEverywhere();
     void declinedDeleteChangesNothing();
+    void refusedDeleteIsReported();
     void saveOneCopiesToExactPath();
     void saveSeveralCopiesIntoFolder();
     void saveCancelledCopiesNothing();
@@ -175,6 +176,31 @@ void TestDocumentCommands::declinedDeleteChangesNothing()
     QCOMPARE(f.window->lister->selectedRows(), (QList<int>{0, 2}));
     QCOMPARE(f.store.store().records().size(), size_t(6));
     QVERIFY(QFile::exists(f.fileAt(0)));
+}
+
+void TestDocumentCommands::refusedDeleteIsReported()
+{
+    // A store whose index is in use elsewhere keeps every entry.
+    class BusyStore : public MemoryUrlCacheStore {
+    public:
+        DWORD removeEntry(const std::string &) override { return ERROR_SHARING_VIOLATION; }
+    };
+    Fixture f;
+    auto busy = std::make_shared<BusyStore>();
+    for (const auto &record : f.store.store().records())
+        busy->add(record);
+    SetUrlCacheStore(busy);
+    const QString kept = f.fileAt(2);
+    f.select({0, 2});
+    f.window->commands->ADeleteDocExecute();
+    QCOMPARE(m_boxes.size(), 2);
+    QCOMPARE(m_boxes[1], QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(ERROR_SHARING_VIOLATION));
+    QCOMPARE(f.window->state.view_list.size(), size_t(3)); // the rows leave the list all the same
+    QVERIFY(QFile::exists(kept));
+    QCOMPARE(f.window->state.cache_list.size(), size_t(6)); // and stay in the catalogue
+    f.window->Tree->setCurrentItem(f.window->TreeNode(CacheRoot + 2));
+    f.window->Tree->setCurrentItem(f.window->TreeNode(CacheRoot + 1));
+    QCOMPARE(f.window->state.view_list.size(), size_t(5)); // they show again at the next fill
 }
 
 void TestDocumentCommands::saveOneCopiesToExactPath()
