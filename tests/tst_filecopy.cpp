@@ -3,6 +3,8 @@
 
 #include "platform/filecopy.h"
 
+#include "support.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -16,18 +18,6 @@ Q_DECLARE_METATYPE(ReplaceAnswer)
 Q_DECLARE_METATYPE(CopyError)
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 // Bytes that differ at every position, so that a shifted or repeated chunk shows.
 QByteArray pattern(qint64 size)
@@ -123,7 +113,7 @@ void TestFileCopy::oneFileToExactPath()
 
     QTemporaryDir cache, keep;
     const QString source = cache.filePath(sourceName);
-    QVERIFY(writeFile(source, content));
+    QVERIFY(WriteBytes(source, content));
     const QDateTime mtime = QDateTime::fromSecsSinceEpoch(1200000000);
     {
         QFile f(source);
@@ -136,9 +126,9 @@ void TestFileCopy::oneFileToExactPath()
     QCOMPARE(result.failed, 0);
     QVERIFY(!result.cancelled);
     QCOMPARE(entriesOf(keep.path()), QStringList{targetName});
-    QCOMPARE(readFile(keep.filePath(targetName)), content);
+    QCOMPARE(ReadBytes(keep.filePath(targetName)), content);
     QCOMPARE(QFileInfo(keep.filePath(targetName)).lastModified(), mtime);
-    QCOMPARE(readFile(source), content);
+    QCOMPARE(ReadBytes(source), content);
 }
 
 void TestFileCopy::severalIntoFolderKeepNames()
@@ -148,7 +138,7 @@ void TestFileCopy::severalIntoFolderKeepNames()
     const QStringList sources{cache.filePath("A1/logo[1].gif"), cache.filePath("B2/index[1].htm"),
                               cache.filePath("B2/style[2].css")};
     for (const QString &s : sources)
-        QVERIFY(writeFile(s, QFileInfo(s).fileName().toUtf8() + " body"));
+        QVERIFY(WriteBytes(s, QFileInfo(s).fileName().toUtf8() + " body"));
 
     int asked = 0;
     CopyCallbacks cb;
@@ -160,7 +150,7 @@ void TestFileCopy::severalIntoFolderKeepNames()
     QCOMPARE(entriesOf(keep.path()),
              (QStringList{"index[1].htm", "logo[1].gif", "style[2].css"}));
     for (const QString &s : sources)
-        QCOMPARE(readFile(keep.filePath(QFileInfo(s).fileName())), readFile(s));
+        QCOMPARE(ReadBytes(keep.filePath(QFileInfo(s).fileName())), ReadBytes(s));
 }
 
 void TestFileCopy::existingTarget_data()
@@ -192,8 +182,8 @@ void TestFileCopy::existingTarget()
     QStringList sources;
     for (const QString &n : names) {
         sources << cache.filePath(n);
-        QVERIFY(writeFile(cache.filePath(n), "new " + n.toUtf8()));
-        QVERIFY(writeFile(keep.filePath(n), "old " + n.toUtf8()));
+        QVERIFY(WriteBytes(cache.filePath(n), "new " + n.toUtf8()));
+        QVERIFY(WriteBytes(keep.filePath(n), "old " + n.toUtf8()));
     }
 
     QStringList asked;
@@ -201,7 +191,7 @@ void TestFileCopy::existingTarget()
     cb.askReplace = [&](const QString &destination, int index) {
         asked << QFileInfo(destination).fileName();
         // The question comes before any byte of that file is written.
-        if (readFile(destination) != "old " + names[index].toUtf8())
+        if (ReadBytes(destination) != "old " + names[index].toUtf8())
             asked << "<overwritten before asking>";
         return answer;
     };
@@ -213,7 +203,7 @@ void TestFileCopy::existingTarget()
     QCOMPARE(result.cancelled, cancelled);
     for (int i = 0; i < names.size(); ++i) {
         const QByteArray expected = (outcome[i] == 'N' ? "new " : "old ") + names[i].toUtf8();
-        QCOMPARE(readFile(keep.filePath(names[i])), expected);
+        QCOMPARE(ReadBytes(keep.filePath(names[i])), expected);
     }
     QCOMPARE(entriesOf(keep.path()), names);
 }
@@ -221,8 +211,8 @@ void TestFileCopy::existingTarget()
 void TestFileCopy::missingSourceReportedAndRestCopied()
 {
     QTemporaryDir cache, keep;
-    QVERIFY(writeFile(cache.filePath("a.htm"), "a"));
-    QVERIFY(writeFile(cache.filePath("c.htm"), "c"));
+    QVERIFY(WriteBytes(cache.filePath("a.htm"), "a"));
+    QVERIFY(WriteBytes(cache.filePath("c.htm"), "c"));
     const QStringList sources{cache.filePath("a.htm"), cache.filePath("gone.htm"),
                               cache.filePath("c.htm")};
 
@@ -244,7 +234,7 @@ void TestFileCopy::missingSourceReportedAndRestCopied()
 void TestFileCopy::failureCallbackCanStop()
 {
     QTemporaryDir cache, keep;
-    QVERIFY(writeFile(cache.filePath("c.htm"), "c"));
+    QVERIFY(WriteBytes(cache.filePath("c.htm"), "c"));
     const QStringList sources{cache.filePath("gone.htm"), cache.filePath("c.htm")};
 
     CopyCallbacks cb;
@@ -282,12 +272,12 @@ void TestFileCopy::failures()
 
     QTemporaryDir dir;
     QString source = dir.filePath("src.htm");
-    QVERIFY(writeFile(source, "body"));
+    QVERIFY(WriteBytes(source, "body"));
     QString target = dir.filePath("out/copy.htm");
     QVERIFY(QDir(dir.path()).mkdir("out"));
 
     if (setup == "folder-is-file") {
-        QVERIFY(writeFile(dir.filePath("plain"), "x"));
+        QVERIFY(WriteBytes(dir.filePath("plain"), "x"));
         target = dir.filePath("plain/copy.htm");
     } else if (setup == "folder-missing") {
         target = dir.filePath("nowhere/copy.htm");
@@ -322,7 +312,7 @@ void TestFileCopy::failures()
     const auto rwx = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     QVERIFY(QFile::setPermissions(dir.filePath("out"), rwx));
     QVERIFY(QFile::setPermissions(dir.filePath("src.htm"), rwx));
-    QCOMPARE(readFile(dir.filePath("src.htm")), QByteArray("body"));
+    QCOMPARE(ReadBytes(dir.filePath("src.htm")), QByteArray("body"));
     if (setup != "target-dir" && setup != "same" && setup != "same-link")
         QVERIFY(!QFileInfo::exists(target));
 }
@@ -340,10 +330,10 @@ void TestFileCopy::cancelMidFile()
 
     QTemporaryDir cache, keep;
     const QString source = cache.filePath("big.bin");
-    QVERIFY(writeFile(source, pattern(3 * CopyChunkSize + 17)));
+    QVERIFY(WriteBytes(source, pattern(3 * CopyChunkSize + 17)));
     const QString target = keep.filePath("big.bin");
     if (targetExists)
-        QVERIFY(writeFile(target, "old bytes"));
+        QVERIFY(WriteBytes(target, "old bytes"));
 
     int chunks = 0;
     CopyCallbacks cb;
@@ -360,7 +350,7 @@ void TestFileCopy::cancelMidFile()
     QCOMPARE(chunks, 1);
     if (targetExists) {
         QCOMPARE(entriesOf(keep.path()), QStringList{"big.bin"});
-        QCOMPARE(readFile(target), QByteArray("old bytes"));
+        QCOMPARE(ReadBytes(target), QByteArray("old bytes"));
     } else {
         QCOMPARE(entriesOf(keep.path()), QStringList());
     }
@@ -372,7 +362,7 @@ void TestFileCopy::cancelBetweenFiles()
     QStringList sources;
     for (const char *n : {"a.htm", "b.htm", "c.htm"}) {
         sources << cache.filePath(n);
-        QVERIFY(writeFile(sources.last(), n));
+        QVERIFY(WriteBytes(sources.last(), n));
     }
     CopyCallbacks cb;
     cb.progress = [](const CopyProgress &p) { return p.fileIndex < 1; };
@@ -387,8 +377,8 @@ void TestFileCopy::largeFileByteForByte()
 {
     QTemporaryDir cache, keep;
     const QByteArray content = pattern(4 * CopyChunkSize + 4321);
-    QVERIFY(writeFile(cache.filePath("big[1].bin"), content));
-    QVERIFY(writeFile(cache.filePath("small[1].txt"), "tail"));
+    QVERIFY(WriteBytes(cache.filePath("big[1].bin"), content));
+    QVERIFY(WriteBytes(cache.filePath("small[1].txt"), "tail"));
     const QStringList sources{cache.filePath("big[1].bin"), cache.filePath("small[1].txt")};
 
     QList<CopyProgress> reports;
@@ -397,10 +387,10 @@ void TestFileCopy::largeFileByteForByte()
     const CopyResult result = CopyFiles(sources, keep.path(), cb);
 
     QCOMPARE(result.copied, 2);
-    const QByteArray copy = readFile(keep.filePath("big[1].bin"));
+    const QByteArray copy = ReadBytes(keep.filePath("big[1].bin"));
     QCOMPARE(copy.size(), content.size());
     QVERIFY(copy == content);
-    QCOMPARE(readFile(keep.filePath("small[1].txt")), QByteArray("tail"));
+    QCOMPARE(ReadBytes(keep.filePath("small[1].txt")), QByteArray("tail"));
 
     const qint64 total = content.size() + 4;
     QVERIFY(!reports.isEmpty());

@@ -5,6 +5,8 @@
 #include "windows/messagebox.h"
 #include "windows/propertiesdialog.h"
 
+#include "support.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
@@ -22,18 +24,6 @@ Q_DECLARE_METATYPE(ReplaceAnswer)
 Q_DECLARE_METATYPE(CopyError)
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 CopyProgressWindow *visibleCopyWindow()
 {
@@ -114,8 +104,8 @@ void TestShellDialogs::replaceQuestionGoesThroughSeam()
     QFETCH(QByteArray, expected);
 
     QTemporaryDir cache, keep;
-    QVERIFY(writeFile(cache.filePath("page[1].htm"), "new"));
-    QVERIFY(writeFile(keep.filePath("page.htm"), "old"));
+    QVERIFY(WriteBytes(cache.filePath("page[1].htm"), "new"));
+    QVERIFY(WriteBytes(keep.filePath("page.htm"), "old"));
 
     QStringList questions;
     QString titleDuringQuestion;
@@ -135,7 +125,7 @@ void TestShellDialogs::replaceQuestionGoesThroughSeam()
     QCOMPARE(questions, QStringList{"目标位置已有文件“page.htm”。要替换它吗？"});
     QVERIFY(shownDuringQuestion);
     QCOMPARE(titleDuringQuestion, QStringLiteral("复制文档..."));
-    QCOMPARE(readFile(keep.filePath("page.htm")), expected);
+    QCOMPARE(ReadBytes(keep.filePath("page.htm")), expected);
     QCOMPARE(visibleCopyWindow(), nullptr);
 }
 
@@ -173,7 +163,7 @@ void TestShellDialogs::failureMessages()
         name.remove(0, missing ? 1 : 0);
         sources << cache.filePath(name);
         if (!missing)
-            QVERIFY(writeFile(sources.last(), name.toUtf8()));
+            QVERIFY(WriteBytes(sources.last(), name.toUtf8()));
     }
 
     QList<MessageBoxRequest> boxes;
@@ -194,9 +184,9 @@ void TestShellDialogs::failureMessages()
 void TestShellDialogs::cancelButtonStopsTheCopy()
 {
     QTemporaryDir cache, keep;
-    QVERIFY(writeFile(cache.filePath("a.htm"), QByteArray(3 * CopyChunkSize, 'n')));
-    QVERIFY(writeFile(cache.filePath("b.htm"), "new b"));
-    QVERIFY(writeFile(keep.filePath("a.htm"), "old a"));
+    QVERIFY(WriteBytes(cache.filePath("a.htm"), QByteArray(3 * CopyChunkSize, 'n')));
+    QVERIFY(WriteBytes(cache.filePath("b.htm"), "new b"));
+    QVERIFY(WriteBytes(keep.filePath("a.htm"), "old a"));
 
     // The user presses "取消" while the question is up, then answers 是: the copy must still
     // stop before it replaces anything.
@@ -218,7 +208,7 @@ void TestShellDialogs::cancelButtonStopsTheCopy()
 
     QCOMPARE(cancelText, QStringLiteral("取消"));
     QVERIFY(result.cancelled);
-    QCOMPARE(readFile(keep.filePath("a.htm")), QByteArray("old a"));
+    QCOMPARE(ReadBytes(keep.filePath("a.htm")), QByteArray("old a"));
     QCOMPARE(QDir(keep.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.htm"});
 }
 
@@ -249,7 +239,7 @@ void TestShellDialogs::propertiesShowNameSizeUrl()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("index[1].htm");
-    QVERIFY(writeFile(path, QByteArray(2048, 'x')));
+    QVERIFY(WriteBytes(path, QByteArray(2048, 'x')));
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                             | QFileDevice::ReadGroup | QFileDevice::ReadOther));
 
@@ -280,7 +270,7 @@ void TestShellDialogs::propertiesOfMissingFile()
 void TestShellDialogs::propertiesWindowDeletesItself()
 {
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath("a.htm"), "a"));
+    QVERIFY(WriteBytes(dir.filePath("a.htm"), "a"));
     QWidget owner;
     ShowPropertiesDialog(&owner, dir.filePath("a.htm"), "http://example.com/a.htm");
 
