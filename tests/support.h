@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,11 @@ private:
     QTemporaryDir m_dir;
     std::shared_ptr<MemoryUrlCacheStore> m_store;
 };
+
+class Tfrm_cache;
+
+// Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
+void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);
 
 // The folder of the real stores the project did not write.
 QString FixturesDir();

@@ -130,14 +130,7 @@ private:
             return nullptr;
         }
         void show(QTreeWidgetItem *node) { window->Tree->setCurrentItem(node); }
-        void select(std::initializer_list<int> rows)
-        {
-            QItemSelectionModel *selection = window->lister->selectionModel();
-            selection->clearSelection();
-            for (int row : rows)
-                selection->select(window->documents->model()->index(row, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
+        void select(std::initializer_list<int> rows) { SelectRows(*window, rows); }
         QString fileAt(int row) const
         {
             return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));

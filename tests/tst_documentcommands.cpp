@@ -54,14 +54,7 @@ private:
             window->loader->LoadCatalogue(false);
             window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
         }
-        void select(std::initializer_list<int> rows)
-        {
-            QItemSelectionModel *selection = window->lister->selectionModel();
-            selection->clearSelection();
-            for (int row : rows)
-                selection->select(window->documents->model()->index(row, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
+        void select(std::initializer_list<int> rows) { SelectRows(*window, rows); }
         QString fileAt(int row) const
         {
             return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
