@@ -1,9 +1,9 @@
 #include "catalogueloader.h"
 
 #include "catalogue/catalogue.h"
-#include "platform/urlcachestore.h"
 #include "documentlist.h"
 #include "mainwindow.h"
+#include "platform/urlcachestore.h"
 #include "treenodes.h"
 #include "windows/pictures.h"
 
@@ -23,7 +23,8 @@ QTreeWidgetItem *addRoot(QTreeWidget *tree, const QString &caption, int image)
 
 } // namespace
 
-CatalogueLoader::CatalogueLoader(Tfrm_cache &form) : QObject(&form), m_form(form) {}
+CatalogueLoader::CatalogueLoader(Tfrm_cache &form) : QObject(&form), m_form(form)
+{}
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
 {

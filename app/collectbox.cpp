@@ -61,7 +61,10 @@ void CollectBox::AddToCollectBox()
     UpdateCollectNode();
 }
 
-void CollectBox::ASendtoBoxExecute() { AddToCollectBox(); }
+void CollectBox::ASendtoBoxExecute()
+{
+    AddToCollectBox();
+}
 
 void CollectBox::ARemoveCollectDocExecute()
 {
@@ -168,7 +171,10 @@ void CollectBox::lab_collectDblClick()
         tree->setCurrentItem(root); // the list fills through TreeChange
 }
 
-void CollectBox::lab_collectMouseDown(const QPoint &at) { m_pressPoint = at; }
+void CollectBox::lab_collectMouseDown(const QPoint &at)
+{
+    m_pressPoint = at;
+}
 
 void CollectBox::lab_collectMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, const QPoint &at)
 {

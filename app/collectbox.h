@@ -65,8 +65,8 @@ private:
 
     Tfrm_cache &m_form;
     QPoint m_pressPoint;
-    bool m_dragStarted = false;     // a drag ran since the last press
-    bool m_menuHeldBack = false;    // the label's menu waits for the right button's release
-    bool m_releasingMenu = false;   // the held-back menu is on its way to the label
+    bool m_dragStarted = false;   // a drag ran since the last press
+    bool m_menuHeldBack = false;  // the label's menu waits for the right button's release
+    bool m_releasingMenu = false; // the held-back menu is on its way to the label
     DragRunner m_dragRunner;
 };

@@ -22,7 +22,8 @@ void AddBackslash(std::string &path)
         path += '/';
 }
 
-DocumentCommands::DocumentCommands(Tfrm_cache &form) : QObject(&form), m_form(form) {}
+DocumentCommands::DocumentCommands(Tfrm_cache &form) : QObject(&form), m_form(form)
+{}
 
 void DocumentCommands::ActionList1Update()
 {
@@ -79,7 +80,10 @@ void DocumentCommands::ACopyUrlExecute()
         QGuiApplication::clipboard()->setText(QString::fromUtf8(SourceUrl(*entry)));
 }
 
-void DocumentCommands::ASelectAllExecute() { m_form.lister->selectAllRows(); }
+void DocumentCommands::ASelectAllExecute()
+{
+    m_form.lister->selectAllRows();
+}
 
 void DocumentCommands::ADeleteDocExecute()
 {

@@ -91,15 +91,30 @@ void DocumentList::SortView(int key, bool toggle)
     m_model->contentChanged();
 }
 
-void DocumentList::FillTypeNames(int first, int last) { m_model->FillTypeNames(first, last); }
+void DocumentList::FillTypeNames(int first, int last)
+{
+    m_model->FillTypeNames(first, last);
+}
 
-void DocumentList::SetRowCount(int rows) { m_model->setRowCount(rows); }
+void DocumentList::SetRowCount(int rows)
+{
+    m_model->setRowCount(rows);
+}
 
-int DocumentList::firstSelectedRow() const { return m_form.lister->firstSelectedRow(); }
+int DocumentList::firstSelectedRow() const
+{
+    return m_form.lister->firstSelectedRow();
+}
 
-QList<int> DocumentList::selectedRows() const { return m_form.lister->selectedRows(); }
+QList<int> DocumentList::selectedRows() const
+{
+    return m_form.lister->selectedRows();
+}
 
-void DocumentList::SetListImages(bool small) { m_form.lister->setImageList(small); }
+void DocumentList::SetListImages(bool small)
+{
+    m_form.lister->setImageList(small);
+}
 
 void DocumentList::m_VsIconClick(QAction *sender)
 {
@@ -110,11 +125,20 @@ void DocumentList::m_VsIconClick(QAction *sender)
     SetListImages(report);
 }
 
-void DocumentList::m_sortcaptionClick(int position) { SortView(position, true); }
+void DocumentList::m_sortcaptionClick(int position)
+{
+    SortView(position, true);
+}
 
-void DocumentList::listerColumnClick(int column) { SortView(column, true); }
+void DocumentList::listerColumnClick(int column)
+{
+    SortView(column, true);
+}
 
-void DocumentList::listerDataHint(int first, int last) { FillTypeNames(first, last); }
+void DocumentList::listerDataHint(int first, int last)
+{
+    FillTypeNames(first, last);
+}
 
 void DocumentList::listerKeyDown(int key)
 {
@@ -122,7 +146,10 @@ void DocumentList::listerKeyDown(int key)
         openDocument();
 }
 
-void DocumentList::listerDblClick() { openDocument(); }
+void DocumentList::listerDblClick()
+{
+    openDocument();
+}
 
 void DocumentList::listerContextPopup(const QPoint &globalPos)
 {

@@ -40,7 +40,10 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
 }
 
 // Pending paints only: user input waits until the search is over.
-void LetPaintsRun() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+void LetPaintsRun()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 } // namespace
 
@@ -94,8 +97,14 @@ Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form)
     FitToFont();
 
     // cmb_find leads the tab order, so it holds the focus when the dialog first opens.
-    QWidget *order[] = {cmb_find,    rad_typeItems->button(0), rad_typeItems->button(1), rad_typeItems->button(2),
-                        cmb_doctype, btn_go,                   btn_start,                Button2};
+    QWidget *order[] = {cmb_find,
+                        rad_typeItems->button(0),
+                        rad_typeItems->button(1),
+                        rad_typeItems->button(2),
+                        cmb_doctype,
+                        btn_go,
+                        btn_start,
+                        Button2};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     cmb_find->setFocus();
@@ -141,7 +150,10 @@ void Tfrm_find::setCriteria(const SearchCriteria &c)
     cmb_find->setEditText(c.text);
 }
 
-void Tfrm_find::FormCreate() { cmb_doctype->setCurrentIndex(AllKinds); }
+void Tfrm_find::FormCreate()
+{
+    cmb_doctype->setCurrentIndex(AllKinds);
+}
 
 void Tfrm_find::FormShow()
 {
@@ -187,7 +199,10 @@ bool Tfrm_find::cmb_findKeyDown(QKeyEvent *event)
     return true; // neither the combo box nor the dialog's default button sees this Enter
 }
 
-void Tfrm_find::btn_startClick() { RunSearch(); }
+void Tfrm_find::btn_startClick()
+{
+    RunSearch();
+}
 
 void Tfrm_find::RunSearch()
 {
@@ -249,9 +264,9 @@ void Tfrm_find::AddToHistory(const QString &text)
 
 void Tfrm_find::SetControlsEnabled(bool enabled)
 {
-    for (QWidget *control : {static_cast<QWidget *>(rad_type), static_cast<QWidget *>(GroupBox3),
-                             static_cast<QWidget *>(cmb_find), static_cast<QWidget *>(btn_go),
-                             static_cast<QWidget *>(btn_start), static_cast<QWidget *>(Button2)})
+    for (QWidget *control :
+         {static_cast<QWidget *>(rad_type), static_cast<QWidget *>(GroupBox3), static_cast<QWidget *>(cmb_find),
+          static_cast<QWidget *>(btn_go), static_cast<QWidget *>(btn_start), static_cast<QWidget *>(Button2)})
         control->setEnabled(enabled);
 }
 

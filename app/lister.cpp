@@ -78,7 +78,9 @@ private:
 };
 
 Lister::Lister(QWidget *parent)
-    : QWidget(parent), m_report(new ListerView<QTreeView>(this)), m_icons(new ListerView<QListView>(this)),
+    : QWidget(parent),
+      m_report(new ListerView<QTreeView>(this)),
+      m_icons(new ListerView<QListView>(this)),
       m_stack(new QStackedLayout(this))
 {
     m_stack->setContentsMargins(0, 0, 0, 0);
@@ -125,7 +127,10 @@ Lister::Lister(QWidget *parent)
     setFocusProxy(m_report);
 }
 
-QList<QAbstractItemView *> Lister::views() const { return {m_report, m_icons}; }
+QList<QAbstractItemView *> Lister::views() const
+{
+    return {m_report, m_icons};
+}
 
 void Lister::setModel(QAbstractItemModel *model)
 {
@@ -148,13 +153,16 @@ QAbstractItemView *Lister::currentView() const
                                                : static_cast<QAbstractItemView *>(m_report);
 }
 
-QItemSelectionModel *Lister::selectionModel() const { return m_report->selectionModel(); }
+QItemSelectionModel *Lister::selectionModel() const
+{
+    return m_report->selectionModel();
+}
 
 void Lister::setViewStyle(int style)
 {
     m_viewStyle = style;
-    QAbstractItemView *shown = style == LargeIcons ? static_cast<QAbstractItemView *>(m_icons)
-                                                   : static_cast<QAbstractItemView *>(m_report);
+    QAbstractItemView *shown =
+        style == LargeIcons ? static_cast<QAbstractItemView *>(m_icons) : static_cast<QAbstractItemView *>(m_report);
     if (m_stack->currentWidget() == shown)
         return;
     const bool hadFocus = currentView()->hasFocus();
@@ -324,7 +332,10 @@ void Lister::listerStartDrag(int draggedRows)
     m_dragSeveral = draggedRows >= 2;
 }
 
-void Lister::listerEndDrag() { m_report->setSelectionBehavior(QAbstractItemView::SelectRows); }
+void Lister::listerEndDrag()
+{
+    m_report->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
 
 void Lister::startRowDrag()
 {

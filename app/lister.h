@@ -69,7 +69,7 @@ signals:
     void rowStateChanged(int row);
     // The rows first..last are about to be shown.
     void dataHint(int first, int last);
-    void keyDown(int key);           // Enter and Return; other keys keep the view's handling
+    void keyDown(int key); // Enter and Return; other keys keep the view's handling
     void doubleClicked();
     void columnClicked(int column);
     void contextMenuRequested(const QPoint &globalPos);

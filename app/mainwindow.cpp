@@ -47,8 +47,7 @@ class GradientToolBar : public QToolBar {
 public:
     GradientToolBar(const QColor &face, const QColor &light, QWidget *parent)
         : QToolBar(parent), m_face(face), m_light(light)
-    {
-    }
+    {}
 
 protected:
     void paintEvent(QPaintEvent *) override // ToolBar1CustomDraw
@@ -141,9 +140,10 @@ void Tfrm_cache::createActions()
         {"AInternetOption", "", "Internet选项(&I)..", "", {}, -1, true},
         {"AHelp", "Help", "关于(&A)...", "关于", QKeySequence(Qt::Key_F1), 0, true},
     };
-    QAction **targets[] = {&ARefresh, &AOpenDoc, &ADocinfo, &ASaveDocas, &ASaveWebas, &ADeleteDoc,
-                         &ASendtoBox, &ASelectAll, &ACopyUrl, &AFind, &AFindInWeb, &ASaveAllCollectDoc,
-                         &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp};
+    QAction **targets[] = {
+        &ARefresh,          &AOpenDoc,         &ADocinfo, &ASaveDocas,      &ASaveWebas, &ADeleteDoc,
+        &ASendtoBox,        &ASelectAll,       &ACopyUrl, &AFind,           &AFindInWeb, &ASaveAllCollectDoc,
+        &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp};
     for (std::size_t i = 0; i < std::size(specs); ++i) {
         const ActionSpec &s = specs[i];
         auto *action = new QAction(QString::fromUtf8(s.caption), this);
@@ -292,9 +292,8 @@ void Tfrm_cache::createToolBar()
     Pop_save->addAction(ASaveWebas);
 
     const std::pair<const char *, QAction *> buttons[] = {
-        {"刷新", ARefresh}, {"打开", AOpenDoc}, {"属性", ADocinfo}, {"保存", ASaveDocas},
-        {"删除", ADeleteDoc}, {"采集", ASendtoBox}, {"复制URL", ACopyUrl}, {"搜索", AFind},
-        {"离线", Aoffline}, {"关于", AHelp}};
+        {"刷新", ARefresh},   {"打开", AOpenDoc},    {"属性", ADocinfo}, {"保存", ASaveDocas}, {"删除", ADeleteDoc},
+        {"采集", ASendtoBox}, {"复制URL", ACopyUrl}, {"搜索", AFind},    {"离线", Aoffline},   {"关于", AHelp}};
     for (const auto &[caption, action] : buttons) {
         auto *button = new ToolBarButton(action, QString::fromUtf8(caption), ToolBar1);
         button->setObjectName(QStringLiteral("tb_") + action->objectName());
@@ -483,7 +482,10 @@ void Tfrm_cache::HideProgress()
         frm_showinfo->HideProgress();
 }
 
-void Tfrm_cache::AFindExecute() { frm_find->exec(); }
+void Tfrm_cache::AFindExecute()
+{
+    frm_find->exec();
+}
 
 void Tfrm_cache::AHelpExecute()
 {
@@ -496,11 +498,20 @@ void Tfrm_cache::AHelpExecute()
     frm_logo = nullptr;
 }
 
-void Tfrm_cache::N9Click() { close(); }
+void Tfrm_cache::N9Click()
+{
+    close();
+}
 
-void Tfrm_cache::N13Click() { Tfrm_logo::MailToAuthor(); }
+void Tfrm_cache::N13Click()
+{
+    Tfrm_logo::MailToAuthor();
+}
 
-QString Tfrm_cache::SettingsPath() const { return SettingsFilePath(app_dir); }
+QString Tfrm_cache::SettingsPath() const
+{
+    return SettingsFilePath(app_dir);
+}
 
 void Tfrm_cache::FormCreate()
 {

@@ -67,13 +67,12 @@ public:
     QMenu *m_sort = nullptr;
 
     // The actions of ActionList1, and the menu items that are not actions.
-    QAction *ARefresh = nullptr, *AOpenDoc = nullptr, *ADocinfo = nullptr, *ASaveDocas = nullptr,
-            *ASaveWebas = nullptr, *ADeleteDoc = nullptr, *ASendtoBox = nullptr, *ASelectAll = nullptr,
-            *ACopyUrl = nullptr, *AFind = nullptr, *AFindInWeb = nullptr, *ASaveAllCollectDoc = nullptr,
-            *ARemoveCollectDoc = nullptr, *AClearCollectDoc = nullptr, *Aoffline = nullptr,
-            *AInternetOption = nullptr, *AHelp = nullptr;
-    QAction *m_viewdoc = nullptr, *m_VsReport = nullptr, *m_VsIcon = nullptr, *m_offline = nullptr,
-            *N9 = nullptr, *N13 = nullptr;
+    QAction *ARefresh = nullptr, *AOpenDoc = nullptr, *ADocinfo = nullptr, *ASaveDocas = nullptr, *ASaveWebas = nullptr,
+            *ADeleteDoc = nullptr, *ASendtoBox = nullptr, *ASelectAll = nullptr, *ACopyUrl = nullptr, *AFind = nullptr,
+            *AFindInWeb = nullptr, *ASaveAllCollectDoc = nullptr, *ARemoveCollectDoc = nullptr,
+            *AClearCollectDoc = nullptr, *Aoffline = nullptr, *AInternetOption = nullptr, *AHelp = nullptr;
+    QAction *m_viewdoc = nullptr, *m_VsReport = nullptr, *m_VsIcon = nullptr, *m_offline = nullptr, *N9 = nullptr,
+            *N13 = nullptr;
     QList<QAction *> sortItems; // the items of m_sort, by position
     QList<QAction *> ActionList1;
 

@@ -36,7 +36,8 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
     // A NUL would end the text in the viewer; binary files still show all their bytes.
     result.text.replace(QChar(0), QChar(0x2400));
     if (result.cut)
-        result.text += QStringLiteral("\n\n[文件太大，只显示了前 %1 MB，其余部分已截去。]\n").arg(limit / (1024 * 1024));
+        result.text +=
+            QStringLiteral("\n\n[文件太大，只显示了前 %1 MB，其余部分已截去。]\n").arg(limit / (1024 * 1024));
     return result;
 }
 
@@ -190,9 +191,15 @@ void PreviewPane::BrowserCommand(int command)
     }
 }
 
-void PreviewPane::AFindInWebExecute() { BrowserCommand(HTMLID_FIND); }
+void PreviewPane::AFindInWebExecute()
+{
+    BrowserCommand(HTMLID_FIND);
+}
 
-void PreviewPane::AInternetOptionExecute() { BrowserCommand(HTMLID_OPTIONS); }
+void PreviewPane::AInternetOptionExecute()
+{
+    BrowserCommand(HTMLID_OPTIONS);
+}
 
 void PreviewPane::ASaveWebasExecute()
 {

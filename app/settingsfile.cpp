@@ -24,8 +24,8 @@ void recordFromLittle(Tsettingdata &s)
     WINDOWPLACEMENT &p = s.placement;
     for (auto *field : {&p.length, &p.flags, &p.showCmd})
         fromLittle(*field);
-    for (auto *field : {&p.ptMinPositionX, &p.ptMinPositionY, &p.ptMaxPositionX, &p.ptMaxPositionY,
-                        &p.rcNormalLeft, &p.rcNormalTop, &p.rcNormalRight, &p.rcNormalBottom})
+    for (auto *field : {&p.ptMinPositionX, &p.ptMinPositionY, &p.ptMaxPositionX, &p.ptMaxPositionY, &p.rcNormalLeft,
+                        &p.rcNormalTop, &p.rcNormalRight, &p.rcNormalBottom})
         fromLittle(*field);
 }
 
@@ -58,8 +58,7 @@ bool WriteSettingsFile(const QString &path, const Tsettingdata &settings)
     QSaveFile file(path);
     const Tsettingdata little = recordToLittle(settings);
     return file.open(QIODevice::WriteOnly)
-        && file.write(reinterpret_cast<const char *>(&little), sizeof little) == qint64(sizeof little)
-        && file.commit();
+        && file.write(reinterpret_cast<const char *>(&little), sizeof little) == qint64(sizeof little) && file.commit();
 }
 
 void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int maxListHeight)
@@ -76,8 +75,9 @@ void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int ma
     const QRect normal(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1));
     bool visible = false;
     for (const QRect &screen : screens)
-        visible = visible || (normal.isValid() && screen.intersected(normal).width() >= 40
-                              && screen.intersected(normal).height() >= 20);
+        visible = visible
+            || (normal.isValid() && screen.intersected(normal).width() >= 40
+                && screen.intersected(normal).height() >= 20);
     const bool sane = normal.width() >= 100 && normal.height() >= 80 && normal.width() <= 20000
         && normal.height() <= 20000 && p.showCmd <= 11;
     if (!visible || !sane)
@@ -97,6 +97,6 @@ QString SettingsFilePath(const QString &appDir)
     const QString beside = QDir(appDir).filePath(QString::fromLatin1(settings_name));
     if (dir.isDir() && dir.isWritable())
         return beside;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/tidewrack/") + QString::fromLatin1(settings_name);
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/tidewrack/")
+        + QString::fromLatin1(settings_name);
 }

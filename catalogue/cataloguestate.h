@@ -11,8 +11,8 @@ struct CatalogueState {
     SearchList search_list;
     ViewList view_list;
 
-    bool tree_ready = false;    // false while a load rebuilds the tree
-    bool list_ready = false;    // false while the document list is filled
-    std::uint8_t sort_key = 0;  // column that orders view_list
-    std::int32_t sort_dir = 1;  // +1 ascending, -1 descending
+    bool tree_ready = false;   // false while a load rebuilds the tree
+    bool list_ready = false;   // false while the document list is filled
+    std::uint8_t sort_key = 0; // column that orders view_list
+    std::int32_t sort_dir = 1; // +1 ascending, -1 descending
 };

@@ -8,18 +8,26 @@
 
 namespace {
 
-QString text(std::string_view bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); }
+QString text(std::string_view bytes)
+{
+    return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
 
 } // namespace
 
 DocumentListModel::DocumentListModel(ViewList &list, QObject *parent)
     : QAbstractTableModel(parent), m_list(list), m_lookup(GetShellFileInfo)
+{}
+
+int DocumentListModel::rowCount(const QModelIndex &parent) const
 {
+    return parent.isValid() ? 0 : m_rows;
 }
 
-int DocumentListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_rows; }
-
-int DocumentListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int DocumentListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 const Tcachedata *DocumentListModel::recordAt(int row) const
 {
@@ -85,7 +93,10 @@ Qt::ItemFlags DocumentListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
 }
 
-QStringList DocumentListModel::mimeTypes() const { return {QString::fromLatin1(RowsMimeType)}; }
+QStringList DocumentListModel::mimeTypes() const
+{
+    return {QString::fromLatin1(RowsMimeType)};
+}
 
 QMimeData *DocumentListModel::mimeData(const QModelIndexList &indexes) const
 {
@@ -106,7 +117,10 @@ QMimeData *DocumentListModel::mimeData(const QModelIndexList &indexes) const
     return mime;
 }
 
-Qt::DropActions DocumentListModel::supportedDragActions() const { return Qt::CopyAction; }
+Qt::DropActions DocumentListModel::supportedDragActions() const
+{
+    return Qt::CopyAction;
+}
 
 void DocumentListModel::setRowCount(int rows)
 {

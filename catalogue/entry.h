@@ -37,14 +37,23 @@ struct Tcachedata {
     CatalogueEntry block;
 };
 
-using CacheList = std::vector<CatalogueEntry>;   // the catalogue, sorted by host
-using CollectList = std::vector<HeaderCopy>;     // the collect box, in order of adding
-using SearchList = std::vector<CatalogueEntry>;  // hits of the last search, catalogue order
-using ViewList = std::vector<Tcachedata>;        // the rows of the document list
+using CacheList = std::vector<CatalogueEntry>;  // the catalogue, sorted by host
+using CollectList = std::vector<HeaderCopy>;    // the collect box, in order of adding
+using SearchList = std::vector<CatalogueEntry>; // hits of the last search, catalogue order
+using ViewList = std::vector<Tcachedata>;       // the rows of the document list
 
-inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const CatalogueEntry &e) { return *e; }
-inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const HeaderCopy &e) { return e.header; }
-inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const Tcachedata &e) { return e.header; }
+inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const CatalogueEntry &e)
+{
+    return *e;
+}
+inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const HeaderCopy &e)
+{
+    return e.header;
+}
+inline const INTERNET_CACHE_ENTRY_INFOA &EntryHeader(const Tcachedata &e)
+{
+    return e.header;
+}
 
 // A null text reads as an empty one everywhere.
 inline const char *SourceUrl(const INTERNET_CACHE_ENTRY_INFOA &h)

@@ -52,8 +52,7 @@ std::string_view UrlHost(std::string_view url)
     if (second == std::string_view::npos)
         return {};
     const std::size_t third = url.find('/', second + 1);
-    return url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos
-                                                                   : third - second - 1);
+    return url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1);
 }
 
 std::string LowerAscii(std::string_view text)

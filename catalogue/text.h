@@ -16,7 +16,10 @@ std::string_view UrlHost(std::string_view url);
 
 // The ASCII letters A..Z made lower case, every other byte kept.
 std::string LowerAscii(std::string_view text);
-inline char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+inline char LowerAsciiChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 
 // Unsigned byte comparison of `a` and `b` with A..Z read as a..z: the difference of the first
 // differing bytes, else the difference of the lengths' order (negative: a first).
@@ -27,7 +30,10 @@ int CompareLowered(std::string_view a, std::string_view b);
 int CompareUppered(std::string_view a, std::string_view b);
 
 // True where a path separator may stand: '/', '\' and ':'.
-inline bool IsPathSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+inline bool IsPathSeparator(char c)
+{
+    return c == '/' || c == '\\' || c == ':';
+}
 
 // The extension of a path, dot included: the text from the last dot that follows the last
 // separator; empty when there is none.

@@ -27,9 +27,15 @@ void fill(ViewList &view, List &source, Take take)
     }
 }
 
-std::string_view fileNameOf(const Tcachedata &r) { return FileNamePart(LocalFileName(r)); }
+std::string_view fileNameOf(const Tcachedata &r)
+{
+    return FileNamePart(LocalFileName(r));
+}
 
-int compareSizes(std::uint64_t a, std::uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
+int compareSizes(std::uint64_t a, std::uint64_t b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 // Sorts `view` by one precomputed key per record, then puts the records in that order.
 template <typename Key, typename Compare>
@@ -37,9 +43,8 @@ void sortByKeys(ViewList &view, std::vector<Key> keys, int direction, Compare co
 {
     std::vector<std::size_t> order(view.size());
     std::iota(order.begin(), order.end(), std::size_t(0));
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return compare(keys[a], keys[b]) * direction < 0;
-    });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return compare(keys[a], keys[b]) * direction < 0; });
     ViewList sorted;
     sorted.reserve(view.size());
     for (const std::size_t i : order)

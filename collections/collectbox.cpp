@@ -6,13 +6,22 @@
 
 namespace {
 
-QString decodedName(const char *name) { return QString::fromUtf8(name ? name : ""); }
+QString decodedName(const char *name)
+{
+    return QString::fromUtf8(name ? name : "");
+}
 
 } // namespace
 
-QString CollectKey(const char *name) { return decodedName(name).toCaseFolded(); }
+QString CollectKey(const char *name)
+{
+    return decodedName(name).toCaseFolded();
+}
 
-bool SameLocalFileName(const char *a, const char *b) { return CollectKey(a) == CollectKey(b); }
+bool SameLocalFileName(const char *a, const char *b)
+{
+    return CollectKey(a) == CollectKey(b);
+}
 
 CollectKeys::CollectKeys(const CollectList &list)
 {
@@ -50,7 +59,8 @@ std::size_t RemoveFromCollectList(CollectList &list, const QSet<QString> &keys)
 {
     if (keys.isEmpty())
         return 0;
-    return std::erase_if(list, [&keys](const HeaderCopy &entry) { return keys.contains(CollectKey(LocalFileName(entry))); });
+    return std::erase_if(list,
+                         [&keys](const HeaderCopy &entry) { return keys.contains(CollectKey(LocalFileName(entry))); });
 }
 
 bool RemoveFromCollectList(CollectList &list, const char *name)

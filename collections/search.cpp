@@ -87,9 +87,9 @@ private:
 
 QStringList DocKindNames()
 {
-    return {QStringLiteral("所有"),          QStringLiteral("文本文档"),    QStringLiteral("图片文档"),
-            QStringLiteral("Htm,Html网页"),  QStringLiteral("Css层叠样式表"), QStringLiteral("Js脚本"),
-            QStringLiteral("Txt文本"),       QStringLiteral("Jpg,Jpeg图片"), QStringLiteral("Gif图片"),
+    return {QStringLiteral("所有"),         QStringLiteral("文本文档"),      QStringLiteral("图片文档"),
+            QStringLiteral("Htm,Html网页"), QStringLiteral("Css层叠样式表"), QStringLiteral("Js脚本"),
+            QStringLiteral("Txt文本"),      QStringLiteral("Jpg,Jpeg图片"),  QStringLiteral("Gif图片"),
             QStringLiteral("其它")};
 }
 
@@ -179,7 +179,8 @@ struct ContentSearcher::Pattern {
             const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos)), firstFold);
             const __m128i b =
                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + pos + m - 1)), lastFold);
-            unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+            unsigned mask =
+                unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
             while (mask) {
                 if (matchesAt(text + pos + unsigned(__builtin_ctz(mask))))
                     return true;
@@ -210,7 +211,10 @@ struct ContentSearcher::Pattern {
         return true;
     }
 
-    static unsigned char Fold(unsigned char c) { return c + ((unsigned char)(c - 'A') < 26u ? 32 : 0); }
+    static unsigned char Fold(unsigned char c)
+    {
+        return c + ((unsigned char)(c - 'A') < 26u ? 32 : 0);
+    }
 
     std::string bytes;
     std::array<std::size_t, 256> shift;
@@ -253,8 +257,8 @@ FileMatch ContentSearcher::searchFile(const char *path)
         m_buffer = std::make_unique_for_overwrite<char[]>(m_chunkSize + m_overlap);
     char *const buffer = m_buffer.get();
 
-    const bool anyText = std::any_of(m_patterns.begin(), m_patterns.end(),
-                                     [](const auto &p) { return p->bytes.empty(); });
+    const bool anyText =
+        std::any_of(m_patterns.begin(), m_patterns.end(), [](const auto &p) { return p->bytes.empty(); });
     std::size_t kept = 0; // tail of the previous piece, in front of the new one
     for (;;) {
         const long long got = ReadFull(fd, buffer + kept, m_chunkSize);

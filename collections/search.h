@@ -20,16 +20,16 @@ enum class SearchField { Url = 0, FileName = 1, FullText = 2 };
 
 // The document kinds of the dialog's drop-down list, by index.
 enum DocKind {
-    AllKinds = 0,      // "所有"
-    TextKind = 1,      // "文本文档"
-    ImageKind = 2,     // "图片文档"
-    HtmlKind = 3,      // "Htm,Html网页"
-    CssKind = 4,       // "Css层叠样式表"
-    JsKind = 5,        // "Js脚本"
-    TxtKind = 6,       // "Txt文本"
-    JpegKind = 7,      // "Jpg,Jpeg图片"
-    GifKind = 8,       // "Gif图片"
-    OtherKind = 9,     // "其它"
+    AllKinds = 0,  // "所有"
+    TextKind = 1,  // "文本文档"
+    ImageKind = 2, // "图片文档"
+    HtmlKind = 3,  // "Htm,Html网页"
+    CssKind = 4,   // "Css层叠样式表"
+    JsKind = 5,    // "Js脚本"
+    TxtKind = 6,   // "Txt文本"
+    JpegKind = 7,  // "Jpg,Jpeg图片"
+    GifKind = 8,   // "Gif图片"
+    OtherKind = 9, // "其它"
     DocKindCount = 10,
 };
 
@@ -93,5 +93,4 @@ struct SearchObserver {
 
 // Goes through `list` in its order and returns the entries that pass the kind filter and
 // hold the search text (every one when the text is empty): the same entries, no copies.
-SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria,
-                           const SearchObserver &observer = {});
+SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria, const SearchObserver &observer = {});

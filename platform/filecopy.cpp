@@ -68,8 +68,7 @@ private:
         return m_cb.progress(m_progress);
     }
 
-    Outcome fail(int index, const QString &destination, CopyError error,
-                 const QString &detail = QString())
+    Outcome fail(int index, const QString &destination, CopyError error, const QString &detail = QString())
     {
         CopyFailure failure;
         failure.index = index;
@@ -91,8 +90,7 @@ private:
         if (!sourceInfo.exists())
             return fail(index, destination, CopyError::SourceMissing);
         if (sourceInfo.isDir())
-            return fail(index, destination, CopyError::SourceUnreadable,
-                        QStringLiteral("Is a directory"));
+            return fail(index, destination, CopyError::SourceUnreadable, QStringLiteral("Is a directory"));
 
         const QFileInfo destinationInfo(destination);
         const QFileInfo folderInfo(destinationInfo.absolutePath());
@@ -100,20 +98,23 @@ private:
             return fail(index, destination, CopyError::TargetFolderMissing);
         if (destinationInfo.isDir())
             return fail(index, destination, CopyError::TargetIsDirectory);
-        if (destinationInfo.exists()
-            && destinationInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
+        if (destinationInfo.exists() && destinationInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
             return fail(index, destination, CopyError::SameFile);
         if (!folderInfo.isWritable())
             return fail(index, destination, CopyError::TargetFolderNotWritable);
 
         if (destinationInfo.exists() && !m_replaceAll) {
-            const ReplaceAnswer answer =
-                m_cb.askReplace ? m_cb.askReplace(destination, index) : ReplaceAnswer::No;
+            const ReplaceAnswer answer = m_cb.askReplace ? m_cb.askReplace(destination, index) : ReplaceAnswer::No;
             switch (answer) {
-            case ReplaceAnswer::Yes: break;
-            case ReplaceAnswer::YesToAll: m_replaceAll = true; break;
-            case ReplaceAnswer::No: return Outcome::Skipped;
-            case ReplaceAnswer::Cancel: return Outcome::Cancelled;
+            case ReplaceAnswer::Yes:
+                break;
+            case ReplaceAnswer::YesToAll:
+                m_replaceAll = true;
+                break;
+            case ReplaceAnswer::No:
+                return Outcome::Skipped;
+            case ReplaceAnswer::Cancel:
+                return Outcome::Cancelled;
             }
         }
 
@@ -126,9 +127,8 @@ private:
         // a partial file, and an existing file stays intact until the new one is complete.
         QSaveFile out(destination);
         if (!out.open(QIODevice::WriteOnly)) {
-            const CopyError error = out.errorString() == qt_error_string(EACCES)
-                                        ? CopyError::TargetFolderNotWritable
-                                        : ClassifyWriteFailure(out);
+            const CopyError error = out.errorString() == qt_error_string(EACCES) ? CopyError::TargetFolderNotWritable
+                                                                                 : ClassifyWriteFailure(out);
             return fail(index, destination, error, out.errorString());
         }
 
@@ -187,8 +187,7 @@ QString CopyDestination(const QStringList &sources, const QString &target, int i
     return QDir(target).filePath(QFileInfo(sources.at(index)).fileName());
 }
 
-CopyResult CopyFiles(const QStringList &sources, const QString &target,
-                     const CopyCallbacks &callbacks)
+CopyResult CopyFiles(const QStringList &sources, const QString &target, const CopyCallbacks &callbacks)
 {
     return CopyRun(sources, target, callbacks).run();
 }
@@ -196,8 +195,7 @@ CopyResult CopyFiles(const QStringList &sources, const QString &target,
 CopyError ClassifyWriteFailure(const QFileDevice &file)
 {
     // Qt reports ENOSPC as a resource error with the system's text for it.
-    if (file.error() == QFileDevice::ResourceError
-        || file.errorString() == qt_error_string(ENOSPC))
+    if (file.error() == QFileDevice::ResourceError || file.errorString() == qt_error_string(ENOSPC))
         return CopyError::DiskFull;
     return CopyError::WriteFailed;
 }

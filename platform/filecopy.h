@@ -19,28 +19,28 @@ enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
 // Why one file could not be copied.
 enum class CopyError {
     SourceMissing,
-    SourceUnreadable,        // exists but cannot be opened (permissions, a folder, ...)
-    TargetFolderMissing,     // the destination's folder does not exist or is not a folder
+    SourceUnreadable,    // exists but cannot be opened (permissions, a folder, ...)
+    TargetFolderMissing, // the destination's folder does not exist or is not a folder
     TargetFolderNotWritable,
-    DiskFull,                // ENOSPC while writing
-    SameFile,                // source and destination are one file
-    TargetIsDirectory,       // a folder stands where the file should go
-    ReadFailed,              // reading the source failed part way
-    WriteFailed,             // any other write failure
+    DiskFull,          // ENOSPC while writing
+    SameFile,          // source and destination are one file
+    TargetIsDirectory, // a folder stands where the file should go
+    ReadFailed,        // reading the source failed part way
+    WriteFailed,       // any other write failure
 };
 
 struct CopyFailure {
-    int index = 0;           // position of the source in the list
+    int index = 0; // position of the source in the list
     QString source;
     QString destination;
     CopyError error = CopyError::WriteFailed;
-    QString detail;          // the system's own words, when it gave any
+    QString detail; // the system's own words, when it gave any
 };
 
 struct CopyProgress {
     qint64 bytesDone = 0;
-    qint64 bytesTotal = 0;   // the sizes of all sources found at the start
-    int fileIndex = 0;       // the source being copied
+    qint64 bytesTotal = 0; // the sizes of all sources found at the start
+    int fileIndex = 0;     // the source being copied
     int fileCount = 0;
 };
 
@@ -56,10 +56,10 @@ struct CopyCallbacks {
 
 struct CopyResult {
     int copied = 0;
-    int skipped = 0;         // the replace question answered No
+    int skipped = 0; // the replace question answered No
     int failed = 0;
-    bool cancelled = false;  // by the progress callback or a Cancel answer
-    bool stopped = false;    // the failure callback asked to stop
+    bool cancelled = false; // by the progress callback or a Cancel answer
+    bool stopped = false;   // the failure callback asked to stop
 };
 
 // The size of the chunks the engine reads and writes.

@@ -18,7 +18,7 @@ constexpr std::uint32_t BlockSize = 0x80;
 constexpr std::uint32_t MinFileSize = 0x8000;
 constexpr std::uint32_t MaxFileSize = 0xF70000;
 constexpr std::uint32_t MaxBlocks = (MaxFileSize - HeaderSize) / BlockSize; // 0x1ED80
-constexpr std::uint32_t GrowBlocks = 0x80; // native growth step, 0x4000 bytes
+constexpr std::uint32_t GrowBlocks = 0x80;                                  // native growth step, 0x4000 bytes
 
 // Header fields.
 constexpr std::size_t SignatureSize = 28;
@@ -70,10 +70,12 @@ Version VersionOf(const std::uint8_t *header, std::size_t size);
 
 inline std::uint32_t Read32(const std::uint8_t *p)
 {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
-inline std::uint16_t Read16(const std::uint8_t *p) { return std::uint16_t(p[0] | p[1] << 8); }
+inline std::uint16_t Read16(const std::uint8_t *p)
+{
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 inline std::uint64_t Read64(const std::uint8_t *p)
 {
     return std::uint64_t(Read32(p)) | std::uint64_t(Read32(p + 4)) << 32;

@@ -87,8 +87,8 @@ std::shared_ptr<UrlCacheStore> OpenDefaultUrlCacheStore(std::string *whereAndWhy
         return std::make_shared<EmptyUrlCacheStore>(reason);
     }
     const std::string user = unixUserName();
-    const std::string folder = prefix + "/drive_c/users/" + user +
-                               "/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
+    const std::string folder =
+        prefix + "/drive_c/users/" + user + "/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
     std::string why;
     auto store = OpenUrlCacheStore(folder, &why);
     if (whereAndWhy)

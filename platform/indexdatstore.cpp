@@ -26,13 +26,11 @@ struct RecordLayout {
     bool expiryIsFileTime;
 };
 
-constexpr RecordLayout Layout52{0x24, 0x2C, 0x34, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C,
-                                0x50, 0x54, 0x58, false};
-constexpr RecordLayout Layout47{0, 0x30, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C, 0,
-                                0x54, 0x58, 0x5C, true};
+constexpr RecordLayout Layout52{0x24, 0x2C, 0x34, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C, 0x50, 0x54, 0x58, false};
+constexpr RecordLayout Layout47{0, 0x30, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C, 0, 0x54, 0x58, 0x5C, true};
 
-constexpr std::size_t RecLastModified = 0x08, RecLastAccess = 0x10, RecExpiry = 0x18,
-                      RecSizeLow = 0x20, RecGroup = 0x28;
+constexpr std::size_t RecLastModified = 0x08, RecLastAccess = 0x10, RecExpiry = 0x18, RecSizeLow = 0x20,
+                      RecGroup = 0x28;
 
 // A URL item of the hash table whose record passed the checks of the listing rule.
 struct LiveItem {
@@ -84,8 +82,7 @@ void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
 }
 
 // A NUL-terminated string at `offset` inside the record; none when it leaves the record.
-bool recordString(const std::uint8_t *record, std::uint64_t recordSize, std::uint32_t offset,
-                  std::string_view &out)
+bool recordString(const std::uint8_t *record, std::uint64_t recordSize, std::uint32_t offset, std::string_view &out)
 {
     if (offset == 0 || offset >= recordSize)
         return false;
@@ -260,7 +257,8 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     const std::uint32_t headerOffset = Read32(record + layout.headerOffset);
     const std::uint32_t headerSize = Read32(record + layout.headerSize);
     if (headerOffset != 0 && headerSize != 0 && headerOffset < recordSize && headerSize <= recordSize - headerOffset)
-        out.headerInfo = packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
+        out.headerInfo =
+            packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
     start = texts.size();
     if (layout.extensionOffset && recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
         decoder.appendUtf8(texts, text);
@@ -436,8 +434,8 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
 
     const std::uint64_t size64 = Read32(record + RecSizeLow) | std::uint64_t(Read32(record + Layout52.sizeHigh)) << 32;
     const std::uint32_t group = Read32(record + RecGroup);
-    if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize &&
-        std::uint64_t(group) + 0x18 <= size) {
+    if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize
+        && std::uint64_t(group) + 0x18 <= size) {
         const std::uint64_t usage = Read64(data + group + 0x10);
         plan.groupUpdate = true;
         plan.groupUsageOffset = group + 0x10;
@@ -449,11 +447,13 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
     const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
     const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
-    const bool shared = std::count_if(records.begin(), records.end(), [&](std::uint32_t r) {
-                            return r >= target.record && r < target.record + target.recordSize;
-                        }) > 1;
+    const bool shared =
+        std::count_if(records.begin(), records.end(),
+                      [&](std::uint32_t r) { return r >= target.record && r < target.record + target.recordSize; })
+        > 1;
     const bool freeBlocks = aligned && !shared;
-    const std::size_t end = freeBlocks ? OffBitmap + (first + blocks + 7) / 8 : OffFolders + FolderEntrySize * MaxFolders;
+    const std::size_t end =
+        freeBlocks ? OffBitmap + (first + blocks + 7) / 8 : OffFolders + FolderEntrySize * MaxFolders;
     plan.headerOffset = OffAllocated;
     plan.headerBytes.assign(data + OffAllocated, data + end);
     std::uint8_t *h = plan.headerBytes.data() - OffAllocated; // indexable by file offset
@@ -519,8 +519,8 @@ PackedUrlCacheEntries IndexDatStore::readPackedEntries(std::string *error)
     void *mapped = MAP_FAILED;
     std::string why;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(HeaderSize) &&
-        st.st_size <= off_t(MaxFileSize)) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(HeaderSize)
+        && st.st_size <= off_t(MaxFileSize)) {
         size = std::size_t(st.st_size);
         mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         data = mapped == MAP_FAILED ? nullptr : static_cast<const std::uint8_t *>(mapped);
@@ -581,12 +581,14 @@ DWORD IndexDatStore::removeEntry(const std::string &url)
     if (!writable)
         return fail(ERROR_ACCESS_DENIED, m_indexPath + ": the index cannot be written");
     if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
-        return fail(ERROR_SHARING_VIOLATION, m_indexPath + ": in use by " + user
+        return fail(ERROR_SHARING_VIOLATION,
+                    m_indexPath + ": in use by " + user
                         + "; close the programs that use the cache (for Wine: wineserver -k)");
 
     if (plan.deleteFile) {
         if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))
-            return fail(errorFromErrno(error), "the local file cannot be removed: " + std::string(std::strerror(error)));
+            return fail(errorFromErrno(error),
+                        "the local file cannot be removed: " + std::string(std::strerror(error)));
     }
     // From here on each write leaves a store WinInet accepts: first the entry goes, then
     // the counters and the bitmap change together, then the freed blocks are wiped.

@@ -24,8 +24,7 @@ struct IndexDatListing {
 
 // Lists the entries of the index held in `data`. `storeFolder` is the folder of index.dat;
 // local paths are built under it. Never reads outside [data, data + size).
-[[nodiscard]] IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size,
-                                           const std::string &storeFolder);
+[[nodiscard]] IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const std::string &storeFolder);
 
 // The changes that remove one entry, worked out on the index bytes without touching disk.
 struct IndexDatRemoval {
@@ -51,8 +50,8 @@ struct IndexDatRemoval {
 // Plans the removal of the entry whose URL, read as ReadIndexDat reads it, equals `url`.
 // `nowUnix` decides whether a lock is stale. Errors: ERROR_FILE_NOT_FOUND, ERROR_FILE_CORRUPT
 // (consistency rules broken), ERROR_WRITE_PROTECT (a 4.7 store), ERROR_SHARING_VIOLATION.
-[[nodiscard]] IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size,
-                                                  std::string_view url, std::int64_t nowUnix);
+[[nodiscard]] IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, std::string_view url,
+                                                  std::int64_t nowUnix);
 
 // A UrlCacheStore over one index.dat. The file is opened for each call and closed again, so
 // WinInet may use the store in between.

@@ -75,7 +75,8 @@ bool looksLikeGbk(std::string_view bytes)
 
 } // namespace
 
-TextDecoder::TextDecoder() : m_gbk("GBK", QStringDecoder::Flag::Stateless) {}
+TextDecoder::TextDecoder() : m_gbk("GBK", QStringDecoder::Flag::Stateless)
+{}
 
 std::string TextDecoder::toUtf8(std::string_view stored)
 {

@@ -1,6 +1,5 @@
 #include "indexdatwriter.h"
 
-
 #include "indexdatformat.h"
 #include "indexdattext.h"
 #include "splitmix.h"
@@ -30,7 +29,10 @@ std::string randomName(SplitMix &rng)
     return name;
 }
 
-std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t(7); }
+std::size_t align8(std::size_t n)
+{
+    return (n + 7) & ~std::size_t(7);
+}
 
 std::string lower(std::string s)
 {
@@ -42,11 +44,12 @@ std::string lower(std::string s)
 
 std::string mimeTypeOf(const std::string &ext)
 {
-    static const std::map<std::string, std::string> types = {
-        {"htm", "text/html"},        {"html", "text/html"},       {"css", "text/css"},
-        {"js", "application/javascript"}, {"txt", "text/plain"},  {"class", "application/java-vm"},
-        {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},      {"gif", "image/gif"},
-        {"png", "image/png"},        {"ico", "image/x-icon"},     {"xml", "text/xml"}};
+    static const std::map<std::string, std::string> types = {{"htm", "text/html"},    {"html", "text/html"},
+                                                             {"css", "text/css"},     {"js", "application/javascript"},
+                                                             {"txt", "text/plain"},   {"class", "application/java-vm"},
+                                                             {"jpg", "image/jpeg"},   {"jpeg", "image/jpeg"},
+                                                             {"gif", "image/gif"},    {"png", "image/png"},
+                                                             {"ico", "image/x-icon"}, {"xml", "text/xml"}};
     const auto it = types.find(lower(ext));
     return it == types.end() ? "application/octet-stream" : it->second;
 }
@@ -137,7 +140,10 @@ bool makeFolder(const std::string &path, std::string &error)
 
 } // namespace
 
-std::size_t UrlCacheStoreEntryLimit() { return MaxBlocks - HashPageBlocks; }
+std::size_t UrlCacheStoreEntryLimit()
+{
+    return MaxBlocks - HashPageBlocks;
+}
 
 StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector<StoreWriterEntry> &entries,
                                     const StoreWriterOptions &options)
@@ -148,8 +154,8 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         return result;
     };
     if (entries.size() > UrlCacheStoreEntryLimit())
-        return fail("too many entries: a cache store holds at most " + std::to_string(UrlCacheStoreEntryLimit()) +
-                    " entries (0xF70000 bytes)");
+        return fail("too many entries: a cache store holds at most " + std::to_string(UrlCacheStoreEntryLimit())
+                    + " entries (0xF70000 bytes)");
     if (options.folderCount < 1 || options.folderCount > MaxFolders)
         return fail("the folder count must lie between 1 and 32");
     const std::string indexPath = folder + "/index.dat";
@@ -222,11 +228,11 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         }
         p.storedExt = ToStoreBytes(ext, &ok);
         p.header = in.headerInfo.empty()
-                       ? "HTTP/1.1 200 OK\r\nContent-Type: " + mimeTypeOf(ext) + "\r\n\r\n" + std::string(1, '\0')
-                       : in.headerInfo;
-        const std::size_t bytes = UrlFixedSize + align8(p.storedUrl.size() + 1) +
-                                  (in.hasLocalFile ? align8(p.storedName.size() + 1) : 0) +
-                                  align8(p.header.size()) + (p.storedExt.empty() ? 0 : align8(p.storedExt.size() + 1));
+            ? "HTTP/1.1 200 OK\r\nContent-Type: " + mimeTypeOf(ext) + "\r\n\r\n" + std::string(1, '\0')
+            : in.headerInfo;
+        const std::size_t bytes = UrlFixedSize + align8(p.storedUrl.size() + 1)
+            + (in.hasLocalFile ? align8(p.storedName.size() + 1) : 0) + align8(p.header.size())
+            + (p.storedExt.empty() ? 0 : align8(p.storedExt.size() + 1));
         p.blocks = std::uint32_t((bytes + BlockSize - 1) / BlockSize);
         p.hash = NativeUrlHash(p.storedUrl);
     }
@@ -241,8 +247,8 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
     for (const Planned &p : planned)
         used += p.blocks;
     if (used > MaxBlocks)
-        return fail("the entries need " + std::to_string(used) + " blocks of 128 bytes; a cache store holds at most " +
-                    std::to_string(MaxBlocks) + " (0xF70000 bytes)");
+        return fail("the entries need " + std::to_string(used) + " blocks of 128 bytes; a cache store holds at most "
+                    + std::to_string(MaxBlocks) + " (0xF70000 bytes)");
     const std::uint32_t capacity =
         std::max<std::uint32_t>(GrowBlocks, std::uint32_t((used + GrowBlocks - 1) / GrowBlocks * GrowBlocks));
     const std::uint32_t fileSize = HeaderSize + capacity * BlockSize;
@@ -332,8 +338,8 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         std::uint32_t itemOffset = 0;
         for (std::uint32_t page = 0; page < pages && !itemOffset; ++page)
             for (std::uint32_t slot = 0; slot < HashBucketItems; ++slot) {
-                const std::uint32_t at = HeaderSize + page * HashPageSize + OffHashItems +
-                                         8 * (bucket * HashBucketItems + slot);
+                const std::uint32_t at =
+                    HeaderSize + page * HashPageSize + OffHashItems + 8 * (bucket * HashBucketItems + slot);
                 if (Read32(d + at) == KeyUnused) {
                     itemOffset = at;
                     break;

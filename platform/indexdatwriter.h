@@ -17,16 +17,16 @@ struct StoreWriterEntry {
     std::string extension; // without the dot; empty: the extension of the URL's last segment
     std::string content;   // the bytes of the local file
     bool hasLocalFile = true;
-    DWORD entryType = 0x41;   // NORMAL plus the bit native stores set on cached downloads
-    std::string headerInfo;   // empty: a short HTTP response header matching the extension
+    DWORD entryType = 0x41;      // NORMAL plus the bit native stores set on cached downloads
+    std::string headerInfo;      // empty: a short HTTP response header matching the extension
     std::int64_t lastAccess = 0; // Unix seconds; 0: the writer's "now"
     DWORD useCount = 0;
-    bool locked = false;      // sets the hash item's lock flag (0x02)
+    bool locked = false; // sets the hash item's lock flag (0x02)
 };
 
 struct StoreWriterOptions {
-    std::uint64_t seed = 1;      // folder names and made-up file names follow from it
-    std::int64_t now = 0;        // Unix seconds for the entries' times; 0: the current time
+    std::uint64_t seed = 1; // folder names and made-up file names follow from it
+    std::int64_t now = 0;   // Unix seconds for the entries' times; 0: the current time
     std::uint32_t folderCount = 4;
     // For large stores: the content of entry `i`, asked once while writing; when set, the
     // entries' own `content` is ignored.

@@ -54,4 +54,7 @@ bool SetOffline(bool offline)
     return true;
 }
 
-bool IsOffline() { return g_offline; }
+bool IsOffline()
+{
+    return g_offline;
+}

@@ -25,9 +25,9 @@ std::function<bool(const ShellRequest &)> &handler()
 // whether the name is in its string-list answer.
 bool busKnowsFileManager(const QDBusConnection &bus, const QString &method)
 {
-    QDBusMessage query = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), method);
+    QDBusMessage query =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), method);
     if (method == QLatin1String("NameHasOwner"))
         query << FileManagerService;
     const QDBusMessage reply = bus.call(query, QDBus::Block, BusQueryTimeoutMs);
@@ -68,9 +68,9 @@ bool ShowItemPropertiesOnBus(const QDBusConnection &bus, const QString &path)
         && !busKnowsFileManager(bus, QStringLiteral("ListActivatableNames")))
         return false;
 
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        FileManagerService, QStringLiteral("/org/freedesktop/FileManager1"), FileManagerService,
-        QStringLiteral("ShowItemProperties"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(FileManagerService, QStringLiteral("/org/freedesktop/FileManager1"),
+                                       FileManagerService, QStringLiteral("ShowItemProperties"));
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, ShowPropertiesTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
@@ -78,5 +78,5 @@ bool ShowItemPropertiesOnBus(const QDBusConnection &bus, const QString &path)
     // No answer in time: the request reached a file manager that is still starting, which
     // will show the window; a second window of our own would only duplicate it.
     return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
-           || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout");
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout");
 }

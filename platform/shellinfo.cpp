@@ -12,8 +12,8 @@
 namespace {
 
 struct IconList {
-    std::vector<QIcon> icons;     // null: the theme has no picture, the default shows
-    QHash<QString, int> byName;   // "iconName\ngenericIconName" -> index
+    std::vector<QIcon> icons;   // null: the theme has no picture, the default shows
+    QHash<QString, int> byName; // "iconName\ngenericIconName" -> index
     QIcon fallback;
 };
 
@@ -75,11 +75,20 @@ QIcon icon(int index)
     return list.icons[std::size_t(index)];
 }
 
-int count() { return int(iconList().icons.size()); }
+int count()
+{
+    return int(iconList().icons.size());
+}
 
-void setDefaultIcon(const QIcon &icon) { iconList().fallback = icon; }
+void setDefaultIcon(const QIcon &icon)
+{
+    iconList().fallback = icon;
+}
 
-QIcon defaultIcon() { return iconList().fallback; }
+QIcon defaultIcon()
+{
+    return iconList().fallback;
+}
 
 int indexFor(const QString &iconName, const QString &genericIconName)
 {

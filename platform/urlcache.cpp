@@ -56,10 +56,19 @@ thread_local const UrlCacheStore *t_sizedFirstStore = nullptr;
 
 } // namespace
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError()
+{
+    return t_lastError;
+}
 
-std::string LastUrlCacheReadProblem() { return t_readProblem; }
-void SetLastError(DWORD error) { t_lastError = error; }
+std::string LastUrlCacheReadProblem()
+{
+    return t_readProblem;
+}
+void SetLastError(DWORD error)
+{
+    t_lastError = error;
+}
 
 void SetUrlCacheStore(std::shared_ptr<UrlCacheStore> store)
 {
@@ -213,8 +222,7 @@ void FillEntryBlock(const PackedUrlCacheEntries &packed, std::size_t index, INTE
     info->dwExemptDelta = e.exemptDelta;
 }
 
-HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info,
-                               DWORD *size)
+HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
 {
     if (searchPattern) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -276,8 +284,8 @@ std::vector<UrlCacheRecord> MemoryUrlCacheStore::readEntries(std::string *)
 
 DWORD MemoryUrlCacheStore::removeEntry(const std::string &url)
 {
-    auto it = std::find_if(m_records.begin(), m_records.end(),
-                           [&url](const UrlCacheRecord &r) { return r.url == url; });
+    auto it =
+        std::find_if(m_records.begin(), m_records.end(), [&url](const UrlCacheRecord &r) { return r.url == url; });
     if (it == m_records.end())
         return ERROR_FILE_NOT_FOUND;
     if (it->hasLocalFile && !it->localFileName.empty()) {

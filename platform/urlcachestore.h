@@ -35,7 +35,8 @@ struct PageAllocator {
     using value_type = T;
     PageAllocator() = default;
     template <typename U>
-    PageAllocator(const PageAllocator<U> &) {}
+    PageAllocator(const PageAllocator<U> &)
+    {}
     T *allocate(std::size_t n);
     void deallocate(T *p, std::size_t n);
     bool operator==(const PageAllocator &) const { return true; }

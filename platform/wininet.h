@@ -52,8 +52,7 @@ void SetLastError(DWORD error);
 // pattern is not supported: pass nullptr. Each step fills `info` when `*size` is large
 // enough; otherwise it fails with ERROR_INSUFFICIENT_BUFFER and sets `*size` to what the
 // entry needs.
-HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info,
-                               DWORD *size);
+HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
 bool FindNextUrlCacheEntryA(HANDLE enumeration, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
 bool FindCloseUrlCache(HANDLE enumeration);
 

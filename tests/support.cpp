@@ -8,9 +8,9 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QItemSelectionModel>
 #include <QFile>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QTest>
 
 TestStore::TestStore() : m_store(std::make_shared<MemoryUrlCacheStore>())
@@ -29,8 +29,8 @@ std::string TestStore::path(const std::string &fileName) const
     return (m_dir.path() + '/' + QString::fromStdString(fileName)).toStdString();
 }
 
-UrlCacheRecord &TestStore::add(const std::string &url, const std::string &fileName,
-                               const std::string &content, bool createFile)
+UrlCacheRecord &TestStore::add(const std::string &url, const std::string &fileName, const std::string &content,
+                               bool createFile)
 {
     UrlCacheRecord record;
     record.url = url;
@@ -49,7 +49,10 @@ UrlCacheRecord &TestStore::add(const std::string &url, const std::string &fileNa
     return const_cast<UrlCacheRecord &>(m_store->records().back());
 }
 
-QString FixturesDir() { return QStringLiteral(TIDEWRACK_FIXTURES); }
+QString FixturesDir()
+{
+    return QStringLiteral(TIDEWRACK_FIXTURES);
+}
 
 bool CopyStoreFolder(const QString &from, const QString &to)
 {
@@ -61,9 +64,9 @@ bool CopyStoreFolder(const QString &from, const QString &to)
         if (info.isDir()) {
             if (!CopyStoreFolder(info.filePath(), target))
                 return false;
-        } else if (!QFile::copy(info.filePath(), target) ||
-                   !QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                                      QFile::ReadOther)) {
+        } else if (!QFile::copy(info.filePath(), target)
+                   || !QFile::setPermissions(
+                       target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {
             return false;
         }
     }

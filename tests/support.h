@@ -22,8 +22,8 @@ public:
 
     // Adds an entry; with `content` given, its local file is created under the folder.
     // `fileName` empty: the entry has no local file name at all.
-    UrlCacheRecord &add(const std::string &url, const std::string &fileName,
-                        const std::string &content = std::string(), bool createFile = true);
+    UrlCacheRecord &add(const std::string &url, const std::string &fileName, const std::string &content = std::string(),
+                        bool createFile = true);
     QString folder() const { return m_dir.path(); }
     std::string path(const std::string &fileName) const;
     MemoryUrlCacheStore &store() { return *m_store; }

@@ -71,13 +71,15 @@ void TestCatalogue::documentKinds_data()
     QTest::newRow("upper jpeg") << QByteArray("\\Cache\\logo[2].JPEG") << QByteArray(".JPEG") << false << false << true;
     QTest::newRow("ends in dot") << QByteArray("\\Cache\\name.") << QByteArray(".") << false << false << false;
     QTest::newRow("dot in folder") << QByteArray("\\dir.htm\\file") << QByteArray("") << false << false << false;
-    QTest::newRow("linux folder dot") << QByteArray("/c/Content.IE5/AB/README[0]") << QByteArray("") << false << false << false;
+    QTest::newRow("linux folder dot") << QByteArray("/c/Content.IE5/AB/README[0]") << QByteArray("") << false << false
+                                      << false;
     QTest::newRow("colon") << QByteArray("c:name.txt:x") << QByteArray("") << false << false << false;
     QTest::newRow("class") << QByteArray("/a/Main[0].class") << QByteArray(".class") << true << true << false;
     QTest::newRow("css") << QByteArray("/a/site.CSS") << QByteArray(".CSS") << true << true << false;
     QTest::newRow("gif") << QByteArray("/a/logo.gif") << QByteArray(".gif") << false << false << true;
     QTest::newRow("png is none") << QByteArray("/a/icon.png") << QByteArray(".png") << false << false << false;
-    QTest::newRow("utf8 name") << QByteArray("/a/\xE4\xB8\xAD\xE6\x96\x87[0].htm") << QByteArray(".htm") << true << false << false;
+    QTest::newRow("utf8 name") << QByteArray("/a/\xE4\xB8\xAD\xE6\x96\x87[0].htm") << QByteArray(".htm") << true
+                               << false << false;
 }
 
 void TestCatalogue::documentKinds()

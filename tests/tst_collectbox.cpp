@@ -46,7 +46,10 @@ QImage expectedIndicator(const QPalette &palette, int image)
     return picture.toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-QImage shownIndicator(const Tfrm_cache &w) { return w.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32); }
+QImage shownIndicator(const Tfrm_cache &w)
+{
+    return w.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 // What one drag out of the label offered.
 struct OfferedDrag {
@@ -113,8 +116,7 @@ private:
             window = std::make_unique<Tfrm_cache>(appDir.path());
             window->resize(900, 600);
             window->collectBox->setDragRunner([this](QDrag &drag, Qt::DropActions actions) {
-                drags.append({drag.mimeData()->urls(), drag.mimeData()->formats(), actions,
-                              drag.pixmap().toImage()});
+                drags.append({drag.mimeData()->urls(), drag.mimeData()->formats(), actions, drag.pixmap().toImage()});
             });
             window->show();
             if (!QTest::qWaitForWindowExposed(window.get()))
@@ -190,8 +192,8 @@ private:
         }
         QPoint centreOf(QTreeWidgetItem *node) const { return window->Tree->visualItemRect(node).center(); }
         // Sends a mouse event to the label, as the window system would deliver it.
-        void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons,
-                   Qt::KeyboardModifiers modifiers, QPoint at)
+        void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                   QPoint at)
         {
             QLabel *label = window->lab_collect;
             QMouseEvent event(type, at, label->mapToGlobal(at), button, buttons, modifiers);
@@ -222,16 +224,26 @@ void TestCollectBox::sameLocalFileName_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("same");
-    QTest::newRow("identical") << "/c/a.htm" << "/c/a.htm" << true;
-    QTest::newRow("ascii case") << "/Cache/INDEX[1].HTM" << "/cache/index[1].htm" << true;
-    QTest::newRow("beyond ascii") << "/c/ÄÖÜ.htm" << "/c/äöü.htm" << true;
-    QTest::newRow("greek") << "/c/ΣΟΦΙΑ.txt" << "/c/σοφια.txt" << true;
-    QTest::newRow("chinese kept") << "/c/采集.htm" << "/c/采集.htm" << true;
-    QTest::newRow("other chinese") << "/c/采集.htm" << "/c/搜索.htm" << false;
-    QTest::newRow("prefix") << "/c/a.htm" << "/c/a.html" << false;
-    QTest::newRow("folder differs") << "/c/a.htm" << "/d/a.htm" << false;
-    QTest::newRow("empty and text") << "" << "/c/a.htm" << false;
-    QTest::newRow("both empty") << "" << "" << true;
+    QTest::newRow("identical") << "/c/a.htm"
+                               << "/c/a.htm" << true;
+    QTest::newRow("ascii case") << "/Cache/INDEX[1].HTM"
+                                << "/cache/index[1].htm" << true;
+    QTest::newRow("beyond ascii") << "/c/ÄÖÜ.htm"
+                                  << "/c/äöü.htm" << true;
+    QTest::newRow("greek") << "/c/ΣΟΦΙΑ.txt"
+                           << "/c/σοφια.txt" << true;
+    QTest::newRow("chinese kept") << "/c/采集.htm"
+                                  << "/c/采集.htm" << true;
+    QTest::newRow("other chinese") << "/c/采集.htm"
+                                   << "/c/搜索.htm" << false;
+    QTest::newRow("prefix") << "/c/a.htm"
+                            << "/c/a.html" << false;
+    QTest::newRow("folder differs") << "/c/a.htm"
+                                    << "/d/a.htm" << false;
+    QTest::newRow("empty and text") << ""
+                                    << "/c/a.htm" << false;
+    QTest::newRow("both empty") << ""
+                                << "" << true;
 }
 
 void TestCollectBox::sameLocalFileName()
@@ -285,10 +297,14 @@ void TestCollectBox::texts_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("hint");
-    QTest::newRow("empty") << 0 << "采集盒" << "采集盒";
-    QTest::newRow("one") << 1 << "采集盒(1)" << "采集盒-现在有个1文档";
-    QTest::newRow("three") << 3 << "采集盒(3)" << "采集盒-现在有个3文档";
-    QTest::newRow("many") << 1234 << "采集盒(1234)" << "采集盒-现在有个1234文档";
+    QTest::newRow("empty") << 0 << "采集盒"
+                           << "采集盒";
+    QTest::newRow("one") << 1 << "采集盒(1)"
+                         << "采集盒-现在有个1文档";
+    QTest::newRow("three") << 3 << "采集盒(3)"
+                           << "采集盒-现在有个3文档";
+    QTest::newRow("many") << 1234 << "采集盒(1234)"
+                          << "采集盒-现在有个1234文档";
 }
 
 void TestCollectBox::texts()

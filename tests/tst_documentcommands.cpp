@@ -3,10 +3,10 @@
 #include "app/catalogueloader.h"
 #include "app/collectbox.h"
 #include "app/documentcommands.h"
+#include "app/documentlist.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "catalogue/documentlistmodel.h"
-#include "app/documentlist.h"
 #include "platform/browser/browser.h"
 #include "platform/offlinestate.h"
 #include "platform/shell.h"
@@ -86,10 +86,14 @@ void TestDocumentCommands::addBackslash_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("folder") << "/keep" << "/keep/";
-    QTest::newRow("already") << "/keep/" << "/keep/";
-    QTest::newRow("empty") << "" << "/";
-    QTest::newRow("multi-byte last") << "/存" << "/存/";
+    QTest::newRow("folder") << "/keep"
+                            << "/keep/";
+    QTest::newRow("already") << "/keep/"
+                             << "/keep/";
+    QTest::newRow("empty") << ""
+                           << "/";
+    QTest::newRow("multi-byte last") << "/存"
+                                     << "/存/";
 }
 
 void TestDocumentCommands::addBackslash()
@@ -258,8 +262,8 @@ void TestDocumentCommands::enabledTable()
             on += a->isEnabled() ? '1' : '0';
         return on;
     };
-    const auto all = {w.ADocinfo, w.AOpenDoc, w.ADeleteDoc, w.ASaveDocas, w.ACopyUrl, w.ASaveWebas,
-                      w.ASendtoBox, w.ASelectAll, w.AInternetOption, w.ARemoveCollectDoc,
+    const auto all = {w.ADocinfo,         w.AOpenDoc,           w.ADeleteDoc, w.ASaveDocas,      w.ACopyUrl,
+                      w.ASaveWebas,       w.ASendtoBox,         w.ASelectAll, w.AInternetOption, w.ARemoveCollectDoc,
                       w.AClearCollectDoc, w.ASaveAllCollectDoc, w.AFindInWeb};
 
     // A host shown, nothing selected, nothing previewed in the browser, empty collect box.

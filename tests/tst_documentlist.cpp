@@ -105,7 +105,10 @@ void TestDocumentList::init()
     SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
 }
 
-void TestDocumentList::cleanup() { SetMessageBoxResponder({}); }
+void TestDocumentList::cleanup()
+{
+    SetMessageBoxResponder({});
+}
 
 void TestDocumentList::startsEmptyWithPlainCaptions()
 {
@@ -395,8 +398,7 @@ void TestDocumentList::enterAndDoubleClickOpen()
     sel->select(m->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     sel->setCurrentIndex(m->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QList<int> openedWith;
-    connect(w.documents, &DocumentList::openRequested, this,
-            [&] { openedWith << w.documents->firstSelectedRow(); });
+    connect(w.documents, &DocumentList::openRequested, this, [&] { openedWith << w.documents->firstSelectedRow(); });
     w.lister->report()->setFocus();
     QTest::keyClick(w.lister->report(), Qt::Key_Return);
     QCOMPARE(openedWith, QList<int>{2});
@@ -418,7 +420,8 @@ void TestDocumentList::typingSelectsNothing()
     Tfrm_cache &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[k.net]")));
     DocumentListModel *m = w.documents->model();
-    w.lister->selectionModel()->setCurrentIndex(m->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    w.lister->selectionModel()->setCurrentIndex(m->index(0, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     w.lister->report()->setFocus();
     QTest::keyClicks(w.lister->report(), QStringLiteral("c"));
     QTest::keyClicks(w.lister->report(), QStringLiteral("ban"));
@@ -592,7 +595,8 @@ void TestDocumentList::largeHostFillsAndScrollsFast()
 {
     TestStore store;
     for (int i = 0; i < 20000; ++i)
-        store.add("http://big.net/p" + std::to_string(i) + ".htm", "big/" + std::to_string((i * 7919) % 20000) + "[1].htm", "x");
+        store.add("http://big.net/p" + std::to_string(i) + ".htm",
+                  "big/" + std::to_string((i * 7919) % 20000) + "[1].htm", "x");
     Fixture f;
     QVERIFY(f.open());
     Tfrm_cache &w = *f.window;

@@ -90,7 +90,10 @@ void TestEndToEnd::initTestCase()
     });
 }
 
-void TestEndToEnd::cleanupTestCase() { SetMessageBoxResponder({}); }
+void TestEndToEnd::cleanupTestCase()
+{
+    SetMessageBoxResponder({});
+}
 
 void TestEndToEnd::walkTheRoad()
 {

@@ -35,8 +35,7 @@ QByteArray pattern(qint64 size)
 
 QStringList entriesOf(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 } // namespace
@@ -77,11 +76,9 @@ void TestFileCopy::destination_data()
     QTest::newRow("one source: target taken as the full path")
         << QStringList{"/c/a1/logo[1].gif"} << "/keep/page.htm" << 0 << "/keep/page.htm";
     QTest::newRow("several: own name in the folder")
-        << QStringList{"/c/a1/logo[1].gif", "/c/b2/index[2].htm"} << "/keep" << 1
-        << "/keep/index[2].htm";
+        << QStringList{"/c/a1/logo[1].gif", "/c/b2/index[2].htm"} << "/keep" << 1 << "/keep/index[2].htm";
     QTest::newRow("several, folder with trailing slash")
-        << QStringList{"/c/a1/logo[1].gif", "/c/b2/index[2].htm"} << "/keep/" << 0
-        << "/keep/logo[1].gif";
+        << QStringList{"/c/a1/logo[1].gif", "/c/b2/index[2].htm"} << "/keep/" << 0 << "/keep/logo[1].gif";
 }
 
 void TestFileCopy::destination()
@@ -99,10 +96,14 @@ void TestFileCopy::oneFileToExactPath_data()
     QTest::addColumn<QString>("targetName");
     QTest::addColumn<QByteArray>("content");
 
-    QTest::newRow("renamed") << "logo[1].gif" << "page.htm" << QByteArray("GIF89a\0\1\2", 9);
-    QTest::newRow("same name") << "index[1].htm" << "index[1].htm" << QByteArray("<html>");
-    QTest::newRow("Chinese name") << "a[1].htm" << "新闻页面.htm" << QByteArray("x");
-    QTest::newRow("empty file") << "empty[1]" << "empty" << QByteArray();
+    QTest::newRow("renamed") << "logo[1].gif"
+                             << "page.htm" << QByteArray("GIF89a\0\1\2", 9);
+    QTest::newRow("same name") << "index[1].htm"
+                               << "index[1].htm" << QByteArray("<html>");
+    QTest::newRow("Chinese name") << "a[1].htm"
+                                  << "新闻页面.htm" << QByteArray("x");
+    QTest::newRow("empty file") << "empty[1]"
+                                << "empty" << QByteArray();
 }
 
 void TestFileCopy::oneFileToExactPath()
@@ -142,13 +143,15 @@ void TestFileCopy::severalIntoFolderKeepNames()
 
     int asked = 0;
     CopyCallbacks cb;
-    cb.askReplace = [&](const QString &, int) { ++asked; return ReplaceAnswer::Yes; };
+    cb.askReplace = [&](const QString &, int) {
+        ++asked;
+        return ReplaceAnswer::Yes;
+    };
     const CopyResult result = CopyFiles(sources, keep.path(), cb);
 
     QCOMPARE(result.copied, 3);
     QCOMPARE(asked, 0);
-    QCOMPARE(entriesOf(keep.path()),
-             (QStringList{"index[1].htm", "logo[1].gif", "style[2].css"}));
+    QCOMPARE(entriesOf(keep.path()), (QStringList{"index[1].htm", "logo[1].gif", "style[2].css"}));
     for (const QString &s : sources)
         QCOMPARE(ReadBytes(keep.filePath(QFileInfo(s).fileName())), ReadBytes(s));
 }
@@ -213,12 +216,14 @@ void TestFileCopy::missingSourceReportedAndRestCopied()
     QTemporaryDir cache, keep;
     QVERIFY(WriteBytes(cache.filePath("a.htm"), "a"));
     QVERIFY(WriteBytes(cache.filePath("c.htm"), "c"));
-    const QStringList sources{cache.filePath("a.htm"), cache.filePath("gone.htm"),
-                              cache.filePath("c.htm")};
+    const QStringList sources{cache.filePath("a.htm"), cache.filePath("gone.htm"), cache.filePath("c.htm")};
 
     QList<CopyFailure> failures;
     CopyCallbacks cb;
-    cb.failed = [&](const CopyFailure &f) { failures << f; return true; };
+    cb.failed = [&](const CopyFailure &f) {
+        failures << f;
+        return true;
+    };
     const CopyResult result = CopyFiles(sources, keep.path(), cb);
 
     QCOMPARE(failures.size(), 1);
@@ -293,15 +298,20 @@ void TestFileCopy::failures()
     } else if (setup == "source-unreadable") {
         QVERIFY(QFile::setPermissions(source, QFileDevice::WriteOwner));
     } else if (setup == "folder-readonly") {
-        QVERIFY(QFile::setPermissions(dir.filePath("out"),
-                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(dir.filePath("out"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
 
     QList<CopyFailure> failures;
     int asked = 0;
     CopyCallbacks cb;
-    cb.failed = [&](const CopyFailure &f) { failures << f; return true; };
-    cb.askReplace = [&](const QString &, int) { ++asked; return ReplaceAnswer::Yes; };
+    cb.failed = [&](const CopyFailure &f) {
+        failures << f;
+        return true;
+    };
+    cb.askReplace = [&](const QString &, int) {
+        ++asked;
+        return ReplaceAnswer::Yes;
+    };
     const CopyResult result = CopyFiles({source}, target, cb);
 
     QCOMPARE(failures.size(), 1);
@@ -383,7 +393,10 @@ void TestFileCopy::largeFileByteForByte()
 
     QList<CopyProgress> reports;
     CopyCallbacks cb;
-    cb.progress = [&](const CopyProgress &p) { reports << p; return true; };
+    cb.progress = [&](const CopyProgress &p) {
+        reports << p;
+        return true;
+    };
     const CopyResult result = CopyFiles(sources, keep.path(), cb);
 
     QCOMPARE(result.copied, 2);

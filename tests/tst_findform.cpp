@@ -111,13 +111,20 @@ void TestFindForm::controls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<int>("left");
     QTest::addColumn<int>("width");
-    QTest::newRow("rad_type") << "rad_type" << "查找" << 8 << 317;
-    QTest::newRow("GroupBox3") << "GroupBox3" << "文档类别" << 8 << 317;
-    QTest::newRow("GroupBox1") << "GroupBox1" << "找什么？" << 8 << 317;
-    QTest::newRow("GroupBox2") << "GroupBox2" << "结果" << 8 << 317;
-    QTest::newRow("btn_go") << "btn_go" << "到搜索站" << 95 << 75;
-    QTest::newRow("btn_start") << "btn_start" << "搜索" << 173 << 75;
-    QTest::newRow("Button2") << "Button2" << "关闭" << 250 << 75;
+    QTest::newRow("rad_type") << "rad_type"
+                              << "查找" << 8 << 317;
+    QTest::newRow("GroupBox3") << "GroupBox3"
+                               << "文档类别" << 8 << 317;
+    QTest::newRow("GroupBox1") << "GroupBox1"
+                               << "找什么？" << 8 << 317;
+    QTest::newRow("GroupBox2") << "GroupBox2"
+                               << "结果" << 8 << 317;
+    QTest::newRow("btn_go") << "btn_go"
+                            << "到搜索站" << 95 << 75;
+    QTest::newRow("btn_start") << "btn_start"
+                               << "搜索" << 173 << 75;
+    QTest::newRow("Button2") << "Button2"
+                             << "关闭" << 250 << 75;
 }
 
 void TestFindForm::controls()
@@ -129,7 +136,7 @@ void TestFindForm::controls()
     QCOMPARE(dialog().objectName(), QStringLiteral("frm_find"));
     QCOMPARE(dialog().windowTitle(), QStringLiteral("搜索"));
     QCOMPARE(dialog().width(), 333);
-    QVERIFY(dialog().height() >= 281); // grows only as far as a taller font needs
+    QVERIFY(dialog().height() >= 281);                        // grows only as far as a taller font needs
     QCOMPARE(dialog().minimumSize(), dialog().maximumSize()); // fixed border
     QWidget *control = dialog().findChild<QWidget *>(name);
     QVERIFY(control);
@@ -152,8 +159,9 @@ void TestFindForm::kindsAndTypes()
     QStringList kinds;
     for (int i = 0; i < dialog().cmb_doctype->count(); ++i)
         kinds << dialog().cmb_doctype->itemText(i);
-    QCOMPARE(kinds, (QStringList{"所有", "文本文档", "图片文档", "Htm,Html网页", "Css层叠样式表", "Js脚本",
-                                 "Txt文本", "Jpg,Jpeg图片", "Gif图片", "其它"}));
+    QCOMPARE(kinds,
+             (QStringList{"所有", "文本文档", "图片文档", "Htm,Html网页", "Css层叠样式表", "Js脚本", "Txt文本",
+                          "Jpg,Jpeg图片", "Gif图片", "其它"}));
     QCOMPARE(dialog().cmb_doctype->currentIndex(), 0);
     QVERIFY(!dialog().cmb_doctype->isEditable());
     QVERIFY(dialog().cmb_find->isEditable());
@@ -207,13 +215,17 @@ void TestFindForm::results_data()
     QTest::newRow("all") << SearchField::Url << int(AllKinds) << QString() << "找到个5文档，已存放在搜索站中。"
                          << "搜索站(5)";
     QTest::newRow("url capitals") << SearchField::Url << int(AllKinds) << "WWW.EXAMPLE"
-                                  << "找到个2文档，已存放在搜索站中。" << "搜索站(2)";
+                                  << "找到个2文档，已存放在搜索站中。"
+                                  << "搜索站(2)";
     // "<folder>" stands for the store's folder, which exists only once the test runs.
     QTest::newRow("cache folder") << SearchField::FileName << int(HtmlKind) << "<folder>"
-                                  << "找到个3文档，已存放在搜索站中。" << "搜索站(3)";
+                                  << "找到个3文档，已存放在搜索站中。"
+                                  << "搜索站(3)";
     QTest::newRow("GBK page") << SearchField::FullText << int(AllKinds) << "中文网页"
-                              << "找到个1文档，已存放在搜索站中。" << "搜索站(1)";
-    QTest::newRow("nothing") << SearchField::Url << int(AllKinds) << "no such host" << "没找到符合条件的文档。"
+                              << "找到个1文档，已存放在搜索站中。"
+                              << "搜索站(1)";
+    QTest::newRow("nothing") << SearchField::Url << int(AllKinds) << "no such host"
+                             << "没找到符合条件的文档。"
                              << "搜索站";
 }
 
@@ -318,9 +330,9 @@ void TestFindForm::noSecondSearchMeanwhile()
         QVERIFY(!dialog().btn_start->isEnabled());
         QVERIFY(!dialog().cmb_find->isEnabled());
         QVERIFY(dialog().Label1->text().startsWith(QStringLiteral("正在查找...")));
-        dialog().RunSearch();      // ignored: the first search is still running
+        dialog().RunSearch();        // ignored: the first search is still running
         dialog().btn_start->click(); // disabled
-        dialog().reject();         // the dialog stays until the search ends
+        dialog().reject();           // the dialog stays until the search ends
     };
     runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
     QVERIFY(ran);

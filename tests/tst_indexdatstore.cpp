@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
-#include <unistd.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -46,8 +46,8 @@ QStringList listedBy(UrlCacheStore &store, const QString &folder, bool withSize)
 {
     QStringList out;
     for (const UrlCacheRecord &r : store.readEntries(nullptr)) {
-        QString item = QString::fromStdString(r.url) + '\t' +
-                       QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
+        QString item = QString::fromStdString(r.url) + '\t'
+            + QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
         if (withSize)
             item += '\t' + QString::number(r.size);
         out << item;
@@ -224,7 +224,8 @@ void TestIndexDatStore::fixtureDeletionMatchesWinInet()
     QCOMPARE(field64(ours, OffUsage), field64(winInet, OffUsage));
     QCOMPARE(field64(ours, OffExemptUsage), field64(winInet, OffExemptUsage));
     for (std::uint32_t i = 0; i < field32(winInet, OffFolderCount); ++i)
-        QCOMPARE(field32(ours, int(OffFolders + FolderEntrySize * i)), field32(winInet, int(OffFolders + FolderEntrySize * i)));
+        QCOMPARE(field32(ours, int(OffFolders + FolderEntrySize * i)),
+                 field32(winInet, int(OffFolders + FolderEntrySize * i)));
     // The hash page and the header beyond the bitmap agree byte for byte.
     QCOMPARE(ours.left(0x5000), winInet.left(0x5000));
 }
@@ -237,31 +238,35 @@ void TestIndexDatStore::refusedDeletionChangesNothing_data()
     QTest::addColumn<bool>("listsEntries");
 
     QTest::newRow("unknown URL") << Damage() << "http://a.example/none.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
-    QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
-    QTest::newRow("version 4.7") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        std::memcpy(b.data(), SignatureNative47, SignatureSize);
-    }) << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << true;
-    QTest::newRow("block count off by one") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        put32(b, OffAllocated, field32(b, OffAllocated) + 1);
-    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
-    QTest::newRow("bits beyond capacity") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        b[int(OffBitmap + BitmapSize - 1)] = 1;
-    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
-    QTest::newRow("size field") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        put32(b, OffFileSize, field32(b, OffFileSize) + 0x80);
-    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(ERROR_FILE_NOT_FOUND)
+                                         << true;
+    QTest::newRow("version 4.7") << Damage(
+        [](QByteArray &b, const StoreWriteResult &) { std::memcpy(b.data(), SignatureNative47, SignatureSize); })
+                                 << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << true;
+    QTest::newRow("block count off by one")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffAllocated, field32(b, OffAllocated) + 1); })
+        << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("bits beyond capacity")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { b[int(OffBitmap + BitmapSize - 1)] = 1; })
+        << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+    QTest::newRow("size field") << Damage(
+        [](QByteArray &b, const StoreWriteResult &) { put32(b, OffFileSize, field32(b, OffFileSize) + 0x80); })
+                                << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
     QTest::newRow("other Wine version") << Damage([](QByteArray &b, const StoreWriteResult &) {
         std::memcpy(b.data(), "WINE URLCache Ver 0.2012002", SignatureSize);
-    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << false;
+    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT)
+                                        << false;
     QTest::newRow("locked and in use") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset), field32(b, int(w.entries[0].itemOffset)) | KeyLocked);
         put32(b, int(w.entries[0].recordOffset + 0x58), 1);
-    }) << "http://a.example/one.htm" << uint(ERROR_SHARING_VIOLATION) << true;
+    }) << "http://a.example/one.htm" << uint(ERROR_SHARING_VIOLATION)
+                                       << true;
     // The local file cannot go: a folder stands where it should be.
     QTest::newRow("file cannot be removed") << Damage([](QByteArray &, const StoreWriteResult &w) {
         QFile::remove(QString::fromStdString(w.entries[2].localFile));
         QDir().mkpath(QString::fromStdString(w.entries[2].localFile) + "/inside");
-    }) << "http://b.example/three.txt" << uint(ERROR_ACCESS_DENIED) << true;
+    }) << "http://b.example/three.txt" << uint(ERROR_ACCESS_DENIED)
+                                            << true;
 }
 
 void TestIndexDatStore::refusedDeletionChangesNothing()
@@ -342,51 +347,49 @@ void TestIndexDatStore::damagedStores_data()
     QTest::addColumn<uint>("deleteError");
 
     auto record = [](const StoreWriteResult &w, std::size_t i) { return int(w.entries[i].recordOffset); };
-    QTest::newRow("shorter than a header") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        b.truncate(0x3FFF);
-    }) << -1 << uint(ERROR_FILE_CORRUPT);
-    QTest::newRow("cut inside the hash page") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        b.truncate(0x4800);
-    }) << 0 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("shorter than a header")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { b.truncate(0x3FFF); }) << -1
+        << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("cut inside the hash page")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { b.truncate(0x4800); }) << 0 << uint(ERROR_FILE_CORRUPT);
     QTest::newRow("cut inside a record") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         b.truncate(record(w, 3) + 0x40);
     }) << 3 << uint(ERROR_FILE_CORRUPT);
-    QTest::newRow("wrong signature") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        b[0] = 'X';
-    }) << -1 << uint(ERROR_FILE_CORRUPT);
+    QTest::newRow("wrong signature") << Damage([](QByteArray &b, const StoreWriteResult &) { b[0] = 'X'; }) << -1
+                                     << uint(ERROR_FILE_CORRUPT);
     QTest::newRow("hash table outside") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, OffHashTable, 0xFFFFFF80);
     }) << 0 << uint(ERROR_FILE_NOT_FOUND);
-    QTest::newRow("hash table in the header") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        put32(b, OffHashTable, 0x100);
-    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
-    QTest::newRow("hash page not aligned") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        put32(b, OffHashTable, HeaderSize + 4);
-    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash table in the header")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffHashTable, 0x100); }) << 0
+        << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash page not aligned")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffHashTable, HeaderSize + 4); }) << 0
+        << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("hash chain loops") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, HeaderSize + 8, HeaderSize);
     }) << 4 << uint(ERROR_SUCCESS);
-    QTest::newRow("hash page without HASH") << Damage([](QByteArray &b, const StoreWriteResult &) {
-        b[int(HeaderSize)] = 'h';
-    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("hash page without HASH")
+        << Damage([](QByteArray &b, const StoreWriteResult &) { b[int(HeaderSize)] = 'h'; }) << 0
+        << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("item points outside") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset + 4), 0x7FFFFFF0);
     }) << 3 << uint(ERROR_FILE_NOT_FOUND);
-    QTest::newRow("item points into the header") << Damage([](QByteArray &b, const StoreWriteResult &w) {
-        put32(b, int(w.entries[0].itemOffset + 4), 0x20);
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("item points into the header")
+        << Damage([](QByteArray &b, const StoreWriteResult &w) { put32(b, int(w.entries[0].itemOffset + 4), 0x20); })
+        << 3 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("item points at the last bytes") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset + 4), std::uint32_t(b.size() - 4));
     }) << 3 << uint(ERROR_FILE_NOT_FOUND);
-    QTest::newRow("block count beyond the file") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
-        put32(b, record(w, 0) + 4, 0x40000000);
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("block count beyond the file")
+        << Damage([record](QByteArray &b, const StoreWriteResult &w) { put32(b, record(w, 0) + 4, 0x40000000); }) << 3
+        << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("block count zero") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         put32(b, record(w, 0) + 4, 0);
     }) << 3 << uint(ERROR_FILE_NOT_FOUND);
-    QTest::newRow("URL offset outside the record") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
-        put32(b, record(w, 0) + 0x34, 0xFFFFFFF0);
-    }) << 4 << uint(ERROR_FILE_NOT_FOUND);
+    QTest::newRow("URL offset outside the record")
+        << Damage([record](QByteArray &b, const StoreWriteResult &w) { put32(b, record(w, 0) + 0x34, 0xFFFFFFF0); })
+        << 4 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("strings without NUL") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         const int start = record(w, 0) + int(UrlFixedSize);
         const int end = record(w, 0) + int(w.entries[0].blocks * BlockSize);
@@ -399,9 +402,9 @@ void TestIndexDatStore::damagedStores_data()
         put32(b, record(w, 0) + 0x48, 0xFFFFFFFF);
         put32(b, record(w, 0) + 0x4C, 0x80000000);
     }) << 4 << uint(ERROR_SUCCESS);
-    QTest::newRow("folder index beyond the table") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
-        b[record(w, 0) + 0x38] = char(7);
-    }) << 4 << uint(ERROR_SUCCESS);
+    QTest::newRow("folder index beyond the table")
+        << Damage([record](QByteArray &b, const StoreWriteResult &w) { b[record(w, 0) + 0x38] = char(7); }) << 4
+        << uint(ERROR_SUCCESS);
     QTest::newRow("folder count huge") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, OffFolderCount, 0xFFFFFFFF);
     }) << 4 << uint(ERROR_FILE_CORRUPT);
@@ -459,9 +462,11 @@ void TestIndexDatStore::unsafeNamesStayInside()
     // A long last segment leaves room in the record for every replacement name.
     StoreWriterOptions options;
     options.folderCount = 1;
-    const StoreWriteResult written = WriteTestStore(
-        storeFolder, {entry("http://a.example/a-rather-long-file-name-for-room.txt", "bait"),
-                      entry("http://a.example/keep.txt", "keep")}, options);
+    const StoreWriteResult written =
+        WriteTestStore(storeFolder,
+                       {entry("http://a.example/a-rather-long-file-name-for-room.txt", "bait"),
+                        entry("http://a.example/keep.txt", "keep")},
+                       options);
     const QString index = storeFolder + "/index.dat";
     QByteArray bytes = ReadBytes(index);
     const int record = int(written.entries[0].recordOffset);
@@ -505,11 +510,21 @@ void TestIndexDatStore::storeSelection_data()
     QTest::addColumn<QString>("wineprefix"); // WINEPREFIX, the same
     QTest::addColumn<QString>("chosen");     // the index chosen, empty: none
 
-    QTest::newRow("folder") << "given" << "" << "given/index.dat";
-    QTest::newRow("index file") << "given/index.dat" << "" << "given/index.dat";
-    QTest::newRow("nothing there") << "missing" << "prefix" << "";
-    QTest::newRow("wine prefix") << "" << "prefix" << "WINE";
-    QTest::newRow("empty wine prefix") << "" << "empty" << "";
+    QTest::newRow("folder") << "given"
+                            << ""
+                            << "given/index.dat";
+    QTest::newRow("index file") << "given/index.dat"
+                                << ""
+                                << "given/index.dat";
+    QTest::newRow("nothing there") << "missing"
+                                   << "prefix"
+                                   << "";
+    QTest::newRow("wine prefix") << ""
+                                 << "prefix"
+                                 << "WINE";
+    QTest::newRow("empty wine prefix") << ""
+                                       << "empty"
+                                       << "";
 }
 
 void TestIndexDatStore::storeSelection()
@@ -519,7 +534,8 @@ void TestIndexDatStore::storeSelection()
     QFETCH(QString, chosen);
     QTemporaryDir dir;
     WriteTestStore(dir.path() + "/given", smallStore());
-    const QString wineStore = dir.path() + "/prefix/drive_c/users/%1/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
+    const QString wineStore =
+        dir.path() + "/prefix/drive_c/users/%1/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
 
     QDir().mkpath(dir.path() + "/empty");
     const QByteArray oldUrlcache = qgetenv("TIDEWRACK_URLCACHE"), oldPrefix = qgetenv("WINEPREFIX");

@@ -48,7 +48,10 @@ void TestMainWindow::init()
     });
 }
 
-void TestMainWindow::cleanup() { SetMessageBoxResponder({}); }
+void TestMainWindow::cleanup()
+{
+    SetMessageBoxResponder({});
+}
 
 void TestMainWindow::actionsMatchTheirTable_data()
 {
@@ -57,23 +60,57 @@ void TestMainWindow::actionsMatchTheirTable_data()
     QTest::addColumn<QString>("hint");
     QTest::addColumn<QKeySequence>("shortcut");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("ARefresh") << "ARefresh" << "刷新(&R)" << "刷新缓存" << QKeySequence("F5") << true;
-    QTest::newRow("AOpenDoc") << "AOpenDoc" << "打开(&O)" << "打开文档" << QKeySequence("F9") << false;
-    QTest::newRow("ADocinfo") << "ADocinfo" << "属性(&P)..." << "文档属性" << QKeySequence() << false;
-    QTest::newRow("ASaveDocas") << "ASaveDocas" << "另存文档(&S)..." << "另存文档" << QKeySequence("Ctrl+S") << false;
-    QTest::newRow("ASaveWebas") << "ASaveWebas" << "另存网页(&W)..." << "另存网页" << QKeySequence() << false;
-    QTest::newRow("ADeleteDoc") << "ADeleteDoc" << "删除(&D)" << "删除文档" << QKeySequence("Del") << false;
-    QTest::newRow("ASendtoBox") << "ASendtoBox" << "发送到采集盒(&L)" << "发送到采集盒" << QKeySequence("Ctrl+L") << false;
-    QTest::newRow("ASelectAll") << "ASelectAll" << "全选(&A)" << "选定全部文档" << QKeySequence("Ctrl+A") << true;
-    QTest::newRow("ACopyUrl") << "ACopyUrl" << "复制网址(&C)" << "复制网址" << QKeySequence("Ctrl+C") << true;
-    QTest::newRow("AFind") << "AFind" << "搜索(&F)..." << "搜索" << QKeySequence("Ctrl+F") << true;
-    QTest::newRow("AFindInWeb") << "AFindInWeb" << "在网页中查找(&E)..." << "在网页中查找(&E)..." << QKeySequence() << true;
-    QTest::newRow("ASaveAllCollectDoc") << "ASaveAllCollectDoc" << "保存全部采集文档(&S)" << "保存全部采集文档" << QKeySequence() << true;
-    QTest::newRow("ARemoveCollectDoc") << "ARemoveCollectDoc" << "移除采集文档(&R)" << "移除采集文档" << QKeySequence() << true;
-    QTest::newRow("AClearCollectDoc") << "AClearCollectDoc" << "清空采集盒(&E)" << "清空采集文档" << QKeySequence() << true;
-    QTest::newRow("Aoffline") << "Aoffline" << "离线浏览(&O)" << "离线浏览" << QKeySequence("F12") << true;
-    QTest::newRow("AInternetOption") << "AInternetOption" << "Internet选项(&I).." << "" << QKeySequence() << true;
-    QTest::newRow("AHelp") << "AHelp" << "关于(&A)..." << "关于" << QKeySequence("F1") << true;
+    QTest::newRow("ARefresh") << "ARefresh"
+                              << "刷新(&R)"
+                              << "刷新缓存" << QKeySequence("F5") << true;
+    QTest::newRow("AOpenDoc") << "AOpenDoc"
+                              << "打开(&O)"
+                              << "打开文档" << QKeySequence("F9") << false;
+    QTest::newRow("ADocinfo") << "ADocinfo"
+                              << "属性(&P)..."
+                              << "文档属性" << QKeySequence() << false;
+    QTest::newRow("ASaveDocas") << "ASaveDocas"
+                                << "另存文档(&S)..."
+                                << "另存文档" << QKeySequence("Ctrl+S") << false;
+    QTest::newRow("ASaveWebas") << "ASaveWebas"
+                                << "另存网页(&W)..."
+                                << "另存网页" << QKeySequence() << false;
+    QTest::newRow("ADeleteDoc") << "ADeleteDoc"
+                                << "删除(&D)"
+                                << "删除文档" << QKeySequence("Del") << false;
+    QTest::newRow("ASendtoBox") << "ASendtoBox"
+                                << "发送到采集盒(&L)"
+                                << "发送到采集盒" << QKeySequence("Ctrl+L") << false;
+    QTest::newRow("ASelectAll") << "ASelectAll"
+                                << "全选(&A)"
+                                << "选定全部文档" << QKeySequence("Ctrl+A") << true;
+    QTest::newRow("ACopyUrl") << "ACopyUrl"
+                              << "复制网址(&C)"
+                              << "复制网址" << QKeySequence("Ctrl+C") << true;
+    QTest::newRow("AFind") << "AFind"
+                           << "搜索(&F)..."
+                           << "搜索" << QKeySequence("Ctrl+F") << true;
+    QTest::newRow("AFindInWeb") << "AFindInWeb"
+                                << "在网页中查找(&E)..."
+                                << "在网页中查找(&E)..." << QKeySequence() << true;
+    QTest::newRow("ASaveAllCollectDoc") << "ASaveAllCollectDoc"
+                                        << "保存全部采集文档(&S)"
+                                        << "保存全部采集文档" << QKeySequence() << true;
+    QTest::newRow("ARemoveCollectDoc") << "ARemoveCollectDoc"
+                                       << "移除采集文档(&R)"
+                                       << "移除采集文档" << QKeySequence() << true;
+    QTest::newRow("AClearCollectDoc") << "AClearCollectDoc"
+                                      << "清空采集盒(&E)"
+                                      << "清空采集文档" << QKeySequence() << true;
+    QTest::newRow("Aoffline") << "Aoffline"
+                              << "离线浏览(&O)"
+                              << "离线浏览" << QKeySequence("F12") << true;
+    QTest::newRow("AInternetOption") << "AInternetOption"
+                                     << "Internet选项(&I).."
+                                     << "" << QKeySequence() << true;
+    QTest::newRow("AHelp") << "AHelp"
+                           << "关于(&A)..."
+                           << "关于" << QKeySequence("F1") << true;
 }
 
 void TestMainWindow::actionsMatchTheirTable()
@@ -95,9 +132,9 @@ void TestMainWindow::everyPlaceRunsTheSameAction()
     Tfrm_cache window(dir.path());
     // Toolbar buttons show their short captions and are bound to the actions themselves.
     const std::pair<const char *, const char *> buttons[] = {
-        {"ARefresh", "刷新"}, {"AOpenDoc", "打开"}, {"ADocinfo", "属性"}, {"ASaveDocas", "保存"},
+        {"ARefresh", "刷新"},   {"AOpenDoc", "打开"},   {"ADocinfo", "属性"},    {"ASaveDocas", "保存"},
         {"ADeleteDoc", "删除"}, {"ASendtoBox", "采集"}, {"ACopyUrl", "复制URL"}, {"AFind", "搜索"},
-        {"Aoffline", "离线"}, {"AHelp", "关于"}};
+        {"Aoffline", "离线"},   {"AHelp", "关于"}};
     const auto toolButtons = window.ToolBar1->findChildren<QToolButton *>(QRegularExpression("^tb_"));
     QCOMPARE(toolButtons.size(), qsizetype(std::size(buttons)));
     for (const auto &[name, caption] : buttons) {
@@ -250,8 +287,7 @@ void TestMainWindow::reloadKeepsCollectBox()
     window.loader->LoadCatalogue(false);
     QCOMPARE(window.TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
     QCOMPARE(QByteArray(SourceUrl(window.state.collect_list[0])), QByteArray("http://a.net/keep.htm"));
-    QCOMPARE(QByteArray(LocalFileName(window.state.search_list[0])),
-             QByteArray::fromStdString(store.path("keep.htm")));
+    QCOMPARE(QByteArray(LocalFileName(window.state.search_list[0])), QByteArray::fromStdString(store.path("keep.htm")));
 }
 
 void TestMainWindow::settingsSurviveRestart()

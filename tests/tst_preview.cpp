@@ -3,11 +3,11 @@
 // browsing served from the cache store.
 
 #include "app/catalogueloader.h"
-#include "catalogue/catalogue.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/preview.h"
 #include "app/settingsfile.h"
+#include "catalogue/catalogue.h"
 #include "platform/browser/browser.h"
 #include "platform/browser/findbar.h"
 #include "platform/offlinestate.h"
@@ -80,7 +80,8 @@ public:
     {
         window = std::make_unique<Tfrm_cache>(m_appDir.path());
         window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()) || !QTest::qWaitFor([this] { return window->state.tree_ready; }))
+        if (!QTest::qWaitForWindowExposed(window.get())
+            || !QTest::qWaitFor([this] { return window->state.tree_ready; }))
             return false;
         window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1)); // the one host of the store
         return window->lister->selectionModel() && window->state.list_ready
@@ -168,7 +169,10 @@ void TestPreview::init()
     });
 }
 
-void TestPreview::cleanup() { SetMessageBoxResponder({}); }
+void TestPreview::cleanup()
+{
+    SetMessageBoxResponder({});
+}
 
 void TestPreview::readsText_data()
 {
@@ -183,8 +187,8 @@ void TestPreview::readsText_data()
                            << QStringLiteral("body { color: red }\n") << false;
     QTest::newRow("empty") << QByteArray() << qint64(1000) << QString() << false;
     // Cut inside the second character: the first stays, the broken rest is not taken for GBK.
-    QTest::newRow("utf-8 cut mid-character") << QStringLiteral("你好").toUtf8() << qint64(4) << QStringLiteral("你")
-                                             << true;
+    QTest::newRow("utf-8 cut mid-character")
+        << QStringLiteral("你好").toUtf8() << qint64(4) << QStringLiteral("你") << true;
     QTest::newRow("gbk cut mid-character") << gbk(QStringLiteral("你好")) << qint64(3) << QStringLiteral("你") << true;
     QTest::newRow("nul shown") << QByteArray("A\0B", 3) << qint64(1000) << QStringLiteral("A\u2400B") << false;
 }
@@ -223,14 +227,22 @@ void TestPreview::cacheKeys_data()
     QTest::addColumn<QUrl>("request");
     QTest::addColumn<QByteArray>("entryUrl");
     QTest::addColumn<bool>("found");
-    QTest::newRow("mirror of http") << QUrl("twhttp://example.test/a/b.htm?x=1") << QByteArray("http://example.test/a/b.htm?x=1") << true;
-    QTest::newRow("mirror of https") << QUrl("twhttps://example.test/c.css") << QByteArray("https://example.test/c.css") << true;
-    QTest::newRow("scheme kept apart") << QUrl("twhttps://example.test/c.css") << QByteArray("http://example.test/c.css") << false;
-    QTest::newRow("escaped space") << QUrl("twhttp://example.test/a%20b.htm") << QByteArray("http://example.test/a b.htm") << true;
-    QTest::newRow("utf-8 path") << QUrl("twhttp://example.test/%E4%B8%AD.htm") << QByteArray("http://example.test/中.htm") << true;
-    QTest::newRow("host case") << QUrl("twhttp://example.test/p.htm") << QByteArray("http://Example.TEST/p.htm") << true;
-    QTest::newRow("other path") << QUrl("twhttp://example.test/p.htm") << QByteArray("http://example.test/q.htm") << false;
-    QTest::newRow("fragment ignored") << QUrl("twhttp://example.test/p.htm#top") << QByteArray("http://example.test/p.htm") << true;
+    QTest::newRow("mirror of http") << QUrl("twhttp://example.test/a/b.htm?x=1")
+                                    << QByteArray("http://example.test/a/b.htm?x=1") << true;
+    QTest::newRow("mirror of https") << QUrl("twhttps://example.test/c.css") << QByteArray("https://example.test/c.css")
+                                     << true;
+    QTest::newRow("scheme kept apart") << QUrl("twhttps://example.test/c.css")
+                                       << QByteArray("http://example.test/c.css") << false;
+    QTest::newRow("escaped space") << QUrl("twhttp://example.test/a%20b.htm")
+                                   << QByteArray("http://example.test/a b.htm") << true;
+    QTest::newRow("utf-8 path") << QUrl("twhttp://example.test/%E4%B8%AD.htm")
+                                << QByteArray("http://example.test/中.htm") << true;
+    QTest::newRow("host case") << QUrl("twhttp://example.test/p.htm") << QByteArray("http://Example.TEST/p.htm")
+                               << true;
+    QTest::newRow("other path") << QUrl("twhttp://example.test/p.htm") << QByteArray("http://example.test/q.htm")
+                                << false;
+    QTest::newRow("fragment ignored") << QUrl("twhttp://example.test/p.htm#top")
+                                      << QByteArray("http://example.test/p.htm") << true;
 }
 
 void TestPreview::cacheKeys()
@@ -315,10 +327,14 @@ void TestPreview::otherDocumentsGoToTheirUrl_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("file");
-    QTest::newRow("htm") << "http://example.test/news/index.htm" << "H1/index[1].htm";
-    QTest::newRow("html") << "https://example.test/a.html?id=7" << "H1/a[1].html";
-    QTest::newRow("image") << "http://example.test/logo.gif" << "H1/logo[1].gif";
-    QTest::newRow("script page") << "http://example.test/get.asp?id=1" << "H1/get[1].asp";
+    QTest::newRow("htm") << "http://example.test/news/index.htm"
+                         << "H1/index[1].htm";
+    QTest::newRow("html") << "https://example.test/a.html?id=7"
+                          << "H1/a[1].html";
+    QTest::newRow("image") << "http://example.test/logo.gif"
+                           << "H1/logo[1].gif";
+    QTest::newRow("script page") << "http://example.test/get.asp?id=1"
+                                 << "H1/get[1].asp";
 }
 
 void TestPreview::otherDocumentsGoToTheirUrl()
@@ -476,7 +492,8 @@ void TestPreview::browserCommandsNeedDocument()
 {
     Session session;
     SetOffline(true); // no network: the pages come from the store
-    session.add("http://example.test/page.htm", "C1/page[1].htm", "<html><body><p>find me</p><p>Find Me</p><p>FIND me</p></body></html>");
+    session.add("http://example.test/page.htm", "C1/page[1].htm",
+                "<html><body><p>find me</p><p>Find Me</p><p>FIND me</p></body></html>");
     QVERIFY(session.open());
     Tfrm_cache &w = *session.window;
 
@@ -574,7 +591,9 @@ void TestPreview::onlineGoesToNetwork()
     // The reserved .test domain never resolves: the network answers, not the cache.
     QVERIFY(!loaded.first().first().toBool());
     QCOMPARE(w.Web1->page()->requestedUrl().scheme(), QStringLiteral("http"));
-    QVERIFY(!evaluate(w.Web1->page(), "document.body ? document.body.innerText : ''").toString().contains("from the cache"));
+    QVERIFY(!evaluate(w.Web1->page(), "document.body ? document.body.innerText : ''")
+                 .toString()
+                 .contains("from the cache"));
 }
 
 void TestPreview::newWindowOpensInPreview_data()

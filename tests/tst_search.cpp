@@ -112,15 +112,15 @@ void TestSearch::patterns_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<Patterns>("expected");
     QTest::newRow("url lowers ASCII") << SearchField::Url << QStringLiteral("WWW.Example") << Patterns{"www.example"};
-    QTest::newRow("url keeps UTF-8 only") << SearchField::Url << QStringLiteral("中文")
-                                          << Patterns{"\xe4\xb8\xad\xe6\x96\x87"};
-    QTest::newRow("name keeps UTF-8 only") << SearchField::FileName << QStringLiteral("中文")
-                                           << Patterns{"\xe4\xb8\xad\xe6\x96\x87"};
+    QTest::newRow("url keeps UTF-8 only")
+        << SearchField::Url << QStringLiteral("中文") << Patterns{"\xe4\xb8\xad\xe6\x96\x87"};
+    QTest::newRow("name keeps UTF-8 only")
+        << SearchField::FileName << QStringLiteral("中文") << Patterns{"\xe4\xb8\xad\xe6\x96\x87"};
     QTest::newRow("text adds GBK") << SearchField::FullText << QStringLiteral("中文")
                                    << Patterns{"\xe4\xb8\xad\xe6\x96\x87", "\xd6\xd0\xce\xc4"};
     QTest::newRow("text ASCII once") << SearchField::FullText << QStringLiteral("AbC") << Patterns{"abc"};
-    QTest::newRow("GBK trail byte lowered") << SearchField::FullText << QStringLiteral("癆")
-                                            << Patterns{"\xe7\x99\x86", "\xb0\x61"};
+    QTest::newRow("GBK trail byte lowered")
+        << SearchField::FullText << QStringLiteral("癆") << Patterns{"\xe7\x99\x86", "\xb0\x61"};
     QTest::newRow("no GBK form") << SearchField::FullText << QStringLiteral("😀中")
                                  << Patterns{"\xf0\x9f\x98\x80\xe4\xb8\xad"};
     QTest::newRow("empty") << SearchField::FullText << QString() << Patterns{""};
@@ -140,18 +140,30 @@ void TestSearch::matchesDocKind_data()
     QTest::addColumn<QString>("path");
     // One character per kind 0..9: '1' passes, '0' does not.
     QTest::addColumn<QString>("passes");
-    QTest::newRow(".htm") << "/c/a.htm" << "1101000000";
-    QTest::newRow(".HTML") << "/c/INDEX[1].HTML" << "1101000000";
-    QTest::newRow(".css") << "/c/s.css" << "1100100000";
-    QTest::newRow(".js") << "/c/s.Js" << "1100010000";
-    QTest::newRow(".txt") << "/c/r.txt" << "1100001000";
-    QTest::newRow(".class") << "/c/A.class" << "1100000000";
-    QTest::newRow(".jpg") << "/c/p.JPG" << "1010000100";
-    QTest::newRow(".jpeg") << "/c/p.jpeg" << "1010000100";
-    QTest::newRow(".gif") << "/c/p.gif" << "1010000010";
-    QTest::newRow(".png") << "/c/p.png" << "1000000001";
-    QTest::newRow("dot in folder") << "/c.htm/file" << "1000000001";
-    QTest::newRow("backslash path") << "\\Cache\\x.htm" << "1101000000";
+    QTest::newRow(".htm") << "/c/a.htm"
+                          << "1101000000";
+    QTest::newRow(".HTML") << "/c/INDEX[1].HTML"
+                           << "1101000000";
+    QTest::newRow(".css") << "/c/s.css"
+                          << "1100100000";
+    QTest::newRow(".js") << "/c/s.Js"
+                         << "1100010000";
+    QTest::newRow(".txt") << "/c/r.txt"
+                          << "1100001000";
+    QTest::newRow(".class") << "/c/A.class"
+                            << "1100000000";
+    QTest::newRow(".jpg") << "/c/p.JPG"
+                          << "1010000100";
+    QTest::newRow(".jpeg") << "/c/p.jpeg"
+                           << "1010000100";
+    QTest::newRow(".gif") << "/c/p.gif"
+                          << "1010000010";
+    QTest::newRow(".png") << "/c/p.png"
+                          << "1000000001";
+    QTest::newRow("dot in folder") << "/c.htm/file"
+                                   << "1000000001";
+    QTest::newRow("backslash path") << "\\Cache\\x.htm"
+                                    << "1101000000";
 }
 
 void TestSearch::matchesDocKind()
@@ -172,9 +184,8 @@ void TestSearch::search_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList all = {"index.html", "page.htm",  "style.css", "app.js",   "readme.txt",
-                             "applet.class", "LOGO.JPG", "photo.jpeg", "anim.gif", "data.json",
-                             "gbk.htm",    "utf8.htm",  "zero.txt"};
+    const QStringList all = {"index.html", "page.htm", "style.css", "app.js",  "readme.txt", "applet.class", "LOGO.JPG",
+                             "photo.jpeg", "anim.gif", "data.json", "gbk.htm", "utf8.htm",   "zero.txt"};
     QTest::newRow("empty text finds all") << SearchField::Url << int(AllKinds) << QString() << all;
     QTest::newRow("empty full text finds all") << SearchField::FullText << int(AllKinds) << QString() << all;
     QTest::newRow("capitals find lower-case URL")
@@ -186,8 +197,8 @@ void TestSearch::search_data()
     QTest::newRow("other: neither .class nor .gif")
         << SearchField::Url << int(OtherKind) << QString() << QStringList{"data.json"};
     QTest::newRow("text documents") << SearchField::Url << int(TextKind) << QString()
-                                    << QStringList{"index.html", "page.htm", "style.css", "app.js", "readme.txt",
-                                                   "applet.class", "gbk.htm", "utf8.htm", "zero.txt"};
+                                    << QStringList{"index.html",   "page.htm", "style.css", "app.js",  "readme.txt",
+                                                   "applet.class", "gbk.htm",  "utf8.htm",  "zero.txt"};
     QTest::newRow("image documents") << SearchField::Url << int(ImageKind) << QString()
                                      << QStringList{"LOGO.JPG", "photo.jpeg", "anim.gif"};
     QTest::newRow("html") << SearchField::Url << int(HtmlKind) << QString()
@@ -197,16 +208,16 @@ void TestSearch::search_data()
     QTest::newRow("txt") << SearchField::Url << int(TxtKind) << QString() << QStringList{"readme.txt", "zero.txt"};
     QTest::newRow("jpeg") << SearchField::Url << int(JpegKind) << QString() << QStringList{"LOGO.JPG", "photo.jpeg"};
     QTest::newRow("gif") << SearchField::Url << int(GifKind) << QString() << QStringList{"anim.gif"};
-    QTest::newRow("kind and text together") << SearchField::Url << int(HtmlKind) << "CN.example"
-                                            << QStringList{"gbk.htm", "utf8.htm"};
+    QTest::newRow("kind and text together")
+        << SearchField::Url << int(HtmlKind) << "CN.example" << QStringList{"gbk.htm", "utf8.htm"};
     QTest::newRow("full text lowered both sides")
         << SearchField::FullText << int(AllKinds) << "hello" << QStringList{"index.html", "data.json"};
     QTest::newRow("full text with kind") << SearchField::FullText << int(HtmlKind) << "HELLO"
                                          << QStringList{"index.html"};
     QTest::newRow("Chinese finds GBK and UTF-8 pages")
         << SearchField::FullText << int(AllKinds) << "中文网页" << QStringList{"gbk.htm", "utf8.htm"};
-    QTest::newRow("text before zero byte") << SearchField::FullText << int(AllKinds) << "before"
-                                           << QStringList{"zero.txt"};
+    QTest::newRow("text before zero byte")
+        << SearchField::FullText << int(AllKinds) << "before" << QStringList{"zero.txt"};
     QTest::newRow("text after zero byte") << SearchField::FullText << int(AllKinds) << "secret" << QStringList();
     QTest::newRow("nothing") << SearchField::FullText << int(AllKinds) << "no such words" << QStringList();
 }

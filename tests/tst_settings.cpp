@@ -132,8 +132,17 @@ void TestSettings::sanitize()
     s.viewdoc = std::uint8_t(viewdoc);
     s.viewstyle = std::uint8_t(viewstyle);
     s.listheight = listheight;
-    s.placement = WINDOWPLACEMENT{44, 0, 1, 0, 0, 0, 0, normal.left(), normal.top(),
-                                  normal.left() + normal.width(), normal.top() + normal.height()};
+    s.placement = WINDOWPLACEMENT{44,
+                                  0,
+                                  1,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  normal.left(),
+                                  normal.top(),
+                                  normal.left() + normal.width(),
+                                  normal.top() + normal.height()};
     SanitizeSettings(s, {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)});
     QTEST(int(s.viewdoc), "wantViewdoc");
     QTEST(int(s.viewstyle), "wantViewstyle");

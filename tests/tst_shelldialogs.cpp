@@ -137,15 +137,14 @@ void TestShellDialogs::failureMessages_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("copied");
 
-    QTest::newRow("last file: a plain message")
-        << QStringList{"a.htm", "-gone.htm"} << IDOK << MB::OK << "无法复制“gone.htm”：源文件不存在。"
-        << QStringList{"a.htm"};
-    QTest::newRow("more to come, go on")
-        << QStringList{"-gone.htm", "b.htm"} << IDYES << MB::YESNO
-        << "无法复制“gone.htm”：源文件不存在。\n\n要继续复制其余的文件吗？" << QStringList{"b.htm"};
-    QTest::newRow("more to come, stop")
-        << QStringList{"-gone.htm", "b.htm"} << IDNO << MB::YESNO
-        << "无法复制“gone.htm”：源文件不存在。\n\n要继续复制其余的文件吗？" << QStringList();
+    QTest::newRow("last file: a plain message") << QStringList{"a.htm", "-gone.htm"} << IDOK << MB::OK
+                                                << "无法复制“gone.htm”：源文件不存在。" << QStringList{"a.htm"};
+    QTest::newRow("more to come, go on") << QStringList{"-gone.htm", "b.htm"} << IDYES << MB::YESNO
+                                         << "无法复制“gone.htm”：源文件不存在。\n\n要继续复制其余的文件吗？"
+                                         << QStringList{"b.htm"};
+    QTest::newRow("more to come, stop") << QStringList{"-gone.htm", "b.htm"} << IDNO << MB::YESNO
+                                        << "无法复制“gone.htm”：源文件不存在。\n\n要继续复制其余的文件吗？"
+                                        << QStringList();
 }
 
 void TestShellDialogs::failureMessages()
@@ -217,11 +216,14 @@ void TestShellDialogs::errorTexts_data()
     QTest::addColumn<CopyError>("error");
     QTest::addColumn<QString>("detail");
     QTest::addColumn<QString>("text");
-    QTest::newRow("disk full") << CopyError::DiskFull << "No space left on device" << "磁盘空间不足。";
-    QTest::newRow("same file") << CopyError::SameFile << "" << "源文件和目标文件是同一个文件。";
-    QTest::newRow("not writable") << CopyError::TargetFolderNotWritable << "" << "没有写入目标文件夹的权限。";
-    QTest::newRow("other write error keeps the system's words")
-        << CopyError::WriteFailed << "Input/output error" << "写入目标文件时出错（Input/output error）。";
+    QTest::newRow("disk full") << CopyError::DiskFull << "No space left on device"
+                               << "磁盘空间不足。";
+    QTest::newRow("same file") << CopyError::SameFile << ""
+                               << "源文件和目标文件是同一个文件。";
+    QTest::newRow("not writable") << CopyError::TargetFolderNotWritable << ""
+                                  << "没有写入目标文件夹的权限。";
+    QTest::newRow("other write error keeps the system's words") << CopyError::WriteFailed << "Input/output error"
+                                                                << "写入目标文件时出错（Input/output error）。";
 }
 
 void TestShellDialogs::errorTexts()
@@ -240,8 +242,8 @@ void TestShellDialogs::propertiesShowNameSizeUrl()
     QTemporaryDir dir;
     const QString path = dir.filePath("index[1].htm");
     QVERIFY(WriteBytes(path, QByteArray(2048, 'x')));
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                            | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(
+        path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
 
     const QString url = "http://www.example.com/news/index.htm?id=7";
     PropertiesDialog dialog(path, url);
@@ -290,11 +292,10 @@ void TestShellDialogs::permissionsText_data()
     QTest::addColumn<QString>("text");
     using P = QFileDevice;
     QTest::newRow("none") << 0 << false << "----------";
-    QTest::newRow("rw-r--r--")
-        << int(P::ReadOwner | P::WriteOwner | P::ReadGroup | P::ReadOther) << false << "-rw-r--r--";
-    QTest::newRow("folder rwxr-x---")
-        << int(P::ReadOwner | P::WriteOwner | P::ExeOwner | P::ReadGroup | P::ExeGroup) << true
-        << "drwxr-x---";
+    QTest::newRow("rw-r--r--") << int(P::ReadOwner | P::WriteOwner | P::ReadGroup | P::ReadOther) << false
+                               << "-rw-r--r--";
+    QTest::newRow("folder rwxr-x---") << int(P::ReadOwner | P::WriteOwner | P::ExeOwner | P::ReadGroup | P::ExeGroup)
+                                      << true << "drwxr-x---";
     QTest::newRow("others only write") << int(P::WriteOther) << false << "--------w-";
 }
 
@@ -370,8 +371,7 @@ void TestShellDialogs::propertiesOnPrivateBus()
         thread.quit();
         thread.wait();
     });
-    QVERIFY(service.registerObject("/org/freedesktop/FileManager1", &manager,
-                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(service.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots));
     QVERIFY(service.registerService("org.freedesktop.FileManager1"));
 
     QVERIFY(ShowItemPropertiesOnBus(client, "/cache/A1/新闻 1[1].htm"));

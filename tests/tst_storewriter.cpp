@@ -103,7 +103,8 @@ void TestStoreWriter::roundTrip()
     entries[2].entryType = 0x45; // sticky
     entries[7].hasLocalFile = false;
     for (int i = 0; i < 300; ++i) // enough for a second hash page in some buckets
-        entries.push_back(entry("http://bulk.example/p" + std::to_string(i) + ".txt", std::string(std::size_t(i), 'x')));
+        entries.push_back(
+            entry("http://bulk.example/p" + std::to_string(i) + ".txt", std::string(std::size_t(i), 'x')));
     StoreWriterOptions options;
     options.now = 1700000000;
     const StoreWriteResult written = WriteTestStore(dir.path(), entries, options);
@@ -133,10 +134,11 @@ void TestStoreWriter::roundTrip()
         QVERIFY(r.headerInfo.rfind("HTTP/1.1 200 OK\r\n", 0) == 0);
         QCOMPARE(r.exemptDelta, in.entryType & StickyEntry ? DWORD(86400) : DWORD(0));
         QVERIFY(r.expire.dwHighDateTime != 0 && r.lastSync.dwHighDateTime != 0);
-        QCOMPARE(nativeLookup(bytes, in.url == "http://cn.example.cn/中文.htm" ? "http://cn.example.cn/\xD6\xD0\xCE\xC4.htm"
-                                     : in.url == "http://cn.example.cn/新闻/图片.jpg"
-                                         ? "http://cn.example.cn/\xD0\xC2\xCE\xC5/\xCD\xBC\xC6\xAC.jpg"
-                                         : in.url),
+        QCOMPARE(nativeLookup(bytes,
+                              in.url == "http://cn.example.cn/中文.htm" ? "http://cn.example.cn/\xD6\xD0\xCE\xC4.htm"
+                                  : in.url == "http://cn.example.cn/新闻/图片.jpg"
+                                  ? "http://cn.example.cn/\xD0\xC2\xCE\xC5/\xCD\xBC\xC6\xAC.jpg"
+                                  : in.url),
                  written.entries[i].recordOffset);
         usage += in.content.size();
     }
@@ -156,8 +158,8 @@ void TestStoreWriter::roundTrip()
         QCOMPARE(at32(after, written.entries[i].itemOffset), KeyFree);
         QCOMPARE(at32(after, written.entries[i].itemOffset + 4), written.entries[i].recordOffset);
         QCOMPARE(at32(before, OffAllocated) - at32(after, OffAllocated), written.entries[i].blocks);
-        QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(before.constData()) + OffUsage) -
-                     Read64(reinterpret_cast<const std::uint8_t *>(after.constData()) + OffUsage),
+        QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(before.constData()) + OffUsage)
+                     - Read64(reinterpret_cast<const std::uint8_t *>(after.constData()) + OffUsage),
                  std::uint64_t(entries[i].content.size()));
         QCOMPARE(at32(after, written.entries[i].recordOffset), FillFreed);
         QCOMPARE(after.size(), before.size());
@@ -185,8 +187,8 @@ void TestStoreWriter::fileNames_data()
     QTest::newRow("numbered per name") << QStringList{"http://a/x/page.htm", "http://b/y/page.htm", "http://a/Page.htm"}
                                        << QStringList{"", "", ""}
                                        << QStringList{"page[1].htm", "page[2].htm", "Page[3].htm"};
-    QTest::newRow("query and extension given") << QStringList{"http://a/search?q=a:b"} << QStringList{"htm"}
-                                               << QStringList{"search[1].htm"};
+    QTest::newRow("query and extension given")
+        << QStringList{"http://a/search?q=a:b"} << QStringList{"htm"} << QStringList{"search[1].htm"};
     QTest::newRow("no extension") << QStringList{"ftp://a/pub/README", "http://a/api/data"} << QStringList{"", ""}
                                   << QStringList{"README[1]", "data[1]"};
     QTest::newRow("dots inside") << QStringList{"http://a/jquery.min.js"} << QStringList{""}
@@ -221,7 +223,8 @@ void TestStoreWriter::refusals_data()
     QTest::addColumn<bool>("existingIndex");
     QTest::addColumn<bool>("duplicate");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("more entries than blocks") << int(UrlCacheStoreEntryLimit() + 1) << 10 << false << false << "0xF70000";
+    QTest::newRow("more entries than blocks")
+        << int(UrlCacheStoreEntryLimit() + 1) << 10 << false << false << "0xF70000";
     QTest::newRow("records too large to fit") << 45000 << 160 << false << false << "0xF70000";
     QTest::newRow("store exists") << 3 << 10 << true << false << "exists";
     QTest::newRow("URL twice") << 3 << 10 << false << true << "twice";

@@ -25,7 +25,10 @@
 
 namespace {
 
-QByteArray fileNameOf(const Tcachedata &r) { return QByteArray(FileNamePart(LocalFileName(r)).data(), qsizetype(FileNamePart(LocalFileName(r)).size())); }
+QByteArray fileNameOf(const Tcachedata &r)
+{
+    return QByteArray(FileNamePart(LocalFileName(r)).data(), qsizetype(FileNamePart(LocalFileName(r)).size()));
+}
 
 QList<QByteArray> fileNames(const ViewList &view)
 {
@@ -177,7 +180,10 @@ Tcachedata record(const char *url, const char *path, std::uint64_t size, const c
     return r;
 }
 
-int sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+int sign(int v)
+{
+    return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
 
 } // namespace
 
@@ -297,7 +303,8 @@ void TestViewList::modelRowsAndColumns()
     QCOMPARE(cell(1, DocumentListModel::SizeColumn), QStringLiteral("4294967296"));
     QCOMPARE(cell(1, DocumentListModel::FileNameColumn), QString());
     QCOMPARE(cell(1, DocumentListModel::LocationColumn), QString());
-    const auto align = model.data(model.index(0, DocumentListModel::SizeColumn), Qt::TextAlignmentRole).value<Qt::Alignment>();
+    const auto align =
+        model.data(model.index(0, DocumentListModel::SizeColumn), Qt::TextAlignmentRole).value<Qt::Alignment>();
     QVERIFY(align & Qt::AlignRight);
     QVERIFY(!model.data(model.index(0, DocumentListModel::UrlColumn), Qt::TextAlignmentRole).isValid());
     QCOMPARE(model.recordAt(1), &view[1]);

@@ -134,10 +134,8 @@ void TestWindows::gradientRow_data()
     // gives 255 - 247 = 8 (not 7, as flooring -247.9 would).
     QTest::newRow("second row rising and falling")
         << 37 << QColor(0, 255, 0) << QColor(255, 0, 255) << 1 << QColor(247, 8, 247);
-    QTest::newRow("two rows, top") << 2 << QColor(10, 20, 30) << QColor(40, 50, 60) << 0
-                                   << QColor(40, 50, 60);
-    QTest::newRow("two rows, bottom") << 2 << QColor(10, 20, 30) << QColor(40, 50, 60) << 1
-                                      << QColor(10, 20, 30);
+    QTest::newRow("two rows, top") << 2 << QColor(10, 20, 30) << QColor(40, 50, 60) << 0 << QColor(40, 50, 60);
+    QTest::newRow("two rows, bottom") << 2 << QColor(10, 20, 30) << QColor(40, 50, 60) << 1 << QColor(10, 20, 30);
     QTest::newRow("equal ends") << 37 << QColor(9, 9, 9) << QColor(9, 9, 9) << 20 << QColor(9, 9, 9);
 }
 
@@ -161,8 +159,7 @@ void TestWindows::paintGradientFillsWholeRows()
     }
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            QCOMPARE(QColor(image.pixel(x, y)),
-                     GradientRowColour(y, 37, QColor(212, 208, 200), Qt::white));
+            QCOMPARE(QColor(image.pixel(x, y)), GradientRowColour(y, 37, QColor(212, 208, 200), Qt::white));
     QCOMPARE(QColor(image.pixel(3, 0)), QColor(Qt::white));
     QCOMPARE(QColor(image.pixel(3, 18)), QColor(233, 231, 227));
     QCOMPARE(QColor(image.pixel(3, 36)), QColor(212, 208, 200));
@@ -218,8 +215,7 @@ void TestWindows::logoControls()
     if (auto *memo = qobject_cast<QPlainTextEdit *>(control)) {
         QVERIFY(memo->isReadOnly());
         QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(memo->palette().color(QPalette::Base),
-                 QApplication::palette().color(QPalette::ToolTipBase));
+        QCOMPARE(memo->palette().color(QPalette::Base), QApplication::palette().color(QPalette::ToolTipBase));
     }
     QCOMPARE(logo.font().pixelSize(), 12);
     QVERIFY(logo.windowFlags() & Qt::FramelessWindowHint);
@@ -277,10 +273,8 @@ void TestWindows::readmeEncodings_data()
 
     QTest::newRow("utf-8") << QByteArray("\xe7\xbc\x93\xe5\xad\x98 F5") << "缓存 F5";
     QTest::newRow("gbk") << QByteArray("\xbb\xba\xb4\xe6 F5") << "缓存 F5";
-    QTest::newRow("utf-8 with byte order mark") << QByteArray("\xef\xbb\xbf\xe8\xaf\xb4\xe6\x98\x8e")
-                                                << "说明";
-    QTest::newRow("gbk, every line break") << QByteArray("\xcb\xb5\xc3\xf7\r\na\rb\nc")
-                                           << "说明\na\nb\nc";
+    QTest::newRow("utf-8 with byte order mark") << QByteArray("\xef\xbb\xbf\xe8\xaf\xb4\xe6\x98\x8e") << "说明";
+    QTest::newRow("gbk, every line break") << QByteArray("\xcb\xb5\xc3\xf7\r\na\rb\nc") << "说明\na\nb\nc";
     QTest::newRow("ascii") << QByteArray("Tidewrack\r\n") << "Tidewrack\n";
 }
 
@@ -374,9 +368,14 @@ void TestWindows::linksOpenMailAndPage_data()
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("mail address") << "Label1" << "mailto" << "mailto:author@tidewrack.example";
-    QTest::newRow("web page") << "Lab_mail" << "https" << "https://tidewrack.example/";
-    QTest::newRow("mail menu item") << QString() << "mailto" << "mailto:author@tidewrack.example";
+    QTest::newRow("mail address") << "Label1"
+                                  << "mailto"
+                                  << "mailto:author@tidewrack.example";
+    QTest::newRow("web page") << "Lab_mail"
+                              << "https"
+                              << "https://tidewrack.example/";
+    QTest::newRow("mail menu item") << QString() << "mailto"
+                                    << "mailto:author@tidewrack.example";
 }
 
 void TestWindows::linksOpenMailAndPage()
@@ -393,8 +392,7 @@ void TestWindows::linksOpenMailAndPage()
     if (control.isEmpty())
         Tfrm_logo::MailToAuthor();
     else
-        QTest::mouseClick(logo.findChild<QWidget *>(control), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(3, 5));
+        QTest::mouseClick(logo.findChild<QWidget *>(control), Qt::LeftButton, Qt::NoModifier, QPoint(3, 5));
     QDesktopServices::unsetUrlHandler(scheme);
     QCOMPARE(recorder.urls, QStringList{expected});
     QVERIFY(logo.isVisible());

@@ -22,8 +22,7 @@ ReplaceAnswer askReplace(QWidget *owner, const QString &destination)
 {
     ReplaceQuestion question;
     question.destination = destination;
-    question.text = QStringLiteral("目标位置已有文件“%1”。要替换它吗？")
-                        .arg(QFileInfo(destination).fileName());
+    question.text = QStringLiteral("目标位置已有文件“%1”。要替换它吗？").arg(QFileInfo(destination).fileName());
     if (replaceResponder())
         return replaceResponder()(question);
 
@@ -52,8 +51,7 @@ ReplaceAnswer askReplace(QWidget *owner, const QString &destination)
 // Reports a failed file; with more files to come, asks whether to go on with them.
 bool reportFailure(QWidget *owner, const CopyFailure &failure, int fileCount)
 {
-    QString text = QStringLiteral("无法复制“%1”：%2")
-                       .arg(QFileInfo(failure.source).fileName(), CopyErrorText(failure));
+    QString text = QStringLiteral("无法复制“%1”：%2").arg(QFileInfo(failure.source).fileName(), CopyErrorText(failure));
     if (failure.index + 1 >= fileCount) {
         ShowMessageBox(owner, QStringLiteral("提示"), text, MB::OK | MB::ICONERROR);
         return true;
@@ -72,13 +70,20 @@ void SetReplaceQuestionResponder(std::function<ReplaceAnswer(const ReplaceQuesti
 QString CopyErrorText(const CopyFailure &failure)
 {
     switch (failure.error) {
-    case CopyError::SourceMissing: return QStringLiteral("源文件不存在。");
-    case CopyError::SourceUnreadable: return QStringLiteral("无法读取源文件。");
-    case CopyError::TargetFolderMissing: return QStringLiteral("目标文件夹不存在。");
-    case CopyError::TargetFolderNotWritable: return QStringLiteral("没有写入目标文件夹的权限。");
-    case CopyError::DiskFull: return QStringLiteral("磁盘空间不足。");
-    case CopyError::SameFile: return QStringLiteral("源文件和目标文件是同一个文件。");
-    case CopyError::TargetIsDirectory: return QStringLiteral("目标位置已有同名的文件夹。");
+    case CopyError::SourceMissing:
+        return QStringLiteral("源文件不存在。");
+    case CopyError::SourceUnreadable:
+        return QStringLiteral("无法读取源文件。");
+    case CopyError::TargetFolderMissing:
+        return QStringLiteral("目标文件夹不存在。");
+    case CopyError::TargetFolderNotWritable:
+        return QStringLiteral("没有写入目标文件夹的权限。");
+    case CopyError::DiskFull:
+        return QStringLiteral("磁盘空间不足。");
+    case CopyError::SameFile:
+        return QStringLiteral("源文件和目标文件是同一个文件。");
+    case CopyError::TargetIsDirectory:
+        return QStringLiteral("目标位置已有同名的文件夹。");
     case CopyError::ReadFailed:
         return failure.detail.isEmpty() ? QStringLiteral("读取源文件时出错。")
                                         : QStringLiteral("读取源文件时出错（%1）。").arg(failure.detail);
@@ -115,9 +120,8 @@ CopyProgressWindow::CopyProgressWindow(QWidget *owner) : QDialog(owner)
 bool CopyProgressWindow::updateProgress(const CopyProgress &progress)
 {
     const int value = progress.bytesTotal > 0
-                          ? int(progress.bytesDone * 1000 / progress.bytesTotal)
-                          : (progress.fileCount > 0 ? progress.fileIndex * 1000 / progress.fileCount
-                                                    : 0);
+        ? int(progress.bytesDone * 1000 / progress.bytesTotal)
+        : (progress.fileCount > 0 ? progress.fileIndex * 1000 / progress.fileCount : 0);
     m_bar->setValue(qBound(0, value, 1000));
     if (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= PaintIntervalMs) {
         QCoreApplication::processEvents();
@@ -145,12 +149,8 @@ CopyResult RunCopyWithProgress(QWidget *owner, const QStringList &sources, const
     QCoreApplication::processEvents();
 
     CopyCallbacks callbacks;
-    callbacks.progress = [&window](const CopyProgress &progress) {
-        return window.updateProgress(progress);
-    };
-    callbacks.askReplace = [&window](const QString &destination, int) {
-        return askReplace(&window, destination);
-    };
+    callbacks.progress = [&window](const CopyProgress &progress) { return window.updateProgress(progress); };
+    callbacks.askReplace = [&window](const QString &destination, int) { return askReplace(&window, destination); };
     const int fileCount = int(sources.size());
     callbacks.failed = [&window, fileCount](const CopyFailure &failure) {
         return reportFailure(&window, failure, fileCount);

@@ -16,8 +16,8 @@ class QPushButton;
 
 // What the replace question shows.
 struct ReplaceQuestion {
-    QString destination;  // full path of the existing file
-    QString text;         // the question as the user reads it
+    QString destination; // full path of the existing file
+    QString text;        // the question as the user reads it
 };
 
 // Answers every replace question instead of asking (tests); an empty function restores the

@@ -35,8 +35,7 @@ int DesignLabel::lineHeight() const
 int DesignLabel::layOut(QTextLayout &layout, int width, qreal *naturalWidth) const
 {
     QTextOption option(Qt::AlignLeft);
-    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                  : QTextOption::NoWrap);
+    option.setWrapMode(wordWrap() ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     layout.setTextOption(option);
     layout.setFont(font());
     // Ideographs stand from about 0.88 em above the baseline to 0.12 em below it; a
@@ -81,8 +80,7 @@ QSize DesignLabel::minimumSizeHint() const
 void DesignLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   foregroundRole()));
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
     QTextLayout layout(text());
     layOut(layout, width());
     layout.draw(&painter, QPointF(0, 0));

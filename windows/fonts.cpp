@@ -17,13 +17,11 @@ QString FirstInstalled(const QStringList &candidates)
 QString InterfaceFamily()
 {
     static const QString family = [] {
-        QString name = FirstInstalled({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                                       QStringLiteral("Noto Sans CJK SC"),
-                                       QStringLiteral("Source Han Sans SC"),
-                                       QStringLiteral("WenQuanYi Micro Hei")});
+        QString name =
+            FirstInstalled({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Sans CJK SC"),
+                            QStringLiteral("Source Han Sans SC"), QStringLiteral("WenQuanYi Micro Hei")});
         if (name.isEmpty()) {
-            const QStringList chinese =
-                QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+            const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
             if (!chinese.isEmpty())
                 name = chinese.first();
         }
@@ -47,9 +45,8 @@ QFont InterfaceFont(int pixelSize)
 QFont KaiFont(int pixelSize, bool bold)
 {
     static const QString kai =
-        FirstInstalled({QStringLiteral("楷体_GB2312"), QStringLiteral("楷体"),
-                        QStringLiteral("KaiTi_GB2312"), QStringLiteral("KaiTi"),
-                        QStringLiteral("AR PL UKai CN"), QStringLiteral("AR PL KaitiM GB")});
+        FirstInstalled({QStringLiteral("楷体_GB2312"), QStringLiteral("楷体"), QStringLiteral("KaiTi_GB2312"),
+                        QStringLiteral("KaiTi"), QStringLiteral("AR PL UKai CN"), QStringLiteral("AR PL KaitiM GB")});
     QFont font = InterfaceFont(pixelSize);
     if (!kai.isEmpty())
         font.setFamilies({kai});

@@ -31,8 +31,7 @@ DesignLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, i
 
 } // namespace
 
-Tfrm_logo::Tfrm_logo(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+Tfrm_logo::Tfrm_logo(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("frm_logo"));
     setWindowTitle(QStringLiteral("Tidewrack"));
@@ -137,8 +136,8 @@ QString Tfrm_logo::ReadmePath(const QString &appDir)
     const QString beside = QDir(appDir).filePath(QStringLiteral("readme.txt"));
     if (QFile::exists(beside))
         return beside;
-    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                                     QStringLiteral("tidewrack/readme.txt"));
+    const QString installed =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("tidewrack/readme.txt"));
     return installed.isEmpty() ? beside : installed;
 }
 
@@ -187,8 +186,7 @@ bool Tfrm_logo::FormKeyDown(int key)
 
 bool Tfrm_logo::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress
-        && FormKeyDown(static_cast<QKeyEvent *>(event)->key()))
+    if (event->type() == QEvent::KeyPress && FormKeyDown(static_cast<QKeyEvent *>(event)->key()))
         return true;
     return QDialog::eventFilter(watched, event);
 }

@@ -40,11 +40,21 @@ int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, 
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
     switch (flags & 0xF0) {
-    case MB::ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case MB::ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB::ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case MB::ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    case MB::ICONERROR:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB::ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB::ICONWARNING:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB::ICONINFORMATION:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     if ((flags & 0xF) == MB::YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -62,9 +72,15 @@ int AskBox(const QString &text, unsigned flags)
     return ShowMessageBox(topLevelWindow(), QStringLiteral("提示"), text, flags | MB::SYSTEMMODAL);
 }
 
-void MsgBox(const QString &text, unsigned flags) { AskBox(text, flags); }
+void MsgBox(const QString &text, unsigned flags)
+{
+    AskBox(text, flags);
+}
 
-void InfoBox(const QString &text) { MsgBox(text, MB::ICONINFORMATION); }
+void InfoBox(const QString &text)
+{
+    MsgBox(text, MB::ICONINFORMATION);
+}
 
 void ShowErrorReport(const QString &text)
 {

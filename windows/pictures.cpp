@@ -8,15 +8,14 @@
 namespace {
 
 constexpr std::array<const char *, ToolbarImageCount> toolbarFiles = {
-    ":/icons/tb/about.svg",  ":/icons/tb/copyurl.svg",    ":/icons/tb/delete.svg",
-    ":/icons/tb/sendtobox.svg", ":/icons/tb/search.svg",  ":/icons/tb/properties.svg",
-    ":/icons/tb/refresh.svg", ":/icons/tb/save.svg",      ":/icons/tb/open.svg",
-    ":/icons/tb/offline.svg",
+    ":/icons/tb/about.svg",  ":/icons/tb/copyurl.svg",    ":/icons/tb/delete.svg",  ":/icons/tb/sendtobox.svg",
+    ":/icons/tb/search.svg", ":/icons/tb/properties.svg", ":/icons/tb/refresh.svg", ":/icons/tb/save.svg",
+    ":/icons/tb/open.svg",   ":/icons/tb/offline.svg",
 };
 
 constexpr std::array<const char *, TreeImageCount> treeFiles = {
-    ":/icons/tree/cache.svg",   ":/icons/tree/host.svg",        ":/icons/tree/host-open.svg",
-    ":/icons/tree/search.svg",  ":/icons/tree/search-alt.svg",  ":/icons/tree/collect.svg",
+    ":/icons/tree/cache.svg",       ":/icons/tree/host.svg",       ":/icons/tree/host-open.svg",
+    ":/icons/tree/search.svg",      ":/icons/tree/search-alt.svg", ":/icons/tree/collect.svg",
     ":/icons/tree/collect-alt.svg", ":/icons/tree/document.svg",
 };
 

@@ -42,12 +42,10 @@ QString SizeText(qint64 bytes)
     const QString exact = QStringLiteral("%1 字节").arg(locale.toString(bytes));
     if (bytes < 1024)
         return exact;
-    return QStringLiteral("%1 (%2)")
-        .arg(locale.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat), exact);
+    return QStringLiteral("%1 (%2)").arg(locale.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat), exact);
 }
 
-PropertiesDialog::PropertiesDialog(const QString &path, const QString &url, QWidget *owner)
-    : QDialog(owner)
+PropertiesDialog::PropertiesDialog(const QString &path, const QString &url, QWidget *owner) : QDialog(owner)
 {
     const QFileInfo info(path);
     setObjectName(QStringLiteral("PropertiesDialog"));
@@ -60,14 +58,11 @@ PropertiesDialog::PropertiesDialog(const QString &path, const QString &url, QWid
         const QMimeType type = QMimeDatabase().mimeTypeForFile(info);
         addField(QStringLiteral("type"), QStringLiteral("类型："), type.comment());
     }
-    addField(QStringLiteral("location"), QStringLiteral("位置："),
-             QDir::toNativeSeparators(info.absolutePath()));
+    addField(QStringLiteral("location"), QStringLiteral("位置："), QDir::toNativeSeparators(info.absolutePath()));
     if (info.exists()) {
         addField(QStringLiteral("size"), QStringLiteral("大小："), SizeText(info.size()));
-        addField(QStringLiteral("modified"), QStringLiteral("修改时间："),
-                 timeText(info.lastModified()));
-        addField(QStringLiteral("accessed"), QStringLiteral("访问时间："),
-                 timeText(info.lastRead()));
+        addField(QStringLiteral("modified"), QStringLiteral("修改时间："), timeText(info.lastModified()));
+        addField(QStringLiteral("accessed"), QStringLiteral("访问时间："), timeText(info.lastRead()));
         addField(QStringLiteral("permissions"), QStringLiteral("权限："),
                  PermissionsText(info.permissions(), info.isDir()));
         addField(QStringLiteral("owner"), QStringLiteral("所有者："),

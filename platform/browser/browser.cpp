@@ -125,7 +125,10 @@ QString Browser::Navigate(const QString &url)
     return {};
 }
 
-void Browser::setCacheLookup(CacheLookup lookup) { m_schemeHandler->setLookup(std::move(lookup)); }
+void Browser::setCacheLookup(CacheLookup lookup)
+{
+    m_schemeHandler->setLookup(std::move(lookup));
+}
 
 void Browser::openNewWindow(QWebEngineNewWindowRequest &request)
 {

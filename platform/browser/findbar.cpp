@@ -11,7 +11,9 @@
 #include <QWebEnginePage>
 
 FindBar::FindBar(QWidget *parent)
-    : QWidget(parent), m_field(new QLineEdit(this)), m_matchCase(new QCheckBox(QStringLiteral("区分大小写(&C)"), this)),
+    : QWidget(parent),
+      m_field(new QLineEdit(this)),
+      m_matchCase(new QCheckBox(QStringLiteral("区分大小写(&C)"), this)),
       m_result(new QLabel(this))
 {
     setObjectName(QStringLiteral("FindBar"));
@@ -51,11 +53,10 @@ FindBar::FindBar(QWidget *parent)
     connect(next, &QToolButton::clicked, this, &FindBar::findNext);
     connect(previous, &QToolButton::clicked, this, &FindBar::findPrevious);
     connect(closer, &QToolButton::clicked, this, &FindBar::close);
-    auto *backwards = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Return), m_field, nullptr, nullptr,
-                                    Qt::WidgetShortcut);
+    auto *backwards =
+        new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Return), m_field, nullptr, nullptr, Qt::WidgetShortcut);
     connect(backwards, &QShortcut::activated, this, &FindBar::findPrevious);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr,
-                                 Qt::WidgetWithChildrenShortcut);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, this, &FindBar::close);
     hide();
 }
@@ -74,7 +75,10 @@ void FindBar::start()
     m_field->selectAll();
 }
 
-void FindBar::findNext() { find(false); }
+void FindBar::findNext()
+{
+    find(false);
+}
 
 void FindBar::restart()
 {
@@ -84,7 +88,10 @@ void FindBar::restart()
     find(false);
 }
 
-void FindBar::findPrevious() { find(true); }
+void FindBar::findPrevious()
+{
+    find(true);
+}
 
 void FindBar::find(bool backward)
 {

@@ -14,9 +14,12 @@
 #include <QWebEngineSettings>
 
 InternetOptionsDialog::InternetOptionsDialog(QWebEngineProfile *profile, QWidget *parent)
-    : QDialog(parent), m_profile(profile), m_offline(new QCheckBox(QStringLiteral("脱机浏览(&W)"), this)),
+    : QDialog(parent),
+      m_profile(profile),
+      m_offline(new QCheckBox(QStringLiteral("脱机浏览(&W)"), this)),
       m_javaScript(new QCheckBox(QStringLiteral("启用 JavaScript(&J)"), this)),
-      m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)), m_done(new QLabel(this))
+      m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)),
+      m_done(new QLabel(this))
 {
     setObjectName(QStringLiteral("InternetOptions"));
     setWindowTitle(QStringLiteral("Internet 选项"));

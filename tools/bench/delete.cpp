@@ -9,12 +9,18 @@ namespace {
 const char *errorName(DWORD error)
 {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_WRITE_PROTECT: return "read-only store";
-    case ERROR_SHARING_VIOLATION: return "in use";
-    case ERROR_FILE_CORRUPT: return "damaged store";
-    default: return "failed";
+    case ERROR_FILE_NOT_FOUND:
+        return "not found";
+    case ERROR_ACCESS_DENIED:
+        return "access denied";
+    case ERROR_WRITE_PROTECT:
+        return "read-only store";
+    case ERROR_SHARING_VIOLATION:
+        return "in use";
+    case ERROR_FILE_CORRUPT:
+        return "damaged store";
+    default:
+        return "failed";
     }
 }
 

@@ -22,8 +22,9 @@ const Command Commands[] = {
     {"load", RunLoad, "load STORE [--repeat N]     the catalogue load N times; prints name: value lines"},
     {"delete", RunDelete, "delete STORE URL...         deletes entries and says what happened to each"},
     {"view", RunView, "view STORE HOST [--repeat N] the document list of one host: rows, view_ms_median"},
-    {"search", RunSearch, "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
-                          "                              the search without a window: hits, search_ms_median"},
+    {"search", RunSearch,
+     "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
+     "                              the search without a window: hits, search_ms_median"},
 };
 
 void usage(FILE *to)

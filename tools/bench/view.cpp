@@ -43,8 +43,8 @@ int RunView(const Arguments &args)
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     }
     std::sort(times.begin(), times.end());
-    const double median = times.size() % 2 ? times[times.size() / 2]
-                                           : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+    const double median =
+        times.size() % 2 ? times[times.size() / 2] : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
     std::printf("rows: %zu\n", view.size());
     std::printf("view_ms_median: %.2f\n", median);
     SetUrlCacheStore(nullptr);

@@ -11,27 +11,26 @@
 
 namespace {
 
-const char Usage[] =
-    "usage: tidewrack-mkstore --out DIR --from LIST.tsv [--seed S]\n"
-    "       tidewrack-mkstore --out DIR --entries N --hosts H [--seed S] [--text-bytes B]\n"
-    "\n"
-    "Writes a new WinInet cache store (signature \"Client UrlCache MMF Ver 5.2\") into DIR:\n"
-    "DIR/index.dat and four content folders. DIR must not hold an index.dat yet.\n"
-    "\n"
-    "--from LIST.tsv   one entry a line, fields separated by a TAB:\n"
-    "                    URL <TAB> extension or - [<TAB> content [<TAB> gbk]]\n"
-    "                  '-' takes the extension of the URL's last segment (none if it has none).\n"
-    "                  Content escapes: \\n newline, \\t tab, \\r, \\\\ backslash, \\xHH any byte.\n"
-    "                  Content @gif, @jpeg or @png: a small picture of that kind.\n"
-    "                  A fourth field 'gbk' stores the content in GBK instead of UTF-8.\n"
-    "                  Lines starting with '#' and empty lines are skipped.\n"
-    "                  URLs and file names with Chinese characters are stored in GBK.\n"
-    "--entries N       N made-up entries (pages, style sheets, scripts, texts, applets,\n"
-    "--hosts H         pictures, no-extension API answers) over H hosts.\n"
-    "--seed S          makes the store reproducible (default 1).\n"
-    "--text-bytes B    size of each made-up text file (default 1500).\n"
-    "\n"
-    "A store can hold at most 0xF70000 bytes of index; beyond that nothing is written.\n";
+const char Usage[] = "usage: tidewrack-mkstore --out DIR --from LIST.tsv [--seed S]\n"
+                     "       tidewrack-mkstore --out DIR --entries N --hosts H [--seed S] [--text-bytes B]\n"
+                     "\n"
+                     "Writes a new WinInet cache store (signature \"Client UrlCache MMF Ver 5.2\") into DIR:\n"
+                     "DIR/index.dat and four content folders. DIR must not hold an index.dat yet.\n"
+                     "\n"
+                     "--from LIST.tsv   one entry a line, fields separated by a TAB:\n"
+                     "                    URL <TAB> extension or - [<TAB> content [<TAB> gbk]]\n"
+                     "                  '-' takes the extension of the URL's last segment (none if it has none).\n"
+                     "                  Content escapes: \\n newline, \\t tab, \\r, \\\\ backslash, \\xHH any byte.\n"
+                     "                  Content @gif, @jpeg or @png: a small picture of that kind.\n"
+                     "                  A fourth field 'gbk' stores the content in GBK instead of UTF-8.\n"
+                     "                  Lines starting with '#' and empty lines are skipped.\n"
+                     "                  URLs and file names with Chinese characters are stored in GBK.\n"
+                     "--entries N       N made-up entries (pages, style sheets, scripts, texts, applets,\n"
+                     "--hosts H         pictures, no-extension API answers) over H hosts.\n"
+                     "--seed S          makes the store reproducible (default 1).\n"
+                     "--text-bytes B    size of each made-up text file (default 1500).\n"
+                     "\n"
+                     "A store can hold at most 0xF70000 bytes of index; beyond that nothing is written.\n";
 
 bool parseNumber(const char *text, unsigned long long &out)
 {
@@ -94,8 +93,9 @@ int main(int argc, char **argv)
         if (hosts == 0)
             return fail("--entries needs --hosts with at least 1 host");
         if (entries > UrlCacheStoreEntryLimit())
-            return fail(std::to_string(entries) + " entries exceed what a cache store can hold (at most " +
-                        std::to_string(UrlCacheStoreEntryLimit()) + " one-block records in 0xF70000 bytes); nothing written");
+            return fail(std::to_string(entries) + " entries exceed what a cache store can hold (at most "
+                        + std::to_string(UrlCacheStoreEntryLimit())
+                        + " one-block records in 0xF70000 bytes); nothing written");
         list = SyntheticEntries(entries, hosts, seed);
         options.contentFor = [&list, seed, textBytes](std::size_t i) {
             return SyntheticContent(list[i], i, seed, textBytes);
@@ -105,7 +105,7 @@ int main(int argc, char **argv)
     if (!result.ok)
         return fail(result.error + "; nothing written");
     std::printf("%s: %zu entries, %u bytes, %u of %u blocks used, %u hash pages\n", result.indexPath.c_str(),
-                result.entries.size(), result.fileSize, result.allocatedBlocks,
-                (result.fileSize - 0x4000) / 0x80, result.hashPages);
+                result.entries.size(), result.fileSize, result.allocatedBlocks, (result.fileSize - 0x4000) / 0x80,
+                result.hashPages);
     return 0;
 }

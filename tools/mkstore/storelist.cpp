@@ -28,10 +28,18 @@ bool unescape(const std::string &in, std::string &out, std::string &error)
         }
         const char c = in[++i];
         switch (c) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         case 'x': {
             const int hi = i + 1 < in.size() ? hexValue(in[i + 1]) : -1;
             const int lo = i + 2 < in.size() ? hexValue(in[i + 2]) : -1;

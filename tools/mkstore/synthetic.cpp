@@ -7,22 +7,22 @@
 namespace {
 
 const char *const Words[] = {
-    "harbor", "lantern", "river", "garden", "market", "weather", "travel", "mountain", "island",
-    "library", "museum", "concert", "recipe", "noodle", "dumpling", "tea", "bicycle", "railway",
-    "station", "bridge", "harvest", "autumn", "winter", "spring", "summer", "forest", "ocean",
-    "village", "school", "teacher", "student", "history", "science", "physics", "planet", "comet",
-    "telescope", "camera", "picture", "gallery", "painting", "poetry", "novel", "chapter", "journal",
-    "editor", "letter", "archive", "calendar", "festival", "dragon", "phoenix", "silk", "porcelain",
-    "bamboo", "panda", "temple", "palace", "emperor", "dynasty", "scholar", "compass", "paper",
-    "printing", "engine", "factory", "software", "network", "browser", "server", "database",
-    "keyboard", "monitor", "window", "folder", "document", "download", "update", "security",
-    "password", "account", "profile", "message", "forum", "weblog", "article", "review", "football",
-    "basketball", "tennis", "swimming", "marathon", "olympic", "medal", "champion", "stadium",
-    "ticket", "airport", "flight", "hotel", "restaurant", "menu", "coffee", "bakery", "orange",
-    "apple", "melon", "pepper", "ginger", "garlic", "rice", "wheat", "farmer", "tractor", "weekend",
-    "holiday", "birthday", "wedding", "family", "friend", "neighbor", "doctor", "hospital", "medicine",
-    "pharmacy", "insurance", "bank", "finance", "stock", "currency", "invoice", "contract", "lawyer",
-    "court", "election", "council", "mayor", "province", "capital", "harmony", "quartz", "zephyr"};
+    "harbor",    "lantern",    "river",    "garden",   "market",   "weather",  "travel",   "mountain",   "island",
+    "library",   "museum",     "concert",  "recipe",   "noodle",   "dumpling", "tea",      "bicycle",    "railway",
+    "station",   "bridge",     "harvest",  "autumn",   "winter",   "spring",   "summer",   "forest",     "ocean",
+    "village",   "school",     "teacher",  "student",  "history",  "science",  "physics",  "planet",     "comet",
+    "telescope", "camera",     "picture",  "gallery",  "painting", "poetry",   "novel",    "chapter",    "journal",
+    "editor",    "letter",     "archive",  "calendar", "festival", "dragon",   "phoenix",  "silk",       "porcelain",
+    "bamboo",    "panda",      "temple",   "palace",   "emperor",  "dynasty",  "scholar",  "compass",    "paper",
+    "printing",  "engine",     "factory",  "software", "network",  "browser",  "server",   "database",   "keyboard",
+    "monitor",   "window",     "folder",   "document", "download", "update",   "security", "password",   "account",
+    "profile",   "message",    "forum",    "weblog",   "article",  "review",   "football", "basketball", "tennis",
+    "swimming",  "marathon",   "olympic",  "medal",    "champion", "stadium",  "ticket",   "airport",    "flight",
+    "hotel",     "restaurant", "menu",     "coffee",   "bakery",   "orange",   "apple",    "melon",      "pepper",
+    "ginger",    "garlic",     "rice",     "wheat",    "farmer",   "tractor",  "weekend",  "holiday",    "birthday",
+    "wedding",   "family",     "friend",   "neighbor", "doctor",   "hospital", "medicine", "pharmacy",   "insurance",
+    "bank",      "finance",    "stock",    "currency", "invoice",  "contract", "lawyer",   "court",      "election",
+    "council",   "mayor",      "province", "capital",  "harmony",  "quartz",   "zephyr"};
 constexpr std::size_t WordCount = sizeof Words / sizeof Words[0];
 
 const char *const HostPrefixes[] = {"www", "img", "cdn", "news", "static", "blog", "shop", "mail"};
@@ -32,10 +32,13 @@ struct Kind {
     const char *extension; // empty: none
     unsigned weight;
 };
-const Kind Kinds[] = {{"htm", 14}, {"html", 14}, {"css", 8}, {"js", 12}, {"txt", 8}, {"class", 2},
+const Kind Kinds[] = {{"htm", 14}, {"html", 14}, {"css", 8},  {"js", 12},  {"txt", 8}, {"class", 2},
                       {"jpg", 10}, {"jpeg", 3},  {"gif", 10}, {"png", 11}, {"", 8}};
 
-const char *word(SplitMix &rng) { return Words[rng.below(WordCount)]; }
+const char *word(SplitMix &rng)
+{
+    return Words[rng.below(WordCount)];
+}
 
 std::string base36(std::size_t n)
 {
@@ -127,8 +130,8 @@ std::string SyntheticContent(const StoreWriterEntry &entry, std::size_t index, s
     const std::size_t body = textBytes > 120 ? textBytes - 120 : textBytes;
     if (ext == "htm" || ext == "html") {
         const std::string title = std::string(word(rng)) + " " + word(rng);
-        return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
-               "</title></head>\n<body><h1>" + title + "</h1>\n<p>" + words(rng, body) + "</p>\n</body></html>\n";
+        return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title + "</title></head>\n<body><h1>"
+            + title + "</h1>\n<p>" + words(rng, body) + "</p>\n</body></html>\n";
     }
     if (ext == "css")
         return "/* " + words(rng, body) + " */\nbody { margin: 0; font-family: sans-serif; }\nh1 { color: #285aa0; }\n";
