@@ -538,15 +538,22 @@ bool Tfrm_cache::ReadSettings()
     for (QScreen *screen : QGuiApplication::screens())
         screens.push_back(screen->availableGeometry());
     SanitizeSettings(settings, screens);
+    // A placement the program never writes was dropped: the window gets the default one.
+    if (settings.placement.length != sizeof(WINDOWPLACEMENT))
+        placeDefault();
     return true;
+}
+
+void Tfrm_cache::placeDefault()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
+    setGeometry(DefaultPlacementRect(size.width(), size.height())); // before the first show the frame adds nothing
 }
 
 void Tfrm_cache::DefaultPlacement()
 {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
-    const QRect outer = DefaultPlacementRect(size.width(), size.height());
-    setGeometry(outer); // offscreen and before the first show the frame adds nothing
+    placeDefault();
     settings.viewdoc = 1;
     settings.viewstyle = 3;
     settings.listheight = 140;

@@ -123,6 +123,7 @@ protected:
 
 private:
     void FormCreate();
+    void placeDefault();
     void FormShow();
     void FormClose();
     void createActions();

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolBar>
@@ -34,6 +35,7 @@ private slots:
     void reloadKeepsCollectBox();
     void settingsSurviveRestart();
     void shortSettingsFileIsReportedOnce();
+    void placementOffEveryScreenIsReplaced();
 
 private:
     QStringList m_boxes;
@@ -334,6 +336,23 @@ void TestMainWindow::shortSettingsFileIsReportedOnce()
     QCOMPARE(QFileInfo(file).size(), qint64(52));
     m_boxes.clear();
     Tfrm_cache repaired(dir.path());
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestMainWindow::placementOffEveryScreenIsReplaced()
+{
+    QTemporaryDir dir;
+    Tsettingdata s{};
+    s.viewdoc = 0;
+    s.viewstyle = 0;
+    s.listheight = 300;
+    s.placement = WINDOWPLACEMENT{44, 0, SW_SHOWNORMAL, 0, 0, 0, 0, -9000, -9000, -8000, -8500};
+    QVERIFY(WriteSettingsFile(dir.filePath("tidewrack.inf"), s));
+    Tfrm_cache window(dir.path());
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    QCOMPARE(window.geometry(), DefaultPlacementRect(screen.width(), screen.height()));
+    QCOMPARE(int(window.settings.viewstyle), 0); // the rest of the file still counts
+    QVERIFY(!window.m_viewdoc->isChecked());
     QVERIFY(m_boxes.isEmpty());
 }
 
