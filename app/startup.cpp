@@ -8,6 +8,7 @@
 #include "windows/logoform.h"
 
 #include <QApplication>
+#include <QIcon>
 
 void PrepareProcess()
 {
@@ -20,6 +21,11 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
 {
     QApplication::setApplicationName(QStringLiteral("tidewrack"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
+    // Outside a desktop session no icon theme is named; file types then take Adwaita's
+    // pictures (installed with the program) before our generic one.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     auto *splash = new Tfrm_logo;
     splash->PrepareSplash();
