@@ -49,6 +49,11 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
     const std::string host(NodeHost(node));
     m_form.SetStatusText(1, QStringLiteral("导入缓存文件..."));
     QApplication::processEvents();
+    // The user may have picked another node meanwhile; that change has filled the list.
+    if (m_form.Tree->currentItem() != node) {
+        lister->endBatchUpdate();
+        return;
+    }
     BuildViewList(absoluteIndex, host);
     state.list_ready = true;
     if (lister->firstSelectedRow() >= 0)

@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -81,6 +82,7 @@ private slots:
     void startsEmptyWithPlainCaptions();
     void hostNodeShowsItsRunSortedByFileName();
     void cacheRootKeepsRowsAndClearsSelection();
+    void nodeChangedDuringFillWins();
     void reloadEmptiesTheList();
     void collectBoxAndSearchStation();
     void ignoredWhileTreeNotReady();
@@ -168,6 +170,25 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     // Byte for byte the host's run of the catalogue.
     for (const Tcachedata &r : w.state.view_list)
         QCOMPARE(QByteArray(UrlHost(SourceUrl(r)).data(), 6), QByteArray("bb.net"));
+}
+
+void TestDocumentList::nodeChangedDuringFillWins()
+{
+    TestStore store;
+    store.add("http://aa.net/a.htm", "aa/a.htm", "a");
+    store.add("http://bb.net/b1.htm", "bb/b1.htm", "b");
+    store.add("http://bb.net/b2.htm", "bb/b2.htm", "b");
+    Fixture f;
+    QVERIFY(f.open());
+    Tfrm_cache &w = *f.window;
+    // A click on [bb.net] arrives while the fill of [aa.net] lets pending events run.
+    QTimer::singleShot(0, &w, [&w] { w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[bb.net]"))); });
+    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[aa.net]")));
+    QCOMPARE(w.Tree->currentItem(), hostNode(w, QStringLiteral("[bb.net]")));
+    QCOMPARE(shownNames(w), (QStringList{"b1.htm", "b2.htm"}));
+    QCOMPARE(w.StatusText(1), QStringLiteral("文档共2项"));
+    QVERIFY(!w.lister->inBatchUpdate());
+    QVERIFY(w.state.list_ready);
 }
 
 void TestDocumentList::cacheRootKeepsRowsAndClearsSelection()
