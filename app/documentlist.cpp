@@ -164,7 +164,6 @@ void DocumentList::listerContextPopup(const QPoint &globalPos)
 
 void DocumentList::openDocument()
 {
-    emit openRequested();
     if (m_form.commands)
         m_form.commands->AOpenDocExecute();
 }

@@ -29,10 +29,6 @@ public:
 
     DocumentListModel *model() const { return m_model; }
 
-signals:
-    // The open command is about to run for the list (Enter or a double click).
-    void openRequested();
-
 public slots:
     void m_VsIconClick(QAction *sender);
     void m_sortcaptionClick(int position);

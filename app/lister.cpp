@@ -145,6 +145,8 @@ void Lister::setModel(QAbstractItemModel *model)
         m_report->header()->resizeSection(i, ColumnWidths[i]);
     connect(shared, &QItemSelectionModel::currentChanged, this, &Lister::onCurrentChanged);
     connect(shared, &QItemSelectionModel::selectionChanged, this, &Lister::onSelectionChanged);
+    // A reset clears the selection without a signal.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_focusedSelectedRow = -1; });
 }
 
 QAbstractItemView *Lister::currentView() const
@@ -355,17 +357,26 @@ void Lister::startRowDrag()
     listerEndDrag();
 }
 
-void Lister::onCurrentChanged(const QModelIndex &current)
+void Lister::onCurrentChanged(const QModelIndex &)
 {
-    if (m_batch == 0 && current.isValid() && selectionModel()->isSelected(current))
-        emit rowStateChanged(current.row());
+    noteFocusedSelectedRow();
 }
 
-void Lister::onSelectionChanged(const QItemSelection &selected)
+void Lister::onSelectionChanged(const QItemSelection &)
 {
+    noteFocusedSelectedRow();
+}
+
+void Lister::noteFocusedSelectedRow()
+{
+    // A click changes both the focus and the selection; the row becomes focused and selected
+    // once, so it is reported once.
     const QModelIndex current = selectionModel()->currentIndex();
-    if (m_batch == 0 && current.isValid() && selected.contains(current))
-        emit rowStateChanged(current.row());
+    const int row = current.isValid() && selectionModel()->isSelected(current) ? current.row() : -1;
+    const bool becameFocusedAndSelected = row >= 0 && row != m_focusedSelectedRow;
+    m_focusedSelectedRow = row;
+    if (becameFocusedAndSelected && m_batch == 0)
+        emit rowStateChanged(row);
 }
 
 void Lister::onContextMenu(const QPoint &pos)

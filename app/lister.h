@@ -82,6 +82,7 @@ private slots:
 private:
     template <typename View>
     friend class ListerView;
+    void noteFocusedSelectedRow();
     void startRowDrag();
     QList<QAbstractItemView *> views() const;
     void applyPalette();
@@ -96,5 +97,6 @@ private:
     bool m_largeImages = false;
     bool m_dragSeveral = false;
     int m_batch = 0;
+    int m_focusedSelectedRow = -1; // the row last seen focused and selected, -1 for none
     bool m_hinting = false;
 };

@@ -12,7 +12,6 @@
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStringDecoder>
-#include <QTimer>
 #include <QUrl>
 
 std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
@@ -103,12 +102,6 @@ void PreviewPane::listerChange(int row)
     if (row < 0 || std::size_t(row) >= rows.size() || m_form.settings.viewdoc == 0 || !m_form.state.list_ready
         || !rowIsFocusedAndSelected(row))
         return;
-    // One click reaches us both as a focus change and as a selection change of the same
-    // row; it previews once.
-    if (row == m_rowThisTurn)
-        return;
-    m_rowThisTurn = row;
-    QTimer::singleShot(0, this, [this] { m_rowThisTurn = -1; });
     const Tcachedata &record = rows[std::size_t(row)];
     m_form.SetStatusText(2, QString::fromUtf8(SourceUrl(record)));
     if (IsPlainTextDocument(LocalFileName(record))) {

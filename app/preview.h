@@ -79,6 +79,4 @@ private:
     CachedUrlIndex m_index;
     // The list's height while the window has not been laid out yet.
     int m_unlaidListHeight = kDesignedListHeight;
-    // The row previewed by the user action being handled now.
-    int m_rowThisTurn = -1;
 };

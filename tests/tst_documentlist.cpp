@@ -8,6 +8,7 @@
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "catalogue/viewlist.h"
+#include "platform/shell.h"
 #include "support.h"
 #include "windows/messagebox.h"
 
@@ -418,17 +419,25 @@ void TestDocumentList::enterAndDoubleClickOpen()
     auto *sel = w.lister->selectionModel();
     sel->select(m->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     sel->setCurrentIndex(m->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QList<int> openedWith;
-    connect(w.documents, &DocumentList::openRequested, this, [&] { openedWith << w.documents->firstSelectedRow(); });
+    // The open command hands the first selected row's file to the desktop.
+    QStringList openedWith;
+    SetShellHandler([&openedWith](const ShellRequest &r) {
+        if (r.kind == ShellRequest::Open)
+            openedWith << r.path;
+        return true;
+    });
+    const QString rowTwo = QString::fromUtf8(LocalFileName(w.state.view_list[2]));
     w.lister->report()->setFocus();
     QTest::keyClick(w.lister->report(), Qt::Key_Return);
-    QCOMPARE(openedWith, QList<int>{2});
+    QCOMPARE(openedWith, QStringList{rowTwo});
     QTest::keyClick(w.lister->report(), Qt::Key_Enter);
     QCOMPARE(openedWith.size(), 2);
     QCOMPARE(w.documents->selectedRows(), (QList<int>{2, 4})); // Enter moved nothing
     const QRect rect = w.lister->report()->visualRect(m->index(2, 0));
     QTest::mouseDClick(w.lister->report()->viewport(), Qt::LeftButton, {}, rect.center());
     QCOMPARE(openedWith.size(), 3);
+    QCOMPARE(openedWith.last(), rowTwo);
+    SetShellHandler({});
 }
 
 void TestDocumentList::typingSelectsNothing()
@@ -526,6 +535,8 @@ void TestDocumentList::rowStateSignal()
     w.lister->selectAllRows(); // selected while focused
     QCOMPARE(int(spy.size()), before + 1);
     QCOMPARE(spy.last().at(0).toInt(), 2);
+    w.lister->selectAllRows(); // the focused row was selected already: nothing to report
+    QCOMPARE(int(spy.size()), before + 1);
 }
 
 void TestDocumentList::selectionAccessors()
