@@ -4,6 +4,7 @@
 #include "lister.h"
 #include "mainwindow.h"
 #include "platform/browser/browser.h"
+#include "windows/localtext.h"
 #include "windows/messagebox.h"
 
 #include <QAction>
@@ -11,7 +12,6 @@
 #include <QItemSelectionModel>
 #include <QPlainTextEdit>
 #include <QSplitter>
-#include <QStringDecoder>
 #include <QUrl>
 
 std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
@@ -23,15 +23,8 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
     PreviewText result;
     result.cut = !file.atEnd();
 
-    // Stateful decoders: a character cut at the limit is left out, not reported as an error.
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    result.text = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        QStringDecoder gbk("GBK");
-        if (!gbk.isValid())
-            gbk = QStringDecoder("GB18030");
-        result.text = gbk.isValid() ? QString(gbk.decode(bytes)) : QString::fromLatin1(bytes);
-    }
+    // The decoders are stateful: a character cut at the limit is left out, not an error.
+    result.text = DecodeLocalText(bytes);
     // A NUL would end the text in the viewer; binary files still show all their bytes.
     result.text.replace(QChar(0), QChar(0x2400));
     if (result.cut)
