@@ -16,6 +16,9 @@ int RunDelete(const Arguments &args);
 int RunView(const Arguments &args);
 int RunSearch(const Arguments &args);
 
+// The middle value of timed runs (the mean of the two middle ones for an even count).
+double Median(std::vector<double> values);
+
 // Opens STORE (a folder holding index.dat, or the file) and makes it the process's store.
 // Prints the reason and returns null when there is no index there.
 std::shared_ptr<UrlCacheStore> UseStore(const std::string &path);

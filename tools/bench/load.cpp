@@ -27,13 +27,6 @@ long peakResidentKb()
     return usage.ru_maxrss;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 } // namespace
 
 // The catalogue load as the main window runs it, without the window: enumerate, sort by

@@ -6,6 +6,7 @@
 #include "platform/indexdatstore.h"
 #include "platform/processmemory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +38,13 @@ void usage(FILE *to)
 }
 
 } // namespace
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 std::shared_ptr<UrlCacheStore> UseStore(const std::string &path)
 {

@@ -97,9 +97,7 @@ int RunSearch(const Arguments &args)
         hits = SearchCatalogue(catalogue, criteria, observer).size();
         times.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
-    std::sort(times.begin(), times.end());
-    const std::size_t n = times.size();
-    const double median = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    const double median = Median(times);
 
     std::printf("entries: %zu\n", catalogue.size());
     std::printf("hits: %zu\n", hits);

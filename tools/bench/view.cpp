@@ -42,9 +42,7 @@ int RunView(const Arguments &args)
         const auto end = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     }
-    std::sort(times.begin(), times.end());
-    const double median =
-        times.size() % 2 ? times[times.size() / 2] : (times[times.size() / 2 - 1] + times[times.size() / 2]) / 2;
+    const double median = Median(times);
     std::printf("rows: %zu\n", view.size());
     std::printf("view_ms_median: %.2f\n", median);
     SetUrlCacheStore(nullptr);
