@@ -327,10 +327,7 @@ void TestSearch::unreadableFiles()
     store.add("http://c.example/c.htm", "c.htm", "found it");
     store.add("http://d.example/d.htm", "d.htm/inner.txt", "the entry's path is a folder");
     // The entry of d.htm names the folder itself.
-    UrlCacheRecord folderEntry;
-    folderEntry.url = "http://e.example/e.htm";
-    folderEntry.localFileName = store.path("d.htm");
-    store.store().add(folderEntry);
+    store.store().add("http://e.example/e.htm", store.path("d.htm"));
     CacheList catalogue = EnumerateCatalogue();
     SortByHost(catalogue);
     QCOMPARE(catalogue.size(), std::size_t(5));
