@@ -1,5 +1,5 @@
 #pragma once
-// Helpers the tests share: cache stores built in temporary folders.
+// Helpers the tests share, without widgets: cache stores built in temporary folders, files.
 
 #include "platform/indexdatwriter.h"
 #include "platform/urlcachestore.h"
@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -32,11 +31,6 @@ private:
     QTemporaryDir m_dir;
     std::shared_ptr<MemoryUrlCacheStore> m_store;
 };
-
-class Tfrm_cache;
-
-// Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
-void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);
 
 // The folder of the real stores the project did not write.
 QString FixturesDir();

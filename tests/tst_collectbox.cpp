@@ -13,6 +13,7 @@
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QDrag>

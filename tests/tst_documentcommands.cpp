@@ -13,6 +13,7 @@
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -11,6 +11,7 @@
 #include "platform/shell.h"
 #include "support.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QHeaderView>
