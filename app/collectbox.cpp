@@ -34,6 +34,12 @@ CollectBox::CollectBox(Tfrm_cache &form) : QObject(&form), m_form(form), m_press
     }
 }
 
+CollectBox::~CollectBox()
+{
+    m_form.lab_collect->removeEventFilter(this);
+    m_form.Tree->viewport()->removeEventFilter(this);
+}
+
 bool CollectBox::CarriesListRows(const QMimeData *data)
 {
     return data && data->hasFormat(QString::fromLatin1(DocumentListModel::RowsMimeType));

@@ -21,6 +21,8 @@ class CollectBox : public QObject {
     Q_OBJECT
 public:
     explicit CollectBox(Tfrm_cache &form);
+    // Stops watching the label and the tree.
+    ~CollectBox() override;
 
     // Adds the documents of the selected rows, first to last, skipping those already there.
     void AddToCollectBox();

@@ -117,6 +117,10 @@ Tfrm_cache::~Tfrm_cache()
 {
     if (!m_closed)
         FormClose();
+    // The controls get events (hide, leave) while they are taken apart: the box that
+    // watches them must stop before they, and the window it reads, go.
+    delete collectBox;
+    collectBox = nullptr;
 }
 
 void Tfrm_cache::createActions()

@@ -97,6 +97,7 @@ private slots:
     void rightButtonMenuWaitsForRelease();
     void dragOfferedFilesInBoxOrder();
     void saveAllCopiesEveryFile();
+    void boxStopsWatchingBeforeTheWindowGoes();
 
 private:
     // A shown window over a store: host "h.net" with six documents a..f and host "q.net"
@@ -759,6 +760,29 @@ void TestCollectBox::saveAllCopiesEveryFile()
     QVERIFY(one.open(QIODevice::ReadOnly));
     QCOMPARE(one.readAll(), QByteArray("content of d"));
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestCollectBox::boxStopsWatchingBeforeTheWindowGoes()
+{
+    // The box filters the events of the label and of the tree; while the window is taken
+    // apart its controls still get events (hide, leave), which must not reach a box that
+    // looks at a half-destroyed window.
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0, 1});
+    QObject *window = f.window.get();
+    QStringList gone;
+    bool windowWhole = false;
+    QObject::connect(f.window->collectBox, &QObject::destroyed, [&] {
+        gone << "box";
+        windowWhole = qobject_cast<Tfrm_cache *>(window) != nullptr;
+    });
+    QObject::connect(f.window->lab_collect, &QObject::destroyed, [&] { gone << "label"; });
+    QObject::connect(f.window->Tree->viewport(), &QObject::destroyed, [&] { gone << "tree"; });
+    f.window.reset();
+    QCOMPARE(gone.value(0), QStringLiteral("box"));
+    QVERIFY(windowWhole);
+    QCOMPARE(gone.size(), 3);
 }
 
 QTEST_MAIN(TestCollectBox)
