@@ -11,7 +11,7 @@
 
 namespace {
 
-struct ActionSpec {
+struct ActionRow {
     const char *name;
     const char *category;
     const char *caption;
@@ -25,7 +25,7 @@ struct ActionSpec {
 
 ActionList::ActionList(QWidget *window)
 {
-    const ActionSpec specs[] = {
+    const ActionRow table[] = {
         {"ARefresh", "File", "刷新(&R)", "刷新缓存", QKeySequence(Qt::Key_F5), 6, true},
         {"AOpenDoc", "File", "打开(&O)", "打开文档", QKeySequence(Qt::Key_F9), 8, false},
         {"ADocinfo", "File", "属性(&P)...", "文档属性", {}, 5, false},
@@ -48,9 +48,9 @@ ActionList::ActionList(QWidget *window)
         &ARefresh,          &AOpenDoc,         &ADocinfo, &ASaveDocas,      &ASaveWebas, &ADeleteDoc,
         &ASendtoBox,        &ASelectAll,       &ACopyUrl, &AFind,           &AFindInWeb, &ASaveAllCollectDoc,
         &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp};
-    static_assert(std::size(specs) == std::size(targets));
-    for (std::size_t i = 0; i < std::size(specs); ++i) {
-        const ActionSpec &s = specs[i];
+    static_assert(std::size(table) == std::size(targets));
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        const ActionRow &s = table[i];
         auto *action = new QAction(QString::fromUtf8(s.caption), window);
         action->setObjectName(QString::fromLatin1(s.name));
         action->setProperty("category", QString::fromLatin1(s.category));
