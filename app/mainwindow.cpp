@@ -241,11 +241,11 @@ bool Tfrm_cache::ReadSettings()
     SanitizeSettings(m_settings, screens);
     // A placement the program never writes was dropped: the window gets the default one.
     if (m_settings.placement.length != sizeof(WINDOWPLACEMENT))
-        placeDefault();
+        moveToDefaultPlace();
     return true;
 }
 
-void Tfrm_cache::placeDefault()
+void Tfrm_cache::moveToDefaultPlace()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
@@ -254,7 +254,7 @@ void Tfrm_cache::placeDefault()
 
 void Tfrm_cache::DefaultPlacement()
 {
-    placeDefault();
+    moveToDefaultPlace();
     m_settings.viewdoc = 1;
     m_settings.viewstyle = 3;
     m_settings.listheight = 140;

@@ -98,7 +98,9 @@ private:
 
     void FormCreate();
     bool ReadSettings();
-    void placeDefault();
+    // The default window rectangle alone; DefaultPlacement also sets the default preview,
+    // list style and list height.
+    void moveToDefaultPlace();
     void DefaultPlacement();
     void ApplySettings();
     void FormShow();
