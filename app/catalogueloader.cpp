@@ -1,16 +1,15 @@
 #include "catalogueloader.h"
 
 #include "catalogue/catalogue.h"
-#include "documentlist.h"
-#include "mainwindow.h"
+#include "catalogue/cataloguestate.h"
+#include "logging.h"
 #include "platform/urlcachestore.h"
+#include "statuspanels.h"
 #include "treenodes.h"
 #include "windows/pictures.h"
 
 #include <QApplication>
 #include <QTreeWidget>
-
-#include <cstdio>
 
 namespace {
 
@@ -23,7 +22,8 @@ QTreeWidgetItem *addRoot(QTreeWidget *tree, const QString &caption, int image)
 
 } // namespace
 
-CatalogueLoader::CatalogueLoader(Tfrm_cache &form) : QObject(&form), m_form(form)
+CatalogueLoader::CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status)
+    : m_state(state), m_tree(tree), m_status(status)
 {}
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
@@ -31,49 +31,47 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     if (m_loading)
         return;
     m_loading = true;
-    CatalogueState &state = m_form.state;
 
     if (showProgress)
-        m_form.ShowProgress(QStringLiteral("Tidewrack正在读取IE缓存文件..."), 1);
-    state.tree_ready = false; // the old nodes go with the entries they stand for
-    state.cache_list.clear();
+        emit progressShown(QStringLiteral("Tidewrack正在读取IE缓存文件..."), 1);
+    m_state.tree_ready = false; // the old nodes go with the entries they stand for
+    m_state.cache_list.clear();
     QApplication::processEvents();
-    m_form.documents->SetRowCount(0);
+    emit catalogueCleared();
     QApplication::processEvents();
 
-    m_form.Tree->setUpdatesEnabled(false);
+    m_tree->setUpdatesEnabled(false);
     {
-        const QSignalBlocker quiet(m_form.Tree);
-        m_form.Tree->clear();
+        const QSignalBlocker quiet(m_tree);
+        m_tree->clear();
     }
-    m_form.SetStatusText(0, QStringLiteral("读取文件..."));
+    m_status.setText(0, QStringLiteral("读取文件..."));
     QApplication::processEvents();
 
-    state.cache_list = EnumerateCatalogue();
-    SortByHost(state.cache_list);
+    m_state.cache_list = EnumerateCatalogue();
+    SortByHost(m_state.cache_list);
     // The window shows an unreadable store as an empty cache; say why where it can be seen.
     if (const std::string problem = LastUrlCacheReadProblem(); !problem.empty())
-        std::fprintf(stderr, "tidewrack: cannot read the cache store: %s\n", problem.c_str());
+        qCWarning(lcStore, "cannot read the cache store: %s", problem.c_str());
 
-    m_form.SetStatusText(0, QStringLiteral("装入缓存文件..."));
+    m_status.setText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();
     rebuildTree();
 
-    m_form.Tree->setUpdatesEnabled(true);
-    state.tree_ready = true;
-    m_form.SetStatusText(0, QStringLiteral("域名共%1个").arg(m_form.TreeNode(CacheRoot)->childCount()));
-    m_form.HideProgress();
+    m_tree->setUpdatesEnabled(true);
+    m_state.tree_ready = true;
+    m_status.setText(0, QStringLiteral("域名共%1个").arg(TreeNode(m_tree, CacheRoot)->childCount()));
+    emit progressHidden();
     m_loading = false;
 }
 
 void CatalogueLoader::rebuildTree()
 {
-    QTreeWidget *tree = m_form.Tree;
-    addRoot(tree, QStringLiteral("采集盒"), 5);
-    addRoot(tree, QStringLiteral("搜索站"), 3);
-    QTreeWidgetItem *cacheRoot = addRoot(tree, QStringLiteral("IE缓存"), 0);
+    addRoot(m_tree, QStringLiteral("采集盒"), 5);
+    addRoot(m_tree, QStringLiteral("搜索站"), 3);
+    QTreeWidgetItem *cacheRoot = addRoot(m_tree, QStringLiteral("IE缓存"), 0);
 
-    const CacheList &list = m_form.state.cache_list;
+    const CacheList &list = m_state.cache_list;
     const QIcon closed = TreeImage(1);
     const QIcon open = TreeImage(2);
     QIcon hostIcon;
@@ -89,5 +87,5 @@ void CatalogueLoader::rebuildTree()
     }
     cacheRoot->addChildren(hosts);
     cacheRoot->setExpanded(true);
-    tree->setCurrentItem(cacheRoot); // tree_ready is still false: no fill
+    m_tree->setCurrentItem(cacheRoot); // tree_ready is still false: no fill
 }

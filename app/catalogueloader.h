@@ -3,12 +3,14 @@
 
 #include <QObject>
 
-class Tfrm_cache;
+struct CatalogueState;
+class QTreeWidget;
+class StatusPanels;
 
 class CatalogueLoader : public QObject {
     Q_OBJECT
 public:
-    explicit CatalogueLoader(Tfrm_cache &form);
+    CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status);
 
     // Reads the whole cache, sorts it by host and rebuilds the tree. A call made while a load
     // is letting pending events run is ignored, so two loads never build one tree.
@@ -18,9 +20,18 @@ public:
 public slots:
     void ARefreshExecute() { LoadCatalogue(true); }
 
+signals:
+    // The progress window, when the load was asked to show progress.
+    void progressShown(const QString &message, int animation);
+    void progressHidden();
+    // The catalogue's entries were let go for the reload: no row may show them any more.
+    void catalogueCleared();
+
 private:
     void rebuildTree();
 
-    Tfrm_cache &m_form;
+    CatalogueState &m_state;
+    QTreeWidget *m_tree;
+    StatusPanels &m_status;
     bool m_loading = false;
 };

@@ -1,11 +1,11 @@
 #include "collectbox.h"
 
+#include "catalogue/cataloguestate.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/collectbox.h"
-#include "documentcommands.h"
-#include "documentlist.h"
+#include "documentsaver.h"
 #include "lister.h"
-#include "mainwindow.h"
+#include "treenodes.h"
 #include "windows/pictures.h"
 
 #include <QAbstractItemView>
@@ -24,14 +24,28 @@
 #include <algorithm>
 #include <climits>
 
-CollectBox::CollectBox(Tfrm_cache &form) : QObject(&form), m_form(form), m_pressPoint(NoPressPoint)
+CollectBox::CollectBox(CatalogueState &state, Lister *lister, QTreeWidget *tree, QLabel *label, QLabel *indicator,
+                       DocumentSaver &saver)
+    : m_state(state),
+      m_lister(lister),
+      m_tree(tree),
+      m_label(label),
+      m_indicator(indicator),
+      m_saver(saver),
+      m_pressPoint(NoPressPoint)
 {
     // The label and the tree take drops and report the label's mouse through this object, so
     // that neither needs a class of its own.
-    for (QWidget *target : {static_cast<QWidget *>(m_form.lab_collect), m_form.Tree->viewport()}) {
+    for (QWidget *target : {static_cast<QWidget *>(m_label), m_tree->viewport()}) {
         target->setAcceptDrops(true);
         target->installEventFilter(this);
     }
+}
+
+CollectBox::~CollectBox()
+{
+    m_label->removeEventFilter(this);
+    m_tree->viewport()->removeEventFilter(this);
 }
 
 bool CollectBox::CarriesListRows(const QMimeData *data)
@@ -41,23 +55,22 @@ bool CollectBox::CarriesListRows(const QMimeData *data)
 
 bool CollectBox::collectRootShown() const
 {
-    const QTreeWidgetItem *root = m_form.TreeNode(CollectRoot);
-    return root && m_form.Tree->currentItem() == root;
+    const QTreeWidgetItem *root = TreeNode(m_tree, CollectRoot);
+    return root && m_tree->currentItem() == root;
 }
 
 bool CollectBox::overCollectRoot(const QPoint &viewportPos) const
 {
-    const QTreeWidgetItem *root = m_form.TreeNode(CollectRoot);
-    return root && m_form.Tree->itemAt(viewportPos) == root;
+    const QTreeWidgetItem *root = TreeNode(m_tree, CollectRoot);
+    return root && m_tree->itemAt(viewportPos) == root;
 }
 
 void CollectBox::AddToCollectBox()
 {
-    CatalogueState &state = m_form.state;
-    CollectKeys keys(state.collect_list);
-    for (const int row : m_form.lister->selectedRows())
-        if (std::size_t(row) < state.view_list.size())
-            AddToCollectList(state.collect_list, keys, state.view_list[std::size_t(row)]);
+    CollectKeys keys(m_state.collect_list);
+    for (const int row : m_lister->selectedRows())
+        if (std::size_t(row) < m_state.view_list.size())
+            AddToCollectList(m_state.collect_list, keys, m_state.view_list[std::size_t(row)]);
     UpdateCollectNode();
 }
 
@@ -72,32 +85,31 @@ void CollectBox::ARemoveCollectDocExecute()
     // state must not take rows of another list out of the box.
     if (!collectRootShown())
         return;
-    CatalogueState &state = m_form.state;
-    const QList<int> rows = m_form.lister->selectedRows();
+    const QList<int> rows = m_lister->selectedRows();
     // The list is sorted by its own key, so rows find their entries by name, never by
     // position; the box is walked once for all of them.
     QSet<QString> removed;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         const auto row = std::size_t(*it);
-        if (row >= state.view_list.size())
+        if (row >= m_state.view_list.size())
             continue;
-        removed.insert(CollectKey(LocalFileName(state.view_list[row])));
-        state.view_list.erase(state.view_list.begin() + std::ptrdiff_t(row));
+        removed.insert(CollectKey(LocalFileName(m_state.view_list[row])));
+        m_state.view_list.erase(m_state.view_list.begin() + std::ptrdiff_t(row));
     }
-    RemoveFromCollectList(state.collect_list, removed);
-    m_form.documents->SetRowCount(int(state.view_list.size()));
-    m_form.lister->currentView()->viewport()->update();
+    RemoveFromCollectList(m_state.collect_list, removed);
+    emit rowCountChanged(int(m_state.view_list.size()));
+    m_lister->currentView()->viewport()->update();
     UpdateCollectNode();
 }
 
 void CollectBox::AClearCollectDocExecute()
 {
-    m_form.state.collect_list.clear();
+    m_state.collect_list.clear();
     if (collectRootShown()) {
         // view_list keeps its records until the next fill; with no rows nothing reads them.
-        m_form.lister->beginBatchUpdate();
-        m_form.documents->SetRowCount(0);
-        m_form.lister->endBatchUpdate();
+        m_lister->beginBatchUpdate();
+        emit rowCountChanged(0);
+        m_lister->endBatchUpdate();
     }
     UpdateCollectNode();
 }
@@ -105,31 +117,31 @@ void CollectBox::AClearCollectDocExecute()
 void CollectBox::ASaveAllCollectDocExecute()
 {
     std::vector<const INTERNET_CACHE_ENTRY_INFOA *> entries;
-    entries.reserve(m_form.state.collect_list.size());
-    for (const HeaderCopy &entry : m_form.state.collect_list)
+    entries.reserve(m_state.collect_list.size());
+    for (const HeaderCopy &entry : m_state.collect_list)
         entries.push_back(&entry.header);
     if (!entries.empty())
-        m_form.commands->SaveDocuments(entries);
+        m_saver.SaveDocuments(entries);
 }
 
 void CollectBox::UpdateCollectNode()
 {
-    const std::size_t count = m_form.state.collect_list.size();
-    if (QTreeWidgetItem *root = m_form.TreeNode(CollectRoot))
+    const std::size_t count = m_state.collect_list.size();
+    if (QTreeWidgetItem *root = TreeNode(m_tree, CollectRoot))
         root->setText(0, CollectNodeCaption(count));
-    m_form.lab_collect->setToolTip(CollectHint(count));
+    m_label->setToolTip(CollectHint(count));
     DrawCollectIndicator(int(std::min<std::size_t>(count, INT_MAX)));
 }
 
 void CollectBox::DrawCollectIndicator(int count)
 {
-    QPixmap picture(m_form.Image1->size());
+    QPixmap picture(m_indicator->size());
     // The frame around the indicator has the button-shadow colour; the picture continues it.
-    picture.fill(m_form.palette().color(QPalette::Dark));
+    picture.fill(m_indicator->palette().color(QPalette::Dark));
     QPainter painter(&picture);
     painter.drawPixmap(2, 1, CollectBoxImage(count == 0 ? 0 : 1));
     painter.end();
-    m_form.Image1->setPixmap(picture);
+    m_indicator->setPixmap(picture);
 }
 
 void CollectBox::lab_collectDragOver(QDragMoveEvent *event)
@@ -154,7 +166,7 @@ void CollectBox::TreeDragOver(QDragMoveEvent *event)
 
 void CollectBox::lab_collectDragDrop(QDropEvent *event)
 {
-    m_form.Tree->viewport()->update();
+    m_tree->viewport()->update();
     event->setDropAction(Qt::CopyAction);
     event->accept();
     AddToCollectBox();
@@ -164,11 +176,10 @@ void CollectBox::lab_collectDblClick()
 {
     if (collectRootShown())
         return;
-    QTreeWidget *tree = m_form.Tree;
-    if (tree->isVisible() && tree->isEnabled() && tree->focusPolicy() != Qt::NoFocus)
-        tree->setFocus(Qt::OtherFocusReason);
-    if (QTreeWidgetItem *root = m_form.TreeNode(CollectRoot))
-        tree->setCurrentItem(root); // the list fills through TreeChange
+    if (m_tree->isVisible() && m_tree->isEnabled() && m_tree->focusPolicy() != Qt::NoFocus)
+        m_tree->setFocus(Qt::OtherFocusReason);
+    if (QTreeWidgetItem *root = TreeNode(m_tree, CollectRoot))
+        m_tree->setCurrentItem(root); // the list fills through TreeChange
 }
 
 void CollectBox::lab_collectMouseDown(const QPoint &at)
@@ -181,7 +192,7 @@ void CollectBox::lab_collectMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModi
     if (!StartsCollectDrag(buttons, modifiers, m_pressPoint, at))
         return;
     m_dragStarted = true;
-    DragCollectedFiles(m_form.state.collect_list);
+    DragCollectedFiles(m_state.collect_list);
 }
 
 void CollectBox::DragCollectedFiles(const CollectList &entries)
@@ -194,7 +205,7 @@ void CollectBox::DragCollectedFiles(const CollectList &entries)
     auto *data = new QMimeData;
     data->setUrls(urls);
 
-    QPointer<QDrag> drag = new QDrag(m_form.lab_collect);
+    QPointer<QDrag> drag = new QDrag(m_label);
     drag->setMimeData(data);
     // No drag picture: an empty pixmap would make Qt show its default one.
     QPixmap nothing(1, 1);
@@ -211,9 +222,9 @@ void CollectBox::DragCollectedFiles(const CollectList &entries)
 
 bool CollectBox::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.lab_collect)
+    if (watched == m_label)
         return labelEvent(event);
-    if (watched == m_form.Tree->viewport())
+    if (watched == m_tree->viewport())
         return treeEvent(event);
     return QObject::eventFilter(watched, event);
 }
@@ -266,7 +277,7 @@ bool CollectBox::labelEvent(QEvent *event)
                 QContextMenuEvent menu(QContextMenuEvent::Mouse, mouse->position().toPoint(),
                                        mouse->globalPosition().toPoint(), mouse->modifiers());
                 m_releasingMenu = true;
-                QCoreApplication::sendEvent(m_form.lab_collect, &menu);
+                QCoreApplication::sendEvent(m_label, &menu);
                 m_releasingMenu = false;
             }
         }

@@ -11,16 +11,25 @@
 
 #include <functional>
 
+struct CatalogueState;
+class DocumentSaver;
+class Lister;
 class QDrag;
 class QDragMoveEvent;
 class QDropEvent;
+class QLabel;
 class QMimeData;
-class Tfrm_cache;
+class QTreeWidget;
 
 class CollectBox : public QObject {
     Q_OBJECT
 public:
-    explicit CollectBox(Tfrm_cache &form);
+    // `label` is lab_collect, which takes drops and drags the files out; `indicator` is
+    // Image1, the picture under it.
+    CollectBox(CatalogueState &state, Lister *lister, QTreeWidget *tree, QLabel *label, QLabel *indicator,
+               DocumentSaver &saver);
+    // Stops watching the label and the tree.
+    ~CollectBox() override;
 
     // Adds the documents of the selected rows, first to last, skipping those already there.
     void AddToCollectBox();
@@ -54,6 +63,10 @@ public slots:
     void AClearCollectDocExecute();
     void ASaveAllCollectDocExecute();
 
+signals:
+    // Rows left view_list while the box was shown: the list now has `rows` rows.
+    void rowCountChanged(int rows);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -63,7 +76,12 @@ private:
     bool collectRootShown() const;
     bool overCollectRoot(const QPoint &viewportPos) const;
 
-    Tfrm_cache &m_form;
+    CatalogueState &m_state;
+    Lister *m_lister;
+    QTreeWidget *m_tree;
+    QLabel *m_label;
+    QLabel *m_indicator;
+    DocumentSaver &m_saver;
     QPoint m_pressPoint;
     bool m_dragStarted = false;   // a drag ran since the last press
     bool m_menuHeldBack = false;  // the label's menu waits for the right button's release

@@ -1,98 +1,104 @@
 #include "documentlist.h"
 
+#include "catalogue/cataloguestate.h"
 #include "catalogue/documentlistmodel.h"
 #include "catalogue/viewlist.h"
-#include "documentcommands.h"
 #include "lister.h"
-#include "mainwindow.h"
 #include "platform/shellinfo.h"
+#include "statuspanels.h"
 #include "treenodes.h"
 #include "windows/pictures.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QMenu>
-#include <QTreeWidgetItem>
+#include <QTreeWidget>
 
 #include <string>
 
-DocumentList::DocumentList(Tfrm_cache &form)
-    : QObject(&form), m_form(form), m_model(new DocumentListModel(form.state.view_list, this))
+DocumentList::DocumentList(CatalogueState &state, Lister *lister, QTreeWidget *tree, StatusPanels &status)
+    : m_state(state),
+      m_lister(lister),
+      m_tree(tree),
+      m_status(status),
+      m_model(new DocumentListModel(state.view_list, this))
 {
     // The program's own picture where the icon theme has none for a file's type.
     if (SystemIconList::defaultIcon().isNull())
         SystemIconList::setDefaultIcon(GenericDocumentIcon());
 
-    Lister *lister = m_form.lister;
-    lister->setModel(m_model);
-    connect(lister, &Lister::dataHint, this, &DocumentList::listerDataHint);
-    connect(lister, &Lister::keyDown, this, &DocumentList::listerKeyDown);
-    connect(lister, &Lister::doubleClicked, this, &DocumentList::listerDblClick);
-    connect(lister, &Lister::columnClicked, this, &DocumentList::listerColumnClick);
-    connect(lister, &Lister::contextMenuRequested, this, &DocumentList::listerContextPopup);
+    m_lister->setModel(m_model);
+    connect(m_lister, &Lister::dataHint, this, &DocumentList::listerDataHint);
+    connect(m_lister, &Lister::keyDown, this, &DocumentList::listerKeyDown);
+    connect(m_lister, &Lister::doubleClicked, this, &DocumentList::listerDblClick);
+    connect(m_lister, &Lister::columnClicked, this, &DocumentList::listerColumnClick);
 }
 
 void DocumentList::TreeChange(QTreeWidgetItem *node)
 {
-    CatalogueState &state = m_form.state;
-    if (!state.tree_ready)
+    if (!m_state.tree_ready)
         return;
-    Lister *lister = m_form.lister;
-    const int absoluteIndex = m_form.AbsoluteIndex(node);
-    const QPalette &palette = m_form.palette();
-    lister->setColours(palette.color(absoluteIndex == CollectRoot ? QPalette::Button : QPalette::Base),
-                       palette.color(QPalette::Text));
-    m_form.SetStatusText(2, QString());
-    state.list_ready = false;
-    lister->beginBatchUpdate();
+    const int absoluteIndex = AbsoluteIndex(m_tree, node);
+    const QPalette &palette = m_lister->palette();
+    m_lister->setColours(palette.color(absoluteIndex == CollectRoot ? QPalette::Button : QPalette::Base),
+                         palette.color(QPalette::Text));
+    m_status.setText(2, QString());
+    m_state.list_ready = false;
+    m_lister->beginBatchUpdate();
     // A copy: the node and the entry its host points into may go while events run below.
     const std::string host(NodeHost(node));
-    m_form.SetStatusText(1, QStringLiteral("导入缓存文件..."));
+    m_status.setText(1, QStringLiteral("导入缓存文件..."));
     QApplication::processEvents();
     // The user may have picked another node meanwhile; that change has filled the list.
-    if (m_form.Tree->currentItem() != node) {
-        lister->endBatchUpdate();
+    if (m_tree->currentItem() != node) {
+        m_lister->endBatchUpdate();
         return;
     }
-    BuildViewList(absoluteIndex, host);
-    state.list_ready = true;
-    if (lister->firstSelectedRow() >= 0)
-        lister->clearSelectionAndScrollTop();
-    SortView(state.sort_key, false);
-    lister->endBatchUpdate();
-    m_form.SetStatusText(1, QStringLiteral("文档共%1项").arg(lister->rowCount()));
+    FillFromNode(absoluteIndex, host);
+    m_state.list_ready = true;
+    if (m_lister->firstSelectedRow() >= 0)
+        m_lister->clearSelectionAndScrollTop();
+    SortView(m_state.sort_key, false);
+    m_lister->endBatchUpdate();
+    m_status.setText(1, QStringLiteral("文档共%1项").arg(m_lister->rowCount()));
     QApplication::processEvents();
 }
 
-void DocumentList::BuildViewList(int absoluteIndex, const std::string &host)
+void DocumentList::FillFromNode(int absoluteIndex, const std::string &host)
 {
-    CatalogueState &state = m_form.state;
     switch (absoluteIndex) {
     case CollectRoot:
-        ::BuildViewList(state.view_list, state.collect_list);
+        BuildViewList(m_state.view_list, m_state.collect_list);
         break;
     case SearchRoot:
-        ::BuildViewList(state.view_list, state.search_list);
+        BuildViewList(m_state.view_list, m_state.search_list);
         break;
     default:
         if (absoluteIndex <= CacheRoot)
             return; // the cache root keeps the rows it has
-        BuildHostViewList(state.view_list, state.cache_list, host);
+        BuildHostViewList(m_state.view_list, m_state.cache_list, host);
         break;
     }
-    SetRowCount(int(state.view_list.size()));
+    SetRowCount(int(m_state.view_list.size()));
+}
+
+void DocumentList::ShowSearchStation()
+{
+    QTreeWidgetItem *station = TreeNode(m_tree, SearchRoot);
+    if (!station)
+        return;
+    if (m_tree->currentItem() == station)
+        TreeChange(station);
+    else
+        m_tree->setCurrentItem(station);
 }
 
 void DocumentList::SortView(int key, bool toggle)
 {
-    CatalogueState &state = m_form.state;
-    if (toggle && key == state.sort_key)
-        state.sort_dir = -state.sort_dir;
-    state.sort_key = std::uint8_t(key);
-    SortViewList(state.view_list, key, state.sort_dir);
-    m_model->MarkSortColumn(key, state.sort_dir == 1);
-    if (key >= 0 && key < m_form.sortItems.size())
-        m_form.sortItems[key]->setChecked(true); // a no-op on "日期", which is no radio item
+    if (toggle && key == m_state.sort_key)
+        m_state.sort_dir = -m_state.sort_dir;
+    m_state.sort_key = std::uint8_t(key);
+    SortViewList(m_state.view_list, key, m_state.sort_dir);
+    m_model->MarkSortColumn(key, m_state.sort_dir == 1);
+    emit sortKeyChanged(key);
     m_model->contentChanged();
 }
 
@@ -108,25 +114,23 @@ void DocumentList::SetRowCount(int rows)
 
 int DocumentList::firstSelectedRow() const
 {
-    return m_form.lister->firstSelectedRow();
+    return m_lister->firstSelectedRow();
 }
 
 QList<int> DocumentList::selectedRows() const
 {
-    return m_form.lister->selectedRows();
+    return m_lister->selectedRows();
 }
 
 void DocumentList::SetListImages(bool small)
 {
-    m_form.lister->setImageList(small);
+    m_lister->setImageList(small);
 }
 
-void DocumentList::m_VsIconClick(QAction *sender)
+void DocumentList::m_VsIconClick(bool report)
 {
-    sender->setChecked(true);
-    const bool report = sender == m_form.m_VsReport;
-    m_form.lister->setViewStyle(report ? Lister::Report : Lister::LargeIcons);
-    m_form.settings.viewstyle = std::uint8_t(m_form.lister->viewStyle());
+    m_lister->setViewStyle(report ? Lister::Report : Lister::LargeIcons);
+    emit viewStyleChanged(m_lister->viewStyle());
     SetListImages(report);
 }
 
@@ -148,22 +152,10 @@ void DocumentList::listerDataHint(int first, int last)
 void DocumentList::listerKeyDown(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        openDocument();
+        emit openRequested();
 }
 
 void DocumentList::listerDblClick()
 {
-    openDocument();
-}
-
-void DocumentList::listerContextPopup(const QPoint &globalPos)
-{
-    if (m_form.Pop_list)
-        m_form.Pop_list->popup(globalPos);
-}
-
-void DocumentList::openDocument()
-{
-    if (m_form.commands)
-        m_form.commands->AOpenDocExecute();
+    emit openRequested();
 }

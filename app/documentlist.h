@@ -7,18 +7,25 @@
 
 #include <string>
 
+struct CatalogueState;
 class DocumentListModel;
-class QAction;
+class Lister;
+class QTreeWidget;
 class QTreeWidgetItem;
-class Tfrm_cache;
+class StatusPanels;
 
 class DocumentList : public QObject {
     Q_OBJECT
 public:
-    explicit DocumentList(Tfrm_cache &form);
+    DocumentList(CatalogueState &state, Lister *lister, QTreeWidget *tree, StatusPanels &status);
 
     void TreeChange(QTreeWidgetItem *node);
-    void BuildViewList(int absoluteIndex, const std::string &host);
+    // Fills view_list from the list the node with `absoluteIndex` stands for (a host's
+    // documents are found by `host`); the cache root keeps the rows it has.
+    void FillFromNode(int absoluteIndex, const std::string &host);
+    // Shows the search station's documents: selects its node, or fills the list again when
+    // it is already selected (selecting it again would raise no change).
+    void ShowSearchStation();
     void SetListImages(bool small);
     void SortView(int key, bool toggle);
     void FillTypeNames(int first, int last);
@@ -29,18 +36,27 @@ public:
 
     DocumentListModel *model() const { return m_model; }
 
+signals:
+    // The list is now ordered by `key` (the sort menu shows it).
+    void sortKeyChanged(int key);
+    // The list shows `style` (Lister::ViewStyle), as the settings file stores it.
+    void viewStyleChanged(int style);
+    // Enter or a double click on the list: open the first selected document.
+    void openRequested();
+
 public slots:
-    void m_VsIconClick(QAction *sender);
+    // One of the two list styles was picked: the report (small icons) or large icons.
+    void m_VsIconClick(bool report);
     void m_sortcaptionClick(int position);
     void listerColumnClick(int column);
     void listerDataHint(int first, int last);
     void listerKeyDown(int key);
     void listerDblClick();
-    void listerContextPopup(const QPoint &globalPos);
 
 private:
-    void openDocument();
-
-    Tfrm_cache &m_form;
+    CatalogueState &m_state;
+    Lister *m_lister;
+    QTreeWidget *m_tree;
+    StatusPanels &m_status;
     DocumentListModel *m_model;
 };

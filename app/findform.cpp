@@ -1,7 +1,6 @@
 #include "findform.h"
 
-#include "documentlist.h"
-#include "mainwindow.h"
+#include "catalogue/cataloguestate.h"
 #include "windows/messagebox.h"
 
 #include <QApplication>
@@ -16,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <climits>
@@ -47,7 +45,7 @@ void LetPaintsRun()
 
 } // namespace
 
-Tfrm_find::Tfrm_find(Tfrm_cache &form) : QDialog(&form), m_form(form)
+Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), m_state(state)
 {
     setObjectName(QStringLiteral("frm_find"));
     setWindowTitle(QStringLiteral("搜索"));
@@ -159,7 +157,8 @@ void Tfrm_find::FormShow()
 {
     Label1->clear();
     btn_go->hide();
-    if (const QScreen *screen = m_form.screen() ? m_form.screen() : QGuiApplication::primaryScreen())
+    const QWidget *window = parentWidget();
+    if (const QScreen *screen = window && window->screen() ? window->screen() : QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
@@ -215,12 +214,11 @@ void Tfrm_find::RunSearch()
     Label1->setText(QStringLiteral("正在查找..."));
     LetPaintsRun();
 
-    CatalogueState &state = m_form.state;
-    state.search_list.clear();
+    m_state.search_list.clear();
     const SearchCriteria wanted = criteria();
     // The search walks its own list of references, so nothing the paints run can shrink
     // the catalogue under it.
-    const CacheList catalogue = state.cache_list;
+    const CacheList catalogue = m_state.cache_list;
 
     SearchObserver observer;
     observer.unreadable = [this](const CatalogueEntry &) {
@@ -230,9 +228,9 @@ void Tfrm_find::RunSearch()
         Label1->setText(QStringLiteral("正在查找... 已查 %1 个文件").arg(examined));
         LetPaintsRun();
     };
-    state.search_list = SearchCatalogue(catalogue, wanted, observer);
+    m_state.search_list = SearchCatalogue(catalogue, wanted, observer);
 
-    const std::size_t hits = state.search_list.size();
+    const std::size_t hits = m_state.search_list.size();
     if (hits > 0) {
         btn_go->show();
         Label1->setText(QStringLiteral("找到个") + QString::number(hits) + QStringLiteral("文档，已存放在搜索站中。"));
@@ -240,7 +238,7 @@ void Tfrm_find::RunSearch()
         btn_go->hide();
         Label1->setText(QStringLiteral("没找到符合条件的文档。"));
     }
-    m_form.UpdateSearchNode();
+    emit searchFinished();
     AddToHistory(wanted.text);
 
     // Clicks and keys that queued up meanwhile reach disabled controls and are dropped, so
@@ -273,12 +271,7 @@ void Tfrm_find::SetControlsEnabled(bool enabled)
 void Tfrm_find::btn_goClick()
 {
     QCoreApplication::processEvents();
-    if (QTreeWidgetItem *station = m_form.TreeNode(SearchRoot)) {
-        if (m_form.Tree->currentItem() == station)
-            m_form.documents->TreeChange(station); // selecting it again would raise no change
-        else
-            m_form.Tree->setCurrentItem(station);
-    }
+    emit searchStationRequested();
     QCoreApplication::processEvents();
     accept();
 }

@@ -13,12 +13,14 @@ class QGroupBox;
 class QKeyEvent;
 class QLabel;
 class QPushButton;
-class Tfrm_cache;
+struct CatalogueState;
 
 class Tfrm_find : public QDialog {
     Q_OBJECT
 public:
-    explicit Tfrm_find(Tfrm_cache &form);
+    // Searches state's catalogue into its search station; `window` is the main window,
+    // which the dialog belongs to and is centred on the screen of.
+    Tfrm_find(CatalogueState &state, QWidget *window);
 
     // The controls, named as the program's design names them.
     QGroupBox *rad_type = nullptr;
@@ -38,6 +40,12 @@ public:
     void setCriteria(const SearchCriteria &criteria);
 
     bool isSearching() const { return m_searching; }
+
+signals:
+    // A search filled the search station anew.
+    void searchFinished();
+    // The user asked to see the search station's documents.
+    void searchStationRequested();
 
 public slots:
     void btn_startClick();
@@ -59,6 +67,6 @@ private:
     void AddToHistory(const QString &text);
     void SetControlsEnabled(bool enabled);
 
-    Tfrm_cache &m_form;
+    CatalogueState &m_state;
     bool m_searching = false;
 };

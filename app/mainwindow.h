@@ -1,41 +1,53 @@
 #pragma once
-// The main window: owner of the controls, the lists and the settings, and of the concern
-// objects that carry the behaviour. It wires the actions to them and does little itself.
+// The main window `frm_cache`: it holds the lists, the settings, the controls and the concern
+// objects that carry the behaviour, and wires them together; it does little itself.
+//
+// Its controls, by their design names (each is also the control's object name):
+//   Panel7          the band above the body: ToolBar1 and pnl_hand          windowcontrols.cpp
+//   ToolBar1        toolbar of buttons bound to the actions, painted with a gradient
+//   pnl_hand        the framed box at the band's right end, holding:
+//     Image1        the collect box indicator picture (empty or full)     CollectBox
+//     lab_collect   the transparent label over it: drops, drags, menu      CollectBox
+//   Panel2          the body: Splitter1 between Tree and Splitter2
+//   Tree            the tree: collect box, search station, cache with one node per host
+//                   (treenodes.h); filled by CatalogueLoader, read by DocumentList
+//   Splitter2       between lister (above) and pnl_main (below)            PreviewPane
+//   lister          the document list control (lister.h)                   DocumentList
+//   pnl_main        the preview pane, stacking Web1 and editor             PreviewPane
+//   Web1            the preview browser (platform/browser/browser.h)       PreviewPane
+//   editor          the read-only text viewer for plain-text documents     PreviewPane
+//   sbar            the status bar; its panels sbar0..sbar2 (statuspanels.h)
+//   Pop_list, Pop_tree, Pop_CollectBox   context menus of lister, Tree and lab_collect
+//   Pop_save        the save button's menu: save document, save web page
+//   m_sort          the hidden sort menu; its six items are sortItems      DocumentList
+//   ActionList1     the actions ARefresh .. AHelp (actionlist.h), each reached by menu,
+//                   toolbar, context menu and shortcut alike
+//   m_viewdoc       F8: the preview pane on or off                         PreviewPane
+//   m_VsReport, m_VsIcon   the list styles: report with small icons, large icons
+//   m_offline       the options menu's item bound to the action Aoffline
+//   N9, N13         Exit, and Mail to the author
+// and its windows: frm_find (findform.h), frm_showinfo (windows/infoform.h, the progress
+// window during a load), frm_logo (windows/logoform.h, the splash and the about box).
 
 #include "catalogue/cataloguestate.h"
 #include "settingsfile.h"
 
-#include <QColor>
 #include <QMainWindow>
+#include <QMetaObject>
 #include <QPointer>
 
 #include <memory>
 
-class QAction;
-class QActionGroup;
-class QFrame;
-class QLabel;
-class QMenu;
-class QPlainTextEdit;
-class QSplitter;
-class QToolBar;
-class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
-
-class Browser;
 class CatalogueLoader;
 class CollectBox;
 class DocumentCommands;
 class DocumentList;
-class Lister;
+class DocumentSaver;
 class PreviewPane;
+class QAction;
 class Tfrm_find;
-class Tfrm_logo;
 class Tfrm_showinfo;
-
-// Absolute indexes of the tree's three roots.
-enum TreeRoot { CollectRoot = 0, SearchRoot = 1, CacheRoot = 2 };
+struct WindowControls;
 
 class Tfrm_cache : public QMainWindow {
     Q_OBJECT
@@ -44,94 +56,74 @@ public:
     explicit Tfrm_cache(const QString &appDir, QWidget *parent = nullptr);
     ~Tfrm_cache() override;
 
-    // The controls, named as the program's design names them.
-    QWidget *Panel7 = nullptr;
-    QToolBar *ToolBar1 = nullptr;
-    QFrame *pnl_hand = nullptr;
-    QLabel *Image1 = nullptr;
-    QLabel *lab_collect = nullptr;
-    QWidget *Panel2 = nullptr;
-    QTreeWidget *Tree = nullptr;
-    QSplitter *Splitter1 = nullptr;
-    QSplitter *Splitter2 = nullptr; // between lister and pnl_main
-    Lister *lister = nullptr;
-    QWidget *pnl_main = nullptr;
-    QPlainTextEdit *editor = nullptr;
-    Browser *Web1 = nullptr;
-    QLabel *sbarPanels[3] = {};
+    // The lists the concerns share, and the settings as read at start and changed since.
+    CatalogueState &state() { return m_state; }
+    const Tsettingdata &settings() const { return m_settings; }
 
-    QMenu *Pop_list = nullptr;
-    QMenu *Pop_tree = nullptr;
-    QMenu *Pop_CollectBox = nullptr;
-    QMenu *Pop_save = nullptr;
-    QMenu *m_sort = nullptr;
+    // The concerns, for start-up and tests; the controls are found by their object names.
+    CatalogueLoader &loader() const { return *m_loader; }
+    DocumentList &documents() const { return *m_documents; }
+    PreviewPane &preview() const { return *m_preview; }
+    DocumentCommands &commands() const { return *m_commands; }
+    CollectBox &collectBox() const { return *m_collectBox; }
+    DocumentSaver &saver() const { return *m_saver; }
+    Tfrm_find &findForm() const { return *m_find; }
 
-    // The actions of ActionList1, and the menu items that are not actions.
-    QAction *ARefresh = nullptr, *AOpenDoc = nullptr, *ADocinfo = nullptr, *ASaveDocas = nullptr, *ASaveWebas = nullptr,
-            *ADeleteDoc = nullptr, *ASendtoBox = nullptr, *ASelectAll = nullptr, *ACopyUrl = nullptr, *AFind = nullptr,
-            *AFindInWeb = nullptr, *ASaveAllCollectDoc = nullptr, *ARemoveCollectDoc = nullptr,
-            *AClearCollectDoc = nullptr, *Aoffline = nullptr, *AInternetOption = nullptr, *AHelp = nullptr;
-    QAction *m_viewdoc = nullptr, *m_VsReport = nullptr, *m_VsIcon = nullptr, *m_offline = nullptr, *N9 = nullptr,
-            *N13 = nullptr;
-    QList<QAction *> sortItems; // the items of m_sort, by position
-    QList<QAction *> ActionList1;
+    // frm_logo: the splash until the first load is done, or the about box while it is up.
+    void setSplash(QWidget *splash) { m_logo = splash; }
+    QWidget *logoForm() const { return m_logo; }
 
-    CatalogueState state;
-    Tsettingdata settings{};
-    QString app_dir;
-    QColor toolbar_light_colour;
-    QColor toolbar_face_colour;
-
-    // The concerns.
-    CatalogueLoader *loader = nullptr;
-    DocumentList *documents = nullptr;
-    PreviewPane *preview = nullptr;
-    DocumentCommands *commands = nullptr;
-    CollectBox *collectBox = nullptr;
-    Tfrm_showinfo *frm_showinfo = nullptr;
-    Tfrm_find *frm_find = nullptr;
-    QPointer<QWidget> frm_logo; // the splash or about window while one is up
-
-    void SetStatusText(int panel, const QString &text);
-    QString StatusText(int panel) const;
-    QTreeWidgetItem *TreeNode(int absoluteIndex) const;
-    int AbsoluteIndex(const QTreeWidgetItem *node) const;
-
-    void ShowProgress(const QString &message, int animation);
-    void HideProgress();
-    void UpdateSearchNode();
+    // Enables the actions for what is selected and shown now; runs whenever the event loop
+    // runs out of work.
     void ActionList1Update();
     QAction *actionNamed(const QString &name) const;
-
-    // Start-up hooks.
-    bool ReadSettings();
-    void DefaultPlacement();
-    void ApplySettings();
-    void SavePlacement();
-    void WriteSettings();
-    QString SettingsPath() const;
-
-public slots:
-    void AFindExecute();
-    void AHelpExecute();
-    void N9Click();
-    void N13Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
+private slots:
+    void AFindExecute();
+    void AHelpExecute();
+    void N9Click();
+    void N13Click();
+
 private:
+    void connectActions();
+    void connectConcerns();
+    // What the window shows or keeps of what a concern reports.
+    void CheckSortItem(int key);
+    void KeepViewStyle(int style);
+    void UpdateSearchNode();
+
     void FormCreate();
-    void placeDefault();
+    bool ReadSettings();
+    // The default window rectangle alone; DefaultPlacement also sets the default preview,
+    // list style and list height.
+    void moveToDefaultPlace();
+    void DefaultPlacement();
+    void ApplySettings();
     void FormShow();
     void FormClose();
-    void createActions();
-    void createMenus();
-    void createToolBar();
-    void createBody();
-    void createStatusBar();
-    void connectActions();
+    void SavePlacement();
+    void WriteSettings();
+    QString SettingsPath() const;
+
+    // Declared in the order they are made; the concerns go before the controls they use.
+    CatalogueState m_state;
+    Tsettingdata m_settings{};
+    QString m_appDir;
+    std::unique_ptr<WindowControls> ui;
+    std::unique_ptr<DocumentSaver> m_saver;
+    std::unique_ptr<CatalogueLoader> m_loader;
+    std::unique_ptr<DocumentList> m_documents;
+    std::unique_ptr<PreviewPane> m_preview;
+    std::unique_ptr<DocumentCommands> m_commands;
+    std::unique_ptr<CollectBox> m_collectBox;
+    Tfrm_showinfo *m_showinfo = nullptr; // frm_showinfo
+    Tfrm_find *m_find = nullptr;         // frm_find
+    QPointer<QWidget> m_logo;            // frm_logo
+    QMetaObject::Connection m_idleUpdate;
 
     bool m_shown = false;
     bool m_closed = false;

@@ -1,13 +1,14 @@
 #include "preview.h"
 
+#include "catalogue/cataloguestate.h"
 #include "catalogue/text.h"
 #include "lister.h"
-#include "mainwindow.h"
 #include "platform/browser/browser.h"
+#include "settingsfile.h"
+#include "statuspanels.h"
 #include "windows/localtext.h"
 #include "windows/messagebox.h"
 
-#include <QAction>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QPlainTextEdit>
@@ -73,16 +74,23 @@ std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
     return std::string(LocalFileName(*entry));
 }
 
-PreviewPane::PreviewPane(Tfrm_cache &form) : QObject(&form), m_form(form), m_index(form.state.cache_list)
+PreviewPane::PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls,
+                         StatusPanels &status)
+    : m_state(state), m_settings(settings), m_controls(controls), m_status(status), m_index(state.cache_list)
 {
-    m_form.Web1->setCacheLookup([this](const QByteArray &url) { return m_index.localFile(url); });
-    connect(m_form.Web1, &Browser::NewWindow2, this, &PreviewPane::Web1NewWindow2, Qt::DirectConnection);
-    connect(m_form.lister, &Lister::rowStateChanged, this, &PreviewPane::listerChange);
+    m_controls.browser->setCacheLookup([this](const QByteArray &url) { return m_index.localFile(url); });
+    connect(m_controls.browser, &Browser::NewWindow2, this, &PreviewPane::Web1NewWindow2, Qt::DirectConnection);
+    connect(m_controls.lister, &Lister::rowStateChanged, this, &PreviewPane::listerChange);
+}
+
+PreviewPane::~PreviewPane()
+{
+    m_controls.browser->setCacheLookup({});
 }
 
 bool PreviewPane::rowIsFocusedAndSelected(int row) const
 {
-    const QItemSelectionModel *selection = m_form.lister->selectionModel();
+    const QItemSelectionModel *selection = m_controls.lister->selectionModel();
     if (!selection)
         return false;
     const QModelIndex focused = selection->currentIndex();
@@ -91,21 +99,21 @@ bool PreviewPane::rowIsFocusedAndSelected(int row) const
 
 void PreviewPane::listerChange(int row)
 {
-    const ViewList &rows = m_form.state.view_list;
-    if (row < 0 || std::size_t(row) >= rows.size() || m_form.settings.viewdoc == 0 || !m_form.state.list_ready
+    const ViewList &rows = m_state.view_list;
+    if (row < 0 || std::size_t(row) >= rows.size() || m_settings.viewdoc == 0 || !m_state.list_ready
         || !rowIsFocusedAndSelected(row))
         return;
     const Tcachedata &record = rows[std::size_t(row)];
-    m_form.SetStatusText(2, QString::fromUtf8(SourceUrl(record)));
+    m_status.setText(2, QString::fromUtf8(SourceUrl(record)));
     if (IsPlainTextDocument(LocalFileName(record))) {
-        m_form.Web1->setVisibleFlag(false);
-        m_form.editor->show();
-        m_form.editor->raise();
+        m_controls.browser->setVisibleFlag(false);
+        m_controls.editor->show();
+        m_controls.editor->raise();
         showText(LocalFileName(record));
     } else {
-        m_form.editor->hide();
-        m_form.Web1->setVisibleFlag(true);
-        const QString refused = m_form.Web1->Navigate(QString::fromUtf8(SourceUrl(record)));
+        m_controls.editor->hide();
+        m_controls.browser->setVisibleFlag(true);
+        const QString refused = m_controls.browser->Navigate(QString::fromUtf8(SourceUrl(record)));
         if (!refused.isEmpty())
             ShowErrorReport(refused);
     }
@@ -119,50 +127,48 @@ void PreviewPane::showText(const char *localFile)
         ShowErrorReport(QString("Cannot open file %1.").arg(path));
         return;
     }
-    m_form.editor->setPlainText(text->text);
+    m_controls.editor->setPlainText(text->text);
 }
 
 int PreviewPane::listHeight() const
 {
     // Until the window is first laid out the list has no height of its own on screen.
-    return m_form.lister->isVisible() ? m_form.lister->height() : m_unlaidListHeight;
+    return m_controls.lister->isVisible() ? m_controls.lister->height() : m_unlaidListHeight;
 }
 
 void PreviewPane::ShowPreview(bool visible)
 {
-    QSplitter *splitter = m_form.Splitter2;
+    QSplitter *splitter = m_controls.splitter;
     if (visible) {
-        const int height = std::max(0, int(m_form.settings.listheight));
+        const int height = std::max(0, int(m_settings.listheight));
         m_unlaidListHeight = height;
-        m_form.pnl_main->show();
+        m_controls.pane->show();
         // The pane stretches and the list does not: the list takes exactly its height.
         const int rest = std::max(1, splitter->height() - splitter->handleWidth() - height);
         splitter->setSizes({height, rest});
         splitter->handle(1)->show();
     } else {
         splitter->handle(1)->hide();
-        m_form.pnl_main->hide();
-        m_form.settings.listheight = listHeight();
+        m_controls.pane->hide();
+        m_settings.listheight = listHeight();
     }
 }
 
-void PreviewPane::m_viewdocClick()
+void PreviewPane::m_viewdocClick(bool checked)
 {
-    // The action is checkable: the trigger has already turned its check mark over.
-    const bool checked = m_form.m_viewdoc->isChecked();
-    m_form.settings.viewdoc = checked ? 1 : 0;
+    m_settings.viewdoc = checked ? 1 : 0;
     ShowPreview(checked);
 }
 
 void PreviewPane::Web1NewWindow2(Browser **ppDisp)
 {
     if (ppDisp)
-        *ppDisp = m_form.Web1;
+        *ppDisp = m_controls.browser;
 }
 
 void PreviewPane::BrowserCommand(int command)
 {
-    Browser *browser = m_form.Web1;
+    Browser *browser = m_controls.browser;
     if (!browser->hasDocument())
         return;
     switch (command) {
@@ -189,6 +195,6 @@ void PreviewPane::AInternetOptionExecute()
 
 void PreviewPane::ASaveWebasExecute()
 {
-    if (m_form.Web1->canSave())
-        m_form.Web1->saveAs();
+    if (m_controls.browser->canSave())
+        m_controls.browser->saveAs();
 }

@@ -13,8 +13,14 @@
 #include <optional>
 #include <string>
 
+struct CatalogueState;
+struct Tsettingdata;
 class Browser;
-class Tfrm_cache;
+class Lister;
+class QPlainTextEdit;
+class QSplitter;
+class QWidget;
+class StatusPanels;
 
 // At most this much of a local file goes into the text viewer; the rest is cut, with a note.
 inline constexpr qint64 kPreviewTextLimit = 2 * 1024 * 1024;
@@ -54,7 +60,20 @@ private:
 class PreviewPane : public QObject {
     Q_OBJECT
 public:
-    explicit PreviewPane(Tfrm_cache &form);
+    // The controls the pane works with: the list whose row it previews, the splitter between
+    // the list and the pane `pnl_main`, and the two viewers inside the pane.
+    struct Controls {
+        Lister *lister;
+        QSplitter *splitter;
+        QWidget *pane;
+        QPlainTextEdit *editor;
+        Browser *browser;
+    };
+
+    // Reads and writes the settings' preview switch (viewdoc) and list height.
+    PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls, StatusPanels &status);
+    // The browser stops asking this pane for cached files.
+    ~PreviewPane() override;
 
     // Browser command numbers of BrowserCommand.
     enum { HTMLID_FIND = 1, HTMLID_OPTIONS = 3 };
@@ -64,7 +83,8 @@ public:
     void BrowserCommand(int command);
 
 public slots:
-    void m_viewdocClick();
+    // The preview switch was turned to `checked`.
+    void m_viewdocClick(bool checked);
     void Web1NewWindow2(Browser **ppDisp);
     void AFindInWebExecute();
     void AInternetOptionExecute();
@@ -75,7 +95,10 @@ private:
     void showText(const char *localFile);
     int listHeight() const;
 
-    Tfrm_cache &m_form;
+    const CatalogueState &m_state;
+    Tsettingdata &m_settings;
+    Controls m_controls;
+    StatusPanels &m_status;
     CachedUrlIndex m_index;
     // The list's height while the window has not been laid out yet.
     int m_unlaidListHeight = kDesignedListHeight;

@@ -44,7 +44,7 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
     ClaimBodiesFolder();
 
     auto window = std::make_unique<Tfrm_cache>(appDir);
-    window->frm_logo = splash;
+    window->setSplash(splash);
     window->show();
     return window;
 }

@@ -1,12 +1,21 @@
 #pragma once
-// The tree's host nodes carry the first entry of their host's run.
+// The tree `Tree`: three roots (the collect box, the search station, the cache), one node per
+// host below the cache root, and the absolute index that numbers them all: 0..2 the roots,
+// 3.. the hosts in their order.
 
 #include "catalogue/entry.h"
 
 #include <QTreeWidgetItem>
 
+#include <cstddef>
 #include <string_view>
 
+class QTreeWidget;
+
+// Absolute indexes of the tree's three roots.
+enum TreeRoot { CollectRoot = 0, SearchRoot = 1, CacheRoot = 2 };
+
+// The tree's host nodes carry the first entry of their host's run.
 class HostNodeItem : public QTreeWidgetItem {
 public:
     explicit HostNodeItem(CatalogueEntry first) : m_first(std::move(first)) {}
@@ -23,3 +32,11 @@ inline std::string_view NodeHost(const QTreeWidgetItem *node)
     const auto *host = dynamic_cast<const HostNodeItem *>(node);
     return host ? UrlHost(host->url()) : std::string_view();
 }
+
+// The node with `absoluteIndex`, null when there is none.
+QTreeWidgetItem *TreeNode(const QTreeWidget *tree, int absoluteIndex);
+// The absolute index of `node`, -1 for null.
+int AbsoluteIndex(const QTreeWidget *tree, const QTreeWidgetItem *node);
+
+// Shows the number of documents in the search station in its root's caption.
+void ShowSearchCount(const QTreeWidget *tree, std::size_t count);

@@ -1,16 +1,11 @@
 #include "support.h"
 
-#include "app/documentlist.h"
-#include "app/lister.h"
-#include "app/mainwindow.h"
-#include "catalogue/documentlistmodel.h"
 #include "stores/indexdatformat.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QItemSelectionModel>
 #include <QTest>
 
 TestStore::TestStore() : m_store(std::make_shared<MemoryStore>())
@@ -143,13 +138,4 @@ std::string StoreConsistency(const QString &indexPath)
     const QByteArray bytes = ReadBytes(indexPath);
     return indexdat::CheckConsistency(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
                                       std::size_t(bytes.size()));
-}
-
-void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows)
-{
-    QItemSelectionModel *selection = window.lister->selectionModel();
-    selection->clearSelection();
-    for (int row : rows)
-        selection->select(window.documents->model()->index(row, 0),
-                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

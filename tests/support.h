@@ -1,5 +1,5 @@
 #pragma once
-// Helpers the tests share: cache stores built in temporary folders.
+// Helpers the tests share, without widgets: cache stores built in temporary folders, files.
 
 #include "platform/urlcachestore.h"
 #include "tools/writers/indexdatwriter.h"
@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -33,8 +32,6 @@ private:
     std::shared_ptr<MemoryStore> m_store;
 };
 
-class Tfrm_cache;
-
 // An entry of a store's listing with its texts copied out, for comparisons.
 struct Listed {
     std::string key, url, localFileName, headers, extension, partition, contentType, contentEncoding, container;
@@ -47,9 +44,6 @@ struct Listed {
 };
 // Lists `store`; `error` (optional) gets the listing's error.
 std::vector<Listed> ListEntries(CacheStore &store, std::string *error = nullptr);
-
-// Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
-void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);
 
 // The folder of the real stores the project did not write.
 QString FixturesDir();

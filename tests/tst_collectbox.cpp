@@ -1,18 +1,20 @@
-// The collect box: its logic on plain lists, and the commands, drops and drags through a
-// real main window over a test store.
+// The collect box through a real main window over a test store: the commands, the drops on
+// the label and the tree, the drag of the files out, and its part in the window's end.
 
 #include "app/catalogueloader.h"
 #include "app/collectbox.h"
-#include "app/documentcommands.h"
 #include "app/documentlist.h"
+#include "app/documentsaver.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
+#include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/collectbox.h"
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QDrag>
@@ -27,14 +29,6 @@
 
 namespace {
 
-// A header copy whose file name points into `names`, which must outlive it.
-Tcachedata recordNamed(const char *name)
-{
-    Tcachedata record{};
-    record.header.lpszLocalFileName = const_cast<char *>(name);
-    return record;
-}
-
 // The indicator as it must look for an empty (0) or a filled (1) box.
 QImage expectedIndicator(const QPalette &palette, int image)
 {
@@ -46,7 +40,7 @@ QImage expectedIndicator(const QPalette &palette, int image)
     return picture.toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-QImage shownIndicator(const Tfrm_cache &w)
+QImage shownIndicator(const WindowParts &w)
 {
     return w.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
 }
@@ -67,16 +61,6 @@ private slots:
     void init();
     void cleanup();
 
-    // Logic without widgets.
-    void sameLocalFileName_data();
-    void sameLocalFileName();
-    void addAndRemoveByName();
-    void texts_data();
-    void texts();
-    void startsDrag_data();
-    void startsDrag();
-
-    // Through the window.
     void sendAddsSelectedRowsInRowOrder();
     void caseVariantsCountOnce();
     void dropOnLabel();
@@ -96,6 +80,7 @@ private slots:
     void rightButtonMenuWaitsForRelease();
     void dragOfferedFilesInBoxOrder();
     void saveAllCopiesEveryFile();
+    void boxStopsWatchingBeforeTheWindowGoes();
 
 private:
     // A shown window over a store: host "h.net" with six documents a..f and host "q.net"
@@ -103,7 +88,8 @@ private:
     struct Fixture {
         TestStore store;
         QTemporaryDir appDir;
-        std::unique_ptr<Tfrm_cache> window;
+        std::unique_ptr<Tfrm_cache> frm_cache;
+        std::unique_ptr<WindowParts> window;
         QList<OfferedDrag> drags;
 
         bool open()
@@ -113,13 +99,14 @@ private:
                           std::string("content of ") + name);
             store.add("http://q.net/upper.htm", "Q.htm", "upper");
             store.add("http://q.net/lower.htm", "q.htm", "lower");
-            window = std::make_unique<Tfrm_cache>(appDir.path());
-            window->resize(900, 600);
+            frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
+            window = std::make_unique<WindowParts>(*frm_cache);
+            frm_cache->resize(900, 600);
             window->collectBox->setDragRunner([this](QDrag &drag, Qt::DropActions actions) {
                 drags.append({drag.mimeData()->urls(), drag.mimeData()->formats(), actions, drag.pixmap().toImage()});
             });
-            window->show();
-            if (!QTest::qWaitForWindowExposed(window.get()))
+            frm_cache->show();
+            if (!QTest::qWaitForWindowExposed(frm_cache.get()))
                 return false;
             return QTest::qWaitFor([&] { return window->state.tree_ready; });
         }
@@ -132,7 +119,7 @@ private:
             return nullptr;
         }
         void show(QTreeWidgetItem *node) { window->Tree->setCurrentItem(node); }
-        void select(std::initializer_list<int> rows) { SelectRows(*window, rows); }
+        void select(std::initializer_list<int> rows) { SelectRows(*frm_cache, rows); }
         QString fileAt(int row) const
         {
             return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
@@ -219,141 +206,12 @@ void TestCollectBox::cleanup()
     SetReplaceQuestionResponder({});
 }
 
-void TestCollectBox::sameLocalFileName_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<bool>("same");
-    QTest::newRow("identical") << "/c/a.htm"
-                               << "/c/a.htm" << true;
-    QTest::newRow("ascii case") << "/Cache/INDEX[1].HTM"
-                                << "/cache/index[1].htm" << true;
-    QTest::newRow("beyond ascii") << "/c/ÄÖÜ.htm"
-                                  << "/c/äöü.htm" << true;
-    QTest::newRow("greek") << "/c/ΣΟΦΙΑ.txt"
-                           << "/c/σοφια.txt" << true;
-    QTest::newRow("chinese kept") << "/c/采集.htm"
-                                  << "/c/采集.htm" << true;
-    QTest::newRow("other chinese") << "/c/采集.htm"
-                                   << "/c/搜索.htm" << false;
-    QTest::newRow("prefix") << "/c/a.htm"
-                            << "/c/a.html" << false;
-    QTest::newRow("folder differs") << "/c/a.htm"
-                                    << "/d/a.htm" << false;
-    QTest::newRow("empty and text") << ""
-                                    << "/c/a.htm" << false;
-    QTest::newRow("both empty") << ""
-                                << "" << true;
-}
-
-void TestCollectBox::sameLocalFileName()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    const QByteArray ua = a.toUtf8(), ub = b.toUtf8();
-    QTEST(SameLocalFileName(ua.constData(), ub.constData()), "same");
-    QTEST(SameLocalFileName(ub.constData(), ua.constData()), "same");
-}
-
-void TestCollectBox::addAndRemoveByName()
-{
-    CollectList list;
-    const Tcachedata a = recordNamed("/c/a.htm"), upperA = recordNamed("/c/A.HTM"), b = recordNamed("/c/b.htm");
-    Tcachedata none{}; // no local file name: reads as ""
-    QVERIFY(AddToCollectList(list, a));
-    QVERIFY(!AddToCollectList(list, upperA));
-    QVERIFY(AddToCollectList(list, b));
-    QVERIFY(AddToCollectList(list, none));
-    QVERIFY(!AddToCollectList(list, none));
-    QCOMPARE(CollectedPaths(list), (QStringList{"/c/a.htm", "/c/b.htm", ""}));
-    QCOMPARE(FindCollected(list, "/C/B.htm"), std::ptrdiff_t(1));
-    QCOMPARE(FindCollected(list, nullptr), std::ptrdiff_t(2));
-    QCOMPARE(FindCollected(list, "/c/x.htm"), std::ptrdiff_t(-1));
-
-    // A header copy keeps the record's header, texts still pointing where they did.
-    QCOMPARE(list[0].header.lpszLocalFileName, a.header.lpszLocalFileName);
-
-    QVERIFY(RemoveFromCollectList(list, "/C/A.htm"));
-    QVERIFY(!RemoveFromCollectList(list, "/c/a.htm"));
-    QCOMPARE(CollectedPaths(list), (QStringList{"/c/b.htm", ""}));
-
-    // The keys of one walk stay in step with the list as it grows.
-    const Tcachedata c = recordNamed("/c/c.htm"), d = recordNamed("/c/d.htm");
-    CollectKeys keys(list);
-    QVERIFY(AddToCollectList(list, keys, c));
-    QVERIFY(!AddToCollectList(list, keys, recordNamed("/c/C.HTM")));
-    QVERIFY(!AddToCollectList(list, keys, b));
-    QVERIFY(AddToCollectList(list, keys, d));
-    QCOMPARE(CollectedPaths(list), (QStringList{"/c/b.htm", "", "/c/c.htm", "/c/d.htm"}));
-
-    // Several names in one pass; the rest keep their order; unknown names are no error.
-    const QSet<QString> gone{CollectKey("/C/C.htm"), CollectKey("/c/b.htm"), CollectKey("/c/none.htm")};
-    QCOMPARE(RemoveFromCollectList(list, gone), std::size_t(2));
-    QCOMPARE(CollectedPaths(list), (QStringList{"", "/c/d.htm"}));
-}
-
-void TestCollectBox::texts_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("hint");
-    QTest::newRow("empty") << 0 << "采集盒"
-                           << "采集盒";
-    QTest::newRow("one") << 1 << "采集盒(1)"
-                         << "采集盒-现在有个1文档";
-    QTest::newRow("three") << 3 << "采集盒(3)"
-                           << "采集盒-现在有个3文档";
-    QTest::newRow("many") << 1234 << "采集盒(1234)"
-                          << "采集盒-现在有个1234文档";
-}
-
-void TestCollectBox::texts()
-{
-    QFETCH(int, count);
-    QTEST(CollectNodeCaption(std::size_t(count)), "caption");
-    QTEST(CollectHint(std::size_t(count)), "hint");
-}
-
-void TestCollectBox::startsDrag_data()
-{
-    QTest::addColumn<int>("buttons");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<QPoint>("pressedAt");
-    QTest::addColumn<QPoint>("at");
-    QTest::addColumn<bool>("starts");
-    const int left = Qt::LeftButton, right = Qt::RightButton, none = Qt::NoModifier;
-    const QPoint p(12, 14);
-    QTest::newRow("9 and 9") << left << none << p << p + QPoint(9, 9) << false;
-    QTest::newRow("10 right") << left << none << p << p + QPoint(10, 0) << true;
-    QTest::newRow("10 down") << left << none << p << p + QPoint(0, 10) << true;
-    QTest::newRow("10 left") << left << none << p << p - QPoint(10, 0) << true;
-    QTest::newRow("10 up, 9 left") << left << none << p << p - QPoint(9, 10) << true;
-    QTest::newRow("right button") << right << none << p << p + QPoint(10, 0) << true;
-    QTest::newRow("no button") << int(Qt::NoButton) << none << p << p + QPoint(20, 0) << false;
-    QTest::newRow("middle") << int(Qt::MiddleButton) << none << p << p + QPoint(20, 0) << false;
-    QTest::newRow("left and right") << (left | right) << none << p << p + QPoint(20, 0) << false;
-    QTest::newRow("ctrl") << left << int(Qt::ControlModifier) << p << p + QPoint(20, 0) << false;
-    QTest::newRow("shift") << left << int(Qt::ShiftModifier) << p << p + QPoint(20, 0) << false;
-    QTest::newRow("alt") << right << int(Qt::AltModifier) << p << p + QPoint(20, 0) << false;
-    QTest::newRow("keypad counts not") << left << int(Qt::KeypadModifier) << p << p + QPoint(20, 0) << true;
-    QTest::newRow("no press yet") << left << none << NoPressPoint << QPoint(30, 30) << false;
-}
-
-void TestCollectBox::startsDrag()
-{
-    QFETCH(int, buttons);
-    QFETCH(int, modifiers);
-    QFETCH(QPoint, pressedAt);
-    QFETCH(QPoint, at);
-    QTEST(StartsCollectDrag(Qt::MouseButtons(buttons), Qt::KeyboardModifiers(modifiers), pressedAt, at), "starts");
-}
-
 void TestCollectBox::sendAddsSelectedRowsInRowOrder()
 {
     Fixture f;
     QVERIFY(f.open());
-    const QImage empty = expectedIndicator(f.window->palette(), 0);
-    const QImage full = expectedIndicator(f.window->palette(), 1);
+    const QImage empty = expectedIndicator(f.frm_cache->palette(), 0);
+    const QImage full = expectedIndicator(f.frm_cache->palette(), 1);
     QVERIFY(empty != full);
     QCOMPARE(shownIndicator(*f.window), empty);
 
@@ -516,7 +374,7 @@ void TestCollectBox::doubleClickShowsTheBox()
     f.window->lister->setFocus();
     QTest::mouseDClick(f.window->lab_collect, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
     QCOMPARE(f.window->Tree->currentItem(), f.window->TreeNode(CollectRoot));
-    QCOMPARE(f.window->focusWidget(), f.window->Tree);
+    QCOMPARE(f.frm_cache->focusWidget(), f.window->Tree);
     QCOMPARE(f.window->lister->rowCount(), 2);
     QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共2项"));
 
@@ -556,7 +414,7 @@ void TestCollectBox::removeMatchesRowsByName()
     QVERIFY(f.collected().isEmpty());
     QCOMPARE(f.window->lister->rowCount(), 0);
     QCOMPARE(f.caption(), QStringLiteral("采集盒"));
-    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 0));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.frm_cache->palette(), 0));
 }
 
 void TestCollectBox::clearLeavesHostListAlone()
@@ -565,7 +423,7 @@ void TestCollectBox::clearLeavesHostListAlone()
     QVERIFY(f.open());
     f.collect({0, 1, 2});
     QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个3文档"));
-    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 1));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.frm_cache->palette(), 1));
     f.select({1, 2});
     QStringList shown;
     for (int row = 0; row < 6; ++row)
@@ -581,7 +439,7 @@ void TestCollectBox::clearLeavesHostListAlone()
     QCOMPARE(after, shown);
     QCOMPARE(f.caption(), QStringLiteral("采集盒"));
     QCOMPARE(f.hint(), QStringLiteral("采集盒"));
-    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 0));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.frm_cache->palette(), 0));
 }
 
 void TestCollectBox::clearWhileShownEmptiesTheList()
@@ -611,7 +469,7 @@ void TestCollectBox::hintCountsAfterReload()
     f.trigger(f.window->ARefresh);
     QCOMPARE(f.caption(), QStringLiteral("采集盒"));
     QCOMPARE(f.hint(), QStringLiteral("采集盒-现在有个3文档"));
-    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.window->palette(), 1));
+    QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.frm_cache->palette(), 1));
     QCOMPARE(f.collected(), paths); // the entries outlive the reload
 
     f.collect({3});
@@ -678,9 +536,9 @@ void TestCollectBox::rightButtonMenuWaitsForRelease()
     Fixture f;
     QVERIFY(f.open());
     f.collect({2});
-    QWindow *window = f.window->windowHandle();
+    QWindow *window = f.frm_cache->windowHandle();
     QMenu *menu = f.window->Pop_CollectBox;
-    const QPoint at = f.window->lab_collect->mapTo(f.window.get(), QPoint(5, 5));
+    const QPoint at = f.window->lab_collect->mapTo(f.frm_cache.get(), QPoint(5, 5));
 
     // Through the window system, where the menu would come with the press.
     QTest::mousePress(window, Qt::RightButton, Qt::NoModifier, at);
@@ -734,7 +592,7 @@ void TestCollectBox::saveAllCopiesEveryFile()
     f.collect({4, 1, 2});
     QTemporaryDir target;
     QString proposed;
-    f.window->commands->setSaveDialog([&](const QString &p) {
+    f.window->saver->setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("typed name");
     });
@@ -748,7 +606,7 @@ void TestCollectBox::saveAllCopiesEveryFile()
     // One document: its own name is proposed and the typed name is taken.
     f.trigger(f.window->AClearCollectDoc);
     f.collect({3});
-    f.window->commands->setSaveDialog([&](const QString &p) {
+    f.window->saver->setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("one.htm");
     });
@@ -758,6 +616,30 @@ void TestCollectBox::saveAllCopiesEveryFile()
     QVERIFY(one.open(QIODevice::ReadOnly));
     QCOMPARE(one.readAll(), QByteArray("content of d"));
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestCollectBox::boxStopsWatchingBeforeTheWindowGoes()
+{
+    // The box filters the events of the label and of the tree; while the window is taken
+    // apart its controls still get events (hide, leave), which must not reach a box that
+    // looks at a half-destroyed window.
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0, 1});
+    QObject *window = f.frm_cache.get();
+    QStringList gone;
+    bool windowWhole = false;
+    QObject::connect(f.window->collectBox, &QObject::destroyed, [&] {
+        gone << "box";
+        windowWhole = qobject_cast<Tfrm_cache *>(window) != nullptr;
+    });
+    QObject::connect(f.window->lab_collect, &QObject::destroyed, [&] { gone << "label"; });
+    QObject::connect(f.window->Tree->viewport(), &QObject::destroyed, [&] { gone << "tree"; });
+    f.window.reset();
+    f.frm_cache.reset();
+    QCOMPARE(gone.value(0), QStringLiteral("box"));
+    QVERIFY(windowWhole);
+    QCOMPARE(gone.size(), 3);
 }
 
 QTEST_MAIN(TestCollectBox)

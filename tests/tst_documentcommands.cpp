@@ -1,11 +1,12 @@
 // The commands on the selected documents and the action update pass, through a real window.
 
 #include "app/catalogueloader.h"
-#include "app/collectbox.h"
 #include "app/documentcommands.h"
 #include "app/documentlist.h"
+#include "app/documentsaver.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
+#include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "platform/browser/browser.h"
 #include "platform/offlinestate.h"
@@ -13,6 +14,7 @@
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -26,8 +28,8 @@ class TestDocumentCommands : public QObject {
 private slots:
     void init();
     void cleanup();
-    void addBackslash_data();
-    void addBackslash();
+    void ensureTrailingSlash_data();
+    void ensureTrailingSlash();
     void singleDocumentCommandsTakeLowestRow();
     void deleteRemovesEntriesEverywhere();
     void declinedDeleteChangesNothing();
@@ -43,18 +45,20 @@ private:
     struct Fixture {
         TestStore store;
         QTemporaryDir appDir;
-        std::unique_ptr<Tfrm_cache> window;
+        std::unique_ptr<Tfrm_cache> frm_cache;
+        std::unique_ptr<WindowParts> window;
         Fixture()
         {
             for (const char *name : {"e", "c", "a", "d", "b"})
                 store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
                           std::string("content of ") + name);
             store.add("http://other.net/o.htm", "o.htm", "other");
-            window = std::make_unique<Tfrm_cache>(appDir.path());
+            frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
+            window = std::make_unique<WindowParts>(*frm_cache);
             window->loader->LoadCatalogue(false);
             window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
         }
-        void select(std::initializer_list<int> rows) { SelectRows(*window, rows); }
+        void select(std::initializer_list<int> rows) { SelectRows(*frm_cache, rows); }
         QString fileAt(int row) const
         {
             return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
@@ -82,7 +86,7 @@ void TestDocumentCommands::cleanup()
     SetReplaceQuestionResponder({});
 }
 
-void TestDocumentCommands::addBackslash_data()
+void TestDocumentCommands::ensureTrailingSlash_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
@@ -96,11 +100,11 @@ void TestDocumentCommands::addBackslash_data()
                                      << "/存/";
 }
 
-void TestDocumentCommands::addBackslash()
+void TestDocumentCommands::ensureTrailingSlash()
 {
     QFETCH(QString, path);
     std::string text = path.toStdString();
-    AddBackslash(text);
+    EnsureTrailingSlash(text);
     QTEST(QString::fromStdString(text), "expected");
 }
 
@@ -206,7 +210,7 @@ void TestDocumentCommands::saveOneCopiesToExactPath()
     f.select({2, 4});
     f.select({2});
     QString proposed;
-    f.window->commands->setSaveDialog([&](const QString &p) {
+    f.window->saver->setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("page.htm");
     });
@@ -225,7 +229,7 @@ void TestDocumentCommands::saveSeveralCopiesIntoFolder()
     QTemporaryDir target;
     f.select({0, 4});
     QString proposed;
-    f.window->commands->setSaveDialog([&](const QString &p) {
+    f.window->saver->setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("anything");
     });
@@ -242,7 +246,7 @@ void TestDocumentCommands::saveCancelledCopiesNothing()
     Fixture f;
     f.select({0});
     int asked = 0;
-    f.window->commands->setSaveDialog([&](const QString &) {
+    f.window->saver->setSaveDialog([&](const QString &) {
         ++asked;
         return QString();
     });
@@ -254,7 +258,7 @@ void TestDocumentCommands::saveCancelledCopiesNothing()
 void TestDocumentCommands::enabledTable()
 {
     Fixture f;
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     auto enabled = [&w](std::initializer_list<QAction *> actions) {
         QString on;
         for (QAction *a : actions)

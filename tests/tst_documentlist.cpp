@@ -11,6 +11,7 @@
 #include "platform/shell.h"
 #include "support.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -29,12 +30,12 @@
 
 namespace {
 
-QString fileNameAt(Tfrm_cache &w, int row)
+QString fileNameAt(WindowParts &w, int row)
 {
     return w.documents->model()->data(w.documents->model()->index(row, 0)).toString();
 }
 
-QStringList shownNames(Tfrm_cache &w)
+QStringList shownNames(WindowParts &w)
 {
     QStringList names;
     for (int row = 0; row < w.lister->rowCount(); ++row)
@@ -42,13 +43,13 @@ QStringList shownNames(Tfrm_cache &w)
     return names;
 }
 
-QString caption(Tfrm_cache &w, int column)
+QString caption(WindowParts &w, int column)
 {
     return w.documents->model()->headerData(column, Qt::Horizontal).toString();
 }
 
 // The host node whose caption is `caption`, the n-th such when several.
-QTreeWidgetItem *hostNode(Tfrm_cache &w, const QString &caption, int nth = 0)
+QTreeWidgetItem *hostNode(WindowParts &w, const QString &caption, int nth = 0)
 {
     QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
     for (int i = 0; i < cache->childCount(); ++i)
@@ -60,14 +61,16 @@ QTreeWidgetItem *hostNode(Tfrm_cache &w, const QString &caption, int nth = 0)
 // A shown main window over a store, with the first catalogue load done.
 struct Fixture {
     QTemporaryDir appDir;
-    std::unique_ptr<Tfrm_cache> window;
+    std::unique_ptr<Tfrm_cache> frm_cache;
+    std::unique_ptr<WindowParts> window;
 
     bool open()
     {
-        window = std::make_unique<Tfrm_cache>(appDir.path());
-        window->resize(900, 600);
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
+        frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
+        window = std::make_unique<WindowParts>(*frm_cache);
+        frm_cache->resize(900, 600);
+        frm_cache->show();
+        if (!QTest::qWaitForWindowExposed(frm_cache.get()))
             return false;
         return QTest::qWaitFor([&] { return window->state.tree_ready; });
     }
@@ -119,7 +122,7 @@ void TestDocumentList::startsEmptyWithPlainCaptions()
     store.add("http://a.net/1.htm", "1.htm", "1");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     // The first load selects the cache root while tree_ready is false: nothing is filled.
     QCOMPARE(w.lister->rowCount(), 0);
     QVERIFY(!w.state.list_ready);
@@ -154,7 +157,7 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     store.add("http://cc.net/b.htm", "cc/b.htm", "5");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     QFile::remove(QString::fromStdString(store.path("bb/gone.htm")));
     w.SetStatusText(2, QStringLiteral("http://old/"));
 
@@ -166,7 +169,7 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     QCOMPARE(w.StatusText(2), QString());
     QVERIFY(w.state.list_ready);
     QVERIFY(w.sortItems[0]->isChecked());
-    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.palette().color(QPalette::Base));
+    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.window.palette().color(QPalette::Base));
     QCOMPARE(w.state.cache_list.size(), size_t(5)); // the purge dropped the missing file
     // Byte for byte the host's run of the catalogue.
     for (const Tcachedata &r : w.state.view_list)
@@ -181,9 +184,9 @@ void TestDocumentList::nodeChangedDuringFillWins()
     store.add("http://bb.net/b2.htm", "bb/b2.htm", "b");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     // A click on [bb.net] arrives while the fill of [aa.net] lets pending events run.
-    QTimer::singleShot(0, &w, [&w] { w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[bb.net]"))); });
+    QTimer::singleShot(0, &w.window, [&w] { w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[bb.net]"))); });
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[aa.net]")));
     QCOMPARE(w.Tree->currentItem(), hostNode(w, QStringLiteral("[bb.net]")));
     QCOMPARE(shownNames(w), (QStringList{"b1.htm", "b2.htm"}));
@@ -199,7 +202,7 @@ void TestDocumentList::cacheRootKeepsRowsAndClearsSelection()
         store.add("http://h.net/" + std::to_string(i) + ".htm", "h/" + std::to_string(100 + i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 60);
     auto *sel = w.lister->selectionModel();
@@ -228,7 +231,7 @@ void TestDocumentList::reloadEmptiesTheList()
     store.add("http://h.net/2.htm", "2.htm", "2");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 2);
     w.loader->LoadCatalogue(false);
@@ -247,17 +250,17 @@ void TestDocumentList::collectBoxAndSearchStation()
     store.add("http://c.net/w.htm", "w.htm", "w");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
 
     w.Tree->setCurrentItem(w.TreeNode(CollectRoot));
     QCOMPARE(w.lister->rowCount(), 0);
     QCOMPARE(w.StatusText(1), QStringLiteral("文档共0项"));
-    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.palette().color(QPalette::Button));
-    QCOMPARE(w.lister->report()->palette().color(QPalette::Text), w.palette().color(QPalette::Text));
+    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.window.palette().color(QPalette::Button));
+    QCOMPARE(w.lister->report()->palette().color(QPalette::Text), w.window.palette().color(QPalette::Text));
 
     w.Tree->setCurrentItem(w.TreeNode(SearchRoot));
     QCOMPARE(w.lister->rowCount(), 0);
-    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.palette().color(QPalette::Base));
+    QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.window.palette().color(QPalette::Base));
 
     for (const CatalogueEntry &e : w.state.cache_list) {
         w.state.search_list.push_back(e);
@@ -279,7 +282,7 @@ void TestDocumentList::ignoredWhileTreeNotReady()
     store.add("http://b.net/y.htm", "y.htm", "y");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[a.net]")));
     QCOMPARE(shownNames(w), QStringList{"x.htm"});
     w.state.tree_ready = false;
@@ -301,7 +304,7 @@ void TestDocumentList::caseVariantsShowTheirFirstRun()
     store.add("http://bB.net/4.htm", "4.htm", "4");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     // Whatever order the sort by folded host left: each node shows the first run that matches
     // its host exactly, and never entries of a later run.
     QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
@@ -333,7 +336,7 @@ void TestDocumentList::sizesShowAndSort()
     store.add("http://s.net/c.htm", "c.htm", "x").size = 5;
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     QCOMPARE(m->data(m->index(0, 2)).toString(), QStringLiteral("4294967296"));
@@ -350,7 +353,7 @@ void TestDocumentList::typeNamesOnlyForVisibleRowsOnce()
         store.add("http://t.net/" + std::to_string(i) + ".htm", "t/" + std::to_string(1000 + i) + ".htm", "<p>");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     std::map<std::string, int> asked;
     w.documents->model()->setShellLookup([&](const char *path, ShellFileInfo &info) {
         ++asked[path];
@@ -388,20 +391,20 @@ void TestDocumentList::viewStyleSwitch()
     store.add("http://a.net/x.htm", "x.htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
-    QCOMPARE(w.settings.viewstyle, std::uint8_t(3)); // the default
+    WindowParts &w = *f.window;
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(3)); // the default
     QVERIFY(w.lister->smallImagesAttached());
     w.m_VsIcon->trigger();
     QVERIFY(w.m_VsIcon->isChecked());
     QVERIFY(!w.m_VsReport->isChecked());
-    QCOMPARE(w.settings.viewstyle, std::uint8_t(0));
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(0));
     QCOMPARE(w.lister->viewStyle(), 0);
     QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->iconView()));
     QVERIFY(w.lister->largeImagesAttached());
     QCOMPARE(w.lister->iconView()->iconSize(), QSize(32, 32));
     QVERIFY(w.lister->smallImagesAttached()); // the other list stays attached
     w.m_VsReport->trigger();
-    QCOMPARE(w.settings.viewstyle, std::uint8_t(3));
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(3));
     QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->report()));
     QCOMPARE(w.lister->report()->iconSize(), QSize(16, 16));
 }
@@ -413,7 +416,7 @@ void TestDocumentList::enterAndDoubleClickOpen()
         store.add(std::string("http://o.net/") + n, n, "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[o.net]")));
     DocumentListModel *m = w.documents->model();
     auto *sel = w.lister->selectionModel();
@@ -447,7 +450,7 @@ void TestDocumentList::typingSelectsNothing()
         store.add(std::string("http://k.net/") + n, n, "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[k.net]")));
     DocumentListModel *m = w.documents->model();
     w.lister->selectionModel()->setCurrentIndex(m->index(0, 0),
@@ -471,7 +474,7 @@ void TestDocumentList::headerClickSorts()
     store.add("http://s.net/c.htm", "c.htm", "22");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
     QHeaderView *header = w.lister->report()->header();
     auto clickSection = [&](int section) {
@@ -499,7 +502,7 @@ void TestDocumentList::sortMenuItems()
     store.add("http://s.net/a.htm", "a.htm", "1");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.sortItems[5]->trigger(); // "位置" sorts by key 5: no key, no arrow
     QCOMPARE(w.state.sort_key, std::uint8_t(5));
     QVERIFY(w.sortItems[5]->isChecked());
@@ -517,7 +520,7 @@ void TestDocumentList::rowStateSignal()
         store.add(std::string("http://r.net/") + n, n, "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     QSignalSpy spy(w.lister, &Lister::rowStateChanged);
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[r.net]")));
     QCOMPARE(spy.size(), 0); // not while filling
@@ -546,7 +549,7 @@ void TestDocumentList::selectionAccessors()
         store.add("http://s.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     auto *sel = w.lister->selectionModel();
@@ -570,7 +573,7 @@ void TestDocumentList::dragOfRows()
         store.add("http://d.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[d.net]")));
     w.lister->listerStartDrag(1);
     QVERIFY(!w.lister->dragShowsSeveral());
@@ -594,7 +597,7 @@ void TestDocumentList::setRowCountFromOtherConcerns()
         store.add("http://s.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
     // As the delete command does: remove records, then set the count.
     w.state.view_list.erase(w.state.view_list.begin() + 1);
@@ -613,7 +616,7 @@ void TestDocumentList::modelTester()
     store.add("http://t.net/x.htm", "x.htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     QAbstractItemModelTester tester(w.documents->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
     w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
@@ -631,7 +634,7 @@ void TestDocumentList::largeHostFillsAndScrollsFast()
                   "big/" + std::to_string((i * 7919) % 20000) + "[1].htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    Tfrm_cache &w = *f.window;
+    WindowParts &w = *f.window;
     int asked = 0;
     w.documents->model()->setShellLookup([&](const char *, ShellFileInfo &) { return ++asked, false; });
     QElapsedTimer timer;

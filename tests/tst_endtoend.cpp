@@ -3,12 +3,13 @@
 // toggle, and the settings across a restart.
 
 #include "app/catalogueloader.h"
-#include "app/documentcommands.h"
 #include "app/documentlist.h"
+#include "app/documentsaver.h"
 #include "app/findform.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/search.h"
 #include "platform/browser/browser.h"
@@ -16,6 +17,7 @@
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,10 +45,10 @@ namespace {
 
 void waitForLoad(Tfrm_cache &window)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(window.state.tree_ready && !window.loader->isLoading(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.state().tree_ready && !window.loader().isLoading(), 10000);
 }
 
-int rowOf(const Tfrm_cache &window, const char *url)
+int rowOf(const WindowParts &window, const char *url)
 {
     const ViewList &view = window.state.view_list;
     for (std::size_t i = 0; i < view.size(); ++i)
@@ -55,7 +57,7 @@ int rowOf(const Tfrm_cache &window, const char *url)
     return -1;
 }
 
-void selectRows(Tfrm_cache &window, std::initializer_list<int> rows)
+void selectRows(WindowParts &window, std::initializer_list<int> rows)
 {
     QItemSelectionModel *selection = window.lister->selectionModel();
     selection->clearSelection();
@@ -100,10 +102,10 @@ void TestEndToEnd::walkTheRoad()
     QRect placed;
     {
         auto window = StartTidewrack(m_appDir.path());
-        Tfrm_cache &w = *window;
-        QVERIFY(w.frm_logo); // the splash stands until the first load is done
-        waitForLoad(w);
-        QVERIFY(!w.frm_logo);
+        WindowParts w(*window);
+        QVERIFY(window->logoForm()); // the splash stands until the first load is done
+        waitForLoad(*window);
+        QVERIFY(!window->logoForm());
         QCOMPARE(w.StatusText(0), QStringLiteral("域名共2个"));
 
         // A host: its documents, sorted by file name.
@@ -127,7 +129,7 @@ void TestEndToEnd::walkTheRoad()
         QCOMPARE(w.TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒(2)"));
 
         // A full-text search through the dialog, then to the search station.
-        QTimer::singleShot(0, &w, [&w] {
+        QTimer::singleShot(0, &w.window, [&w] {
             SearchCriteria criteria;
             criteria.field = SearchField::FullText;
             criteria.text = QStringLiteral("HARBOUR");
@@ -142,7 +144,7 @@ void TestEndToEnd::walkTheRoad()
 
         // Save the collected documents into a folder: the files arrive byte for byte.
         QTemporaryDir saved;
-        w.commands->setSaveDialog([&saved](const QString &proposed) {
+        w.saver->setSaveDialog([&saved](const QString &proposed) {
             return proposed == QStringLiteral("多个文件") ? saved.filePath("x") : QString();
         });
         w.ActionList1Update();
@@ -159,7 +161,7 @@ void TestEndToEnd::walkTheRoad()
         QCOMPARE(m_boxes, QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
         QCOMPARE(w.StatusText(1), QStringLiteral("文档共3项"));
         w.ARefresh->trigger();
-        waitForLoad(w);
+        waitForLoad(*window);
         w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
         QCOMPARE(w.StatusText(1), QStringLiteral("文档共3项"));
         QCOMPARE(rowOf(w, "http://news.example.com/old.htm"), -1);
@@ -168,17 +170,18 @@ void TestEndToEnd::walkTheRoad()
         // F8 hides the preview pane, and the choice is kept.
         w.m_viewdoc->trigger();
         QVERIFY(!w.pnl_main->isVisible());
-        w.setGeometry(150, 120, 800, 560);
-        placed = w.geometry();
-        w.close();
+        window->setGeometry(150, 120, 800, 560);
+        placed = window->geometry();
+        window->close();
     }
     QCOMPARE(QFileInfo(m_appDir.filePath("tidewrack.inf")).size(), qint64(52));
 
     auto again = StartTidewrack(m_appDir.path());
     waitForLoad(*again);
     QCOMPARE(again->geometry(), placed);
-    QVERIFY(!again->m_viewdoc->isChecked());
-    QVERIFY(!again->pnl_main->isVisible());
+    const WindowParts restarted(*again);
+    QVERIFY(!restarted.m_viewdoc->isChecked());
+    QVERIFY(!restarted.pnl_main->isVisible());
     again->close();
 }
 

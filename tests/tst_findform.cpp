@@ -3,8 +3,10 @@
 
 #include "app/findform.h"
 #include "app/mainwindow.h"
+#include "app/treenodes.h"
 #include "support.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -48,12 +50,14 @@ private slots:
 
 private:
     Tfrm_find &dialog() { return *m_window->frm_find; }
+    Tfrm_cache &frm_cache() { return m_window->window; }
     QString stationCaption() const { return m_window->TreeNode(SearchRoot)->text(0); }
     void runSearch(SearchField field, int kind, const QString &text);
 
     std::unique_ptr<TestStore> m_store;
     std::unique_ptr<QTemporaryDir> m_appDir;
-    std::unique_ptr<Tfrm_cache> m_window;
+    std::unique_ptr<Tfrm_cache> m_frm_cache;
+    std::unique_ptr<WindowParts> m_window;
     QList<MessageBoxRequest> m_boxes;
     std::function<void()> m_duringBox; // runs inside the next message box
 };
@@ -79,9 +83,10 @@ void TestFindForm::init()
     m_store->add("http://cn.example.com/gbk.htm", "c2/gbk.htm", GbkPage);
     m_store->add("http://gone.example.com/gone.htm", "c2/gone.htm", "Hello again", false);
     m_appDir = std::make_unique<QTemporaryDir>();
-    m_window = std::make_unique<Tfrm_cache>(m_appDir->path());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_frm_cache = std::make_unique<Tfrm_cache>(m_appDir->path());
+    m_window = std::make_unique<WindowParts>(*m_frm_cache);
+    m_frm_cache->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_frm_cache.get()));
     QCOMPARE(m_window->state.cache_list.size(), std::size_t(5));
 }
 
@@ -90,6 +95,7 @@ void TestFindForm::cleanup()
     if (m_window)
         m_window->frm_find->hide();
     m_window.reset();
+    m_frm_cache.reset();
     m_appDir.reset();
     m_store.reset();
     SetMessageBoxResponder({});
@@ -186,12 +192,12 @@ void TestFindForm::aFindOpensModally()
         QVERIFY(focus == dialog().cmb_find || focus == dialog().cmb_find->lineEdit());
         QTest::keyClick(dialog().cmb_find->lineEdit(), Qt::Key_Escape); // Esc closes
     });
-    m_window->actionNamed(QStringLiteral("AFind"))->trigger();
+    frm_cache().actionNamed(QStringLiteral("AFind"))->trigger();
     QVERIFY(checked);
     QVERIFY(!dialog().isVisible());
 
     QTimer::singleShot(0, this, [&] { QTest::mouseClick(dialog().Button2, Qt::LeftButton); });
-    m_window->actionNamed(QStringLiteral("AFind"))->trigger();
+    frm_cache().actionNamed(QStringLiteral("AFind"))->trigger();
     QVERIFY(!dialog().isVisible());
 }
 

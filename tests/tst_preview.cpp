@@ -7,12 +7,14 @@
 #include "app/mainwindow.h"
 #include "app/preview.h"
 #include "app/settingsfile.h"
+#include "app/treenodes.h"
 #include "catalogue/catalogue.h"
 #include "platform/browser/browser.h"
 #include "platform/browser/findbar.h"
 #include "platform/offlinestate.h"
 #include "support.h"
 #include "windows/messagebox.h"
+#include "windowsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,7 +70,8 @@ public:
     ~Session() { SetOffline(false); }
 
     TestStore store;
-    std::unique_ptr<Tfrm_cache> window;
+    std::unique_ptr<Tfrm_cache> frm_cache;
+    std::unique_ptr<WindowParts> window;
 
     void add(const std::string &url, const std::string &file, const QByteArray &content)
     {
@@ -78,9 +81,10 @@ public:
     // Opens the window, loads the catalogue and lists the first host's documents.
     bool open()
     {
-        window = std::make_unique<Tfrm_cache>(m_appDir.path());
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get())
+        frm_cache = std::make_unique<Tfrm_cache>(m_appDir.path());
+        window = std::make_unique<WindowParts>(*frm_cache);
+        frm_cache->show();
+        if (!QTest::qWaitForWindowExposed(frm_cache.get())
             || !QTest::qWaitFor([this] { return window->state.tree_ready; }))
             return false;
         window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1)); // the one host of the store
@@ -307,7 +311,7 @@ void TestPreview::textDocumentsShowInViewer()
     session.add(url, file.toStdString(), content);
     session.add("http://example.test/page.htm", "T1/page[1].htm", "<p>page</p>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
 
     // A browser preview first, so that the text preview has a flag to turn back.
     session.click("http://example.test/page.htm");
@@ -345,7 +349,7 @@ void TestPreview::otherDocumentsGoToTheirUrl()
     session.add(url.toStdString(), file.toStdString(), "<p>x</p>");
     session.add("http://example.test/notes.txt", "H1/notes[1].txt", "notes");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/notes.txt");
     QVERIFY(w.editor->isVisible());
 
@@ -382,7 +386,7 @@ void TestPreview::missingFileIsReported()
     session.add("http://example.test/first.txt", "M1/first[1].txt", "first text");
     session.add("http://example.test/gone.txt", "M1/gone[1].txt", "soon gone");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/first.txt");
     QCOMPARE(w.editor->toPlainText(), QStringLiteral("first text"));
 
@@ -402,12 +406,12 @@ void TestPreview::paneOffChangesNothing()
     session.add("http://example.test/two.txt", "P1/two[1].txt", "two");
     session.add("http://example.test/three.htm", "P1/three[1].htm", "<p>3</p>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/one.txt");
     QCOMPARE(w.editor->toPlainText(), QStringLiteral("one"));
 
     w.m_viewdoc->trigger(); // F8: off
-    QCOMPARE(int(w.settings.viewdoc), 0);
+    QCOMPARE(int(w.settings().viewdoc), 0);
     QVERIFY(w.pnl_main->isHidden());
     session.click("http://example.test/two.txt");
     session.click("http://example.test/three.htm");
@@ -416,7 +420,7 @@ void TestPreview::paneOffChangesNothing()
     QVERIFY(w.Web1->requestedUrl().isEmpty());
 
     w.m_viewdoc->trigger(); // on: the last preview, not the row selected now
-    QCOMPARE(int(w.settings.viewdoc), 1);
+    QCOMPARE(int(w.settings().viewdoc), 1);
     QVERIFY(w.pnl_main->isVisible());
     QVERIFY(w.editor->isVisible());
     QCOMPARE(w.editor->toPlainText(), QStringLiteral("one"));
@@ -429,16 +433,16 @@ void TestPreview::hidingKeepsListHeight()
     Session session;
     session.add("http://example.test/one.txt", "L1/one[1].txt", "one");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
-    w.resize(800, 600);
+    WindowParts &w = *session.window;
+    w.window.resize(800, 600);
     QTRY_VERIFY(w.Splitter2->height() > 400);
     QVERIFY(w.lister->height() != 200);
     w.Splitter2->setSizes({200, w.Splitter2->height() - 200 - w.Splitter2->handleWidth()});
     QCOMPARE(w.lister->height(), 200);
-    const int storedAtStart = w.settings.listheight;
+    const int storedAtStart = w.settings().listheight;
 
     w.m_viewdoc->trigger();
-    QCOMPARE(w.settings.listheight, 200);
+    QCOMPARE(w.settings().listheight, 200);
     QVERIFY(w.pnl_main->isHidden());
     QVERIFY(w.Splitter2->handle(1)->isHidden());
     QTRY_COMPARE(w.lister->height(), w.Splitter2->height()); // the list fills the area
@@ -459,12 +463,12 @@ void TestPreview::startingWithPaneOffTakesDesignedHeight()
     Session session(stored);
     session.add("http://example.test/one.txt", "S1/one[1].txt", "one");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
-    QCOMPARE(w.settings.listheight, kDesignedListHeight);
+    WindowParts &w = *session.window;
+    QCOMPARE(w.settings().listheight, kDesignedListHeight);
     QVERIFY(!w.m_viewdoc->isChecked());
     QVERIFY(w.pnl_main->isHidden());
 
-    w.resize(800, 600);
+    w.window.resize(800, 600);
     QTRY_VERIFY(w.Splitter2->height() > 400);
     w.m_viewdoc->trigger();
     QTRY_COMPARE(w.lister->height(), kDesignedListHeight);
@@ -480,12 +484,12 @@ void TestPreview::storedListHeightApplies()
     Session session(stored);
     session.add("http://example.test/one.txt", "S2/one[1].txt", "one");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
-    w.resize(800, 600);
+    WindowParts &w = *session.window;
+    w.window.resize(800, 600);
     QTRY_VERIFY(w.Splitter2->height() > 400);
     QTRY_COMPARE(w.lister->height(), 250);
     QVERIFY(w.pnl_main->isVisible());
-    QCOMPARE(w.settings.listheight, 250); // moving nothing keeps it
+    QCOMPARE(w.settings().listheight, 250); // moving nothing keeps it
 }
 
 void TestPreview::browserCommandsNeedDocument()
@@ -495,7 +499,7 @@ void TestPreview::browserCommandsNeedDocument()
     session.add("http://example.test/page.htm", "C1/page[1].htm",
                 "<html><body><p>find me</p><p>Find Me</p><p>FIND me</p></body></html>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
 
     w.preview->AFindInWebExecute();
     w.preview->AInternetOptionExecute();
@@ -543,7 +547,7 @@ void TestPreview::offlineServesCachedPage()
                 "<img src=\"logo.png\"></body></html>");
     session.add("http://example.test/dir/logo.png", "O1/logo[1].png", pngBytes());
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/dir/page.htm");
     QVERIFY(w.Web1->page());
     QSignalSpy loaded(w.Web1, &Browser::loadFinished);
@@ -584,7 +588,7 @@ void TestPreview::onlineGoesToNetwork()
     Session session; // online
     session.add("http://example.test/dir/page.htm", "G1/page[1].htm", "<p id=\"t\">from the cache</p>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/dir/page.htm");
     QSignalSpy loaded(w.Web1, &Browser::loadFinished);
     QVERIFY(loaded.wait(kLoadTimeout));
@@ -613,7 +617,7 @@ void TestPreview::newWindowOpensInPreview()
     session.add("http://example.test/w/target.htm", "N1/target[1].htm",
                 "<html><body><p id=\"t\">target</p></body></html>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/w/opener.htm");
     QSignalSpy loaded(w.Web1, &Browser::loadFinished);
     QVERIFY(loaded.wait(kLoadTimeout));
@@ -634,7 +638,7 @@ void TestPreview::saveWebPageAsArchive()
     SetOffline(true);
     session.add("http://example.test/s/page.htm", "V1/page[1].htm", "<html><body><p>keep me</p></body></html>");
     QVERIFY(session.open());
-    Tfrm_cache &w = *session.window;
+    WindowParts &w = *session.window;
     session.click("http://example.test/s/page.htm");
     QSignalSpy loaded(w.Web1, &Browser::loadFinished);
     QVERIFY(loaded.wait(kLoadTimeout));

@@ -1,0 +1,4 @@
+#include "logging.h"
+
+Q_LOGGING_CATEGORY(lcStore, "tidewrack.store")
+Q_LOGGING_CATEGORY(lcUi, "tidewrack.ui")
