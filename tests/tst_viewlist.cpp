@@ -3,8 +3,8 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/viewlist.h"
-#include "tools/writers/indexdatwriter.h"
 #include "support.h"
+#include "tools/writers/indexdatwriter.h"
 
 #include <QFile>
 #include <QProcess>
