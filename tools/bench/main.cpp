@@ -30,6 +30,9 @@ const Command Commands[] = {
     {"search", RunSearch,
      "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
      "                              the search without a window: hits, search_ms_median"},
+    {"export", RunExport,
+     "export STORE [--format csv|html|json|tsv] [--rows N] [--repeat N] [--out FILE]\n"
+     "                              the list export of every entry: bytes, export_ms_median"},
 };
 
 void usage(FILE *to)
