@@ -245,22 +245,19 @@ StoreKind EntryFields::storeKind(const EntryRow &row) const
     return extras ? StoreKind(extras->dwStoreKind) : StoreKind::None;
 }
 
-// The WinInet store keeps the response head but not its facts: read them from the head, once
-// for the several fields of one row.
-const EntryFields::HeadFacts &EntryFields::headFacts(const EntryRow &row)
+// The WinInet store keeps the response head but not its facts: they are read from the head
+// (no memory of the last row: a block freed by a reload may be followed by another at its address).
+EntryFields::HeadFacts EntryFields::headFacts(const EntryRow &row)
 {
-    if (row.block == m_factsBlock)
-        return m_facts;
-    m_factsBlock = row.block;
-    m_facts = HeadFacts{};
+    HeadFacts facts;
     if (row.header && row.header->lpHeaderInfo && row.header->dwHeaderInfoSize) {
-        ResponseFacts facts =
+        ResponseFacts read =
             ReadResponseFacts(std::string_view(row.header->lpHeaderInfo, row.header->dwHeaderInfoSize));
-        m_facts.contentType = std::move(facts.contentType);
-        m_facts.contentEncoding = std::move(facts.contentEncoding);
-        m_facts.status = facts.status;
+        facts.contentType = std::move(read.contentType);
+        facts.contentEncoding = std::move(read.contentEncoding);
+        facts.status = read.status;
     }
-    return m_facts;
+    return facts;
 }
 
 std::int64_t EntryFields::localOffset(std::int64_t unixSeconds)

@@ -101,8 +101,8 @@ void AppendLocalTime(std::string &out, StoreTime time);
 void AppendUtcTime(std::string &out, StoreTime time);
 
 // Reads the fields of entries. Keeps what repeats from row to row (type names by extension,
-// the local time offsets, the last response head read), so one object serves a whole list;
-// not for use from two threads at once. Make a new one after the time zone changes.
+// the local time offsets), so one object serves a whole list and outlives reloads; not for
+// use from two threads at once. Make a new one after the time zone changes.
 class EntryFields {
 public:
     // `storeFolder` is what the StoreFolder field shows for every row.
@@ -131,15 +131,13 @@ private:
         std::string contentEncoding;
         std::uint16_t status = 0;
     };
-    const HeadFacts &headFacts(const EntryRow &row);
+    static HeadFacts headFacts(const EntryRow &row);
     void appendTypeName(std::string &out, const EntryRow &row);
     std::int64_t localOffset(std::int64_t unixSeconds);
     void appendLocal(std::string &out, StoreTime time);
 
     std::string m_storeFolder;
     std::unordered_map<std::string, std::string> m_typeNames; // by lower-cased extension + type
-    const INTERNET_CACHE_ENTRY_INFOA *m_factsBlock = nullptr;
-    HeadFacts m_facts;
     struct Offset {
         std::int64_t bucket = INT64_MIN;
         std::int64_t seconds = 0;
