@@ -459,6 +459,44 @@ int EntryFields::compare(const EntryRow &a, const EntryRow &b, EntryField field)
     return *na < *nb ? -1 : (*na > *nb ? 1 : 0);
 }
 
+const std::vector<EntryField> &DetailsFields()
+{
+    static const std::vector<EntryField> order = {
+        EntryField::Url,          EntryField::Key,
+        EntryField::Partition,    EntryField::CacheKind,
+        EntryField::StoreFolder,  EntryField::Location,
+        EntryField::Container,    EntryField::BodyOffset,
+        EntryField::Size,         EntryField::DecodedSize,
+        EntryField::FileName,     EntryField::TypeName,
+        EntryField::ContentType,  EntryField::ContentEncoding,
+        EntryField::HttpStatus,   EntryField::RequestMethod,
+        EntryField::Created,      EntryField::LastSync,
+        EntryField::LastModified, EntryField::Expires,
+        EntryField::LastAccess,   EntryField::HitCount,
+        EntryField::Flags,        EntryField::ResponseHead,
+    };
+    return order;
+}
+
+QString EntryDetailsText(const EntryRow &row, EntryFields &fields)
+{
+    QString text;
+    for (const EntryField field : DetailsFields()) {
+        QString value = fields.text(row, field);
+        if (value.isEmpty())
+            continue;
+        if (field == EntryField::ResponseHead) {
+            value.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            text += EntryFieldCaption(field) + QStringLiteral(":\n") + value;
+            if (!value.endsWith(QLatin1Char('\n')))
+                text += QLatin1Char('\n');
+        } else {
+            text += EntryFieldCaption(field) + QStringLiteral(": ") + value + QLatin1Char('\n');
+        }
+    }
+    return text;
+}
+
 void SortViewByField(ViewList &view, EntryField field, int direction, EntryFields &fields)
 {
     if (int(field) >= 0 && int(field) <= int(EntryField::Location)) {

@@ -145,6 +145,13 @@ private:
     std::array<Offset, 64> m_offsets{};
 };
 
+// The fields an entry's details show, in their order: where the document comes from, where
+// its body is, its sizes, what the server said, its times and counts, the response head last.
+const std::vector<EntryField> &DetailsFields();
+// The details as plain text, one "caption: value" line per field that has a value; the
+// response head follows on lines of its own. What the details window copies.
+QString EntryDetailsText(const EntryRow &row, EntryFields &fields);
+
 // Sorts the document list's rows by any field, in `direction` (+1 ascending, -1 descending).
 // The list's own five columns sort exactly as SortViewList sorts them; the others by
 // EntryFields::compare's order, with every key read once per row. Not stable.

@@ -102,6 +102,7 @@ private slots:
     void utcTime();
     void sortByField();
     void sortUnknownFirst();
+    void detailsText();
 
 private:
     QByteArray m_savedTz;
@@ -481,6 +482,32 @@ void TestEntryFields::sortUnknownFirst()
     QCOMPARE(QString::fromUtf8(SourceUrl(view[0])), QStringLiteral("http://example.com/2.html"));
     QCOMPARE(fields.compare(RowOf(view[0]), RowOf(view[1]), EntryField::HttpStatus), -1);
     QCOMPARE(fields.compare(RowOf(view[1]), RowOf(view[0]), EntryField::HttpStatus), 1);
+}
+
+void TestEntryFields::detailsText()
+{
+    // The details show every field, each once.
+    QSet<int> shown;
+    for (const EntryField f : DetailsFields())
+        shown.insert(int(f));
+    QCOMPARE(shown.size(), EntryFieldCount);
+    QCOMPARE(DetailsFields().size(), std::size_t(EntryFieldCount));
+
+    const CacheList list = enumerate(browserStore());
+    EntryFields fields(QStringLiteral("/profile/cache2"));
+    const QString text = EntryDetailsText(RowOf(list[0]), fields);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.first(), QStringLiteral("网址: https://example.com/app/main.js?v=3"));
+    QVERIFY(lines.contains(QStringLiteral("分区: https://example.org")));
+    QVERIFY(lines.contains(QStringLiteral("来源: Firefox")));
+    QVERIFY(lines.contains(QStringLiteral("最后访问: 2024-01-02 11:04:05")));
+    QVERIFY(lines.contains(QStringLiteral("请求方法: GET")));
+    // A value the store does not know gets no line.
+    QVERIFY(!text.contains(QStringLiteral("解码大小")));
+    // The head last, on lines of its own.
+    QVERIFY(text.endsWith(QStringLiteral("响应头:\nHTTP/1.1 200 OK\nContent-Type: application/javascript\n"
+                                         "Content-Encoding: gzip\n")));
+    QVERIFY(!text.contains(QLatin1Char('\r')));
 }
 
 QTEST_GUILESS_MAIN(TestEntryFields)
