@@ -337,10 +337,11 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
         const int fd = createFree(dir, wanted, manifestName);
         if (fd < 0) {
             const int error = errno;
-            ::close(dir);
-            if (folderError(error))
+            if (folderError(error)) {
+                ::close(dir);
                 return fail(folderFailed(error));
-            result.manifestError = fromErrno(error);
+            }
+            result.manifestError = fromErrno(error); // the documents still go
         } else {
             ::close(fd);
         }

@@ -746,6 +746,15 @@ void TestExport::manifest()
     QVERIFY(records[3][EntryFieldCount + 1].contains(QStringLiteral("gone")));
     QVERIFY(!result.complete());
 
+    // A manifest name the folder cannot take: reported, and the documents are written all the same.
+    options.manifestName = QString(300, QLatin1Char('m')) + QStringLiteral(".csv");
+    const DocumentExportResult longName =
+        ExportDocuments(RowsOf(list), m_dir->filePath(QStringLiteral("out3")), fields, options);
+    QVERIFY(!longName.manifestError.isEmpty());
+    QVERIFY(longName.manifestFile.isEmpty());
+    QCOMPARE(longName.writtenCount(), std::size_t(2));
+    QVERIFY(!longName.complete());
+
     // Without the option no manifest is written.
     const DocumentExportResult none = ExportDocuments(RowsOf(list), m_dir->filePath(QStringLiteral("out2")), fields);
     QVERIFY(none.manifestFile.isEmpty());
