@@ -229,13 +229,19 @@ void SetBodiesFolder(std::string folder)
     g_written.clear();
 }
 
-std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
-                            std::string_view contentType)
+std::string BodyFileName(std::string_view url, std::string_view contentType)
 {
     std::string name = nameFromUrl(url);
     if (!hasExtension(name))
         if (const std::string suffix = suffixForType(contentType); !suffix.empty())
             name += "." + suffix;
+    return name;
+}
+
+std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
+                            std::string_view contentType)
+{
+    const std::string name = BodyFileName(url, contentType);
     const std::string id = plainId(entryId) ? std::string(entryId) : hexHash(entryId);
     return BodiesFolder() + "/" + hexHash(storeFolder) + "/" + id + "/" + name;
 }

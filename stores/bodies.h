@@ -26,9 +26,13 @@ BodyRef BodyRefOf(const StoreListing &listing, const StoreEntry &entry);
 std::string BodiesFolder();
 void SetBodiesFolder(std::string folder);
 
+// The file name a body gets: the URL's last path segment (decoded where it is UTF-8, without
+// separators or control characters, never starting with a dot, at most 120 bytes, "index"
+// when empty), with an extension from the content type where the name has none.
+std::string BodyFileName(std::string_view url, std::string_view contentType);
+
 // The planned local path of an entry's body: the bodies folder / a folder for the store /
-// a folder for the entry / a name from the URL's last segment, with an extension from the
-// content type where the name has none. Nothing is created.
+// a folder for the entry / BodyFileName. Nothing is created.
 std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
                             std::string_view contentType);
 

@@ -16,6 +16,8 @@ int RunDelete(const Arguments &args);
 int RunView(const Arguments &args);
 int RunSearch(const Arguments &args);
 int RunBody(const Arguments &args);
+int RunExport(const Arguments &args);
+int RunFields(const Arguments &args);
 
 // The middle value of timed runs (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);

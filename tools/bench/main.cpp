@@ -30,6 +30,12 @@ const Command Commands[] = {
     {"search", RunSearch,
      "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
      "                              the search without a window: hits, search_ms_median"},
+    {"export", RunExport,
+     "export STORE [--format csv|html|json|tsv] [--rows N] [--repeat N] [--out FILE]\n"
+     "                              the list export of every entry: bytes, export_ms_median"},
+    {"fields", RunFields,
+     "fields STORE HOST [--repeat N] one host's rows with every field: all_fields_text_ms_median,\n"
+     "                              sort_NAME_ms_median for each field"},
 };
 
 void usage(FILE *to)
