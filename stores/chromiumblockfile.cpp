@@ -253,13 +253,17 @@ void Reader::walk(std::uint32_t slot, std::uint32_t address)
 
 bool Reader::entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &next)
 {
+    if (((address >> 28) & 7) != 2) {
+        m_listing.skip("entry address of the wrong kind");
+        return false;
+    }
     const Place place = locate(address, EntrySize);
     if (place.outcome == Place::Missing) {
         m_listing.skip("entry in a missing data file");
         return false;
     }
-    if (place.outcome != Place::Found || place.type != 2) {
-        m_listing.skip(place.outcome == Place::Found ? "entry address of the wrong kind" : "bad entry address");
+    if (place.outcome != Place::Found) {
+        m_listing.skip("bad entry address");
         return false;
     }
     m_buffer.resize(std::size_t(place.capacity));
