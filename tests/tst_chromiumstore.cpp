@@ -81,6 +81,11 @@ StoreTime isoTime(const std::string &text)
     return StoreTimeFromUnixMicros(seconds * 1000000 + micros);
 }
 
+void flipByte(std::string &bytes, std::size_t at)
+{
+    bytes[at] = char(bytes[at] ^ 0x5A);
+}
+
 bool has(const std::string &list, const std::string &item)
 {
     return ("," + list + ",").find("," + item + ",") != std::string::npos;
@@ -149,6 +154,7 @@ private slots:
     void keys();
     void writerReadsBack();
     void writerNeverWritesIntoACache();
+    void largeCacheListsInFileOrder();
     void deleteFromCopy();
     void deleteTakesScriptAndSparseFiles();
     void refusedWhileBrowserRuns_data();
@@ -472,6 +478,46 @@ void TestChromiumStore::writerNeverWritesIntoACache()
     QVERIFY(folderBytes(folder) == before);
 }
 
+void TestChromiumStore::largeCacheListsInFileOrder()
+{
+    // Enough entries for the listing to split its work; one damaged entry in each half.
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    std::vector<BrowserWriterEntry> entries(2100);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].url = "https://host" + std::to_string(i % 37) + ".example.com/page/" + std::to_string(i);
+        entries[i].body = "<p>page " + std::to_string(i) + "</p>";
+    }
+    const BrowserWriteResult written = WriteChromiumSimpleStore(folder, entries);
+    QVERIFY(written.ok);
+    std::vector<std::string> files;
+    for (const BrowserWrittenEntry &w : written.entries)
+        files.push_back(w.file);
+    std::sort(files.begin(), files.end());
+    for (const std::string &victim : {files[10], files[1500]}) {
+        std::string bytes = readBytes(victim);
+        flipByte(bytes, 0);
+        QVERIFY(writeBytes(victim, bytes));
+    }
+    const StoreListing listing = OpenStore(folder)->list();
+    QCOMPARE(listing.entries.size(), entries.size() - 2);
+    QCOMPARE(listing.skipped, 2u);
+    QCOMPARE(listing.skipWhy.at("bad header magic"), 2u);
+    std::size_t next = 0;
+    for (const StoreEntry &e : listing.entries) {
+        while (files[next] == files[10] || files[next] == files[1500])
+            ++next;
+        QCOMPARE(text(listing, e.container), files[next++]);
+        // Every text of the entry belongs to it: the key hashes to its own file's name.
+        const std::string key = text(listing, e.key);
+        QCOMPARE(SimpleEntryFileName(SimpleEntryHash(key), 0), text(listing, e.container).substr(folder.size() + 1));
+        QCOMPARE(text(listing, e.url), std::string(ParseChromiumKey(key).url));
+        QVERIFY(text(listing, e.localFile).find("/" + text(listing, e.container).substr(folder.size() + 1) + "/")
+                != std::string::npos);
+        QCOMPARE(text(listing, e.contentType), std::string("text/html"));
+    }
+}
+
 void TestChromiumStore::deleteFromCopy()
 {
     QTemporaryDir dir;
@@ -655,11 +701,6 @@ enum class Damage {
     Folder,
     NoResponseInfo,
 };
-
-void flipByte(std::string &bytes, std::size_t at)
-{
-    bytes[at] = char(bytes[at] ^ 0x5A);
-}
 
 void put32At(std::string &bytes, std::size_t at, std::uint32_t v)
 {
