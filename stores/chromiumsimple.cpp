@@ -198,9 +198,10 @@ std::vector<std::pair<std::uint64_t, std::int64_t>> ParseSimpleIndex(const unsig
 
 namespace {
 
-bool isEntryFileName(const char *name)
+// "<16 hex>_<stream>": stream '0' for the entry file, 's' for its sparse ranges.
+bool isEntryFileName(const char *name, char stream = '0')
 {
-    if (std::strlen(name) != 18 || name[16] != '_' || name[17] != '0')
+    if (std::strlen(name) != 18 || name[16] != '_' || name[17] != stream)
         return false;
     for (int i = 0; i < 16; ++i)
         if (!std::isxdigit(static_cast<unsigned char>(name[i])))
@@ -355,7 +356,8 @@ using IndexHints = std::vector<std::pair<std::uint64_t, std::int64_t>>;
 
 // Lists the entry files names[begin, end) into `listing`.
 void listEntries(int dirFd, const std::string &folder, const std::vector<std::string> &names, std::size_t begin,
-                 std::size_t end, const IndexHints &hints, StoreListing &listing)
+                 std::size_t end, const IndexHints &hints, const std::vector<std::uint64_t> &sparse,
+                 StoreListing &listing)
 {
     ReadEntry read;
     for (std::size_t i = begin; i < end; ++i) {
@@ -385,6 +387,9 @@ void listEntries(int dirFd, const std::string &folder, const std::vector<std::st
                                            [](const auto &a, const auto &b) { return a.first < b.first; });
         if (hint != hints.end() && hint->first == nameHash)
             e.lastAccess = StoreTimeFromChromium(hint->second);
+        // Media kept as sparse ranges: stream 1 holds a part of the document at most.
+        if (std::binary_search(sparse.begin(), sparse.end(), nameHash))
+            e.flags |= EntryTruncated;
         const std::string local = PlannedBodyPath(folder, name, listing.text(e.url), listing.text(e.contentType));
         e.localFile = listing.addText(local);
         e.hasLocalFile = true;
@@ -427,10 +432,14 @@ StoreListing ChromiumSimpleStore::list()
         ~Closer() { ::close(fd); }
     } closer{dirFd};
     std::vector<std::string> names;
+    std::vector<std::uint64_t> sparse;
     if (DIR *dir = ::fdopendir(::dup(dirFd))) {
-        while (const dirent *d = ::readdir(dir))
+        while (const dirent *d = ::readdir(dir)) {
             if (isEntryFileName(d->d_name))
                 names.emplace_back(d->d_name);
+            else if (isEntryFileName(d->d_name, 's'))
+                sparse.push_back(std::strtoull(std::string(d->d_name, 16).c_str(), nullptr, 16));
+        }
         ::closedir(dir);
     } else {
         listing.error = m_folder + ": " + std::strerror(errno);
@@ -438,18 +447,19 @@ StoreListing ChromiumSimpleStore::list()
     }
     // Sorted by name: the same order however the work is split.
     std::sort(names.begin(), names.end());
+    std::sort(sparse.begin(), sparse.end());
     const IndexHints hints = readIndexHints(m_folder);
     listing.entries.reserve(names.size());
     if (names.size() < ThreadedListing || std::thread::hardware_concurrency() < 2) {
-        listEntries(dirFd, m_folder, names, 0, names.size(), hints, listing);
+        listEntries(dirFd, m_folder, names, 0, names.size(), hints, sparse, listing);
         return listing;
     }
     // Two halves on two threads: most of the time goes to opening and reading small files.
     const std::size_t half = names.size() / 2;
     StoreListing second;
     second.entries.reserve(names.size() - half);
-    std::thread helper([&] { listEntries(dirFd, m_folder, names, half, names.size(), hints, second); });
-    listEntries(dirFd, m_folder, names, 0, half, hints, listing);
+    std::thread helper([&] { listEntries(dirFd, m_folder, names, half, names.size(), hints, sparse, second); });
+    listEntries(dirFd, m_folder, names, 0, half, hints, sparse, listing);
     helper.join();
     appendListing(listing, second);
     return listing;
