@@ -245,6 +245,15 @@ StoreSearchRoots StoreSearchRoots::fromEnvironment()
         roots.userName = pw->pw_name;
     else if (const char *user = std::getenv("USER"))
         roots.userName = user;
+    if (const char *extra = std::getenv("TIDEWRACK_STORES")) {
+        std::string_view rest(extra);
+        while (!rest.empty()) {
+            const auto colon = rest.find(':');
+            if (colon != 0)
+                roots.extraStores.emplace_back(rest.substr(0, colon));
+            rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon + 1);
+        }
+    }
     return roots;
 }
 
@@ -390,25 +399,32 @@ void findChromium(std::vector<FoundStore> &out, const std::string &name, const s
 std::vector<FoundStore> FindStores(const StoreSearchRoots &roots)
 {
     std::vector<FoundStore> out;
-    if (roots.home.empty())
-        return out;
     const std::string wine = WineCacheFolder(roots);
     if (!wine.empty())
         addIfStore(out, "Wine \u2013 IE", "IE", wine);
 
     const std::string config = configHome(roots);
     const std::string cache = cacheHome(roots);
-    findFirefox(out, roots.home + "/.mozilla/firefox", cache + "/mozilla/firefox", "");
-    findFirefox(out, config + "/mozilla/firefox", cache + "/mozilla/firefox", "");
-    findFirefox(out, roots.home + "/snap/firefox/common/.mozilla/firefox",
-                roots.home + "/snap/firefox/common/.cache/mozilla/firefox", " (snap)");
-    findFirefox(out, roots.home + "/.var/app/org.mozilla.firefox/.mozilla/firefox",
-                roots.home + "/.var/app/org.mozilla.firefox/cache/mozilla/firefox", " (flatpak)");
+    if (!roots.home.empty()) {
+        findFirefox(out, roots.home + "/.mozilla/firefox", cache + "/mozilla/firefox", "");
+        findFirefox(out, config + "/mozilla/firefox", cache + "/mozilla/firefox", "");
+        findFirefox(out, roots.home + "/snap/firefox/common/.mozilla/firefox",
+                    roots.home + "/snap/firefox/common/.cache/mozilla/firefox", " (snap)");
+        findFirefox(out, roots.home + "/.var/app/org.mozilla.firefox/.mozilla/firefox",
+                    roots.home + "/.var/app/org.mozilla.firefox/cache/mozilla/firefox", " (flatpak)");
 
-    for (const ChromiumBrowser &browser : ChromiumBrowsers)
-        findChromium(out, browser.name, config + "/" + browser.folder, cache + "/" + browser.folder);
-    findChromium(out, "Chromium (snap)", roots.home + "/snap/chromium/common/chromium",
-                 roots.home + "/snap/chromium/common/.cache/chromium");
+        for (const ChromiumBrowser &browser : ChromiumBrowsers)
+            findChromium(out, browser.name, config + "/" + browser.folder, cache + "/" + browser.folder);
+        findChromium(out, "Chromium (snap)", roots.home + "/snap/chromium/common/chromium",
+                     roots.home + "/snap/chromium/common/.cache/chromium");
+    }
+    for (const std::string &extra : roots.extraStores) {
+        const StoreProbe probe = ProbeStore(extra);
+        if (probe.kind == StoreKind::None || probe.kind == StoreKind::Memory)
+            continue;
+        const std::string browser = BrowserNameFor(probe.kind, probe.folder);
+        addIfStore(out, browser + " \u2013 " + baseName(probe.folder), browser, probe.folder);
+    }
     return out;
 }
 

@@ -33,16 +33,17 @@ struct FoundStore {
 // made-up home.
 struct StoreSearchRoots {
     std::string home;
-    std::string xdgConfigHome; // empty: home/.config
-    std::string xdgCacheHome;  // empty: home/.cache
-    std::string winePrefix;    // empty: home/.wine
-    std::string userName;      // for the Wine prefix's user folder
+    std::string xdgConfigHome;            // empty: home/.config
+    std::string xdgCacheHome;             // empty: home/.cache
+    std::string winePrefix;               // empty: home/.wine
+    std::string userName;                 // for the Wine prefix's user folder
+    std::vector<std::string> extraStores; // TIDEWRACK_STORES: more folders to offer, ':'-separated
     static StoreSearchRoots fromEnvironment();
 };
 
 // The caches found, in menu order: the Wine prefix's WinInet cache, then Firefox profiles
-// (classic, XDG, snap, flatpak), then the Chromium family's profiles, each browser in turn.
-// Only folders that hold a store of a known kind are listed.
+// (classic, XDG, snap, flatpak), then the Chromium family's profiles, each browser in turn,
+// then the extra stores. Only folders that hold a store of a known kind are listed.
 std::vector<FoundStore> FindStores(const StoreSearchRoots &roots);
 
 // The Wine prefix's WinInet content cache folder (whether it exists or not).

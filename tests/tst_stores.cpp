@@ -474,10 +474,21 @@ void TestStores::foundOnThisMachine()
     // Brave: the default profile, older layout.
     QVERIFY(writeFile(home + "/.cache/BraveSoftware/Brave-Browser/Default/Cache/fedcba9876543210_0", "x"));
 
+    // A store named in TIDEWRACK_STORES comes last, under its folder's name; a folder there
+    // without a store is left out.
+    StoreWriterEntry one;
+    one.url = "http://a.example/x.htm";
+    one.content = "x";
+    QVERIFY(WriteUrlCacheStore(dir.filePath("demo-store").toStdString(), {one}).ok);
+
     StoreSearchRoots roots;
     roots.home = home.toStdString();
     roots.userName = "me";
-    const std::vector<FoundStore> found = FindStores(roots);
+    roots.extraStores = {dir.filePath("demo-store").toStdString(), dir.filePath("nothing").toStdString()};
+    std::vector<FoundStore> found = FindStores(roots);
+    QCOMPARE(found.back().name, std::string("IE \u2013 demo-store"));
+    QCOMPARE(found.back().path, dir.filePath("demo-store").toStdString());
+    found.pop_back();
     QStringList names, paths;
     for (const FoundStore &f : found) {
         names << QString::fromStdString(f.name);
