@@ -486,6 +486,15 @@ std::vector<std::string> ChromiumUserDataCandidates(const std::string &cacheFold
         if (!cacheHome.empty() && !configHome.empty() && folder.size() > cacheHome.size()
             && folder.compare(0, cacheHome.size(), cacheHome) == 0 && folder[cacheHome.size()] == '/')
             add(configHome + folder.substr(cacheHome.size()));
+        // Sandboxed installs keep their own pair of folders: a snap's <common>/.cache/chromium
+        // beside <common>/chromium, a flatpak's <app>/cache/... beside <app>/config/....
+        for (const auto &[cachePart, configPart] : {std::pair<const char *, const char *>{"/.cache/", "/"},
+                                                    {"/.cache/", "/.config/"},
+                                                    {"/cache/", "/config/"}}) {
+            const auto at = folder.rfind(cachePart);
+            if (at != std::string::npos)
+                add(folder.substr(0, at) + configPart + folder.substr(at + std::strlen(cachePart)));
+        }
     }
     add(browser);
     add(profile);
