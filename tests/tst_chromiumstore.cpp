@@ -911,6 +911,8 @@ void TestChromiumStore::hostileBlockfile_data()
     QTest::newRow("wrong slot") << "wrong slot" << 1 << "entry in the wrong hash slot";
     QTest::newRow("huge key length") << "key length" << 1 << "key longer than its entry";
     QTest::newRow("evicted entry") << "evicted" << 1 << "";
+    QTest::newRow("body address past the end") << "body address" << 0 << "";
+    QTest::newRow("headers address of no kind") << "headers address" << 0 << "";
     QTest::newRow("data_1 missing") << "no data_1" << 217 << "entry in a missing data file";
     QTest::newRow("data_1 bad magic") << "data_1 magic" << 217 << "bad entry address";
     QTest::newRow("data_1 cut short") << "data_1 cut" << -2 << "";
@@ -961,6 +963,14 @@ void TestChromiumStore::hostileBlockfile()
     } else if (damage == "evicted") {
         put32At(data1, offset + 20, 1);
         resealEntry(data1, offset);
+    } else if (damage == "body address") {
+        put32At(data1, offset + 44, 10);
+        put32At(data1, offset + 60, 0xA001FFF0u);
+        resealEntry(data1, offset);
+    } else if (damage == "headers address") {
+        put32At(data1, offset + 40, 100);
+        put32At(data1, offset + 56, 0xF0000001u);
+        resealEntry(data1, offset);
     } else if (damage == "no data_1") {
         source.files.erase("data_1");
     } else if (damage == "data_1 magic") {
@@ -996,6 +1006,20 @@ void TestChromiumStore::hostileBlockfile()
     } else {
         QCOMPARE(listing.skipWhy.size(), std::size_t(1));
         QCOMPARE(listing.skipWhy.begin()->first, reason.toStdString());
+    }
+    if (damage == "body address" || damage == "headers address") {
+        // The entry is listed with what can be read; the stream the address fails is missing.
+        QCOMPARE(le32(data1, offset + 36), 0u); // a key inside the entry
+        const std::string key = data1.substr(offset + 96, le32(data1, offset + 32));
+        const StoreEntry *e = findKey(listing, key);
+        QVERIFY(e);
+        if (damage == "body address") {
+            QVERIFY(e->flags & EntryBodyMissing);
+            QCOMPARE(e->size, std::uint64_t(10));
+        } else {
+            QVERIFY(e->flags & EntryHeadersMissing);
+            QCOMPARE(text(listing, e->headers), std::string());
+        }
     }
     if (damage == "no data_2") {
         // Bodies of 1 KiB blocks are missing now too; the entries stay.
