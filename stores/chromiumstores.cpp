@@ -1,11 +1,14 @@
 #include "chromiumstores.h"
 
+#include "chromiumblockfile.h"
+#include "chromiumsimple.h"
+
 std::shared_ptr<CacheStore> OpenChromiumSimpleStore(const std::string &folder)
 {
-    return std::make_shared<EmptyStore>(folder, "Chromium simple caches cannot be read yet");
+    return std::make_shared<ChromiumSimpleStore>(folder);
 }
 
 std::shared_ptr<CacheStore> OpenChromiumBlockfileStore(const std::string &folder)
 {
-    return std::make_shared<EmptyStore>(folder, "Chromium blockfile caches cannot be read yet");
+    return std::make_shared<ChromiumBlockfileStore>(folder);
 }
