@@ -434,6 +434,8 @@ std::optional<std::uint64_t> EntryFields::number(const EntryRow &row, EntryField
     case EntryField::DecodedSize:
         // A local file is the document itself; a body in a container is its size only when
         // no coding is left to undo. Anything else would need the body read.
+        if (extras && extras->dwBodyPlace == DWORD(BodyPlace::None))
+            return std::nullopt; // no body to measure: the store lost it or never had one
         if (!inContainer)
             return EntrySize(header);
         if ((extras->dwFlags & EntryUndecodable) || hasCoding(extras->lpszContentEncoding))

@@ -26,9 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t at = 0;
     while (size - at >= 7) {
         const char *name = Names[data[at] % 8];
-        const std::size_t offset =
-            (std::size_t(data[at + 1]) | std::size_t(data[at + 2]) << 8 | std::size_t(data[at + 3]) << 16
-             | std::size_t(data[at + 4]) << 24)
+        const std::size_t offset = (std::size_t(data[at + 1]) | std::size_t(data[at + 2]) << 8
+                                    | std::size_t(data[at + 3]) << 16 | std::size_t(data[at + 4]) << 24)
             % MaxFileSize;
         std::size_t length = std::size_t(data[at + 5]) | std::size_t(data[at + 6]) << 8;
         at += 7;

@@ -285,7 +285,8 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
                             bool *cut)
 {
     BodyDecoder decoder(ref.contentEncoding, DecodeLimitFor(ref.size));
-    const bool decoding = decoder.supported() && !ContentCodings(ref.contentEncoding).empty();
+    // An empty body (a redirect, a 304) has nothing to undo whatever coding its head names.
+    const bool decoding = decoder.supported() && !ContentCodings(ref.contentEncoding).empty() && ref.size > 0;
     if (decoded)
         *decoded = decoding;
     if (cut)

@@ -309,6 +309,11 @@ bool BodyDecoder::finish(std::string &out)
 DecodedBody DecodeBody(std::string_view stored, std::string_view contentEncoding)
 {
     DecodedBody body;
+    // An empty body (a redirect, a 304) stays empty whatever coding its head names.
+    if (stored.empty()) {
+        body.decoded = true;
+        return body;
+    }
     BodyDecoder decoder(contentEncoding, DecodeLimitFor(stored.size()));
     if (!decoder.supported() || ContentCodings(contentEncoding).empty()) {
         body.bytes.assign(stored);

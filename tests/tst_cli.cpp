@@ -405,9 +405,12 @@ void TestCli::fixtureStores()
         const QString status = want[column("status")].section(QLatin1Char(' '), 1, 1);
         if (status != QLatin1String("-") && !status.isEmpty())
             QCOMPARE(QString::number(o.value(QStringLiteral("status")).toInteger()), status);
-        if (!o.value(QStringLiteral("decoded_size")).isNull())
+        // "-": the independent reader had no coding to undo, so the decoded size is the stored one.
+        if (!o.value(QStringLiteral("decoded_size")).isNull()) {
+            const QString decoded = want[column("body_decoded")];
             QCOMPARE(QString::number(o.value(QStringLiteral("decoded_size")).toInteger()),
-                     want[column("body_decoded")]);
+                     decoded == QLatin1String("-") ? want[column("body_stored")] : decoded);
+        }
     }
 }
 
@@ -624,7 +627,12 @@ void TestCli::browserStoresFromOurWriters()
         QCOMPARE(o.value(QStringLiteral("size")).toInteger(), qint64(written.entries[i].storedSize));
         QCOMPARE(o.value(QStringLiteral("content_encoding")).toString(), QString::fromStdString(it->contentEncoding));
         QCOMPARE(o.value(QStringLiteral("status")).toInteger(), 200);
-        QCOMPARE(o.value(QStringLiteral("partition")).toString().isEmpty(), it->partition.empty());
+        // The partition text also says "anonymous" or names a POST where a key holds them.
+        if (!it->partition.empty())
+            QVERIFY(o.value(QStringLiteral("partition")).toString().contains(QString::fromStdString(it->partition)));
+        // Chromium partitions every entry, by its own site at least; Firefox only when asked.
+        else if (!it->anonymous && it->postId.empty() && kind == QLatin1String("firefox"))
+            QVERIFY(o.value(QStringLiteral("partition")).toString().isEmpty());
     }
 
     const QString out = m_home->filePath(QStringLiteral("out"));

@@ -64,6 +64,7 @@ private slots:
     void roundTrips();
     void damagedBodies_data();
     void damagedBodies();
+    void emptyBodies();
     void bombsAreCut_data();
     void bombsAreCut();
     void rangeInsideContainer();
@@ -151,6 +152,21 @@ void TestStores::damagedBodies()
     QCOMPARE(body.decoded, decoded);
     QCOMPARE(QByteArray::fromStdString(body.bytes), expected.isEmpty() ? stored : expected);
     QCOMPARE(body.error.empty(), decoded);
+}
+
+void TestStores::emptyBodies()
+{
+    // A redirect or a 304 often names a coding for a body of nothing.
+    for (const char *coding : {"gzip", "br", "zstd", "dcb"}) {
+        const DecodedBody body = DecodeBody({}, coding);
+        QVERIFY(body.error.empty());
+        QVERIFY(body.bytes.empty());
+    }
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath("c"), "bytes around an empty body"));
+    StoreResult result;
+    QVERIFY(decodedFromContainer(BodyRef{dir.filePath("c").toStdString(), 5, 0, "gzip"}, &result).empty());
+    QVERIFY(result.ok());
 }
 
 void TestStores::bombsAreCut_data()
