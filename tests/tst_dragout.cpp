@@ -1,0 +1,176 @@
+// The collect box's drag-out, carried for real between two processes: the test runs its own
+// X server (Xvfb), a drop target runs as a program of its own, and the pointer is moved,
+// pressed and released by the X server's test extension (xdotool), as a hand would.
+
+#include "app/mainwindow.h"
+#include "app/treenodes.h"
+#include "platform/offlinestate.h"
+#include "platform/wininet.h"
+#include "support.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+// The X server of this test; empty display when none could be started.
+struct XServer {
+    QProcess process;
+    QString display;
+
+    XServer()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return;
+        process.start(xvfb,
+                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                       QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                       QStringLiteral("tcp")});
+        if (!process.waitForStarted(10000))
+            return;
+        QByteArray number;
+        while (!number.contains('\n') && process.waitForReadyRead(10000))
+            number += process.readAllStandardOutput();
+        if (number.trimmed().isEmpty())
+            return;
+        display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    }
+    ~XServer()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+};
+
+XServer *g_server = nullptr;
+
+QString number(int n)
+{
+    return QString::number(n);
+}
+
+} // namespace
+
+class TestDragOut : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void dropTargetInAnotherProcessGetsTheFiles();
+};
+
+void TestDragOut::initTestCase()
+{
+    if (!g_server || g_server->display.isEmpty())
+        QSKIP("No X server for a drag between processes (install xvfb: scripts/setup does).");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("No xdotool to move the pointer (scripts/setup installs it).");
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+}
+
+void TestDragOut::dropTargetInAnotherProcessGetsTheFiles()
+{
+    TestStore store;
+    store.add("http://h.net/a.htm", "a.htm", "content of a");
+    store.add("http://h.net/b.htm", "b.htm", "content of bb");
+    QTemporaryDir appDir;
+    UseOfflineStateFile(appDir.filePath(QStringLiteral("offline")).toStdString());
+
+    auto window = std::make_unique<Tfrm_cache>(appDir.path());
+    window->setGeometry(450, 0, 800, 600);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(QTest::qWaitFor([&] { return window->state.tree_ready; }));
+    window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
+    QVERIFY(window->state.list_ready);
+    SelectRows(*window, {0, 1});
+    window->ActionList1Update(); // the idle pass that enables the commands
+    window->ASendtoBox->trigger();
+    QCOMPARE(window->state.collect_list.size(), std::size_t(2));
+    QLabel *label = window->lab_collect;
+    QTRY_VERIFY(label->isVisible());
+
+    QProcess target;
+    target.start(QStringLiteral(TIDEWRACK_DROPTARGET), {});
+    QVERIFY(target.waitForStarted(10000));
+    QByteArray got;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            got += target.readAllStandardOutput();
+            return got.contains("ready\n");
+        },
+        30000));
+
+    // Press on the label, move past the drag distance, over the target's window, release.
+    const QPoint from = label->mapToGlobal(label->rect().center());
+    QProcess hand;
+    hand.start(QStringLiteral("xdotool"),
+               {QStringLiteral("mousemove"),
+                number(from.x()),
+                number(from.y()),
+                QStringLiteral("sleep"),
+                QStringLiteral("0.5"),
+                QStringLiteral("mousedown"),
+                QStringLiteral("1"),
+                QStringLiteral("sleep"),
+                QStringLiteral("0.3"),
+                QStringLiteral("mousemove"),
+                number(from.x() - 30),
+                number(from.y()),
+                QStringLiteral("sleep"),
+                QStringLiteral("0.3"),
+                QStringLiteral("mousemove"),
+                QStringLiteral("300"),
+                QStringLiteral("200"),
+                QStringLiteral("sleep"),
+                QStringLiteral("0.3"),
+                QStringLiteral("mousemove"),
+                QStringLiteral("200"),
+                QStringLiteral("200"),
+                QStringLiteral("sleep"),
+                QStringLiteral("0.5"),
+                QStringLiteral("mouseup"),
+                QStringLiteral("1")});
+    QVERIFY(hand.waitForStarted(10000));
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     got += target.readAllStandardOutput();
+                     return got.contains("text:");
+                 },
+                 30000),
+             got.constData());
+    hand.waitForFinished(10000);
+    target.waitForFinished(10000);
+    got += target.readAllStandardOutput();
+
+    const QString a = QString::fromStdString(store.path("a.htm"));
+    const QString b = QString::fromStdString(store.path("b.htm"));
+    QVERIFY2(got.contains("text/uri-list"), got.constData());
+    // The files arrive, and the target in the other process reads them whole.
+    QVERIFY2(got.contains("file: " + a.toUtf8() + " 12\n"), got.constData());
+    QVERIFY2(got.contains("file: " + b.toUtf8() + " 13\n"), got.constData());
+}
+
+int main(int argc, char *argv[])
+{
+    XServer server;
+    g_server = &server;
+    if (!server.display.isEmpty()) {
+        qputenv("DISPLAY", server.display.toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    } else {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tidewrack-test"));
+    TestDragOut test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dragout.moc"
