@@ -27,10 +27,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStringEncoder>
+#include <QTextBlock>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -147,6 +149,9 @@ private slots:
     void otherDocumentsGoToTheirUrl_data();
     void otherDocumentsGoToTheirUrl();
     void hugeTextIsCut();
+    void textWithoutLineBreaks_data();
+    void textWithoutLineBreaks();
+    void textBenchOnSparseFile();
     void missingFileIsReported();
     void paneOffChangesNothing();
     void hidingKeepsListHeight();
@@ -381,6 +386,48 @@ void TestPreview::hugeTextIsCut()
     QVERIFY(text.contains(QStringLiteral("其余部分已截去")));
     QVERIFY(text.size() < kPreviewTextLimit);
     QVERIFY(text.startsWith(QString::fromUtf8(line)));
+}
+
+void TestPreview::textWithoutLineBreaks_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("zero bytes") << QByteArray(1024 * 1024, '\0') << QString(QChar(0x2400));
+    QTest::newRow("one long line") << QByteArray(3 * 1024 * 1024, 'x') << QStringLiteral("x");
+}
+
+void TestPreview::textWithoutLineBreaks()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, shown);
+    Session session;
+    session.add("http://example.test/flat.txt", "F1/flat[1].txt", content);
+    QVERIFY(session.open());
+    session.click("http://example.test/flat.txt");
+    QPlainTextEdit *editor = session.window->editor;
+    QVERIFY(editor->isVisible());
+    // Laid out in pieces that the viewer can show at once.
+    const QTextBlock first = editor->document()->firstBlock();
+    QCOMPARE(first.text(), QString(kPreviewLineLimit, shown.front()));
+    QVERIFY(editor->document()->blockCount() > 200);
+    QVERIFY(!editor->grab().isNull());
+}
+
+void TestPreview::textBenchOnSparseFile()
+{
+    // A 2 GB file of nothing but holes: the preview reads its first 2 MB.
+    QTemporaryDir dir;
+    QFile sparse(dir.filePath("sparse.bin"));
+    QVERIFY(sparse.open(QIODevice::WriteOnly));
+    QVERIFY(sparse.resize(qint64(2) << 30));
+    sparse.close();
+    QProcess bench;
+    bench.start(QStringLiteral(TIDEWRACK_BENCH), {"text", sparse.fileName(), "--repeat", "2"});
+    QVERIFY(bench.waitForFinished(120000));
+    const QByteArray out = bench.readAllStandardOutput();
+    QCOMPARE(bench.exitCode(), 0);
+    QVERIFY2(out.contains("longest_line: 4096\n"), out.constData());
+    QVERIFY2(out.contains("text_ms_median: "), out.constData());
 }
 
 void TestPreview::missingFileIsReported()

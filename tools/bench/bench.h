@@ -15,6 +15,7 @@ int RunLoad(const Arguments &args);
 int RunDelete(const Arguments &args);
 int RunView(const Arguments &args);
 int RunSearch(const Arguments &args);
+int RunText(const Arguments &args);
 
 // The middle value of timed runs (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);

@@ -26,6 +26,7 @@ const Command Commands[] = {
     {"search", RunSearch,
      "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
      "                              the search without a window: hits, search_ms_median"},
+    {"text", RunText, "text FILE [--repeat N]      the text preview of a file, first screen painted: text_ms_median"},
 };
 
 void usage(FILE *to)
