@@ -1,4 +1,4 @@
-// A drop target in a process of its own, for the drag-out test: a window at the top left of
+// A drop target in a process of its own, for the X desktop test: a window at the top left of
 // the screen that accepts a drop and prints what it got, one line each, then quits:
 //   formats: <the offered formats>
 //   file: <local path> <bytes read from it>

@@ -1,16 +1,21 @@
-// The collect box's drag-out, carried for real between two processes: the test runs its own
-// X server (Xvfb), a drop target runs as a program of its own, and the pointer is moved,
-// pressed and released by the X server's test extension (xdotool), as a hand would.
+// What only a real X server shows, on an X server of the test's own (Xvfb): the collect
+// box's drag-out carried between two processes (the drop target is a program of its own, the
+// pointer is moved, pressed and released by the X server's test extension through xdotool,
+// as a hand would), and windows painted on the screen before the first web preview.
 
 #include "app/mainwindow.h"
+#include "app/startup.h"
 #include "app/treenodes.h"
+#include "platform/browser/browser.h"
 #include "platform/offlinestate.h"
 #include "platform/wininet.h"
 #include "support.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QtTest>
@@ -56,14 +61,15 @@ QString number(int n)
 
 } // namespace
 
-class TestDragOut : public QObject {
+class TestXDesktop : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
     void dropTargetInAnotherProcessGetsTheFiles();
+    void dialogsPaintBeforeAnyPreview();
 };
 
-void TestDragOut::initTestCase()
+void TestXDesktop::initTestCase()
 {
     if (!g_server || g_server->display.isEmpty())
         QSKIP("No X server for a drag between processes (install xvfb: scripts/setup does).");
@@ -72,7 +78,7 @@ void TestDragOut::initTestCase()
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
 }
 
-void TestDragOut::dropTargetInAnotherProcessGetsTheFiles()
+void TestXDesktop::dropTargetInAnotherProcessGetsTheFiles()
 {
     TestStore store;
     store.add("http://h.net/a.htm", "a.htm", "content of a");
@@ -155,8 +161,39 @@ void TestDragOut::dropTargetInAnotherProcessGetsTheFiles()
     QVERIFY2(got.contains("file: " + b.toUtf8() + " 13\n"), got.constData());
 }
 
+void TestXDesktop::dialogsPaintBeforeAnyPreview()
+{
+    // The program's own start-up, over a store whose documents cannot be previewed.
+    QTemporaryDir appDir;
+    qputenv("TIDEWRACK_URLCACHE", QFile::encodeName(appDir.filePath(QStringLiteral("nostore"))));
+    const std::unique_ptr<Tfrm_cache> window = StartTidewrack(appDir.path() + QLatin1Char('/'));
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(QTest::qWaitFor([&] { return window->state.tree_ready; }));
+    QVERIFY(!window->Web1->page()); // no web preview yet
+
+    // What the X server holds for a window: its share of black pixels.
+    auto blackShare = [](const QWidget &w) {
+        const QRect r = w.frameGeometry();
+        const QImage shot =
+            QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
+        qsizetype black = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                black += qGray(shot.pixel(x, y)) < 16;
+        return double(black) / double(std::max(1, shot.width() * shot.height()));
+    };
+    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("没有可以预览的文档"),
+                    QMessageBox::Ok, window.get());
+    box.move(100, 100);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTRY_VERIFY2(blackShare(box) < 0.2, qPrintable(QString::number(blackShare(box))));
+    QTRY_VERIFY2(blackShare(*window) < 0.2, qPrintable(QString::number(blackShare(*window))));
+}
+
 int main(int argc, char *argv[])
 {
+    PrepareProcess();
     XServer server;
     g_server = &server;
     if (!server.display.isEmpty()) {
@@ -168,9 +205,9 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tidewrack-test"));
-    TestDragOut test;
+    TestXDesktop test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_dragout.moc"
+#include "tst_xdesktop.moc"
