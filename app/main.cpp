@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "startup.h"
+#include "stores/bodies.h"
 
 #include <QApplication>
 
@@ -7,6 +8,10 @@ int main(int argc, char *argv[])
 {
     PrepareProcess();
     QApplication app(argc, argv);
-    const auto frm_cache = StartTidewrack(QApplication::applicationDirPath() + QLatin1Char('/'));
-    return app.exec();
+    const int status = [&app] {
+        const auto frm_cache = StartTidewrack(QApplication::applicationDirPath() + QLatin1Char('/'));
+        return app.exec();
+    }();
+    ReleaseBodiesFolder();
+    return status;
 }

@@ -2,9 +2,11 @@
 
 #include "mainwindow.h"
 #include "platform/browser/offlineserving.h"
-#include "platform/indexdatstore.h"
 #include "platform/offlinestate.h"
 #include "platform/processmemory.h"
+#include "platform/urlcachestore.h"
+#include "stores/bodies.h"
+#include "stores/storeregistry.h"
 #include "windows/logoform.h"
 
 #include <QApplication>
@@ -32,8 +34,14 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
     splash->show();
     QApplication::processEvents();
 
-    SetUrlCacheStore(OpenDefaultUrlCacheStore(nullptr));
+    StartChoice choice;
+    choice.environment = qEnvironmentVariable("TIDEWRACK_URLCACHE").toStdString();
+    const std::string store = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), nullptr);
+    SetUrlCacheStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), "no cache store found")
+                                   : OpenStore(store));
     UseOfflineStateFile(DefaultOfflineStateFile());
+    // Bodies of browser caches are written out here on demand; a previous run's are stale.
+    ClaimBodiesFolder();
 
     auto window = std::make_unique<Tfrm_cache>(appDir);
     window->frm_logo = splash;

@@ -84,14 +84,56 @@ HeaderCopy MakeHeaderCopy(const Tcachedata &record);
 Tcachedata MakeViewRecord(const CatalogueEntry &entry);
 Tcachedata MakeViewRecord(const HeaderCopy &entry);
 
+// The block that holds an entry's texts and extras.
+inline const INTERNET_CACHE_ENTRY_INFOA *EntryBlock(const CatalogueEntry &e)
+{
+    return e.get();
+}
+inline const INTERNET_CACHE_ENTRY_INFOA *EntryBlock(const HeaderCopy &e)
+{
+    return e.block ? e.block.get() : &e.header;
+}
+inline const INTERNET_CACHE_ENTRY_INFOA *EntryBlock(const Tcachedata &e)
+{
+    return e.block ? e.block.get() : &e.header;
+}
+
+// The key the store deletes the entry by: its URL for a WinInet store.
+template <typename Entry>
+const char *EntryKey(const Entry &e)
+{
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(e));
+    return extras ? extras->lpszKey : SourceUrl(e);
+}
+
+// The file whose presence stands for the entry's: the local file, or for a body kept inside
+// a container file of the store, that container (the local file is written only on demand).
+const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header);
+template <typename Entry>
+const char *PresenceFile(const Entry &e)
+{
+    return PresenceFile(EntryBlock(e), EntryHeader(e));
+}
+
+// Makes the entry's local file exist: a body kept inside a container file is decoded and
+// written out to the planned local path. True when the file is there; otherwise `why`
+// (optional) says why not.
+bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr);
+template <typename Entry>
+bool EnsureLocalFile(const Entry &e, std::string *why = nullptr)
+{
+    return EnsureLocalFile(EntryBlock(e), why);
+}
+
 // Orders two catalogue entries by their hosts, ASCII case folded.
 int CompareHost(const CatalogueEntry &a, const CatalogueEntry &b);
 
-// Drops, from the last element to the first, every element whose local file is gone.
+// Drops, from the last element to the first, every element whose local file is gone (for a
+// body inside a container file: whose container is gone).
 template <typename List>
 void PurgeMissingFiles(List &list)
 {
     for (std::size_t i = list.size(); i-- > 0;)
-        if (!FileExists(LocalFileName(list[i])))
+        if (!FileExists(PresenceFile(list[i])))
             list.erase(list.begin() + std::ptrdiff_t(i));
 }

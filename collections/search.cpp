@@ -252,12 +252,8 @@ FileMatch ContentSearcher::searchFile(const char *path)
         return FileMatch::Unreadable;
     const int fd = file.fd();
 
-    if (!m_buffer)
-        m_buffer = std::make_unique_for_overwrite<char[]>(m_chunkSize + m_overlap);
-    char *const buffer = m_buffer.get();
-
-    const bool anyText =
-        std::any_of(m_patterns.begin(), m_patterns.end(), [](const auto &p) { return p->bytes.empty(); });
+    char *const buffer = this->buffer();
+    const bool anyText = this->anyText();
     std::size_t kept = 0; // tail of the previous piece, in front of the new one
     for (;;) {
         const long long got = ReadFull(fd, buffer + kept, m_chunkSize);
@@ -282,6 +278,58 @@ FileMatch ContentSearcher::searchFile(const char *path)
     }
 }
 
+bool ContentSearcher::anyText() const
+{
+    return std::any_of(m_patterns.begin(), m_patterns.end(), [](const auto &p) { return p->bytes.empty(); });
+}
+
+char *ContentSearcher::buffer()
+{
+    if (!m_buffer)
+        m_buffer = std::make_unique_for_overwrite<char[]>(m_chunkSize + m_overlap);
+    return m_buffer.get();
+}
+
+FileMatch ContentSearcher::searchBody(const BodyRef &body)
+{
+    char *const buffer = this->buffer();
+    const bool anyText = this->anyText();
+    std::size_t kept = 0;
+    bool decided = false;
+    FileMatch outcome = FileMatch::Miss;
+    // The decoder hands out pieces of its own size; each goes behind the kept tail of the last.
+    const StoreResult read = ReadDecodedBody(body, [&](std::string_view piece) {
+        if (anyText) {
+            decided = true;
+            outcome = FileMatch::Hit;
+            return false;
+        }
+        while (!piece.empty()) {
+            const std::size_t take = std::min(piece.size(), m_chunkSize);
+            const void *zero = std::memchr(piece.data(), 0, take);
+            const std::size_t fresh = zero ? std::size_t(static_cast<const char *>(zero) - piece.data()) : take;
+            std::memcpy(buffer + kept, piece.data(), fresh);
+            const std::size_t filled = kept + fresh;
+            const bool hit = holdsPattern(buffer, buffer + filled);
+            if (hit || zero) { // text after the first zero byte does not count
+                decided = true;
+                outcome = hit ? FileMatch::Hit : FileMatch::Miss;
+                return false;
+            }
+            kept = std::min(m_overlap, filled);
+            std::memmove(buffer, buffer + filled - kept, kept);
+            piece.remove_prefix(take);
+        }
+        return true;
+    });
+    if (decided)
+        return outcome;
+    // A body cut short or damaged still had its readable part searched.
+    if (read.ok() || read.error == ERROR_FILE_CORRUPT)
+        return anyText ? FileMatch::Hit : FileMatch::Miss;
+    return FileMatch::Unreadable;
+}
+
 SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria, const SearchObserver &observer)
 {
     SearchList hits;
@@ -303,7 +351,11 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
             continue;
         bool hit = false;
         if (fullText) {
-            const FileMatch match = content->searchFile(path);
+            const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
+            const FileMatch match = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range)
+                ? content->searchBody(BodyRef{extras->lpszContainer, extras->qwBodyOffset, EntrySize(*entry),
+                                              extras->lpszContentEncoding})
+                : content->searchFile(path);
             if (match == FileMatch::Unreadable && observer.unreadable)
                 observer.unreadable(entry);
             hit = match == FileMatch::Hit;

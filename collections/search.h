@@ -4,6 +4,7 @@
 // SearchCriteria and drives SearchCatalogue.
 
 #include "catalogue/entry.h"
+#include "stores/bodies.h"
 
 #include <QString>
 #include <QStringList>
@@ -70,9 +71,14 @@ public:
     ContentSearcher &operator=(const ContentSearcher &) = delete;
 
     FileMatch searchFile(const char *path);
+    // The same for a body kept inside a container file of a browser cache: read straight from
+    // the container and decoded on the way, without writing a file.
+    FileMatch searchBody(const BodyRef &body);
 
 private:
     bool holdsPattern(const char *begin, const char *end) const;
+    bool anyText() const;
+    char *buffer();
 
     struct Pattern;
     std::vector<std::unique_ptr<Pattern>> m_patterns;

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the index.dat reader and plans deletions on them: nothing may
 // read outside the buffer, hang or crash, whatever the file holds.
 
-#include "platform/indexdatstore.h"
+#include "stores/indexdatstore.h"
 
 #include <cstddef>
 #include <cstdint>

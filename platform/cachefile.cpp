@@ -1,6 +1,6 @@
 #include "cachefile.h"
 
-#include "indexdatstore.h"
+#include "stores/bodies.h"
 #include "urlcachestore.h"
 
 #include <QFile>
@@ -210,8 +210,10 @@ bool OpenCacheFile(QFile &file, const QString &path, QString *why)
 
 std::vector<std::string> CacheStoreFolders()
 {
-    const std::shared_ptr<UrlCacheStore> store = CurrentUrlCacheStore();
-    if (const auto *indexDat = dynamic_cast<const IndexDatStore *>(store.get()))
-        return {indexDat->folder()};
-    return {};
+    std::vector<std::string> folders;
+    if (const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore(); store && !store->folder().empty())
+        folders.push_back(store->folder());
+    // Bodies written out of container files live in the program's own folder.
+    folders.push_back(BodiesFolder());
+    return folders;
 }

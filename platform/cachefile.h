@@ -57,7 +57,6 @@ private:
 // it). False with `file` closed when the file is refused; `why` (optional) gets the reason.
 bool OpenCacheFile(QFile &file, const QString &path, QString *why = nullptr);
 
-// The folders of the store in use that its files may resolve into: the folder of the
-// WinInet store's index.dat, whose content folders lie below it. Empty when the store has
-// no folder on disk (then a path through any link is refused).
+// The folders that the store in use's files may resolve into: the store's own folder (its
+// content folders lie below it) and the folder of bodies written out of container files.
 std::vector<std::string> CacheStoreFolders();

@@ -1,26 +1,23 @@
 #include "urlcachestore.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
-#include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local std::string t_readProblem;
+thread_local std::string t_skipped;
+thread_local std::uint32_t t_skippedCount = 0;
+thread_local std::string t_deleteReason;
 
 std::mutex g_storeMutex;
-std::shared_ptr<UrlCacheStore> g_store;
+std::shared_ptr<CacheStore> g_store;
 
-// An open enumeration: the entries read at its start, and the next one to hand out.
+// An open enumeration: the listing read at its start, and the next entry to hand out.
 struct Enumeration {
-    PackedUrlCacheEntries entries;
+    StoreListing listing;
+    StoreKind kind = StoreKind::None;
     std::size_t next = 0;
 };
 
@@ -31,17 +28,17 @@ bool deliver(Enumeration *e, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (e->next >= e->entries.entries.size()) {
+    if (e->next >= e->listing.entries.size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return false;
     }
-    const DWORD needed = EntryBlockSize(e->entries, e->next);
+    const DWORD needed = EntryBlockSize(e->listing, e->next);
     if (!info || *size < needed) {
         *size = needed;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    FillEntryBlock(e->entries, e->next, info);
+    FillEntryBlock(e->listing, e->next, e->kind, info);
     *size = needed;
     ++e->next;
     SetLastError(ERROR_SUCCESS);
@@ -51,8 +48,19 @@ bool deliver(Enumeration *e, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
 // The enumeration opened by a size query that found no buffer: the fetch that follows at once
 // takes it over instead of reading the whole store a second time.
 thread_local std::unique_ptr<Enumeration> t_sizedFirst;
-thread_local std::string t_readProblem;
-thread_local const UrlCacheStore *t_sizedFirstStore = nullptr;
+thread_local const CacheStore *t_sizedFirstStore = nullptr;
+
+// A text of the block: its bytes and a NUL. Empty extras texts share one NUL.
+std::size_t textBytes(const StoreText &t)
+{
+    return t.size + 1;
+}
+
+// The key is the URL's own text where they are equal, as in every WinInet store.
+bool keyIsUrl(const StoreListing &listing, const StoreEntry &e)
+{
+    return (e.key.offset == e.url.offset && e.key.size == e.url.size) || listing.text(e.key) == listing.text(e.url);
+}
 
 } // namespace
 
@@ -61,165 +69,113 @@ DWORD GetLastError()
     return t_lastError;
 }
 
-std::string LastUrlCacheReadProblem()
-{
-    return t_readProblem;
-}
 void SetLastError(DWORD error)
 {
     t_lastError = error;
 }
 
-void SetUrlCacheStore(std::shared_ptr<UrlCacheStore> store)
+std::string LastUrlCacheReadProblem()
+{
+    return t_readProblem;
+}
+
+std::string LastUrlCacheSkipped()
+{
+    return t_skipped;
+}
+
+std::uint32_t LastUrlCacheSkippedCount()
+{
+    return t_skippedCount;
+}
+
+std::string LastUrlCacheDeleteReason()
+{
+    return t_deleteReason;
+}
+
+void SetUrlCacheStore(std::shared_ptr<CacheStore> store)
 {
     std::lock_guard lock(g_storeMutex);
     g_store = std::move(store);
 }
 
-std::shared_ptr<UrlCacheStore> CurrentUrlCacheStore()
+std::shared_ptr<CacheStore> CurrentUrlCacheStore()
 {
     std::lock_guard lock(g_storeMutex);
     return g_store;
 }
 
-namespace {
-constexpr std::size_t PageAllocationMinimum = 256 * 1024;
-}
-
-void *AllocatePages(std::size_t bytes)
+DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
 {
-    if (bytes < PageAllocationMinimum) {
-        if (void *p = std::malloc(bytes ? bytes : 1))
-            return p;
-        throw std::bad_alloc();
-    }
-    // Populated at once: cheaper than a page fault for every 4 KiB as the buffer fills.
-    void *p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    return p;
-}
-
-void FreePages(void *p, std::size_t bytes)
-{
-    if (bytes < PageAllocationMinimum)
-        std::free(p);
-    else
-        ::munmap(p, bytes);
-}
-
-PackedUrlCacheEntries::Text PackedUrlCacheEntries::addText(std::string_view text)
-{
-    const Text t{static_cast<std::uint32_t>(texts.size()), static_cast<std::uint32_t>(text.size())};
-    texts.append(text);
-    return t;
-}
-
-void PackedUrlCacheEntries::add(const UrlCacheRecord &r)
-{
-    Entry e;
-    e.url = addText(r.url);
-    e.localFileName = addText(r.localFileName);
-    e.headerInfo = addText(r.headerInfo);
-    e.fileExtension = addText(r.fileExtension);
-    e.hasLocalFile = r.hasLocalFile;
-    e.size = r.size;
-    e.entryType = r.entryType;
-    e.useCount = r.useCount;
-    e.hitRate = r.hitRate;
-    e.exemptDelta = r.exemptDelta;
-    e.lastModified = r.lastModified;
-    e.expire = r.expire;
-    e.lastAccess = r.lastAccess;
-    e.lastSync = r.lastSync;
-    entries.push_back(e);
-}
-
-UrlCacheRecord PackedUrlCacheEntries::record(std::size_t index) const
-{
-    const Entry &e = entries[index];
-    UrlCacheRecord r;
-    r.url = text(e.url);
-    r.localFileName = text(e.localFileName);
-    r.headerInfo = text(e.headerInfo);
-    r.fileExtension = text(e.fileExtension);
-    r.hasLocalFile = e.hasLocalFile;
-    r.size = e.size;
-    r.entryType = e.entryType;
-    r.useCount = e.useCount;
-    r.hitRate = e.hitRate;
-    r.exemptDelta = e.exemptDelta;
-    r.lastModified = e.lastModified;
-    r.expire = e.expire;
-    r.lastAccess = e.lastAccess;
-    r.lastSync = e.lastSync;
-    return r;
-}
-
-std::vector<UrlCacheRecord> PackedUrlCacheEntries::records() const
-{
-    std::vector<UrlCacheRecord> out;
-    out.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        out.push_back(record(i));
-    return out;
-}
-
-PackedUrlCacheEntries UrlCacheStore::readPackedEntries(std::string *error)
-{
-    PackedUrlCacheEntries packed;
-    const std::vector<UrlCacheRecord> records = readEntries(error);
-    packed.entries.reserve(records.size());
-    for (const UrlCacheRecord &r : records)
-        packed.add(r);
-    return packed;
-}
-
-DWORD EntryBlockSize(const PackedUrlCacheEntries &packed, std::size_t index)
-{
-    const auto &e = packed.entries[index];
-    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + e.url.size + 1;
+    const StoreEntry &e = listing.entries[index];
+    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS) + textBytes(e.url);
     if (e.hasLocalFile)
-        total += e.localFileName.size + 1;
-    total += e.headerInfo.size;
-    if (e.fileExtension.size)
-        total += e.fileExtension.size + 1;
+        total += textBytes(e.localFile);
+    total += e.headers.size;
+    if (e.extension.size)
+        total += textBytes(e.extension);
+    if (!keyIsUrl(listing, e))
+        total += textBytes(e.key);
+    total += 1; // the NUL every empty extras text points at
+    for (const StoreText *t : {&e.partition, &e.container, &e.contentType, &e.contentEncoding, &e.requestMethod})
+        if (t->size)
+            total += textBytes(*t);
     return static_cast<DWORD>(total);
 }
 
-void FillEntryBlock(const PackedUrlCacheEntries &packed, std::size_t index, INTERNET_CACHE_ENTRY_INFOA *info)
+void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind kind, INTERNET_CACHE_ENTRY_INFOA *info)
 {
-    const auto &e = packed.entries[index];
-    auto *cursor = reinterpret_cast<char *>(info) + sizeof(INTERNET_CACHE_ENTRY_INFOA);
-    auto putText = [&cursor, &packed](PackedUrlCacheEntries::Text t) {
+    const StoreEntry &e = listing.entries[index];
+    auto *extras = reinterpret_cast<CACHE_ENTRY_EXTRAS *>(info + 1);
+    auto *cursor = reinterpret_cast<char *>(extras + 1);
+    auto putText = [&cursor, &listing](StoreText t) {
         char *start = cursor;
-        std::memcpy(cursor, packed.texts.data() + t.offset, t.size);
+        std::memcpy(cursor, listing.texts.data() + t.offset, t.size);
         cursor[t.size] = '\0';
         cursor += t.size + 1;
         return start;
     };
 
     *info = INTERNET_CACHE_ENTRY_INFOA{};
-    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA);
+    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS);
     info->lpszSourceUrlName = putText(e.url);
-    info->lpszLocalFileName = e.hasLocalFile ? putText(e.localFileName) : nullptr;
+    info->lpszLocalFileName = e.hasLocalFile ? putText(e.localFile) : nullptr;
     info->CacheEntryType = e.entryType;
-    info->dwUseCount = e.useCount;
+    info->dwUseCount = e.hitCount;
     info->dwHitRate = e.hitRate;
     info->dwSizeLow = static_cast<DWORD>(e.size & 0xFFFFFFFFu);
     info->dwSizeHigh = static_cast<DWORD>(e.size >> 32);
-    info->LastModifiedTime = e.lastModified;
-    info->ExpireTime = e.expire;
-    info->LastAccessTime = e.lastAccess;
-    info->LastSyncTime = e.lastSync;
-    if (e.headerInfo.size) {
+    auto fileTime = [](StoreTime t) { return FILETIME{DWORD(t & 0xFFFFFFFFu), DWORD(t >> 32)}; };
+    info->LastModifiedTime = fileTime(e.lastModified);
+    info->ExpireTime = fileTime(e.expires);
+    info->LastAccessTime = fileTime(e.lastAccess);
+    info->LastSyncTime = fileTime(e.lastSync);
+    if (e.headers.size) {
         info->lpHeaderInfo = cursor;
-        std::memcpy(cursor, packed.texts.data() + e.headerInfo.offset, e.headerInfo.size);
-        cursor += e.headerInfo.size;
-        info->dwHeaderInfoSize = e.headerInfo.size;
+        std::memcpy(cursor, listing.texts.data() + e.headers.offset, e.headers.size);
+        cursor += e.headers.size;
+        info->dwHeaderInfoSize = e.headers.size;
     }
-    info->lpszFileExtension = e.fileExtension.size ? putText(e.fileExtension) : nullptr;
+    info->lpszFileExtension = e.extension.size ? putText(e.extension) : nullptr;
     info->dwExemptDelta = e.exemptDelta;
+
+    *extras = CACHE_ENTRY_EXTRAS{};
+    extras->lpszKey = keyIsUrl(listing, e) ? info->lpszSourceUrlName : putText(e.key);
+    char *none = cursor;
+    *cursor++ = '\0';
+    auto optional = [&](StoreText t) { return t.size ? putText(t) : none; };
+    extras->lpszPartition = optional(e.partition);
+    extras->lpszContainer = optional(e.container);
+    extras->lpszContentType = optional(e.contentType);
+    extras->lpszContentEncoding = optional(e.contentEncoding);
+    extras->lpszRequestMethod = optional(e.requestMethod);
+    extras->qwBodyOffset = e.bodyOffset;
+    extras->qwCreated = e.created;
+    extras->dwStatus = e.httpStatus;
+    extras->dwFlags = e.flags;
+    extras->dwBodyPlace = DWORD(e.body);
+    extras->dwStoreKind = DWORD(kind);
 }
 
 HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
@@ -235,10 +191,17 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
     t_sizedFirst.reset();
     if (!e) {
         e = std::make_unique<Enumeration>();
-        std::string problem = store ? std::string() : std::string("no cache store");
-        if (store)
-            e->entries = store->readPackedEntries(&problem);
-        t_readProblem = std::move(problem);
+        if (store) {
+            e->listing = store->list();
+            e->kind = store->kind();
+            t_readProblem = e->listing.error;
+            t_skipped = e->listing.skipSummary();
+            t_skippedCount = e->listing.skipped;
+        } else {
+            t_readProblem = "no cache store";
+            t_skipped.clear();
+            t_skippedCount = 0;
+        }
     }
     if (!deliver(e.get(), info, size)) {
         if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
@@ -269,29 +232,12 @@ bool FindCloseUrlCache(HANDLE enumeration)
     return true;
 }
 
-bool DeleteUrlCacheEntry(const char *url)
+bool DeleteUrlCacheEntry(const char *key)
 {
     auto store = CurrentUrlCacheStore();
-    const DWORD result = (store && url) ? store->removeEntry(url) : ERROR_FILE_NOT_FOUND;
-    SetLastError(result);
-    return result == ERROR_SUCCESS;
-}
-
-std::vector<UrlCacheRecord> MemoryUrlCacheStore::readEntries(std::string *)
-{
-    return m_records;
-}
-
-DWORD MemoryUrlCacheStore::removeEntry(const std::string &url)
-{
-    auto it =
-        std::find_if(m_records.begin(), m_records.end(), [&url](const UrlCacheRecord &r) { return r.url == url; });
-    if (it == m_records.end())
-        return ERROR_FILE_NOT_FOUND;
-    if (it->hasLocalFile && !it->localFileName.empty()) {
-        if (::unlink(it->localFileName.c_str()) != 0 && errno != ENOENT)
-            return errno == EBUSY ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
-    }
-    m_records.erase(it);
-    return ERROR_SUCCESS;
+    StoreResult result =
+        (store && key) ? store->remove(key) : StoreResult::failure(ERROR_FILE_NOT_FOUND, "no cache store");
+    t_deleteReason = std::move(result.reason);
+    SetLastError(result.error);
+    return result.ok();
 }

@@ -3,6 +3,8 @@
 // kept under their own names so that the catalogue code reads like the platform it was
 // made for. Behind them sits our own reader and writer of the cache store (urlcachestore.h).
 
+#include "stores/storeerror.h"
+
 #include <cstdint>
 
 using DWORD = std::uint32_t;
@@ -34,15 +36,30 @@ struct INTERNET_CACHE_ENTRY_INFOA {
     DWORD dwExemptDelta;
 };
 
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_WRITE_PROTECT = 19;
-constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
-constexpr DWORD ERROR_FILE_CORRUPT = 1392;
+// What the store knows of an entry beyond the header, behind the header of every block the
+// enumeration fills; such a block's dwStructSize counts both. Texts point into the block.
+struct CACHE_ENTRY_EXTRAS {
+    const char *lpszKey;             // the store's key (WinInet: the URL)
+    const char *lpszPartition;       // browsers: the partition part of the key
+    const char *lpszContainer;       // the file holding the body, when the body is a range of it
+    const char *lpszContentType;     // media type without parameters
+    const char *lpszContentEncoding; // as sent; still to undo in the container
+    const char *lpszRequestMethod;
+    std::uint64_t qwBodyOffset;
+    std::uint64_t qwCreated; // FILETIME ticks; 0 unknown
+    DWORD dwStatus;          // HTTP status; 0 unknown
+    DWORD dwFlags;           // StoreEntryFlag
+    DWORD dwBodyPlace;       // BodyPlace
+    DWORD dwStoreKind;       // StoreKind
+};
+
+// The extras of a block the enumeration filled; null for a bare header.
+inline const CACHE_ENTRY_EXTRAS *EntryExtras(const INTERNET_CACHE_ENTRY_INFOA *block)
+{
+    if (!block || block->dwStructSize < sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS))
+        return nullptr;
+    return reinterpret_cast<const CACHE_ENTRY_EXTRAS *>(block + 1);
+}
 
 // The calling thread's last error, as the platform keeps it.
 DWORD GetLastError();
@@ -56,8 +73,9 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
 bool FindNextUrlCacheEntryA(HANDLE enumeration, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
 bool FindCloseUrlCache(HANDLE enumeration);
 
-// Removes the entry whose URL equals `url` byte for byte, with its local file.
-bool DeleteUrlCacheEntry(const char *url);
+// Removes the entry whose key (for WinInet stores, the URL) equals `key` byte for byte, with
+// its local file.
+bool DeleteUrlCacheEntry(const char *key);
 
 // The offline browsing state of the current user.
 bool SetOffline(bool offline);

@@ -4,7 +4,7 @@
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "catalogue/documentlistmodel.h"
-#include "platform/indexdatformat.h"
+#include "stores/indexdatformat.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,7 +13,7 @@
 #include <QItemSelectionModel>
 #include <QTest>
 
-TestStore::TestStore() : m_store(std::make_shared<MemoryUrlCacheStore>())
+TestStore::TestStore() : m_store(std::make_shared<MemoryStore>())
 {
     SetUrlCacheStore(m_store);
 }
@@ -24,29 +24,63 @@ TestStore::~TestStore()
         SetUrlCacheStore(nullptr);
 }
 
+std::vector<Listed> ListEntries(CacheStore &store, std::string *error)
+{
+    const StoreListing listing = store.list();
+    if (error)
+        *error = listing.error;
+    std::vector<Listed> out;
+    for (const StoreEntry &e : listing.entries) {
+        Listed l;
+        auto text = [&listing](StoreText t) { return std::string(listing.text(t)); };
+        l.key = text(e.key);
+        l.url = text(e.url);
+        l.localFileName = text(e.localFile);
+        l.headers = text(e.headers);
+        l.extension = text(e.extension);
+        l.partition = text(e.partition);
+        l.contentType = text(e.contentType);
+        l.contentEncoding = text(e.contentEncoding);
+        l.container = text(e.container);
+        l.hasLocalFile = e.hasLocalFile;
+        l.size = e.size;
+        l.bodyOffset = e.bodyOffset;
+        l.lastModified = e.lastModified;
+        l.expires = e.expires;
+        l.lastAccess = e.lastAccess;
+        l.lastSync = e.lastSync;
+        l.created = e.created;
+        l.hitCount = e.hitCount;
+        l.entryType = e.entryType;
+        l.exemptDelta = e.exemptDelta;
+        l.httpStatus = e.httpStatus;
+        l.flags = e.flags;
+        l.body = e.body;
+        out.push_back(std::move(l));
+    }
+    return out;
+}
+
 std::string TestStore::path(const std::string &fileName) const
 {
     return (m_dir.path() + '/' + QString::fromStdString(fileName)).toStdString();
 }
 
-UrlCacheRecord &TestStore::add(const std::string &url, const std::string &fileName, const std::string &content,
-                               bool createFile)
+StoreEntry &TestStore::add(const std::string &url, const std::string &fileName, const std::string &content,
+                           bool createFile)
 {
-    UrlCacheRecord record;
-    record.url = url;
-    record.hasLocalFile = !fileName.empty();
-    if (record.hasLocalFile)
-        record.localFileName = path(fileName);
-    record.size = content.size();
-    if (record.hasLocalFile && createFile) {
-        const QString full = QString::fromStdString(record.localFileName);
+    const bool hasLocalFile = !fileName.empty();
+    const std::string local = hasLocalFile ? path(fileName) : std::string();
+    if (hasLocalFile && createFile) {
+        const QString full = QString::fromStdString(local);
         QDir().mkpath(QFileInfo(full).absolutePath());
         QFile file(full);
         if (file.open(QIODevice::WriteOnly))
             file.write(content.data(), qint64(content.size()));
     }
-    m_store->add(record);
-    return const_cast<UrlCacheRecord &>(m_store->records().back());
+    StoreEntry &entry = m_store->add(url, local, hasLocalFile);
+    entry.size = content.size();
+    return entry;
 }
 
 QString FixturesDir()

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers the tests share: cache stores built in temporary folders.
 
-#include "platform/indexdatwriter.h"
 #include "platform/urlcachestore.h"
+#include "tools/writers/indexdatwriter.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,18 +22,31 @@ public:
 
     // Adds an entry; with `content` given, its local file is created under the folder.
     // `fileName` empty: the entry has no local file name at all.
-    UrlCacheRecord &add(const std::string &url, const std::string &fileName, const std::string &content = std::string(),
-                        bool createFile = true);
+    StoreEntry &add(const std::string &url, const std::string &fileName, const std::string &content = std::string(),
+                    bool createFile = true);
     QString folder() const { return m_dir.path(); }
     std::string path(const std::string &fileName) const;
-    MemoryUrlCacheStore &store() { return *m_store; }
+    MemoryStore &store() { return *m_store; }
 
 private:
     QTemporaryDir m_dir;
-    std::shared_ptr<MemoryUrlCacheStore> m_store;
+    std::shared_ptr<MemoryStore> m_store;
 };
 
 class Tfrm_cache;
+
+// An entry of a store's listing with its texts copied out, for comparisons.
+struct Listed {
+    std::string key, url, localFileName, headers, extension, partition, contentType, contentEncoding, container;
+    bool hasLocalFile = true;
+    std::uint64_t size = 0, bodyOffset = 0;
+    StoreTime lastModified = 0, expires = 0, lastAccess = 0, lastSync = 0, created = 0;
+    std::uint32_t hitCount = 0, entryType = 0, exemptDelta = 0;
+    std::uint16_t httpStatus = 0, flags = 0;
+    BodyPlace body = BodyPlace::None;
+};
+// Lists `store`; `error` (optional) gets the listing's error.
+std::vector<Listed> ListEntries(CacheStore &store, std::string *error = nullptr);
 
 // Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
 void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);

@@ -8,7 +8,7 @@
 #include "platform/browser/offlineserving.h"
 #include "platform/cachefile.h"
 #include "platform/filecopy.h"
-#include "platform/indexdatstore.h"
+#include "stores/storeregistry.h"
 #include "support.h"
 
 #include <QDir>
@@ -44,7 +44,7 @@ public:
         WriteTestStore(store,
                        {entry("http://example.test/page.htm", "cached words"),
                         entry("http://example.test/other.htm", "other cached words")});
-        SetUrlCacheStore(OpenUrlCacheStore(store.toStdString(), nullptr));
+        SetUrlCacheStore(OpenStore(store.toStdString()));
         catalogue = EnumerateCatalogue();
         for (const CatalogueEntry &e : catalogue) {
             if (std::string_view(SourceUrl(*e)) == "http://example.test/page.htm")
@@ -164,7 +164,7 @@ void TestCacheFile::storeReachedThroughLink()
     WriteTestStore(real, {entry("http://example.test/page.htm", "cached words")});
     const QString linked = dir.filePath(QStringLiteral("linked"));
     QVERIFY(QFile::link(real, linked));
-    SetUrlCacheStore(OpenUrlCacheStore(linked.toStdString(), nullptr));
+    SetUrlCacheStore(OpenStore(linked.toStdString()));
     const CacheList catalogue = EnumerateCatalogue();
     QCOMPARE(catalogue.size(), std::size_t(1));
     QVERIFY(QString::fromUtf8(LocalFileName(*catalogue.front())).startsWith(linked));

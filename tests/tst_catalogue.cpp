@@ -1,7 +1,7 @@
 // The entry helpers, the lists' ownership and the loading of the catalogue.
 
 #include "catalogue/catalogue.h"
-#include "platform/indexdatstore.h"
+#include "stores/storeregistry.h"
 #include "support.h"
 
 #include <QFile>
@@ -148,7 +148,7 @@ void TestCatalogue::loadKeepsOnlyDocuments()
     // Texts live in the entry's own block.
     const auto *block = reinterpret_cast<const char *>(list[0].get());
     QVERIFY(list[0]->lpszSourceUrlName > block);
-    QVERIFY(list[0]->lpszSourceUrlName < block + sizeof(INTERNET_CACHE_ENTRY_INFOA) + 64);
+    QVERIFY(list[0]->lpszSourceUrlName < block + list[0]->dwStructSize + 64);
 }
 
 void TestCatalogue::hostNodesFollowByteIdenticalRuns()
@@ -244,11 +244,11 @@ void TestCatalogue::unreadableStoreSaysWhy()
     QVERIFY(index.open(QIODevice::WriteOnly));
     index.write(QByteArray(0x8000, 'x'));
     index.close();
-    SetUrlCacheStore(OpenUrlCacheStore(dir.path().toStdString(), nullptr));
+    SetUrlCacheStore(OpenStore(dir.path().toStdString()));
     QVERIFY(EnumerateCatalogue().empty());
     QVERIFY(LastUrlCacheReadProblem().find(index.fileName().toStdString()) != std::string::npos);
 
-    SetUrlCacheStore(OpenUrlCacheStore(dir.filePath("missing").toStdString(), nullptr));
+    SetUrlCacheStore(OpenStore(dir.filePath("missing").toStdString()));
     QVERIFY(EnumerateCatalogue().empty());
     QVERIFY(!LastUrlCacheReadProblem().empty());
 

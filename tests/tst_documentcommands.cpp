@@ -154,7 +154,7 @@ void TestDocumentCommands::deleteRemovesEntriesEverywhere()
     QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共3项"));
     QVERIFY(!QFile::exists(b));
     QVERIFY(!QFile::exists(d));
-    QCOMPARE(f.store.store().records().size(), size_t(4)); // gone from the store itself
+    QCOMPARE(f.store.store().listing().entries.size(), size_t(4)); // gone from the store itself
     QCOMPARE(state.cache_list.size(), size_t(4));
     QCOMPARE(state.search_list.size(), size_t(4));
     QVERIFY(state.collect_list.empty());
@@ -171,21 +171,20 @@ void TestDocumentCommands::declinedDeleteChangesNothing()
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(f.window->state.view_list.size(), size_t(5));
     QCOMPARE(f.window->lister->selectedRows(), (QList<int>{0, 2}));
-    QCOMPARE(f.store.store().records().size(), size_t(6));
+    QCOMPARE(f.store.store().listing().entries.size(), size_t(6));
     QVERIFY(QFile::exists(f.fileAt(0)));
 }
 
 void TestDocumentCommands::refusedDeleteIsReported()
 {
     // A store whose index is in use elsewhere keeps every entry.
-    class BusyStore : public MemoryUrlCacheStore {
+    class BusyStore : public MemoryStore {
     public:
-        DWORD removeEntry(const std::string &) override { return ERROR_SHARING_VIOLATION; }
+        StoreResult remove(std::string_view) override { return StoreResult::failure(ERROR_SHARING_VIOLATION, "busy"); }
     };
     Fixture f;
     auto busy = std::make_shared<BusyStore>();
-    for (const auto &record : f.store.store().records())
-        busy->add(record);
+    busy->listing() = f.store.store().listing();
     SetUrlCacheStore(busy);
     const QString kept = f.fileAt(2);
     f.select({0, 2});

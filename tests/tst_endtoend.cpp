@@ -12,7 +12,7 @@
 #include "catalogue/documentlistmodel.h"
 #include "collections/search.h"
 #include "platform/browser/browser.h"
-#include "platform/indexdatwriter.h"
+#include "tools/writers/indexdatwriter.h"
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"

@@ -1,8 +1,9 @@
 // The index.dat store: listing real stores, deleting the way WinInet does, refusing to
 // write where WinInet would throw the store away, surviving damaged files, path safety.
 
-#include "platform/indexdatformat.h"
-#include "platform/indexdatstore.h"
+#include "stores/indexdatformat.h"
+#include "stores/indexdatstore.h"
+#include "stores/storeregistry.h"
 #include "support.h"
 
 #include <QDir>
@@ -42,10 +43,10 @@ QStringList expectedList(const QString &path, bool withSize)
     return out;
 }
 
-QStringList listedBy(UrlCacheStore &store, const QString &folder, bool withSize)
+QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
 {
     QStringList out;
-    for (const UrlCacheRecord &r : store.readEntries(nullptr)) {
+    for (const Listed &r : ListEntries(store)) {
         QString item = QString::fromStdString(r.url) + '\t'
             + QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
         if (withSize)
@@ -134,16 +135,15 @@ void TestIndexDatStore::fixtureListing()
     QFETCH(QString, expected);
     QFETCH(bool, withSize);
     QFETCH(bool, filesPresent);
-    std::string why;
-    auto opened = OpenUrlCacheStore(store.toStdString(), &why);
+    auto opened = OpenStore(store.toStdString());
     auto *indexStore = dynamic_cast<IndexDatStore *>(opened.get());
-    QVERIFY2(indexStore, why.c_str());
+    QVERIFY2(indexStore, opened->describe().c_str());
     const QString folder = QString::fromStdString(indexStore->folder());
 
     const QStringList want = expectedList(expected, withSize);
     QVERIFY(want.size() >= 21);
     QCOMPARE(listedBy(*opened, folder, withSize), want);
-    for (const UrlCacheRecord &r : opened->readEntries(nullptr))
+    for (const Listed &r : ListEntries(*opened))
         QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
 }
 
@@ -187,7 +187,7 @@ void TestIndexDatStore::indexMappedElsewhereIsNotWritten()
 
     QVERIFY(!deletedWhileMapped);
     QCOMPARE(error, ERROR_SHARING_VIOLATION);
-    QVERIFY(QString::fromStdString(store->lastRemoveReason()).contains("in use"));
+    QVERIFY(QString::fromStdString(LastUrlCacheDeleteReason()).contains("in use"));
     QVERIFY(during == before);
     QVERIFY(fileKept);
     // Once the other process is gone the same delete goes through.
@@ -286,9 +286,10 @@ void TestIndexDatStore::refusedDeletionChangesNothing()
     const QStringList files = FilesBelow(dir.path());
 
     IndexDatStore store(index.toStdString());
-    QCOMPARE(store.readEntries(nullptr).empty(), !listsEntries);
-    QCOMPARE(uint(store.removeEntry(url.toStdString())), error);
-    QVERIFY(!store.lastRemoveReason().empty());
+    QCOMPARE(ListEntries(store).empty(), !listsEntries);
+    const StoreResult removed = store.remove(url.toStdString());
+    QCOMPARE(uint(removed.error), error);
+    QVERIFY(!removed.reason.empty());
     QCOMPARE(ReadBytes(index), bytes);
     QCOMPARE(FilesBelow(dir.path()), files);
 }
@@ -302,9 +303,9 @@ void TestIndexDatStore::staleLockDoesNotBlock()
     entries[0].lastAccess = std::time(nullptr) - 2 * 86400;
     const StoreWriteResult written = WriteTestStore(dir.path(), entries);
     IndexDatStore store(written.indexPath);
-    QCOMPARE(store.removeEntry(entries[0].url), ERROR_SUCCESS);
+    QCOMPARE(store.remove(entries[0].url).error, ERROR_SUCCESS);
     QVERIFY(!QFile::exists(QString::fromStdString(written.entries[0].localFile)));
-    QCOMPARE(store.readEntries(nullptr).size(), entries.size() - 1);
+    QCOMPARE(ListEntries(store).size(), entries.size() - 1);
 }
 
 void TestIndexDatStore::version47RecordsList()
@@ -335,9 +336,8 @@ void TestIndexDatStore::version47RecordsList()
     }
     QVERIFY(WriteBytes(index, b));
     QCOMPARE(listedBy(store, dir.path(), true), want);
-    QCOMPARE(store.readEntries(nullptr).front().expire.dwHighDateTime,
-             store.readEntries(nullptr).front().lastAccess.dwHighDateTime);
-    QCOMPARE(store.removeEntry("http://a.example/one.htm"), ERROR_WRITE_PROTECT);
+    QCOMPARE(ListEntries(store).front().expires >> 32, ListEntries(store).front().lastAccess >> 32);
+    QCOMPARE(store.remove("http://a.example/one.htm").error, ERROR_WRITE_PROTECT);
 }
 
 void TestIndexDatStore::damagedStores_data()
@@ -424,13 +424,13 @@ void TestIndexDatStore::damagedStores()
 
     IndexDatStore store(index.toStdString());
     std::string error;
-    const auto records = store.readEntries(&error);
+    const auto records = ListEntries(store, &error);
     QCOMPARE(int(records.size()), std::max(listed, 0));
     QCOMPARE(!error.empty(), listed < 0);
-    for (const UrlCacheRecord &r : records)
+    for (const Listed &r : records)
         QVERIFY(r.localFileName.empty() || r.localFileName.rfind(dir.path().toStdString() + "/", 0) == 0);
 
-    QCOMPARE(uint(store.removeEntry("http://a.example/one.htm")), deleteError);
+    QCOMPARE(uint(store.remove("http://a.example/one.htm").error), deleteError);
     if (deleteError != ERROR_SUCCESS)
         QCOMPARE(ReadBytes(index), bytes);
     else
@@ -488,19 +488,19 @@ void TestIndexDatStore::unsafeNamesStayInside()
     }
 
     IndexDatStore store(index.toStdString());
-    const auto records = store.readEntries(nullptr);
+    const auto records = ListEntries(store);
     QCOMPARE(records.size(), std::size_t(2));
-    for (const UrlCacheRecord &r : records) {
+    for (const Listed &r : records) {
         const QString local = QString::fromStdString(r.localFileName);
         QVERIFY2(!local.contains("/../") && !local.endsWith("/..") && local.startsWith(storeFolder + "/"),
                  qPrintable(local));
         QVERIFY(local != index);
     }
-    QCOMPARE(store.removeEntry("http://a.example/a-rather-long-file-name-for-room.txt"), ERROR_SUCCESS);
+    QCOMPARE(store.remove("http://a.example/a-rather-long-file-name-for-room.txt").error, ERROR_SUCCESS);
     for (const QString &v : victims)
         QVERIFY2(QFile::exists(v), qPrintable(v));
     QVERIFY(QFile::exists(index));
-    QCOMPARE(store.readEntries(nullptr).size(), std::size_t(1));
+    QCOMPARE(ListEntries(store).size(), std::size_t(1));
     QVERIFY(StoreConsistency(index).empty());
 }
 
@@ -534,40 +534,39 @@ void TestIndexDatStore::storeSelection()
     QFETCH(QString, chosen);
     QTemporaryDir dir;
     WriteTestStore(dir.path() + "/given", smallStore());
-    const QString wineStore =
-        dir.path() + "/prefix/drive_c/users/%1/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
-
     QDir().mkpath(dir.path() + "/empty");
-    const QByteArray oldUrlcache = qgetenv("TIDEWRACK_URLCACHE"), oldPrefix = qgetenv("WINEPREFIX");
-    qputenv("TIDEWRACK_URLCACHE", urlcache.isEmpty() ? QByteArray() : (dir.path() + '/' + urlcache).toUtf8());
-    qputenv("WINEPREFIX", (dir.path() + '/' + wineprefix).toUtf8());
+    QDir().mkpath(dir.path() + "/home");
 
-    std::string why;
-    std::shared_ptr<UrlCacheStore> store = OpenDefaultUrlCacheStore(&why);
+    StoreSearchRoots roots;
+    roots.home = (dir.path() + "/home").toStdString();
+    roots.userName = "someone";
+    roots.winePrefix = (dir.path() + '/' + wineprefix).toStdString();
     if (chosen == "WINE") {
-        // The user folder is named after the Unix user; take the name from the path looked at.
-        const QString picked = QString::fromStdString(why);
-        const QString name = picked.section("/drive_c/users/", 1).section('/', 0, 0);
-        QVERIFY(!name.isEmpty());
-        WriteTestStore(wineStore.arg(name), smallStore());
-        store = OpenDefaultUrlCacheStore(&why);
-        chosen = wineStore.arg(name).mid(dir.path().size() + 1) + "/index.dat";
+        const QString wineStore = QString::fromStdString(WineCacheFolder(roots));
+        QVERIFY(wineStore.contains("/drive_c/users/someone/"));
+        WriteTestStore(wineStore, smallStore());
+        chosen = wineStore.mid(dir.path().size() + 1) + "/index.dat";
     }
-    qputenv("TIDEWRACK_URLCACHE", oldUrlcache);
-    qputenv("WINEPREFIX", oldPrefix);
-
-    QVERIFY(store);
+    StartChoice choice;
+    if (!urlcache.isEmpty())
+        choice.environment = (dir.path() + '/' + urlcache).toStdString();
+    std::string why;
+    const std::string path = ChooseStartStore(choice, roots, &why);
     QVERIFY(!why.empty());
+    auto store = OpenStore(path);
+    QVERIFY(store);
     auto *index = dynamic_cast<IndexDatStore *>(store.get());
     if (chosen.isEmpty()) {
         QVERIFY(!index);
-        QVERIFY(store->readEntries(nullptr).empty());
-        QCOMPARE(store->removeEntry("http://a.example/one.htm"), ERROR_FILE_NOT_FOUND);
+        std::string error;
+        QVERIFY(ListEntries(*store, &error).empty());
+        QVERIFY(!error.empty());
+        QCOMPARE(store->remove("http://a.example/one.htm").error, ERROR_FILE_NOT_FOUND);
         return;
     }
-    QVERIFY2(index, why.c_str());
+    QVERIFY2(index, store->describe().c_str());
     QCOMPARE(QString::fromStdString(index->indexPath()), dir.path() + '/' + chosen);
-    QCOMPARE(store->readEntries(nullptr).size(), smallStore().size());
+    QCOMPARE(ListEntries(*store).size(), smallStore().size());
 }
 
 QTEST_GUILESS_MAIN(TestIndexDatStore)

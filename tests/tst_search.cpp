@@ -5,6 +5,8 @@
 #include "collections/search.h"
 #include "support.h"
 
+#include "tools/writers/browserwriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtTest>
@@ -34,6 +36,8 @@ private slots:
     void fileLargerThanOnePiece();
     void unreadableFiles_data();
     void unreadableFiles();
+    void bodiesInsideContainers_data();
+    void bodiesInsideContainers();
 
 private:
     std::unique_ptr<TestStore> m_store;
@@ -327,10 +331,7 @@ void TestSearch::unreadableFiles()
     store.add("http://c.example/c.htm", "c.htm", "found it");
     store.add("http://d.example/d.htm", "d.htm/inner.txt", "the entry's path is a folder");
     // The entry of d.htm names the folder itself.
-    UrlCacheRecord folderEntry;
-    folderEntry.url = "http://e.example/e.htm";
-    folderEntry.localFileName = store.path("d.htm");
-    store.store().add(folderEntry);
+    store.store().add("http://e.example/e.htm", store.path("d.htm"));
     CacheList catalogue = EnumerateCatalogue();
     SortByHost(catalogue);
     QCOMPARE(catalogue.size(), std::size_t(5));
@@ -341,6 +342,66 @@ void TestSearch::unreadableFiles()
     const SearchList hits = SearchCatalogue(catalogue, SearchCriteria{SearchField::FullText, HtmlKind, text}, observer);
     QCOMPARE(Names(hits), expected);
     QCOMPARE(reported, (QStringList{"http://b.example/b.htm", "http://e.example/e.htm"}));
+}
+
+void TestSearch::bodiesInsideContainers_data()
+{
+    QTest::addColumn<QString>("coding");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hit");
+    for (const char *coding : {"", "gzip", "br", "zstd", "gzip, br"}) {
+        const QByteArray name = *coding ? QByteArray(coding) : QByteArray("identity");
+        QTest::newRow(name + ", word deep inside") << coding << "Needle" << true;
+        QTest::newRow(name + ", Chinese in GBK") << coding << QString::fromUtf8("中文网页") << true;
+        QTest::newRow(name + ", after the zero byte") << coding << "hidden" << false;
+        QTest::newRow(name + ", outside the body's range") << coding << "storedonly" << false;
+    }
+}
+
+void TestSearch::bodiesInsideContainers()
+{
+    QFETCH(QString, coding);
+    QFETCH(QString, text);
+    QFETCH(bool, hit);
+    // The body lies between other bytes of its container, as in a browser's entry file; the
+    // word sits beyond the decoder's first pieces.
+    std::string body = std::string(300000, 'x') + " needle " + GbkPage + std::string(200000, 'y');
+    body += std::string("\0hidden", 7);
+    std::string stored, error;
+    QVERIFY(EncodeBody(body, coding.toStdString(), stored, error));
+    const QString container = m_scratch.filePath("container-" + QString::number(qHash(coding)));
+    QFile file(container);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("storedonly"); // not the body
+    file.write(stored.data(), qint64(stored.size()));
+    file.write("storedonly");
+    file.close();
+
+    TestStore store;
+    StoreEntry &entry = store.add("http://b.example/page", "", "", false);
+    entry.hasLocalFile = true;
+    store.store().setText(entry.localFile, store.path("planned/page.htm"));
+    store.store().setText(entry.container, container.toStdString());
+    store.store().setText(entry.contentEncoding, coding.toStdString());
+    entry.body = BodyPlace::Range;
+    entry.bodyOffset = 10;
+    entry.size = stored.size();
+    const CacheList catalogue = EnumerateCatalogue();
+    QCOMPARE(catalogue.size(), std::size_t(1));
+
+    QStringList unreadable;
+    SearchObserver observer;
+    observer.unreadable = [&](const CatalogueEntry &e) { unreadable << SourceUrl(e); };
+    const SearchList hits = SearchCatalogue(catalogue, SearchCriteria{SearchField::FullText, AllKinds, text}, observer);
+    QCOMPARE(hits.size(), std::size_t(hit ? 1 : 0));
+    QVERIFY(unreadable.isEmpty());
+    // Searching wrote nothing: the planned local file is still not there.
+    QVERIFY(!QFile::exists(store.folder() + "/planned/page.htm"));
+
+    // A container that is gone is reported as unreadable.
+    QVERIFY(QFile::remove(container));
+    SearchCatalogue(catalogue, SearchCriteria{SearchField::FullText, AllKinds, text}, observer);
+    QCOMPARE(unreadable, QStringList{"http://b.example/page"});
 }
 
 QTEST_GUILESS_MAIN(TestSearch)

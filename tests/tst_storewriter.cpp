@@ -1,8 +1,8 @@
 // The store writer: the native hash, stores that WinInet's rules accept at every step of a
 // write-read-delete round trip, WinInet's file names, and the capacity limit.
 
-#include "platform/indexdatformat.h"
-#include "platform/indexdatstore.h"
+#include "stores/indexdatformat.h"
+#include "stores/indexdatstore.h"
 #include "support.h"
 
 #include <QDir>
@@ -46,10 +46,10 @@ std::uint32_t nativeLookup(const QByteArray &b, const std::string &storedUrl)
     return 0;
 }
 
-std::map<std::string, UrlCacheRecord> byUrl(const std::vector<UrlCacheRecord> &records)
+std::map<std::string, Listed> byUrl(const std::vector<Listed> &records)
 {
-    std::map<std::string, UrlCacheRecord> out;
-    for (const UrlCacheRecord &r : records)
+    std::map<std::string, Listed> out;
+    for (const Listed &r : records)
         out[r.url] = r;
     return out;
 }
@@ -115,25 +115,24 @@ void TestStoreWriter::roundTrip()
 
     // Every entry comes back with its fields, and native WinInet's lookup finds it.
     IndexDatStore store(written.indexPath);
-    auto listed = byUrl(store.readEntries(nullptr));
+    auto listed = byUrl(ListEntries(store));
     QCOMPARE(listed.size(), entries.size());
     QByteArray bytes = ReadBytes(index);
     std::uint64_t usage = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const StoreWriterEntry &in = entries[i];
         QVERIFY2(listed.count(in.url), in.url.c_str());
-        const UrlCacheRecord &r = listed[in.url];
+        const Listed &r = listed[in.url];
         QCOMPARE(r.size, in.content.size());
         QCOMPARE(r.entryType, in.entryType);
         QCOMPARE(r.hasLocalFile, in.hasLocalFile);
         QCOMPARE(r.localFileName, written.entries[i].localFile);
         if (in.hasLocalFile)
             QCOMPARE(ReadBytes(QString::fromStdString(r.localFileName)).toStdString(), in.content);
-        QCOMPARE(UnixFromFileTime(std::uint64_t(r.lastAccess.dwHighDateTime) << 32 | r.lastAccess.dwLowDateTime),
-                 options.now);
-        QVERIFY(r.headerInfo.rfind("HTTP/1.1 200 OK\r\n", 0) == 0);
-        QCOMPARE(r.exemptDelta, in.entryType & StickyEntry ? DWORD(86400) : DWORD(0));
-        QVERIFY(r.expire.dwHighDateTime != 0 && r.lastSync.dwHighDateTime != 0);
+        QCOMPARE(UnixFromFileTime(r.lastAccess), options.now);
+        QVERIFY(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0) == 0);
+        QCOMPARE(r.exemptDelta, in.entryType & StickyEntry ? std::uint32_t(86400) : std::uint32_t(0));
+        QVERIFY((r.expires >> 32) != 0 && (r.lastSync >> 32) != 0);
         QCOMPARE(nativeLookup(bytes,
                               in.url == "http://cn.example.cn/中文.htm" ? "http://cn.example.cn/\xD6\xD0\xCE\xC4.htm"
                                   : in.url == "http://cn.example.cn/新闻/图片.jpg"
@@ -142,7 +141,7 @@ void TestStoreWriter::roundTrip()
                  written.entries[i].recordOffset);
         usage += in.content.size();
     }
-    QCOMPARE(listed["http://www.example.com/style/site.css"].fileExtension, std::string("css"));
+    QCOMPARE(listed["http://www.example.com/style/site.css"].extension, std::string("css"));
     QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffUsage), usage);
     QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage), std::uint64_t(6));
 
@@ -151,7 +150,7 @@ void TestStoreWriter::roundTrip()
     std::size_t left = entries.size();
     for (const std::size_t i : doomed) {
         const QByteArray before = ReadBytes(index);
-        QCOMPARE(store.removeEntry(entries[i].url), ERROR_SUCCESS);
+        QCOMPARE(store.remove(entries[i].url).error, ERROR_SUCCESS);
         --left;
         const QByteArray after = ReadBytes(index);
         QCOMPARE(StoreConsistency(index), std::string());
@@ -165,8 +164,8 @@ void TestStoreWriter::roundTrip()
         QCOMPARE(after.size(), before.size());
         if (entries[i].hasLocalFile)
             QVERIFY(!QFile::exists(QString::fromStdString(written.entries[i].localFile)));
-        QCOMPARE(store.readEntries(nullptr).size(), left);
-        QCOMPARE(store.removeEntry(entries[i].url), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(ListEntries(store).size(), left);
+        QCOMPARE(store.remove(entries[i].url).error, ERROR_FILE_NOT_FOUND);
     }
     bytes = ReadBytes(index);
     QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage), std::uint64_t(0));
@@ -174,7 +173,7 @@ void TestStoreWriter::roundTrip()
     for (std::uint32_t f = 0; f < at32(bytes, OffFolderCount); ++f)
         files += at32(bytes, OffFolders + FolderEntrySize * f);
     QCOMPARE(files, std::uint32_t(FilesBelow(dir.path()).size() - 1)); // all but index.dat
-    listed = byUrl(store.readEntries(nullptr));
+    listed = byUrl(ListEntries(store));
     for (const std::size_t i : doomed)
         QVERIFY(!listed.count(entries[i].url));
 }

@@ -5,7 +5,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/documentlistmodel.h"
 #include "catalogue/viewlist.h"
-#include "platform/indexdatwriter.h"
+#include "tools/writers/indexdatwriter.h"
 #include "platform/shellinfo.h"
 #include "support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class UrlCacheStore;
+class CacheStore;
 
 using Arguments = std::vector<std::string>;
 
@@ -15,11 +15,12 @@ int RunLoad(const Arguments &args);
 int RunDelete(const Arguments &args);
 int RunView(const Arguments &args);
 int RunSearch(const Arguments &args);
+int RunBody(const Arguments &args);
 int RunText(const Arguments &args);
 
 // The middle value of timed runs (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);
 
-// Opens STORE (a folder holding index.dat, or the file) and makes it the process's store.
-// Prints the reason and returns null when there is no index there.
-std::shared_ptr<UrlCacheStore> UseStore(const std::string &path);
+// Opens STORE (a cache folder of any kind the program reads, or a file in it) and makes it the
+// process's store. Prints the reason and returns null when there is no readable store there.
+std::shared_ptr<CacheStore> UseStore(const std::string &path);

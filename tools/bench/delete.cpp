@@ -1,6 +1,6 @@
 #include "bench.h"
 
-#include "platform/indexdatstore.h"
+#include "platform/urlcachestore.h"
 
 #include <cstdio>
 
@@ -19,6 +19,12 @@ const char *errorName(DWORD error)
         return "in use";
     case ERROR_FILE_CORRUPT:
         return "damaged store";
+    case ERROR_NOT_SUPPORTED:
+        return "store cannot delete";
+    case ERROR_DISK_FULL:
+        return "disk full";
+    case ERROR_WRITE_FAULT:
+        return "I/O error";
     default:
         return "failed";
     }
@@ -29,11 +35,10 @@ const char *errorName(DWORD error)
 int RunDelete(const Arguments &args)
 {
     if (args.size() < 2) {
-        std::fputs("usage: tidewrack-bench delete STORE URL...\n", stderr);
+        std::fputs("usage: tidewrack-bench delete STORE KEY...\n", stderr);
         return 2;
     }
-    const auto store = std::dynamic_pointer_cast<IndexDatStore>(UseStore(args[0]));
-    if (!store)
+    if (!UseStore(args[0]))
         return 1;
     int failures = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -43,7 +48,7 @@ int RunDelete(const Arguments &args)
         }
         const DWORD error = GetLastError();
         std::printf("kept\t%s\terror %u (%s): %s\n", args[i].c_str(), error, errorName(error),
-                    store->lastRemoveReason().c_str());
+                    LastUrlCacheDeleteReason().c_str());
         ++failures;
     }
     return failures ? 1 : 0;

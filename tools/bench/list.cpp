@@ -1,7 +1,7 @@
 #include "bench.h"
 
 #include "catalogue/entry.h"
-#include "platform/wininet.h"
+#include "platform/urlcachestore.h"
 
 #include <cstdio>
 #include <memory>
@@ -14,7 +14,8 @@ int RunList(const Arguments &args)
         std::fputs("usage: tidewrack-bench list STORE\n", stderr);
         return 2;
     }
-    if (!UseStore(args[0]))
+    const auto store = UseStore(args[0]);
+    if (!store)
         return 1;
     std::size_t count = 0;
     DWORD size = 0;
@@ -34,14 +35,21 @@ int RunList(const Arguments &args)
         } else if (!FindNextUrlCacheEntryA(handle, info, &size)) {
             break;
         }
-        std::printf("%s\t%s\t%llu\n", SourceUrl(*info), LocalFileName(*info),
-                    static_cast<unsigned long long>(EntrySize(*info)));
+        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(info);
+        std::printf("%s\t%s\t%llu\t%s\n", SourceUrl(*info), LocalFileName(*info),
+                    static_cast<unsigned long long>(EntrySize(*info)), extras ? extras->lpszKey : SourceUrl(*info));
         ++count;
         size = 0;
         more = !FindNextUrlCacheEntryA(handle, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
     }
     if (handle)
         FindCloseUrlCache(handle);
-    std::printf("entries: %zu\n", count);
+    const std::string problem = LastUrlCacheReadProblem();
+    std::printf("kind: %s\nentries: %zu\nskipped: %zu\n", StoreKindId(store->kind()), count,
+                std::size_t(LastUrlCacheSkippedCount()));
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tidewrack-bench: %s\n", problem.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -3,8 +3,9 @@
 
 #include "bench.h"
 
-#include "platform/indexdatstore.h"
 #include "platform/processmemory.h"
+#include "platform/urlcachestore.h"
+#include "stores/storeregistry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,9 +20,12 @@ struct Command {
 };
 
 const Command Commands[] = {
-    {"list", RunList, "list STORE                  every entry: URL<TAB>local path<TAB>size, then entries: N"},
+    {"list", RunList,
+     "list STORE                  every entry: URL<TAB>local path<TAB>size<TAB>key,\n"
+     "                              then kind: NAME, entries: N, skipped: N"},
     {"load", RunLoad, "load STORE [--repeat N]     the catalogue load N times; prints name: value lines"},
-    {"delete", RunDelete, "delete STORE URL...         deletes entries and says what happened to each"},
+    {"delete", RunDelete, "delete STORE KEY...         deletes entries by key and says what happened to each"},
+    {"body", RunBody, "body STORE KEY              writes the entry's decoded body to standard output"},
     {"view", RunView, "view STORE HOST [--repeat N] the document list of one host: rows, view_ms_median"},
     {"search", RunSearch,
      "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
@@ -32,7 +36,8 @@ const Command Commands[] = {
 void usage(FILE *to)
 {
     std::fputs("usage: tidewrack-bench COMMAND STORE ...\n"
-               "STORE is a folder holding index.dat, or the index.dat itself.\n\n",
+               "STORE is a cache folder (WinInet index.dat, Firefox cache2, Chromium Cache),\n"
+               "or a file in it.\n\n",
                to);
     for (const Command &c : Commands)
         std::fprintf(to, "  %s\n", c.usage);
@@ -47,12 +52,11 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::shared_ptr<UrlCacheStore> UseStore(const std::string &path)
+std::shared_ptr<CacheStore> UseStore(const std::string &path)
 {
-    std::string why;
-    auto store = OpenUrlCacheStore(path, &why);
-    if (!std::dynamic_pointer_cast<IndexDatStore>(store)) {
-        std::fprintf(stderr, "tidewrack-bench: %s\n", why.c_str());
+    auto store = OpenStore(path);
+    if (store->kind() == StoreKind::None) {
+        std::fprintf(stderr, "tidewrack-bench: %s\n", store->describe().c_str());
         return nullptr;
     }
     SetUrlCacheStore(store);

@@ -1,9 +1,12 @@
-// tidewrack-mkstore: writes a WinInet cache store (index.dat and content folders) from a
-// list of entries or made up in bulk, for tests, demos and benchmarks.
+// tidewrack-mkstore: writes a cache store (WinInet, Firefox cache2 or Chromium simple cache)
+// from a list of entries or made up in bulk, for tests, demos and benchmarks.
 
+#include "browserlist.h"
 #include "storelist.h"
 
-#include "platform/indexdatwriter.h"
+#include "tools/writers/chromiumwriter.h"
+#include "tools/writers/firefoxwriter.h"
+#include "tools/writers/indexdatwriter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +14,16 @@
 
 namespace {
 
-const char Usage[] = "usage: tidewrack-mkstore --out DIR --from LIST.tsv [--seed S]\n"
-                     "       tidewrack-mkstore --out DIR --entries N --hosts H [--seed S] [--text-bytes B]\n"
+const char Usage[] = "usage: tidewrack-mkstore [--kind K] --out DIR --from LIST.tsv [--seed S]\n"
+                     "       tidewrack-mkstore [--kind K] --out DIR --entries N --hosts H [--seed S] [--text-bytes B]\n"
                      "\n"
-                     "Writes a new WinInet cache store (signature \"Client UrlCache MMF Ver 5.2\") into DIR:\n"
-                     "DIR/index.dat and four content folders. DIR must not hold an index.dat yet.\n"
+                     "Writes a new cache store into DIR, of the kind K:\n"
+                     "  wininet   (the default) a WinInet store, signature \"Client UrlCache MMF Ver 5.2\":\n"
+                     "            DIR/index.dat and four content folders. DIR must not hold an index.dat yet.\n"
+                     "  firefox   a Firefox cache2 folder: DIR/entries/ with metadata version 3.\n"
+                     "  chromium  a Chromium simple cache: DIR/index, DIR/index-dir/ and DIR/<hash>_0 files.\n"
+                     "Browser caches get types from the extensions and a mix of gzip, br, zstd and plain\n"
+                     "bodies, partitioned, anonymous and POST keys, and one entry with compiled script.\n"
                      "\n"
                      "--from LIST.tsv   one entry a line, fields separated by a TAB:\n"
                      "                    URL <TAB> extension or - [<TAB> content [<TAB> gbk]]\n"
@@ -49,7 +57,7 @@ int fail(const std::string &message)
 
 int main(int argc, char **argv)
 {
-    std::string out, from;
+    std::string out, from, kind = "wininet";
     unsigned long long entries = 0, hosts = 0, seed = 1, textBytes = 1500;
     bool haveEntries = false;
     for (int i = 1; i < argc; ++i) {
@@ -64,6 +72,8 @@ int main(int argc, char **argv)
         unsigned long long number = 0;
         if (arg == "--out")
             out = value;
+        else if (arg == "--kind")
+            kind = value;
         else if (arg == "--from")
             from = value;
         else if (!parseNumber(value, number))
@@ -81,6 +91,8 @@ int main(int argc, char **argv)
     }
     if (out.empty() || from.empty() == !haveEntries)
         return fail(std::string("give --out and either --from or --entries\n") + Usage);
+    if (kind != "wininet" && kind != "firefox" && kind != "chromium")
+        return fail("unknown kind " + kind + " (wininet, firefox or chromium)");
 
     std::vector<StoreWriterEntry> list;
     StoreWriterOptions options;
@@ -92,7 +104,7 @@ int main(int argc, char **argv)
     } else {
         if (hosts == 0)
             return fail("--entries needs --hosts with at least 1 host");
-        if (entries > UrlCacheStoreEntryLimit())
+        if (kind == "wininet" && entries > UrlCacheStoreEntryLimit())
             return fail(std::to_string(entries) + " entries exceed what a cache store can hold (at most "
                         + std::to_string(UrlCacheStoreEntryLimit())
                         + " one-block records in 0xF70000 bytes); nothing written");
@@ -100,6 +112,20 @@ int main(int argc, char **argv)
         options.contentFor = [&list, seed, textBytes](std::size_t i) {
             return SyntheticContent(list[i], i, seed, textBytes);
         };
+    }
+    if (kind != "wininet") {
+        std::vector<BrowserWriterEntry> browserEntries = BrowserEntries(list, seed);
+        BrowserWriterOptions browserOptions;
+        browserOptions.seed = seed;
+        if (options.contentFor)
+            browserOptions.bodyFor = options.contentFor;
+        const BrowserWriteResult result = kind == "firefox"
+            ? WriteFirefoxStore(out, browserEntries, browserOptions)
+            : WriteChromiumSimpleStore(out, browserEntries, browserOptions);
+        if (!result.ok)
+            return fail(result.error);
+        std::printf("%s: %zu entries (%s)\n", result.folder.c_str(), result.entries.size(), kind.c_str());
+        return 0;
     }
     const StoreWriteResult result = WriteUrlCacheStore(out, list, options);
     if (!result.ok)

@@ -1,7 +1,7 @@
 #include "storelist.h"
 
 #include "images.h"
-#include "platform/indexdattext.h"
+#include "stores/indexdattext.h"
 
 #include <fstream>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The entries tidewrack-mkstore writes: read from a list file, or made up in bulk.
 
-#include "platform/indexdatwriter.h"
+#include "tools/writers/indexdatwriter.h"
 
 #include <cstdint>
 #include <string>

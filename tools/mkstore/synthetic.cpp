@@ -1,6 +1,6 @@
 #include "images.h"
-#include "platform/splitmix.h"
 #include "storelist.h"
+#include "tools/writers/splitmix.h"
 
 #include <set>
 

@@ -1,0 +1,331 @@
+#include "bodydecoder.h"
+
+#include <brotli/decode.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr std::uint64_t MaxDecoded = 256ull * 1024 * 1024;
+constexpr std::size_t Piece = 64 * 1024;
+
+std::string lowerTrimmed(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    std::string out(s);
+    for (char &c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+std::uint64_t DecodeLimitFor(std::uint64_t storedSize)
+{
+    const std::uint64_t byRatio = std::max<std::uint64_t>(storedSize, 1) * 1000;
+    return std::min(MaxDecoded, std::max<std::uint64_t>(byRatio, 1024 * 1024));
+}
+
+std::vector<std::string> ContentCodings(std::string_view contentEncoding)
+{
+    std::vector<std::string> codings;
+    while (!contentEncoding.empty()) {
+        const std::size_t comma = contentEncoding.find(',');
+        std::string coding = lowerTrimmed(contentEncoding.substr(0, comma));
+        if (!coding.empty() && coding != "identity")
+            codings.push_back(std::move(coding));
+        contentEncoding.remove_prefix(comma == std::string_view::npos ? contentEncoding.size() : comma + 1);
+    }
+    return codings;
+}
+
+// One coding's decoder. `process` appends what it can make of `in` to `out`, at most `room`
+// bytes; it reports how much of `in` it used so the caller can come back with the rest.
+struct BodyDecoder::Stage {
+    virtual ~Stage() = default;
+    // False on damaged input. `used` is how many bytes of `in` were consumed; `ended` becomes
+    // true once the coding's stream is complete.
+    virtual bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) = 0;
+    std::string name;
+    bool ended = false;
+    std::uint64_t produced = 0;
+};
+
+namespace {
+
+class ZlibStage : public BodyDecoder::Stage {
+public:
+    // gzip: windowBits 16 + 15; deflate: zlib first (15), raw (-15) if its header is not there.
+    explicit ZlibStage(bool gzip) : m_gzip(gzip) { init(gzip ? 16 + MAX_WBITS : MAX_WBITS); }
+    ~ZlibStage() override
+    {
+        if (m_ready)
+            inflateEnd(&m_z);
+    }
+    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    {
+        used = 0;
+        if (!m_ready)
+            return false;
+        if (ended) {
+            // Data after a complete stream: another gzip member, else trailing bytes to ignore.
+            if (m_gzip && in.size() >= 2 && static_cast<unsigned char>(in[0]) == 0x1f
+                && static_cast<unsigned char>(in[1]) == 0x8b) {
+                inflateReset(&m_z);
+                ended = false;
+            } else {
+                used = in.size();
+                return true;
+            }
+        }
+        const std::size_t start = out.size();
+        out.resize(start + room);
+        m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+        m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
+        m_z.next_out = reinterpret_cast<Bytef *>(out.data() + start);
+        m_z.avail_out = uInt(room);
+        int rc = inflate(&m_z, Z_NO_FLUSH);
+        if (rc == Z_DATA_ERROR && !m_gzip && !m_triedRaw && m_z.total_out == 0) {
+            // "deflate" sent as a raw stream, as some servers do.
+            m_triedRaw = true;
+            inflateEnd(&m_z);
+            init(-MAX_WBITS);
+            m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+            m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
+            m_z.next_out = reinterpret_cast<Bytef *>(out.data() + start);
+            m_z.avail_out = uInt(room);
+            rc = inflate(&m_z, Z_NO_FLUSH);
+        }
+        used = std::size_t(reinterpret_cast<const char *>(m_z.next_in) - in.data());
+        out.resize(start + (room - m_z.avail_out));
+        if (rc == Z_STREAM_END) {
+            ended = true;
+            return true;
+        }
+        return rc == Z_OK || rc == Z_BUF_ERROR;
+    }
+
+private:
+    void init(int windowBits)
+    {
+        m_z = z_stream{};
+        m_ready = inflateInit2(&m_z, windowBits) == Z_OK;
+    }
+    z_stream m_z{};
+    bool m_gzip;
+    bool m_ready = false;
+    bool m_triedRaw = false;
+};
+
+class BrotliStage : public BodyDecoder::Stage {
+public:
+    BrotliStage() : m_state(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
+    ~BrotliStage() override { BrotliDecoderDestroyInstance(m_state); }
+    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    {
+        used = 0;
+        if (!m_state)
+            return false;
+        if (ended) {
+            used = in.size();
+            return true;
+        }
+        const std::size_t start = out.size();
+        out.resize(start + room);
+        std::size_t availIn = in.size();
+        const auto *nextIn = reinterpret_cast<const std::uint8_t *>(in.data());
+        std::size_t availOut = room;
+        auto *nextOut = reinterpret_cast<std::uint8_t *>(out.data() + start);
+        const BrotliDecoderResult rc =
+            BrotliDecoderDecompressStream(m_state, &availIn, &nextIn, &availOut, &nextOut, nullptr);
+        used = in.size() - availIn;
+        out.resize(start + (room - availOut));
+        if (rc == BROTLI_DECODER_RESULT_SUCCESS)
+            ended = true;
+        return rc != BROTLI_DECODER_RESULT_ERROR;
+    }
+
+private:
+    BrotliDecoderState *m_state;
+};
+
+class ZstdStage : public BodyDecoder::Stage {
+public:
+    ZstdStage() : m_stream(ZSTD_createDStream())
+    {
+        if (m_stream) {
+            ZSTD_initDStream(m_stream);
+            // Browsers accept windows up to 8 MiB for zstd content; refuse larger ones instead
+            // of allocating what a hostile frame asks for.
+            ZSTD_DCtx_setParameter(m_stream, ZSTD_d_windowLogMax, 23);
+        }
+    }
+    ~ZstdStage() override { ZSTD_freeDStream(m_stream); }
+    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    {
+        used = 0;
+        if (!m_stream)
+            return false;
+        if (in.empty() && ended)
+            return true;
+        const std::size_t start = out.size();
+        out.resize(start + room);
+        ZSTD_inBuffer input{in.data(), in.size(), 0};
+        ZSTD_outBuffer output{out.data() + start, room, 0};
+        const std::size_t rc = ZSTD_decompressStream(m_stream, &output, &input);
+        used = input.pos;
+        out.resize(start + output.pos);
+        if (ZSTD_isError(rc))
+            return false;
+        // 0: a frame is complete and flushed; another may follow.
+        if (used > 0 || output.pos > 0)
+            ended = rc == 0;
+        return true;
+    }
+
+private:
+    ZSTD_DStream *m_stream;
+};
+
+} // namespace
+
+bool CanDecode(std::string_view contentEncoding)
+{
+    for (const std::string &c : ContentCodings(contentEncoding))
+        if (c != "gzip" && c != "x-gzip" && c != "deflate" && c != "br" && c != "zstd")
+            return false;
+    return true;
+}
+
+BodyDecoder::BodyDecoder(std::string_view contentEncoding, std::uint64_t limit) : m_limit(limit)
+{
+    std::vector<std::string> codings = ContentCodings(contentEncoding);
+    std::reverse(codings.begin(), codings.end());
+    for (const std::string &c : codings) {
+        std::unique_ptr<Stage> stage;
+        if (c == "gzip" || c == "x-gzip")
+            stage = std::make_unique<ZlibStage>(true);
+        else if (c == "deflate")
+            stage = std::make_unique<ZlibStage>(false);
+        else if (c == "br")
+            stage = std::make_unique<BrotliStage>();
+        else if (c == "zstd")
+            stage = std::make_unique<ZstdStage>();
+        if (!stage) {
+            m_supported = false;
+            m_error = "the content coding \"" + c + "\" cannot be undone";
+            m_stages.clear();
+            return;
+        }
+        stage->name = c;
+        m_stages.push_back(std::move(stage));
+    }
+}
+
+BodyDecoder::~BodyDecoder() = default;
+
+// Pushes `in` through stage `index` and everything behind it. `last` marks the end of input.
+bool BodyDecoder::run(std::size_t index, std::string_view in, std::string &out, bool last)
+{
+    if (index == m_stages.size()) {
+        const std::uint64_t room = m_limit - m_produced;
+        if (in.size() > room) {
+            out.append(in.substr(0, std::size_t(room)));
+            m_produced = m_limit;
+            m_cut = true;
+            return false;
+        }
+        out.append(in);
+        m_produced += in.size();
+        return true;
+    }
+    Stage &stage = *m_stages[index];
+    std::string piece;
+    for (bool more = true; more;) {
+        std::size_t used = 0;
+        piece.clear();
+        if (!stage.process(in, used, piece, Piece)) {
+            m_failed = true;
+            m_error = "the " + stage.name + " stream is damaged";
+            return false;
+        }
+        in.remove_prefix(used);
+        // Every stage stops at the limit: an intermediate stream may be the bomb.
+        const bool over = piece.size() > m_limit - stage.produced;
+        if (over)
+            piece.resize(std::size_t(m_limit - stage.produced));
+        stage.produced += piece.size();
+        if (!piece.empty() && !run(index + 1, piece, out, false))
+            return false;
+        if (over) {
+            m_cut = true;
+            return false;
+        }
+        // A full piece may leave more output waiting; input left over is fed again unless the
+        // stage could do nothing with it.
+        more = piece.size() == Piece || (!in.empty() && (used > 0 || !piece.empty()));
+    }
+    if (!in.empty() && !stage.ended) {
+        m_failed = true;
+        m_error = "the " + stage.name + " stream is damaged";
+        return false;
+    }
+    if (!last)
+        return true;
+    if (!stage.ended) {
+        m_failed = true;
+        m_error = "the " + stage.name + " stream ends early";
+        return false;
+    }
+    return run(index + 1, {}, out, true);
+}
+
+bool BodyDecoder::feed(std::string_view in, std::string &out)
+{
+    if (m_failed || m_cut)
+        return false;
+    if (!m_supported) {
+        out.append(in);
+        return true;
+    }
+    return run(0, in, out, false);
+}
+
+bool BodyDecoder::finish(std::string &out)
+{
+    if (m_failed || m_cut)
+        return false;
+    if (!m_supported || m_stages.empty())
+        return true;
+    return run(0, {}, out, true);
+}
+
+DecodedBody DecodeBody(std::string_view stored, std::string_view contentEncoding)
+{
+    DecodedBody body;
+    BodyDecoder decoder(contentEncoding, DecodeLimitFor(stored.size()));
+    if (!decoder.supported() || ContentCodings(contentEncoding).empty()) {
+        body.bytes.assign(stored);
+        body.error = decoder.error();
+        return body;
+    }
+    bool ok = decoder.feed(stored, body.bytes) && decoder.finish(body.bytes);
+    if (decoder.cut()) {
+        body.decoded = true;
+        body.cut = true;
+        return body;
+    }
+    if (!ok) {
+        body.error = decoder.error();
+        body.bytes.assign(stored);
+        return body;
+    }
+    body.decoded = true;
+    return body;
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The seam every kind of cache store sits behind: the WinInet index.dat, Firefox's cache2,
+// Chromium's simple and blockfile caches, and a store held in memory for tests.
+
+#include "storeentry.h"
+#include "storeerror.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+enum class StoreKind : std::uint8_t { None, WinInet, Firefox, ChromiumSimple, ChromiumBlockfile, Memory };
+
+// "wininet", "firefox", "chromium-simple", "chromium-blockfile", "memory", "none".
+const char *StoreKindId(StoreKind kind);
+// The kind a StoreKindId names; None for anything else.
+StoreKind StoreKindFromId(std::string_view id);
+
+class CacheStore {
+public:
+    virtual ~CacheStore() = default;
+
+    virtual StoreKind kind() const = 0;
+    // The store's folder: its own files lie below it. Empty for a store without one.
+    virtual std::string folder() const = 0;
+    // Where the entries come from, for messages.
+    virtual std::string describe() const { return folder(); }
+
+    // Every entry of the store as it is now. A store that cannot be read gives no entries and
+    // the reason in `error`; a damaged entry is left out and counted, never the whole store.
+    virtual StoreListing list() = 0;
+
+    // Why entries cannot be removed from this store now, in English; empty when they can.
+    virtual std::string removalRefusal() const { return {}; }
+    // Removes the entry whose key equals `key`, with its files.
+    virtual StoreResult remove(std::string_view key) = 0;
+};
+
+// A store with no entries, for when no readable cache store is there; the reason is its
+// listing's error and describe() says it too.
+class EmptyStore : public CacheStore {
+public:
+    EmptyStore(std::string where, std::string why) : m_where(std::move(where)), m_why(std::move(why)) {}
+    StoreKind kind() const override { return StoreKind::None; }
+    std::string folder() const override { return m_where; }
+    std::string describe() const override { return m_where.empty() ? m_why : m_where + ": " + m_why; }
+    StoreListing list() override;
+    std::string removalRefusal() const override { return describe(); }
+    StoreResult remove(std::string_view) override;
+
+private:
+    std::string m_where;
+    std::string m_why;
+};
+
+// A store held in memory. Removing an entry also removes its local file, as the real stores
+// do; it fails when that file exists and cannot be removed.
+class MemoryStore : public CacheStore {
+public:
+    explicit MemoryStore(std::string folder = {}) : m_folder(std::move(folder)) {}
+    StoreKind kind() const override { return StoreKind::Memory; }
+    std::string folder() const override { return m_folder; }
+    std::string describe() const override { return "memory store"; }
+    StoreListing list() override { return m_listing; }
+    StoreResult remove(std::string_view key) override;
+
+    // Adds an entry with the given texts (key = url); the caller sets the other fields.
+    StoreEntry &add(std::string_view url, std::string_view localFile, bool hasLocalFile = true);
+    void setText(StoreText &field, std::string_view text) { field = m_listing.addText(text); }
+    StoreListing &listing() { return m_listing; }
+    const StoreListing &listing() const { return m_listing; }
+
+private:
+    std::string m_folder;
+    StoreListing m_listing;
+};

@@ -1,0 +1,600 @@
+#include "indexdatstore.h"
+
+#include "fileusers.h"
+#include "indexdattext.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace indexdat;
+
+namespace {
+
+// Where the fields of a URL record sit; 4.7 moved everything behind its longer expiry.
+struct RecordLayout {
+    std::size_t sizeHigh; // 0 = none
+    std::size_t exemptDelta, urlOffset, folderIndex, nameOffset, entryType;
+    std::size_t headerOffset, headerSize, extensionOffset; // extension 0 = none
+    std::size_t lastSync, hitRate, useCount;
+    bool expiryIsFileTime;
+};
+
+constexpr RecordLayout Layout52{0x24, 0x2C, 0x34, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C, 0x50, 0x54, 0x58, false};
+constexpr RecordLayout Layout47{0, 0x30, 0x38, 0x3C, 0x40, 0x44, 0x48, 0x4C, 0, 0x54, 0x58, 0x5C, true};
+
+constexpr std::size_t RecLastModified = 0x08, RecLastAccess = 0x10, RecExpiry = 0x18, RecSizeLow = 0x20,
+                      RecGroup = 0x28;
+
+// A URL item of the hash table whose record passed the checks of the listing rule.
+struct LiveItem {
+    std::uint32_t itemOffset;
+    std::uint32_t key;
+    std::uint32_t record;
+    std::uint64_t recordSize; // block count * 0x80, inside the file
+};
+
+// Walks the page chain and calls `f` for each live URL item. The sequence check ends loops:
+// a page met again carries a number lower than the one expected.
+constexpr std::uint32_t PrefetchAhead = 6;
+
+template <typename F>
+void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
+{
+    std::uint64_t page = Read32(data + OffHashTable);
+    const std::uint64_t maxPages = size / HashPageSize + 1;
+    for (std::uint32_t sequence = 0; page != 0 && sequence < maxPages; ++sequence) {
+        if (page < HeaderSize || (page - HeaderSize) % BlockSize != 0 || page + HashPageSize > size)
+            return;
+        const std::uint8_t *p = data + page;
+        if (Read32(p) != SigHash || Read32(p + 0x0C) != sequence)
+            return;
+        for (std::uint32_t i = 0; i < HashItemsPerPage; ++i) {
+            // Records lie all over the file in hash order: fetch a few items ahead.
+            if (i + PrefetchAhead < HashItemsPerPage) {
+                const std::uint64_t ahead = Read32(p + OffHashItems + 8 * (i + PrefetchAhead) + 4);
+                if (ahead + 2 * 64 <= size) {
+                    __builtin_prefetch(data + ahead);
+                    __builtin_prefetch(data + ahead + 64);
+                    __builtin_prefetch(data + ahead + 128);
+                }
+            }
+            const std::uint8_t *item = p + OffHashItems + 8 * i;
+            const std::uint32_t key = Read32(item);
+            const std::uint64_t record = Read32(item + 4);
+            if (key & 1 || record < HeaderSize || record + 8 > size)
+                continue;
+            if (Read32(data + record) != SigUrl)
+                continue;
+            const std::uint64_t recordSize = std::uint64_t(Read32(data + record + 4)) * BlockSize;
+            if (recordSize == 0 || record + recordSize > size)
+                continue;
+            f(LiveItem{std::uint32_t(page + OffHashItems + 8 * i), key, std::uint32_t(record), recordSize});
+        }
+        page = Read32(p + 0x08);
+    }
+}
+
+// A NUL-terminated string at `offset` inside the record; none when it leaves the record.
+bool recordString(const std::uint8_t *record, std::uint64_t recordSize, std::uint32_t offset, std::string_view &out)
+{
+    if (offset == 0 || offset >= recordSize)
+        return false;
+    const auto *start = record + offset;
+    const auto *nul = static_cast<const std::uint8_t *>(std::memchr(start, 0, recordSize - offset));
+    if (!nul)
+        return false;
+    out = std::string_view(reinterpret_cast<const char *>(start), std::size_t(nul - start));
+    return true;
+}
+
+bool isFolderChar(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A file name that stays inside its folder whatever system reads it.
+bool isPlainFileName(std::string_view name)
+{
+    if (name.empty() || name == ".")
+        return false;
+    char previous = 0;
+    for (const char c : name) {
+        if (c == '/' || c == '\\' || c == ':' || (c == '.' && previous == '.'))
+            return false;
+        previous = c;
+    }
+    return true;
+}
+
+// A harmless stand-in for a name that is not plain: separators and dot runs become '_'.
+std::string harmlessFileName(std::string_view name)
+{
+    std::string out(name);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char c = out[i];
+        if (c == '/' || c == '\\' || c == ':')
+            out[i] = '_';
+        else if (c == '.' && ((i + 1 < out.size() && out[i + 1] == '.') || (i > 0 && name[i - 1] == '.')))
+            out[i] = '_';
+    }
+    if (out.empty() || out == ".")
+        out = "_";
+    return out;
+}
+
+// The content folder of a record: its name, or empty for 0xFE. False: no folder at all.
+struct FolderChoice {
+    bool exists = false;
+    bool plain = true;
+    std::string name; // empty: the store folder itself
+};
+
+class FolderTable {
+public:
+    FolderTable(const std::uint8_t *data)
+    {
+        m_count = std::min<std::uint32_t>(Read32(data + OffFolderCount), MaxFolders);
+        for (std::uint32_t i = 0; i < m_count; ++i) {
+            const std::uint8_t *name = data + OffFolders + FolderEntrySize * i + 4;
+            std::string &out = m_names[i];
+            out.assign(reinterpret_cast<const char *>(name), 8);
+            for (char &c : out)
+                if (!isFolderChar(static_cast<unsigned char>(c))) {
+                    c = '_';
+                    m_plain[i] = false;
+                }
+        }
+    }
+    std::uint32_t count() const { return m_count; }
+    FolderChoice choose(std::uint8_t index) const
+    {
+        if (index == FolderNone)
+            return {true, true, {}};
+        if (index >= m_count)
+            return {};
+        return {true, m_plain[index], m_names[index]};
+    }
+
+private:
+    std::uint32_t m_count = 0;
+    std::string m_names[MaxFolders];
+    bool m_plain[MaxFolders] = {true, true, true, true, true, true, true, true, true, true, true,
+                                true, true, true, true, true, true, true, true, true, true, true,
+                                true, true, true, true, true, true, true, true, true, true};
+};
+
+// The local file of a record, decoded, with whether deleting through it is safe. A plain
+// ASCII name stays a view into the index, which spares an allocation per entry.
+struct LocalFile {
+    bool exists = false;
+    bool safe = false;
+    std::string folder; // empty: beside index.dat
+    std::string_view stored;
+    std::string converted; // used when `stored` had to be decoded or made harmless
+    bool isConverted = false;
+    std::string_view name() const { return isConverted ? std::string_view(converted) : stored; }
+};
+
+LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, const RecordLayout &layout,
+                      const FolderTable &folders, TextDecoder &decoder)
+{
+    LocalFile file;
+    std::string_view stored;
+    if (!recordString(record, recordSize, Read32(record + layout.nameOffset), stored) || stored.empty())
+        return file;
+    const FolderChoice folder = folders.choose(record[layout.folderIndex]);
+    if (!folder.exists)
+        return file;
+    file.exists = true;
+    file.folder = folder.name;
+    file.stored = stored;
+    if (!IsAscii(stored)) {
+        file.converted = decoder.toUtf8(stored);
+        file.isConverted = true;
+    }
+    const bool plainName = isPlainFileName(file.name());
+    file.safe = folder.plain && plainName;
+    if (!plainName) {
+        file.converted = harmlessFileName(file.name());
+        file.isConverted = true;
+    }
+    // Beside index.dat, a name may not stand for the index itself.
+    if (folder.name.empty() && file.name().size() == 9 && strncasecmp(file.name().data(), "index.dat", 9) == 0)
+        file.safe = false;
+    return file;
+}
+
+void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const RecordLayout &layout,
+                const FolderTable &folders, TextDecoder &decoder, const std::string &storeFolder, StoreListing &packed)
+{
+    StoreEntry out;
+    PageString &texts = packed.texts;
+    auto textFrom = [&texts](std::size_t start) {
+        return StoreText{std::uint32_t(start), std::uint32_t(texts.size() - start)};
+    };
+    std::string_view text;
+    std::size_t start = texts.size();
+    if (recordString(record, recordSize, Read32(record + layout.urlOffset), text))
+        decoder.appendUtf8(texts, text);
+    out.url = textFrom(start);
+    out.key = out.url;
+
+    const LocalFile file = localFileOf(record, recordSize, layout, folders, decoder);
+    out.hasLocalFile = file.exists;
+    out.body = file.exists ? BodyPlace::LocalFile : BodyPlace::None;
+    start = texts.size();
+    if (file.exists) {
+        texts += storeFolder;
+        texts += '/';
+        if (!file.folder.empty()) {
+            texts += file.folder;
+            texts += '/';
+        }
+        texts += file.name();
+    }
+    out.localFile = textFrom(start);
+
+    out.size = Read32(record + RecSizeLow);
+    if (layout.sizeHigh)
+        out.size |= std::uint64_t(Read32(record + layout.sizeHigh)) << 32;
+    out.entryType = Read32(record + layout.entryType);
+    out.hitCount = Read32(record + layout.useCount);
+    out.hitRate = Read32(record + layout.hitRate);
+    out.exemptDelta = Read32(record + layout.exemptDelta);
+    out.lastModified = Read64(record + RecLastModified);
+    out.lastAccess = Read64(record + RecLastAccess);
+    out.expires = layout.expiryIsFileTime ? Read64(record + RecExpiry)
+                                          : FileTimeFromDos(Read16(record + RecExpiry), Read16(record + RecExpiry + 2));
+    out.lastSync = FileTimeFromDos(Read16(record + layout.lastSync), Read16(record + layout.lastSync + 2));
+
+    const std::uint32_t headerOffset = Read32(record + layout.headerOffset);
+    const std::uint32_t headerSize = Read32(record + layout.headerSize);
+    if (headerOffset != 0 && headerSize != 0 && headerOffset < recordSize && headerSize <= recordSize - headerOffset)
+        out.headers =
+            packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
+    start = texts.size();
+    if (layout.extensionOffset && recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
+        decoder.appendUtf8(texts, text);
+    out.extension = textFrom(start);
+    packed.entries.push_back(out);
+}
+
+// Reads the whole file into memory; the buffer is left uninitialised before the read.
+bool readWholeFile(int fd, std::unique_ptr<std::uint8_t[]> &buffer, std::size_t &size, std::string &error)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    if (st.st_size < off_t(HeaderSize)) {
+        error = "the file is too short for a cache index";
+        return false;
+    }
+    if (st.st_size > off_t(MaxFileSize)) {
+        error = "the file is larger than a cache index can be";
+        return false;
+    }
+    size = std::size_t(st.st_size);
+    buffer.reset(new std::uint8_t[size]);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, buffer.get() + done, size - done, off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n == 0 ? "the file shrank while it was read" : std::strerror(errno);
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const void *bytes, std::size_t count, std::uint64_t offset)
+{
+    const auto *p = static_cast<const std::uint8_t *>(bytes);
+    while (count) {
+        const ssize_t n = ::pwrite(fd, p, count, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        count -= std::size_t(n);
+        offset += std::uint64_t(n);
+    }
+    return true;
+}
+
+std::uint32_t errorFromErrno(int error)
+{
+    switch (error) {
+    case EBUSY:
+    case ETXTBSY:
+        return ERROR_SHARING_VIOLATION;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+// Removes `name` from `folder` (relative to the store folder) without following links on
+// the way, so that nothing outside the content folder can be hit. A missing file is fine.
+int unlinkInside(const std::string &storeFolder, const std::string &folder, const std::string &name)
+{
+    const int store = ::open(storeFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (store < 0)
+        return errno == ENOENT ? 0 : errno;
+    int dir = store;
+    if (!folder.empty()) {
+        dir = ::openat(store, folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int openError = errno;
+        ::close(store);
+        if (dir < 0)
+            return openError == ENOENT ? 0 : openError;
+    }
+    const int result = ::unlinkat(dir, name.c_str(), 0) == 0 ? 0 : errno;
+    ::close(dir);
+    return result == ENOENT ? 0 : result;
+}
+
+} // namespace
+
+IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const std::string &storeFolder)
+{
+    IndexDatListing listing;
+    if (size < HeaderSize) {
+        listing.error = "the file is too short for a cache index";
+        return listing;
+    }
+    listing.version = VersionOf(data, size);
+    if (listing.version == Version::Unknown) {
+        listing.error = "the file is no WinInet cache index of a known version (its signature is not "
+                        "\"Client UrlCache MMF Ver 5.2\", \"Client UrlCache MMF Ver 4.7\" or "
+                        "\"WINE URLCache Ver 0.2012001\")";
+        return listing;
+    }
+    listing.inconsistency = CheckConsistency(data, size);
+    TextDecoder decoder;
+    const FolderTable folders(data);
+    const RecordLayout &layout = listing.version == Version::V47 ? Layout47 : Layout52;
+    // Guesses from the allocated blocks: two blocks and some 200 bytes of text an entry.
+    const std::size_t guess = std::min<std::size_t>(Read32(data + OffAllocated), size / BlockSize) / 2;
+    listing.entries.entries.reserve(guess);
+    listing.entries.error.clear();
+    listing.entries.texts.reserve(guess * 200);
+    forEachLiveItem(data, size, [&](const LiveItem &item) {
+        readRecord(data + item.record, item.recordSize, layout, folders, decoder, storeFolder, listing.entries);
+    });
+    listing.ok = true;
+    return listing;
+}
+
+IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, std::string_view url,
+                                    std::int64_t nowUnix)
+{
+    IndexDatRemoval plan;
+    auto fail = [&plan](std::uint32_t error, std::string reason) {
+        plan.error = error;
+        plan.reason = std::move(reason);
+        return plan;
+    };
+    const Version version = size >= HeaderSize ? VersionOf(data, size) : Version::Unknown;
+    if (version == Version::Unknown)
+        return fail(ERROR_FILE_CORRUPT, "the file is no WinInet cache index of a known version");
+    if (version == Version::V47)
+        return fail(ERROR_WRITE_PROTECT, "version 4.7 stores are read only");
+    if (const std::string broken = CheckConsistency(data, size); !broken.empty())
+        return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
+    if (Read32(data + OffFolderCount) > MaxFolders)
+        return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
+
+    TextDecoder decoder;
+    bool found = false;
+    LiveItem target{};
+    std::vector<std::uint32_t> records; // every live record, to see whether ours is shared
+    forEachLiveItem(data, size, [&](const LiveItem &item) {
+        records.push_back(item.record);
+        if (found)
+            return;
+        std::string_view stored;
+        if (!recordString(data + item.record, item.recordSize, Read32(data + item.record + Layout52.urlOffset), stored))
+            return;
+        if (stored == url ? true : (!IsAscii(stored) && decoder.toUtf8(stored) == url)) {
+            found = true;
+            target = item;
+        }
+    });
+    if (!found)
+        return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
+
+    const std::uint8_t *record = data + target.record;
+    const std::uint64_t lastAccess = Read64(record + RecLastAccess);
+    const std::int64_t age = nowUnix - UnixFromFileTime(lastAccess);
+    if (target.key & KeyLocked && Read32(record + Layout52.useCount) != 0 && age < 24 * 3600)
+        return fail(ERROR_SHARING_VIOLATION, "the entry is in use by a WinInet program");
+
+    const FolderTable folders(data);
+    const std::uint8_t folderIndex = record[Layout52.folderIndex];
+    const LocalFile file = localFileOf(record, target.recordSize, Layout52, folders, decoder);
+    if (file.exists && file.safe) {
+        plan.deleteFile = true;
+        plan.contentFolder = file.folder;
+        plan.fileName = std::string(file.name());
+    }
+    plan.itemOffset = target.itemOffset;
+
+    const std::uint64_t size64 = Read32(record + RecSizeLow) | std::uint64_t(Read32(record + Layout52.sizeHigh)) << 32;
+    const std::uint32_t group = Read32(record + RecGroup);
+    if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize
+        && std::uint64_t(group) + 0x18 <= size) {
+        const std::uint64_t usage = Read64(data + group + 0x10);
+        plan.groupUpdate = true;
+        plan.groupUsageOffset = group + 0x10;
+        plan.groupUsage = usage > size64 ? usage - size64 : 0;
+    }
+
+    // The header range from the block count up to the last bitmap byte we change.
+    const std::uint32_t capacity = Read32(data + OffCapacity);
+    const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
+    const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
+    const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
+    const bool shared =
+        std::count_if(records.begin(), records.end(),
+                      [&](std::uint32_t r) { return r >= target.record && r < target.record + target.recordSize; })
+        > 1;
+    const bool freeBlocks = aligned && !shared;
+    const std::size_t end =
+        freeBlocks ? OffBitmap + (first + blocks + 7) / 8 : OffFolders + FolderEntrySize * MaxFolders;
+    plan.headerOffset = OffAllocated;
+    plan.headerBytes.assign(data + OffAllocated, data + end);
+    std::uint8_t *h = plan.headerBytes.data() - OffAllocated; // indexable by file offset
+
+    if (freeBlocks) {
+        std::uint32_t cleared = 0;
+        for (std::uint32_t b = first; b < first + blocks; ++b) {
+            std::uint8_t &byte = h[OffBitmap + b / 8];
+            if (byte & (1u << (b % 8))) {
+                byte = std::uint8_t(byte & ~(1u << (b % 8)));
+                ++cleared;
+            }
+        }
+        Write32(h + OffAllocated, Read32(h + OffAllocated) - cleared);
+        plan.wipeOffset = target.record;
+        plan.wipeSize = std::uint32_t(target.recordSize);
+    }
+    if (folderIndex < folders.count()) {
+        std::uint8_t *count = h + OffFolders + FolderEntrySize * folderIndex;
+        if (Read32(count) > 0)
+            Write32(count, Read32(count) - 1);
+    }
+    auto lower = [&h](std::size_t offset, std::uint64_t by) {
+        const std::uint64_t v = Read64(h + offset);
+        Write64(h + offset, v > by ? v - by : 0);
+    };
+    lower(OffUsage, size64);
+    if (Read32(record + Layout52.entryType) & StickyEntry)
+        lower(OffExemptUsage, size64);
+    return plan;
+}
+
+IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(indexPath))
+{
+    // Local paths must stay valid whatever the working folder later is.
+    if (!m_indexPath.empty() && m_indexPath[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd))
+            m_indexPath = std::string(cwd) + "/" + m_indexPath;
+    }
+    const auto slash = m_indexPath.rfind('/');
+    m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_indexPath.substr(0, slash);
+}
+
+StoreListing IndexDatStore::list()
+{
+    StoreListing failed;
+    const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failed.error = m_indexPath + ": " + std::strerror(errno);
+        return failed;
+    }
+    // Mapping saves copying up to 16 MiB at every load; WinInet only ever grows the file in
+    // place, so the mapping cannot lose pages under us. Reading is the fallback.
+    std::unique_ptr<std::uint8_t[]> bytes;
+    const std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+    void *mapped = MAP_FAILED;
+    std::string why;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(HeaderSize)
+        && st.st_size <= off_t(MaxFileSize)) {
+        size = std::size_t(st.st_size);
+        mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        data = mapped == MAP_FAILED ? nullptr : static_cast<const std::uint8_t *>(mapped);
+    }
+    const bool read = data || readWholeFile(fd, bytes, size, why);
+    ::close(fd);
+    if (!read) {
+        failed.error = m_indexPath + ": " + why;
+        return failed;
+    }
+    if (!data)
+        data = bytes.get();
+    IndexDatListing listing = ReadIndexDat(data, size, m_folder == "/" ? std::string() : m_folder);
+    if (mapped != MAP_FAILED)
+        ::munmap(mapped, size);
+    if (!listing.ok)
+        listing.entries.error = m_indexPath + ": " + listing.error;
+    return std::move(listing.entries);
+}
+
+StoreResult IndexDatStore::remove(std::string_view url)
+{
+    std::lock_guard lock(m_mutex);
+    auto fail = [](std::uint32_t error, std::string reason) { return StoreResult::failure(error, std::move(reason)); };
+
+    bool writable = true;
+    int fd = ::open(m_indexPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        writable = false;
+        fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0)
+        return fail(ERROR_FILE_NOT_FOUND, m_indexPath + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+    std::string why;
+    if (!readWholeFile(fd, bytes, size, why))
+        return fail(ERROR_FILE_CORRUPT, m_indexPath + ": " + why);
+    const IndexDatRemoval plan = PlanIndexDatRemoval(bytes.get(), size, url, std::int64_t(std::time(nullptr)));
+    if (plan.error != ERROR_SUCCESS)
+        return fail(plan.error, plan.reason);
+    if (!writable)
+        return fail(ERROR_ACCESS_DENIED, m_indexPath + ": the index cannot be written");
+    if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
+        return fail(ERROR_SHARING_VIOLATION,
+                    m_indexPath + ": in use by " + user
+                        + "; close the programs that use the cache (for Wine: wineserver -k)");
+
+    if (plan.deleteFile) {
+        if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))
+            return fail(errorFromErrno(error),
+                        "the local file cannot be removed: " + std::string(std::strerror(error)));
+    }
+    // From here on each write leaves a store WinInet accepts: first the entry goes, then
+    // the counters and the bitmap change together, then the freed blocks are wiped.
+    std::uint8_t freeKey[4];
+    Write32(freeKey, KeyFree);
+    bool ok = writeAll(fd, freeKey, 4, plan.itemOffset);
+    if (ok && plan.groupUpdate) {
+        std::uint8_t usage[8];
+        Write64(usage, plan.groupUsage);
+        ok = writeAll(fd, usage, 8, plan.groupUsageOffset);
+    }
+    ok = ok && writeAll(fd, plan.headerBytes.data(), plan.headerBytes.size(), plan.headerOffset);
+    if (ok && plan.wipeSize) {
+        std::vector<std::uint8_t> fill(plan.wipeSize);
+        for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
+            Write32(fill.data() + i, FillFreed);
+        ok = writeAll(fd, fill.data(), fill.size(), plan.wipeOffset);
+    }
+    if (!ok)
+        return fail(errorFromErrno(errno), m_indexPath + ": writing failed: " + std::strerror(errno));
+    if (::fsync(fd) != 0)
+        return fail(errorFromErrno(errno), m_indexPath + ": flushing failed: " + std::strerror(errno));
+    return {};
+}

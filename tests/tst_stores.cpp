@@ -1,0 +1,524 @@
+// The store seam's own pieces: content decoding, bodies kept inside containers, response
+// heads and dates, and recognising which kind of store a folder holds.
+
+#include "stores/bodies.h"
+#include "stores/bodydecoder.h"
+#include "stores/storeregistry.h"
+#include "tools/writers/browserwriter.h"
+#include "tools/writers/indexdatwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string encoded(const std::string &body, const std::string &coding)
+{
+    std::string out, error;
+    if (!EncodeBody(body, coding, out, error))
+        qFatal("encoding failed: %s", error.c_str());
+    return out;
+}
+
+std::string sampleText()
+{
+    std::string text;
+    for (int i = 0; i < 4000; ++i)
+        text += "line " + std::to_string(i) + " \xE4\xB8\xAD\xE6\x96\x87 of a cached page\n";
+    return text;
+}
+
+bool writeFile(const QString &path, const std::string &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+}
+
+std::string decodedFromContainer(const BodyRef &ref, StoreResult *result = nullptr, bool *cut = nullptr)
+{
+    std::string out;
+    const StoreResult r = ReadDecodedBody(
+        ref,
+        [&](std::string_view piece) {
+            out.append(piece);
+            return true;
+        },
+        nullptr, cut);
+    if (result)
+        *result = r;
+    return out;
+}
+
+} // namespace
+
+class TestStores : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTrips_data();
+    void roundTrips();
+    void damagedBodies_data();
+    void damagedBodies();
+    void bombsAreCut_data();
+    void bombsAreCut();
+    void rangeInsideContainer();
+    void httpDates_data();
+    void httpDates();
+    void responseFacts();
+    void plannedNames_data();
+    void plannedNames();
+    void bodyFileWrittenOnceAndRefreshed();
+    void bodyFileNeverOutsideItsFolder();
+    void containersThatAreNoFiles();
+    void claimEmptiesTheFolder();
+    void probing_data();
+    void probing();
+    void foundOnThisMachine();
+};
+
+void TestStores::roundTrips_data()
+{
+    QTest::addColumn<QString>("coding");
+    for (const char *c : {"gzip", "x-gzip", "deflate", "br", "zstd", "gzip, br", "br, gzip, zstd", "identity", ""})
+        QTest::newRow(*c ? c : "none") << QString::fromLatin1(c);
+}
+
+void TestStores::roundTrips()
+{
+    QFETCH(QString, coding);
+    const std::string body = sampleText();
+    const std::string stored = encoded(body, coding.toStdString());
+    const DecodedBody decoded = DecodeBody(stored, coding.toStdString());
+    QVERIFY2(decoded.error.empty(), decoded.error.c_str());
+    QVERIFY(!decoded.cut);
+    QCOMPARE(decoded.bytes.size(), body.size());
+    QVERIFY(decoded.bytes == body);
+    QCOMPARE(decoded.decoded, !ContentCodings(coding.toStdString()).empty());
+
+    // Fed in small pieces, the streaming decoder gives the same.
+    BodyDecoder streaming(coding.toStdString(), DecodeLimitFor(stored.size()));
+    std::string out;
+    for (std::size_t i = 0; i < stored.size(); i += 7)
+        QVERIFY(streaming.feed(std::string_view(stored).substr(i, 7), out));
+    QVERIFY(streaming.finish(out));
+    QVERIFY(out == body);
+}
+
+void TestStores::damagedBodies_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("coding");
+    QTest::addColumn<bool>("decoded");
+    QTest::addColumn<QByteArray>("expected"); // empty: the stored bytes
+
+    const std::string text = sampleText();
+    const std::string gz = encoded(text, "gzip");
+    const std::string br = encoded(text, "br");
+    QTest::newRow("gzip cut short") << QByteArray::fromStdString(gz.substr(0, gz.size() / 2)) << "gzip" << false
+                                    << QByteArray();
+    QTest::newRow("br cut short") << QByteArray::fromStdString(br.substr(0, br.size() - 3)) << "br" << false
+                                  << QByteArray();
+    QTest::newRow("not gzip at all") << QByteArray("plain text sent as gzip") << "gzip" << false << QByteArray();
+    QTest::newRow("shared dictionary") << QByteArray("\xff\x44\x43\x42 dictionary body") << "dcb" << false
+                                       << QByteArray();
+    QTest::newRow("unknown coding") << QByteArray::fromStdString(gz) << "gzip, compress" << false << QByteArray();
+    // Two gzip members, as some servers send, make one body.
+    QTest::newRow("two gzip members") << QByteArray::fromStdString(encoded("first ", "gzip")
+                                                                   + encoded("second", "gzip"))
+                                      << "gzip" << true << QByteArray("first second");
+    // A raw deflate stream under "deflate", as some servers send it.
+    std::string raw;
+    {
+        const std::string zlibStream = encoded("raw deflate body", "deflate");
+        raw = zlibStream.substr(2, zlibStream.size() - 6); // without the zlib header and checksum
+    }
+    QTest::newRow("raw deflate") << QByteArray::fromStdString(raw) << "deflate" << true
+                                 << QByteArray("raw deflate body");
+}
+
+void TestStores::damagedBodies()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, coding);
+    QFETCH(bool, decoded);
+    QFETCH(QByteArray, expected);
+    const DecodedBody body = DecodeBody(stored.toStdString(), coding.toStdString());
+    QCOMPARE(body.decoded, decoded);
+    QCOMPARE(QByteArray::fromStdString(body.bytes), expected.isEmpty() ? stored : expected);
+    QCOMPARE(body.error.empty(), decoded);
+}
+
+void TestStores::bombsAreCut_data()
+{
+    QTest::addColumn<QString>("coding");
+    QTest::addColumn<int>("megabytes");
+    QTest::newRow("br of zeros") << "br" << 64;
+    QTest::newRow("gzip of gzip") << "gzip, gzip" << 64;
+    QTest::newRow("zstd of zeros") << "zstd" << 64;
+}
+
+void TestStores::bombsAreCut()
+{
+    QFETCH(QString, coding);
+    QFETCH(int, megabytes);
+    const std::string stored = encoded(std::string(std::size_t(megabytes) << 20, '\0'), coding.toStdString());
+    QVERIFY(stored.size() < 200 * 1024);
+    const DecodedBody body = DecodeBody(stored, coding.toStdString());
+    QVERIFY(body.cut);
+    QCOMPARE(std::uint64_t(body.bytes.size()), DecodeLimitFor(stored.size()));
+    QVERIFY(body.bytes.size() < (std::size_t(megabytes) << 20));
+}
+
+void TestStores::rangeInsideContainer()
+{
+    QTemporaryDir dir;
+    const std::string body = sampleText();
+    const std::string stored = encoded(body, "br");
+    const QString container = dir.filePath("entry");
+    QVERIFY(writeFile(container, "HEAD" + stored + "tail bytes that are no body"));
+    BodyRef ref{container.toStdString(), 4, stored.size(), "br"};
+    StoreResult result;
+    QVERIFY(decodedFromContainer(ref, &result) == body);
+    QVERIFY(result.ok());
+
+    // A container shorter than the entry says: what is there, and the reason.
+    ref.size = stored.size() + 10000;
+    ref.contentEncoding.clear();
+    const std::string partial = decodedFromContainer(ref, &result);
+    QCOMPARE(result.error, ERROR_FILE_CORRUPT);
+    QVERIFY(!partial.empty());
+}
+
+void TestStores::httpDates_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<qint64>("unix");
+    QTest::newRow("IMF") << "Sun, 06 Nov 1994 08:49:37 GMT" << qint64(784111777);
+    QTest::newRow("RFC 850") << "Sunday, 06-Nov-94 08:49:37 GMT" << qint64(784111777);
+    QTest::newRow("asctime") << "Sun Nov  6 08:49:37 1994" << qint64(784111777);
+    QTest::newRow("leap day") << "Thu, 29 Feb 2024 23:59:59 GMT" << qint64(1709251199);
+    QTest::newRow("garbage") << "yesterday" << qint64(0);
+    QTest::newRow("zero") << "0" << qint64(0);
+    QTest::newRow("day 32") << "Sun, 32 Nov 1994 08:49:37 GMT" << qint64(0);
+    QTest::newRow("hour 25") << "Sun, 06 Nov 1994 25:49:37 GMT" << qint64(0);
+}
+
+void TestStores::httpDates()
+{
+    QFETCH(QString, date);
+    QFETCH(qint64, unix);
+    const StoreTime t = StoreTimeFromHttpDate(date.toStdString());
+    QCOMPARE(t == 0 ? qint64(0) : qint64(UnixFromStoreTime(t)), unix);
+}
+
+void TestStores::responseFacts()
+{
+    const ResponseFacts crlf = ReadResponseFacts("HTTP/1.1 404 Not Found\r\nContent-Type: Text/HTML; charset=gbk\r\n"
+                                                 "content-encoding: BR\r\nLast-Modified: x\r\n\r\n");
+    QCOMPARE(crlf.status, std::uint16_t(404));
+    QCOMPARE(crlf.contentType, std::string("text/html"));
+    QCOMPARE(crlf.contentEncoding, std::string("br"));
+    QCOMPARE(crlf.lastModified, std::string("x"));
+    // Chromium keeps its lines NUL-separated.
+    const std::string nul("HTTP/1.1 200\0content-type: image/png\0\0", 39);
+    const ResponseFacts chromium = ReadResponseFacts(nul);
+    QCOMPARE(chromium.status, std::uint16_t(200));
+    QCOMPARE(chromium.contentType, std::string("image/png"));
+    QCOMPARE(ReadResponseFacts("no status line: here\r\n").status, std::uint16_t(0));
+}
+
+void TestStores::plannedNames_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("name kept") << "https://a.example/js/app.min.js?v=3"
+                               << "application/javascript"
+                               << "app.min.js";
+    QTest::newRow("type gives extension") << "https://a.example/search?q=x"
+                                          << "text/html"
+                                          << "search.html";
+    QTest::newRow("folder URL") << "https://a.example/news/"
+                                << "text/html"
+                                << "index.html";
+    QTest::newRow("escaped UTF-8") << "https://a.example/%E4%B8%AD%E6%96%87.txt"
+                                   << "text/plain" << QString::fromUtf8("中文.txt");
+    QTest::newRow("escaped slash stays inside") << "https://a.example/a%2F..%2Fb"
+                                                << ""
+                                                << "a_.._b";
+    QTest::newRow("dot file") << "https://a.example/.htaccess"
+                              << ""
+                              << "_htaccess";
+    QTest::newRow("unknown type") << "https://a.example/api/items"
+                                  << "application/x-unknown-thing"
+                                  << "items";
+    QTest::newRow("no path") << "https://a.example"
+                             << "image/png"
+                             << "index.png";
+}
+
+void TestStores::plannedNames()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, type);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    SetBodiesFolder(dir.path().toStdString());
+    const QString path =
+        QString::fromStdString(PlannedBodyPath("/store", "ABC123", url.toStdString(), type.toStdString()));
+    SetBodiesFolder({});
+    QVERIFY2(path.startsWith(dir.path() + '/'), qPrintable(path));
+    QCOMPARE(path.section('/', -1), name);
+    QCOMPARE(path.section('/', -2, -2), QStringLiteral("ABC123"));
+    QCOMPARE(QDir::cleanPath(path), path);
+}
+
+void TestStores::bodyFileWrittenOnceAndRefreshed()
+{
+    QTemporaryDir cache, bodies;
+    SetBodiesFolder(bodies.path().toStdString());
+    const std::string body = sampleText();
+    const QString container = cache.filePath("entries/ENTRY");
+    QVERIFY(writeFile(container, encoded(body, "gzip")));
+    const BodyRef ref{container.toStdString(), 0, std::uint64_t(QFileInfo(container).size()), "gzip"};
+    const std::string local = PlannedBodyPath(cache.path().toStdString(), "ENTRY", "http://a.example/p.htm", "");
+
+    QVERIFY(WriteBodyFile(ref, local).ok());
+    QFile file(QString::fromStdString(local));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().toStdString() == body);
+    file.close();
+    struct stat st {};
+    QVERIFY(::stat(local.c_str(), &st) == 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0600));
+    QVERIFY(::stat(QFileInfo(QString::fromStdString(local)).path().toLocal8Bit().constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0700));
+
+    // Unchanged container: the file is reused as it is (a mark put into it stays).
+    QVERIFY(writeFile(QString::fromStdString(local), "marked"));
+    QVERIFY(WriteBodyFile(ref, local).ok());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("marked"));
+    file.close();
+
+    // The browser rewrote the entry: the file follows. A body that no longer decodes is
+    // offered as stored.
+    QVERIFY(writeFile(container, "not gzip any more"));
+    BodyRef changed = ref;
+    changed.size = 17;
+    QVERIFY(WriteBodyFile(changed, local).ok());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("not gzip any more"));
+    file.close();
+    // Nothing was ever written beside the container.
+    QCOMPARE(QDir(cache.filePath("entries")).entryList(QDir::Files | QDir::Hidden), QStringList{"ENTRY"});
+    SetBodiesFolder({});
+}
+
+void TestStores::bodyFileNeverOutsideItsFolder()
+{
+    QTemporaryDir cache, bodies;
+    SetBodiesFolder(bodies.path().toStdString());
+    const QString container = cache.filePath("c");
+    QVERIFY(writeFile(container, "body"));
+    const BodyRef ref{container.toStdString(), 0, 4, ""};
+    for (const QString &target :
+         {cache.filePath("written-into-cache"), bodies.path() + "/../escaped", bodies.path() + "x/sibling"}) {
+        const StoreResult r = WriteBodyFile(ref, target.toStdString());
+        QCOMPARE(r.error, ERROR_ACCESS_DENIED);
+        QVERIFY(!QFileInfo::exists(target));
+    }
+    SetBodiesFolder({});
+}
+
+void TestStores::containersThatAreNoFiles()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+    const QString target = dir.filePath("secret");
+    QVERIFY(writeFile(target, "private"));
+    const QString link = dir.filePath("link");
+    QVERIFY(QFile::link(target, link));
+    for (const QString &container : {fifo, link, dir.path(), QStringLiteral("/dev/zero")}) {
+        StoreResult result;
+        const std::string got = decodedFromContainer(BodyRef{container.toStdString(), 0, 7, ""}, &result);
+        QVERIFY2(!result.ok(), qPrintable(container)); // and it returned at once: no hang on the FIFO
+        QVERIFY(got.empty());
+    }
+}
+
+void TestStores::claimEmptiesTheFolder()
+{
+    QTemporaryDir bodies;
+    SetBodiesFolder(bodies.path().toStdString());
+    QVERIFY(writeFile(bodies.filePath("old/left/over.htm"), "x"));
+    ClaimBodiesFolder();
+    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{".hold"});
+    QVERIFY(writeFile(bodies.filePath("new/one.htm"), "x"));
+    ReleaseBodiesFolder();
+    QVERIFY(!QFileInfo::exists(bodies.filePath("new")));
+    SetBodiesFolder({});
+}
+
+void TestStores::probing_data()
+{
+    QTest::addColumn<QString>("layout"); // what to make, then the path to probe after '>'
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("folder"); // the store folder found, relative
+    QTest::newRow("wininet folder") << "wininet:s>s"
+                                    << "wininet"
+                                    << "s";
+    QTest::newRow("wininet index file") << "wininet:s>s/index.dat"
+                                        << "wininet"
+                                        << "s";
+    QTest::newRow("firefox cache2") << "dir:p/cache2/entries>p/cache2"
+                                    << "firefox"
+                                    << "p/cache2";
+    QTest::newRow("firefox profile") << "dir:p/cache2/entries>p"
+                                     << "firefox"
+                                     << "p/cache2";
+    QTest::newRow("firefox entries") << "dir:p/cache2/entries>p/cache2/entries"
+                                     << "firefox"
+                                     << "p/cache2";
+    QTest::newRow("firefox entry files alone") << "ffentry:f>f"
+                                               << "firefox"
+                                               << "f";
+    QTest::newRow("simple index") << "simple:c/Cache/Cache_Data>c/Cache/Cache_Data"
+                                  << "chromium-simple"
+                                  << "c/Cache/Cache_Data";
+    QTest::newRow("simple from profile") << "simple:c/Cache/Cache_Data>c"
+                                         << "chromium-simple"
+                                         << "c/Cache/Cache_Data";
+    QTest::newRow("simple without index") << "entry:c/Cache>c/Cache"
+                                          << "chromium-simple"
+                                          << "c/Cache";
+    QTest::newRow("blockfile") << "blockfile:b/Cache>b/Cache"
+                               << "chromium-blockfile"
+                               << "b/Cache";
+    QTest::newRow("SQL backend") << "sql:q/Cache/Cache_Data>q/Cache/Cache_Data"
+                                 << "none"
+                                 << "";
+    QTest::newRow("empty folder") << "dir:e>e"
+                                  << "none"
+                                  << "";
+    QTest::newRow("missing") << "dir:e>nothing"
+                             << "none"
+                             << "";
+}
+
+void TestStores::probing()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, kind);
+    QFETCH(QString, folder);
+    QTemporaryDir dir;
+    const QString what = layout.section(':', 0, 0);
+    const QString where = dir.filePath(layout.section(':', 1).section('>', 0, 0));
+    const QString probed = dir.filePath(layout.section('>', 1));
+    QDir().mkpath(where);
+    if (what == "wininet") {
+        StoreWriterEntry e;
+        e.url = "http://a.example/x.htm";
+        e.content = "x";
+        QVERIFY(WriteUrlCacheStore(where.toStdString(), {e}).ok);
+    } else if (what == "simple") {
+        QVERIFY(
+            writeFile(where + "/index", std::string("\x30\x5c\x72\xa7\x1b\x6d\xfb\xfc\x05\0\0\0\0\0\0\0\0\0\0\0", 20)));
+    } else if (what == "ffentry") {
+        QVERIFY(writeFile(where + "/0EDDF8C091E2FED62E44BEDDDC1723F5BF38FE4F", "x"));
+    } else if (what == "entry") {
+        QVERIFY(writeFile(where + "/0123456789abcdef_0", "x"));
+    } else if (what == "blockfile") {
+        QVERIFY(writeFile(where + "/index", std::string("\xC3\xCA\x03\xC1\x01\0\x03\0", 8)));
+    } else if (what == "sql") {
+        QVERIFY(writeFile(where + "/sqldb0", "x"));
+    }
+    const StoreProbe probe = ProbeStore(probed.toStdString());
+    QCOMPARE(QString::fromLatin1(StoreKindId(probe.kind)), kind);
+    if (kind == "none") {
+        QVERIFY(!probe.why.empty());
+        if (what == "sql")
+            QVERIFY(QString::fromStdString(probe.why).contains("SQL"));
+        const auto store = OpenStore(probed.toStdString());
+        QCOMPARE(store->kind(), StoreKind::None);
+        QCOMPARE(store->list().error, store->describe());
+    } else {
+        QCOMPARE(QString::fromStdString(probe.folder), dir.filePath(folder));
+    }
+}
+
+void TestStores::foundOnThisMachine()
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home");
+    // Firefox: one relative profile with a cache, one without; a snap install.
+    QVERIFY(writeFile(home + "/.mozilla/firefox/profiles.ini",
+                      "[Profile1]\nName=work\nIsRelative=1\nPath=ab.work\n\n[Profile0]\nName=default-release\n"
+                      "IsRelative=1\nPath=xy.default-release\n\n[Profile2]\nName=evil\nIsRelative=1\nPath=../../x\n"));
+    QDir().mkpath(home + "/.cache/mozilla/firefox/xy.default-release/cache2/entries");
+    QVERIFY(writeFile(home + "/snap/firefox/common/.mozilla/firefox/profiles.ini",
+                      "[Profile0]\nName=default\nIsRelative=1\nPath=s.default\n"));
+    QDir().mkpath(home + "/snap/firefox/common/.cache/mozilla/firefox/s.default/cache2/entries");
+    // Chrome: Local State names a profile; its cache uses the newer Cache_Data folder.
+    QVERIFY(writeFile(home + "/.config/google-chrome/Local State",
+                      R"({"profile":{"info_cache":{"Profile 1":{"name":"Work"},"../x":{}}}})"));
+    QDir().mkpath(home + "/.config/google-chrome/Profile 1");
+    QVERIFY(writeFile(home + "/.cache/google-chrome/Profile 1/Cache/Cache_Data/0123456789abcdef_0", "x"));
+    // Brave: the default profile, older layout.
+    QVERIFY(writeFile(home + "/.cache/BraveSoftware/Brave-Browser/Default/Cache/fedcba9876543210_0", "x"));
+
+    // A store named in TIDEWRACK_STORES comes last, under its folder's name; a folder there
+    // without a store is left out.
+    StoreWriterEntry one;
+    one.url = "http://a.example/x.htm";
+    one.content = "x";
+    QVERIFY(WriteUrlCacheStore(dir.filePath("demo-store").toStdString(), {one}).ok);
+
+    StoreSearchRoots roots;
+    roots.home = home.toStdString();
+    roots.userName = "me";
+    roots.extraStores = {dir.filePath("demo-store").toStdString(), dir.filePath("nothing").toStdString()};
+    std::vector<FoundStore> found = FindStores(roots);
+    QCOMPARE(found.back().name, std::string("IE \u2013 demo-store"));
+    QCOMPARE(found.back().path, dir.filePath("demo-store").toStdString());
+    found.pop_back();
+    QStringList names, paths;
+    for (const FoundStore &f : found) {
+        names << QString::fromStdString(f.name);
+        paths << QString::fromStdString(f.path).mid(home.size() + 1);
+    }
+    QCOMPARE(names,
+             (QStringList{QString::fromUtf8("Firefox – default-release"), QString::fromUtf8("Firefox (snap) – default"),
+                          QString::fromUtf8("Chrome – Profile 1"), QString::fromUtf8("Brave – Default")}));
+    QCOMPARE(paths,
+             (QStringList{".cache/mozilla/firefox/xy.default-release/cache2",
+                          "snap/firefox/common/.cache/mozilla/firefox/s.default/cache2",
+                          ".cache/google-chrome/Profile 1/Cache/Cache_Data",
+                          ".cache/BraveSoftware/Brave-Browser/Default/Cache"}));
+    QCOMPARE(QString::fromStdString(BrowserNameFor(found[2].kind, found[2].path)), QStringLiteral("Chrome"));
+    QCOMPARE(QString::fromStdString(BrowserNameFor(found[3].kind, found[3].path)), QStringLiteral("Brave"));
+
+    // At start, with nothing named and no Wine cache, the first found is opened; a remembered
+    // choice that still holds a store comes first.
+    std::string why;
+    QCOMPARE(ChooseStartStore({}, roots, &why), found[0].path);
+    StartChoice remembered;
+    remembered.remembered = found[2].path;
+    QCOMPARE(ChooseStartStore(remembered, roots, &why), found[2].path);
+    remembered.remembered = dir.filePath("gone").toStdString();
+    QCOMPARE(ChooseStartStore(remembered, roots, &why), found[0].path);
+    StartChoice named;
+    named.commandLine = dir.filePath("gone").toStdString();
+    named.environment = found[1].path;
+    QCOMPARE(ChooseStartStore(named, roots, &why), named.commandLine); // shown with its reason, not skipped
+}
+
+QTEST_GUILESS_MAIN(TestStores)
+#include "tst_stores.moc"
