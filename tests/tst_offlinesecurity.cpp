@@ -225,6 +225,7 @@ private slots:
     void serverAnswerIsShownAsItIs();
     void cachedCopyOnlineKeepsCacheRules();
     void switchingStateReloads();
+    void cachedCopyLeadsOnlyToTheCache();
 
 private:
     QTemporaryDir m_config;
@@ -497,6 +498,29 @@ void TestOfflineSecurity::switchingStateReloads()
 
     m_browser->followOfflineState(); // the page already fits the state
     QVERIFY(!loaded.wait(1000));
+}
+
+void TestOfflineSecurity::cachedCopyLeadsOnlyToTheCache()
+{
+    SetOffline(false);
+    Listeners listeners;
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/page.htm";
+    const QByteArray next = "http://" + listeners.tcpAddress() + "/next.htm";
+    // The cached copy sends the browser on, without script, to a live server's address.
+    m_cache->add(url, "<meta http-equiv=\"refresh\" content=\"0;url=" + next + "\"><p>first</p>");
+    m_cache->add(next,
+                 "<title>as cached</title><p id=\"t\">next, cached</p>"
+                 "<script>document.title = 'script ran';</script>");
+    QVERIFY(m_browser->Navigate(QString::fromUtf8(url)).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(FromCacheScheme(m_browser->page()->url()), QUrl(QString::fromUtf8(next)), kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(evaluate(m_browser->page(),
+                                       "document.getElementById('t') ? "
+                                       "document.getElementById('t').textContent : ''")
+                                  .toString(),
+                              QStringLiteral("next, cached"), kLoadTimeout);
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
+    QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached")); // the cache's script rights
+    QCOMPARE(listeners.connections(), 0);
 }
 
 int main(int argc, char *argv[])
