@@ -205,7 +205,11 @@ void CollectBox::DragCollectedFiles(const CollectList &entries)
     auto *data = new QMimeData;
     data->setUrls(urls);
 
-    QPointer<QDrag> drag = new QDrag(m_label);
+    // The last drag's data may still be fetched by its target after exec() returns; it
+    // goes once a new drag starts (the platform may have let it go already).
+    delete m_lastDrag.data();
+    auto *drag = new QDrag(m_label);
+    m_lastDrag = drag;
     drag->setMimeData(data);
     // No drag picture: an empty pixmap would make Qt show its default one.
     QPixmap nothing(1, 1);
@@ -216,8 +220,6 @@ void CollectBox::DragCollectedFiles(const CollectList &entries)
         m_dragRunner(*drag, Qt::CopyAction);
     else
         drag->exec(Qt::CopyAction, Qt::CopyAction); // returns when the drop is done or cancelled
-    if (drag)
-        drag->deleteLater();
 }
 
 bool CollectBox::eventFilter(QObject *watched, QEvent *event)

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 
 #include <functional>
 
@@ -87,4 +88,5 @@ private:
     bool m_menuHeldBack = false;  // the label's menu waits for the right button's release
     bool m_releasingMenu = false; // the held-back menu is on its way to the label
     DragRunner m_dragRunner;
+    QPointer<QDrag> m_lastDrag;
 };

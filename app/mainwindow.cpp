@@ -94,6 +94,9 @@ void Tfrm_cache::connectActions()
     connect(a.AClearCollectDoc, &QAction::triggered, m_collectBox.get(), &CollectBox::AClearCollectDocExecute);
     // Checkable actions have turned their check mark over when they report the trigger.
     connect(a.Aoffline, &QAction::triggered, m_commands.get(), &DocumentCommands::AofflineExecute);
+    // F12, the toolbar button and the menu all turn this action over; the state itself is set
+    // by its command, so the browser looks once that has run.
+    connect(a.Aoffline, &QAction::toggled, ui->Web1, &Browser::followOfflineState, Qt::QueuedConnection);
     connect(a.AInternetOption, &QAction::triggered, m_preview.get(), &PreviewPane::AInternetOptionExecute);
     connect(a.AHelp, &QAction::triggered, this, &Tfrm_cache::AHelpExecute);
     connect(a.m_viewdoc, &QAction::triggered, m_preview.get(), &PreviewPane::m_viewdocClick);

@@ -4,6 +4,7 @@
 #include "catalogue/text.h"
 #include "lister.h"
 #include "platform/browser/browser.h"
+#include "platform/cachefile.h"
 #include "settingsfile.h"
 #include "statuspanels.h"
 #include "windows/localtext.h"
@@ -15,10 +16,39 @@
 #include <QSplitter>
 #include <QUrl>
 
+QString BreakLongLines(const QString &text, qsizetype longest)
+{
+    if (longest < 2 || text.size() <= longest)
+        return text;
+    QString result;
+    qsizetype run = 0; // characters since the last line break
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\n')) {
+            run = 0;
+            continue;
+        }
+        // Never between the two halves of a surrogate pair.
+        if (run >= longest && !text.at(i).isLowSurrogate()) {
+            if (result.isEmpty())
+                result.reserve(text.size() + text.size() / longest + 1);
+            result.append(QStringView(text).mid(from, i - from));
+            result.append(QLatin1Char('\n'));
+            from = i;
+            run = 0;
+        }
+        ++run;
+    }
+    if (result.isEmpty())
+        return text;
+    result.append(QStringView(text).mid(from));
+    return result;
+}
+
 std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenCacheFile(file, path))
         return std::nullopt;
     const QByteArray bytes = file.read(limit);
     PreviewText result;
@@ -28,6 +58,9 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
     result.text = DecodeLocalText(bytes);
     // A NUL would end the text in the viewer; binary files still show all their bytes.
     result.text.replace(QChar(0), QChar(0x2400));
+    // The viewer lays out a whole line at once: a file without line breaks would take
+    // minutes. In pieces it shows at once, and the pieces wrap as the line would have.
+    result.text = BreakLongLines(result.text, kPreviewLineLimit);
     if (result.cut)
         result.text +=
             QStringLiteral("\n\n[文件太大，只显示了前 %1 MB，其余部分已截去。]\n").arg(limit / (1024 * 1024));

@@ -27,13 +27,20 @@ inline constexpr qint64 kPreviewTextLimit = 2 * 1024 * 1024;
 // The list's height in the window's design, which it has until the pane is first applied.
 inline constexpr int kDesignedListHeight = 105;
 
+// Longer lines are shown in pieces of this many characters.
+inline constexpr qsizetype kPreviewLineLimit = 4096;
+
+// `text` with a line break put in wherever a line has run `longest` characters.
+QString BreakLongLines(const QString &text, qsizetype longest);
+
 struct PreviewText {
     QString text;
     bool cut = false; // the file is longer than what `text` shows
 };
 
 // Reads at most `limit` bytes of `path` as text: UTF-8 where those bytes are valid UTF-8,
-// GBK otherwise. No value when the file cannot be opened.
+// GBK otherwise, its long lines broken (BreakLongLines). No value when the file cannot be
+// opened as a cache file (cachefile.h).
 std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit = kPreviewTextLimit);
 
 // Finds a catalogue entry's local file by the entry's URL, for the offline preview. The

@@ -1,5 +1,7 @@
 #include "search.h"
 
+#include "platform/cachefile.h"
+
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 
-#include <fcntl.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -221,7 +222,7 @@ struct ContentSearcher::Pattern {
 };
 
 ContentSearcher::ContentSearcher(std::vector<std::string> patterns, std::size_t chunkSize)
-    : m_chunkSize(std::max<std::size_t>(chunkSize, 1))
+    : m_chunkSize(std::max<std::size_t>(chunkSize, 1)), m_storeFolders(CacheStoreFolders())
 {
     for (std::string &p : patterns) {
         m_overlap = std::max(m_overlap, p.empty() ? 0 : p.size() - 1);
@@ -244,14 +245,12 @@ bool ContentSearcher::holdsPattern(const char *begin, const char *end) const
 FileMatch ContentSearcher::searchFile(const char *path)
 {
     // The path is already the platform's own bytes; plain POSIX calls keep this hot loop
-    // free of conversions and of any buffering but our own.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // free of conversions and of any buffering but our own. A FIFO, device or a link out of
+    // the store is unreadable, never waited on.
+    const CacheFile file = CacheFile::open(path, m_storeFolders);
+    if (!file.isOpen())
         return FileMatch::Unreadable;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = file.fd();
 
     char *const buffer = this->buffer();
     const bool anyText = this->anyText();

@@ -85,6 +85,7 @@ private:
     std::size_t m_chunkSize;
     std::size_t m_overlap = 0; // longest pattern - 1: a match across two pieces is still seen
     std::unique_ptr<char[]> m_buffer;
+    std::vector<std::string> m_storeFolders; // where a linked file may lead
 };
 
 // What the caller hears while a search runs.

@@ -1,5 +1,7 @@
 #include "filecopy.h"
 
+#include "cachefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -118,9 +120,12 @@ private:
             }
         }
 
-        QFile in(source);
-        if (!in.open(QIODevice::ReadOnly))
-            return fail(index, destination, CopyError::SourceUnreadable, in.errorString());
+        // Only a regular file of the store is copied: a FIFO would hang the copy, and a link
+        // out of the cache folder would copy some other file of the user's.
+        QFile in;
+        QString why;
+        if (!OpenCacheFile(in, source, &why))
+            return fail(index, destination, CopyError::SourceUnreadable, why);
 
         // QSaveFile writes an unnamed or temporary file in the destination's folder and
         // renames it over the destination only on commit: a failure or a cancel never leaves

@@ -2,17 +2,25 @@
 
 #include "findbar.h"
 #include "internetoptions.h"
+#include "savedpage.h"
+
+#include "platform/wininet.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -30,33 +38,61 @@ bool isWebScheme(const QString &scheme)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp");
 }
 
+// The load failed because the server could not be reached at all (name not resolved,
+// connection refused, reset or timed out, no network), not because it answered.
+bool serverUnreachable(const QWebEngineLoadingInfo &info)
+{
+    if (info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain
+        || info.errorDomain() == QWebEngineLoadingInfo::DnsErrorDomain)
+        return true;
+    constexpr int kTimedOut = -7, kEmptyResponse = -324;
+    return info.errorCode() == kTimedOut || info.errorCode() == kEmptyResponse;
+}
+
 } // namespace
 
 // The page of the preview: it never navigates to a local file, and it makes no second page
 // for a new window (the browser loads the new window's address itself, see openNewWindow).
 class PreviewPage : public QWebEnginePage {
 public:
-    PreviewPage(QWebEngineProfile *profile, Browser *browser) : QWebEnginePage(profile, browser) {}
+    PreviewPage(QWebEngineProfile *profile, Browser *browser) : QWebEnginePage(profile, browser), m_browser(browser) {}
 
 protected:
     // Handing back this very page would make it adopt the opener's new web contents, which
     // the engine does not survive; the request then comes as newWindowRequested instead.
     QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
-    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
     {
-        return !url.isLocalFile() && url.scheme() != QLatin1String("file");
+        if (url.isLocalFile() || url.scheme() == QLatin1String("file"))
+            return false;
+        if (isMainFrame)
+            m_browser->applyScriptRightsFor(url);
+        return true;
     }
+
+private:
+    Browser *m_browser;
 };
 
 Browser::Browser(QWidget *parent) : QWidget(parent)
 {
     m_interceptor = new OfflineInterceptor(this);
     m_schemeHandler = new CacheSchemeHandler(this);
+    m_server = new CrossOriginServer(this);
+    m_interceptor->setServer(m_server);
     m_findBar = new FindBar(this);
+    m_note = new QLabel(QStringLiteral("无法连接到网站，这里显示的是缓存中保存的副本。"), this);
+    m_note->setObjectName(QStringLiteral("cachedCopyNote"));
+    m_note->setContentsMargins(6, 3, 6, 3);
+    m_note->setAutoFillBackground(true);
+    m_note->setBackgroundRole(QPalette::ToolTipBase);
+    m_note->setForegroundRole(QPalette::ToolTipText);
+    m_note->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(m_note);
     layout->addWidget(m_findBar);
     layout->addStretch(1);
 }
@@ -81,6 +117,19 @@ void Browser::ensurePage()
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    // Nothing goes out before it is asked for: no name look-ups ahead, no link pings, and
+    // WebRTC only through the interfaces a web page would use anyway.
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+
+    QWebEngineScript cachePages;
+    cachePages.setName(QStringLiteral("tidewrack-cache-pages"));
+    cachePages.setSourceCode(CachePageScript());
+    cachePages.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    cachePages.setWorldId(QWebEngineScript::MainWorld);
+    cachePages.setRunsOnSubFrames(true);
+    m_profile->scripts()->insert(cachePages);
 
     m_page = new PreviewPage(m_profile, this);
     m_view = new QWebEngineView(this);
@@ -88,14 +137,52 @@ void Browser::ensurePage()
     m_view->setPage(m_page);
     m_findBar->setPage(m_page);
     auto *layout = static_cast<QVBoxLayout *>(this->layout());
-    delete layout->takeAt(1); // the stretch that stood in for the page
+    delete layout->takeAt(2); // the stretch that stood in for the page
     layout->addWidget(m_view, 1);
 
     connect(m_page, &QWebEnginePage::newWindowRequested, this, &Browser::openNewWindow);
-    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        m_hasDocument = true;
-        emit loadFinished(ok);
-    });
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &Browser::loadingChanged);
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, &Browser::savedPage);
+}
+
+void Browser::applyScriptRightsFor(const QUrl &url)
+{
+    if (!m_page)
+        return;
+    const bool fromCache = IsOffline() || IsCacheScheme(url);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled,
+                                     fromCache ? m_offlineScript : m_onlineScript);
+}
+
+void Browser::loadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
+    const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
+    // The network could not fetch the document: the cached copy, held to the cache's rules.
+    const QUrl failed = info.url();
+    if (!ok && !IsOffline() && !IsCacheScheme(failed) && serverUnreachable(info)
+        && m_schemeHandler->localFileFor(failed)) {
+        m_note->show();
+        m_page->load(ToCacheScheme(failed));
+        return;
+    }
+    m_hasDocument = true;
+    emit loadFinished(ok);
+}
+
+void Browser::followOfflineState()
+{
+    if (!m_page || m_requestedUrl.isEmpty())
+        return;
+    const QUrl shown = m_page->url().isEmpty() ? m_requestedUrl : m_page->url();
+    const bool fromCache = IsCacheScheme(shown);
+    if (IsOffline() && !fromCache) {
+        m_page->load(ToCacheScheme(shown));
+    } else if (!IsOffline() && fromCache) {
+        m_note->hide();
+        m_page->load(FromCacheScheme(shown));
+    }
 }
 
 Browser::~Browser()
@@ -121,12 +208,14 @@ QString Browser::Navigate(const QString &url)
         return QStringLiteral("The URL \"%1\" is not a web address.").arg(url);
     m_requestedUrl = target;
     ensurePage();
+    m_note->hide();
     m_page->load(target);
     return {};
 }
 
 void Browser::setCacheLookup(CacheLookup lookup)
 {
+    m_server->setLookup(lookup);
     m_schemeHandler->setLookup(std::move(lookup));
 }
 
@@ -152,7 +241,7 @@ void Browser::internetOptions()
     if (!m_hasDocument)
         return;
     if (!m_options) {
-        m_options = new InternetOptionsDialog(m_profile, this);
+        m_options = new InternetOptionsDialog(this, m_profile);
         m_options->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_options->open();
@@ -204,5 +293,32 @@ void Browser::saveTo(const QString &path, const QString &filter)
         if (QFileInfo(target).suffix().isEmpty())
             target += QStringLiteral(".htm");
     }
+    // The engine fetches an HTML-only save again from the network, which knows no mirror
+    // address: a page from the cache is saved as the cached document itself.
+    if (format == QWebEngineDownloadRequest::SingleHtmlSaveFormat && IsCacheScheme(m_page->url())) {
+        QFile cached;
+        QSaveFile out(target);
+        if (OpenCachedFile(m_schemeHandler->lookup(), m_page->url(), cached) && out.open(QIODevice::WriteOnly)) {
+            while (!cached.atEnd()) {
+                const QByteArray piece = cached.read(1 << 20);
+                if (piece.isEmpty() || out.write(piece) != piece.size())
+                    return;
+            }
+            out.commit();
+        }
+        return;
+    }
     m_page->save(target, format);
+}
+
+void Browser::savedPage(QWebEngineDownloadRequest *download)
+{
+    // A page from the cache is saved with its mirror addresses: once the engine has
+    // written it, they become the web addresses they stand for.
+    if (!download->isSavePageDownload() || !IsCacheScheme(download->page() ? download->page()->url() : QUrl()))
+        return;
+    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this, [download] {
+        if (download->state() == QWebEngineDownloadRequest::DownloadCompleted)
+            RewriteSavedPage(QDir(download->downloadDirectory()).filePath(download->downloadFileName()));
+    });
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The preview browser: the small surface of a web browser control that the program uses,
 // over a QWebEngineView with a profile of its own. While the system is offline its pages
-// come from the cache store (offlineserving.h).
+// come from the cache store (offlineserving.h); online, a page whose server cannot be
+// reached is shown from the cache too, with a note above it.
 
 #include "internetoptions.h"
 #include "offlineserving.h"
@@ -12,6 +13,9 @@
 #include <QWidget>
 
 class FindBar;
+class QLabel;
+class QWebEngineDownloadRequest;
+class QWebEngineLoadingInfo;
 class QWebEngineNewWindowRequest;
 class QWebEnginePage;
 class QWebEngineProfile;
@@ -32,6 +36,21 @@ public:
     QString Navigate(const QString &url);
     // The URL of the last accepted Navigate.
     QUrl requestedUrl() const { return m_requestedUrl; }
+
+    // Whether pages served from the cache run their script (off unless the user asks), and
+    // whether pages from the network do (on).
+    void setOfflineScript(bool run) { m_offlineScript = run; }
+    bool offlineScript() const { return m_offlineScript; }
+    void setOnlineScript(bool run) { m_onlineScript = run; }
+    bool onlineScript() const { return m_onlineScript; }
+    // Sets the page's script rights for a main-frame load of `url`.
+    void applyScriptRightsFor(const QUrl &url);
+
+    // Reloads the page shown from the cache when the system went offline, from the network
+    // when it came back online. Does nothing when the page already fits the state.
+    void followOfflineState();
+    // The one-line note above a page shown from the cache while online.
+    QLabel *cachedCopyNote() const { return m_note; }
 
     // Where offline requests find their cached files.
     void setCacheLookup(CacheLookup lookup);
@@ -62,13 +81,19 @@ private:
     void ensurePage();
     void openNewWindow(QWebEngineNewWindowRequest &request);
     void saveTo(const QString &path, const QString &filter);
+    void loadingChanged(const QWebEngineLoadingInfo &info);
+    void savedPage(QWebEngineDownloadRequest *download);
 
     bool m_visible = false;
     bool m_hasDocument = false;
+    bool m_offlineScript = false;
+    bool m_onlineScript = true;
     QUrl m_requestedUrl;
     QWebEngineProfile *m_profile = nullptr;
     OfflineInterceptor *m_interceptor = nullptr;
     CacheSchemeHandler *m_schemeHandler = nullptr;
+    CrossOriginServer *m_server = nullptr;
+    QLabel *m_note = nullptr;
     QWebEnginePage *m_page = nullptr;
     QWebEngineView *m_view = nullptr;
     FindBar *m_findBar = nullptr;

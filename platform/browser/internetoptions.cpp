@@ -1,5 +1,7 @@
 #include "internetoptions.h"
 
+#include "browser.h"
+
 #include "platform/wininet.h"
 
 #include <QCheckBox>
@@ -13,11 +15,13 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
-InternetOptionsDialog::InternetOptionsDialog(QWebEngineProfile *profile, QWidget *parent)
-    : QDialog(parent),
+InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile *profile)
+    : QDialog(browser),
+      m_browser(browser),
       m_profile(profile),
       m_offline(new QCheckBox(QStringLiteral("脱机浏览(&W)"), this)),
       m_javaScript(new QCheckBox(QStringLiteral("启用 JavaScript(&J)"), this)),
+      m_offlineScript(new QCheckBox(QStringLiteral("在缓存中的网页里也运行脚本(&S)"), this)),
       m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)),
       m_done(new QLabel(this))
 {
@@ -25,18 +29,22 @@ InternetOptionsDialog::InternetOptionsDialog(QWebEngineProfile *profile, QWidget
     setWindowTitle(QStringLiteral("Internet 选项"));
     m_offline->setObjectName(QStringLiteral("offline"));
     m_javaScript->setObjectName(QStringLiteral("javaScript"));
+    m_offlineScript->setObjectName(QStringLiteral("offlineScript"));
+    m_offlineScript->setToolTip(QStringLiteral("脱机预览或显示缓存副本时，网页中的脚本默认不运行"));
     m_images->setObjectName(QStringLiteral("images"));
     m_offline->setToolTip(QStringLiteral("脱机时预览只显示缓存中的网页"));
 
     QWebEngineSettings *settings = m_profile->settings();
     m_offline->setChecked(IsOffline());
-    m_javaScript->setChecked(settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
+    m_javaScript->setChecked(m_browser->onlineScript());
+    m_offlineScript->setChecked(m_browser->offlineScript());
     m_images->setChecked(settings->testAttribute(QWebEngineSettings::AutoLoadImages));
 
     auto *browsing = new QGroupBox(QStringLiteral("浏览"), this);
     auto *browsingLayout = new QVBoxLayout(browsing);
     browsingLayout->addWidget(m_offline);
     browsingLayout->addWidget(m_javaScript);
+    browsingLayout->addWidget(m_offlineScript);
     browsingLayout->addWidget(m_images);
 
     auto *history = new QGroupBox(QStringLiteral("预览窗口的浏览数据"), this);
@@ -66,12 +74,16 @@ InternetOptionsDialog::InternetOptionsDialog(QWebEngineProfile *profile, QWidget
 
 void InternetOptionsDialog::accept()
 {
-    if (m_offline->isChecked() != IsOffline())
+    const bool offlineChanged = m_offline->isChecked() != IsOffline();
+    if (offlineChanged)
         SetOffline(m_offline->isChecked());
     QWebEngineSettings *settings = m_profile->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, m_javaScript->isChecked());
+    m_browser->setOnlineScript(m_javaScript->isChecked());
+    m_browser->setOfflineScript(m_offlineScript->isChecked());
     settings->setAttribute(QWebEngineSettings::AutoLoadImages, m_images->isChecked());
     QDialog::accept();
+    if (offlineChanged)
+        m_browser->followOfflineState();
 }
 
 void InternetOptionsDialog::clearCookies()

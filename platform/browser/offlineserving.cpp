@@ -1,11 +1,14 @@
 #include "offlineserving.h"
 
+#include "platform/cachefile.h"
 #include "platform/wininet.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QMimeDatabase>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -35,11 +38,75 @@ void registerMirror(const char *name, int defaultPort)
     QWebEngineUrlScheme scheme(name);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::HostAndPort);
     scheme.setDefaultPort(defaultPort);
-    // Not a secure scheme: a cached page may load http resources, which a secure origin
-    // would refuse as mixed content before we ever see the request.
-    scheme.setFlags(QWebEngineUrlScheme::CorsEnabled);
+    // No flags. Not secure: a cached page may load http resources, which a secure origin
+    // would refuse as mixed content. Not CORS-enabled: the engine would then answer every
+    // origin's request with headers that allow it to read the answer.
+    scheme.setFlags({});
     QWebEngineUrlScheme::registerScheme(scheme);
 }
+
+// The type by the local file's name, else by the URL's, else by the content. The engine
+// refuses another origin's style sheet or script that comes as anything else.
+QString mimeTypeOf(const QString &path, const QUrl &url, QFile &file)
+{
+    static const QMimeDatabase types;
+    QMimeType type = types.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        type = types.mimeTypeForFile(FromCacheScheme(url).path(), QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        type = types.mimeTypeForData(file.peek(512));
+    return type.name();
+}
+
+// Requests whose answers the engine keeps from another origin's script.
+bool isEmbeddedResource(QWebEngineUrlRequestInfo::ResourceType type)
+{
+    switch (type) {
+    case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
+    case QWebEngineUrlRequestInfo::ResourceTypeScript:
+    case QWebEngineUrlRequestInfo::ResourceTypeImage:
+    case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
+    case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+    case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNavigation(QWebEngineUrlRequestInfo::ResourceType type)
+{
+    return type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame
+        || type == QWebEngineUrlRequestInfo::ResourceTypeSubFrame
+        || type == QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame
+        || type == QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadSubFrame;
+}
+
+// Requests whose answers the asking origin's script reads: its own origin only.
+bool isReadByScript(QWebEngineUrlRequestInfo::ResourceType type)
+{
+    switch (type) {
+    case QWebEngineUrlRequestInfo::ResourceTypeXhr:
+    case QWebEngineUrlRequestInfo::ResourceTypeWorker:
+    case QWebEngineUrlRequestInfo::ResourceTypeSharedWorker:
+    case QWebEngineUrlRequestInfo::ResourceTypeServiceWorker:
+    case QWebEngineUrlRequestInfo::ResourceTypeSubResource:
+    case QWebEngineUrlRequestInfo::ResourceTypeObject:
+    case QWebEngineUrlRequestInfo::ResourceTypePluginResource:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Schemes whose content never leaves the engine.
+bool isLocalToEngine(const QString &scheme)
+{
+    return scheme == QLatin1String("data") || scheme == QLatin1String("blob") || scheme == QLatin1String("about");
+}
+
+const char kStatusOk[] = "HTTP/1.1 200 OK\r\n";
+const char kStatusNotFound[] = "HTTP/1.1 404 Not Found\r\n";
 
 } // namespace
 
@@ -76,6 +143,16 @@ bool IsCacheScheme(const QUrl &url)
     return !webSchemeOf(url.scheme()).isEmpty();
 }
 
+QString WebOrigin(const QUrl &url)
+{
+    const QUrl web = FromCacheScheme(url);
+    if (web.host().isEmpty())
+        return {};
+    const int defaultPort = web.scheme() == QLatin1String("https") ? 443 : 80;
+    return web.scheme() + QStringLiteral("://") + web.host().toLower() + QLatin1Char(':')
+        + QString::number(web.port(defaultPort));
+}
+
 QByteArray NotCachedPage(const QUrl &url)
 {
     const QString shown = FromCacheScheme(url).toString().toHtmlEscaped();
@@ -98,56 +175,244 @@ QList<QByteArray> CacheKeysFor(const QUrl &url)
     return keys;
 }
 
-void OfflineInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
+std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file)
 {
-    const QUrl url = info.requestUrl();
-    // The preview shows web documents only: cached content never reaches the local disk.
-    if (url.isLocalFile() || url.scheme() == QLatin1String("file")) {
-        info.block(true);
-        return;
-    }
-    if (IsOffline()) {
-        const QUrl mirror = ToCacheScheme(url);
-        if (mirror != url)
-            info.redirect(mirror);
-    } else if (IsCacheScheme(url)) {
-        info.redirect(FromCacheScheme(url));
-    }
-}
-
-std::optional<QString> CacheSchemeHandler::localFileFor(const QUrl &url) const
-{
-    if (!m_lookup)
+    if (!lookup)
         return std::nullopt;
     for (const QByteArray &key : CacheKeysFor(url)) {
-        if (const std::optional<std::string> path = m_lookup(key)) {
+        if (const std::optional<std::string> path = lookup(key)) {
             const QString local = QString::fromStdString(*path);
-            if (QFileInfo(local).isFile())
+            if (OpenCacheFile(file, local))
                 return local;
         }
     }
     return std::nullopt;
 }
 
+CrossOriginServer::CrossOriginServer(QObject *parent) : QTcpServer(parent)
+{
+    const quint64 a = QRandomGenerator::system()->generate64();
+    const quint64 b = QRandomGenerator::system()->generate64();
+    m_secret = QByteArray::number(a, 36) + QByteArray::number(b, 36);
+    listen(QHostAddress::LocalHost);
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = nextPendingConnection()) {
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        }
+    });
+}
+
+QUrl CrossOriginServer::addressFor(const QUrl &url) const
+{
+    QUrl address;
+    address.setScheme(QStringLiteral("http"));
+    address.setHost(QStringLiteral("127.0.0.1"));
+    address.setPort(serverPort());
+    address.setPath(QLatin1Char('/') + QString::fromLatin1(m_secret) + QLatin1Char('/'));
+    address.setQuery(QStringLiteral("u=") + QString::fromLatin1(FromCacheScheme(url).toEncoded().toPercentEncoding()));
+    return address;
+}
+
+bool CrossOriginServer::owns(const QUrl &url) const
+{
+    return isListening() && url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1")
+        && url.port() == serverPort();
+}
+
+void CrossOriginServer::answer(QTcpSocket *socket)
+{
+    if (socket->property("answered").toBool())
+        return;
+    const QByteArray head = socket->peek(16384);
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (head.size() >= 16384)
+            socket->abort();
+        return;
+    }
+    socket->setProperty("answered", true);
+    const QList<QByteArray> request = head.left(head.indexOf("\r\n")).split(' ');
+    const QByteArray prefix = '/' + m_secret + "/?u=";
+    QUrl wanted;
+    if (request.size() == 3 && (request[0] == "GET" || request[0] == "HEAD") && request[1].startsWith(prefix))
+        wanted = QUrl::fromEncoded(QByteArray::fromPercentEncoding(request[1].mid(prefix.size())));
+
+    auto *file = new QFile(socket);
+    std::optional<QString> local;
+    if (wanted.isValid() && (wanted.scheme() == QLatin1String("http") || wanted.scheme() == QLatin1String("https")))
+        local = OpenCachedFile(m_lookup, wanted, *file);
+    QByteArray reply = local ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
+    const QByteArray type = local ? mimeTypeOf(*local, wanted, *file).toUtf8() : QByteArrayLiteral("text/plain");
+    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(local ? file->size() : 0)
+        + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    socket->write(reply);
+    if (!local || request[0] == "HEAD") {
+        socket->disconnectFromHost();
+        return;
+    }
+    // The file goes out in pieces as the engine takes them.
+    auto sendMore = [socket, file] {
+        while (socket->bytesToWrite() < 256 * 1024) {
+            const QByteArray piece = file->read(64 * 1024);
+            if (piece.isEmpty()) {
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(piece);
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, sendMore);
+    sendMore();
+}
+
+void OfflineInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
+{
+    const QUrl url = info.requestUrl();
+    const QWebEngineUrlRequestInfo::ResourceType type = info.resourceType();
+    // The preview shows web documents only: cached content never reaches the local disk.
+    if (url.isLocalFile() || url.scheme() == QLatin1String("file")) {
+        info.block(true);
+        return;
+    }
+    // Our server answers embedded resources only: a document there would be an origin that
+    // reads the whole cache.
+    if (m_server && m_server->owns(url)) {
+        info.block(!isEmbeddedResource(type));
+        return;
+    }
+
+    const bool fromCache = IsOffline() || IsCacheScheme(info.firstPartyUrl()) || IsCacheScheme(info.initiator());
+    if (!fromCache) {
+        // A normal page online: the network, as a browser would. A mirror address from a
+        // page shown from the cache earlier goes to the web address it stands for.
+        if (IsCacheScheme(url))
+            info.redirect(FromCacheScheme(url));
+        return;
+    }
+
+    // A page from the cache: the cache answers, and nothing goes anywhere else.
+    if (isLocalToEngine(url.scheme()))
+        return;
+    const QUrl mirror = IsCacheScheme(url) ? url : ToCacheScheme(url);
+    if (!IsCacheScheme(mirror)) {
+        info.block(true); // ws, wss, ftp and every other scheme
+        return;
+    }
+    const QString asker = WebOrigin(info.initiator());
+    const bool crossOrigin = !asker.isEmpty() && asker != WebOrigin(mirror);
+    if (isNavigation(type) || (!crossOrigin && (isEmbeddedResource(type) || isReadByScript(type)))) {
+        if (mirror != url)
+            info.redirect(mirror);
+    } else if (crossOrigin && isEmbeddedResource(type) && m_server) {
+        info.redirect(m_server->addressFor(mirror));
+    } else {
+        // Another origin's data for script, prefetches, pings, beacons, reports.
+        info.block(true);
+    }
+}
+
+std::optional<QString> CacheSchemeHandler::localFileFor(const QUrl &url) const
+{
+    QFile file;
+    return OpenCachedFile(m_lookup, url, file);
+}
+
 void CacheSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
 {
     const QUrl url = job->requestUrl();
-    if (!IsOffline()) {
-        // Back online: a link of a page that was loaded from the cache goes to the network.
-        job->redirect(FromCacheScheme(url));
+    auto *file = new QFile(job);
+    if (const std::optional<QString> local = OpenCachedFile(m_lookup, url, *file)) {
+        job->reply(mimeTypeOf(*local, url, *file).toUtf8(), file);
         return;
     }
-    if (const std::optional<QString> local = localFileFor(url)) {
-        auto *file = new QFile(*local, job);
-        if (file->open(QIODevice::ReadOnly)) {
-            static const QMimeDatabase types;
-            job->reply(types.mimeTypeForFile(*local).name().toUtf8(), file);
-            return;
-        }
-        delete file;
-    }
+    delete file;
     auto *page = new QBuffer(job);
     page->setData(NotCachedPage(url));
     page->open(QIODevice::ReadOnly);
     job->reply(QByteArrayLiteral("text/html; charset=utf-8"), page);
+}
+
+QString CachePageScript()
+{
+    return QStringLiteral(R"JS((function () {
+  'use strict';
+  const mirror = location.protocol;
+  // Peer connections reach the network past every request rule: only a document from the
+  // web itself keeps them.
+  // A frame's first blank document gets no script of ours: its window is cleaned when the
+  // page reaches it through its frame element.
+  function withoutPeers(w) {
+    for (const name of ['RTCPeerConnection', 'webkitRTCPeerConnection', 'RTCDataChannel', 'RTCIceCandidate',
+                        'RTCSessionDescription', 'RTCRtpSender', 'RTCRtpReceiver', 'RTCRtpTransceiver']) {
+      try {
+        delete w[name];
+        Object.defineProperty(w, name, {value: undefined, writable: false, configurable: false});
+      } catch (e) {}
+    }
+    return w;
+  }
+  if (mirror !== 'http:' && mirror !== 'https:') {
+    withoutPeers(window);
+    for (const Element of [HTMLIFrameElement, HTMLFrameElement, HTMLObjectElement]) {
+      const view = Object.getOwnPropertyDescriptor(Element.prototype, 'contentWindow');
+      const doc = Object.getOwnPropertyDescriptor(Element.prototype, 'contentDocument');
+      Object.defineProperty(Element.prototype, 'contentWindow', {configurable: false, enumerable: true,
+        get() { const w = view.get.call(this); if (w) try { withoutPeers(w); } catch (e) {} return w; }});
+      Object.defineProperty(Element.prototype, 'contentDocument', {configurable: false, enumerable: true,
+        get() { const d = doc.get.call(this); if (d && d.defaultView) withoutPeers(d.defaultView); return d; }});
+    }
+  }
+  if (mirror !== 'twhttp:' && mirror !== 'twhttps:')
+    return;
+  const web = mirror === 'twhttp:' ? 'http:' : 'https:';
+  // The page's own web address is its mirror address.
+  function own(input) {
+    let url;
+    try { url = new URL(String(input), location.href); } catch (e) { return null; }
+    if (url.protocol === web && url.host === location.host)
+      return mirror + url.href.slice(web.length);
+    return url.protocol === mirror ? url.href : null;
+  }
+  const open = XMLHttpRequest.prototype.open;
+  XMLHttpRequest.prototype.open = function (method, url, ...rest) {
+    const mapped = own(url);
+    return open.call(this, method, mapped === null ? url : mapped, ...rest);
+  };
+  const webFetch = window.fetch;
+  window.fetch = function (input, init) {
+    const isRequest = typeof Request !== 'undefined' && input instanceof Request;
+    const target = own(isRequest ? input.url : input);
+    if (target === null)
+      return webFetch.apply(this, arguments);
+    init = init || {};
+    const method = init.method || (isRequest ? input.method : 'GET');
+    const headers = new Headers(init.headers || (isRequest ? input.headers : undefined));
+    return new Promise((resolve, reject) => {
+      const request = new XMLHttpRequest();
+      open.call(request, method, target);
+      request.responseType = 'arraybuffer';
+      headers.forEach((value, name) => { try { request.setRequestHeader(name, value); } catch (e) {} });
+      request.onload = () => {
+        const answer = new Headers();
+        request.getAllResponseHeaders().trim().split(/[\r\n]+/).forEach(line => {
+          const colon = line.indexOf(':');
+          if (colon > 0)
+            try { answer.append(line.slice(0, colon).trim(), line.slice(colon + 1).trim()); } catch (e) {}
+        });
+        const status = request.status || 200;
+        const empty = status === 204 || status === 304 || method === 'HEAD';
+        resolve(new Response(empty ? null : request.response, {status: status, statusText: request.statusText, headers: answer}));
+      };
+      request.onerror = () => reject(new TypeError('Failed to fetch'));
+      request.onabort = () => reject(new DOMException('The user aborted a request.', 'AbortError'));
+      if (init.signal) {
+        if (init.signal.aborted)
+          return request.onabort();
+        init.signal.addEventListener('abort', () => request.abort());
+      }
+      request.send(init.body === undefined ? null : init.body);
+    });
+  };
+})();)JS");
 }

