@@ -6,6 +6,7 @@
 #include "documentlist.h"
 #include "documentsaver.h"
 #include "findform.h"
+#include "listcolumns.h"
 #include "lister.h"
 #include "logging.h"
 #include "platform/browser/browser.h"
@@ -23,10 +24,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTreeView>
 #include <QTreeWidget>
 
 Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(parent), m_appDir(appDir)
@@ -47,6 +50,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     m_saver = std::make_unique<DocumentSaver>(this);
     m_loader = std::make_unique<CatalogueLoader>(m_state, ui->Tree, status);
     m_documents = std::make_unique<DocumentList>(m_state, ui->lister, ui->Tree, status);
+    m_columns = std::make_unique<ListColumns>(ui->lister->report()->header(), ColumnLayoutPath(SettingsPath()), this);
     m_preview = std::make_unique<PreviewPane>(
         m_state, m_settings, PreviewPane::Controls{ui->lister, ui->Splitter2, ui->pnl_main, ui->editor, ui->Web1},
         status);
@@ -321,6 +325,8 @@ void Tfrm_cache::FormClose()
     m_state.search_list.clear();
     SavePlacement();
     WriteSettings();
+    if (!m_columns->save())
+        qCWarning(lcUi, "could not write the list's columns file %s", qPrintable(ColumnLayoutPath(SettingsPath())));
 }
 
 void Tfrm_cache::SavePlacement()

@@ -13,11 +13,13 @@
 //                   (treenodes.h); filled by CatalogueLoader, read by DocumentList
 //   Splitter2       between lister (above) and pnl_main (below)            PreviewPane
 //   lister          the document list control (lister.h)                   DocumentList
+//     its report header's columns, shown, ordered and sized by the user    ListColumns
 //   pnl_main        the preview pane, stacking Web1 and editor             PreviewPane
 //   Web1            the preview browser (platform/browser/browser.h)       PreviewPane
 //   editor          the read-only text viewer for plain-text documents     PreviewPane
 //   sbar            the status bar; its panels sbar0..sbar2 (statuspanels.h)
 //   Pop_list, Pop_tree, Pop_CollectBox   context menus of lister, Tree and lab_collect
+//   Pop_columns     the context menu of the list's header: the further columns  ListColumns
 //   Pop_save        the save button's menu: save document, save web page
 //   m_sort          the hidden sort menu; its six items are sortItems      DocumentList
 //   ActionList1     the actions ARefresh .. AHelp (actionlist.h), each reached by menu,
@@ -43,6 +45,7 @@ class CollectBox;
 class DocumentCommands;
 class DocumentList;
 class DocumentSaver;
+class ListColumns;
 class PreviewPane;
 class QAction;
 class Tfrm_find;
@@ -67,6 +70,7 @@ public:
     DocumentCommands &commands() const { return *m_commands; }
     CollectBox &collectBox() const { return *m_collectBox; }
     DocumentSaver &saver() const { return *m_saver; }
+    ListColumns &columns() const { return *m_columns; }
     Tfrm_find &findForm() const { return *m_find; }
 
     // frm_logo: the splash until the first load is done, or the about box while it is up.
@@ -117,6 +121,7 @@ private:
     std::unique_ptr<DocumentSaver> m_saver;
     std::unique_ptr<CatalogueLoader> m_loader;
     std::unique_ptr<DocumentList> m_documents;
+    std::unique_ptr<ListColumns> m_columns;
     std::unique_ptr<PreviewPane> m_preview;
     std::unique_ptr<DocumentCommands> m_commands;
     std::unique_ptr<CollectBox> m_collectBox;

@@ -31,6 +31,7 @@ struct WindowParts {
     DocumentCommands *commands;
     CollectBox *collectBox;
     DocumentSaver *saver;
+    ListColumns *columns;
     Tfrm_find *frm_find;
 
     QToolBar *ToolBar1;
@@ -42,7 +43,7 @@ struct WindowParts {
     QWidget *pnl_main;
     Browser *Web1;
     QPlainTextEdit *editor;
-    QMenu *Pop_list, *Pop_tree, *Pop_CollectBox, *Pop_save, *m_sort;
+    QMenu *Pop_list, *Pop_tree, *Pop_CollectBox, *Pop_save, *m_sort, *Pop_columns;
     QList<QAction *> sortItems; // the items of m_sort
     QAction *ARefresh, *AOpenDoc, *ADocinfo, *ASaveDocas, *ASaveWebas, *ADeleteDoc, *ASendtoBox, *ASelectAll, *ACopyUrl,
         *AFind, *AFindInWeb, *ASaveAllCollectDoc, *ARemoveCollectDoc, *AClearCollectDoc, *Aoffline, *AInternetOption,
