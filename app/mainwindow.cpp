@@ -5,6 +5,7 @@
 #include "documentcommands.h"
 #include "documentlist.h"
 #include "documentsaver.h"
+#include "entrycommands.h"
 #include "findform.h"
 #include "listcolumns.h"
 #include "lister.h"
@@ -56,6 +57,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
         status);
     m_commands = std::make_unique<DocumentCommands>(m_state, ui->lister, *m_saver, status, this);
     m_collectBox = std::make_unique<CollectBox>(m_state, ui->lister, ui->Tree, ui->lab_collect, ui->Image1, *m_saver);
+    m_entries = std::make_unique<EntryCommands>(m_state, ui->lister, this);
     connectActions();
 
     FormCreate();
@@ -103,6 +105,9 @@ void Tfrm_cache::connectActions()
     connect(a.Aoffline, &QAction::toggled, ui->Web1, &Browser::followOfflineState, Qt::QueuedConnection);
     connect(a.AInternetOption, &QAction::triggered, m_preview.get(), &PreviewPane::AInternetOptionExecute);
     connect(a.AHelp, &QAction::triggered, this, &Tfrm_cache::AHelpExecute);
+    connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::AEntryInfoExecute);
+    connect(a.AExportList, &QAction::triggered, m_entries.get(), &EntryCommands::AExportListExecute);
+    connect(a.AExportDocs, &QAction::triggered, m_entries.get(), &EntryCommands::AExportDocsExecute);
     connect(a.m_viewdoc, &QAction::triggered, m_preview.get(), &PreviewPane::m_viewdocClick);
     for (QAction *style : {a.m_VsReport, a.m_VsIcon})
         connect(style, &QAction::triggered, m_documents.get(), [this, style] {
@@ -150,6 +155,11 @@ void Tfrm_cache::connectConcerns()
             Qt::DirectConnection);
 
     connect(m_collectBox.get(), &CollectBox::rowCountChanged, m_documents.get(), &DocumentList::SetRowCount,
+            Qt::DirectConnection);
+
+    connect(m_entries.get(), &EntryCommands::progressShown, m_showinfo, &Tfrm_showinfo::ShowProgress,
+            Qt::DirectConnection);
+    connect(m_entries.get(), &EntryCommands::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
 
     connect(m_find, &Tfrm_find::searchFinished, this, &Tfrm_cache::UpdateSearchNode, Qt::DirectConnection);

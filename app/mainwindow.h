@@ -22,14 +22,17 @@
 //   Pop_columns     the context menu of the list's header: the further columns  ListColumns
 //   Pop_save        the save button's menu: save document, save web page
 //   m_sort          the hidden sort menu; its six items are sortItems      DocumentList
-//   ActionList1     the actions ARefresh .. AHelp (actionlist.h), each reached by menu,
-//                   toolbar, context menu and shortcut alike
+//   ActionList1     the actions ARefresh .. AExportDocs (actionlist.h), each reached by menu,
+//                   toolbar, context menu and shortcut alike; AEntryInfo, AExportList and
+//                   AExportDocs are carried out by                          EntryCommands
 //   m_viewdoc       F8: the preview pane on or off                         PreviewPane
 //   m_VsReport, m_VsIcon   the list styles: report with small icons, large icons
 //   m_offline       the options menu's item bound to the action Aoffline
 //   N9, N13         Exit, and Mail to the author
 // and its windows: frm_find (findform.h), frm_showinfo (windows/infoform.h, the progress
-// window during a load), frm_logo (windows/logoform.h, the splash and the about box).
+// window during a load or a list export), frm_logo (windows/logoform.h, the splash and the
+// about box), frm_entryinfo (windows/entryinfowindow.h, a document's cache information),
+// frm_exportdocs (windows/exportdocumentsdialog.h) and frm_exportprogress.
 
 #include "catalogue/cataloguestate.h"
 #include "settingsfile.h"
@@ -45,6 +48,7 @@ class CollectBox;
 class DocumentCommands;
 class DocumentList;
 class DocumentSaver;
+class EntryCommands;
 class ListColumns;
 class PreviewPane;
 class QAction;
@@ -71,6 +75,7 @@ public:
     CollectBox &collectBox() const { return *m_collectBox; }
     DocumentSaver &saver() const { return *m_saver; }
     ListColumns &columns() const { return *m_columns; }
+    EntryCommands &entries() const { return *m_entries; }
     Tfrm_find &findForm() const { return *m_find; }
 
     // frm_logo: the splash until the first load is done, or the about box while it is up.
@@ -125,6 +130,7 @@ private:
     std::unique_ptr<PreviewPane> m_preview;
     std::unique_ptr<DocumentCommands> m_commands;
     std::unique_ptr<CollectBox> m_collectBox;
+    std::unique_ptr<EntryCommands> m_entries;
     Tfrm_showinfo *m_showinfo = nullptr; // frm_showinfo
     Tfrm_find *m_find = nullptr;         // frm_find
     QPointer<QWidget> m_logo;            // frm_logo

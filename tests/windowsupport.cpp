@@ -39,6 +39,7 @@ WindowParts::WindowParts(Tfrm_cache &w)
       collectBox(&w.collectBox()),
       saver(&w.saver()),
       columns(&w.columns()),
+      entries(&w.entries()),
       frm_find(&w.findForm()),
       ToolBar1(part<QToolBar>(w, "ToolBar1")),
       Image1(part<QLabel>(w, "Image1")),
@@ -73,6 +74,9 @@ WindowParts::WindowParts(Tfrm_cache &w)
       Aoffline(part<QAction>(w, "Aoffline")),
       AInternetOption(part<QAction>(w, "AInternetOption")),
       AHelp(part<QAction>(w, "AHelp")),
+      AEntryInfo(part<QAction>(w, "AEntryInfo")),
+      AExportList(part<QAction>(w, "AExportList")),
+      AExportDocs(part<QAction>(w, "AExportDocs")),
       m_viewdoc(part<QAction>(w, "m_viewdoc")),
       m_VsReport(part<QAction>(w, "m_VsReport")),
       m_VsIcon(part<QAction>(w, "m_VsIcon"))
