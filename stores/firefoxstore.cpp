@@ -369,9 +369,10 @@ StoreResult FirefoxStore::remove(std::string_view key)
 
     // Only a readable entry file of exactly this key is removed.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (fd < 0)
-        return errno == ENOENT ? notFound
-                               : StoreResult::failure(ERROR_ACCESS_DENIED, path + ": " + std::strerror(errno));
+    if (fd < 0) // a link under the entry's name is no entry file either
+        return errno == ENOENT || errno == ELOOP
+            ? notFound
+            : StoreResult::failure(ERROR_ACCESS_DENIED, path + ": " + std::strerror(errno));
     std::string meta;
     struct stat st {};
     bool read = false;
