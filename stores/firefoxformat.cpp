@@ -300,16 +300,32 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
     out.chunkHashes = meta.substr(std::size_t(hashes), std::size_t(hashesSize));
     out.key = meta.substr(std::size_t(keyStart), keySize);
     out.elements = meta.substr(std::size_t(elementsStart), std::size_t(end - elementsStart));
-    // Elements end in a NUL and come in pairs: an even number of NULs.
-    if (!out.elements.empty()) {
-        if (out.elements.back() != 0)
+    // Elements come in NUL-terminated pairs (Firefox checks for a final NUL and an even
+    // number of them: the same). The ones a listing needs are taken on the way.
+    const std::string_view elements = out.elements;
+    std::size_t pos = 0;
+    while (pos < elements.size()) {
+        const char *start = elements.data() + pos;
+        const auto *nameEnd = static_cast<const char *>(std::memchr(start, 0, elements.size() - pos));
+        if (!nameEnd)
             return MetaError::BadElements;
-        std::size_t nuls = 0;
-        for (const char *p = out.elements.data(), *e = p + out.elements.size();
-             (p = static_cast<const char *>(std::memchr(p, 0, std::size_t(e - p)))) != nullptr; ++p)
-            ++nuls;
-        if (nuls % 2)
+        const std::size_t valuePos = std::size_t(nameEnd - elements.data()) + 1;
+        const auto *valueEnd =
+            static_cast<const char *>(std::memchr(elements.data() + valuePos, 0, elements.size() - valuePos));
+        if (!valueEnd)
             return MetaError::BadElements;
+        const std::string_view name(start, std::size_t(nameEnd - start));
+        const std::string_view value(elements.data() + valuePos, std::size_t(valueEnd - elements.data()) - valuePos);
+        if (name == "response-head") {
+            out.responseHead = value;
+            out.hasResponseHead = true;
+        } else if (name == "request-method") {
+            out.requestMethod = value;
+        } else if (name == "alt-data") {
+            out.altData = value;
+            out.hasAltData = true;
+        }
+        pos = std::size_t(valueEnd - elements.data()) + 1;
     }
     return MetaError::None;
 }
@@ -516,14 +532,15 @@ EntryResult ReadEntry(std::string_view meta, std::uint64_t fileSize, std::string
         result.error = EntryError::WrongFileName;
         return result;
     }
-    if (!FindElement(out.meta.elements, "response-head", out.responseHead)) {
+    if (!out.meta.hasResponseHead) {
         result.error = EntryError::NotDocument;
         return result;
     }
-    FindElement(out.meta.elements, "request-method", out.requestMethod);
+    out.responseHead = out.meta.responseHead;
+    out.requestMethod = out.meta.requestMethod;
     out.bodySize = out.meta.dataSize;
-    std::string_view altData;
-    if (FindElement(out.meta.elements, "alt-data", altData)) {
+    if (out.meta.hasAltData) {
+        const std::string_view altData = out.meta.altData;
         // Past the offset lies compiled script, never content; an offset beyond the data
         // leaves no way to tell where the body ends.
         std::uint64_t offset = 0;

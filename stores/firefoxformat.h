@@ -69,6 +69,9 @@ struct Metadata {
     std::string_view chunkHashes; // 2 bytes per chunk, big-endian
     std::string_view key;
     std::string_view elements; // "name\0value\0" pairs
+    // The elements a listing needs, found while the elements are checked.
+    std::string_view responseHead, requestMethod, altData;
+    bool hasResponseHead = false, hasAltData = false;
 };
 
 enum class MetaError : std::uint8_t {

@@ -143,8 +143,13 @@ public:
 private:
     bool encrypted() const;
     void readEntries(int dirFd, const EntryName *names, std::size_t count, bool encrypted, ListingPart &part) const;
-    void readEntry(int dirFd, std::string_view name, bool encrypted, std::vector<char> &buffer, std::string &path,
-                   ListingPart &part) const;
+    // What one worker reuses from entry to entry.
+    struct Scratch {
+        std::vector<char> buffer;
+        std::string path;
+        std::size_t firstRead = 1024;
+    };
+    void readEntry(int dirFd, std::string_view name, bool encrypted, Scratch &scratch, ListingPart &part) const;
 
     std::string m_folder;
     std::string m_entriesFolder;
@@ -159,10 +164,10 @@ bool FirefoxStore::encrypted() const
 }
 
 // Reads the metadata of one entry file and adds the entry to the part's listing, or counts
-// why it was left out. Only the file's tail is read: a small first read holds the offset and,
-// nearly always, the whole metadata.
-void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, std::vector<char> &buffer,
-                             std::string &path, ListingPart &part) const
+// why it was left out. Only the file's tail is read: a first read as large as the previous
+// entry's metadata holds the offset and, nearly always, the whole metadata.
+void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, Scratch &scratch,
+                             ListingPart &part) const
 {
     StoreListing &listing = part.listing;
     const std::string_view encryptedReason = "encrypted entry";
@@ -200,10 +205,10 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, s
         }
         return true;
     };
-    constexpr std::size_t FirstRead = 4096;
-    const std::size_t tailSize = std::size_t(std::min<std::uint64_t>(fileSize, FirstRead));
+    std::vector<char> &buffer = scratch.buffer;
+    const std::size_t tailSize = std::size_t(std::min<std::uint64_t>(fileSize, scratch.firstRead));
     if (buffer.size() < tailSize)
-        buffer.resize(FirstRead);
+        buffer.resize(scratch.firstRead);
     if (!readAt(buffer.data(), tailSize, fileSize - tailSize)) {
         listing.skip("unreadable file");
         return;
@@ -223,6 +228,8 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, s
         return;
     }
     const std::uint64_t metaSize = fileSize - offset;
+    // Entries of one cache have metadata of similar size: the next first read fits this one.
+    scratch.firstRead = std::clamp<std::size_t>((std::size_t(metaSize) + 1023) / 1024 * 1024, 1024, 64 * 1024);
     std::string_view meta;
     if (metaSize <= tailSize) {
         meta = std::string_view(buffer.data() + tailSize - metaSize, std::size_t(metaSize));
@@ -246,6 +253,7 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, s
         fail(result.reason());
         return;
     }
+    std::string &path = scratch.path;
     path.resize(m_entriesFolder.size() + 1);
     path.append(name);
     StoreEntry out;
@@ -258,13 +266,14 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, s
 void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t count, bool encrypted,
                                ListingPart &part) const
 {
-    std::vector<char> buffer(4096);
-    std::string path = m_entriesFolder + "/";
-    path.reserve(path.size() + 40);
+    Scratch scratch;
+    scratch.buffer.resize(64 * 1024);
+    scratch.path = m_entriesFolder + "/";
+    scratch.path.reserve(scratch.path.size() + 40);
     part.listing.entries.reserve(count);
-    part.listing.texts.reserve(count * 320);
+    part.listing.texts.reserve(count * 512); // about what an entry's texts take
     for (std::size_t i = 0; i < count; ++i)
-        readEntry(dirFd, std::string_view(names[i].data(), 40), encrypted, buffer, path, part);
+        readEntry(dirFd, std::string_view(names[i].data(), 40), encrypted, scratch, part);
 }
 
 StoreListing FirefoxStore::list()
@@ -324,23 +333,35 @@ StoreListing FirefoxStore::list()
             t.join();
     }
 
-    listing = std::move(parts[0].listing);
-    std::uint32_t encryptedSkips = parts[0].encryptedSkips;
-    for (std::size_t w = 1; w < parts.size(); ++w) {
-        StoreListing &part = parts[w].listing;
-        encryptedSkips += parts[w].encryptedSkips;
-        const std::uint32_t shift = std::uint32_t(listing.texts.size());
-        listing.texts.append(part.texts);
-        listing.entries.reserve(listing.entries.size() + part.entries.size());
-        for (StoreEntry e : part.entries) {
-            for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition, &e.contentType,
-                                 &e.contentEncoding, &e.container, &e.requestMethod})
-                t->offset += shift;
-            listing.entries.push_back(e);
+    std::uint32_t encryptedSkips = 0;
+    if (parts.size() == 1) {
+        listing = std::move(parts[0].listing);
+        encryptedSkips = parts[0].encryptedSkips;
+    } else {
+        // One buffer of the final size, so that joining copies each part's texts once.
+        std::size_t texts = 0, entries = 0;
+        for (const ListingPart &part : parts) {
+            texts += part.listing.texts.size();
+            entries += part.listing.entries.size();
         }
-        listing.skipped += part.skipped;
-        for (const auto &[reason, count] : part.skipWhy)
-            listing.skipWhy[reason] += count;
+        listing.texts.reserve(texts);
+        listing.entries.reserve(entries);
+        for (ListingPart &part : parts) {
+            StoreListing &from = part.listing;
+            encryptedSkips += part.encryptedSkips;
+            const std::uint32_t shift = std::uint32_t(listing.texts.size());
+            listing.texts.append(from.texts);
+            for (StoreEntry e : from.entries) {
+                for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition,
+                                     &e.contentType, &e.contentEncoding, &e.container, &e.requestMethod})
+                    t->offset += shift;
+                listing.entries.push_back(e);
+            }
+            listing.skipped += from.skipped;
+            for (const auto &[reason, count] : from.skipWhy)
+                listing.skipWhy[reason] += count;
+            from = StoreListing(); // its pages go back at once
+        }
     }
     if (isEncrypted && listing.entries.empty() && encryptedSkips > 0)
         listing.error = m_folder
