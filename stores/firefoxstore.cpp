@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/stat.h>
@@ -123,7 +124,9 @@ using EntryName = std::array<char, 40>;
 // One worker's part of a listing: its own texts, merged in file-name order afterwards.
 struct ListingPart {
     StoreListing listing;
-    std::uint32_t encryptedSkips = 0;
+    // Entries whose metadata did not read, by reason: in an encrypted cache they are the
+    // encrypted ones.
+    std::map<std::string, std::uint32_t, std::less<>> unreadable;
 };
 
 class FirefoxStore : public CacheStore {
@@ -142,14 +145,14 @@ public:
 
 private:
     bool encrypted() const;
-    void readEntries(int dirFd, const EntryName *names, std::size_t count, bool encrypted, ListingPart &part) const;
+    void readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const;
     // What one worker reuses from entry to entry.
     struct Scratch {
         std::vector<char> buffer;
         std::string path;
         std::size_t firstRead = 1024;
     };
-    void readEntry(int dirFd, std::string_view name, bool encrypted, Scratch &scratch, ListingPart &part) const;
+    void readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const;
 
     std::string m_folder;
     std::string m_entriesFolder;
@@ -166,11 +169,9 @@ bool FirefoxStore::encrypted() const
 // Reads the metadata of one entry file and adds the entry to the part's listing, or counts
 // why it was left out. Only the file's tail is read: a first read as large as the previous
 // entry's metadata holds the offset and, nearly always, the whole metadata.
-void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, Scratch &scratch,
-                             ListingPart &part) const
+void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const
 {
     StoreListing &listing = part.listing;
-    const std::string_view encryptedReason = "encrypted entry";
     char zname[41];
     std::memcpy(zname, name.data(), 40);
     zname[40] = 0;
@@ -214,11 +215,9 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, S
         return;
     }
     auto fail = [&](std::string_view reason) {
-        if (encrypted) {
-            ++part.encryptedSkips;
-            reason = encryptedReason;
-        }
-        listing.skip(std::string(reason));
+        const std::string why(reason);
+        ++part.unreadable[why];
+        listing.skip(why);
     };
     std::uint32_t offset = 0;
     const cache2::MetaError offsetError =
@@ -263,8 +262,7 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, bool encrypted, S
     listing.entries.push_back(out);
 }
 
-void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t count, bool encrypted,
-                               ListingPart &part) const
+void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const
 {
     Scratch scratch;
     scratch.buffer.resize(64 * 1024);
@@ -273,7 +271,7 @@ void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t co
     part.listing.entries.reserve(count);
     part.listing.texts.reserve(count * 512); // about what an entry's texts take
     for (std::size_t i = 0; i < count; ++i)
-        readEntry(dirFd, std::string_view(names[i].data(), 40), encrypted, scratch, part);
+        readEntry(dirFd, std::string_view(names[i].data(), 40), scratch, part);
 }
 
 StoreListing FirefoxStore::list()
@@ -309,7 +307,6 @@ StoreListing FirefoxStore::list()
         ::closedir(dir);
     }
     std::sort(names.begin(), names.end());
-    const bool isEncrypted = encrypted();
 
     // Two workers pay off once opening the files dominates; each lists a contiguous half,
     // so that the merged listing stays in file-name order.
@@ -318,25 +315,27 @@ StoreListing FirefoxStore::list()
     const std::size_t workers = names.size() >= ParallelFrom ? std::min<std::size_t>(cores, 4) : 1;
     std::vector<ListingPart> parts(workers);
     if (workers == 1) {
-        readEntries(dirFd, names.data(), names.size(), isEncrypted, parts[0]);
+        readEntries(dirFd, names.data(), names.size(), parts[0]);
     } else {
         std::vector<std::thread> threads;
         const std::size_t share = (names.size() + workers - 1) / workers;
         for (std::size_t w = 0; w < workers; ++w) {
             const std::size_t begin = std::min(names.size(), w * share);
             const std::size_t end = std::min(names.size(), begin + share);
-            threads.emplace_back([this, dirFd, &names, begin, end, isEncrypted, &part = parts[w]] {
-                readEntries(dirFd, names.data() + begin, end - begin, isEncrypted, part);
+            threads.emplace_back([this, dirFd, &names, begin, end, &part = parts[w]] {
+                readEntries(dirFd, names.data() + begin, end - begin, part);
             });
         }
         for (std::thread &t : threads)
             t.join();
     }
 
-    std::uint32_t encryptedSkips = 0;
+    std::map<std::string, std::uint32_t, std::less<>> unreadable;
+    for (const ListingPart &part : parts)
+        for (const auto &[reason, count] : part.unreadable)
+            unreadable[reason] += count;
     if (parts.size() == 1) {
         listing = std::move(parts[0].listing);
-        encryptedSkips = parts[0].encryptedSkips;
     } else {
         // One buffer of the final size, so that joining copies each part's texts once.
         std::size_t texts = 0, entries = 0;
@@ -348,7 +347,6 @@ StoreListing FirefoxStore::list()
         listing.entries.reserve(entries);
         for (ListingPart &part : parts) {
             StoreListing &from = part.listing;
-            encryptedSkips += part.encryptedSkips;
             const std::uint32_t shift = std::uint32_t(listing.texts.size());
             listing.texts.append(from.texts);
             for (StoreEntry e : from.entries) {
@@ -363,9 +361,20 @@ StoreListing FirefoxStore::list()
             from = StoreListing(); // its pages go back at once
         }
     }
-    if (isEncrypted && listing.entries.empty() && encryptedSkips > 0)
-        listing.error = m_folder
-            + ": this Firefox cache is encrypted (disk cache encryption is turned on); its entries cannot be read";
+    // Metadata that does not read may be encrypted: only then is it worth asking the index
+    // and the profile's prefs.
+    if (!unreadable.empty() && encrypted()) {
+        std::uint32_t encrypted = 0;
+        for (const auto &[reason, count] : unreadable) {
+            encrypted += count;
+            if ((listing.skipWhy[reason] -= count) == 0)
+                listing.skipWhy.erase(reason);
+        }
+        listing.skipWhy["encrypted entry"] += encrypted;
+        if (listing.entries.empty())
+            listing.error = m_folder
+                + ": this Firefox cache is encrypted (disk cache encryption is turned on); its entries cannot be read";
+    }
     return listing;
 }
 
