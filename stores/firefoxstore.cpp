@@ -288,6 +288,7 @@ StoreListing FirefoxStore::list()
     } closer{dirFd};
     // The entry files, by name: doomed/, trash*, index* and anything else are no entries.
     std::vector<EntryName> names;
+    std::uint32_t notRegular = 0;
     {
         const int walkFd = ::dup(dirFd);
         DIR *dir = walkFd >= 0 ? ::fdopendir(walkFd) : nullptr;
@@ -300,13 +301,19 @@ StoreListing FirefoxStore::list()
         while (const dirent *d = ::readdir(dir)) {
             if (!cache2::IsEntryFileName(d->d_name))
                 continue;
+            // Links, FIFOs, devices and folders under an entry's name are never opened.
+            if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) {
+                ++notRegular;
+                continue;
+            }
             EntryName name;
             std::memcpy(name.data(), d->d_name, 40);
             names.push_back(name);
         }
         ::closedir(dir);
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(),
+              [](const EntryName &a, const EntryName &b) { return std::memcmp(a.data(), b.data(), 40) < 0; });
 
     // Two workers pay off once opening the files dominates; each lists a contiguous half,
     // so that the merged listing stays in file-name order.
@@ -360,6 +367,10 @@ StoreListing FirefoxStore::list()
                 listing.skipWhy[reason] += count;
             from = StoreListing(); // its pages go back at once
         }
+    }
+    if (notRegular) {
+        listing.skipped += notRegular;
+        listing.skipWhy["not a regular file"] += notRegular;
     }
     // Metadata that does not read may be encrypted: only then is it worth asking the index
     // and the profile's prefs.
