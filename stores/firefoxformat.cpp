@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace cache2 {
@@ -330,25 +331,6 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
     return MetaError::None;
 }
 
-bool FindElement(std::string_view elements, std::string_view name, std::string_view &value)
-{
-    std::size_t pos = 0;
-    while (pos < elements.size()) {
-        const std::size_t nameEnd = elements.find('\0', pos);
-        if (nameEnd == std::string_view::npos)
-            return false;
-        const std::size_t valueEnd = elements.find('\0', nameEnd + 1);
-        if (valueEnd == std::string_view::npos)
-            return false;
-        if (elements.substr(pos, nameEnd - pos) == name) {
-            value = elements.substr(nameEnd + 1, valueEnd - nameEnd - 1);
-            return true;
-        }
-        pos = valueEnd + 1;
-    }
-    return false;
-}
-
 bool ParseAltData(std::string_view value, std::uint64_t &offset, std::string_view &type)
 {
     // Only version 1 of the record exists.
@@ -502,16 +484,16 @@ namespace {
 // Compares the SHA-1 of `key` with the 40 hex digits of `name`, without allocating.
 bool nameMatchesKey(std::string_view name, std::string_view key)
 {
+    static const char Hex[] = "0123456789ABCDEF";
     if (name.size() != 40)
         return false;
     thread_local QCryptographicHash sha1(QCryptographicHash::Sha1);
     sha1.reset();
     sha1.addData(QByteArrayView(key.data(), qsizetype(key.size())));
     const QByteArrayView sum = sha1.resultView();
-    for (int i = 0; i < 20; ++i) {
-        const int high = hexValue(name[std::size_t(2 * i)]), low = hexValue(name[std::size_t(2 * i + 1)]);
-        if (high < 0 || low < 0 || (name[std::size_t(2 * i)] >= 'a') || (name[std::size_t(2 * i + 1)] >= 'a')
-            || std::uint8_t(high * 16 + low) != static_cast<std::uint8_t>(sum[i]))
+    for (std::size_t i = 0; i < 20; ++i) {
+        const auto byte = static_cast<unsigned char>(sum[qsizetype(i)]);
+        if (name[2 * i] != Hex[byte >> 4] || name[2 * i + 1] != Hex[byte & 15])
             return false;
     }
     return true;

@@ -98,9 +98,6 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
 // when the file cannot hold metadata there.
 MetaError MetadataOffset(std::string_view last4, std::uint64_t fileSize, std::uint32_t &offset);
 
-// The value of element `name`; false when the entry has none.
-bool FindElement(std::string_view elements, std::string_view name, std::string_view &value);
-
 // "1;<offset>,<type>": where the alt-data begins. False when the record cannot be read.
 bool ParseAltData(std::string_view value, std::uint64_t &offset, std::string_view &type);
 

@@ -7,14 +7,13 @@
 #include <arpa/inet.h>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <map>
-#include <mutex>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +118,11 @@ bool indexSaysEncrypted(const std::string &cacheFolder)
     return version > 0xA && version < 0x100 && cache2::ReadBig32(head.data() + 16) == 1;
 }
 
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
 using EntryName = std::array<char, 40>;
 
 // One worker's part of a listing: its own texts, merged in file-name order afterwards.
@@ -182,10 +186,7 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
         listing.skip(errno == ELOOP ? "not a regular file" : "unreadable file");
         return;
     }
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
+    const FdCloser closer{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         listing.skip("not a regular file");
@@ -282,10 +283,7 @@ StoreListing FirefoxStore::list()
         listing.error = m_entriesFolder + ": " + std::strerror(errno);
         return listing;
     }
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{dirFd};
+    const FdCloser closer{dirFd};
     // The entry files, by name: doomed/, trash*, index* and anything else are no entries.
     std::vector<EntryName> names;
     std::uint32_t notRegular = 0;
