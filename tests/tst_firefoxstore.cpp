@@ -515,6 +515,9 @@ void TestFirefoxStore::writtenEntriesReadBack()
     in.back().status = 404;
     in.push_back(entry("https://video.example.com/part.txt", pageText(200), "text/plain", "gzip"));
     in.back().truncated = true;
+    // A year that wraps a 32-bit number round to 2020: no date at all, never 14 Nov 2020.
+    in.push_back(entry("https://news.example.cn/odd-date.txt", "odd date", "text/plain"));
+    in.back().headers = {{"Last-Modified", "Wed, 14-Nov-4294969316 08:49:37 GMT"}};
     in.push_back(entry("https://x.example/odd", "stored as is", "text/plain", "dcb"));
     const std::string folder = dir.path().toStdString() + "/cache2";
 
