@@ -17,9 +17,9 @@ std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder);
 std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder, const StoreSearchRoots &roots);
 
 // The profile folders the cache in `cacheFolder` may belong to, whether they exist or not:
-// for <cache home>/mozilla/firefox/<p>/cache2, <home>/.mozilla/firefox/<p> and <config
-// home>/mozilla/firefox/<p> (and the same inside the snap and flatpak folders); for a cache2
-// folder inside a profile, that profile.
+// the folder holding a cache2 folder (an absolute profile keeps its cache inside itself), and
+// for <cache home>/mozilla/firefox/<p>/cache2 also <home>/.mozilla/firefox/<p> and <config
+// home>/mozilla/firefox/<p> (the same inside the snap and flatpak folders).
 std::vector<std::string> FirefoxProfileFolders(const std::string &cacheFolder, const StoreSearchRoots &roots);
 
 // Why Firefox counts as running on `profile`, in English: its `lock` link names a live
