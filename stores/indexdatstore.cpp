@@ -47,18 +47,18 @@ constexpr std::uint32_t PrefetchAhead = 6;
 template <typename F>
 void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
 {
-    std::uint64_t page = Read32(data + OffHashTable);
+    std::uint64_t page = qFromLittleEndian<quint32>(data + OffHashTable);
     const std::uint64_t maxPages = size / HashPageSize + 1;
     for (std::uint32_t sequence = 0; page != 0 && sequence < maxPages; ++sequence) {
         if (page < HeaderSize || (page - HeaderSize) % BlockSize != 0 || page + HashPageSize > size)
             return;
         const std::uint8_t *p = data + page;
-        if (Read32(p) != SigHash || Read32(p + 0x0C) != sequence)
+        if (qFromLittleEndian<quint32>(p) != SigHash || qFromLittleEndian<quint32>(p + 0x0C) != sequence)
             return;
         for (std::uint32_t i = 0; i < HashItemsPerPage; ++i) {
             // Records lie all over the file in hash order: fetch a few items ahead.
             if (i + PrefetchAhead < HashItemsPerPage) {
-                const std::uint64_t ahead = Read32(p + OffHashItems + 8 * (i + PrefetchAhead) + 4);
+                const std::uint64_t ahead = qFromLittleEndian<quint32>(p + OffHashItems + 8 * (i + PrefetchAhead) + 4);
                 if (ahead + 2 * 64 <= size) {
                     __builtin_prefetch(data + ahead);
                     __builtin_prefetch(data + ahead + 64);
@@ -66,18 +66,18 @@ void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
                 }
             }
             const std::uint8_t *item = p + OffHashItems + 8 * i;
-            const std::uint32_t key = Read32(item);
-            const std::uint64_t record = Read32(item + 4);
+            const std::uint32_t key = qFromLittleEndian<quint32>(item);
+            const std::uint64_t record = qFromLittleEndian<quint32>(item + 4);
             if (key & 1 || record < HeaderSize || record + 8 > size)
                 continue;
-            if (Read32(data + record) != SigUrl)
+            if (qFromLittleEndian<quint32>(data + record) != SigUrl)
                 continue;
-            const std::uint64_t recordSize = std::uint64_t(Read32(data + record + 4)) * BlockSize;
+            const std::uint64_t recordSize = std::uint64_t(qFromLittleEndian<quint32>(data + record + 4)) * BlockSize;
             if (recordSize == 0 || record + recordSize > size)
                 continue;
             f(LiveItem{std::uint32_t(page + OffHashItems + 8 * i), key, std::uint32_t(record), recordSize});
         }
-        page = Read32(p + 0x08);
+        page = qFromLittleEndian<quint32>(p + 0x08);
     }
 }
 
@@ -140,7 +140,7 @@ class FolderTable {
 public:
     FolderTable(const std::uint8_t *data)
     {
-        m_count = std::min<std::uint32_t>(Read32(data + OffFolderCount), MaxFolders);
+        m_count = std::min<std::uint32_t>(qFromLittleEndian<quint32>(data + OffFolderCount), MaxFolders);
         for (std::uint32_t i = 0; i < m_count; ++i) {
             const std::uint8_t *name = data + OffFolders + FolderEntrySize * i + 4;
             std::string &out = m_names[i];
@@ -187,7 +187,8 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
 {
     LocalFile file;
     std::string_view stored;
-    if (!recordString(record, recordSize, Read32(record + layout.nameOffset), stored) || stored.empty())
+    if (!recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.nameOffset), stored)
+        || stored.empty())
         return file;
     const FolderChoice folder = folders.choose(record[layout.folderIndex]);
     if (!folder.exists)
@@ -221,7 +222,7 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     };
     std::string_view text;
     std::size_t start = texts.size();
-    if (recordString(record, recordSize, Read32(record + layout.urlOffset), text))
+    if (recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.urlOffset), text))
         decoder.appendUtf8(texts, text);
     out.url = textFrom(start);
     out.key = out.url;
@@ -241,26 +242,29 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     }
     out.localFile = textFrom(start);
 
-    out.size = Read32(record + RecSizeLow);
+    out.size = qFromLittleEndian<quint32>(record + RecSizeLow);
     if (layout.sizeHigh)
-        out.size |= std::uint64_t(Read32(record + layout.sizeHigh)) << 32;
-    out.entryType = Read32(record + layout.entryType);
-    out.hitCount = Read32(record + layout.useCount);
-    out.hitRate = Read32(record + layout.hitRate);
-    out.exemptDelta = Read32(record + layout.exemptDelta);
-    out.lastModified = Read64(record + RecLastModified);
-    out.lastAccess = Read64(record + RecLastAccess);
-    out.expires = layout.expiryIsFileTime ? Read64(record + RecExpiry)
-                                          : FileTimeFromDos(Read16(record + RecExpiry), Read16(record + RecExpiry + 2));
-    out.lastSync = FileTimeFromDos(Read16(record + layout.lastSync), Read16(record + layout.lastSync + 2));
+        out.size |= std::uint64_t(qFromLittleEndian<quint32>(record + layout.sizeHigh)) << 32;
+    out.entryType = qFromLittleEndian<quint32>(record + layout.entryType);
+    out.hitCount = qFromLittleEndian<quint32>(record + layout.useCount);
+    out.hitRate = qFromLittleEndian<quint32>(record + layout.hitRate);
+    out.exemptDelta = qFromLittleEndian<quint32>(record + layout.exemptDelta);
+    out.lastModified = qFromLittleEndian<quint64>(record + RecLastModified);
+    out.lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
+    out.expires = layout.expiryIsFileTime ? qFromLittleEndian<quint64>(record + RecExpiry)
+                                          : FileTimeFromDos(qFromLittleEndian<quint16>(record + RecExpiry),
+                                                            qFromLittleEndian<quint16>(record + RecExpiry + 2));
+    out.lastSync = FileTimeFromDos(qFromLittleEndian<quint16>(record + layout.lastSync),
+                                   qFromLittleEndian<quint16>(record + layout.lastSync + 2));
 
-    const std::uint32_t headerOffset = Read32(record + layout.headerOffset);
-    const std::uint32_t headerSize = Read32(record + layout.headerSize);
+    const std::uint32_t headerOffset = qFromLittleEndian<quint32>(record + layout.headerOffset);
+    const std::uint32_t headerSize = qFromLittleEndian<quint32>(record + layout.headerSize);
     if (headerOffset != 0 && headerSize != 0 && headerOffset < recordSize && headerSize <= recordSize - headerOffset)
         out.headers =
             packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
     start = texts.size();
-    if (layout.extensionOffset && recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
+    if (layout.extensionOffset
+        && recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.extensionOffset), text))
         decoder.appendUtf8(texts, text);
     out.extension = textFrom(start);
     packed.entries.push_back(out);
@@ -368,7 +372,8 @@ IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const s
     const FolderTable folders(data);
     const RecordLayout &layout = listing.version == Version::V47 ? Layout47 : Layout52;
     // Guesses from the allocated blocks: two blocks and some 200 bytes of text an entry.
-    const std::size_t guess = std::min<std::size_t>(Read32(data + OffAllocated), size / BlockSize) / 2;
+    const std::size_t guess =
+        std::min<std::size_t>(qFromLittleEndian<quint32>(data + OffAllocated), size / BlockSize) / 2;
     listing.entries.entries.reserve(guess);
     listing.entries.error.clear();
     listing.entries.texts.reserve(guess * 200);
@@ -395,7 +400,7 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         return fail(ERROR_WRITE_PROTECT, "version 4.7 stores are read only");
     if (const std::string broken = CheckConsistency(data, size); !broken.empty())
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
-    if (Read32(data + OffFolderCount) > MaxFolders)
+    if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
 
     TextDecoder decoder;
@@ -407,7 +412,8 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         if (found)
             return;
         std::string_view stored;
-        if (!recordString(data + item.record, item.recordSize, Read32(data + item.record + Layout52.urlOffset), stored))
+        if (!recordString(data + item.record, item.recordSize,
+                          qFromLittleEndian<quint32>(data + item.record + Layout52.urlOffset), stored))
             return;
         if (stored == url ? true : (!IsAscii(stored) && decoder.toUtf8(stored) == url)) {
             found = true;
@@ -418,9 +424,9 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
 
     const std::uint8_t *record = data + target.record;
-    const std::uint64_t lastAccess = Read64(record + RecLastAccess);
+    const std::uint64_t lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
     const std::int64_t age = nowUnix - UnixFromFileTime(lastAccess);
-    if (target.key & KeyLocked && Read32(record + Layout52.useCount) != 0 && age < 24 * 3600)
+    if (target.key & KeyLocked && qFromLittleEndian<quint32>(record + Layout52.useCount) != 0 && age < 24 * 3600)
         return fail(ERROR_SHARING_VIOLATION, "the entry is in use by a WinInet program");
 
     const FolderTable folders(data);
@@ -433,18 +439,19 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     }
     plan.itemOffset = target.itemOffset;
 
-    const std::uint64_t size64 = Read32(record + RecSizeLow) | std::uint64_t(Read32(record + Layout52.sizeHigh)) << 32;
-    const std::uint32_t group = Read32(record + RecGroup);
+    const std::uint64_t size64 = qFromLittleEndian<quint32>(record + RecSizeLow)
+        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
+    const std::uint32_t group = qFromLittleEndian<quint32>(record + RecGroup);
     if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize
         && std::uint64_t(group) + 0x18 <= size) {
-        const std::uint64_t usage = Read64(data + group + 0x10);
+        const std::uint64_t usage = qFromLittleEndian<quint64>(data + group + 0x10);
         plan.groupUpdate = true;
         plan.groupUsageOffset = group + 0x10;
         plan.groupUsage = usage > size64 ? usage - size64 : 0;
     }
 
     // The header range from the block count up to the last bitmap byte we change.
-    const std::uint32_t capacity = Read32(data + OffCapacity);
+    const std::uint32_t capacity = qFromLittleEndian<quint32>(data + OffCapacity);
     const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
     const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
     const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
@@ -468,21 +475,21 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
                 ++cleared;
             }
         }
-        Write32(h + OffAllocated, Read32(h + OffAllocated) - cleared);
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(h + OffAllocated) - cleared, h + OffAllocated);
         plan.wipeOffset = target.record;
         plan.wipeSize = std::uint32_t(target.recordSize);
     }
     if (folderIndex < folders.count()) {
         std::uint8_t *count = h + OffFolders + FolderEntrySize * folderIndex;
-        if (Read32(count) > 0)
-            Write32(count, Read32(count) - 1);
+        if (qFromLittleEndian<quint32>(count) > 0)
+            qToLittleEndian<quint32>(qFromLittleEndian<quint32>(count) - 1, count);
     }
     auto lower = [&h](std::size_t offset, std::uint64_t by) {
-        const std::uint64_t v = Read64(h + offset);
-        Write64(h + offset, v > by ? v - by : 0);
+        const std::uint64_t v = qFromLittleEndian<quint64>(h + offset);
+        qToLittleEndian<quint64>(v > by ? v - by : 0, h + offset);
     };
     lower(OffUsage, size64);
-    if (Read32(record + Layout52.entryType) & StickyEntry)
+    if (qFromLittleEndian<quint32>(record + Layout52.entryType) & StickyEntry)
         lower(OffExemptUsage, size64);
     return plan;
 }
@@ -578,18 +585,18 @@ StoreResult IndexDatStore::remove(std::string_view url)
     // From here on each write leaves a store WinInet accepts: first the entry goes, then
     // the counters and the bitmap change together, then the freed blocks are wiped.
     std::uint8_t freeKey[4];
-    Write32(freeKey, KeyFree);
+    qToLittleEndian<quint32>(KeyFree, freeKey);
     bool ok = writeAll(fd, freeKey, 4, plan.itemOffset);
     if (ok && plan.groupUpdate) {
         std::uint8_t usage[8];
-        Write64(usage, plan.groupUsage);
+        qToLittleEndian<quint64>(plan.groupUsage, usage);
         ok = writeAll(fd, usage, 8, plan.groupUsageOffset);
     }
     ok = ok && writeAll(fd, plan.headerBytes.data(), plan.headerBytes.size(), plan.headerOffset);
     if (ok && plan.wipeSize) {
         std::vector<std::uint8_t> fill(plan.wipeSize);
         for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
-            Write32(fill.data() + i, FillFreed);
+            qToLittleEndian<quint32>(FillFreed, fill.data() + i);
         ok = writeAll(fd, fill.data(), fill.size(), plan.wipeOffset);
     }
     if (!ok)

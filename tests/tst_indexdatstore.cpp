@@ -59,15 +59,15 @@ QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
 
 std::uint32_t field32(const QByteArray &bytes, int offset)
 {
-    return Read32(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+    return qFromLittleEndian<quint32>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 std::uint64_t field64(const QByteArray &bytes, int offset)
 {
-    return Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+    return qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 void put32(QByteArray &bytes, int offset, std::uint32_t value)
 {
-    Write32(reinterpret_cast<std::uint8_t *>(bytes.data()) + offset, value);
+    qToLittleEndian<quint32>(value, reinterpret_cast<std::uint8_t *>(bytes.data()) + offset);
 }
 
 std::uint32_t bitmapCount(const QByteArray &bytes)
