@@ -171,7 +171,9 @@ private:
 };
 
 // The local file of a record, decoded, with whether deleting through it is safe. A plain
-// ASCII name stays a view into the index, which spares an allocation per entry.
+// ASCII name stays a view into the index, which spares an allocation per entry. A name
+// that is neither UTF-8 nor GBK stays the bytes it is: that is its name on disk, and only
+// what is shown of it is decoded.
 struct LocalFile {
     bool exists = false;
     bool safe = false;
@@ -196,10 +198,8 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
     file.exists = true;
     file.folder = folder.name;
     file.stored = stored;
-    if (!IsAscii(stored)) {
-        file.converted = decoder.toUtf8(stored);
+    if (!IsAscii(stored) && decoder.decodes(stored, file.converted))
         file.isConverted = true;
-    }
     const bool plainName = isPlainFileName(file.name());
     file.safe = folder.plain && plainName;
     if (!plainName) {
@@ -220,10 +220,19 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     auto textFrom = [&texts](std::size_t start) {
         return StoreText{std::uint32_t(start), std::uint32_t(texts.size() - start)};
     };
+    // A URL that cannot be read cannot be shown, searched or deleted either.
     std::string_view text;
+    const std::uint32_t urlOffset = qFromLittleEndian<quint32>(record + layout.urlOffset);
+    if (urlOffset == 0 || urlOffset >= recordSize) {
+        packed.skip("URL outside its record");
+        return;
+    }
+    if (!recordString(record, recordSize, urlOffset, text)) {
+        packed.skip("URL without an end inside its record");
+        return;
+    }
     std::size_t start = texts.size();
-    if (recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.urlOffset), text))
-        decoder.appendUtf8(texts, text);
+    decoder.appendUtf8(texts, text);
     out.url = textFrom(start);
     out.key = out.url;
 
@@ -270,36 +279,100 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     packed.entries.push_back(out);
 }
 
-// Reads the whole file into memory; the buffer is left uninitialised before the read.
-bool readWholeFile(int fd, std::unique_ptr<std::uint8_t[]> &buffer, std::size_t &size, std::string &error)
+// Memory for a copy of the index, straight from the system and in 2 MiB pages where it
+// offers them: the reader jumps all over the file, and large pages spare it thousands of
+// page faults at every load and most TLB misses. Returned to the system when destroyed.
+class IndexBuffer {
+public:
+    IndexBuffer() = default;
+    IndexBuffer(const IndexBuffer &) = delete;
+    IndexBuffer &operator=(const IndexBuffer &) = delete;
+    ~IndexBuffer() { release(); }
+
+    // Room for `size` bytes, uninitialised; null when the system has no memory.
+    std::uint8_t *allocate(std::size_t size)
+    {
+        release();
+        constexpr std::size_t Large = std::size_t(2) << 20;
+        const bool large = size >= Large;
+        const std::size_t rounded = (size + Large - 1) / Large * Large;
+        const std::size_t length = large ? rounded + Large : std::max<std::size_t>(size, 1); // room to align
+        void *mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping == MAP_FAILED)
+            return nullptr;
+        m_mapping = mapping;
+        m_length = length;
+        m_data = static_cast<std::uint8_t *>(mapping);
+        if (large) {
+            const auto at = (reinterpret_cast<std::uintptr_t>(mapping) + Large - 1) & ~std::uintptr_t(Large - 1);
+            m_data = reinterpret_cast<std::uint8_t *>(at);
+            ::madvise(m_data, rounded, MADV_HUGEPAGE);
+        }
+        return m_data;
+    }
+    const std::uint8_t *data() const { return m_data; }
+    void release()
+    {
+        if (m_mapping)
+            ::munmap(m_mapping, m_length);
+        m_mapping = nullptr;
+        m_data = nullptr;
+    }
+
+private:
+    void *m_mapping = nullptr;
+    std::size_t m_length = 0;
+    std::uint8_t *m_data = nullptr;
+};
+
+// Reads the whole file into memory. Read rather than mapped: a mapping of a file that
+// shrinks under us faults with SIGBUS. A file that changes size while it is read (WinInet
+// grows it, someone truncates it) is read again a few times: the result is a read of one
+// size, or an error, never a read past the end.
+bool readWholeFile(int fd, IndexBuffer &buffer, std::size_t &size, std::string &error)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-        return false;
-    }
-    if (st.st_size < off_t(HeaderSize)) {
-        error = "the file is too short for a cache index";
-        return false;
-    }
-    if (st.st_size > off_t(MaxFileSize)) {
-        error = "the file is larger than a cache index can be";
-        return false;
-    }
-    size = std::size_t(st.st_size);
-    buffer.reset(new std::uint8_t[size]);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, buffer.get() + done, size - done, off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n == 0 ? "the file shrank while it was read" : std::strerror(errno);
+    constexpr int Attempts = 4;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            error = "not a regular file";
             return false;
         }
-        done += std::size_t(n);
+        if (st.st_size < off_t(HeaderSize)) {
+            error = "the file is too short for a cache index";
+            return false;
+        }
+        if (st.st_size > off_t(MaxFileSize)) {
+            error = "the file is larger than a cache index can be";
+            return false;
+        }
+        size = std::size_t(st.st_size);
+        std::uint8_t *bytes = buffer.allocate(size);
+        if (!bytes) {
+            error = "no memory for a copy of the index";
+            return false;
+        }
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(fd, bytes + done, size - done, off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = std::strerror(errno);
+                buffer.release();
+                return false;
+            }
+            if (n == 0)
+                break; // it shrank
+            done += std::size_t(n);
+        }
+        struct stat after {};
+        if (done == size && ::fstat(fd, &after) == 0 && after.st_size == st.st_size)
+            return true;
     }
-    return true;
+    buffer.release();
+    error = "the file kept changing its size while it was read";
+    return false;
 }
 
 bool writeAll(int fd, const void *bytes, std::size_t count, std::uint64_t offset)
@@ -509,36 +582,22 @@ IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(inde
 StoreListing IndexDatStore::list()
 {
     StoreListing failed;
-    const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO or a device in the index's place must not stall the load.
+    const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         failed.error = m_indexPath + ": " + std::strerror(errno);
         return failed;
     }
-    // Mapping saves copying up to 16 MiB at every load; WinInet only ever grows the file in
-    // place, so the mapping cannot lose pages under us. Reading is the fallback.
-    std::unique_ptr<std::uint8_t[]> bytes;
-    const std::uint8_t *data = nullptr;
+    IndexBuffer bytes;
     std::size_t size = 0;
-    void *mapped = MAP_FAILED;
     std::string why;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(HeaderSize)
-        && st.st_size <= off_t(MaxFileSize)) {
-        size = std::size_t(st.st_size);
-        mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        data = mapped == MAP_FAILED ? nullptr : static_cast<const std::uint8_t *>(mapped);
-    }
-    const bool read = data || readWholeFile(fd, bytes, size, why);
+    const bool read = readWholeFile(fd, bytes, size, why);
     ::close(fd);
     if (!read) {
         failed.error = m_indexPath + ": " + why;
         return failed;
     }
-    if (!data)
-        data = bytes.get();
-    IndexDatListing listing = ReadIndexDat(data, size, m_folder == "/" ? std::string() : m_folder);
-    if (mapped != MAP_FAILED)
-        ::munmap(mapped, size);
+    IndexDatListing listing = ReadIndexDat(bytes.data(), size, m_folder == "/" ? std::string() : m_folder);
     if (!listing.ok)
         listing.entries.error = m_indexPath + ": " + listing.error;
     return std::move(listing.entries);
@@ -550,10 +609,10 @@ StoreResult IndexDatStore::remove(std::string_view url)
     auto fail = [](std::uint32_t error, std::string reason) { return StoreResult::failure(error, std::move(reason)); };
 
     bool writable = true;
-    int fd = ::open(m_indexPath.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(m_indexPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         writable = false;
-        fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
         return fail(ERROR_FILE_NOT_FOUND, m_indexPath + ": " + std::strerror(errno));
@@ -562,12 +621,12 @@ StoreResult IndexDatStore::remove(std::string_view url)
         ~Closer() { ::close(fd); }
     } closer{fd};
 
-    std::unique_ptr<std::uint8_t[]> bytes;
+    IndexBuffer bytes;
     std::size_t size = 0;
     std::string why;
     if (!readWholeFile(fd, bytes, size, why))
         return fail(ERROR_FILE_CORRUPT, m_indexPath + ": " + why);
-    const IndexDatRemoval plan = PlanIndexDatRemoval(bytes.get(), size, url, std::int64_t(std::time(nullptr)));
+    const IndexDatRemoval plan = PlanIndexDatRemoval(bytes.data(), size, url, std::int64_t(std::time(nullptr)));
     if (plan.error != ERROR_SUCCESS)
         return fail(plan.error, plan.reason);
     if (!writable)
