@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace indexdat;
@@ -79,6 +82,24 @@ void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
         }
         page = qFromLittleEndian<quint32>(p + 0x08);
     }
+}
+
+// The hash pages forEachLiveItem walks.
+std::vector<std::uint32_t> hashPages(const std::uint8_t *data, std::size_t size)
+{
+    std::vector<std::uint32_t> pages;
+    std::uint64_t page = qFromLittleEndian<quint32>(data + OffHashTable);
+    const std::uint64_t maxPages = size / HashPageSize + 1;
+    for (std::uint32_t sequence = 0; page != 0 && sequence < maxPages; ++sequence) {
+        if (page < HeaderSize || (page - HeaderSize) % BlockSize != 0 || page + HashPageSize > size)
+            break;
+        const std::uint8_t *p = data + page;
+        if (qFromLittleEndian<quint32>(p) != SigHash || qFromLittleEndian<quint32>(p + 0x0C) != sequence)
+            break;
+        pages.push_back(std::uint32_t(page));
+        page = qFromLittleEndian<quint32>(p + 0x08);
+    }
+    return pages;
 }
 
 // A NUL-terminated string at `offset` inside the record; none when it leaves the record.
@@ -375,20 +396,19 @@ bool readWholeFile(int fd, IndexBuffer &buffer, std::size_t &size, std::string &
     return false;
 }
 
-bool writeAll(int fd, const void *bytes, std::size_t count, std::uint64_t offset)
+// The errors a failed write of the index names: a full disk, or a fault of the disk.
+std::uint32_t writeErrorFromErrno(int error)
 {
-    const auto *p = static_cast<const std::uint8_t *>(bytes);
-    while (count) {
-        const ssize_t n = ::pwrite(fd, p, count, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        count -= std::size_t(n);
-        offset += std::uint64_t(n);
-    }
-    return true;
+    return error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+}
+
+std::string writeCause(int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return "disk full";
+    if (error == EIO)
+        return "I/O error";
+    return std::strerror(error);
 }
 
 std::uint32_t errorFromErrno(int error)
@@ -399,6 +419,8 @@ std::uint32_t errorFromErrno(int error)
         return ERROR_SHARING_VIOLATION;
     case EROFS:
         return ERROR_WRITE_PROTECT;
+    case EIO:
+        return ERROR_WRITE_FAULT;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -422,6 +444,76 @@ int unlinkInside(const std::string &storeFolder, const std::string &folder, cons
     const int result = ::unlinkat(dir, name.c_str(), 0) == 0 ? 0 : errno;
     ::close(dir);
     return result == ENOENT ? 0 : result;
+}
+
+// Takes a lock on the whole index that another process's lock of the same kind excludes:
+// an open-file-description lock, which no other open and close of the index in this
+// process can drop. Waits a few seconds for a delete under way elsewhere, then gives up.
+// Returns 0 or the error.
+int lockIndex(int fd, bool exclusive)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + std::chrono::seconds(5);
+    struct flock lock {};
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    bool ofd = true;
+    for (;;) {
+        int result = ofd ? ::fcntl(fd, F_OFD_SETLK, &lock) : ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+        if (result == 0)
+            return 0;
+        const int error = errno;
+        if (ofd && error == EINVAL) { // no such locks here: whole-file flock locks behave alike
+            ofd = false;
+            continue;
+        }
+        if (error == EINTR)
+            continue;
+        if (error != EAGAIN && error != EACCES && error != EWOULDBLOCK)
+            return error;
+        if (Clock::now() >= giveUp)
+            return EAGAIN;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+constexpr std::uint32_t SigLeak = 0x4B41454C; // "LEAK"
+constexpr std::size_t OffLeakList = OffHeaderData + 4 * 0x16;
+constexpr std::size_t RecLeakNext = 0x2C;
+constexpr std::uint32_t GroupPageSig = FillNew;
+constexpr std::uint32_t GroupEntrySize = 0x28;
+// A write that stays inside one page of the file is done whole or not at all: the kernel
+// copies a write page by page, and a write that fails part-way stops at a page boundary.
+constexpr std::size_t WritePage = 0x1000;
+
+bool isBlockStart(std::uint64_t offset, std::size_t size, std::uint64_t length)
+{
+    return offset >= HeaderSize && (offset - HeaderSize) % BlockSize == 0 && offset + length <= size;
+}
+
+// The offset of the usage qword of the group entry at `group`, when it is one: inside a
+// group page (prefix 0xDEADBEEF, 0x20 blocks) at a whole entry from the page's start.
+std::uint32_t groupUsageOffset(const std::uint8_t *data, std::size_t size, std::uint32_t group)
+{
+    constexpr std::uint32_t PageBytes = HashPageBlocks * BlockSize;
+    if (group < HeaderSize + 8 || std::uint64_t(group) + GroupEntrySize > size)
+        return 0;
+    for (std::uint64_t page = group - 8; page + PageBytes >= std::uint64_t(group) + GroupEntrySize;
+         page -= GroupEntrySize) {
+        if (isBlockStart(page, size, PageBytes) && qFromLittleEndian<quint32>(data + page) == GroupPageSig
+            && qFromLittleEndian<quint32>(data + page + 4) == HashPageBlocks)
+            return group + 0x10;
+        if (page < HeaderSize + GroupEntrySize)
+            break;
+    }
+    return 0;
+}
+
+// The head of the leak list, when it is empty or starts at a LEAK record.
+bool leakListSound(const std::uint8_t *data, std::size_t size)
+{
+    const std::uint32_t head = qFromLittleEndian<quint32>(data + OffLeakList);
+    return head == 0 || (isBlockStart(head, size, BlockSize) && qFromLittleEndian<quint32>(data + head) == SigLeak);
 }
 
 } // namespace
@@ -479,9 +571,9 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     TextDecoder decoder;
     bool found = false;
     LiveItem target{};
-    std::vector<std::uint32_t> records; // every live record, to see whether ours is shared
+    std::vector<LiveItem> live; // every live record, to see whether ours shares bytes with another
     forEachLiveItem(data, size, [&](const LiveItem &item) {
-        records.push_back(item.record);
+        live.push_back(item);
         if (found)
             return;
         std::string_view stored;
@@ -495,6 +587,12 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     });
     if (!found)
         return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
+    // Freeing the item must not change another entry.
+    if (std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
+            return other.itemOffset != target.itemOffset && other.record < target.itemOffset + 4
+                && other.record + other.recordSize > target.itemOffset;
+        }))
+        return fail(ERROR_FILE_CORRUPT, "the store is damaged (its hash table overlaps an entry)");
 
     const std::uint8_t *record = data + target.record;
     const std::uint64_t lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
@@ -510,36 +608,71 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         plan.contentFolder = file.folder;
         plan.fileName = std::string(file.name());
     }
-    plan.itemOffset = target.itemOffset;
+    auto write = [&plan](IndexDatWrite::Step step, std::uint32_t offset, const std::uint8_t *from,
+                         const std::uint8_t *to) {
+        plan.writes.push_back({step, offset, std::vector<std::uint8_t>(from, to)});
+    };
 
-    const std::uint64_t size64 = qFromLittleEndian<quint32>(record + RecSizeLow)
-        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
-    const std::uint32_t group = qFromLittleEndian<quint32>(record + RecGroup);
-    if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize
-        && std::uint64_t(group) + 0x18 <= size) {
-        const std::uint64_t usage = qFromLittleEndian<quint64>(data + group + 0x10);
-        plan.groupUpdate = true;
-        plan.groupUsageOffset = group + 0x10;
-        plan.groupUsage = usage > size64 ? usage - size64 : 0;
-    }
+    // First the entry leaves the hash table: one aligned dword, and from then on nothing
+    // refers to its blocks, whatever later write fails.
+    std::uint8_t freeKey[4];
+    qToLittleEndian<quint32>(KeyFree, freeKey);
+    write(IndexDatWrite::Unlist, target.itemOffset, freeKey, freeKey + 4);
 
-    // The header range from the block count up to the last bitmap byte we change.
+    // Its blocks may go only when no other live item uses any of them.
     const std::uint32_t capacity = qFromLittleEndian<quint32>(data + OffCapacity);
     const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
     const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
     const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
-    const bool shared =
-        std::count_if(records.begin(), records.end(),
-                      [&](std::uint32_t r) { return r >= target.record && r < target.record + target.recordSize; })
-        > 1;
-    const bool freeBlocks = aligned && !shared;
-    const std::size_t end =
-        freeBlocks ? OffBitmap + (first + blocks + 7) / 8 : OffFolders + FolderEntrySize * MaxFolders;
-    plan.headerOffset = OffAllocated;
-    plan.headerBytes.assign(data + OffAllocated, data + end);
-    std::uint8_t *h = plan.headerBytes.data() - OffAllocated; // indexable by file offset
+    const std::vector<std::uint32_t> pages = hashPages(data, size);
+    // Whether [offset, offset + length) shares a byte with a hash page or a live record other
+    // than the one being removed (which only a damaged store can make happen).
+    auto inUse = [&](std::uint64_t offset, std::uint64_t length) {
+        const std::uint64_t end = offset + length;
+        return std::any_of(pages.begin(), pages.end(),
+                           [&](std::uint32_t page) { return page < end && page + HashPageSize > offset; })
+            || std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
+                   return other.itemOffset != target.itemOffset && other.record < end
+                       && other.record + other.recordSize > offset;
+               });
+    };
+    const bool shared = inUse(target.record, target.recordSize);
+    const std::size_t bitmapEnd = OffBitmap + (std::size_t(first) + blocks + 7) / 8;
+    // The block count and the bitmap bits must change in one write that no failure can cut:
+    // inside the header's first page. Blocks whose bits lie further out are handed to WinInet
+    // as a LEAK record instead, which it frees itself once it sees the file gone.
+    const bool freeHere = aligned && !shared && bitmapEnd <= WritePage;
+    const bool leak = aligned && !shared && !freeHere && leakListSound(data, size);
 
-    if (freeBlocks) {
+    const std::uint64_t size64 = qFromLittleEndian<quint32>(record + RecSizeLow)
+        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
+    if (leak) {
+        // The record keeps its size, folder and file name, which WinInet's clean-up reads;
+        // its URL and response head are blanked so that the deleted address does not stay.
+        std::vector<std::uint8_t> leaked(record, record + target.recordSize);
+        qToLittleEndian<quint32>(SigLeak, leaked.data());
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(data + OffLeakList), leaked.data() + RecLeakNext);
+        const std::uint32_t urlAt = qFromLittleEndian<quint32>(record + Layout52.urlOffset);
+        std::string_view stored;
+        if (urlAt >= UrlFixedSize && recordString(record, target.recordSize, urlAt, stored))
+            std::fill_n(leaked.begin() + urlAt, stored.size(), std::uint8_t(0));
+        const std::uint32_t headAt = qFromLittleEndian<quint32>(record + Layout52.headerOffset);
+        const std::uint32_t headSize = qFromLittleEndian<quint32>(record + Layout52.headerSize);
+        if (headAt >= UrlFixedSize && headAt < target.recordSize && headSize <= target.recordSize - headAt)
+            std::fill_n(leaked.begin() + headAt, headSize, std::uint8_t(0));
+        // The signature and the link lie in the record's first block, so in one page.
+        write(IndexDatWrite::Leak, target.record, leaked.data(), leaked.data() + leaked.size());
+        std::uint8_t head[4];
+        qToLittleEndian<quint32>(target.record, head);
+        write(IndexDatWrite::LeakList, OffLeakList, head, head + 4);
+        return plan;
+    }
+
+    // The header's counters, and the bitmap when the blocks go: one write inside page 0.
+    const std::size_t end = freeHere ? std::max<std::size_t>(bitmapEnd, OffHeaderData) : OffHeaderData;
+    std::vector<std::uint8_t> header(data + OffAllocated, data + end);
+    std::uint8_t *h = header.data() - OffAllocated; // indexable by file offset
+    if (freeHere) {
         std::uint32_t cleared = 0;
         for (std::uint32_t b = first; b < first + blocks; ++b) {
             std::uint8_t &byte = h[OffBitmap + b / 8];
@@ -549,8 +682,6 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
             }
         }
         qToLittleEndian<quint32>(qFromLittleEndian<quint32>(h + OffAllocated) - cleared, h + OffAllocated);
-        plan.wipeOffset = target.record;
-        plan.wipeSize = std::uint32_t(target.recordSize);
     }
     if (folderIndex < folders.count()) {
         std::uint8_t *count = h + OffFolders + FolderEntrySize * folderIndex;
@@ -564,6 +695,24 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     lower(OffUsage, size64);
     if (qFromLittleEndian<quint32>(record + Layout52.entryType) & StickyEntry)
         lower(OffExemptUsage, size64);
+    write(IndexDatWrite::Counters, OffAllocated, header.data(), header.data() + header.size());
+
+    const std::uint32_t group = qFromLittleEndian<quint32>(record + RecGroup);
+    if (target.key & KeyInGroup && !(target.key & KeyGroupList)) {
+        const std::uint32_t usageAt = groupUsageOffset(data, size, group);
+        if (usageAt && !inUse(usageAt, 8)) {
+            const std::uint64_t usage = qFromLittleEndian<quint64>(data + usageAt);
+            std::uint8_t bytes[8];
+            qToLittleEndian<quint64>(usage > size64 ? usage - size64 : 0, bytes);
+            write(IndexDatWrite::GroupUsage, usageAt, bytes, bytes + 8);
+        }
+    }
+    if (freeHere) {
+        std::vector<std::uint8_t> fill(target.recordSize);
+        for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
+            qToLittleEndian<quint32>(FillFreed, fill.data() + i);
+        write(IndexDatWrite::Wipe, target.record, fill.data(), fill.data() + fill.size());
+    }
     return plan;
 }
 
@@ -577,6 +726,23 @@ IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(inde
     }
     const auto slash = m_indexPath.rfind('/');
     m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_indexPath.substr(0, slash);
+}
+
+IndexDatWriteOutcome WriteIndexDatRemoval(int fd, const IndexDatRemoval &plan, const IndexDatWriteCalls &calls)
+{
+    for (std::size_t i = 0; i < plan.writes.size(); ++i) {
+        const IndexDatWrite &w = plan.writes[i];
+        std::size_t done = 0;
+        while (done < w.bytes.size()) {
+            const ssize_t n = calls.pwrite(fd, w.bytes.data() + done, w.bytes.size() - done, off_t(w.offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return {i, n == 0 ? ENOSPC : errno}; // nothing written and no reason: no room
+            done += std::size_t(n);
+        }
+    }
+    return {plan.writes.size(), 0};
 }
 
 StoreListing IndexDatStore::list()
@@ -603,10 +769,45 @@ StoreListing IndexDatStore::list()
     return std::move(listing.entries);
 }
 
-StoreResult IndexDatStore::remove(std::string_view url)
+void IndexDatStore::setWriteCalls(IndexDatWriteCalls calls)
 {
     std::lock_guard lock(m_mutex);
-    auto fail = [](std::uint32_t error, std::string reason) { return StoreResult::failure(error, std::move(reason)); };
+    m_writeCalls = std::move(calls);
+}
+
+namespace {
+
+// What a removal had done when write `failed` of `plan` could not be made, in words.
+std::string partialRemoval(const IndexDatRemoval &plan, std::size_t failed, const std::string &cause)
+{
+    switch (plan.writes[failed].step) {
+    case IndexDatWrite::Unlist:
+        return plan.deleteFile ? "the local file was removed, but the index could not be written (" + cause
+                + "); the entry is still listed"
+                               : "the index could not be written (" + cause + "); nothing was changed";
+    case IndexDatWrite::Counters:
+        return "the entry was removed, but its counters and space in the index could not be updated (" + cause
+            + "); the index stays usable";
+    case IndexDatWrite::Leak:
+    case IndexDatWrite::LeakList:
+        return "the entry was removed, but its space could not be handed back for reuse (" + cause
+            + "); the index stays usable";
+    case IndexDatWrite::GroupUsage:
+        return "the entry was removed, but the usage of its group could not be updated (" + cause + ")";
+    case IndexDatWrite::Wipe:
+        return "the entry was removed, but its old record could not be overwritten (" + cause + ")";
+    }
+    return cause;
+}
+
+} // namespace
+
+StoreResult IndexDatStore::remove(std::string_view url)
+{
+    std::lock_guard guard(m_mutex);
+    auto fail = [this](std::uint32_t error, const std::string &reason) {
+        return StoreResult::failure(error, m_indexPath + ": " + reason);
+    };
 
     bool writable = true;
     int fd = ::open(m_indexPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -615,52 +816,48 @@ StoreResult IndexDatStore::remove(std::string_view url)
         fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
-        return fail(ERROR_FILE_NOT_FOUND, m_indexPath + ": " + std::strerror(errno));
+        return fail(ERROR_FILE_NOT_FOUND, std::strerror(errno));
     struct Closer {
         int fd;
-        ~Closer() { ::close(fd); }
+        ~Closer() { ::close(fd); } // also drops the lock
     } closer{fd};
 
+    // Read, plan and write under one lock: what is written follows from what was read.
+    if (const int error = lockIndex(fd, writable)) {
+        if (error == EAGAIN)
+            return fail(ERROR_SHARING_VIOLATION, "another program is changing the index; try again");
+        return fail(ERROR_ACCESS_DENIED, std::string("the index cannot be locked: ") + std::strerror(error));
+    }
     IndexBuffer bytes;
     std::size_t size = 0;
     std::string why;
     if (!readWholeFile(fd, bytes, size, why))
-        return fail(ERROR_FILE_CORRUPT, m_indexPath + ": " + why);
-    const IndexDatRemoval plan = PlanIndexDatRemoval(bytes.data(), size, url, std::int64_t(std::time(nullptr)));
+        return fail(ERROR_FILE_CORRUPT, why);
+    IndexDatRemoval plan = PlanIndexDatRemoval(bytes.data(), size, url, std::int64_t(std::time(nullptr)));
+    bytes.release();
     if (plan.error != ERROR_SUCCESS)
-        return fail(plan.error, plan.reason);
+        return StoreResult::failure(plan.error, plan.reason);
     if (!writable)
-        return fail(ERROR_ACCESS_DENIED, m_indexPath + ": the index cannot be written");
+        return fail(ERROR_ACCESS_DENIED, "the index cannot be written");
     if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
         return fail(ERROR_SHARING_VIOLATION,
-                    m_indexPath + ": in use by " + user
-                        + "; close the programs that use the cache (for Wine: wineserver -k)");
+                    "in use by " + user + "; close the programs that use the cache (for Wine: wineserver -k)");
 
     if (plan.deleteFile) {
         if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))
-            return fail(errorFromErrno(error),
-                        "the local file cannot be removed: " + std::string(std::strerror(error)));
+            return StoreResult::failure(errorFromErrno(error),
+                                        "the local file cannot be removed: " + std::string(std::strerror(error)));
     }
-    // From here on each write leaves a store WinInet accepts: first the entry goes, then
-    // the counters and the bitmap change together, then the freed blocks are wiped.
-    std::uint8_t freeKey[4];
-    qToLittleEndian<quint32>(KeyFree, freeKey);
-    bool ok = writeAll(fd, freeKey, 4, plan.itemOffset);
-    if (ok && plan.groupUpdate) {
-        std::uint8_t usage[8];
-        qToLittleEndian<quint64>(plan.groupUsage, usage);
-        ok = writeAll(fd, usage, 8, plan.groupUsageOffset);
+    // The writes come in an order that keeps the index usable after each of them (see
+    // PlanIndexDatRemoval); a failure stops there and says what was done.
+    const IndexDatWriteOutcome outcome = WriteIndexDatRemoval(fd, plan, m_writeCalls);
+    if (outcome.failed < plan.writes.size())
+        return fail(writeErrorFromErrno(outcome.error),
+                    partialRemoval(plan, outcome.failed, writeCause(outcome.error)));
+    if (m_writeCalls.fsync(fd) != 0) {
+        const int error = errno;
+        return fail(writeErrorFromErrno(error),
+                    "the entry was removed, but the index could not be flushed to disk (" + writeCause(error) + ")");
     }
-    ok = ok && writeAll(fd, plan.headerBytes.data(), plan.headerBytes.size(), plan.headerOffset);
-    if (ok && plan.wipeSize) {
-        std::vector<std::uint8_t> fill(plan.wipeSize);
-        for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
-            qToLittleEndian<quint32>(FillFreed, fill.data() + i);
-        ok = writeAll(fd, fill.data(), fill.size(), plan.wipeOffset);
-    }
-    if (!ok)
-        return fail(errorFromErrno(errno), m_indexPath + ": writing failed: " + std::strerror(errno));
-    if (::fsync(fd) != 0)
-        return fail(errorFromErrno(errno), m_indexPath + ": flushing failed: " + std::strerror(errno));
     return {};
 }

@@ -112,6 +112,55 @@ bool fileExists(const std::string &path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A store whose first entry's blocks have their bitmap bits in the header's first page and
+// whose last entry's blocks lie beyond that page's reach (block 28032 on): fillers with long
+// response heads and no files take the room between.
+struct NearAndFar {
+    std::vector<StoreWriterEntry> entries;
+    std::size_t nearEntry = 0, farEntry = 0;
+};
+NearAndFar nearAndFarStore()
+{
+    NearAndFar s;
+    s.entries.push_back(entry("http://near.example/a.htm", "<p>near</p>"));
+    for (int i = 0; i < 61; ++i) {
+        StoreWriterEntry filler = entry("http://filler.example/" + std::to_string(i), {});
+        filler.hasLocalFile = false;
+        filler.headerInfo = "HTTP/1.1 200 OK\r\nX-Room: " + std::string(60000, 'x') + "\r\n\r\n";
+        s.entries.push_back(filler);
+    }
+    s.entries.push_back(entry("http://far.example/b.htm", "<p>far</p>"));
+    s.entries.push_back(entry("http://far.example/c.htm", "<p>also far</p>"));
+    s.farEntry = s.entries.size() - 2;
+    return s;
+}
+constexpr std::uint32_t FirstFarBlockOffset = HeaderSize + (0x1000 - OffBitmap) * 8 * BlockSize;
+
+// Write calls that fail from call `failAt` on with `error`. With `cutFirst` the first failing
+// call writes what lies before the next page boundary and reports that, as the kernel does
+// when the disk fills in the middle of a write that spans pages.
+struct FailingWrites {
+    int failAt = 0;
+    int error = ENOSPC;
+    bool cutFirst = false;
+    int calls = 0;
+};
+IndexDatWriteCalls failingCalls(const std::shared_ptr<FailingWrites> &f)
+{
+    IndexDatWriteCalls calls;
+    calls.pwrite = [f](int fd, const void *bytes, std::size_t count, off_t offset) -> ssize_t {
+        const int call = ++f->calls;
+        if (f->failAt == 0 || call < f->failAt)
+            return ::pwrite(fd, bytes, count, offset);
+        const off_t boundary = (offset / 0x1000 + 1) * 0x1000;
+        if (call == f->failAt && f->cutFirst && offset + off_t(count) > boundary)
+            return ::pwrite(fd, bytes, std::size_t(boundary - offset), offset);
+        errno = f->error;
+        return -1;
+    };
+    return calls;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Damage)
@@ -133,6 +182,12 @@ private slots:
     void unsafeNamesStayInside();
     void storeSelection_data();
     void storeSelection();
+    void twoDeletersTakeTurns();
+    void failingWritesLeaveUsableStore_data();
+    void failingWritesLeaveUsableStore();
+    void failedFlushIsReported();
+    void farEntryIsLeftToWinInet();
+    void groupUsageFollowsDeletion();
     void undecodableFileNameKeepsItsBytes();
     void unreadableUrlsAreLeftOut_data();
     void unreadableUrlsAreLeftOut();
@@ -591,6 +646,205 @@ void TestIndexDatStore::storeSelection()
     QVERIFY2(index, store->describe().c_str());
     QCOMPARE(QString::fromStdString(index->indexPath()), dir.path() + '/' + chosen);
     QCOMPARE(ListEntries(*store).size(), smallStore().size());
+}
+
+void TestIndexDatStore::twoDeletersTakeTurns()
+{
+    // Rounds of two processes that start deleting at the same moment, ten entries each.
+    for (int round = 0; round < 12; ++round) {
+        QTemporaryDir dir;
+        std::vector<StoreWriterEntry> entries;
+        for (int i = 0; i < 90; ++i)
+            entries.push_back(
+                entry("http://host" + std::to_string(i % 7) + ".example/page" + std::to_string(i) + ".htm",
+                      "<p>" + std::to_string(i) + "</p>"));
+        StoreWriterOptions options;
+        options.seed = std::uint64_t(round) + 1;
+        const StoreWriteResult written = WriteTestStore(dir.path(), entries, options);
+        std::vector<std::string> mine[2];
+        std::set<std::size_t> deleted;
+        for (std::size_t i = 0; i < 20; ++i) {
+            const std::size_t at = i * 4 + std::size_t(round) % 4;
+            mine[i % 2].push_back(entries[at].url);
+            deleted.insert(at);
+        }
+        int start[2];
+        QVERIFY(::pipe(start) == 0);
+        pid_t children[2];
+        for (int c = 0; c < 2; ++c) {
+            children[c] = ::fork();
+            QVERIFY(children[c] >= 0);
+            if (children[c] == 0) {
+                char go;
+                (void)!::read(start[0], &go, 1);
+                IndexDatStore store(written.indexPath);
+                int failed = 0;
+                for (const std::string &url : mine[c])
+                    failed += store.remove(url).ok() ? 0 : 1;
+                ::_exit(failed);
+            }
+        }
+        QVERIFY(::write(start[1], "gg", 2) == 2);
+        for (const pid_t child : children) {
+            int status = 0;
+            QVERIFY(::waitpid(child, &status, 0) == child);
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        }
+        ::close(start[0]);
+        ::close(start[1]);
+
+        QCOMPARE(StoreConsistency(QString::fromStdString(written.indexPath)), std::string());
+        IndexDatStore store(written.indexPath);
+        std::set<std::string> want;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!deleted.count(i))
+                want.insert(entries[i].url);
+            QCOMPARE(fileExists(written.entries[i].localFile), !deleted.count(i));
+        }
+        QCOMPARE(listedUrls(store), want);
+    }
+}
+
+void TestIndexDatStore::failingWritesLeaveUsableStore_data()
+{
+    QTest::addColumn<bool>("far");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("cutFirst");
+    QTest::addColumn<uint>("reported");
+    QTest::addColumn<QString>("cause");
+    for (const bool far : {false, true}) {
+        const char *where = far ? "far" : "near";
+        QTest::addRow("%s, disk full", where) << far << ENOSPC << false << uint(ERROR_DISK_FULL) << "disk full";
+        QTest::addRow("%s, I/O error", where) << far << EIO << false << uint(ERROR_WRITE_FAULT) << "I/O error";
+        QTest::addRow("%s, disk full part-way", where) << far << ENOSPC << true << uint(ERROR_DISK_FULL) << "disk full";
+    }
+}
+
+void TestIndexDatStore::failingWritesLeaveUsableStore()
+{
+    QFETCH(bool, far);
+    QFETCH(int, error);
+    QFETCH(bool, cutFirst);
+    QFETCH(uint, reported);
+    QFETCH(QString, cause);
+    const NearAndFar layout = nearAndFarStore();
+    const std::size_t target = far ? layout.farEntry : layout.nearEntry;
+    const std::string url = layout.entries[target].url;
+
+    // How many write calls a delete that goes through makes.
+    int clean = 0;
+    {
+        QTemporaryDir dir;
+        const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+        QCOMPARE(written.entries[target].recordOffset >= FirstFarBlockOffset, far);
+        auto counter = std::make_shared<FailingWrites>();
+        IndexDatStore store(written.indexPath);
+        store.setWriteCalls(failingCalls(counter));
+        QVERIFY(store.remove(url).ok());
+        clean = counter->calls;
+        QVERIFY(clean >= 3);
+    }
+    // Every write in turn fails; the one after the last fails none.
+    for (int failAt = 1; failAt <= clean + 1; ++failAt) {
+        QTemporaryDir dir;
+        const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+        const QString index = QString::fromStdString(written.indexPath);
+        auto failing = std::make_shared<FailingWrites>();
+        failing->failAt = failAt;
+        failing->error = error;
+        failing->cutFirst = cutFirst;
+        IndexDatStore store(written.indexPath);
+        store.setWriteCalls(failingCalls(failing));
+        const StoreResult result = store.remove(url);
+        const QString reason = QString::fromStdString(result.reason);
+        const QByteArray what = QByteArray::number(failAt) + ": " + reason.toUtf8();
+
+        QCOMPARE(StoreConsistency(index), std::string());
+        QVERIFY2(!fileExists(written.entries[target].localFile), what);
+        const std::set<std::string> urls = listedUrls(store);
+        QCOMPARE(urls.size(), layout.entries.size() - (failAt == 1 ? 0 : 1));
+        QCOMPARE(urls.count(url), std::size_t(failAt == 1 ? 1 : 0));
+        if (failAt > clean) {
+            QVERIFY2(result.ok(), what);
+        } else {
+            QCOMPARE(uint(result.error), reported);
+            QVERIFY2(reason.contains(cause), what);
+            QVERIFY2(reason.contains(failAt == 1 ? "the local file was removed" : "the entry was removed"), what);
+            QVERIFY2(!reason.contains("access", Qt::CaseInsensitive), what);
+        }
+        // The store takes further deletes, the failed one included.
+        store.setWriteCalls({});
+        if (failAt == 1)
+            QVERIFY2(store.remove(url).ok(), what);
+        QVERIFY2(store.remove(layout.entries[layout.farEntry + 1].url).ok(), what);
+        QCOMPARE(StoreConsistency(index), std::string());
+    }
+}
+
+void TestIndexDatStore::failedFlushIsReported()
+{
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    IndexDatStore store(written.indexPath);
+    IndexDatWriteCalls calls;
+    calls.fsync = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    store.setWriteCalls(calls);
+    const StoreResult result = store.remove(smallStore()[1].url);
+    QCOMPARE(result.error, ERROR_WRITE_FAULT);
+    QVERIFY(QString::fromStdString(result.reason).contains("flushed"));
+    QVERIFY(QString::fromStdString(result.reason).contains("I/O error"));
+    QCOMPARE(ListEntries(store).size(), smallStore().size() - 1);
+}
+
+void TestIndexDatStore::farEntryIsLeftToWinInet()
+{
+    QTemporaryDir dir;
+    const NearAndFar layout = nearAndFarStore();
+    const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+    const QString index = QString::fromStdString(written.indexPath);
+    const QByteArray before = ReadBytes(index);
+    const WrittenEntry &far = written.entries[layout.farEntry];
+    const WrittenEntry &next = written.entries[layout.farEntry + 1];
+    IndexDatStore store(written.indexPath);
+    QVERIFY(store.remove(layout.entries[layout.farEntry].url).ok());
+    QVERIFY(store.remove(layout.entries[layout.farEntry + 1].url).ok());
+
+    // Both records are LEAK records at the head of the leak list, newest first, with their
+    // blocks, folder counts and usage still counted: WinInet frees them once it sees their
+    // files gone. The URLs are no longer in the file.
+    const QByteArray after = ReadBytes(index);
+    const int leakList = int(OffHeaderData + 4 * 0x16);
+    QCOMPARE(field32(after, leakList), next.recordOffset);
+    QCOMPARE(after.mid(int(next.recordOffset), 4), QByteArray("LEAK"));
+    QCOMPARE(field32(after, int(next.recordOffset + 0x2C)), far.recordOffset);
+    QCOMPARE(after.mid(int(far.recordOffset), 4), QByteArray("LEAK"));
+    QCOMPARE(field32(after, int(far.recordOffset + 0x2C)), 0u);
+    QCOMPARE(field32(after, OffAllocated), field32(before, OffAllocated));
+    QCOMPARE(after.mid(int(OffBitmap), int(BitmapSize)), before.mid(int(OffBitmap), int(BitmapSize)));
+    QCOMPARE(field64(after, OffUsage), field64(before, OffUsage));
+    QVERIFY(!after.contains("far.example"));
+    QCOMPARE(after.mid(int(far.recordOffset + 4), 4), before.mid(int(far.recordOffset + 4), 4)); // block count
+    QCOMPARE(after.mid(int(far.recordOffset + 0x20), 0x1C), before.mid(int(far.recordOffset + 0x20), 0x1C));
+    QCOMPARE(StoreConsistency(index), std::string());
+    QCOMPARE(ListEntries(store).size(), layout.entries.size() - 2);
+}
+
+void TestIndexDatStore::groupUsageFollowsDeletion()
+{
+    // The favicon entries of the Windows 7 store belong to the group entry at 0x4008.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(FixturesDir() + "/win7-content/index.dat", dir.filePath("index.dat")));
+    QFile::setPermissions(dir.filePath("index.dat"), QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = ReadBytes(dir.filePath("index.dat"));
+    QCOMPARE(field64(before, 0x4018), quint64(30496));
+    IndexDatStore store(dir.filePath("index.dat").toStdString());
+    QVERIFY(store.remove("https://ieonline.microsoft.com/favicon.ico").ok());
+    const QByteArray after = ReadBytes(dir.filePath("index.dat"));
+    QCOMPARE(field64(after, 0x4018), quint64(30496 - 1150));
+    QCOMPARE(StoreConsistency(dir.filePath("index.dat")), std::string());
 }
 
 void TestIndexDatStore::undecodableFileNameKeepsItsBytes()
