@@ -7,7 +7,11 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,15 +43,29 @@ Tsettingdata recordToLittle(Tsettingdata s)
 
 SettingsRead ReadSettingsFile(const QString &path, Tsettingdata &settings)
 {
-    if (!QFileInfo(path).isFile())
+    // Only a regular file counts, opened without blocking: a FIFO or a device in its place
+    // must not stall start-up, and reads as no file at all.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR || errno == ENXIO ? SettingsRead::Missing : SettingsRead::Damaged;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return SettingsRead::Missing;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return SettingsRead::Damaged;
-    const QByteArray bytes = file.read(sizeof(Tsettingdata));
-    if (bytes.size() != qsizetype(sizeof(Tsettingdata)))
-        return SettingsRead::Damaged;
-    std::memcpy(&settings, bytes.constData(), sizeof(Tsettingdata));
+    char bytes[sizeof(Tsettingdata)];
+    std::size_t done = 0;
+    while (done < sizeof bytes) {
+        const ssize_t n = ::read(fd, bytes + done, sizeof bytes - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return SettingsRead::Damaged;
+        done += std::size_t(n);
+    }
+    std::memcpy(&settings, bytes, sizeof(Tsettingdata));
     recordFromLittle(settings);
     return SettingsRead::Ok;
 }

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
@@ -13,6 +16,8 @@ private slots:
     void readsOriginalLayout();
     void damagedFiles_data();
     void damagedFiles();
+    void notRegularFiles_data();
+    void notRegularFiles();
     void sanitize_data();
     void sanitize();
     void defaultPlacement_data();
@@ -99,6 +104,37 @@ void TestSettings::damagedFiles()
     const Tsettingdata untouched = sample();
     if (size >= 0 && size < 52) // nothing of a short file is taken over
         QCOMPARE(std::memcmp(&s, &untouched, 52), 0);
+}
+
+void TestSettings::notRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("link to a FIFO") << "link";
+    QTest::newRow("folder") << "folder";
+}
+
+void TestSettings::notRegularFiles()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tidewrack.inf");
+    const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    if (kind == "fifo")
+        QVERIFY(QFile::rename(QString::fromLocal8Bit(fifo), path));
+    else if (kind == "link")
+        QVERIFY(QFile::link(QString::fromLocal8Bit(fifo), path));
+    else
+        QVERIFY(QDir().mkpath(path));
+    // A read that blocks ends the test instead of hanging it.
+    ::alarm(10);
+    Tsettingdata s = sample();
+    const SettingsRead result = ReadSettingsFile(path, s);
+    ::alarm(0);
+    QCOMPARE(result, SettingsRead::Missing);
+    const Tsettingdata untouched = sample();
+    QCOMPARE(std::memcmp(&s, &untouched, 52), 0);
 }
 
 void TestSettings::sanitize_data()
