@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -89,15 +90,19 @@ void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int ma
         s.listheight = 140;
     if (s.placement.length != sizeof(WINDOWPLACEMENT))
         return;
+    // The file's values may be anything: sizes and overlaps are computed in 64 bits, where
+    // no difference of two of them overflows (QRect's own arithmetic would).
     const WINDOWPLACEMENT &p = s.placement;
-    const QRect normal(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1));
+    const std::int64_t left = p.rcNormalLeft, top = p.rcNormalTop, right = p.rcNormalRight, bottom = p.rcNormalBottom;
     bool visible = false;
-    for (const QRect &screen : screens)
-        visible = visible
-            || (normal.isValid() && screen.intersected(normal).width() >= 40
-                && screen.intersected(normal).height() >= 20);
-    const bool sane = normal.width() >= 100 && normal.height() >= 80 && normal.width() <= 20000
-        && normal.height() <= 20000 && p.showCmd <= 11;
+    for (const QRect &screen : screens) {
+        const std::int64_t screenLeft = screen.x(), screenTop = screen.y();
+        const std::int64_t overlapWidth = std::min(right, screenLeft + screen.width()) - std::max(left, screenLeft);
+        const std::int64_t overlapHeight = std::min(bottom, screenTop + screen.height()) - std::max(top, screenTop);
+        visible = visible || (overlapWidth >= 40 && overlapHeight >= 20);
+    }
+    const std::int64_t width = right - left, height = bottom - top;
+    const bool sane = width >= 100 && height >= 80 && width <= 20000 && height <= 20000 && p.showCmd <= 11;
     if (!visible || !sane)
         s.placement.length = 0;
 }
