@@ -122,7 +122,10 @@ struct NearAndFar {
 NearAndFar nearAndFarStore()
 {
     NearAndFar s;
+    // The two entries deleted take 40 blocks each: their records span a page boundary.
+    const std::string longHead = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(5000, 'p') + "\r\n\r\n";
     s.entries.push_back(entry("http://near.example/a.htm", "<p>near</p>"));
+    s.entries.back().headerInfo = longHead;
     for (int i = 0; i < 61; ++i) {
         StoreWriterEntry filler = entry("http://filler.example/" + std::to_string(i), {});
         filler.hasLocalFile = false;
@@ -130,6 +133,7 @@ NearAndFar nearAndFarStore()
         s.entries.push_back(filler);
     }
     s.entries.push_back(entry("http://far.example/b.htm", "<p>far</p>"));
+    s.entries.back().headerInfo = longHead;
     s.entries.push_back(entry("http://far.example/c.htm", "<p>also far</p>"));
     s.farEntry = s.entries.size() - 2;
     return s;
@@ -144,6 +148,7 @@ struct FailingWrites {
     int error = ENOSPC;
     bool cutFirst = false;
     int calls = 0;
+    int cuts = 0;
 };
 IndexDatWriteCalls failingCalls(const std::shared_ptr<FailingWrites> &f)
 {
@@ -153,8 +158,10 @@ IndexDatWriteCalls failingCalls(const std::shared_ptr<FailingWrites> &f)
         if (f->failAt == 0 || call < f->failAt)
             return ::pwrite(fd, bytes, count, offset);
         const off_t boundary = (offset / 0x1000 + 1) * 0x1000;
-        if (call == f->failAt && f->cutFirst && offset + off_t(count) > boundary)
+        if (call == f->failAt && f->cutFirst && offset + off_t(count) > boundary) {
+            ++f->cuts;
             return ::pwrite(fd, bytes, std::size_t(boundary - offset), offset);
+        }
         errno = f->error;
         return -1;
     };
@@ -745,6 +752,7 @@ void TestIndexDatStore::failingWritesLeaveUsableStore()
         QVERIFY(clean >= 3);
     }
     // Every write in turn fails; the one after the last fails none.
+    int cuts = 0;
     for (int failAt = 1; failAt <= clean + 1; ++failAt) {
         QTemporaryDir dir;
         const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
@@ -756,6 +764,7 @@ void TestIndexDatStore::failingWritesLeaveUsableStore()
         IndexDatStore store(written.indexPath);
         store.setWriteCalls(failingCalls(failing));
         const StoreResult result = store.remove(url);
+        cuts += failing->cuts;
         const QString reason = QString::fromStdString(result.reason);
         const QByteArray what = QByteArray::number(failAt) + ": " + reason.toUtf8();
 
@@ -779,6 +788,7 @@ void TestIndexDatStore::failingWritesLeaveUsableStore()
         QVERIFY2(store.remove(layout.entries[layout.farEntry + 1].url).ok(), what);
         QCOMPARE(StoreConsistency(index), std::string());
     }
+    QCOMPARE(cuts > 0, cutFirst);
 }
 
 void TestIndexDatStore::failedFlushIsReported()
