@@ -5,6 +5,7 @@
 #include "logging.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
+#include "stores/storeregistry.h"
 #include "treenodes.h"
 #include "windows/pictures.h"
 
@@ -26,14 +27,35 @@ CatalogueLoader::CatalogueLoader(CatalogueState &state, QTreeWidget *tree, Statu
     : m_state(state), m_tree(tree), m_status(status)
 {}
 
+void CatalogueLoader::setStore(std::shared_ptr<CacheStore> store)
+{
+    m_store = std::move(store);
+}
+
+namespace {
+
+// "IE" for a WinInet store (and for none), else the browser's name.
+QString browserOf(const CacheStore *store)
+{
+    const std::string name = store ? BrowserNameFor(store->kind(), store->folder()) : std::string();
+    return name.empty() ? QStringLiteral("IE") : QString::fromStdString(name);
+}
+
+} // namespace
+
 void CatalogueLoader::LoadCatalogue(bool showProgress)
 {
     if (m_loading)
         return;
     m_loading = true;
 
+    // The calls of the cache layer work on the store handed to the loader; without one they
+    // work on whatever store the process has (the tests install theirs directly).
+    if (m_store)
+        SetUrlCacheStore(m_store);
+    const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
     if (showProgress)
-        emit progressShown(QStringLiteral("Tidewrack正在读取IE缓存文件..."), 1);
+        emit progressShown(QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(store.get())), 1);
     m_state.tree_ready = false; // the old nodes go with the entries they stand for
     m_state.cache_list.clear();
     QApplication::processEvents();
@@ -51,25 +73,36 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     m_state.cache_list = EnumerateCatalogue();
     SortByHost(m_state.cache_list);
     // The window shows an unreadable store as an empty cache; say why where it can be seen.
-    if (const std::string problem = LastUrlCacheReadProblem(); !problem.empty())
+    const std::string problem = LastUrlCacheReadProblem();
+    const std::string skipped = LastUrlCacheSkipped();
+    if (!problem.empty())
         qCWarning(lcStore, "cannot read the cache store: %s", problem.c_str());
+    else if (!skipped.empty())
+        qCWarning(lcStore, "%s: %s", store ? store->describe().c_str() : "", skipped.c_str());
 
     m_status.setText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();
-    rebuildTree();
+    rebuildTree(QString::fromStdString(store ? CacheRootCaption(store->kind(), store->folder())
+                                             : CacheRootCaption(StoreKind::None, {})));
 
     m_tree->setUpdatesEnabled(true);
     m_state.tree_ready = true;
-    m_status.setText(0, QStringLiteral("域名共%1个").arg(TreeNode(m_tree, CacheRoot)->childCount()));
+    QString hosts = QStringLiteral("域名共%1个").arg(TreeNode(m_tree, CacheRoot)->childCount());
+    if (!problem.empty())
+        hosts += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(problem));
+    else if (LastUrlCacheSkippedCount() > 0)
+        hosts += QStringLiteral("（%1个损坏的缓存项未列出）").arg(LastUrlCacheSkippedCount());
+    m_status.setText(0, hosts);
+    emit storeProblem(QString::fromStdString(!problem.empty() ? problem : skipped));
     emit progressHidden();
     m_loading = false;
 }
 
-void CatalogueLoader::rebuildTree()
+void CatalogueLoader::rebuildTree(const QString &cacheCaption)
 {
     addRoot(m_tree, QStringLiteral("采集盒"), 5);
     addRoot(m_tree, QStringLiteral("搜索站"), 3);
-    QTreeWidgetItem *cacheRoot = addRoot(m_tree, QStringLiteral("IE缓存"), 0);
+    QTreeWidgetItem *cacheRoot = addRoot(m_tree, cacheCaption, 0);
 
     const CacheList &list = m_state.cache_list;
     const QIcon closed = TreeImage(1);

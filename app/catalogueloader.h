@@ -3,6 +3,9 @@
 
 #include <QObject>
 
+#include <memory>
+
+class CacheStore;
 struct CatalogueState;
 class QTreeWidget;
 class StatusPanels;
@@ -11,6 +14,10 @@ class CatalogueLoader : public QObject {
     Q_OBJECT
 public:
     CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status);
+
+    // The store the next load reads; it becomes the store the cache calls work on.
+    void setStore(std::shared_ptr<CacheStore> store);
+    const std::shared_ptr<CacheStore> &store() const { return m_store; }
 
     // Reads the whole cache, sorts it by host and rebuilds the tree. A call made while a load
     // is letting pending events run is ignored, so two loads never build one tree.
@@ -26,12 +33,16 @@ signals:
     void progressHidden();
     // The catalogue's entries were let go for the reload: no row may show them any more.
     void catalogueCleared();
+    // The store could not be read (`reason` names it and says why), or some of its entries
+    // were damaged and left out (`reason` counts them); empty after a clean load.
+    void storeProblem(const QString &reason);
 
 private:
-    void rebuildTree();
+    void rebuildTree(const QString &cacheCaption);
 
     CatalogueState &m_state;
     QTreeWidget *m_tree;
     StatusPanels &m_status;
+    std::shared_ptr<CacheStore> m_store;
     bool m_loading = false;
 };

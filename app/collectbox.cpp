@@ -119,7 +119,7 @@ void CollectBox::ASaveAllCollectDocExecute()
     std::vector<const INTERNET_CACHE_ENTRY_INFOA *> entries;
     entries.reserve(m_state.collect_list.size());
     for (const HeaderCopy &entry : m_state.collect_list)
-        entries.push_back(&entry.header);
+        entries.push_back(EntryBlock(entry));
     if (!entries.empty())
         m_saver.SaveDocuments(entries);
 }
@@ -199,6 +199,11 @@ void CollectBox::DragCollectedFiles(const CollectList &entries)
 {
     if (entries.empty())
         return;
+    // A browser cache's bodies become files now: the drop target reads them by name. One
+    // that cannot be written out (its container gone) is offered all the same, as a file
+    // that is gone would be.
+    for (const HeaderCopy &entry : entries)
+        EnsureLocalFile(entry);
     QList<QUrl> urls;
     for (const QString &path : CollectedPaths(entries))
         urls.append(QUrl::fromLocalFile(path));

@@ -4,7 +4,9 @@
 #include "documentsaver.h"
 #include "lister.h"
 #include "platform/shell.h"
+#include "platform/urlcachestore.h"
 #include "statuspanels.h"
+#include "stores/storeregistry.h"
 #include "windows/messagebox.h"
 #include "windows/propertiesdialog.h"
 
@@ -20,19 +22,28 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelected() const
 {
     const int row = m_lister->firstSelectedRow();
     const ViewList &view = m_state.view_list;
-    return (row >= 0 && std::size_t(row) < view.size()) ? &view[std::size_t(row)].header : nullptr;
+    return (row >= 0 && std::size_t(row) < view.size()) ? EntryBlock(view[std::size_t(row)]) : nullptr;
+}
+
+bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
+{
+    std::string why;
+    if (EnsureLocalFile(entry, &why))
+        return true;
+    MsgBox(QStringLiteral("无法取出缓存文档：%1").arg(QString::fromStdString(why)), MB::ICONWARNING);
+    return false;
 }
 
 void DocumentCommands::AOpenDocExecute()
 {
     // Double click and Enter reach this without the action's enabled test.
-    if (const auto *entry = firstSelected())
+    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
         OpenWithDefaultApplication(QString::fromUtf8(LocalFileName(*entry)));
 }
 
 void DocumentCommands::ADocinfoExecute()
 {
-    if (const auto *entry = firstSelected())
+    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
         ShowFileProperties(QString::fromUtf8(LocalFileName(*entry)), QString::fromUtf8(SourceUrl(*entry)));
 }
 
@@ -61,13 +72,17 @@ void DocumentCommands::ADeleteDocExecute()
     const QList<int> rows = m_lister->selectedRows();
     int failed = 0;
     DWORD firstError = ERROR_SUCCESS;
+    std::string firstReason;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         const auto row = std::size_t(*it);
         if (row >= view.size())
             continue;
         // A failure keeps the file, so the purge below keeps the entry everywhere.
-        if (!DeleteUrlCacheEntry(SourceUrl(view[row])) && failed++ == 0)
+        // Deleted by its key: a browser keeps one URL under several keys.
+        if (!DeleteUrlCacheEntry(EntryKey(view[row])) && failed++ == 0) {
             firstError = GetLastError();
+            firstReason = LastUrlCacheDeleteReason();
+        }
         view.erase(view.begin() + std::ptrdiff_t(row));
     }
     emit rowCountChanged(int(view.size()));
@@ -77,16 +92,32 @@ void DocumentCommands::ADeleteDocExecute()
     PurgeMissingFiles(m_state.collect_list);
     emit entriesRemoved();
     // The rows leave the list either way; say so when the cache kept some of them.
-    if (failed > 0)
-        MsgBox(QStringLiteral("有%1个缓存文档未能删除：%2").arg(failed).arg(DeleteFailureText(firstError)),
-               MB::ICONWARNING);
+    if (failed > 0) {
+        const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
+        const StoreKind kind = store ? store->kind() : StoreKind::None;
+        const QString browser =
+            store ? QString::fromStdString(BrowserNameFor(store->kind(), store->folder())) : QString();
+        QString text =
+            QStringLiteral("有%1个缓存文档未能删除：%2").arg(failed).arg(DeleteFailureText(firstError, kind, browser));
+        if (!firstReason.empty())
+            text += QStringLiteral("\n（%1）").arg(QString::fromStdString(firstReason));
+        MsgBox(text, MB::ICONWARNING);
+    }
 }
 
-QString DeleteFailureText(DWORD error)
+QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
 {
     switch (error) {
     case ERROR_SHARING_VIOLATION:
+        if (kind == StoreKind::Firefox || kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile)
+            return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。").arg(browser);
         return QStringLiteral("缓存正被其他程序使用，请先关闭这些程序（Wine 程序可用 wineserver -k 关闭）。");
+    case ERROR_NOT_SUPPORTED:
+        return QStringLiteral("这种缓存（Chromium 旧式的块文件缓存）只能读取，不能删除其中的文档。");
+    case ERROR_DISK_FULL:
+        return QStringLiteral("磁盘已满，缓存没有改完。");
+    case ERROR_WRITE_FAULT:
+        return QStringLiteral("读写磁盘时出错，缓存没有改完。");
     case ERROR_ACCESS_DENIED:
         return QStringLiteral("没有修改缓存的权限。");
     case ERROR_WRITE_PROTECT:
@@ -106,7 +137,7 @@ void DocumentCommands::ASaveDocasExecute()
     const ViewList &view = m_state.view_list;
     for (int row : m_lister->selectedRows())
         if (std::size_t(row) < view.size())
-            entries.push_back(&view[std::size_t(row)].header);
+            entries.push_back(EntryBlock(view[std::size_t(row)]));
     if (!entries.empty())
         m_saver.SaveDocuments(entries);
 }

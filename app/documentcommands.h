@@ -3,6 +3,8 @@
 
 #include "platform/wininet.h"
 
+#include "stores/cachestore.h"
+
 #include <QObject>
 #include <QString>
 
@@ -12,8 +14,9 @@ class Lister;
 class QWidget;
 class StatusPanels;
 
-// Why the cache kept an entry, in words, from the error a failed deletion left.
-QString DeleteFailureText(DWORD error);
+// Why the cache kept an entry, for the user: `error` as the cache layer reported it, for a
+// store of `kind` (its browser `browser`, as the cache root names it).
+QString DeleteFailureText(DWORD error, StoreKind kind = StoreKind::WinInet, const QString &browser = QString());
 
 class DocumentCommands : public QObject {
     Q_OBJECT
@@ -42,7 +45,11 @@ signals:
     void entriesRemoved();
 
 private:
+    // The block of the selected row with the lowest index, or null.
     const INTERNET_CACHE_ENTRY_INFOA *firstSelected() const;
+    // Makes the entry's local file exist (a browser cache's body is written out on demand);
+    // says why not in a box when it cannot.
+    bool localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const;
 
     CatalogueState &m_state;
     Lister *m_lister;

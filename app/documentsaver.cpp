@@ -37,8 +37,12 @@ void DocumentSaver::SaveDocuments(const std::vector<const INTERNET_CACHE_ENTRY_I
     EnsureTrailingSlash(folder);
 
     QStringList sources;
-    for (const auto *entry : entries)
+    for (const auto *entry : entries) {
+        // A browser cache's body is written out first; one that cannot be is reported by the
+        // copy like any file that is gone.
+        EnsureLocalFile(entry);
         sources << QString::fromUtf8(LocalFileName(*entry));
+    }
     // One file takes exactly the name given; several keep their own names in the folder.
     const std::string target = entries.size() == 1 ? folder + std::string(FileNamePart(path)) : folder;
     RunCopyWithProgress(m_dialogParent, sources, QString::fromStdString(target));

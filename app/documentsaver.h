@@ -22,7 +22,8 @@ public:
     // `dialogParent` carries the save dialog and the copy's progress window.
     explicit DocumentSaver(QWidget *dialogParent) : m_dialogParent(dialogParent) {}
 
-    // Asks where to, then copies the local files of `entries` there; nothing for none.
+    // Asks where to, then copies the local files of `entries` (the entries' blocks, so that a
+    // browser cache's bodies can be written out first) there; nothing for none.
     void SaveDocuments(const std::vector<const INTERNET_CACHE_ENTRY_INFOA *> &entries);
 
     // Stands in for the save dialog (tests): gets the proposed name, returns the chosen

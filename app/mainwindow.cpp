@@ -13,6 +13,8 @@
 #include "platform/browser/browser.h"
 #include "platform/wininet.h"
 #include "preview.h"
+#include "storechooser.h"
+#include "stores/storeregistry.h"
 #include "treenodes.h"
 #include "windowcontrols.h"
 #include "windows/fonts.h"
@@ -24,6 +26,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -58,6 +61,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     m_commands = std::make_unique<DocumentCommands>(m_state, ui->lister, *m_saver, status, this);
     m_collectBox = std::make_unique<CollectBox>(m_state, ui->lister, ui->Tree, ui->lab_collect, ui->Image1, *m_saver);
     m_entries = std::make_unique<EntryCommands>(m_state, ui->lister, this);
+    m_storeChooser = new StoreChooser(ui->fileMenu, this);
     connectActions();
 
     FormCreate();
@@ -161,10 +165,28 @@ void Tfrm_cache::connectConcerns()
             Qt::DirectConnection);
     connect(m_entries.get(), &EntryCommands::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
+    connect(m_storeChooser, &StoreChooser::storeChosen, this, &Tfrm_cache::openStore);
 
     connect(m_find, &Tfrm_find::searchFinished, this, &Tfrm_cache::UpdateSearchNode, Qt::DirectConnection);
     connect(m_find, &Tfrm_find::searchStationRequested, m_documents.get(), &DocumentList::ShowSearchStation,
             Qt::DirectConnection);
+}
+
+void Tfrm_cache::useStore(std::shared_ptr<CacheStore> store)
+{
+    m_storeChooser->setCurrent(store ? QString::fromStdString(store->folder()) : QString());
+    m_loader->setStore(std::move(store));
+}
+
+void Tfrm_cache::openStore(const QString &path)
+{
+    if (m_loader->isLoading())
+        return; // the load running now would go on over the new store's tree
+    const std::string where = QFile::encodeName(path).toStdString();
+    useStore(OpenStore(where));
+    if (m_loader->store()->kind() != StoreKind::None)
+        RememberStore(m_loader->store()->folder());
+    m_loader->LoadCatalogue(true);
 }
 
 void Tfrm_cache::CheckSortItem(int key)

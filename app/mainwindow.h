@@ -29,6 +29,7 @@
 //   m_VsReport, m_VsIcon   the list styles: report with small icons, large icons
 //   m_offline       the options menu's item bound to the action Aoffline
 //   N9, N13         Exit, and Mail to the author
+//   AOpenStore, m_sources   File menu: open a cache folder; the caches found here  StoreChooser
 // and its windows: frm_find (findform.h), frm_showinfo (windows/infoform.h, the progress
 // window during a load or a list export), frm_logo (windows/logoform.h, the splash and the
 // about box), frm_entryinfo (windows/entryinfowindow.h, a document's cache information),
@@ -51,6 +52,8 @@ class DocumentSaver;
 class EntryCommands;
 class ListColumns;
 class PreviewPane;
+class CacheStore;
+class StoreChooser;
 class QAction;
 class Tfrm_find;
 class Tfrm_showinfo;
@@ -77,6 +80,12 @@ public:
     ListColumns &columns() const { return *m_columns; }
     EntryCommands &entries() const { return *m_entries; }
     Tfrm_find &findForm() const { return *m_find; }
+    StoreChooser &storeChooser() const { return *m_storeChooser; }
+
+    // Shows `store` from the next load on. openStore also remembers the choice for the next
+    // start and reloads at once.
+    void useStore(std::shared_ptr<CacheStore> store);
+    void openStore(const QString &path);
 
     // frm_logo: the splash until the first load is done, or the about box while it is up.
     void setSplash(QWidget *splash) { m_logo = splash; }
@@ -131,9 +140,10 @@ private:
     std::unique_ptr<DocumentCommands> m_commands;
     std::unique_ptr<CollectBox> m_collectBox;
     std::unique_ptr<EntryCommands> m_entries;
-    Tfrm_showinfo *m_showinfo = nullptr; // frm_showinfo
-    Tfrm_find *m_find = nullptr;         // frm_find
-    QPointer<QWidget> m_logo;            // frm_logo
+    StoreChooser *m_storeChooser = nullptr; // owned by the window, as Qt children are
+    Tfrm_showinfo *m_showinfo = nullptr;    // frm_showinfo
+    Tfrm_find *m_find = nullptr;            // frm_find
+    QPointer<QWidget> m_logo;               // frm_logo
     QMetaObject::Connection m_idleUpdate;
 
     bool m_shown = false;

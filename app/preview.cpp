@@ -104,6 +104,9 @@ std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
     const CatalogueEntry entry = found->lock();
     if (!entry)
         return std::nullopt;
+    // A browser cache's body becomes a file when the page asks for it.
+    if (!EnsureLocalFile(entry))
+        return std::nullopt;
     return std::string(LocalFileName(*entry));
 }
 
@@ -142,6 +145,7 @@ void PreviewPane::listerChange(int row)
         m_controls.browser->setVisibleFlag(false);
         m_controls.editor->show();
         m_controls.editor->raise();
+        EnsureLocalFile(record); // a body that cannot be written out is reported as unopenable
         showText(LocalFileName(record));
     } else {
         m_controls.editor->hide();

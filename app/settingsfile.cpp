@@ -7,7 +7,12 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,15 +44,29 @@ Tsettingdata recordToLittle(Tsettingdata s)
 
 SettingsRead ReadSettingsFile(const QString &path, Tsettingdata &settings)
 {
-    if (!QFileInfo(path).isFile())
+    // Only a regular file counts, opened without blocking: a FIFO or a device in its place
+    // must not stall start-up, and reads as no file at all.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR || errno == ENXIO ? SettingsRead::Missing : SettingsRead::Damaged;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return SettingsRead::Missing;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return SettingsRead::Damaged;
-    const QByteArray bytes = file.read(sizeof(Tsettingdata));
-    if (bytes.size() != qsizetype(sizeof(Tsettingdata)))
-        return SettingsRead::Damaged;
-    std::memcpy(&settings, bytes.constData(), sizeof(Tsettingdata));
+    char bytes[sizeof(Tsettingdata)];
+    std::size_t done = 0;
+    while (done < sizeof bytes) {
+        const ssize_t n = ::read(fd, bytes + done, sizeof bytes - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return SettingsRead::Damaged;
+        done += std::size_t(n);
+    }
+    std::memcpy(&settings, bytes, sizeof(Tsettingdata));
     recordFromLittle(settings);
     return SettingsRead::Ok;
 }
@@ -71,15 +90,19 @@ void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int ma
         s.listheight = 140;
     if (s.placement.length != sizeof(WINDOWPLACEMENT))
         return;
+    // The file's values may be anything: sizes and overlaps are computed in 64 bits, where
+    // no difference of two of them overflows (QRect's own arithmetic would).
     const WINDOWPLACEMENT &p = s.placement;
-    const QRect normal(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1));
+    const std::int64_t left = p.rcNormalLeft, top = p.rcNormalTop, right = p.rcNormalRight, bottom = p.rcNormalBottom;
     bool visible = false;
-    for (const QRect &screen : screens)
-        visible = visible
-            || (normal.isValid() && screen.intersected(normal).width() >= 40
-                && screen.intersected(normal).height() >= 20);
-    const bool sane = normal.width() >= 100 && normal.height() >= 80 && normal.width() <= 20000
-        && normal.height() <= 20000 && p.showCmd <= 11;
+    for (const QRect &screen : screens) {
+        const std::int64_t screenLeft = screen.x(), screenTop = screen.y();
+        const std::int64_t overlapWidth = std::min(right, screenLeft + screen.width()) - std::max(left, screenLeft);
+        const std::int64_t overlapHeight = std::min(bottom, screenTop + screen.height()) - std::max(top, screenTop);
+        visible = visible || (overlapWidth >= 40 && overlapHeight >= 20);
+    }
+    const std::int64_t width = right - left, height = bottom - top;
+    const bool sane = width >= 100 && height >= 80 && width <= 20000 && height <= 20000 && p.showCmd <= 11;
     if (!visible || !sane)
         s.placement.length = 0;
 }

@@ -33,7 +33,7 @@ static_assert(sizeof(Tsettingdata) == 52, "the settings file is exactly one 52-b
 inline constexpr char settings_name[] = "tidewrack.inf";
 
 enum class SettingsRead {
-    Missing, // no file: silent defaults
+    Missing, // no file, or anything but a regular file: silent defaults
     Damaged, // present but not one whole record
     Ok,
 };

@@ -10,6 +10,7 @@
 #include "windows/logoform.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 
 void PrepareProcess()
@@ -19,7 +20,7 @@ void PrepareProcess()
     RegisterPreviewSchemes();
 }
 
-std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
+std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString &storeArgument)
 {
     QApplication::setApplicationName(QStringLiteral("tidewrack"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
@@ -35,15 +36,17 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir)
     QApplication::processEvents();
 
     StartChoice choice;
-    choice.environment = qEnvironmentVariable("TIDEWRACK_URLCACHE").toStdString();
-    const std::string store = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), nullptr);
-    SetUrlCacheStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), "no cache store found")
-                                   : OpenStore(store));
+    choice.commandLine = QFile::encodeName(storeArgument).toStdString();
+    choice.environment = QFile::encodeName(qEnvironmentVariable("TIDEWRACK_URLCACHE")).toStdString();
+    choice.remembered = RememberedStore();
+    std::string why;
+    const std::string store = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), &why);
     UseOfflineStateFile(DefaultOfflineStateFile());
     // Bodies of browser caches are written out here on demand; a previous run's are stale.
     ClaimBodiesFolder();
 
     auto window = std::make_unique<Tfrm_cache>(appDir);
+    window->useStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), why) : OpenStore(store));
     window->setSplash(splash);
     window->show();
     return window;

@@ -12,5 +12,6 @@ class Tfrm_cache;
 void PrepareProcess();
 
 // Shows the splash, opens the user's store, makes and shows the main window (whose first
-// showing loads the catalogue and drops the splash). `appDir` is the executable's folder.
-std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir);
+// showing loads the catalogue and drops the splash). `appDir` is the executable's folder;
+// `store` the store named on the command line (empty: none).
+std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString &store = QString());

@@ -193,7 +193,7 @@ void WindowControls::createToolBar(QMainWindow *window)
 void WindowControls::createMenus(QMainWindow *window)
 {
     const ActionList &a = *actions;
-    QMenu *file = window->menuBar()->addMenu(QStringLiteral("文件(&F)"));
+    QMenu *file = fileMenu = window->menuBar()->addMenu(QStringLiteral("文件(&F)"));
     file->addActions({a.AOpenDoc, a.ADocinfo, a.ASaveDocas, a.ASaveWebas, a.ADeleteDoc, a.ARefresh});
     file->addSeparator();
     file->addActions({a.AExportList, a.AExportDocs});

@@ -44,6 +44,8 @@ struct WindowControls {
     QPlainTextEdit *editor = nullptr;
     std::unique_ptr<StatusPanels> sbar;
 
+    QMenu *fileMenu = nullptr; // the menu bar's 文件
+
     // The menus beside the menu bar's.
     QMenu *Pop_list = nullptr;
     QMenu *Pop_tree = nullptr;

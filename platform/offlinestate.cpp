@@ -3,19 +3,43 @@
 #include "wininet.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 std::mutex g_fileMutex;
 std::string g_stateFile;
 std::atomic<bool> g_offline{false};
+
+// The first byte of the state file; 0 when there is none. Only a regular file counts, and it
+// is opened without blocking: a FIFO or a device in its place must not stall start-up.
+char readStateByte(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st {};
+    char first = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        ssize_t n;
+        do
+            n = ::read(fd, &first, 1);
+        while (n < 0 && errno == EINTR);
+        if (n != 1)
+            first = 0;
+    }
+    ::close(fd);
+    return first;
+}
 
 } // namespace
 
@@ -29,11 +53,7 @@ void UseOfflineStateFile(const std::string &path)
 {
     std::lock_guard lock(g_fileMutex);
     g_stateFile = path;
-    QFile file(QString::fromStdString(path));
-    bool offline = false;
-    if (file.open(QIODevice::ReadOnly))
-        offline = file.read(1) == "1";
-    g_offline = offline;
+    g_offline = readStateByte(path) == '1';
 }
 
 bool SetOffline(bool offline)

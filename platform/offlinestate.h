@@ -7,5 +7,6 @@
 // The file used by default: $XDG_CONFIG_HOME/tidewrack/offline (~/.config/tidewrack/offline).
 std::string DefaultOfflineStateFile();
 
-// Reads the state from `path` (missing or unreadable: online) and keeps later changes there.
+// Reads the state from `path` (missing, unreadable or not a regular file: online) and keeps
+// later changes there.
 void UseOfflineStateFile(const std::string &path);

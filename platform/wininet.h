@@ -53,12 +53,17 @@ struct CACHE_ENTRY_EXTRAS {
     DWORD dwStoreKind;       // StoreKind
 };
 
-// The extras of a block the enumeration filled; null for a bare header.
+// The extras of a block the enumeration filled; null for a bare header, and for a copy of a
+// block's header (which keeps the block's dwStructSize but has no extras behind it): in a
+// block the URL text starts right behind the extras.
 inline const CACHE_ENTRY_EXTRAS *EntryExtras(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
     if (!block || block->dwStructSize < sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS))
         return nullptr;
-    return reinterpret_cast<const CACHE_ENTRY_EXTRAS *>(block + 1);
+    const auto *extras = reinterpret_cast<const CACHE_ENTRY_EXTRAS *>(block + 1);
+    if (block->lpszSourceUrlName != reinterpret_cast<const char *>(extras + 1))
+        return nullptr;
+    return extras;
 }
 
 // The calling thread's last error, as the platform keeps it.

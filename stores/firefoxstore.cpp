@@ -1,6 +1,549 @@
 #include "firefoxstore.h"
 
+#include "bodies.h"
+#include "firefoxformat.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <map>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool isDirectory(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string baseName(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string parentOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool startsWith(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
+}
+
+// Up to `limit` bytes of a regular file, read without blocking and without following a link
+// at its last step; empty when there is no such file.
+std::string readSmallFile(const std::string &path, std::size_t limit)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes.resize(std::min<std::size_t>(limit, std::size_t(st.st_size)));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += std::size_t(n);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// An address of this machine: loopback, or one of its interfaces'.
+bool isLocalAddress(const in_addr &address)
+{
+    if ((ntohl(address.s_addr) >> 24) == 127)
+        return true;
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    bool local = false;
+    for (const ifaddrs *i = list; i && !local; i = i->ifa_next)
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET)
+            local = reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == address.s_addr;
+    ::freeifaddrs(list);
+    return local;
+}
+
+bool processAlive(pid_t pid)
+{
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// True when the prefs of a profile turn on the disk cache's encryption.
+bool prefsEncryptCache(const std::string &profile)
+{
+    const std::string prefs = readSmallFile(profile + "/prefs.js", 16 * 1024 * 1024);
+    static constexpr std::string_view Name = "\"browser.cache.disk.encryption.enabled\"";
+    for (std::size_t at = prefs.find(Name); at != std::string::npos; at = prefs.find(Name, at + 1)) {
+        std::size_t i = at + Name.size();
+        while (i < prefs.size() && (prefs[i] == ' ' || prefs[i] == ','))
+            ++i;
+        if (prefs.compare(i, 4, "true") == 0)
+            return true;
+    }
+    return false;
+}
+
+// Whether the index Firefox keeps beside the entries marks the cache as encrypted: index
+// versions after 0xA carry an isEncrypted word after the 16-byte header.
+bool indexSaysEncrypted(const std::string &cacheFolder)
+{
+    const std::string head = readSmallFile(cacheFolder + "/index", 20);
+    if (head.size() < 20)
+        return false;
+    const std::uint32_t version = cache2::ReadBig32(head.data());
+    return version > 0xA && version < 0x100 && cache2::ReadBig32(head.data() + 16) == 1;
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+using EntryName = std::array<char, 40>;
+
+// One worker's part of a listing: its own texts, merged in file-name order afterwards.
+struct ListingPart {
+    StoreListing listing;
+    // Entries whose metadata did not read, by reason: in an encrypted cache they are the
+    // encrypted ones.
+    std::map<std::string, std::uint32_t, std::less<>> unreadable;
+};
+
+class FirefoxStore : public CacheStore {
+public:
+    FirefoxStore(std::string folder, const StoreSearchRoots &roots)
+        : m_folder(std::move(folder)), m_profiles(FirefoxProfileFolders(m_folder, roots))
+    {
+        m_entriesFolder = isDirectory(m_folder + "/entries") ? m_folder + "/entries" : m_folder;
+    }
+
+    StoreKind kind() const override { return StoreKind::Firefox; }
+    std::string folder() const override { return m_folder; }
+    StoreListing list() override;
+    std::string removalRefusal() const override;
+    StoreResult remove(std::string_view key) override;
+
+private:
+    bool encrypted() const;
+    void readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const;
+    // What one worker reuses from entry to entry.
+    struct Scratch {
+        std::vector<char> buffer;
+        std::string path;
+        std::size_t firstRead = 1024;
+    };
+    void readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const;
+
+    std::string m_folder;
+    std::string m_entriesFolder;
+    std::vector<std::string> m_profiles;
+};
+
+bool FirefoxStore::encrypted() const
+{
+    if (indexSaysEncrypted(m_folder))
+        return true;
+    return std::any_of(m_profiles.begin(), m_profiles.end(), prefsEncryptCache);
+}
+
+// Reads the metadata of one entry file and adds the entry to the part's listing, or counts
+// why it was left out. Only the file's tail is read: a first read as large as the previous
+// entry's metadata holds the offset and, nearly always, the whole metadata.
+void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const
+{
+    StoreListing &listing = part.listing;
+    char zname[41];
+    std::memcpy(zname, name.data(), 40);
+    zname[40] = 0;
+    const int fd = ::openat(dirFd, zname, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ENOENT) // removed by Firefox since the folder was read
+            return;
+        listing.skip(errno == ELOOP ? "not a regular file" : "unreadable file");
+        return;
+    }
+    const FdCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        listing.skip("not a regular file");
+        return;
+    }
+    const std::uint64_t fileSize = std::uint64_t(st.st_size);
+    if (fileSize == 0) // an entry Firefox has created but not written yet
+        return;
+    auto readAt = [fd](char *to, std::size_t count, std::uint64_t offset) {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(fd, to + done, count - done, off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += std::size_t(n);
+        }
+        return true;
+    };
+    std::vector<char> &buffer = scratch.buffer;
+    const std::size_t tailSize = std::size_t(std::min<std::uint64_t>(fileSize, scratch.firstRead));
+    if (buffer.size() < tailSize)
+        buffer.resize(scratch.firstRead);
+    if (!readAt(buffer.data(), tailSize, fileSize - tailSize)) {
+        listing.skip("unreadable file");
+        return;
+    }
+    auto fail = [&](std::string_view reason) {
+        const std::string why(reason);
+        ++part.unreadable[why];
+        listing.skip(why);
+    };
+    std::uint32_t offset = 0;
+    const cache2::MetaError offsetError =
+        cache2::MetadataOffset(std::string_view(buffer.data() + tailSize - 4, 4), fileSize, offset);
+    if (offsetError != cache2::MetaError::None) {
+        fail(cache2::MetaErrorReason(offsetError));
+        return;
+    }
+    const std::uint64_t metaSize = fileSize - offset;
+    // Entries of one cache have metadata of similar size: the next first read fits this one.
+    scratch.firstRead = std::clamp<std::size_t>((std::size_t(metaSize) + 1023) / 1024 * 1024, 1024, 64 * 1024);
+    std::string_view meta;
+    if (metaSize <= tailSize) {
+        meta = std::string_view(buffer.data() + tailSize - metaSize, std::size_t(metaSize));
+    } else {
+        // The metadata is larger than the first read: read the part before it too.
+        const std::size_t missing = std::size_t(metaSize - tailSize);
+        if (buffer.size() < metaSize)
+            buffer.resize(std::size_t(metaSize));
+        std::memmove(buffer.data() + missing, buffer.data(), tailSize);
+        if (!readAt(buffer.data(), missing, offset)) {
+            listing.skip("unreadable file");
+            return;
+        }
+        meta = std::string_view(buffer.data(), std::size_t(metaSize));
+    }
+    cache2::Entry entry;
+    const cache2::EntryResult result = cache2::ReadEntry(meta, fileSize, name, entry);
+    if (result.error == cache2::EntryError::NotDocument)
+        return;
+    if (result.error != cache2::EntryError::None) {
+        fail(result.reason());
+        return;
+    }
+    std::string &path = scratch.path;
+    path.resize(m_entriesFolder.size() + 1);
+    path.append(name);
+    StoreEntry out;
+    cache2::FillStoreEntry(entry, path, listing, out);
+    const std::string local = PlannedBodyPath(m_folder, name, listing.text(out.url), listing.text(out.contentType));
+    out.localFile = listing.addText(local);
+    listing.entries.push_back(out);
+}
+
+void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const
+{
+    Scratch scratch;
+    scratch.buffer.resize(64 * 1024);
+    scratch.path = m_entriesFolder + "/";
+    scratch.path.reserve(scratch.path.size() + 40);
+    part.listing.entries.reserve(count);
+    part.listing.texts.reserve(count * 512); // about what an entry's texts take
+    for (std::size_t i = 0; i < count; ++i)
+        readEntry(dirFd, std::string_view(names[i].data(), 40), scratch, part);
+}
+
+StoreListing FirefoxStore::list()
+{
+    StoreListing listing;
+    const int dirFd = ::open(m_entriesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        listing.error = m_entriesFolder + ": " + std::strerror(errno);
+        return listing;
+    }
+    const FdCloser closer{dirFd};
+    // The entry files, by name: doomed/, trash*, index* and anything else are no entries.
+    std::vector<EntryName> names;
+    std::uint32_t notRegular = 0;
+    {
+        const int walkFd = ::dup(dirFd);
+        DIR *dir = walkFd >= 0 ? ::fdopendir(walkFd) : nullptr;
+        if (!dir) {
+            if (walkFd >= 0)
+                ::close(walkFd);
+            listing.error = m_entriesFolder + ": " + std::strerror(errno);
+            return listing;
+        }
+        while (const dirent *d = ::readdir(dir)) {
+            if (!cache2::IsEntryFileName(d->d_name))
+                continue;
+            // Links, FIFOs, devices and folders under an entry's name are never opened.
+            if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) {
+                ++notRegular;
+                continue;
+            }
+            EntryName name;
+            std::memcpy(name.data(), d->d_name, 40);
+            names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const EntryName &a, const EntryName &b) { return std::memcmp(a.data(), b.data(), 40) < 0; });
+
+    // Two workers pay off once opening the files dominates; each lists a contiguous half,
+    // so that the merged listing stays in file-name order.
+    constexpr std::size_t ParallelFrom = 2000;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t workers = names.size() >= ParallelFrom ? std::min<std::size_t>(cores, 4) : 1;
+    std::vector<ListingPart> parts(workers);
+    if (workers == 1) {
+        readEntries(dirFd, names.data(), names.size(), parts[0]);
+    } else {
+        std::vector<std::thread> threads;
+        const std::size_t share = (names.size() + workers - 1) / workers;
+        for (std::size_t w = 0; w < workers; ++w) {
+            const std::size_t begin = std::min(names.size(), w * share);
+            const std::size_t end = std::min(names.size(), begin + share);
+            threads.emplace_back([this, dirFd, &names, begin, end, &part = parts[w]] {
+                readEntries(dirFd, names.data() + begin, end - begin, part);
+            });
+        }
+        for (std::thread &t : threads)
+            t.join();
+    }
+
+    std::map<std::string, std::uint32_t, std::less<>> unreadable;
+    for (const ListingPart &part : parts)
+        for (const auto &[reason, count] : part.unreadable)
+            unreadable[reason] += count;
+    if (parts.size() == 1) {
+        listing = std::move(parts[0].listing);
+    } else {
+        // One buffer of the final size, so that joining copies each part's texts once.
+        std::size_t texts = 0, entries = 0;
+        for (const ListingPart &part : parts) {
+            texts += part.listing.texts.size();
+            entries += part.listing.entries.size();
+        }
+        listing.texts.reserve(texts);
+        listing.entries.reserve(entries);
+        for (ListingPart &part : parts) {
+            StoreListing &from = part.listing;
+            const std::uint32_t shift = std::uint32_t(listing.texts.size());
+            listing.texts.append(from.texts);
+            for (StoreEntry e : from.entries) {
+                for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition,
+                                     &e.contentType, &e.contentEncoding, &e.container, &e.requestMethod})
+                    t->offset += shift;
+                listing.entries.push_back(e);
+            }
+            listing.skipped += from.skipped;
+            for (const auto &[reason, count] : from.skipWhy)
+                listing.skipWhy[reason] += count;
+            from = StoreListing(); // its pages go back at once
+        }
+    }
+    if (notRegular) {
+        listing.skipped += notRegular;
+        listing.skipWhy["not a regular file"] += notRegular;
+    }
+    // Metadata that does not read may be encrypted: only then is it worth asking the index
+    // and the profile's prefs.
+    if (!unreadable.empty() && encrypted()) {
+        std::uint32_t encrypted = 0;
+        for (const auto &[reason, count] : unreadable) {
+            encrypted += count;
+            if ((listing.skipWhy[reason] -= count) == 0)
+                listing.skipWhy.erase(reason);
+        }
+        listing.skipWhy["encrypted entry"] += encrypted;
+        if (listing.entries.empty())
+            listing.error = m_folder
+                + ": this Firefox cache is encrypted (disk cache encryption is turned on); its entries cannot be read";
+    }
+    return listing;
+}
+
+std::string FirefoxStore::removalRefusal() const
+{
+    for (const std::string &profile : m_profiles) {
+        const std::string why = FirefoxProfileInUse(profile);
+        if (!why.empty())
+            return "Firefox is running on this profile (" + profile + ": " + why
+                + "); close Firefox first, then delete";
+    }
+    return {};
+}
+
+StoreResult FirefoxStore::remove(std::string_view key)
+{
+    if (std::string refusal = removalRefusal(); !refusal.empty())
+        return StoreResult::failure(ERROR_SHARING_VIOLATION, std::move(refusal));
+    const std::string name = cache2::FileNameForKey(key);
+    const std::string path = m_entriesFolder + "/" + name;
+    const StoreResult notFound = StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+
+    // Only a readable entry file of exactly this key is removed.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) // a link under the entry's name is no entry file either
+        return errno == ENOENT || errno == ELOOP
+            ? notFound
+            : StoreResult::failure(ERROR_ACCESS_DENIED, path + ": " + std::strerror(errno));
+    std::string meta;
+    struct stat st {};
+    bool read = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+        const std::uint64_t size = std::uint64_t(st.st_size);
+        char last4[4];
+        std::uint32_t offset = 0;
+        if (::pread(fd, last4, 4, off_t(size - 4)) == 4
+            && cache2::MetadataOffset(std::string_view(last4, 4), size, offset) == cache2::MetaError::None) {
+            meta.resize(std::size_t(size - offset));
+            read = ::pread(fd, meta.data(), meta.size(), off_t(offset)) == ssize_t(meta.size());
+        }
+    }
+    ::close(fd);
+    cache2::Entry entry;
+    if (!read || cache2::ReadEntry(meta, std::uint64_t(st.st_size), name, entry).error != cache2::EntryError::None
+        || entry.meta.key != key)
+        return notFound;
+
+    // The extracted copy first: when it cannot go, the entry stays as well.
+    StoreListing scratch;
+    StoreEntry e;
+    cache2::FillStoreEntry(entry, path, scratch, e);
+    const std::string local = PlannedBodyPath(m_folder, name, scratch.text(e.url), scratch.text(e.contentType));
+    if (::unlink(local.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
+        return StoreResult::failure(ERROR_ACCESS_DENIED, local + ": cannot be removed: " + std::strerror(errno));
+    if (::unlink(path.c_str()) != 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return notFound;
+        return StoreResult::failure(error == EROFS       ? ERROR_WRITE_PROTECT
+                                        : error == EBUSY ? ERROR_SHARING_VIOLATION
+                                                         : ERROR_ACCESS_DENIED,
+                                    path + ": cannot be removed: " + std::strerror(error));
+    }
+    return {};
+}
+
+} // namespace
+
 std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder)
 {
-    return std::make_shared<EmptyStore>(folder, "Firefox caches cannot be read yet");
+    return OpenFirefoxStore(folder, StoreSearchRoots::fromEnvironment());
+}
+
+std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder, const StoreSearchRoots &roots)
+{
+    return std::make_shared<FirefoxStore>(folder, roots);
+}
+
+std::vector<std::string> FirefoxProfileFolders(const std::string &cacheFolder, const StoreSearchRoots &roots)
+{
+    std::vector<std::string> out;
+    auto add = [&out](std::string path) {
+        if (std::find(out.begin(), out.end(), path) == out.end())
+            out.push_back(std::move(path));
+    };
+    // A cache2 folder inside the profile itself (absolute profiles keep it there).
+    if (baseName(cacheFolder) == "cache2")
+        add(parentOf(cacheFolder));
+    if (roots.home.empty())
+        return out;
+    // The cache of a relative profile lies at the same relative path under the cache home;
+    // snap and flatpak keep their own home, cache and config folders.
+    struct Home {
+        std::string root, cache, config;
+    };
+    const std::string snap = roots.home + "/snap/firefox/common";
+    const std::string flatpak = roots.home + "/.var/app/org.mozilla.firefox";
+    const Home homes[] = {
+        {roots.home, roots.xdgCacheHome.empty() ? roots.home + "/.cache" : roots.xdgCacheHome,
+         roots.xdgConfigHome.empty() ? roots.home + "/.config" : roots.xdgConfigHome},
+        {snap, snap + "/.cache", snap + "/.config"},
+        {flatpak, flatpak + "/cache", flatpak + "/config"},
+    };
+    constexpr std::string_view Tail = "/cache2";
+    for (const Home &home : homes) {
+        const std::string prefix = home.cache + "/mozilla/firefox/";
+        if (!startsWith(cacheFolder, prefix) || cacheFolder.size() <= prefix.size() + Tail.size()
+            || cacheFolder.compare(cacheFolder.size() - Tail.size(), Tail.size(), Tail) != 0)
+            continue;
+        const std::string relative =
+            cacheFolder.substr(prefix.size(), cacheFolder.size() - prefix.size() - Tail.size());
+        if (relative.empty() || relative.find("..") != std::string::npos)
+            continue;
+        add(home.root + "/.mozilla/firefox/" + relative);
+        add(home.config + "/mozilla/firefox/" + relative);
+    }
+    return out;
+}
+
+std::string FirefoxProfileInUse(const std::string &profile)
+{
+    // The link Firefox makes: "<IPv4 address>:<pid>", the pid marked '+' when Firefox also
+    // holds the fcntl lock.
+    char target[256];
+    const ssize_t n = ::readlink((profile + "/lock").c_str(), target, sizeof target - 1);
+    if (n > 0) {
+        target[n] = 0;
+        const std::string_view link(target, std::size_t(n));
+        const std::size_t colon = link.rfind(':');
+        if (colon != std::string_view::npos) {
+            const std::string address(link.substr(0, colon));
+            std::string_view pidText = link.substr(colon + 1);
+            if (!pidText.empty() && pidText[0] == '+')
+                pidText.remove_prefix(1);
+            in_addr inet{};
+            pid_t pid = 0;
+            bool number = !pidText.empty() && pidText.size() <= 9;
+            for (char c : pidText) {
+                number = number && c >= '0' && c <= '9';
+                pid = pid * 10 + (c - '0');
+            }
+            if (number && ::inet_pton(AF_INET, address.c_str(), &inet) == 1 && isLocalAddress(inet)
+                && processAlive(pid))
+                return "its lock names the live process " + std::to_string(pid);
+        }
+    }
+    // The fcntl lock on .parentlock, asked about without taking it.
+    const int fd =
+        ::open((profile + "/.parentlock").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd >= 0) {
+        struct stat st {};
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        const bool held =
+            ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+        ::close(fd);
+        if (held)
+            return lock.l_pid > 0 ? "process " + std::to_string(lock.l_pid) + " holds its .parentlock"
+                                  : "its .parentlock is held";
+    }
+    return {};
 }

@@ -102,15 +102,15 @@ std::string CheckConsistency(const std::uint8_t *data, std::size_t size)
             return "the store was written by an unknown Wine version";
         return "the signature is not one of a WinInet cache store";
     }
-    if (Read32(data + OffFileSize) != size)
+    if (qFromLittleEndian<quint32>(data + OffFileSize) != size)
         return "the size field does not match the file size";
-    const std::uint32_t capacity = Read32(data + OffCapacity);
+    const std::uint32_t capacity = qFromLittleEndian<quint32>(data + OffCapacity);
     if (std::uint64_t(HeaderSize) + std::uint64_t(capacity) * BlockSize != size)
         return "the capacity field does not match the file size";
     if (capacity % 8 != 0 || capacity / 8 > BitmapSize)
         return "the capacity field does not fit the allocation bitmap";
     const std::uint8_t *bitmap = data + OffBitmap;
-    if (CountBits(bitmap, capacity) != Read32(data + OffAllocated))
+    if (CountBits(bitmap, capacity) != qFromLittleEndian<quint32>(data + OffAllocated))
         return "the allocated block count does not match the allocation bitmap";
     for (std::size_t i = capacity / 8; i < BitmapSize; ++i)
         if (bitmap[i] != 0)

@@ -1,7 +1,10 @@
 #pragma once
 // Layout constants and small helpers shared by the index.dat reader, the deleter and the
 // store writer: where the header fields sit, the native URL hash, the consistency rules a
-// store must meet before anybody may write to it, and the DOS/FILETIME time forms.
+// store must meet before anybody may write to it, and the DOS/FILETIME time forms. Numbers
+// are little-endian: read and written with qFromLittleEndian / qToLittleEndian.
+
+#include <QtEndian>
 
 #include <cstddef>
 #include <cstdint>
@@ -65,36 +68,6 @@ enum class Version { Unknown, V47, V52 };
 
 // The layout a signature stands for; Unknown for every signature we do not read.
 Version VersionOf(const std::uint8_t *header, std::size_t size);
-
-inline std::uint32_t Read32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-inline std::uint16_t Read16(const std::uint8_t *p)
-{
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-inline std::uint64_t Read64(const std::uint8_t *p)
-{
-    return std::uint64_t(Read32(p)) | std::uint64_t(Read32(p + 4)) << 32;
-}
-inline void Write32(std::uint8_t *p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-inline void Write16(std::uint8_t *p, std::uint16_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-inline void Write64(std::uint8_t *p, std::uint64_t v)
-{
-    Write32(p, std::uint32_t(v));
-    Write32(p + 4, std::uint32_t(v >> 32));
-}
 
 // The native WinInet hash of a URL's stored bytes (the trailing '/' is skipped).
 std::uint32_t NativeUrlHash(std::string_view url);

@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace indexdat;
@@ -47,18 +50,18 @@ constexpr std::uint32_t PrefetchAhead = 6;
 template <typename F>
 void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
 {
-    std::uint64_t page = Read32(data + OffHashTable);
+    std::uint64_t page = qFromLittleEndian<quint32>(data + OffHashTable);
     const std::uint64_t maxPages = size / HashPageSize + 1;
     for (std::uint32_t sequence = 0; page != 0 && sequence < maxPages; ++sequence) {
         if (page < HeaderSize || (page - HeaderSize) % BlockSize != 0 || page + HashPageSize > size)
             return;
         const std::uint8_t *p = data + page;
-        if (Read32(p) != SigHash || Read32(p + 0x0C) != sequence)
+        if (qFromLittleEndian<quint32>(p) != SigHash || qFromLittleEndian<quint32>(p + 0x0C) != sequence)
             return;
         for (std::uint32_t i = 0; i < HashItemsPerPage; ++i) {
             // Records lie all over the file in hash order: fetch a few items ahead.
             if (i + PrefetchAhead < HashItemsPerPage) {
-                const std::uint64_t ahead = Read32(p + OffHashItems + 8 * (i + PrefetchAhead) + 4);
+                const std::uint64_t ahead = qFromLittleEndian<quint32>(p + OffHashItems + 8 * (i + PrefetchAhead) + 4);
                 if (ahead + 2 * 64 <= size) {
                     __builtin_prefetch(data + ahead);
                     __builtin_prefetch(data + ahead + 64);
@@ -66,19 +69,37 @@ void forEachLiveItem(const std::uint8_t *data, std::size_t size, F &&f)
                 }
             }
             const std::uint8_t *item = p + OffHashItems + 8 * i;
-            const std::uint32_t key = Read32(item);
-            const std::uint64_t record = Read32(item + 4);
+            const std::uint32_t key = qFromLittleEndian<quint32>(item);
+            const std::uint64_t record = qFromLittleEndian<quint32>(item + 4);
             if (key & 1 || record < HeaderSize || record + 8 > size)
                 continue;
-            if (Read32(data + record) != SigUrl)
+            if (qFromLittleEndian<quint32>(data + record) != SigUrl)
                 continue;
-            const std::uint64_t recordSize = std::uint64_t(Read32(data + record + 4)) * BlockSize;
+            const std::uint64_t recordSize = std::uint64_t(qFromLittleEndian<quint32>(data + record + 4)) * BlockSize;
             if (recordSize == 0 || record + recordSize > size)
                 continue;
             f(LiveItem{std::uint32_t(page + OffHashItems + 8 * i), key, std::uint32_t(record), recordSize});
         }
-        page = Read32(p + 0x08);
+        page = qFromLittleEndian<quint32>(p + 0x08);
     }
+}
+
+// The hash pages forEachLiveItem walks.
+std::vector<std::uint32_t> hashPages(const std::uint8_t *data, std::size_t size)
+{
+    std::vector<std::uint32_t> pages;
+    std::uint64_t page = qFromLittleEndian<quint32>(data + OffHashTable);
+    const std::uint64_t maxPages = size / HashPageSize + 1;
+    for (std::uint32_t sequence = 0; page != 0 && sequence < maxPages; ++sequence) {
+        if (page < HeaderSize || (page - HeaderSize) % BlockSize != 0 || page + HashPageSize > size)
+            break;
+        const std::uint8_t *p = data + page;
+        if (qFromLittleEndian<quint32>(p) != SigHash || qFromLittleEndian<quint32>(p + 0x0C) != sequence)
+            break;
+        pages.push_back(std::uint32_t(page));
+        page = qFromLittleEndian<quint32>(p + 0x08);
+    }
+    return pages;
 }
 
 // A NUL-terminated string at `offset` inside the record; none when it leaves the record.
@@ -140,7 +161,7 @@ class FolderTable {
 public:
     FolderTable(const std::uint8_t *data)
     {
-        m_count = std::min<std::uint32_t>(Read32(data + OffFolderCount), MaxFolders);
+        m_count = std::min<std::uint32_t>(qFromLittleEndian<quint32>(data + OffFolderCount), MaxFolders);
         for (std::uint32_t i = 0; i < m_count; ++i) {
             const std::uint8_t *name = data + OffFolders + FolderEntrySize * i + 4;
             std::string &out = m_names[i];
@@ -171,7 +192,9 @@ private:
 };
 
 // The local file of a record, decoded, with whether deleting through it is safe. A plain
-// ASCII name stays a view into the index, which spares an allocation per entry.
+// ASCII name stays a view into the index, which spares an allocation per entry. A name
+// that is neither UTF-8 nor GBK stays the bytes it is: that is its name on disk, and only
+// what is shown of it is decoded.
 struct LocalFile {
     bool exists = false;
     bool safe = false;
@@ -187,7 +210,8 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
 {
     LocalFile file;
     std::string_view stored;
-    if (!recordString(record, recordSize, Read32(record + layout.nameOffset), stored) || stored.empty())
+    if (!recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.nameOffset), stored)
+        || stored.empty())
         return file;
     const FolderChoice folder = folders.choose(record[layout.folderIndex]);
     if (!folder.exists)
@@ -195,10 +219,8 @@ LocalFile localFileOf(const std::uint8_t *record, std::uint64_t recordSize, cons
     file.exists = true;
     file.folder = folder.name;
     file.stored = stored;
-    if (!IsAscii(stored)) {
-        file.converted = decoder.toUtf8(stored);
+    if (!IsAscii(stored) && decoder.decodes(stored, file.converted))
         file.isConverted = true;
-    }
     const bool plainName = isPlainFileName(file.name());
     file.safe = folder.plain && plainName;
     if (!plainName) {
@@ -219,10 +241,19 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     auto textFrom = [&texts](std::size_t start) {
         return StoreText{std::uint32_t(start), std::uint32_t(texts.size() - start)};
     };
+    // A URL that cannot be read cannot be shown, searched or deleted either.
     std::string_view text;
+    const std::uint32_t urlOffset = qFromLittleEndian<quint32>(record + layout.urlOffset);
+    if (urlOffset == 0 || urlOffset >= recordSize) {
+        packed.skip("URL outside its record");
+        return;
+    }
+    if (!recordString(record, recordSize, urlOffset, text)) {
+        packed.skip("URL without an end inside its record");
+        return;
+    }
     std::size_t start = texts.size();
-    if (recordString(record, recordSize, Read32(record + layout.urlOffset), text))
-        decoder.appendUtf8(texts, text);
+    decoder.appendUtf8(texts, text);
     out.url = textFrom(start);
     out.key = out.url;
 
@@ -241,77 +272,143 @@ void readRecord(const std::uint8_t *record, std::uint64_t recordSize, const Reco
     }
     out.localFile = textFrom(start);
 
-    out.size = Read32(record + RecSizeLow);
+    out.size = qFromLittleEndian<quint32>(record + RecSizeLow);
     if (layout.sizeHigh)
-        out.size |= std::uint64_t(Read32(record + layout.sizeHigh)) << 32;
-    out.entryType = Read32(record + layout.entryType);
-    out.hitCount = Read32(record + layout.useCount);
-    out.hitRate = Read32(record + layout.hitRate);
-    out.exemptDelta = Read32(record + layout.exemptDelta);
-    out.lastModified = Read64(record + RecLastModified);
-    out.lastAccess = Read64(record + RecLastAccess);
-    out.expires = layout.expiryIsFileTime ? Read64(record + RecExpiry)
-                                          : FileTimeFromDos(Read16(record + RecExpiry), Read16(record + RecExpiry + 2));
-    out.lastSync = FileTimeFromDos(Read16(record + layout.lastSync), Read16(record + layout.lastSync + 2));
+        out.size |= std::uint64_t(qFromLittleEndian<quint32>(record + layout.sizeHigh)) << 32;
+    out.entryType = qFromLittleEndian<quint32>(record + layout.entryType);
+    out.hitCount = qFromLittleEndian<quint32>(record + layout.useCount);
+    out.hitRate = qFromLittleEndian<quint32>(record + layout.hitRate);
+    out.exemptDelta = qFromLittleEndian<quint32>(record + layout.exemptDelta);
+    out.lastModified = qFromLittleEndian<quint64>(record + RecLastModified);
+    out.lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
+    out.expires = layout.expiryIsFileTime ? qFromLittleEndian<quint64>(record + RecExpiry)
+                                          : FileTimeFromDos(qFromLittleEndian<quint16>(record + RecExpiry),
+                                                            qFromLittleEndian<quint16>(record + RecExpiry + 2));
+    out.lastSync = FileTimeFromDos(qFromLittleEndian<quint16>(record + layout.lastSync),
+                                   qFromLittleEndian<quint16>(record + layout.lastSync + 2));
 
-    const std::uint32_t headerOffset = Read32(record + layout.headerOffset);
-    const std::uint32_t headerSize = Read32(record + layout.headerSize);
+    const std::uint32_t headerOffset = qFromLittleEndian<quint32>(record + layout.headerOffset);
+    const std::uint32_t headerSize = qFromLittleEndian<quint32>(record + layout.headerSize);
     if (headerOffset != 0 && headerSize != 0 && headerOffset < recordSize && headerSize <= recordSize - headerOffset)
         out.headers =
             packed.addText(std::string_view(reinterpret_cast<const char *>(record + headerOffset), headerSize));
     start = texts.size();
-    if (layout.extensionOffset && recordString(record, recordSize, Read32(record + layout.extensionOffset), text))
+    if (layout.extensionOffset
+        && recordString(record, recordSize, qFromLittleEndian<quint32>(record + layout.extensionOffset), text))
         decoder.appendUtf8(texts, text);
     out.extension = textFrom(start);
     packed.entries.push_back(out);
 }
 
-// Reads the whole file into memory; the buffer is left uninitialised before the read.
-bool readWholeFile(int fd, std::unique_ptr<std::uint8_t[]> &buffer, std::size_t &size, std::string &error)
+// Memory for a copy of the index, straight from the system and in 2 MiB pages where it
+// offers them: the reader jumps all over the file, and large pages spare it thousands of
+// page faults at every load and most TLB misses. Returned to the system when destroyed.
+class IndexBuffer {
+public:
+    IndexBuffer() = default;
+    IndexBuffer(const IndexBuffer &) = delete;
+    IndexBuffer &operator=(const IndexBuffer &) = delete;
+    ~IndexBuffer() { release(); }
+
+    // Room for `size` bytes, uninitialised; null when the system has no memory.
+    std::uint8_t *allocate(std::size_t size)
+    {
+        release();
+        constexpr std::size_t Large = std::size_t(2) << 20;
+        const bool large = size >= Large;
+        const std::size_t rounded = (size + Large - 1) / Large * Large;
+        const std::size_t length = large ? rounded + Large : std::max<std::size_t>(size, 1); // room to align
+        void *mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping == MAP_FAILED)
+            return nullptr;
+        m_mapping = mapping;
+        m_length = length;
+        m_data = static_cast<std::uint8_t *>(mapping);
+        if (large) {
+            const auto at = (reinterpret_cast<std::uintptr_t>(mapping) + Large - 1) & ~std::uintptr_t(Large - 1);
+            m_data = reinterpret_cast<std::uint8_t *>(at);
+            ::madvise(m_data, rounded, MADV_HUGEPAGE);
+        }
+        return m_data;
+    }
+    const std::uint8_t *data() const { return m_data; }
+    void release()
+    {
+        if (m_mapping)
+            ::munmap(m_mapping, m_length);
+        m_mapping = nullptr;
+        m_data = nullptr;
+    }
+
+private:
+    void *m_mapping = nullptr;
+    std::size_t m_length = 0;
+    std::uint8_t *m_data = nullptr;
+};
+
+// Reads the whole file into memory. Read rather than mapped: a mapping of a file that
+// shrinks under us faults with SIGBUS. A file that changes size while it is read (WinInet
+// grows it, someone truncates it) is read again a few times: the result is a read of one
+// size, or an error, never a read past the end.
+bool readWholeFile(int fd, IndexBuffer &buffer, std::size_t &size, std::string &error)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-        return false;
-    }
-    if (st.st_size < off_t(HeaderSize)) {
-        error = "the file is too short for a cache index";
-        return false;
-    }
-    if (st.st_size > off_t(MaxFileSize)) {
-        error = "the file is larger than a cache index can be";
-        return false;
-    }
-    size = std::size_t(st.st_size);
-    buffer.reset(new std::uint8_t[size]);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, buffer.get() + done, size - done, off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n == 0 ? "the file shrank while it was read" : std::strerror(errno);
+    constexpr int Attempts = 4;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            error = "not a regular file";
             return false;
         }
-        done += std::size_t(n);
+        if (st.st_size < off_t(HeaderSize)) {
+            error = "the file is too short for a cache index";
+            return false;
+        }
+        if (st.st_size > off_t(MaxFileSize)) {
+            error = "the file is larger than a cache index can be";
+            return false;
+        }
+        size = std::size_t(st.st_size);
+        std::uint8_t *bytes = buffer.allocate(size);
+        if (!bytes) {
+            error = "no memory for a copy of the index";
+            return false;
+        }
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(fd, bytes + done, size - done, off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = std::strerror(errno);
+                buffer.release();
+                return false;
+            }
+            if (n == 0)
+                break; // it shrank
+            done += std::size_t(n);
+        }
+        struct stat after {};
+        if (done == size && ::fstat(fd, &after) == 0 && after.st_size == st.st_size)
+            return true;
     }
-    return true;
+    buffer.release();
+    error = "the file kept changing its size while it was read";
+    return false;
 }
 
-bool writeAll(int fd, const void *bytes, std::size_t count, std::uint64_t offset)
+// The errors a failed write of the index names: a full disk, or a fault of the disk.
+std::uint32_t writeErrorFromErrno(int error)
 {
-    const auto *p = static_cast<const std::uint8_t *>(bytes);
-    while (count) {
-        const ssize_t n = ::pwrite(fd, p, count, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        count -= std::size_t(n);
-        offset += std::uint64_t(n);
-    }
-    return true;
+    return error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+}
+
+std::string writeCause(int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return "disk full";
+    if (error == EIO)
+        return "I/O error";
+    return std::strerror(error);
 }
 
 std::uint32_t errorFromErrno(int error)
@@ -322,6 +419,8 @@ std::uint32_t errorFromErrno(int error)
         return ERROR_SHARING_VIOLATION;
     case EROFS:
         return ERROR_WRITE_PROTECT;
+    case EIO:
+        return ERROR_WRITE_FAULT;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -347,6 +446,76 @@ int unlinkInside(const std::string &storeFolder, const std::string &folder, cons
     return result == ENOENT ? 0 : result;
 }
 
+// Takes a lock on the whole index that another process's lock of the same kind excludes:
+// an open-file-description lock, which no other open and close of the index in this
+// process can drop. Waits a few seconds for a delete under way elsewhere, then gives up.
+// Returns 0 or the error.
+int lockIndex(int fd, bool exclusive)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + std::chrono::seconds(5);
+    struct flock lock {};
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    bool ofd = true;
+    for (;;) {
+        int result = ofd ? ::fcntl(fd, F_OFD_SETLK, &lock) : ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+        if (result == 0)
+            return 0;
+        const int error = errno;
+        if (ofd && error == EINVAL) { // no such locks here: whole-file flock locks behave alike
+            ofd = false;
+            continue;
+        }
+        if (error == EINTR)
+            continue;
+        if (error != EAGAIN && error != EACCES && error != EWOULDBLOCK)
+            return error;
+        if (Clock::now() >= giveUp)
+            return EAGAIN;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+constexpr std::uint32_t SigLeak = 0x4B41454C; // "LEAK"
+constexpr std::size_t OffLeakList = OffHeaderData + 4 * 0x16;
+constexpr std::size_t RecLeakNext = 0x2C;
+constexpr std::uint32_t GroupPageSig = FillNew;
+constexpr std::uint32_t GroupEntrySize = 0x28;
+// A write that stays inside one page of the file is done whole or not at all: the kernel
+// copies a write page by page, and a write that fails part-way stops at a page boundary.
+constexpr std::size_t WritePage = 0x1000;
+
+bool isBlockStart(std::uint64_t offset, std::size_t size, std::uint64_t length)
+{
+    return offset >= HeaderSize && (offset - HeaderSize) % BlockSize == 0 && offset + length <= size;
+}
+
+// The offset of the usage qword of the group entry at `group`, when it is one: inside a
+// group page (prefix 0xDEADBEEF, 0x20 blocks) at a whole entry from the page's start.
+std::uint32_t groupUsageOffset(const std::uint8_t *data, std::size_t size, std::uint32_t group)
+{
+    constexpr std::uint32_t PageBytes = HashPageBlocks * BlockSize;
+    if (group < HeaderSize + 8 || std::uint64_t(group) + GroupEntrySize > size)
+        return 0;
+    for (std::uint64_t page = group - 8; page + PageBytes >= std::uint64_t(group) + GroupEntrySize;
+         page -= GroupEntrySize) {
+        if (isBlockStart(page, size, PageBytes) && qFromLittleEndian<quint32>(data + page) == GroupPageSig
+            && qFromLittleEndian<quint32>(data + page + 4) == HashPageBlocks)
+            return group + 0x10;
+        if (page < HeaderSize + GroupEntrySize)
+            break;
+    }
+    return 0;
+}
+
+// The head of the leak list, when it is empty or starts at a LEAK record.
+bool leakListSound(const std::uint8_t *data, std::size_t size)
+{
+    const std::uint32_t head = qFromLittleEndian<quint32>(data + OffLeakList);
+    return head == 0 || (isBlockStart(head, size, BlockSize) && qFromLittleEndian<quint32>(data + head) == SigLeak);
+}
+
 } // namespace
 
 IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const std::string &storeFolder)
@@ -368,7 +537,8 @@ IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const s
     const FolderTable folders(data);
     const RecordLayout &layout = listing.version == Version::V47 ? Layout47 : Layout52;
     // Guesses from the allocated blocks: two blocks and some 200 bytes of text an entry.
-    const std::size_t guess = std::min<std::size_t>(Read32(data + OffAllocated), size / BlockSize) / 2;
+    const std::size_t guess =
+        std::min<std::size_t>(qFromLittleEndian<quint32>(data + OffAllocated), size / BlockSize) / 2;
     listing.entries.entries.reserve(guess);
     listing.entries.error.clear();
     listing.entries.texts.reserve(guess * 200);
@@ -395,19 +565,20 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         return fail(ERROR_WRITE_PROTECT, "version 4.7 stores are read only");
     if (const std::string broken = CheckConsistency(data, size); !broken.empty())
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
-    if (Read32(data + OffFolderCount) > MaxFolders)
+    if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
 
     TextDecoder decoder;
     bool found = false;
     LiveItem target{};
-    std::vector<std::uint32_t> records; // every live record, to see whether ours is shared
+    std::vector<LiveItem> live; // every live record, to see whether ours shares bytes with another
     forEachLiveItem(data, size, [&](const LiveItem &item) {
-        records.push_back(item.record);
+        live.push_back(item);
         if (found)
             return;
         std::string_view stored;
-        if (!recordString(data + item.record, item.recordSize, Read32(data + item.record + Layout52.urlOffset), stored))
+        if (!recordString(data + item.record, item.recordSize,
+                          qFromLittleEndian<quint32>(data + item.record + Layout52.urlOffset), stored))
             return;
         if (stored == url ? true : (!IsAscii(stored) && decoder.toUtf8(stored) == url)) {
             found = true;
@@ -416,11 +587,17 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     });
     if (!found)
         return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
+    // Freeing the item must not change another entry.
+    if (std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
+            return other.itemOffset != target.itemOffset && other.record < target.itemOffset + 4
+                && other.record + other.recordSize > target.itemOffset;
+        }))
+        return fail(ERROR_FILE_CORRUPT, "the store is damaged (its hash table overlaps an entry)");
 
     const std::uint8_t *record = data + target.record;
-    const std::uint64_t lastAccess = Read64(record + RecLastAccess);
+    const std::uint64_t lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
     const std::int64_t age = nowUnix - UnixFromFileTime(lastAccess);
-    if (target.key & KeyLocked && Read32(record + Layout52.useCount) != 0 && age < 24 * 3600)
+    if (target.key & KeyLocked && qFromLittleEndian<quint32>(record + Layout52.useCount) != 0 && age < 24 * 3600)
         return fail(ERROR_SHARING_VIOLATION, "the entry is in use by a WinInet program");
 
     const FolderTable folders(data);
@@ -431,35 +608,71 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         plan.contentFolder = file.folder;
         plan.fileName = std::string(file.name());
     }
-    plan.itemOffset = target.itemOffset;
+    auto write = [&plan](IndexDatWrite::Step step, std::uint32_t offset, const std::uint8_t *from,
+                         const std::uint8_t *to) {
+        plan.writes.push_back({step, offset, std::vector<std::uint8_t>(from, to)});
+    };
 
-    const std::uint64_t size64 = Read32(record + RecSizeLow) | std::uint64_t(Read32(record + Layout52.sizeHigh)) << 32;
-    const std::uint32_t group = Read32(record + RecGroup);
-    if (target.key & KeyInGroup && !(target.key & KeyGroupList) && group >= HeaderSize
-        && std::uint64_t(group) + 0x18 <= size) {
-        const std::uint64_t usage = Read64(data + group + 0x10);
-        plan.groupUpdate = true;
-        plan.groupUsageOffset = group + 0x10;
-        plan.groupUsage = usage > size64 ? usage - size64 : 0;
-    }
+    // First the entry leaves the hash table: one aligned dword, and from then on nothing
+    // refers to its blocks, whatever later write fails.
+    std::uint8_t freeKey[4];
+    qToLittleEndian<quint32>(KeyFree, freeKey);
+    write(IndexDatWrite::Unlist, target.itemOffset, freeKey, freeKey + 4);
 
-    // The header range from the block count up to the last bitmap byte we change.
-    const std::uint32_t capacity = Read32(data + OffCapacity);
+    // Its blocks may go only when no other live item uses any of them.
+    const std::uint32_t capacity = qFromLittleEndian<quint32>(data + OffCapacity);
     const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
     const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
     const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
-    const bool shared =
-        std::count_if(records.begin(), records.end(),
-                      [&](std::uint32_t r) { return r >= target.record && r < target.record + target.recordSize; })
-        > 1;
-    const bool freeBlocks = aligned && !shared;
-    const std::size_t end =
-        freeBlocks ? OffBitmap + (first + blocks + 7) / 8 : OffFolders + FolderEntrySize * MaxFolders;
-    plan.headerOffset = OffAllocated;
-    plan.headerBytes.assign(data + OffAllocated, data + end);
-    std::uint8_t *h = plan.headerBytes.data() - OffAllocated; // indexable by file offset
+    const std::vector<std::uint32_t> pages = hashPages(data, size);
+    // Whether [offset, offset + length) shares a byte with a hash page or a live record other
+    // than the one being removed (which only a damaged store can make happen).
+    auto inUse = [&](std::uint64_t offset, std::uint64_t length) {
+        const std::uint64_t end = offset + length;
+        return std::any_of(pages.begin(), pages.end(),
+                           [&](std::uint32_t page) { return page < end && page + HashPageSize > offset; })
+            || std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
+                   return other.itemOffset != target.itemOffset && other.record < end
+                       && other.record + other.recordSize > offset;
+               });
+    };
+    const bool shared = inUse(target.record, target.recordSize);
+    const std::size_t bitmapEnd = OffBitmap + (std::size_t(first) + blocks + 7) / 8;
+    // The block count and the bitmap bits must change in one write that no failure can cut:
+    // inside the header's first page. Blocks whose bits lie further out are handed to WinInet
+    // as a LEAK record instead, which it frees itself once it sees the file gone.
+    const bool freeHere = aligned && !shared && bitmapEnd <= WritePage;
+    const bool leak = aligned && !shared && !freeHere && leakListSound(data, size);
 
-    if (freeBlocks) {
+    const std::uint64_t size64 = qFromLittleEndian<quint32>(record + RecSizeLow)
+        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
+    if (leak) {
+        // The record keeps its size, folder and file name, which WinInet's clean-up reads;
+        // its URL and response head are blanked so that the deleted address does not stay.
+        std::vector<std::uint8_t> leaked(record, record + target.recordSize);
+        qToLittleEndian<quint32>(SigLeak, leaked.data());
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(data + OffLeakList), leaked.data() + RecLeakNext);
+        const std::uint32_t urlAt = qFromLittleEndian<quint32>(record + Layout52.urlOffset);
+        std::string_view stored;
+        if (urlAt >= UrlFixedSize && recordString(record, target.recordSize, urlAt, stored))
+            std::fill_n(leaked.begin() + urlAt, stored.size(), std::uint8_t(0));
+        const std::uint32_t headAt = qFromLittleEndian<quint32>(record + Layout52.headerOffset);
+        const std::uint32_t headSize = qFromLittleEndian<quint32>(record + Layout52.headerSize);
+        if (headAt >= UrlFixedSize && headAt < target.recordSize && headSize <= target.recordSize - headAt)
+            std::fill_n(leaked.begin() + headAt, headSize, std::uint8_t(0));
+        // The signature and the link lie in the record's first block, so in one page.
+        write(IndexDatWrite::Leak, target.record, leaked.data(), leaked.data() + leaked.size());
+        std::uint8_t head[4];
+        qToLittleEndian<quint32>(target.record, head);
+        write(IndexDatWrite::LeakList, OffLeakList, head, head + 4);
+        return plan;
+    }
+
+    // The header's counters, and the bitmap when the blocks go: one write inside page 0.
+    const std::size_t end = freeHere ? std::max<std::size_t>(bitmapEnd, OffHeaderData) : OffHeaderData;
+    std::vector<std::uint8_t> header(data + OffAllocated, data + end);
+    std::uint8_t *h = header.data() - OffAllocated; // indexable by file offset
+    if (freeHere) {
         std::uint32_t cleared = 0;
         for (std::uint32_t b = first; b < first + blocks; ++b) {
             std::uint8_t &byte = h[OffBitmap + b / 8];
@@ -468,22 +681,38 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
                 ++cleared;
             }
         }
-        Write32(h + OffAllocated, Read32(h + OffAllocated) - cleared);
-        plan.wipeOffset = target.record;
-        plan.wipeSize = std::uint32_t(target.recordSize);
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(h + OffAllocated) - cleared, h + OffAllocated);
     }
     if (folderIndex < folders.count()) {
         std::uint8_t *count = h + OffFolders + FolderEntrySize * folderIndex;
-        if (Read32(count) > 0)
-            Write32(count, Read32(count) - 1);
+        if (qFromLittleEndian<quint32>(count) > 0)
+            qToLittleEndian<quint32>(qFromLittleEndian<quint32>(count) - 1, count);
     }
     auto lower = [&h](std::size_t offset, std::uint64_t by) {
-        const std::uint64_t v = Read64(h + offset);
-        Write64(h + offset, v > by ? v - by : 0);
+        const std::uint64_t v = qFromLittleEndian<quint64>(h + offset);
+        qToLittleEndian<quint64>(v > by ? v - by : 0, h + offset);
     };
     lower(OffUsage, size64);
-    if (Read32(record + Layout52.entryType) & StickyEntry)
+    if (qFromLittleEndian<quint32>(record + Layout52.entryType) & StickyEntry)
         lower(OffExemptUsage, size64);
+    write(IndexDatWrite::Counters, OffAllocated, header.data(), header.data() + header.size());
+
+    const std::uint32_t group = qFromLittleEndian<quint32>(record + RecGroup);
+    if (target.key & KeyInGroup && !(target.key & KeyGroupList)) {
+        const std::uint32_t usageAt = groupUsageOffset(data, size, group);
+        if (usageAt && !inUse(usageAt, 8)) {
+            const std::uint64_t usage = qFromLittleEndian<quint64>(data + usageAt);
+            std::uint8_t bytes[8];
+            qToLittleEndian<quint64>(usage > size64 ? usage - size64 : 0, bytes);
+            write(IndexDatWrite::GroupUsage, usageAt, bytes, bytes + 8);
+        }
+    }
+    if (freeHere) {
+        std::vector<std::uint8_t> fill(target.recordSize);
+        for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
+            qToLittleEndian<quint32>(FillFreed, fill.data() + i);
+        write(IndexDatWrite::Wipe, target.record, fill.data(), fill.data() + fill.size());
+    }
     return plan;
 }
 
@@ -499,102 +728,136 @@ IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(inde
     m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_indexPath.substr(0, slash);
 }
 
+IndexDatWriteOutcome WriteIndexDatRemoval(int fd, const IndexDatRemoval &plan, const IndexDatWriteCalls &calls)
+{
+    for (std::size_t i = 0; i < plan.writes.size(); ++i) {
+        const IndexDatWrite &w = plan.writes[i];
+        std::size_t done = 0;
+        while (done < w.bytes.size()) {
+            const ssize_t n = calls.pwrite(fd, w.bytes.data() + done, w.bytes.size() - done, off_t(w.offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return {i, n == 0 ? ENOSPC : errno}; // nothing written and no reason: no room
+            done += std::size_t(n);
+        }
+    }
+    return {plan.writes.size(), 0};
+}
+
 StoreListing IndexDatStore::list()
 {
     StoreListing failed;
-    const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO or a device in the index's place must not stall the load.
+    const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         failed.error = m_indexPath + ": " + std::strerror(errno);
         return failed;
     }
-    // Mapping saves copying up to 16 MiB at every load; WinInet only ever grows the file in
-    // place, so the mapping cannot lose pages under us. Reading is the fallback.
-    std::unique_ptr<std::uint8_t[]> bytes;
-    const std::uint8_t *data = nullptr;
+    IndexBuffer bytes;
     std::size_t size = 0;
-    void *mapped = MAP_FAILED;
     std::string why;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(HeaderSize)
-        && st.st_size <= off_t(MaxFileSize)) {
-        size = std::size_t(st.st_size);
-        mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        data = mapped == MAP_FAILED ? nullptr : static_cast<const std::uint8_t *>(mapped);
-    }
-    const bool read = data || readWholeFile(fd, bytes, size, why);
+    const bool read = readWholeFile(fd, bytes, size, why);
     ::close(fd);
     if (!read) {
         failed.error = m_indexPath + ": " + why;
         return failed;
     }
-    if (!data)
-        data = bytes.get();
-    IndexDatListing listing = ReadIndexDat(data, size, m_folder == "/" ? std::string() : m_folder);
-    if (mapped != MAP_FAILED)
-        ::munmap(mapped, size);
+    IndexDatListing listing = ReadIndexDat(bytes.data(), size, m_folder == "/" ? std::string() : m_folder);
     if (!listing.ok)
         listing.entries.error = m_indexPath + ": " + listing.error;
     return std::move(listing.entries);
 }
 
-StoreResult IndexDatStore::remove(std::string_view url)
+void IndexDatStore::setWriteCalls(IndexDatWriteCalls calls)
 {
     std::lock_guard lock(m_mutex);
-    auto fail = [](std::uint32_t error, std::string reason) { return StoreResult::failure(error, std::move(reason)); };
+    m_writeCalls = std::move(calls);
+}
+
+namespace {
+
+// What a removal had done when write `failed` of `plan` could not be made, in words.
+std::string partialRemoval(const IndexDatRemoval &plan, std::size_t failed, const std::string &cause)
+{
+    switch (plan.writes[failed].step) {
+    case IndexDatWrite::Unlist:
+        return plan.deleteFile ? "the local file was removed, but the index could not be written (" + cause
+                + "); the entry is still listed"
+                               : "the index could not be written (" + cause + "); nothing was changed";
+    case IndexDatWrite::Counters:
+        return "the entry was removed, but its counters and space in the index could not be updated (" + cause
+            + "); the index stays usable";
+    case IndexDatWrite::Leak:
+    case IndexDatWrite::LeakList:
+        return "the entry was removed, but its space could not be handed back for reuse (" + cause
+            + "); the index stays usable";
+    case IndexDatWrite::GroupUsage:
+        return "the entry was removed, but the usage of its group could not be updated (" + cause + ")";
+    case IndexDatWrite::Wipe:
+        return "the entry was removed, but its old record could not be overwritten (" + cause + ")";
+    }
+    return cause;
+}
+
+} // namespace
+
+StoreResult IndexDatStore::remove(std::string_view url)
+{
+    std::lock_guard guard(m_mutex);
+    auto fail = [this](std::uint32_t error, const std::string &reason) {
+        return StoreResult::failure(error, m_indexPath + ": " + reason);
+    };
 
     bool writable = true;
-    int fd = ::open(m_indexPath.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(m_indexPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         writable = false;
-        fd = ::open(m_indexPath.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
-        return fail(ERROR_FILE_NOT_FOUND, m_indexPath + ": " + std::strerror(errno));
+        return fail(ERROR_FILE_NOT_FOUND, std::strerror(errno));
     struct Closer {
         int fd;
-        ~Closer() { ::close(fd); }
+        ~Closer() { ::close(fd); } // also drops the lock
     } closer{fd};
 
-    std::unique_ptr<std::uint8_t[]> bytes;
+    // Read, plan and write under one lock: what is written follows from what was read.
+    if (const int error = lockIndex(fd, writable)) {
+        if (error == EAGAIN)
+            return fail(ERROR_SHARING_VIOLATION, "another program is changing the index; try again");
+        return fail(ERROR_ACCESS_DENIED, std::string("the index cannot be locked: ") + std::strerror(error));
+    }
+    IndexBuffer bytes;
     std::size_t size = 0;
     std::string why;
     if (!readWholeFile(fd, bytes, size, why))
-        return fail(ERROR_FILE_CORRUPT, m_indexPath + ": " + why);
-    const IndexDatRemoval plan = PlanIndexDatRemoval(bytes.get(), size, url, std::int64_t(std::time(nullptr)));
+        return fail(ERROR_FILE_CORRUPT, why);
+    IndexDatRemoval plan = PlanIndexDatRemoval(bytes.data(), size, url, std::int64_t(std::time(nullptr)));
+    bytes.release();
     if (plan.error != ERROR_SUCCESS)
-        return fail(plan.error, plan.reason);
+        return StoreResult::failure(plan.error, plan.reason);
     if (!writable)
-        return fail(ERROR_ACCESS_DENIED, m_indexPath + ": the index cannot be written");
+        return fail(ERROR_ACCESS_DENIED, "the index cannot be written");
     if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
         return fail(ERROR_SHARING_VIOLATION,
-                    m_indexPath + ": in use by " + user
-                        + "; close the programs that use the cache (for Wine: wineserver -k)");
+                    "in use by " + user + "; close the programs that use the cache (for Wine: wineserver -k)");
 
     if (plan.deleteFile) {
         if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))
-            return fail(errorFromErrno(error),
-                        "the local file cannot be removed: " + std::string(std::strerror(error)));
+            return StoreResult::failure(errorFromErrno(error),
+                                        "the local file cannot be removed: " + std::string(std::strerror(error)));
     }
-    // From here on each write leaves a store WinInet accepts: first the entry goes, then
-    // the counters and the bitmap change together, then the freed blocks are wiped.
-    std::uint8_t freeKey[4];
-    Write32(freeKey, KeyFree);
-    bool ok = writeAll(fd, freeKey, 4, plan.itemOffset);
-    if (ok && plan.groupUpdate) {
-        std::uint8_t usage[8];
-        Write64(usage, plan.groupUsage);
-        ok = writeAll(fd, usage, 8, plan.groupUsageOffset);
+    // The writes come in an order that keeps the index usable after each of them (see
+    // PlanIndexDatRemoval); a failure stops there and says what was done.
+    const IndexDatWriteOutcome outcome = WriteIndexDatRemoval(fd, plan, m_writeCalls);
+    if (outcome.failed < plan.writes.size())
+        return fail(writeErrorFromErrno(outcome.error),
+                    partialRemoval(plan, outcome.failed, writeCause(outcome.error)));
+    if (m_writeCalls.fsync(fd) != 0) {
+        const int error = errno;
+        return fail(writeErrorFromErrno(error),
+                    "the entry was removed, but the index could not be flushed to disk (" + writeCause(error) + ")");
     }
-    ok = ok && writeAll(fd, plan.headerBytes.data(), plan.headerBytes.size(), plan.headerOffset);
-    if (ok && plan.wipeSize) {
-        std::vector<std::uint8_t> fill(plan.wipeSize);
-        for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
-            Write32(fill.data() + i, FillFreed);
-        ok = writeAll(fd, fill.data(), fill.size(), plan.wipeOffset);
-    }
-    if (!ok)
-        return fail(errorFromErrno(errno), m_indexPath + ": writing failed: " + std::strerror(errno));
-    if (::fsync(fd) != 0)
-        return fail(errorFromErrno(errno), m_indexPath + ": flushing failed: " + std::strerror(errno));
     return {};
 }

@@ -87,6 +87,21 @@ std::string TextDecoder::toUtf8(std::string_view stored)
     return text.toStdString();
 }
 
+bool TextDecoder::decodes(std::string_view stored, std::string &utf8)
+{
+    if (IsAscii(stored) || !m_gbk.isValid() || (IsValidUtf8(stored) && !looksLikeGbk(stored))) {
+        utf8.assign(stored);
+        return true;
+    }
+    const QString text = m_gbk.decode(QByteArrayView(stored.data(), qsizetype(stored.size())));
+    const bool failed = m_gbk.hasError() || text.contains(QChar::ReplacementCharacter);
+    m_gbk.resetState();
+    if (failed)
+        return false;
+    utf8 = text.toStdString();
+    return true;
+}
+
 std::string ToStoreBytes(std::string_view utf8, bool *ok)
 {
     if (ok)

@@ -21,6 +21,9 @@ public:
     TextDecoder();
     bool canDecode() const { return m_gbk.isValid(); }
     std::string toUtf8(std::string_view stored);
+    // Like toUtf8, but false when the bytes are neither UTF-8 nor GBK: a file name like that
+    // exists on disk only as those very bytes.
+    bool decodes(std::string_view stored, std::string &utf8);
     template <typename String>
     void appendUtf8(String &out, std::string_view stored)
     {

@@ -50,11 +50,16 @@ bool allDigits(std::string_view s)
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Saturates at 10^9: a long digit run in a hostile header must not overflow into a
+// plausible value.
 int number(std::string_view s)
 {
     int v = 0;
-    for (char c : s)
+    for (char c : s) {
+        if (v >= 100000000)
+            return 1000000000;
         v = v * 10 + (c - '0');
+    }
     return v;
 }
 

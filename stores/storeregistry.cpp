@@ -7,9 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -475,4 +478,45 @@ std::string ChooseStartStore(const StartChoice &choice, const StoreSearchRoots &
     if (!found.empty())
         return chosen(found.front().path, "the first cache found on this machine");
     return chosen({}, "no cache store found: no Wine prefix cache, no Firefox or Chromium profile cache");
+}
+
+namespace {
+
+QString rememberedStoreFile()
+{
+    QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/tidewrack/last-store");
+}
+
+} // namespace
+
+std::string RememberedStore()
+{
+    const std::string path = QFile::encodeName(rememberedStoreFile()).toStdString();
+    std::string text = head(path, 8192);
+    const auto end = text.find_first_of("\r\n");
+    if (end != std::string::npos)
+        text.resize(end);
+    return text;
+}
+
+bool RememberStore(const std::string &path)
+{
+    const QString file = rememberedStoreFile();
+    if (!QDir().mkpath(QFileInfo(file).path()))
+        return false;
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(path.data(), qint64(path.size()));
+    out.write("\n");
+    return out.commit();
+}
+
+std::string CacheRootCaption(StoreKind kind, const std::string &folder)
+{
+    const std::string browser = BrowserNameFor(kind, folder);
+    return (browser.empty() ? std::string("IE") : browser) + "缓存";
 }

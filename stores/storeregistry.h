@@ -53,6 +53,17 @@ std::string WineCacheFolder(const StoreSearchRoots &roots);
 // google-chrome, ...); for WinInet "IE".
 std::string BrowserNameFor(StoreKind kind, const std::string &folder);
 
+// The store the user chose last, kept in a small file of its own
+// ($XDG_CONFIG_HOME/tidewrack/last-store, one line): empty when there is none. Only a
+// regular file is read, without blocking.
+std::string RememberedStore();
+// Keeps `path` as the choice for next time; false when it could not be written.
+bool RememberStore(const std::string &path);
+
+// The caption of the tree's cache root for a store: "IE缓存" for WinInet (and when there is
+// no store), else the browser's name and 缓存, e.g. "Firefox缓存", "Chrome缓存".
+std::string CacheRootCaption(StoreKind kind, const std::string &folder);
+
 // Which store the program opens at start. Each candidate is tried in order and the first
 // that holds a store wins: the command line's, TIDEWRACK_URLCACHE, the remembered choice,
 // the Wine prefix's cache, the first found. `why` says which was taken, or why none was.

@@ -9,11 +9,16 @@
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/storechooser.h"
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/search.h"
 #include "platform/browser/browser.h"
+#include "stores/bodies.h"
+#include "stores/storeregistry.h"
 #include "support.h"
+#include "tools/writers/chromiumwriter.h"
+#include "tools/writers/firefoxwriter.h"
 #include "tools/writers/indexdatwriter.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
@@ -34,9 +39,12 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void walkTheRoad();
+    void browserCaches_data();
+    void browserCaches();
 
 private:
     QTemporaryDir m_store;
+    QTemporaryDir m_bodies;
     QTemporaryDir m_appDir;
     QStringList m_boxes;
 };
@@ -86,6 +94,8 @@ void TestEndToEnd::initTestCase()
     const StoreWriteResult written = WriteTestStore(m_store.path(), entries);
     QVERIFY2(written.ok, written.error.c_str());
     qputenv("TIDEWRACK_URLCACHE", m_store.path().toUtf8());
+    // Bodies written out of browser caches go here, not into the user's own folder.
+    SetBodiesFolder(m_bodies.path().toStdString());
     SetMessageBoxResponder([this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDYES;
@@ -183,6 +193,117 @@ void TestEndToEnd::walkTheRoad()
     QVERIFY(!restarted.m_viewdoc->isChecked());
     QVERIFY(!restarted.pnl_main->isVisible());
     again->close();
+}
+
+void TestEndToEnd::browserCaches_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("firefox") << "firefox" << QStringLiteral("Firefox缓存");
+    QTest::newRow("chromium") << "chromium" << QStringLiteral("Chromium缓存");
+}
+
+// The same road over a browser's cache our writers made, opened from the command line:
+// compressed bodies previewed, searched, collected and saved decoded, an entry deleted from
+// the browser's folder; then another cache chosen from the window, and remembered.
+void TestEndToEnd::browserCaches()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, caption);
+    QTemporaryDir folder;
+    std::vector<BrowserWriterEntry> entries;
+    auto add = [&entries](const char *url, const char *type, const char *coding, const std::string &body) {
+        BrowserWriterEntry e;
+        e.url = url;
+        e.contentType = type;
+        e.contentEncoding = coding;
+        e.body = body;
+        entries.push_back(e);
+    };
+    add("https://news.example.com/", "text/html", "br", "<html><body><p>harbour lighthouse</p></body></html>");
+    add("https://news.example.com/notes.txt", "text/plain", "gzip", "tide tables for the harbour\n");
+    add("https://news.example.com/style.css", "text/css", "zstd", "body { color: navy }\n");
+    add("https://news.example.com/old.htm", "text/html", "", "<html>yesterday's paper</html>");
+    add("https://shop.example.org/cart.js", "application/javascript", "gzip", "var cart = [];\n");
+    const std::string where = folder.filePath("cache").toStdString();
+    const BrowserWriteResult written =
+        kind == QLatin1String("firefox") ? WriteFirefoxStore(where, entries) : WriteChromiumSimpleStore(where, entries);
+    QVERIFY2(written.ok, written.error.c_str());
+    const QStringList storeFilesBefore = FilesBelow(QString::fromStdString(written.folder));
+    QTemporaryDir appDir;
+
+    auto window = StartTidewrack(appDir.path(), QString::fromStdString(written.folder));
+    WindowParts w(*window);
+    waitForLoad(*window);
+    QCOMPARE(w.TreeNode(CacheRoot)->text(0), caption);
+    QCOMPARE(w.StatusText(0), QStringLiteral("域名共2个"));
+    QTreeWidgetItem *news = w.TreeNode(CacheRoot + 1);
+    QCOMPARE(news->text(0), QStringLiteral("[news.example.com]"));
+    w.Tree->setCurrentItem(news);
+    QCOMPARE(w.StatusText(1), QStringLiteral("文档共4项"));
+
+    // The gzip body shows decoded in the text viewer.
+    selectRows(w, {rowOf(w, "https://news.example.com/notes.txt")});
+    QCOMPARE(w.editor->toPlainText(), QStringLiteral("tide tables for the harbour\n"));
+
+    // A full-text search finds the word inside the br body of the page.
+    QTimer::singleShot(0, &w.window, [&w] {
+        SearchCriteria criteria;
+        criteria.field = SearchField::FullText;
+        criteria.text = QStringLiteral("LIGHTHOUSE");
+        w.frm_find->setCriteria(criteria);
+        w.frm_find->findChild<QPushButton *>("btn_start")->click();
+        w.frm_find->findChild<QPushButton *>("btn_go")->click();
+    });
+    w.AFind->trigger();
+    QCOMPARE(w.TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(1)"));
+
+    // Collected and saved, the documents arrive decoded under names from their URLs.
+    w.Tree->setCurrentItem(news);
+    selectRows(w, {rowOf(w, "https://news.example.com/"), rowOf(w, "https://news.example.com/style.css")});
+    w.ActionList1Update();
+    w.ASendtoBox->trigger();
+    QTemporaryDir saved;
+    w.saver->setSaveDialog([&saved](const QString &) { return saved.filePath("x"); });
+    w.ActionList1Update();
+    w.ASaveAllCollectDoc->trigger();
+    QCOMPARE(FilesBelow(saved.path()), (QStringList{"index.html", "style.css"}));
+    QCOMPARE(ReadBytes(saved.filePath("style.css")), QByteArray("body { color: navy }\n"));
+
+    // Deleted: its files leave the browser's folder, nothing else there changes.
+    selectRows(w, {rowOf(w, "https://news.example.com/old.htm")});
+    m_boxes.clear();
+    w.ActionList1Update();
+    w.ADeleteDoc->trigger();
+    QCOMPARE(m_boxes, QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
+    w.ARefresh->trigger();
+    waitForLoad(*window);
+    w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
+    QCOMPARE(rowOf(w, "https://news.example.com/old.htm"), -1);
+    QCOMPARE(w.StatusText(1), QStringLiteral("文档共3项"));
+    const QStringList storeFilesAfter = FilesBelow(QString::fromStdString(written.folder));
+    QCOMPARE(storeFilesAfter.size(), storeFilesBefore.size() - 1);
+    for (const QString &file : storeFilesAfter)
+        QVERIFY(storeFilesBefore.contains(file));
+
+    // Another cache, chosen from the window: the WinInet store. The collect box keeps its
+    // documents, and the choice is what the next start opens.
+    w.window.storeChooser().setFolderDialog([this] { return m_store.path(); });
+    qunsetenv("TIDEWRACK_URLCACHE");
+    w.window.storeChooser().openAction()->trigger();
+    waitForLoad(*window);
+    QCOMPARE(w.TreeNode(CacheRoot)->text(0), QStringLiteral("IE缓存"));
+    QCOMPARE(w.TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
+    QCOMPARE(w.state.collect_list.size(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(RememberedStore()), m_store.path());
+    window->close();
+    window.reset();
+
+    auto again = StartTidewrack(appDir.path());
+    waitForLoad(*again);
+    QCOMPARE(WindowParts(*again).TreeNode(CacheRoot)->text(0), QStringLiteral("IE缓存"));
+    again->close();
+    qputenv("TIDEWRACK_URLCACHE", m_store.path().toUtf8());
 }
 
 int main(int argc, char *argv[])

@@ -14,9 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <set>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 
 using namespace indexdat;
 
@@ -59,15 +63,15 @@ QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
 
 std::uint32_t field32(const QByteArray &bytes, int offset)
 {
-    return Read32(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+    return qFromLittleEndian<quint32>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 std::uint64_t field64(const QByteArray &bytes, int offset)
 {
-    return Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
+    return qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 void put32(QByteArray &bytes, int offset, std::uint32_t value)
 {
-    Write32(reinterpret_cast<std::uint8_t *>(bytes.data()) + offset, value);
+    qToLittleEndian<quint32>(value, reinterpret_cast<std::uint8_t *>(bytes.data()) + offset);
 }
 
 std::uint32_t bitmapCount(const QByteArray &bytes)
@@ -94,6 +98,76 @@ std::vector<StoreWriterEntry> smallStore()
 
 using Damage = std::function<void(QByteArray &, const StoreWriteResult &)>;
 
+std::set<std::string> listedUrls(CacheStore &store)
+{
+    std::set<std::string> urls;
+    for (const Listed &r : ListEntries(store))
+        urls.insert(r.url);
+    return urls;
+}
+
+bool fileExists(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A store whose first entry's blocks have their bitmap bits in the header's first page and
+// whose last entry's blocks lie beyond that page's reach (block 28032 on): fillers with long
+// response heads and no files take the room between.
+struct NearAndFar {
+    std::vector<StoreWriterEntry> entries;
+    std::size_t nearEntry = 0, farEntry = 0;
+};
+NearAndFar nearAndFarStore()
+{
+    NearAndFar s;
+    // The two entries deleted take 40 blocks each: their records span a page boundary.
+    const std::string longHead = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(5000, 'p') + "\r\n\r\n";
+    s.entries.push_back(entry("http://near.example/a.htm", "<p>near</p>"));
+    s.entries.back().headerInfo = longHead;
+    for (int i = 0; i < 61; ++i) {
+        StoreWriterEntry filler = entry("http://filler.example/" + std::to_string(i), {});
+        filler.hasLocalFile = false;
+        filler.headerInfo = "HTTP/1.1 200 OK\r\nX-Room: " + std::string(60000, 'x') + "\r\n\r\n";
+        s.entries.push_back(filler);
+    }
+    s.entries.push_back(entry("http://far.example/b.htm", "<p>far</p>"));
+    s.entries.back().headerInfo = longHead;
+    s.entries.push_back(entry("http://far.example/c.htm", "<p>also far</p>"));
+    s.farEntry = s.entries.size() - 2;
+    return s;
+}
+constexpr std::uint32_t FirstFarBlockOffset = HeaderSize + (0x1000 - OffBitmap) * 8 * BlockSize;
+
+// Write calls that fail from call `failAt` on with `error`. With `cutFirst` the first failing
+// call writes what lies before the next page boundary and reports that, as the kernel does
+// when the disk fills in the middle of a write that spans pages.
+struct FailingWrites {
+    int failAt = 0;
+    int error = ENOSPC;
+    bool cutFirst = false;
+    int calls = 0;
+    int cuts = 0;
+};
+IndexDatWriteCalls failingCalls(const std::shared_ptr<FailingWrites> &f)
+{
+    IndexDatWriteCalls calls;
+    calls.pwrite = [f](int fd, const void *bytes, std::size_t count, off_t offset) -> ssize_t {
+        const int call = ++f->calls;
+        if (f->failAt == 0 || call < f->failAt)
+            return ::pwrite(fd, bytes, count, offset);
+        const off_t boundary = (offset / 0x1000 + 1) * 0x1000;
+        if (call == f->failAt && f->cutFirst && offset + off_t(count) > boundary) {
+            ++f->cuts;
+            return ::pwrite(fd, bytes, std::size_t(boundary - offset), offset);
+        }
+        errno = f->error;
+        return -1;
+    };
+    return calls;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Damage)
@@ -115,6 +189,17 @@ private slots:
     void unsafeNamesStayInside();
     void storeSelection_data();
     void storeSelection();
+    void twoDeletersTakeTurns();
+    void failingWritesLeaveUsableStore_data();
+    void failingWritesLeaveUsableStore();
+    void failedFlushIsReported();
+    void farEntryIsLeftToWinInet();
+    void groupUsageFollowsDeletion();
+    void undecodableFileNameKeepsItsBytes();
+    void unreadableUrlsAreLeftOut_data();
+    void unreadableUrlsAreLeftOut();
+    void indexShrinkingWhileListed();
+    void indexThatIsAFifo();
 };
 
 void TestIndexDatStore::fixtureListing_data()
@@ -240,9 +325,10 @@ void TestIndexDatStore::refusedDeletionChangesNothing_data()
     QTest::newRow("unknown URL") << Damage() << "http://a.example/none.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
     QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(ERROR_FILE_NOT_FOUND)
                                          << true;
+    // Read in the 4.7 layout, the 5.2 records have no readable URL: nothing is listed.
     QTest::newRow("version 4.7") << Damage(
         [](QByteArray &b, const StoreWriteResult &) { std::memcpy(b.data(), SignatureNative47, SignatureSize); })
-                                 << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << true;
+                                 << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << false;
     QTest::newRow("block count off by one")
         << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffAllocated, field32(b, OffAllocated) + 1); })
         << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
@@ -389,13 +475,13 @@ void TestIndexDatStore::damagedStores_data()
     }) << 3 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("URL offset outside the record")
         << Damage([record](QByteArray &b, const StoreWriteResult &w) { put32(b, record(w, 0) + 0x34, 0xFFFFFFF0); })
-        << 4 << uint(ERROR_FILE_NOT_FOUND);
+        << 3 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("strings without NUL") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         const int start = record(w, 0) + int(UrlFixedSize);
         const int end = record(w, 0) + int(w.entries[0].blocks * BlockSize);
         for (int i = start; i < end; ++i)
             b[i] = 'A';
-    }) << 4 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
     QTest::newRow("name and header outside") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         put32(b, record(w, 0) + 0x3C, 0x1000);
         put32(b, record(w, 0) + 0x44, 0x70);
@@ -567,6 +653,349 @@ void TestIndexDatStore::storeSelection()
     QVERIFY2(index, store->describe().c_str());
     QCOMPARE(QString::fromStdString(index->indexPath()), dir.path() + '/' + chosen);
     QCOMPARE(ListEntries(*store).size(), smallStore().size());
+}
+
+void TestIndexDatStore::twoDeletersTakeTurns()
+{
+    // Rounds of two processes that start deleting at the same moment, ten entries each.
+    for (int round = 0; round < 12; ++round) {
+        QTemporaryDir dir;
+        std::vector<StoreWriterEntry> entries;
+        for (int i = 0; i < 90; ++i)
+            entries.push_back(
+                entry("http://host" + std::to_string(i % 7) + ".example/page" + std::to_string(i) + ".htm",
+                      "<p>" + std::to_string(i) + "</p>"));
+        StoreWriterOptions options;
+        options.seed = std::uint64_t(round) + 1;
+        const StoreWriteResult written = WriteTestStore(dir.path(), entries, options);
+        std::vector<std::string> mine[2];
+        std::set<std::size_t> deleted;
+        for (std::size_t i = 0; i < 20; ++i) {
+            const std::size_t at = i * 4 + std::size_t(round) % 4;
+            mine[i % 2].push_back(entries[at].url);
+            deleted.insert(at);
+        }
+        int start[2];
+        QVERIFY(::pipe(start) == 0);
+        pid_t children[2];
+        for (int c = 0; c < 2; ++c) {
+            children[c] = ::fork();
+            QVERIFY(children[c] >= 0);
+            if (children[c] == 0) {
+                char go;
+                (void)!::read(start[0], &go, 1);
+                IndexDatStore store(written.indexPath);
+                int failed = 0;
+                for (const std::string &url : mine[c])
+                    failed += store.remove(url).ok() ? 0 : 1;
+                ::_exit(failed);
+            }
+        }
+        QVERIFY(::write(start[1], "gg", 2) == 2);
+        for (const pid_t child : children) {
+            int status = 0;
+            QVERIFY(::waitpid(child, &status, 0) == child);
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        }
+        ::close(start[0]);
+        ::close(start[1]);
+
+        QCOMPARE(StoreConsistency(QString::fromStdString(written.indexPath)), std::string());
+        IndexDatStore store(written.indexPath);
+        std::set<std::string> want;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (!deleted.count(i))
+                want.insert(entries[i].url);
+            QCOMPARE(fileExists(written.entries[i].localFile), !deleted.count(i));
+        }
+        QCOMPARE(listedUrls(store), want);
+    }
+}
+
+void TestIndexDatStore::failingWritesLeaveUsableStore_data()
+{
+    QTest::addColumn<bool>("far");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("cutFirst");
+    QTest::addColumn<uint>("reported");
+    QTest::addColumn<QString>("cause");
+    for (const bool far : {false, true}) {
+        const char *where = far ? "far" : "near";
+        QTest::addRow("%s, disk full", where) << far << ENOSPC << false << uint(ERROR_DISK_FULL) << "disk full";
+        QTest::addRow("%s, I/O error", where) << far << EIO << false << uint(ERROR_WRITE_FAULT) << "I/O error";
+        QTest::addRow("%s, disk full part-way", where) << far << ENOSPC << true << uint(ERROR_DISK_FULL) << "disk full";
+    }
+}
+
+void TestIndexDatStore::failingWritesLeaveUsableStore()
+{
+    QFETCH(bool, far);
+    QFETCH(int, error);
+    QFETCH(bool, cutFirst);
+    QFETCH(uint, reported);
+    QFETCH(QString, cause);
+    const NearAndFar layout = nearAndFarStore();
+    const std::size_t target = far ? layout.farEntry : layout.nearEntry;
+    const std::string url = layout.entries[target].url;
+
+    // How many write calls a delete that goes through makes.
+    int clean = 0;
+    {
+        QTemporaryDir dir;
+        const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+        QCOMPARE(written.entries[target].recordOffset >= FirstFarBlockOffset, far);
+        auto counter = std::make_shared<FailingWrites>();
+        IndexDatStore store(written.indexPath);
+        store.setWriteCalls(failingCalls(counter));
+        QVERIFY(store.remove(url).ok());
+        clean = counter->calls;
+        QVERIFY(clean >= 3);
+    }
+    // Every write in turn fails; the one after the last fails none.
+    int cuts = 0;
+    for (int failAt = 1; failAt <= clean + 1; ++failAt) {
+        QTemporaryDir dir;
+        const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+        const QString index = QString::fromStdString(written.indexPath);
+        auto failing = std::make_shared<FailingWrites>();
+        failing->failAt = failAt;
+        failing->error = error;
+        failing->cutFirst = cutFirst;
+        IndexDatStore store(written.indexPath);
+        store.setWriteCalls(failingCalls(failing));
+        const StoreResult result = store.remove(url);
+        cuts += failing->cuts;
+        const QString reason = QString::fromStdString(result.reason);
+        const QByteArray what = QByteArray::number(failAt) + ": " + reason.toUtf8();
+
+        QCOMPARE(StoreConsistency(index), std::string());
+        QVERIFY2(!fileExists(written.entries[target].localFile), what);
+        const std::set<std::string> urls = listedUrls(store);
+        QCOMPARE(urls.size(), layout.entries.size() - (failAt == 1 ? 0 : 1));
+        QCOMPARE(urls.count(url), std::size_t(failAt == 1 ? 1 : 0));
+        if (failAt > clean) {
+            QVERIFY2(result.ok(), what);
+        } else {
+            QCOMPARE(uint(result.error), reported);
+            QVERIFY2(reason.contains(cause), what);
+            QVERIFY2(reason.contains(failAt == 1 ? "the local file was removed" : "the entry was removed"), what);
+            QVERIFY2(!reason.contains("access", Qt::CaseInsensitive), what);
+        }
+        // The store takes further deletes, the failed one included.
+        store.setWriteCalls({});
+        if (failAt == 1)
+            QVERIFY2(store.remove(url).ok(), what);
+        QVERIFY2(store.remove(layout.entries[layout.farEntry + 1].url).ok(), what);
+        QCOMPARE(StoreConsistency(index), std::string());
+    }
+    QCOMPARE(cuts > 0, cutFirst);
+}
+
+void TestIndexDatStore::failedFlushIsReported()
+{
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    IndexDatStore store(written.indexPath);
+    IndexDatWriteCalls calls;
+    calls.fsync = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    store.setWriteCalls(calls);
+    const StoreResult result = store.remove(smallStore()[1].url);
+    QCOMPARE(result.error, ERROR_WRITE_FAULT);
+    QVERIFY(QString::fromStdString(result.reason).contains("flushed"));
+    QVERIFY(QString::fromStdString(result.reason).contains("I/O error"));
+    QCOMPARE(ListEntries(store).size(), smallStore().size() - 1);
+}
+
+void TestIndexDatStore::farEntryIsLeftToWinInet()
+{
+    QTemporaryDir dir;
+    const NearAndFar layout = nearAndFarStore();
+    const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+    const QString index = QString::fromStdString(written.indexPath);
+    const QByteArray before = ReadBytes(index);
+    const WrittenEntry &far = written.entries[layout.farEntry];
+    const WrittenEntry &next = written.entries[layout.farEntry + 1];
+    IndexDatStore store(written.indexPath);
+    QVERIFY(store.remove(layout.entries[layout.farEntry].url).ok());
+    QVERIFY(store.remove(layout.entries[layout.farEntry + 1].url).ok());
+
+    // Both records are LEAK records at the head of the leak list, newest first, with their
+    // blocks, folder counts and usage still counted: WinInet frees them once it sees their
+    // files gone. The URLs are no longer in the file.
+    const QByteArray after = ReadBytes(index);
+    const int leakList = int(OffHeaderData + 4 * 0x16);
+    QCOMPARE(field32(after, leakList), next.recordOffset);
+    QCOMPARE(after.mid(int(next.recordOffset), 4), QByteArray("LEAK"));
+    QCOMPARE(field32(after, int(next.recordOffset + 0x2C)), far.recordOffset);
+    QCOMPARE(after.mid(int(far.recordOffset), 4), QByteArray("LEAK"));
+    QCOMPARE(field32(after, int(far.recordOffset + 0x2C)), 0u);
+    QCOMPARE(field32(after, OffAllocated), field32(before, OffAllocated));
+    QCOMPARE(after.mid(int(OffBitmap), int(BitmapSize)), before.mid(int(OffBitmap), int(BitmapSize)));
+    QCOMPARE(field64(after, OffUsage), field64(before, OffUsage));
+    QVERIFY(!after.contains("far.example"));
+    QCOMPARE(after.mid(int(far.recordOffset + 4), 4), before.mid(int(far.recordOffset + 4), 4)); // block count
+    QCOMPARE(after.mid(int(far.recordOffset + 0x20), 0x1C), before.mid(int(far.recordOffset + 0x20), 0x1C));
+    QCOMPARE(StoreConsistency(index), std::string());
+    QCOMPARE(ListEntries(store).size(), layout.entries.size() - 2);
+}
+
+void TestIndexDatStore::groupUsageFollowsDeletion()
+{
+    // The favicon entries of the Windows 7 store belong to the group entry at 0x4008.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(FixturesDir() + "/win7-content/index.dat", dir.filePath("index.dat")));
+    QFile::setPermissions(dir.filePath("index.dat"), QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = ReadBytes(dir.filePath("index.dat"));
+    QCOMPARE(field64(before, 0x4018), quint64(30496));
+    IndexDatStore store(dir.filePath("index.dat").toStdString());
+    QVERIFY(store.remove("https://ieonline.microsoft.com/favicon.ico").ok());
+    const QByteArray after = ReadBytes(dir.filePath("index.dat"));
+    QCOMPARE(field64(after, 0x4018), quint64(30496 - 1150));
+    QCOMPARE(StoreConsistency(dir.filePath("index.dat")), std::string());
+}
+
+void TestIndexDatStore::undecodableFileNameKeepsItsBytes()
+{
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    const QString index = QString::fromStdString(written.indexPath);
+    // A stored name with a GBK lead byte before a space: neither UTF-8 nor GBK. On disk the
+    // file bears these very bytes.
+    const WrittenEntry &target = written.entries[0];
+    const std::string name = "\x81 x[1].htm";
+    QByteArray bytes = ReadBytes(index);
+    const int nameAt = int(target.recordOffset + field32(bytes, int(target.recordOffset + 0x3C)));
+    QCOMPARE(QByteArray(bytes.constData() + nameAt), QByteArray("one[1].htm"));
+    bytes.replace(nameAt, int(name.size()) + 1, QByteArray(name.c_str(), int(name.size()) + 1));
+    QVERIFY(WriteBytes(index, bytes));
+    const std::string folder = target.localFile.substr(0, target.localFile.rfind('/') + 1);
+    QVERIFY(::rename(target.localFile.c_str(), (folder + name).c_str()) == 0);
+
+    IndexDatStore store(written.indexPath);
+    std::string listedPath;
+    for (const Listed &r : ListEntries(store))
+        if (r.url == smallStore()[0].url)
+            listedPath = r.localFileName;
+    QCOMPARE(QByteArray::fromStdString(listedPath), QByteArray::fromStdString(folder + name));
+    QVERIFY(fileExists(listedPath));
+    QVERIFY(store.remove(smallStore()[0].url).ok());
+    QVERIFY(!fileExists(folder + name));
+    QCOMPARE(ListEntries(store).size(), smallStore().size() - 1);
+    QCOMPARE(StoreConsistency(index), std::string());
+}
+
+void TestIndexDatStore::unreadableUrlsAreLeftOut_data()
+{
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<QString>("reason");
+    auto urlAt = [](std::uint32_t offset) {
+        return Damage([offset](QByteArray &b, const StoreWriteResult &w) {
+            put32(b, int(w.entries[1].recordOffset + 0x34), offset);
+        });
+    };
+    QTest::newRow("offset outside the file") << urlAt(0xFFFFFFF0) << "URL outside its record";
+    QTest::newRow("offset past the record") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        put32(b, int(w.entries[1].recordOffset + 0x34), w.entries[1].blocks * BlockSize + 8);
+    }) << "URL outside its record";
+    QTest::newRow("offset zero") << urlAt(0) << "URL outside its record";
+    QTest::newRow("no zero after the URL") << Damage([](QByteArray &b, const StoreWriteResult &w) {
+        const int record = int(w.entries[1].recordOffset);
+        const int url = record + int(field32(b, record + 0x34));
+        for (int i = url; i < record + int(w.entries[1].blocks * BlockSize); ++i)
+            b[i] = 'u';
+    }) << "URL without an end inside its record";
+}
+
+void TestIndexDatStore::unreadableUrlsAreLeftOut()
+{
+    QFETCH(Damage, damage);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
+    const QString index = QString::fromStdString(written.indexPath);
+    QByteArray bytes = ReadBytes(index);
+    damage(bytes, written);
+    QVERIFY(WriteBytes(index, bytes));
+
+    IndexDatStore store(written.indexPath);
+    const StoreListing listing = store.list();
+    QVERIFY(listing.ok());
+    QCOMPARE(listing.skipped, 1u);
+    QCOMPARE(listing.skipWhy.count(reason.toStdString()), std::size_t(1));
+    std::set<std::string> want;
+    for (std::size_t i = 0; i < smallStore().size(); ++i)
+        if (i != 1)
+            want.insert(smallStore()[i].url);
+    QCOMPARE(listedUrls(store), want);
+}
+
+void TestIndexDatStore::indexShrinkingWhileListed()
+{
+    QTemporaryDir dir;
+    std::vector<StoreWriterEntry> entries;
+    for (int i = 0; i < 3000; ++i)
+        entries.push_back(entry("http://h" + std::to_string(i % 40) + ".example/" + std::to_string(i) + ".htm", "x"));
+    const StoreWriteResult written = WriteTestStore(dir.path(), entries);
+    const QByteArray whole = ReadBytes(QString::fromStdString(written.indexPath));
+
+    // A child cuts the index down to its header and writes it back, over and over, until
+    // this process kills it (or dies).
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        const int fd = ::open(written.indexPath.c_str(), O_WRONLY);
+        for (;;) {
+            (void)!::ftruncate(fd, 0x4000);
+            ::usleep(300);
+            (void)!::pwrite(fd, whole.constData(), std::size_t(whole.size()), 0);
+            ::usleep(300);
+        }
+    }
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() { stop(); }
+        void stop()
+        {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            pid = 0;
+        }
+    } reaper{child};
+    IndexDatStore store(written.indexPath);
+    int whole_ = 0, failed = 0;
+    for (int i = 0; i < 300; ++i) {
+        const StoreListing listing = store.list();
+        QVERIFY(listing.entries.size() <= entries.size());
+        if (!listing.ok())
+            ++failed;
+        else if (listing.entries.size() == entries.size())
+            ++whole_;
+    }
+    reaper.stop();
+    qInfo("%d of 300 listings whole, %d refused as changing", whole_, failed);
+    QVERIFY(WriteBytes(QString::fromStdString(written.indexPath), whole));
+    QCOMPARE(ListEntries(store).size(), entries.size());
+}
+
+void TestIndexDatStore::indexThatIsAFifo()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("index.dat").toStdString();
+    QVERIFY(::mkfifo(path.c_str(), 0600) == 0);
+    IndexDatStore store(path);
+    const StoreListing listing = store.list();
+    QVERIFY(!listing.ok());
+    QVERIFY(QString::fromStdString(listing.error).contains("not a regular file"));
+    QVERIFY(!store.remove("http://a.example/one.htm").ok());
 }
 
 QTEST_GUILESS_MAIN(TestIndexDatStore)

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
@@ -13,8 +17,12 @@ private slots:
     void readsOriginalLayout();
     void damagedFiles_data();
     void damagedFiles();
+    void notRegularFiles_data();
+    void notRegularFiles();
     void sanitize_data();
     void sanitize();
+    void extremePlacement_data();
+    void extremePlacement();
     void defaultPlacement_data();
     void defaultPlacement();
 };
@@ -101,6 +109,37 @@ void TestSettings::damagedFiles()
         QCOMPARE(std::memcmp(&s, &untouched, 52), 0);
 }
 
+void TestSettings::notRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("link to a FIFO") << "link";
+    QTest::newRow("folder") << "folder";
+}
+
+void TestSettings::notRegularFiles()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tidewrack.inf");
+    const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    if (kind == "fifo")
+        QVERIFY(QFile::rename(QString::fromLocal8Bit(fifo), path));
+    else if (kind == "link")
+        QVERIFY(QFile::link(QString::fromLocal8Bit(fifo), path));
+    else
+        QVERIFY(QDir().mkpath(path));
+    // A read that blocks ends the test instead of hanging it.
+    ::alarm(10);
+    Tsettingdata s = sample();
+    const SettingsRead result = ReadSettingsFile(path, s);
+    ::alarm(0);
+    QCOMPARE(result, SettingsRead::Missing);
+    const Tsettingdata untouched = sample();
+    QCOMPARE(std::memcmp(&s, &untouched, 52), 0);
+}
+
 void TestSettings::sanitize_data()
 {
     QTest::addColumn<int>("viewdoc");
@@ -148,6 +187,37 @@ void TestSettings::sanitize()
     QTEST(int(s.viewstyle), "wantViewstyle");
     QTEST(int(s.listheight), "wantHeight");
     QTEST(s.placement.length == 44, "placementKept");
+}
+
+void TestSettings::extremePlacement_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("top");
+    QTest::addColumn<int>("right");
+    QTest::addColumn<int>("bottom");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("widest") << INT_MIN << 0 << INT_MAX << 600 << false;
+    QTest::newRow("tallest") << 0 << INT_MIN << 800 << INT_MAX << false;
+    QTest::newRow("right at the lowest") << 100 << 100 << INT_MIN << 700 << false;
+    QTest::newRow("bottom at the lowest") << 100 << 100 << 900 << INT_MIN << false;
+    QTest::newRow("left at the highest") << INT_MAX << 100 << 900 << 700 << false;
+    QTest::newRow("at the far corner") << INT_MAX - 800 << INT_MAX - 600 << INT_MAX << INT_MAX << false;
+    QTest::newRow("at the near corner") << INT_MIN << INT_MIN << INT_MIN + 800 << INT_MIN + 600 << false;
+    QTest::newRow("reaching onto the screen") << -700 << -500 << 100 << 100 << true;
+}
+
+// Values no window ever had, from a damaged file: dropped, with defined arithmetic (the
+// UBSan build of this test, tst_settings_ubsan, stops at any signed overflow).
+void TestSettings::extremePlacement()
+{
+    QFETCH(int, left);
+    QFETCH(int, top);
+    QFETCH(int, right);
+    QFETCH(int, bottom);
+    Tsettingdata s = sample();
+    s.placement = WINDOWPLACEMENT{44, 0, SW_SHOWNORMAL, INT_MIN, INT_MAX, INT_MAX, INT_MIN, left, top, right, bottom};
+    SanitizeSettings(s, {QRect(0, 0, 1920, 1080), QRect(-1280, 0, 1280, 1024)});
+    QTEST(s.placement.length == 44, "kept");
 }
 
 void TestSettings::defaultPlacement_data()

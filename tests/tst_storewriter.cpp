@@ -26,7 +26,7 @@ StoreWriterEntry entry(const std::string &url, const std::string &content, const
 
 std::uint32_t at32(const QByteArray &b, std::uint32_t offset)
 {
-    return Read32(reinterpret_cast<const std::uint8_t *>(b.constData()) + offset);
+    return qFromLittleEndian<quint32>(reinterpret_cast<const std::uint8_t *>(b.constData()) + offset);
 }
 
 // What native WinInet's lookup finds for `url`: the record offset of the first item of its
@@ -142,8 +142,9 @@ void TestStoreWriter::roundTrip()
         usage += in.content.size();
     }
     QCOMPARE(listed["http://www.example.com/style/site.css"].extension, std::string("css"));
-    QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffUsage), usage);
-    QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage), std::uint64_t(6));
+    QCOMPARE(qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffUsage), usage);
+    QCOMPARE(qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage),
+             std::uint64_t(6));
 
     // Delete a few; after each step the rules hold, the counters follow and the file is gone.
     const std::vector<std::size_t> doomed = {5, 2, 0, 7, 100, 4};
@@ -157,8 +158,8 @@ void TestStoreWriter::roundTrip()
         QCOMPARE(at32(after, written.entries[i].itemOffset), KeyFree);
         QCOMPARE(at32(after, written.entries[i].itemOffset + 4), written.entries[i].recordOffset);
         QCOMPARE(at32(before, OffAllocated) - at32(after, OffAllocated), written.entries[i].blocks);
-        QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(before.constData()) + OffUsage)
-                     - Read64(reinterpret_cast<const std::uint8_t *>(after.constData()) + OffUsage),
+        QCOMPARE(qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(before.constData()) + OffUsage)
+                     - qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(after.constData()) + OffUsage),
                  std::uint64_t(entries[i].content.size()));
         QCOMPARE(at32(after, written.entries[i].recordOffset), FillFreed);
         QCOMPARE(after.size(), before.size());
@@ -168,7 +169,8 @@ void TestStoreWriter::roundTrip()
         QCOMPARE(store.remove(entries[i].url).error, ERROR_FILE_NOT_FOUND);
     }
     bytes = ReadBytes(index);
-    QCOMPARE(Read64(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage), std::uint64_t(0));
+    QCOMPARE(qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage),
+             std::uint64_t(0));
     std::uint32_t files = 0;
     for (std::uint32_t f = 0; f < at32(bytes, OffFolderCount); ++f)
         files += at32(bytes, OffFolders + FolderEntrySize * f);

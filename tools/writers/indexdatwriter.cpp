@@ -257,13 +257,13 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
     std::vector<std::uint8_t> file(fileSize, 0);
     std::uint8_t *d = file.data();
     std::memcpy(d, SignatureNative52, SignatureSize);
-    Write32(d + OffFileSize, fileSize);
-    Write32(d + OffHashTable, HeaderSize);
-    Write32(d + OffCapacity, capacity);
-    Write32(d + OffAllocated, std::uint32_t(used));
-    Write32(d + OffFolderCount, std::uint32_t(folders.size()));
+    qToLittleEndian<quint32>(fileSize, d + OffFileSize);
+    qToLittleEndian<quint32>(HeaderSize, d + OffHashTable);
+    qToLittleEndian<quint32>(capacity, d + OffCapacity);
+    qToLittleEndian<quint32>(std::uint32_t(used), d + OffAllocated);
+    qToLittleEndian<quint32>(std::uint32_t(folders.size()), d + OffFolderCount);
     for (std::size_t f = 0; f < folders.size(); ++f) {
-        Write32(d + OffFolders + FolderEntrySize * f, folderFiles[f]);
+        qToLittleEndian<quint32>(folderFiles[f], d + OffFolders + FolderEntrySize * f);
         std::memcpy(d + OffFolders + FolderEntrySize * f + 4, folders[f].data(), 8);
     }
     for (std::uint32_t b = 0; b < used; ++b)
@@ -271,16 +271,16 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
 
     for (std::uint32_t page = 0; page < pages; ++page) {
         std::uint8_t *p = d + HeaderSize + page * HashPageSize;
-        Write32(p, SigHash);
-        Write32(p + 4, HashPageBlocks);
-        Write32(p + 8, page + 1 < pages ? HeaderSize + (page + 1) * HashPageSize : 0);
-        Write32(p + 12, page);
+        qToLittleEndian<quint32>(SigHash, p);
+        qToLittleEndian<quint32>(HashPageBlocks, p + 4);
+        qToLittleEndian<quint32>(page + 1 < pages ? HeaderSize + (page + 1) * HashPageSize : 0, p + 8);
+        qToLittleEndian<quint32>(page, p + 12);
         for (std::uint32_t i = 0; i < HashItemsPerPage; ++i) {
-            Write32(p + OffHashItems + 8 * i, KeyUnused);
-            Write32(p + OffHashItems + 8 * i + 4, KeyUnused);
+            qToLittleEndian<quint32>(KeyUnused, p + OffHashItems + 8 * i);
+            qToLittleEndian<quint32>(KeyUnused, p + OffHashItems + 8 * i + 4);
         }
         for (std::uint32_t off = OffHashItems + 8 * HashItemsPerPage; off < HashPageSize; off += 4)
-            Write32(p + off, FillNew);
+            qToLittleEndian<quint32>(FillNew, p + off);
     }
 
     const std::uint32_t dosNow = DosFromUnix(now);
@@ -295,18 +295,18 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         nextBlock += p.blocks;
         std::uint8_t *r = d + recordOffset;
         for (std::uint32_t off = 0; off < p.blocks * BlockSize; off += 4)
-            Write32(r + off, FillNew);
+            qToLittleEndian<quint32>(FillNew, r + off);
         const std::int64_t access = in.lastAccess ? in.lastAccess : now;
-        Write32(r, SigUrl);
-        Write32(r + 4, p.blocks);
-        Write64(r + 0x08, FileTimeFromUnix(now - 86400 - std::int64_t(i % 86400)));
-        Write64(r + 0x10, FileTimeFromUnix(access));
-        Write16(r + 0x18, std::uint16_t(dosExpiry >> 16));
-        Write16(r + 0x1A, std::uint16_t(dosExpiry));
-        Write32(r + 0x1C, 0);
-        Write32(r + 0x28, 0);
-        Write32(r + 0x2C, in.entryType & StickyEntry ? 86400 : 0);
-        Write32(r + 0x30, 0x60);
+        qToLittleEndian<quint32>(SigUrl, r);
+        qToLittleEndian<quint32>(p.blocks, r + 4);
+        qToLittleEndian<quint64>(FileTimeFromUnix(now - 86400 - std::int64_t(i % 86400)), r + 0x08);
+        qToLittleEndian<quint64>(FileTimeFromUnix(access), r + 0x10);
+        qToLittleEndian<quint16>(std::uint16_t(dosExpiry >> 16), r + 0x18);
+        qToLittleEndian<quint16>(std::uint16_t(dosExpiry), r + 0x1A);
+        qToLittleEndian<quint32>(0, r + 0x1C);
+        qToLittleEndian<quint32>(0, r + 0x28);
+        qToLittleEndian<quint32>(in.entryType & StickyEntry ? 86400 : 0, r + 0x2C);
+        qToLittleEndian<quint32>(0x60, r + 0x30);
         std::uint32_t cursor = UrlFixedSize;
         auto putText = [&](const std::string &text, std::size_t length) {
             std::memcpy(r + cursor, text.data(), text.size());
@@ -315,23 +315,23 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
             cursor += std::uint32_t(align8(length));
             return at;
         };
-        Write32(r + 0x34, putText(p.storedUrl, p.storedUrl.size() + 1));
+        qToLittleEndian<quint32>(putText(p.storedUrl, p.storedUrl.size() + 1), r + 0x34);
         r[0x38] = p.folder;
         r[0x39] = 0;
         r[0x3A] = 0x10;
         r[0x3B] = 0x10;
-        Write32(r + 0x3C, in.hasLocalFile ? putText(p.storedName, p.storedName.size() + 1) : 0);
-        Write32(r + 0x40, in.entryType);
-        Write32(r + 0x44, putText(p.header, p.header.size()));
-        Write32(r + 0x48, std::uint32_t(p.header.size()));
-        Write32(r + 0x4C, p.storedExt.empty() ? 0 : putText(p.storedExt, p.storedExt.size() + 1));
-        Write16(r + 0x50, std::uint16_t(dosNow >> 16));
-        Write16(r + 0x52, std::uint16_t(dosNow));
-        Write32(r + 0x54, 1);
-        Write32(r + 0x58, in.useCount);
-        Write16(r + 0x5C, std::uint16_t(dosNow >> 16));
-        Write16(r + 0x5E, std::uint16_t(dosNow));
-        Write32(r + 0x60, 0);
+        qToLittleEndian<quint32>(in.hasLocalFile ? putText(p.storedName, p.storedName.size() + 1) : 0, r + 0x3C);
+        qToLittleEndian<quint32>(in.entryType, r + 0x40);
+        qToLittleEndian<quint32>(putText(p.header, p.header.size()), r + 0x44);
+        qToLittleEndian<quint32>(std::uint32_t(p.header.size()), r + 0x48);
+        qToLittleEndian<quint32>(p.storedExt.empty() ? 0 : putText(p.storedExt, p.storedExt.size() + 1), r + 0x4C);
+        qToLittleEndian<quint16>(std::uint16_t(dosNow >> 16), r + 0x50);
+        qToLittleEndian<quint16>(std::uint16_t(dosNow), r + 0x52);
+        qToLittleEndian<quint32>(1, r + 0x54);
+        qToLittleEndian<quint32>(in.useCount, r + 0x58);
+        qToLittleEndian<quint16>(std::uint16_t(dosNow >> 16), r + 0x5C);
+        qToLittleEndian<quint16>(std::uint16_t(dosNow), r + 0x5E);
+        qToLittleEndian<quint32>(0, r + 0x60);
 
         // The first never-used item of the bucket, in page order.
         const std::uint32_t bucket = p.hash & 63;
@@ -340,13 +340,13 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
             for (std::uint32_t slot = 0; slot < HashBucketItems; ++slot) {
                 const std::uint32_t at =
                     HeaderSize + page * HashPageSize + OffHashItems + 8 * (bucket * HashBucketItems + slot);
-                if (Read32(d + at) == KeyUnused) {
+                if (qFromLittleEndian<quint32>(d + at) == KeyUnused) {
                     itemOffset = at;
                     break;
                 }
             }
-        Write32(d + itemOffset, (p.hash & ~63u) | (in.locked ? KeyLocked : 0));
-        Write32(d + itemOffset + 4, recordOffset);
+        qToLittleEndian<quint32>((p.hash & ~63u) | (in.locked ? KeyLocked : 0), d + itemOffset);
+        qToLittleEndian<quint32>(recordOffset, d + itemOffset + 4);
 
         WrittenEntry &out = result.entries[i];
         out.url = in.url;
@@ -368,16 +368,16 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         result.entries[i].size = bytes.size();
         if (entries[i].hasLocalFile && !writeFile(result.entries[i].localFile, bytes, now, error))
             return fail(error);
-        Write64(d + result.entries[i].recordOffset + 0x20, bytes.size());
+        qToLittleEndian<quint64>(bytes.size(), d + result.entries[i].recordOffset + 0x20);
         usage += bytes.size();
         if (entries[i].entryType & StickyEntry)
             exemptUsage += bytes.size();
     }
     // Native stores count sticky entries in the total as well.
-    Write64(d + OffUsage, usage);
-    Write64(d + OffExemptUsage, exemptUsage);
+    qToLittleEndian<quint64>(usage, d + OffUsage);
+    qToLittleEndian<quint64>(exemptUsage, d + OffExemptUsage);
     const std::uint64_t limit = std::max<std::uint64_t>(50ull << 20, ((usage * 2) >> 20 << 20) + (1ull << 20));
-    Write64(d + OffCacheLimit, limit);
+    qToLittleEndian<quint64>(limit, d + OffCacheLimit);
 
     if (!writeFile(indexPath, std::string_view(reinterpret_cast<const char *>(d), file.size()), now, error))
         return fail(error);

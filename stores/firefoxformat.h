@@ -1,0 +1,164 @@
+#pragma once
+// The byte layout of Firefox's cache2 entry files, and reading one entry from its bytes.
+//
+// An entry file holds the data (the body, then optional alt-data), then the metadata, then
+// the metadata's offset as the file's last 4 bytes. The metadata: a lookup2 hash of the rest
+// of it, one 16-bit hash per 256 KiB chunk of the data, a header (28 bytes in version 1,
+// 32 since), the key and a NUL, then "name\0value\0" elements. Integers are big-endian.
+// Nothing here touches files: the store reads the bytes and hands them in, so that a fuzzer
+// can do the same.
+
+#include "storeentry.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace cache2 {
+
+constexpr std::uint32_t ChunkSize = 256 * 1024;
+constexpr std::uint32_t EntryVersion = 3;
+constexpr std::uint32_t HeaderSize = 32;   // versions 2 and 3
+constexpr std::uint32_t HeaderSizeV1 = 28; // version 1 has no flags
+constexpr std::uint32_t NoExpiration = 0xFFFFFFFFu;
+constexpr std::uint32_t PinnedFlag = 1u;
+// Firefox never writes more elements than this, nor (by its URL length limit) a longer key.
+constexpr std::uint32_t MaxElementsSize = 64 * 1024;
+constexpr std::uint32_t MaxKeySize = 1024 * 1024 + 4096;
+
+// Bob Jenkins' lookup2 hash, as Firefox's CacheHash computes it.
+std::uint32_t Hash(std::string_view bytes, std::uint32_t initval = 0);
+// The chunk hash: the low 16 bits of Hash.
+inline std::uint16_t Hash16(std::string_view bytes)
+{
+    return std::uint16_t(Hash(bytes) & 0xFFFF);
+}
+
+inline std::uint32_t ReadBig32(const char *p)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return std::uint32_t(u[0]) << 24 | std::uint32_t(u[1]) << 16 | std::uint32_t(u[2]) << 8 | u[3];
+}
+inline void WriteBig32(char *p, std::uint32_t v)
+{
+    p[0] = char(v >> 24);
+    p[1] = char(v >> 16);
+    p[2] = char(v >> 8);
+    p[3] = char(v);
+}
+
+// How many chunk hashes the metadata holds for `dataSize` bytes of data.
+inline std::uint64_t ChunkCount(std::uint64_t dataSize)
+{
+    return (dataSize + ChunkSize - 1) / ChunkSize;
+}
+
+// The largest metadata block an entry with `dataSize` bytes of data may have; anything
+// larger is damage, and is not read.
+std::uint64_t MaxMetadataSize(std::uint64_t dataSize);
+
+struct Metadata {
+    std::uint32_t dataSize = 0; // the metadata's offset: the body and alt-data before it
+    std::uint32_t version = 0;
+    std::uint32_t fetchCount = 0;
+    std::uint32_t lastFetched = 0;  // Unix seconds
+    std::uint32_t lastModified = 0; // when the entry's metadata last changed, Unix seconds
+    std::uint32_t frecency = 0;
+    std::uint32_t expirationTime = NoExpiration;
+    std::uint32_t flags = 0;
+    std::string_view chunkHashes; // 2 bytes per chunk, big-endian
+    std::string_view key;
+    std::string_view elements; // "name\0value\0" pairs
+    // The elements a listing needs, found while the elements are checked.
+    std::string_view responseHead, requestMethod, altData;
+    bool hasResponseHead = false, hasAltData = false;
+};
+
+enum class MetaError : std::uint8_t {
+    None,
+    TooShort,       // not even an offset and a header
+    OffsetPastEnd,  // the metadata would start at or past the end of the file
+    TooLarge,       // the metadata would be larger than Firefox ever writes
+    HeaderOutside,  // the chunk hashes and header do not fit before the end
+    UnknownVersion, // not version 1, 2 or 3
+    KeyOutside,     // the key runs past the metadata
+    KeyUnterminated,
+    HashMismatch,
+    BadElements, // not NUL-terminated name/value pairs
+};
+// A short English reason, as the listing counts it.
+const char *MetaErrorReason(MetaError error);
+
+// Reads the metadata block `meta`: the bytes from the metadata offset to the end of the
+// file, including the last 4 bytes, of a file of `fileSize` bytes. The views of `out` point
+// into `meta`.
+MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata &out);
+
+// Where the metadata of a file of `fileSize` bytes starts, from its last 4 bytes; the error
+// when the file cannot hold metadata there.
+MetaError MetadataOffset(std::string_view last4, std::uint64_t fileSize, std::uint32_t &offset);
+
+// "1;<offset>,<type>": where the alt-data begins. False when the record cannot be read.
+bool ParseAltData(std::string_view value, std::uint64_t &offset, std::string_view &type);
+
+// The parts of a cache key: tags in ASCII order, each ending in ',' (",," escapes a comma
+// inside a value), then ':' and the URL.
+struct Key {
+    std::string_view url;
+    std::string originAttributes; // the origin-attribute suffix without the 'O', e.g. "^partitionKey=..."
+    std::string id;               // the '~' tag: a POST's upload id, "predictor-origin", ...
+    bool anonymous = false;       // 'a'
+    bool isPrivate = false;       // 'p' (never on disk)
+};
+// False for a key Firefox itself would not parse.
+bool ParseKey(std::string_view key, Key &out);
+
+// The partition of a key in a readable form: the top-level site of a partitioned entry
+// ("https://github.com"), a container ("container 2"), "private", "first party example.com",
+// then "anonymous" and, for a POST, "POST <id>" (other ids as "id <id>"); parts joined by
+// ", ". Empty for an entry outside any partition.
+std::string ReadablePartition(const Key &key, std::string_view requestMethod);
+
+// The entry file's name for a key: the SHA-1 of the key in 40 upper-case hex digits.
+std::string FileNameForKey(std::string_view key);
+// True when `name` is 40 upper-case hex digits, the form of an entry file's name.
+bool IsEntryFileName(std::string_view name);
+
+// What a whole entry says, read from its metadata.
+struct Entry {
+    Metadata meta;
+    Key key;
+    std::string_view responseHead;
+    std::string_view requestMethod;
+    std::uint64_t bodySize = 0; // up to the alt-data, when there is any
+    bool hasAltData = false;
+};
+
+enum class EntryError : std::uint8_t {
+    None,
+    Metadata,      // see Entry::metaError
+    WrongFileName, // the file name is not the SHA-1 of the key
+    NotDocument,   // no response head: a predictor or dictionary entry, not counted as damage
+    BadKey,
+    BadAltData,
+};
+
+struct EntryResult {
+    EntryError error = EntryError::None;
+    MetaError metaError = MetaError::None;
+    // The reason the listing counts; empty for None and NotDocument.
+    std::string_view reason() const;
+};
+
+// Reads an entry whose metadata block is `meta` (as ParseMetadata takes it). When `fileName`
+// is not empty it must be the SHA-1 of the key.
+EntryResult ReadEntry(std::string_view meta, std::uint64_t fileSize, std::string_view fileName, Entry &out);
+
+// Reads an entry held whole in memory, as the fuzzer gives it.
+EntryResult ParseFirefoxEntry(const std::uint8_t *bytes, std::size_t size, std::string_view fileName, Entry &out);
+
+// Fills `out` from a read entry, all but its local file: texts go to `listing`.
+// `container` is the entry file's path.
+void FillStoreEntry(const Entry &entry, std::string_view container, StoreListing &listing, StoreEntry &out);
+
+} // namespace cache2
