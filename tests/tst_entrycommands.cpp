@@ -12,6 +12,7 @@
 #include "stores/storeregistry.h"
 #include "support.h"
 #include "tools/writers/chromiumwriter.h"
+#include "tools/writers/firefoxwriter.h"
 #include "windows/entryinfowindow.h"
 #include "windows/exportdocumentsdialog.h"
 #include "windows/messagebox.h"
@@ -115,7 +116,8 @@ private slots:
     void init();
     void cleanup();
     void infoOfWinInetEntry();
-    void infoOfChromiumEntry();
+    void infoOfBrowserEntry_data();
+    void infoOfBrowserEntry();
     void hostileTextsStayText();
     void copyButtonCopiesAll();
     void altEnterAndMenuOpenTheFocusedDocument();
@@ -202,11 +204,19 @@ void TestEntryCommands::infoOfWinInetEntry()
     info->close();
 }
 
-void TestEntryCommands::infoOfChromiumEntry()
+void TestEntryCommands::infoOfBrowserEntry_data()
 {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("chromium") << "Chromium (simple)";
+    QTest::newRow("firefox") << "Firefox";
+}
+
+void TestEntryCommands::infoOfBrowserEntry()
+{
+    QFETCH(QString, kind);
     QTemporaryDir storeDir;
     BrowserWriterEntry script;
-    script.url = "https://cdn.chromium.example/app.js";
+    script.url = "https://cdn.browser.example/app.js";
     script.body = "var x = 1;" + std::string(500, ' ');
     script.contentType = "application/javascript";
     script.contentEncoding = "gzip";
@@ -214,11 +224,14 @@ void TestEntryCommands::infoOfChromiumEntry()
     script.fetched = Now;
     script.lastModified = Now - 86400;
     script.expires = Now + 3600;
+    script.fetchCount = 5;
     script.headers = {{"Cache-Control", "max-age=3600"}};
     BrowserWriterOptions options;
     options.now = Now;
-    const BrowserWriteResult written =
-        WriteChromiumSimpleStore(storeDir.filePath(QStringLiteral("Cache_Data")).toStdString(), {script}, options);
+    const std::string folder = storeDir.filePath(QStringLiteral("cache")).toStdString();
+    const BrowserWriteResult written = kind == QLatin1String("Firefox")
+        ? WriteFirefoxStore(folder, {script}, options)
+        : WriteChromiumSimpleStore(folder, {script}, options);
     QVERIFY2(written.ok, written.error.c_str());
     SetUrlCacheStore(OpenStore(written.folder));
 
@@ -227,27 +240,41 @@ void TestEntryCommands::infoOfChromiumEntry()
     // The preview would write the body out of its container into the bodies folder first.
     if (f.window->m_viewdoc->isChecked())
         f.window->m_viewdoc->trigger();
-    QVERIFY(f.selectHost(QStringLiteral("[cdn.chromium.example]")));
+    QVERIFY(f.selectHost(QStringLiteral("[cdn.browser.example]")));
     f.focusRow(0);
     f.run(f.window->AEntryInfo);
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
-    QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("https://cdn.chromium.example/app.js"));
+    QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("https://cdn.browser.example/app.js"));
     QCOMPARE(info->valueText(QStringLiteral("key")), QString::fromStdString(written.entries[0].key));
-    QVERIFY(info->valueText(QStringLiteral("partition")).contains(QStringLiteral("https://top.example")));
-    QCOMPARE(info->valueText(QStringLiteral("cache_kind")), QStringLiteral("Chromium (simple)"));
+    QVERIFY(info->valueText(QStringLiteral("partition")).contains(QStringLiteral("top.example")));
+    QCOMPARE(info->valueText(QStringLiteral("cache_kind")), kind);
     QCOMPARE(info->valueText(QStringLiteral("container")), QString::fromStdString(written.entries[0].file));
     QVERIFY(!info->valueText(QStringLiteral("body_offset")).isEmpty());
     QCOMPARE(info->valueText(QStringLiteral("size")), QString::number(written.entries[0].storedSize));
     QCOMPARE(info->valueText(QStringLiteral("content_encoding")), QStringLiteral("gzip"));
     QCOMPARE(info->valueText(QStringLiteral("decoded_size")), QString()); // it would take reading the body
     QCOMPARE(info->valueText(QStringLiteral("content_type")), QStringLiteral("application/javascript"));
+    QCOMPARE(info->valueText(QStringLiteral("status")), QStringLiteral("200"));
+    // Firefox counts fetches; Chromium's simple cache counts nothing, so nothing is shown.
+    QCOMPARE(info->valueText(QStringLiteral("hit_count")),
+             kind == QLatin1String("Firefox") ? QStringLiteral("5") : QString());
     QCOMPARE(info->valueText(QStringLiteral("last_modified")), localTime(Now - 86400));
     QCOMPARE(info->valueText(QStringLiteral("expires")), localTime(Now + 3600));
     const QString head = info->responseHeadText();
     QVERIFY2(head.startsWith(QStringLiteral("HTTP/1.1 200")), qPrintable(head));
     QVERIFY(head.contains(QStringLiteral("Cache-Control: max-age=3600\n")));
     QVERIFY(!head.contains(QLatin1Char('\r')));
+    info->close();
+
+    // The document comes out decoded, under its name from the URL.
+    QTemporaryDir out;
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({out.path(), false});
+    });
+    f.run(f.window->AExportDocs);
+    QCOMPARE(sortedFiles(out.path()), QStringList{"app.js"});
+    QCOMPARE(ReadBytes(out.filePath("app.js")), QByteArray::fromStdString(script.body));
     QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
 }
 
@@ -624,15 +651,22 @@ void TestEntryCommands::exportReport_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("manifestError");
     QTest::addColumn<QString>("report");
-    QTest::newRow("all written") << QList<int>{1, 1, 1} << false << 3 << "" << "" << "";
-    QTest::newRow("one failed") << QList<int>{1, 0, 1} << false << 3 << "" << ""
+    QTest::newRow("all written") << QList<int>{1, 1, 1} << false << 3 << ""
+                                 << ""
+                                 << "";
+    QTest::newRow("one failed") << QList<int>{1, 0, 1} << false << 3 << ""
+                                << ""
                                 << "有1个文档未能导出：\nhttp://r.example/1.htm\n    problem 1";
     // The documents after the stop are counted, not listed as failures.
-    QTest::newRow("stopped") << QList<int>{1, 0, 0, 0} << true << 2 << "" << ""
+    QTest::newRow("stopped") << QList<int>{1, 0, 0, 0} << true << 2 << ""
+                             << ""
                              << "导出已取消，已写入1个文档，共4个。\n有1个文档未能导出：\n"
                                 "http://r.example/1.htm\n    problem 1";
-    QTest::newRow("manifest") << QList<int>{1} << false << 1 << "" << "disk full" << "清单文件未能写入：disk full";
-    QTest::newRow("folder") << QList<int>{1, 0} << false << 2 << "/x: cannot write into the folder" << ""
+    QTest::newRow("manifest") << QList<int>{1} << false << 1 << ""
+                              << "disk full"
+                              << "清单文件未能写入：disk full";
+    QTest::newRow("folder") << QList<int>{1, 0} << false << 2 << "/x: cannot write into the folder"
+                            << ""
                             << "导出未能完成：/x: cannot write into the folder\n已写入1个文档，共2个。";
 }
 
