@@ -5,6 +5,7 @@
 
 #include "app/documentlist.h"
 #include "app/entrycommands.h"
+#include "app/listcolumns.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
@@ -134,6 +135,8 @@ private slots:
     void exportDocumentsDialog();
     void exportReport_data();
     void exportReport();
+    void fixtureStores_data();
+    void fixtureStores();
 
 private:
     QStringList m_boxes;
@@ -698,6 +701,92 @@ void TestEntryCommands::exportReport()
     result.error = error;
     result.manifestError = manifestError;
     QCOMPARE(DocumentExportReport(result, rows, std::size_t(reached)), report);
+}
+
+void TestEntryCommands::fixtureStores_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::newRow("wine-demo") << "wine-demo/Content.IE5";
+    QTest::newRow("win7-content") << "win7-content";
+    const QDir browsers(FixturesDir() + QStringLiteral("/browser-caches"));
+    for (const QString &name : browsers.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        QTest::newRow(qPrintable(name)) << QStringLiteral("browser-caches/") + name;
+}
+
+// Every real store: all columns painted, the details of a document, the list and the
+// documents of a host exported, from a copy of the fixture.
+void TestEntryCommands::fixtureStores()
+{
+    QFETCH(QString, fixture);
+    QTemporaryDir copy;
+    QVERIFY(CopyStoreFolder(FixturesDir() + QLatin1Char('/') + fixture, copy.path()));
+    const auto store = OpenStore(copy.path().toStdString());
+    QVERIFY2(store->kind() != StoreKind::None, store->describe().c_str());
+    SetUrlCacheStore(store);
+    Fixture f;
+    QVERIFY(f.open());
+    if (f.window->m_viewdoc->isChecked())
+        f.window->m_viewdoc->trigger();
+    // The host with the most documents.
+    QTreeWidgetItem *cache = f.window->TreeNode(CacheRoot);
+    int mostRows = 0;
+    QTreeWidgetItem *most = nullptr;
+    for (int i = 0; i < cache->childCount(); ++i) {
+        f.window->Tree->setCurrentItem(cache->child(i));
+        if (f.window->lister->rowCount() > mostRows) {
+            mostRows = f.window->lister->rowCount();
+            most = cache->child(i);
+        }
+    }
+    if (!most) { // an index copied without its content folders: nothing to list, nothing to export
+        f.window->ActionList1Update();
+        QVERIFY(!f.window->AExportList->isEnabled());
+        QVERIFY(!f.window->AExportDocs->isEnabled());
+        return;
+    }
+    f.window->Tree->setCurrentItem(most);
+    ColumnLayout all = f.window->columns->layout();
+    all.shown.assign(all.shown.size(), true);
+    f.window->columns->applyLayout(all);
+    f.window->lister->report()->grab();
+
+    f.focusRow(0);
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    const DocumentListModel *model = f.window->documents->model();
+    QCOMPARE(info->valueText(QStringLiteral("url")),
+             model->data(model->index(0, DocumentListModel::UrlColumn)).toString());
+    QVERIFY(!info->valueText(QStringLiteral("cache_kind")).isEmpty());
+    info->close();
+
+    QTemporaryDir out;
+    f.window->lister->selectionModel()->clearSelection();
+    f.window->entries->setListFileDialog([&](const QString &, QString &) { return out.filePath("list.json"); });
+    f.run(f.window->AExportList);
+    const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("list.json"))).array();
+    QCOMPARE(rows.size(), qsizetype(mostRows));
+    for (int row = 0; row < mostRows; ++row)
+        QCOMPARE(rows[row].toObject().value(QStringLiteral("url")).toString(),
+                 model->data(model->index(row, DocumentListModel::UrlColumn)).toString());
+
+    const QString folder = out.filePath(QStringLiteral("documents"));
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({folder, true});
+    });
+    f.run(f.window->ASelectAll);
+    f.run(f.window->AExportDocs);
+    // Each document written or named in the one box; the manifest beside them.
+    const int written = int(sortedFiles(folder).size()) - 1;
+    QVERIFY(QFile::exists(folder + QStringLiteral("/manifest.csv")));
+    if (written < mostRows) {
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes[0].startsWith(QStringLiteral("有%1个文档未能导出").arg(mostRows - written)),
+                 qPrintable(m_boxes[0]));
+    } else {
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+    }
+    QCOMPARE(FilesBelow(copy.path()).size(), FilesBelow(FixturesDir() + QLatin1Char('/') + fixture).size());
 }
 
 QTEST_MAIN(TestEntryCommands)
