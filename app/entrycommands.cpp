@@ -90,7 +90,7 @@ std::pair<ListFormat, QString> ListExportTarget(const QString &path, const QStri
 QString DocumentExportReport(const DocumentExportResult &result, const std::vector<EntryRow> &rows, std::size_t reached)
 {
     if (!result.error.isEmpty())
-        return QStringLiteral("导出未能完成：%1\n已写入%2个文档，共%3个。")
+        return QStringLiteral("导出未能完成：\n%1\n已写入%2个文档，共%3个。")
             .arg(result.error)
             .arg(result.writtenCount())
             .arg(result.documents.size());
@@ -118,7 +118,7 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
             lines << QStringLiteral("……另有%1个。").arg(failed - MostReportedDocuments);
     }
     if (!result.manifestError.isEmpty())
-        lines << QStringLiteral("清单文件未能写入：%1").arg(result.manifestError);
+        lines << QStringLiteral("清单文件未能写入：\n%1").arg(result.manifestError);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -188,7 +188,7 @@ void EntryCommands::AExportListExecute()
         emit progressHidden();
     }
     if (!written)
-        MsgBox(QStringLiteral("无法写入文件 %1：%2").arg(QDir::toNativeSeparators(path), error), MB::ICONERROR);
+        MsgBox(QStringLiteral("无法写入列表文件：\n%1\n%2").arg(QDir::toNativeSeparators(path), error), MB::ICONERROR);
 }
 
 void EntryCommands::AExportDocsExecute()

@@ -32,7 +32,8 @@ std::pair<ListFormat, QString> ListExportTarget(const QString &path, const QStri
 
 // The words of the one box after a document export: the documents that were not written,
 // each with why, and a manifest that could not be; empty when there is nothing to say.
-// `reached` counts the documents the export came to before it was stopped.
+// `reached` counts the documents the export came to before it was stopped. The first line is
+// always the program's own words, so that a message box never takes a URL for markup.
 QString DocumentExportReport(const DocumentExportResult &result, const std::vector<EntryRow> &rows,
                              std::size_t reached);
 
