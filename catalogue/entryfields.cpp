@@ -242,7 +242,8 @@ EntryFields::EntryFields(QString storeFolder) : m_storeFolder(storeFolder.toStdS
 StoreKind EntryFields::storeKind(const EntryRow &row) const
 {
     const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    return extras ? StoreKind(extras->dwStoreKind) : StoreKind::None;
+    // Only a WinInet-like entry comes without extras.
+    return extras ? StoreKind(extras->dwStoreKind) : StoreKind::WinInet;
 }
 
 // The WinInet store keeps the response head but not its facts: they are read from the head

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -330,42 +332,87 @@ FileMatch ContentSearcher::searchBody(const BodyRef &body)
     return FileMatch::Unreadable;
 }
 
+namespace {
+
+// What the full-text search made of one entry.
+enum class Outcome : std::uint8_t { Pending, NotOfKind, Miss, Hit, Unreadable };
+
+Outcome examine(ContentSearcher &content, const CatalogueEntry &entry, int kind)
+{
+    const char *path = LocalFileName(entry);
+    if (!MatchesDocKind(path, kind))
+        return Outcome::NotOfKind;
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
+    const FileMatch match = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range)
+        ? content.searchBody(
+            BodyRef{extras->lpszContainer, extras->qwBodyOffset, EntrySize(*entry), extras->lpszContentEncoding})
+        : content.searchFile(path);
+    return match == FileMatch::Hit ? Outcome::Hit : match == FileMatch::Miss ? Outcome::Miss : Outcome::Unreadable;
+}
+
+// Threads that read the files ahead of the caller. Reading and decoding is nearly all of a
+// full-text search, and the cores are otherwise idle meanwhile.
+unsigned searchThreads(std::size_t entries)
+{
+    if (entries < 256)
+        return 1;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+} // namespace
+
 SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria, const SearchObserver &observer)
 {
     SearchList hits;
     const std::vector<std::string> patterns = criteria.patterns();
     const bool fullText = criteria.field == SearchField::FullText;
-    std::unique_ptr<ContentSearcher> content;
-    if (fullText)
-        content = std::make_unique<ContentSearcher>(patterns);
     ProgressClock progress(observer.progress);
-    std::string lowered; // reused for every URL or path
 
+    if (fullText) {
+        // Workers examine the entries in chunks, ahead of this thread; this thread takes their
+        // answers in the catalogue's order, so hits, unreadable reports and progress come
+        // exactly as one thread alone would give them.
+        const std::size_t n = list.size();
+        std::unique_ptr<std::atomic<Outcome>[]> outcomes(new std::atomic<Outcome>[n]);
+        for (std::size_t i = 0; i < n; ++i)
+            outcomes[i].store(Outcome::Pending, std::memory_order_relaxed);
+        std::atomic<std::size_t> next{0};
+        constexpr std::size_t Chunk = 16;
+        auto work = [&] {
+            ContentSearcher content(patterns);
+            for (std::size_t start; (start = next.fetch_add(Chunk)) < n;) {
+                for (std::size_t i = start; i < std::min(n, start + Chunk); ++i) {
+                    outcomes[i].store(examine(content, list[i], criteria.kind), std::memory_order_release);
+                    outcomes[i].notify_one();
+                }
+            }
+        };
+        std::vector<std::jthread> workers;
+        for (unsigned t = searchThreads(n); t > 0; --t)
+            workers.emplace_back(work);
+        for (std::size_t i = 0; i < n; ++i) {
+            progress.tick(i + 1);
+            outcomes[i].wait(Outcome::Pending, std::memory_order_acquire);
+            const Outcome outcome = outcomes[i].load(std::memory_order_acquire);
+            if (outcome == Outcome::Unreadable && observer.unreadable)
+                observer.unreadable(list[i]);
+            if (outcome == Outcome::Hit)
+                hits.push_back(list[i]);
+        }
+        return hits;
+    }
+
+    std::string lowered; // reused for every URL or path
     std::size_t examined = 0;
     for (const CatalogueEntry &entry : list) {
-        ++examined;
-        if (fullText || examined % 256 == 0)
+        if (++examined % 256 == 0)
             progress.tick(examined);
         const char *path = LocalFileName(entry);
         if (!MatchesDocKind(path, criteria.kind))
             continue;
-        bool hit = false;
-        if (fullText) {
-            const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
-            const FileMatch match = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range)
-                ? content->searchBody(BodyRef{extras->lpszContainer, extras->qwBodyOffset, EntrySize(*entry),
-                                              extras->lpszContentEncoding})
-                : content->searchFile(path);
-            if (match == FileMatch::Unreadable && observer.unreadable)
-                observer.unreadable(entry);
-            hit = match == FileMatch::Hit;
-        } else {
-            lowered.assign(criteria.field == SearchField::Url ? SourceUrl(entry) : path);
-            LowerInPlace(lowered.data(), lowered.size());
-            hit = std::any_of(patterns.begin(), patterns.end(),
-                              [&](const std::string &p) { return Contains(lowered, p); });
-        }
-        if (hit)
+        lowered.assign(criteria.field == SearchField::Url ? SourceUrl(entry) : path);
+        LowerInPlace(lowered.data(), lowered.size());
+        if (std::any_of(patterns.begin(), patterns.end(), [&](const std::string &p) { return Contains(lowered, p); }))
             hits.push_back(entry);
     }
     return hits;

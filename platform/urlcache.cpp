@@ -62,6 +62,15 @@ bool keyIsUrl(const StoreListing &listing, const StoreEntry &e)
     return (e.key.offset == e.url.offset && e.key.size == e.url.size) || listing.text(e.key) == listing.text(e.url);
 }
 
+// Whether the entry knows more than WinInet's header holds. A WinInet store's entries never
+// do: their blocks stay exactly as WinInet's own, and the catalogue of a big store stays small.
+bool hasExtras(const StoreListing &listing, const StoreEntry &e)
+{
+    return e.body == BodyPlace::Range || e.partition.size || e.container.size || e.contentType.size
+        || e.contentEncoding.size || e.requestMethod.size || e.httpStatus || e.flags || e.created || e.bodyOffset
+        || !keyIsUrl(listing, e);
+}
+
 } // namespace
 
 DWORD GetLastError()
@@ -109,12 +118,15 @@ std::shared_ptr<CacheStore> CurrentUrlCacheStore()
 DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
 {
     const StoreEntry &e = listing.entries[index];
-    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS) + textBytes(e.url);
+    std::size_t total = sizeof(INTERNET_CACHE_ENTRY_INFOA) + textBytes(e.url);
     if (e.hasLocalFile)
         total += textBytes(e.localFile);
     total += e.headers.size;
     if (e.extension.size)
         total += textBytes(e.extension);
+    if (!hasExtras(listing, e))
+        return static_cast<DWORD>(total);
+    total += sizeof(CACHE_ENTRY_EXTRAS);
     if (!keyIsUrl(listing, e))
         total += textBytes(e.key);
     total += 1; // the NUL every empty extras text points at
@@ -127,8 +139,9 @@ DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
 void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind kind, INTERNET_CACHE_ENTRY_INFOA *info)
 {
     const StoreEntry &e = listing.entries[index];
+    const bool withExtras = hasExtras(listing, e);
     auto *extras = reinterpret_cast<CACHE_ENTRY_EXTRAS *>(info + 1);
-    auto *cursor = reinterpret_cast<char *>(extras + 1);
+    auto *cursor = withExtras ? reinterpret_cast<char *>(extras + 1) : reinterpret_cast<char *>(info + 1);
     auto putText = [&cursor, &listing](StoreText t) {
         char *start = cursor;
         std::memcpy(cursor, listing.texts.data() + t.offset, t.size);
@@ -138,7 +151,7 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     };
 
     *info = INTERNET_CACHE_ENTRY_INFOA{};
-    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS);
+    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA) + (withExtras ? sizeof(CACHE_ENTRY_EXTRAS) : 0);
     info->lpszSourceUrlName = putText(e.url);
     info->lpszLocalFileName = e.hasLocalFile ? putText(e.localFile) : nullptr;
     info->CacheEntryType = e.entryType;
@@ -159,6 +172,8 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     }
     info->lpszFileExtension = e.extension.size ? putText(e.extension) : nullptr;
     info->dwExemptDelta = e.exemptDelta;
+    if (!withExtras)
+        return;
 
     *extras = CACHE_ENTRY_EXTRAS{};
     extras->lpszKey = keyIsUrl(listing, e) ? info->lpszSourceUrlName : putText(e.key);

@@ -36,8 +36,10 @@ struct INTERNET_CACHE_ENTRY_INFOA {
     DWORD dwExemptDelta;
 };
 
-// What the store knows of an entry beyond the header, behind the header of every block the
-// enumeration fills; such a block's dwStructSize counts both. Texts point into the block.
+// What the store knows of an entry beyond the header, behind the header of the blocks the
+// enumeration fills for entries that have more to say than WinInet's own (browser caches);
+// such a block's dwStructSize counts both. Texts point into the block. A block without them
+// is an entry of the WinInet kind: its key is its URL, its body its local file.
 struct CACHE_ENTRY_EXTRAS {
     const char *lpszKey;             // the store's key (WinInet: the URL)
     const char *lpszPartition;       // browsers: the partition part of the key

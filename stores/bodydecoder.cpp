@@ -45,16 +45,18 @@ std::vector<std::string> ContentCodings(std::string_view contentEncoding)
     return codings;
 }
 
-// One coding's decoder. `process` appends what it can make of `in` to `out`, at most `room`
-// bytes; it reports how much of `in` it used so the caller can come back with the rest.
+// One coding's decoder. `process` writes what it can make of `in` to `out`, at most `room`
+// bytes, and says how many it wrote; it reports how much of `in` it used so the caller can
+// come back with the rest.
 struct BodyDecoder::Stage {
     virtual ~Stage() = default;
     // False on damaged input. `used` is how many bytes of `in` were consumed; `ended` becomes
     // true once the coding's stream is complete.
-    virtual bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) = 0;
+    virtual bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) = 0;
     std::string name;
     bool ended = false;
     std::uint64_t produced = 0;
+    std::unique_ptr<char[]> buffer; // the stage's output, reused for every piece
 };
 
 namespace {
@@ -68,9 +70,10 @@ public:
         if (m_ready)
             inflateEnd(&m_z);
     }
-    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) override
     {
         used = 0;
+        written = 0;
         if (!m_ready)
             return false;
         if (ended) {
@@ -84,11 +87,9 @@ public:
                 return true;
             }
         }
-        const std::size_t start = out.size();
-        out.resize(start + room);
         m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
         m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
-        m_z.next_out = reinterpret_cast<Bytef *>(out.data() + start);
+        m_z.next_out = reinterpret_cast<Bytef *>(out);
         m_z.avail_out = uInt(room);
         int rc = inflate(&m_z, Z_NO_FLUSH);
         if (rc == Z_DATA_ERROR && !m_gzip && !m_triedRaw && m_z.total_out == 0) {
@@ -98,12 +99,12 @@ public:
             init(-MAX_WBITS);
             m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
             m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
-            m_z.next_out = reinterpret_cast<Bytef *>(out.data() + start);
+            m_z.next_out = reinterpret_cast<Bytef *>(out);
             m_z.avail_out = uInt(room);
             rc = inflate(&m_z, Z_NO_FLUSH);
         }
         used = std::size_t(reinterpret_cast<const char *>(m_z.next_in) - in.data());
-        out.resize(start + (room - m_z.avail_out));
+        written = room - m_z.avail_out;
         if (rc == Z_STREAM_END) {
             ended = true;
             return true;
@@ -127,25 +128,24 @@ class BrotliStage : public BodyDecoder::Stage {
 public:
     BrotliStage() : m_state(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
     ~BrotliStage() override { BrotliDecoderDestroyInstance(m_state); }
-    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) override
     {
         used = 0;
+        written = 0;
         if (!m_state)
             return false;
         if (ended) {
             used = in.size();
             return true;
         }
-        const std::size_t start = out.size();
-        out.resize(start + room);
         std::size_t availIn = in.size();
         const auto *nextIn = reinterpret_cast<const std::uint8_t *>(in.data());
         std::size_t availOut = room;
-        auto *nextOut = reinterpret_cast<std::uint8_t *>(out.data() + start);
+        auto *nextOut = reinterpret_cast<std::uint8_t *>(out);
         const BrotliDecoderResult rc =
             BrotliDecoderDecompressStream(m_state, &availIn, &nextIn, &availOut, &nextOut, nullptr);
         used = in.size() - availIn;
-        out.resize(start + (room - availOut));
+        written = room - availOut;
         if (rc == BROTLI_DECODER_RESULT_SUCCESS)
             ended = true;
         return rc != BROTLI_DECODER_RESULT_ERROR;
@@ -155,32 +155,52 @@ private:
     BrotliDecoderState *m_state;
 };
 
+// Decoding contexts kept for the thread's next body: making one costs more than decoding a
+// small body.
+struct ZstdContexts {
+    std::vector<ZSTD_DStream *> free;
+    ~ZstdContexts()
+    {
+        for (ZSTD_DStream *s : free)
+            ZSTD_freeDStream(s);
+    }
+};
+thread_local ZstdContexts t_zstd;
+
 class ZstdStage : public BodyDecoder::Stage {
 public:
-    ZstdStage() : m_stream(ZSTD_createDStream())
+    ZstdStage()
     {
-        if (m_stream) {
-            ZSTD_initDStream(m_stream);
+        if (!t_zstd.free.empty()) {
+            m_stream = t_zstd.free.back();
+            t_zstd.free.pop_back();
+            ZSTD_DCtx_reset(m_stream, ZSTD_reset_session_only);
+        } else if ((m_stream = ZSTD_createDStream())) {
             // Browsers accept windows up to 8 MiB for zstd content; refuse larger ones instead
             // of allocating what a hostile frame asks for.
             ZSTD_DCtx_setParameter(m_stream, ZSTD_d_windowLogMax, 23);
         }
     }
-    ~ZstdStage() override { ZSTD_freeDStream(m_stream); }
-    bool process(std::string_view in, std::size_t &used, std::string &out, std::size_t room) override
+    ~ZstdStage() override
+    {
+        if (m_stream && t_zstd.free.size() < 4)
+            t_zstd.free.push_back(m_stream);
+        else
+            ZSTD_freeDStream(m_stream);
+    }
+    bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) override
     {
         used = 0;
+        written = 0;
         if (!m_stream)
             return false;
         if (in.empty() && ended)
             return true;
-        const std::size_t start = out.size();
-        out.resize(start + room);
         ZSTD_inBuffer input{in.data(), in.size(), 0};
-        ZSTD_outBuffer output{out.data() + start, room, 0};
+        ZSTD_outBuffer output{out, room, 0};
         const std::size_t rc = ZSTD_decompressStream(m_stream, &output, &input);
         used = input.pos;
-        out.resize(start + output.pos);
+        written = output.pos;
         if (ZSTD_isError(rc))
             return false;
         // 0: a frame is complete and flushed; another may follow.
@@ -190,7 +210,7 @@ public:
     }
 
 private:
-    ZSTD_DStream *m_stream;
+    ZSTD_DStream *m_stream = nullptr;
 };
 
 } // namespace
@@ -246,22 +266,23 @@ bool BodyDecoder::run(std::size_t index, std::string_view in, std::string &out, 
         return true;
     }
     Stage &stage = *m_stages[index];
-    std::string piece;
+    if (!stage.buffer)
+        stage.buffer = std::make_unique_for_overwrite<char[]>(Piece);
     for (bool more = true; more;) {
-        std::size_t used = 0;
-        piece.clear();
-        if (!stage.process(in, used, piece, Piece)) {
+        std::size_t used = 0, written = 0;
+        if (!stage.process(in, used, stage.buffer.get(), Piece, written)) {
             m_failed = true;
             m_error = "the " + stage.name + " stream is damaged";
             return false;
         }
         in.remove_prefix(used);
         // Every stage stops at the limit: an intermediate stream may be the bomb.
-        const bool over = piece.size() > m_limit - stage.produced;
+        std::size_t passed = written;
+        const bool over = written > m_limit - stage.produced;
         if (over)
-            piece.resize(std::size_t(m_limit - stage.produced));
-        stage.produced += piece.size();
-        if (!piece.empty() && !run(index + 1, piece, out, false))
+            passed = std::size_t(m_limit - stage.produced);
+        stage.produced += passed;
+        if (passed && !run(index + 1, std::string_view(stage.buffer.get(), passed), out, false))
             return false;
         if (over) {
             m_cut = true;
@@ -269,7 +290,7 @@ bool BodyDecoder::run(std::size_t index, std::string_view in, std::string &out, 
         }
         // A full piece may leave more output waiting; input left over is fed again unless the
         // stage could do nothing with it.
-        more = piece.size() == Piece || (!in.empty() && (used > 0 || !piece.empty()));
+        more = written == Piece || (!in.empty() && (used > 0 || written > 0));
     }
     if (!in.empty() && !stage.ended) {
         m_failed = true;

@@ -36,6 +36,7 @@ private slots:
     void fileLargerThanOnePiece();
     void unreadableFiles_data();
     void unreadableFiles();
+    void manyFilesKeepTheirOrder();
     void bodiesInsideContainers_data();
     void bodiesInsideContainers();
 
@@ -342,6 +343,43 @@ void TestSearch::unreadableFiles()
     const SearchList hits = SearchCatalogue(catalogue, SearchCriteria{SearchField::FullText, HtmlKind, text}, observer);
     QCOMPARE(Names(hits), expected);
     QCOMPARE(reported, (QStringList{"http://b.example/b.htm", "http://e.example/e.htm"}));
+}
+
+void TestSearch::manyFilesKeepTheirOrder()
+{
+    // Enough files that several threads read them: hits and unreadable reports still come in
+    // the catalogue's order, each once.
+    TestStore store;
+    QStringList wantHits, wantUnreadable;
+    for (int i = 0; i < 1200; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".htm";
+        const std::string url = "http://m.example/" + name;
+        const bool gone = i % 97 == 5;
+        const bool holds = i % 7 == 0;
+        store.add(url, name, holds ? "a needle here" : "nothing", !gone);
+        if (gone)
+            wantUnreadable << QString::fromStdString(url);
+        else if (holds)
+            wantHits << QString::fromStdString(url);
+    }
+    const CacheList catalogue = EnumerateCatalogue();
+    QStringList unreadable;
+    std::size_t lastProgress = 0;
+    bool progressForward = true;
+    SearchObserver observer;
+    observer.unreadable = [&](const CatalogueEntry &e) { unreadable << SourceUrl(e); };
+    observer.progress = [&](std::size_t examined) {
+        progressForward = progressForward && examined > lastProgress && examined <= catalogue.size();
+        lastProgress = examined;
+    };
+    const SearchList hits =
+        SearchCatalogue(catalogue, SearchCriteria{SearchField::FullText, AllKinds, QStringLiteral("NEEDLE")}, observer);
+    QStringList got;
+    for (const CatalogueEntry &e : hits)
+        got << SourceUrl(e);
+    QCOMPARE(got, wantHits);
+    QCOMPARE(unreadable, wantUnreadable);
+    QVERIFY(progressForward);
 }
 
 void TestSearch::bodiesInsideContainers_data()

@@ -121,13 +121,6 @@ std::string parse(int argc, char **argv, Options &options, bool forExport)
     return {};
 }
 
-// The store the program chose last time. The program does not remember its choice yet; once it
-// keeps one, read it here so that `list` without STORE opens what the window would open.
-std::string RememberedStoreChoice()
-{
-    return {};
-}
-
 // Opens `path` as the process's store and reads its catalogue as the window loads it.
 bool loadCatalogue(const std::string &path, std::shared_ptr<CacheStore> &store, CacheList &catalogue)
 {
@@ -219,7 +212,7 @@ int runList(int argc, char **argv)
         StartChoice choice;
         if (const char *named = std::getenv("TIDEWRACK_URLCACHE"))
             choice.environment = named;
-        choice.remembered = RememberedStoreChoice();
+        choice.remembered = RememberedStore(); // what the window opened last
         std::string why;
         path = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), &why);
         if (path.empty()) {
