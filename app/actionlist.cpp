@@ -43,11 +43,15 @@ ActionList::ActionList(QWidget *window)
         {"Aoffline", "", "离线浏览(&O)", "离线浏览", QKeySequence(Qt::Key_F12), 9, true},
         {"AInternetOption", "", "Internet选项(&I)..", "", {}, -1, true},
         {"AHelp", "Help", "关于(&A)...", "关于", QKeySequence(Qt::Key_F1), 0, true},
+        {"AEntryInfo", "File", "缓存信息(&I)...", "缓存信息", QKeySequence(Qt::ALT | Qt::Key_Return), -1, false},
+        {"AExportList", "File", "导出列表(&X)...", "导出列表", {}, -1, false},
+        {"AExportDocs", "File", "导出文档(&E)...", "导出文档", {}, -1, false},
     };
     QAction **targets[] = {
         &ARefresh,          &AOpenDoc,         &ADocinfo, &ASaveDocas,      &ASaveWebas, &ADeleteDoc,
         &ASendtoBox,        &ASelectAll,       &ACopyUrl, &AFind,           &AFindInWeb, &ASaveAllCollectDoc,
-        &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp};
+        &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp,      &AEntryInfo,
+        &AExportList,       &AExportDocs};
     static_assert(std::size(table) == std::size(targets));
     for (std::size_t i = 0; i < std::size(table); ++i) {
         const ActionRow &s = table[i];
@@ -66,6 +70,8 @@ ActionList::ActionList(QWidget *window)
         ActionList1.append(action);
     }
     Aoffline->setCheckable(true);
+    // Alt with either Enter key.
+    AEntryInfo->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
 
     m_viewdoc = new QAction(QStringLiteral("预览文档(&P)"), window);
     m_viewdoc->setObjectName(QStringLiteral("m_viewdoc"));
@@ -91,8 +97,9 @@ ActionList::ActionList(QWidget *window)
 
 void ActionList::Update(const Situation &now)
 {
-    for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, ACopyUrl})
+    for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, ACopyUrl, AEntryInfo, AExportDocs})
         a->setEnabled(now.selection);
+    AExportList->setEnabled(now.rows);
     ASaveWebas->setEnabled(now.selection && now.browserShown);
     ASendtoBox->setEnabled(now.selection && !now.collectBoxShown);
     ASelectAll->setEnabled(now.rows);

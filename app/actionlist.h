@@ -29,6 +29,9 @@ struct ActionList {
     QAction *ARefresh, *AOpenDoc, *ADocinfo, *ASaveDocas, *ASaveWebas, *ADeleteDoc, *ASendtoBox, *ASelectAll, *ACopyUrl,
         *AFind, *AFindInWeb, *ASaveAllCollectDoc, *ARemoveCollectDoc, *AClearCollectDoc, *Aoffline, *AInternetOption,
         *AHelp;
+    // What the cache knows: the focused document's details (Alt+Enter), the list and the
+    // selected documents written out.
+    QAction *AEntryInfo, *AExportList, *AExportDocs;
     QList<QAction *> ActionList1; // the actions above, in that order
 
     // Menu items with behaviour of their own: the preview toggle (F8), the two list styles

@@ -2,6 +2,7 @@
 
 #include "catalogue/cataloguestate.h"
 #include "catalogue/documentlistmodel.h"
+#include "catalogue/entryfields.h"
 #include "catalogue/viewlist.h"
 #include "lister.h"
 #include "platform/shellinfo.h"
@@ -91,13 +92,37 @@ void DocumentList::ShowSearchStation()
         m_tree->setCurrentItem(station);
 }
 
+namespace {
+
+// The further columns' sort keys follow the sort menu's six.
+constexpr int FieldSortKeyBase = 16;
+
+} // namespace
+
+int DocumentList::ColumnSortKey(int column)
+{
+    return column < DocumentListModel::ColumnCount ? column : FieldSortKeyBase + column;
+}
+
+int DocumentList::SortKeyColumn(int key)
+{
+    if (key >= 0 && key < DocumentListModel::ColumnCount)
+        return key;
+    const int column = key - FieldSortKeyBase;
+    return column >= DocumentListModel::ColumnCount && column < DocumentListModel::AllColumnCount ? column : -1;
+}
+
 void DocumentList::SortView(int key, bool toggle)
 {
     if (toggle && key == m_state.sort_key)
         m_state.sort_dir = -m_state.sort_dir;
     m_state.sort_key = std::uint8_t(key);
-    SortViewList(m_state.view_list, key, m_state.sort_dir);
-    m_model->MarkSortColumn(key, m_state.sort_dir == 1);
+    const int column = SortKeyColumn(key);
+    if (column >= DocumentListModel::ColumnCount)
+        SortViewByField(m_state.view_list, EntryField(column), m_state.sort_dir, m_model->fields());
+    else
+        SortViewList(m_state.view_list, key, m_state.sort_dir);
+    m_model->MarkSortColumn(column, m_state.sort_dir == 1);
     emit sortKeyChanged(key);
     m_model->contentChanged();
 }
@@ -141,7 +166,7 @@ void DocumentList::m_sortcaptionClick(int position)
 
 void DocumentList::listerColumnClick(int column)
 {
-    SortView(column, true);
+    SortView(ColumnSortKey(column), true);
 }
 
 void DocumentList::listerDataHint(int first, int last)

@@ -27,7 +27,14 @@ public:
     // it is already selected (selecting it again would raise no change).
     void ShowSearchStation();
     void SetListImages(bool small);
+    // Orders view_list by `key` (sort_key's values: the sort menu's 0..5, or ColumnSortKey of
+    // a further column), turning the direction over when `toggle` and the key is the current one.
     void SortView(int key, bool toggle);
+    // The sort key a click on `column` sorts by: the five columns' keys are their numbers, as
+    // the sort menu's; a further column's lies beyond the menu's.
+    static int ColumnSortKey(int column);
+    // The column whose caption shows the arrow for `key`; -1 for none.
+    static int SortKeyColumn(int key);
     void FillTypeNames(int first, int last);
     // The row count after another concern removed elements of view_list.
     void SetRowCount(int rows);

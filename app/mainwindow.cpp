@@ -5,7 +5,9 @@
 #include "documentcommands.h"
 #include "documentlist.h"
 #include "documentsaver.h"
+#include "entrycommands.h"
 #include "findform.h"
+#include "listcolumns.h"
 #include "lister.h"
 #include "logging.h"
 #include "platform/browser/browser.h"
@@ -26,10 +28,12 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTreeView>
 #include <QTreeWidget>
 
 Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(parent), m_appDir(appDir)
@@ -50,11 +54,13 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     m_saver = std::make_unique<DocumentSaver>(this);
     m_loader = std::make_unique<CatalogueLoader>(m_state, ui->Tree, status);
     m_documents = std::make_unique<DocumentList>(m_state, ui->lister, ui->Tree, status);
+    m_columns = std::make_unique<ListColumns>(ui->lister->report()->header(), ColumnLayoutPath(SettingsPath()), this);
     m_preview = std::make_unique<PreviewPane>(
         m_state, m_settings, PreviewPane::Controls{ui->lister, ui->Splitter2, ui->pnl_main, ui->editor, ui->Web1},
         status);
     m_commands = std::make_unique<DocumentCommands>(m_state, ui->lister, *m_saver, status, this);
     m_collectBox = std::make_unique<CollectBox>(m_state, ui->lister, ui->Tree, ui->lab_collect, ui->Image1, *m_saver);
+    m_entries = std::make_unique<EntryCommands>(m_state, ui->lister, this);
     m_storeChooser = new StoreChooser(ui->fileMenu, this);
     connectActions();
 
@@ -103,6 +109,9 @@ void Tfrm_cache::connectActions()
     connect(a.Aoffline, &QAction::toggled, ui->Web1, &Browser::followOfflineState, Qt::QueuedConnection);
     connect(a.AInternetOption, &QAction::triggered, m_preview.get(), &PreviewPane::AInternetOptionExecute);
     connect(a.AHelp, &QAction::triggered, this, &Tfrm_cache::AHelpExecute);
+    connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::AEntryInfoExecute);
+    connect(a.AExportList, &QAction::triggered, m_entries.get(), &EntryCommands::AExportListExecute);
+    connect(a.AExportDocs, &QAction::triggered, m_entries.get(), &EntryCommands::AExportDocsExecute);
     connect(a.m_viewdoc, &QAction::triggered, m_preview.get(), &PreviewPane::m_viewdocClick);
     for (QAction *style : {a.m_VsReport, a.m_VsIcon})
         connect(style, &QAction::triggered, m_documents.get(), [this, style] {
@@ -152,6 +161,10 @@ void Tfrm_cache::connectConcerns()
     connect(m_collectBox.get(), &CollectBox::rowCountChanged, m_documents.get(), &DocumentList::SetRowCount,
             Qt::DirectConnection);
 
+    connect(m_entries.get(), &EntryCommands::progressShown, m_showinfo, &Tfrm_showinfo::ShowProgress,
+            Qt::DirectConnection);
+    connect(m_entries.get(), &EntryCommands::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
+            Qt::DirectConnection);
     connect(m_storeChooser, &StoreChooser::storeChosen, this, &Tfrm_cache::openStore);
 
     connect(m_find, &Tfrm_find::searchFinished, this, &Tfrm_cache::UpdateSearchNode, Qt::DirectConnection);
@@ -344,6 +357,8 @@ void Tfrm_cache::FormClose()
     m_state.search_list.clear();
     SavePlacement();
     WriteSettings();
+    if (!m_columns->save())
+        qCWarning(lcUi, "could not write the list's columns file %s", qPrintable(ColumnLayoutPath(SettingsPath())));
 }
 
 void Tfrm_cache::SavePlacement()

@@ -13,22 +13,27 @@
 //                   (treenodes.h); filled by CatalogueLoader, read by DocumentList
 //   Splitter2       between lister (above) and pnl_main (below)            PreviewPane
 //   lister          the document list control (lister.h)                   DocumentList
+//     its report header's columns, shown, ordered and sized by the user    ListColumns
 //   pnl_main        the preview pane, stacking Web1 and editor             PreviewPane
 //   Web1            the preview browser (platform/browser/browser.h)       PreviewPane
 //   editor          the read-only text viewer for plain-text documents     PreviewPane
 //   sbar            the status bar; its panels sbar0..sbar2 (statuspanels.h)
 //   Pop_list, Pop_tree, Pop_CollectBox   context menus of lister, Tree and lab_collect
+//   Pop_columns     the context menu of the list's header: the further columns  ListColumns
 //   Pop_save        the save button's menu: save document, save web page
 //   m_sort          the hidden sort menu; its six items are sortItems      DocumentList
-//   ActionList1     the actions ARefresh .. AHelp (actionlist.h), each reached by menu,
-//                   toolbar, context menu and shortcut alike
+//   ActionList1     the actions ARefresh .. AExportDocs (actionlist.h), each reached by menu,
+//                   toolbar, context menu and shortcut alike; AEntryInfo, AExportList and
+//                   AExportDocs are carried out by                          EntryCommands
 //   m_viewdoc       F8: the preview pane on or off                         PreviewPane
 //   m_VsReport, m_VsIcon   the list styles: report with small icons, large icons
 //   m_offline       the options menu's item bound to the action Aoffline
 //   N9, N13         Exit, and Mail to the author
 //   AOpenStore, m_sources   File menu: open a cache folder; the caches found here  StoreChooser
 // and its windows: frm_find (findform.h), frm_showinfo (windows/infoform.h, the progress
-// window during a load), frm_logo (windows/logoform.h, the splash and the about box).
+// window during a load or a list export), frm_logo (windows/logoform.h, the splash and the
+// about box), frm_entryinfo (windows/entryinfowindow.h, a document's cache information),
+// frm_exportdocs (windows/exportdocumentsdialog.h) and frm_exportprogress.
 
 #include "catalogue/cataloguestate.h"
 #include "settingsfile.h"
@@ -44,6 +49,8 @@ class CollectBox;
 class DocumentCommands;
 class DocumentList;
 class DocumentSaver;
+class EntryCommands;
+class ListColumns;
 class PreviewPane;
 class CacheStore;
 class StoreChooser;
@@ -70,6 +77,8 @@ public:
     DocumentCommands &commands() const { return *m_commands; }
     CollectBox &collectBox() const { return *m_collectBox; }
     DocumentSaver &saver() const { return *m_saver; }
+    ListColumns &columns() const { return *m_columns; }
+    EntryCommands &entries() const { return *m_entries; }
     Tfrm_find &findForm() const { return *m_find; }
     StoreChooser &storeChooser() const { return *m_storeChooser; }
 
@@ -126,9 +135,11 @@ private:
     std::unique_ptr<DocumentSaver> m_saver;
     std::unique_ptr<CatalogueLoader> m_loader;
     std::unique_ptr<DocumentList> m_documents;
+    std::unique_ptr<ListColumns> m_columns;
     std::unique_ptr<PreviewPane> m_preview;
     std::unique_ptr<DocumentCommands> m_commands;
     std::unique_ptr<CollectBox> m_collectBox;
+    std::unique_ptr<EntryCommands> m_entries;
     StoreChooser *m_storeChooser = nullptr; // owned by the window, as Qt children are
     Tfrm_showinfo *m_showinfo = nullptr;    // frm_showinfo
     Tfrm_find *m_find = nullptr;            // frm_find

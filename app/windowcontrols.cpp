@@ -196,6 +196,8 @@ void WindowControls::createMenus(QMainWindow *window)
     QMenu *file = fileMenu = window->menuBar()->addMenu(QStringLiteral("文件(&F)"));
     file->addActions({a.AOpenDoc, a.ADocinfo, a.ASaveDocas, a.ASaveWebas, a.ADeleteDoc, a.ARefresh});
     file->addSeparator();
+    file->addActions({a.AExportList, a.AExportDocs});
+    file->addSeparator();
     file->addAction(a.ASendtoBox);
     QMenu *box = file->addMenu(QStringLiteral("采集盒(&C)"));
     box->addActions({a.ASaveAllCollectDoc, a.ARemoveCollectDoc, a.AClearCollectDoc});
@@ -237,7 +239,9 @@ void WindowControls::createMenus(QMainWindow *window)
     Pop_list->addSeparator();
     Pop_list->addActions({a.ASelectAll, a.ACopyUrl});
     Pop_list->addSeparator();
-    Pop_list->addActions({a.AOpenDoc, a.ADocinfo, a.ADeleteDoc, a.ASaveDocas, a.ASaveWebas});
+    Pop_list->addActions({a.AOpenDoc, a.ADocinfo, a.AEntryInfo, a.ADeleteDoc, a.ASaveDocas, a.ASaveWebas});
+    Pop_list->addSeparator();
+    Pop_list->addActions({a.AExportList, a.AExportDocs});
 
     Pop_tree = new QMenu(window);
     Pop_tree->setObjectName(QStringLiteral("Pop_tree"));

@@ -13,6 +13,12 @@ QString text(std::string_view bytes)
     return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
 }
 
+// Sizes and counts line up on the right; times have a fixed width and read well on the left.
+bool rightAligned(int column)
+{
+    return column == DocumentListModel::SizeColumn || EntryFieldType(EntryField(column)) == FieldType::Number;
+}
+
 } // namespace
 
 DocumentListModel::DocumentListModel(ViewList &list, QObject *parent)
@@ -26,7 +32,7 @@ int DocumentListModel::rowCount(const QModelIndex &parent) const
 
 int DocumentListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : AllColumnCount;
 }
 
 const Tcachedata *DocumentListModel::recordAt(int row) const
@@ -55,6 +61,8 @@ QVariant DocumentListModel::data(const QModelIndex &index, int role) const
             return QString::fromUtf8(SourceUrl(*record));
         case LocationColumn:
             return QString::fromUtf8(LocalFileName(*record));
+        default:
+            return m_fields.text(RowOf(*record), EntryField(index.column()));
         }
         break;
     case Qt::DecorationRole:
@@ -62,7 +70,7 @@ QVariant DocumentListModel::data(const QModelIndex &index, int role) const
             return SystemIconList::icon(record->bShellInfoPending ? -1 : record->iIcon);
         break;
     case Qt::TextAlignmentRole:
-        if (index.column() == SizeColumn)
+        if (rightAligned(index.column()))
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
         break;
     default:
@@ -73,15 +81,15 @@ QVariant DocumentListModel::data(const QModelIndex &index, int role) const
 
 QVariant DocumentListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= AllColumnCount)
         return {};
     if (role == Qt::DisplayRole) {
-        QString caption = baseCaption(section);
+        QString caption = section < ColumnCount ? baseCaption(section) : EntryFieldCaption(EntryField(section));
         if (section == m_markedColumn)
             caption += m_markAscending ? QStringLiteral("↓") : QStringLiteral("↑");
         return caption;
     }
-    if (role == Qt::TextAlignmentRole && section == SizeColumn)
+    if (role == Qt::TextAlignmentRole && rightAligned(section))
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
     return {};
 }
@@ -137,13 +145,13 @@ void DocumentListModel::setRowCount(int rows)
     }
     const int kept = std::min(old, rows);
     if (kept > 0)
-        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+        emit dataChanged(index(0, 0), index(kept - 1, AllColumnCount - 1));
 }
 
 void DocumentListModel::contentChanged()
 {
     if (m_rows > 0)
-        emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+        emit dataChanged(index(0, 0), index(m_rows - 1, AllColumnCount - 1));
 }
 
 QString DocumentListModel::baseCaption(int column)
@@ -152,11 +160,11 @@ QString DocumentListModel::baseCaption(int column)
     return (column >= 0 && column < ColumnCount) ? QString::fromUtf8(captions[column]) : QString();
 }
 
-void DocumentListModel::MarkSortColumn(int key, bool ascending)
+void DocumentListModel::MarkSortColumn(int column, bool ascending)
 {
-    m_markedColumn = key;
+    m_markedColumn = column;
     m_markAscending = ascending;
-    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    emit headerDataChanged(Qt::Horizontal, 0, AllColumnCount - 1);
 }
 
 void DocumentListModel::FillTypeNames(int first, int last)

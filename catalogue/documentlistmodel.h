@@ -3,8 +3,13 @@
 // row: it reads the records when a view asks for a row, and its row count is set explicitly,
 // as the virtual list's is. Type names and icons are looked up only for the rows a view is
 // about to show (FillTypeNames), once per record.
+//
+// Beside the list's five columns it has one for each further field the list can show
+// (EntryField order: column c shows field c); the view hides those until the user shows them,
+// and a hidden column's values are never read.
 
 #include "entry.h"
+#include "entryfields.h"
 #include "platform/shellinfo.h"
 
 #include <QAbstractTableModel>
@@ -15,7 +20,10 @@
 class DocumentListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    // The list's own five columns; ColumnCount counts those alone.
     enum Column { FileNameColumn, TypeColumn, SizeColumn, UrlColumn, LocationColumn, ColumnCount };
+    // Every column, the further fields' included.
+    static constexpr int AllColumnCount = ListColumnFieldCount;
 
     // The drag of rows from the list carries this type, so that only the program's own drop
     // targets accept it. The data is the dragged row numbers, ascending, comma-separated.
@@ -44,8 +52,9 @@ public:
     // Every row's content changed (after a sort): repaint, keep the rows and the selection.
     void contentChanged();
 
-    // The base captions, with the arrow on `key`'s column: "↓" ascending, "↑" descending.
-    void MarkSortColumn(int key, bool ascending);
+    // The captions, with the arrow on `column`'s: "↓" ascending, "↑" descending; none for a
+    // column outside the model.
+    void MarkSortColumn(int column, bool ascending);
     static QString baseCaption(int column);
 
     // Looks up the type name and icon of every record from `first` to `last` (both
@@ -56,8 +65,12 @@ public:
 
     static QString sizeText(std::uint64_t size) { return QString::number(size); }
 
+    // What reads the further fields; the document list sorts with it too.
+    EntryFields &fields() const { return m_fields; }
+
 private:
     ViewList &m_list;
+    mutable EntryFields m_fields;
     int m_rows = 0;
     int m_markedColumn = -1;
     bool m_markAscending = true;

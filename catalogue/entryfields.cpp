@@ -415,6 +415,9 @@ std::optional<std::uint64_t> EntryFields::number(const EntryRow &row, EntryField
     case EntryField::Size:
         return EntrySize(header);
     case EntryField::HitCount:
+        // The simple cache keeps no count of uses: its 0 is no one's count.
+        if (extras && StoreKind(extras->dwStoreKind) == StoreKind::ChromiumSimple)
+            return std::nullopt;
         return header.dwUseCount;
     case EntryField::LastAccess:
         return known(timeOf(header.LastAccessTime));

@@ -56,8 +56,9 @@ void TestDocumentListModel::rowsAndColumns()
     view[1].header.lpszLocalFileName = nullptr; // a null path reads as empty
     DocumentListModel model(view);
     model.setRowCount(2);
-    QCOMPARE(model.columnCount(), int(DocumentListModel::ColumnCount));
-    QCOMPARE(model.columnCount(), 5);
+    // The five, then the further fields the list can show.
+    QCOMPARE(model.columnCount(), int(DocumentListModel::AllColumnCount));
+    QCOMPARE(model.columnCount(), 15);
     auto cell = [&](int row, int column) { return model.data(model.index(row, column)).toString(); };
     QCOMPARE(cell(0, DocumentListModel::FileNameColumn), QStringLiteral("page[1].htm"));
     QCOMPARE(cell(0, DocumentListModel::TypeColumn), QStringLiteral("HTML document"));
@@ -67,6 +68,11 @@ void TestDocumentListModel::rowsAndColumns()
     QCOMPARE(cell(1, DocumentListModel::SizeColumn), QStringLiteral("4294967296"));
     QCOMPARE(cell(1, DocumentListModel::FileNameColumn), QString());
     QCOMPARE(cell(1, DocumentListModel::LocationColumn), QString());
+    // The further columns read the record's fields; an unknown time is empty.
+    view[0].header.dwUseCount = 42;
+    QCOMPARE(cell(0, int(EntryField::HitCount)), QStringLiteral("42"));
+    QCOMPARE(cell(0, int(EntryField::LastAccess)), QString());
+    QVERIFY(!model.index(0, DocumentListModel::AllColumnCount).isValid());
     const auto align =
         model.data(model.index(0, DocumentListModel::SizeColumn), Qt::TextAlignmentRole).value<Qt::Alignment>();
     QVERIFY(align & Qt::AlignRight);
@@ -117,9 +123,14 @@ void TestDocumentListModel::captionsCarryTheArrow()
     model.MarkSortColumn(2, false);
     QCOMPARE(caption(0), QStringLiteral("缓存文件"));
     QCOMPARE(caption(2), QStringLiteral("大小↑"));
-    model.MarkSortColumn(5, true);
+    model.MarkSortColumn(-1, true);
     for (int c = 0; c < 5; ++c)
         QCOMPARE(caption(c), DocumentListModel::baseCaption(c));
+    QCOMPARE(caption(9), QStringLiteral("命中次数"));
+    model.MarkSortColumn(9, false);
+    QCOMPARE(caption(9), QStringLiteral("命中次数↑"));
+    QCOMPARE(caption(2), QStringLiteral("大小"));
+    QCOMPARE(caption(DocumentListModel::AllColumnCount), QString());
 }
 
 void TestDocumentListModel::typeNamesLookedUpOnceForHintedRows()

@@ -323,6 +323,9 @@ void TestEntryFields::decodedSizeOnlyWhereKnown()
         QCOMPARE(*decoded, std::uint64_t(500));
     QCOMPARE(fields.text(RowOf(list[0]), EntryField::BodyOffset), QStringLiteral("24"));
     QCOMPARE(fields.text(RowOf(list[0]), EntryField::CacheKind), QStringLiteral("Chromium (simple)"));
+    // The simple cache counts no uses: the count is unknown, not 0.
+    QVERIFY(!fields.number(RowOf(list[0]), EntryField::HitCount));
+    QCOMPARE(fields.text(RowOf(list[0]), EntryField::HitCount), QString());
 }
 
 void TestEntryFields::textsAreCleanUtf8()

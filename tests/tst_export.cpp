@@ -362,7 +362,7 @@ void TestExport::jsonTypesAndHostileTexts()
         QCOMPARE(o.value(QStringLiteral("url")).toString(), QString::fromStdString(hostileUrls()[std::size_t(i)]));
         QVERIFY(o.value(QStringLiteral("size")).isDouble());
         QCOMPARE(o.value(QStringLiteral("size")).toInteger(), 4096);
-        QCOMPARE(o.value(QStringLiteral("hit_count")).toInteger(), 3);
+        QVERIFY(o.value(QStringLiteral("hit_count")).isNull()); // the simple cache counts no uses
         QCOMPARE(o.value(QStringLiteral("last_access")).toString(), QStringLiteral("2023-11-14T22:13:20Z"));
         QCOMPARE(o.value(QStringLiteral("last_access_local")).toString(),
                  QDateTime::fromSecsSinceEpoch(1700000000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));

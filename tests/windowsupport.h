@@ -31,6 +31,8 @@ struct WindowParts {
     DocumentCommands *commands;
     CollectBox *collectBox;
     DocumentSaver *saver;
+    ListColumns *columns;
+    EntryCommands *entries;
     Tfrm_find *frm_find;
 
     QToolBar *ToolBar1;
@@ -42,11 +44,11 @@ struct WindowParts {
     QWidget *pnl_main;
     Browser *Web1;
     QPlainTextEdit *editor;
-    QMenu *Pop_list, *Pop_tree, *Pop_CollectBox, *Pop_save, *m_sort;
+    QMenu *Pop_list, *Pop_tree, *Pop_CollectBox, *Pop_save, *m_sort, *Pop_columns;
     QList<QAction *> sortItems; // the items of m_sort
     QAction *ARefresh, *AOpenDoc, *ADocinfo, *ASaveDocas, *ASaveWebas, *ADeleteDoc, *ASendtoBox, *ASelectAll, *ACopyUrl,
         *AFind, *AFindInWeb, *ASaveAllCollectDoc, *ARemoveCollectDoc, *AClearCollectDoc, *Aoffline, *AInternetOption,
-        *AHelp, *m_viewdoc, *m_VsReport, *m_VsIcon;
+        *AHelp, *AEntryInfo, *AExportList, *AExportDocs, *m_viewdoc, *m_VsReport, *m_VsIcon;
 
     const Tsettingdata &settings() const { return window.settings(); }
     // Panel `panel` of the status bar sbar.

@@ -26,7 +26,10 @@ const Command Commands[] = {
     {"load", RunLoad, "load STORE [--repeat N]     the catalogue load N times; prints name: value lines"},
     {"delete", RunDelete, "delete STORE KEY...         deletes entries by key and says what happened to each"},
     {"body", RunBody, "body STORE KEY              writes the entry's decoded body to standard output"},
-    {"view", RunView, "view STORE HOST [--repeat N] the document list of one host: rows, view_ms_median"},
+    {"view", RunView,
+     "view STORE HOST [--repeat N] [--all-columns]\n"
+     "                              the document list of one host: rows, view_ms_median;\n"
+     "                              --all-columns: the fill painted with five and with all columns"},
     {"search", RunSearch,
      "search STORE --field url|name|text [--kind K] TEXT [--repeat N]\n"
      "                              the search without a window: hits, search_ms_median"},

@@ -1,0 +1,232 @@
+#include "entrycommands.h"
+
+#include "catalogue/cataloguestate.h"
+#include "lister.h"
+#include "platform/urlcachestore.h"
+#include "windows/messagebox.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QProgressDialog>
+
+namespace {
+
+// Reports longer than this name the rest by their number only.
+constexpr int MostReportedDocuments = 30;
+
+QString storeFolder()
+{
+    const auto store = CurrentUrlCacheStore();
+    return store ? QString::fromStdString(store->folder()) : QString();
+}
+
+// Copies of the rows: they keep their entries' blocks alive whatever happens to the list
+// while the export lets events run.
+ViewList recordsAt(const ViewList &view, const QList<int> &rows)
+{
+    ViewList records;
+    records.reserve(std::size_t(rows.size()));
+    for (const int row : rows)
+        if (row >= 0 && std::size_t(row) < view.size())
+            records.push_back(view[std::size_t(row)]);
+    return records;
+}
+
+// The override cursor for as long as the object lives.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+} // namespace
+
+EntryInfo EntryInfoOf(const EntryRow &row, EntryFields &fields)
+{
+    EntryInfo info;
+    for (const EntryField field : DetailsFields()) {
+        QString value = fields.text(row, field);
+        if (value.isEmpty())
+            continue;
+        if (field == EntryField::ResponseHead) {
+            value.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            info.responseHead = value;
+            continue;
+        }
+        info.lines.append({QString::fromLatin1(EntryFieldName(field)), EntryFieldCaption(field), value});
+    }
+    info.copyText = EntryDetailsText(row, fields);
+    return info;
+}
+
+const QStringList &ListExportFilters()
+{
+    static const QStringList filters = {QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("HTML 网页 (*.html *.htm)"),
+                                        QStringLiteral("JSON 文件 (*.json)")};
+    return filters;
+}
+
+std::pair<ListFormat, QString> ListExportTarget(const QString &path, const QString &filter)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("csv"))
+        return {ListFormat::Csv, path};
+    if (suffix == QLatin1String("html") || suffix == QLatin1String("htm"))
+        return {ListFormat::Html, path};
+    if (suffix == QLatin1String("json"))
+        return {ListFormat::Json, path};
+    const QStringList &filters = ListExportFilters();
+    if (filter == filters[1])
+        return {ListFormat::Html, path + QStringLiteral(".html")};
+    if (filter == filters[2])
+        return {ListFormat::Json, path + QStringLiteral(".json")};
+    return {ListFormat::Csv, path + QStringLiteral(".csv")};
+}
+
+QString DocumentExportReport(const DocumentExportResult &result, const std::vector<EntryRow> &rows, std::size_t reached)
+{
+    if (!result.error.isEmpty())
+        return QStringLiteral("导出未能完成：\n%1\n已写入%2个文档，共%3个。")
+            .arg(result.error)
+            .arg(result.writtenCount())
+            .arg(result.documents.size());
+    QStringList lines;
+    // After a stop, the documents the export never reached are counted, not listed.
+    if (result.stopped)
+        lines << QStringLiteral("导出已取消，已写入%1个文档，共%2个。")
+                     .arg(result.writtenCount())
+                     .arg(result.documents.size());
+    else
+        reached = result.documents.size();
+    QStringList failures;
+    int failed = 0;
+    for (std::size_t i = 0; i < reached && i < rows.size(); ++i) {
+        const ExportedDocument &d = result.documents[i];
+        if (d.written)
+            continue;
+        if (++failed <= MostReportedDocuments)
+            failures << QStringLiteral("%1\n    %2").arg(QString::fromUtf8(SourceUrl(*rows[i].header)), d.problem);
+    }
+    if (failed > 0) {
+        lines << QStringLiteral("有%1个文档未能导出：").arg(failed);
+        lines << failures;
+        if (failed > MostReportedDocuments)
+            lines << QStringLiteral("……另有%1个。").arg(failed - MostReportedDocuments);
+    }
+    if (!result.manifestError.isEmpty())
+        lines << QStringLiteral("清单文件未能写入：\n%1").arg(result.manifestError);
+    return lines.join(QLatin1Char('\n'));
+}
+
+EntryCommands::EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent)
+    : m_state(state), m_lister(lister), m_dialogParent(dialogParent), m_lastFolder(QDir::homePath())
+{}
+
+int EntryCommands::focusedRow() const
+{
+    const QItemSelectionModel *selection = m_lister->selectionModel();
+    const QModelIndex current = selection ? selection->currentIndex() : QModelIndex();
+    if (current.isValid() && selection->isSelected(current))
+        return current.row();
+    return m_lister->firstSelectedRow();
+}
+
+void EntryCommands::AEntryInfoExecute()
+{
+    const int row = focusedRow();
+    const ViewList &view = m_state.view_list;
+    if (row < 0 || std::size_t(row) >= view.size())
+        return;
+    EntryFields fields(storeFolder());
+    ShowEntryInfo(m_dialogParent, EntryInfoOf(RowOf(view[std::size_t(row)]), fields));
+}
+
+QString EntryCommands::askListFile(const QString &proposed, QString &filter)
+{
+    if (m_listDialog)
+        return m_listDialog(proposed, filter);
+    return QFileDialog::getSaveFileName(m_dialogParent, QStringLiteral("导出列表"), proposed,
+                                        ListExportFilters().join(QStringLiteral(";;")), &filter);
+}
+
+std::optional<ExportDocumentsChoice> EntryCommands::askDocumentsFolder(int count, const QString &proposed)
+{
+    if (m_documentsDialog)
+        return m_documentsDialog(count, proposed);
+    return AskExportDocuments(m_dialogParent, count, proposed);
+}
+
+void EntryCommands::AExportListExecute()
+{
+    QList<int> rows = m_lister->selectedRows();
+    if (rows.isEmpty())
+        for (int row = 0; row < m_lister->rowCount(); ++row)
+            rows.append(row);
+    const ViewList records = recordsAt(m_state.view_list, rows);
+    if (records.empty())
+        return;
+    QString filter = ListExportFilters().front();
+    const QString chosen = askListFile(QDir(m_lastFolder).filePath(QStringLiteral("缓存文档列表.csv")), filter);
+    if (chosen.isEmpty())
+        return;
+    const auto [format, path] = ListExportTarget(chosen, filter);
+    m_lastFolder = QFileInfo(path).absolutePath();
+
+    EntryFields fields(storeFolder());
+    ListExportOptions options;
+    options.title = QStringLiteral("缓存文档列表");
+    QString error;
+    bool written = false;
+    {
+        const BusyCursor busy;
+        emit progressShown(QStringLiteral("正在导出列表..."), 0);
+        written = ExportEntryList(path, RowsOf(records), format, fields, options, &error);
+        emit progressHidden();
+    }
+    if (!written)
+        MsgBox(QStringLiteral("无法写入列表文件：\n%1\n%2").arg(QDir::toNativeSeparators(path), error), MB::ICONERROR);
+}
+
+void EntryCommands::AExportDocsExecute()
+{
+    const ViewList records = recordsAt(m_state.view_list, m_lister->selectedRows());
+    if (records.empty())
+        return;
+    const auto choice =
+        askDocumentsFolder(int(records.size()), QDir(m_lastFolder).filePath(QStringLiteral("缓存文档")));
+    if (!choice || choice->folder.isEmpty())
+        return;
+    m_lastFolder = QFileInfo(choice->folder).absolutePath();
+
+    const std::vector<EntryRow> rows = RowsOf(records);
+    EntryFields fields(storeFolder());
+    DocumentExportOptions options;
+    options.manifest = choice->manifest;
+    options.storeFolder = storeFolder();
+    QProgressDialog progress(QStringLiteral("正在导出文档..."), QStringLiteral("取消"), 0, int(rows.size()),
+                             m_dialogParent);
+    progress.setObjectName(QStringLiteral("frm_exportprogress"));
+    progress.setWindowTitle(QStringLiteral("导出文档"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    progress.setAutoClose(false);
+    std::size_t reached = 0;
+    options.progress = [&progress, &reached](std::size_t done, std::size_t) {
+        reached = done;
+        progress.setValue(int(done));
+        return !progress.wasCanceled();
+    };
+    DocumentExportResult result;
+    {
+        const BusyCursor busy;
+        result = ExportDocuments(rows, choice->folder, fields, options);
+    }
+    progress.close();
+    const QString report = DocumentExportReport(result, rows, reached);
+    if (!report.isEmpty())
+        MsgBox(report, result.complete() ? MB::ICONINFORMATION : MB::ICONWARNING);
+}

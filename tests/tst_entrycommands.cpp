@@ -1,0 +1,789 @@
+// What the cache knows about the listed documents, in the real main window: the window
+// "缓存信息" for a WinInet entry and a Chromium one (reached by the list's menu and by
+// Alt+Enter), its plain texts and its copy button; the list export in each format and the
+// documents export through the commands, with the dialogs answered by the tests.
+
+#include "app/documentlist.h"
+#include "app/entrycommands.h"
+#include "app/listcolumns.h"
+#include "app/lister.h"
+#include "app/mainwindow.h"
+#include "app/treenodes.h"
+#include "catalogue/documentlistmodel.h"
+#include "stores/storeregistry.h"
+#include "support.h"
+#include "tools/writers/chromiumwriter.h"
+#include "tools/writers/firefoxwriter.h"
+#include "windows/entryinfowindow.h"
+#include "windows/exportdocumentsdialog.h"
+#include "windows/messagebox.h"
+#include "windowsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr std::int64_t Now = 1700000000; // 2023-11-14
+
+QString localTime(std::int64_t unixSeconds)
+{
+    return QDateTime::fromSecsSinceEpoch(unixSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A shown main window over the process's store, with the first catalogue load done.
+struct Fixture {
+    QTemporaryDir appDir;
+    std::unique_ptr<Tfrm_cache> frm_cache;
+    std::unique_ptr<WindowParts> window;
+
+    bool open()
+    {
+        frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
+        window = std::make_unique<WindowParts>(*frm_cache);
+        frm_cache->resize(900, 600);
+        frm_cache->show();
+        if (!QTest::qWaitForWindowExposed(frm_cache.get()))
+            return false;
+        return QTest::qWaitFor([&] { return window->state.tree_ready; });
+    }
+    bool selectHost(const QString &caption)
+    {
+        QTreeWidgetItem *cache = window->TreeNode(CacheRoot);
+        for (int i = 0; i < cache->childCount(); ++i)
+            if (cache->child(i)->text(0) == caption) {
+                window->Tree->setCurrentItem(cache->child(i));
+                return true;
+            }
+        return false;
+    }
+    // The list's row showing `url`; -1 when none.
+    int rowOf(const QString &url) const
+    {
+        const DocumentListModel *model = window->documents->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->data(model->index(row, DocumentListModel::UrlColumn)).toString() == url)
+                return row;
+        return -1;
+    }
+    // Focuses and selects `row` as a click would.
+    void focusRow(int row)
+    {
+        const QModelIndex index = window->documents->model()->index(row, 0);
+        window->lister->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    EntryInfoWindow *infoWindow() const { return frm_cache->findChild<EntryInfoWindow *>(); }
+    // Runs `action` as a click on its menu item would once the update pass has run.
+    void run(QAction *action)
+    {
+        window->ActionList1Update();
+        QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
+        action->trigger();
+    }
+};
+
+QStringList sortedFiles(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class TestEntryCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void infoOfWinInetEntry();
+    void infoOfBrowserEntry_data();
+    void infoOfBrowserEntry();
+    void hostileTextsStayText();
+    void copyButtonCopiesAll();
+    void altEnterAndMenuOpenTheFocusedDocument();
+    void enabledWithSelectionAndRows();
+    void exportTarget_data();
+    void exportTarget();
+    void exportListByFilter_data();
+    void exportListByFilter();
+    void exportListOfSelectedRows();
+    void exportListCancelledWritesNothing();
+    void exportDocumentsWithManifest();
+    void exportDocumentsReportsFailuresInOneBox();
+    void exportDocumentsIntoTheCacheIsRefused();
+    void exportDocumentsDialog();
+    void exportReport_data();
+    void exportReport();
+    void fixtureStores_data();
+    void fixtureStores();
+
+private:
+    QStringList m_boxes;
+};
+
+void TestEntryCommands::init()
+{
+    m_boxes.clear();
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r.text;
+        return IDOK;
+    });
+}
+
+void TestEntryCommands::cleanup()
+{
+    SetMessageBoxResponder({});
+    SetUrlCacheStore(nullptr);
+}
+
+void TestEntryCommands::infoOfWinInetEntry()
+{
+    QTemporaryDir storeDir;
+    StoreWriterEntry page;
+    page.url = "http://wininet.example/news/page.htm";
+    page.content = "<p>cached</p>";
+    page.headerInfo = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=gbk\r\nContent-Encoding: identity\r\n"
+                      "Server: test\r\n\r\n";
+    page.lastAccess = Now + 60;
+    page.useCount = 7;
+    StoreWriterOptions options;
+    options.now = Now;
+    const StoreWriteResult written = WriteTestStore(storeDir.path(), {page}, options);
+    SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
+
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[wininet.example]")));
+    f.focusRow(0);
+    f.window->ActionList1Update();
+    QVERIFY(f.window->AEntryInfo->isEnabled());
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    QVERIFY(info->isVisible());
+    QCOMPARE(info->windowTitle(), QStringLiteral("缓存信息"));
+    QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("http://wininet.example/news/page.htm"));
+    QCOMPARE(info->valueText(QStringLiteral("cache_kind")), QStringLiteral("IE"));
+    QCOMPARE(info->valueText(QStringLiteral("location")), QString::fromStdString(written.entries[0].localFile));
+    QCOMPARE(info->valueText(QStringLiteral("store_folder")), QString::fromStdString(CurrentUrlCacheStore()->folder()));
+    QCOMPARE(info->valueText(QStringLiteral("size")), QStringLiteral("13"));
+    QCOMPARE(info->valueText(QStringLiteral("hit_count")), QStringLiteral("7"));
+    QCOMPARE(info->valueText(QStringLiteral("last_access")), localTime(Now + 60));
+    QCOMPARE(info->valueText(QStringLiteral("content_type")), QStringLiteral("text/html"));
+    QCOMPARE(info->valueText(QStringLiteral("status")), QStringLiteral("200"));
+    QCOMPARE(info->valueText(QStringLiteral("partition")), QString()); // WinInet has none: not shown
+    QVERIFY(!info->findChild<QLineEdit *>(QStringLiteral("partition")));
+    // The head as stored, one line a line.
+    QCOMPARE(info->responseHeadText(),
+             QStringLiteral("HTTP/1.1 200 OK\nContent-Type: text/html; charset=gbk\n"
+                            "Content-Encoding: identity\nServer: test\n\n"));
+    // Every value selects and copies, and nothing can change it.
+    for (QLineEdit *value : info->findChildren<QLineEdit *>()) {
+        QVERIFY(value->isReadOnly());
+        value->selectAll();
+        QCOMPARE(value->selectedText(), value->text());
+    }
+    info->close();
+}
+
+void TestEntryCommands::infoOfBrowserEntry_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("chromium") << "Chromium (simple)";
+    QTest::newRow("firefox") << "Firefox";
+}
+
+void TestEntryCommands::infoOfBrowserEntry()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir storeDir;
+    BrowserWriterEntry script;
+    script.url = "https://cdn.browser.example/app.js";
+    script.body = "var x = 1;" + std::string(500, ' ');
+    script.contentType = "application/javascript";
+    script.contentEncoding = "gzip";
+    script.partition = "https://top.example";
+    script.fetched = Now;
+    script.lastModified = Now - 86400;
+    script.expires = Now + 3600;
+    script.fetchCount = 5;
+    script.headers = {{"Cache-Control", "max-age=3600"}};
+    BrowserWriterOptions options;
+    options.now = Now;
+    const std::string folder = storeDir.filePath(QStringLiteral("cache")).toStdString();
+    const BrowserWriteResult written = kind == QLatin1String("Firefox")
+        ? WriteFirefoxStore(folder, {script}, options)
+        : WriteChromiumSimpleStore(folder, {script}, options);
+    QVERIFY2(written.ok, written.error.c_str());
+    SetUrlCacheStore(OpenStore(written.folder));
+
+    Fixture f;
+    QVERIFY(f.open());
+    // The preview would write the body out of its container into the bodies folder first.
+    if (f.window->m_viewdoc->isChecked())
+        f.window->m_viewdoc->trigger();
+    QVERIFY(f.selectHost(QStringLiteral("[cdn.browser.example]")));
+    f.focusRow(0);
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("https://cdn.browser.example/app.js"));
+    QCOMPARE(info->valueText(QStringLiteral("key")), QString::fromStdString(written.entries[0].key));
+    QVERIFY(info->valueText(QStringLiteral("partition")).contains(QStringLiteral("top.example")));
+    QCOMPARE(info->valueText(QStringLiteral("cache_kind")), kind);
+    QCOMPARE(info->valueText(QStringLiteral("container")), QString::fromStdString(written.entries[0].file));
+    QVERIFY(!info->valueText(QStringLiteral("body_offset")).isEmpty());
+    QCOMPARE(info->valueText(QStringLiteral("size")), QString::number(written.entries[0].storedSize));
+    QCOMPARE(info->valueText(QStringLiteral("content_encoding")), QStringLiteral("gzip"));
+    QCOMPARE(info->valueText(QStringLiteral("decoded_size")), QString()); // it would take reading the body
+    QCOMPARE(info->valueText(QStringLiteral("content_type")), QStringLiteral("application/javascript"));
+    QCOMPARE(info->valueText(QStringLiteral("status")), QStringLiteral("200"));
+    // Firefox counts fetches; Chromium's simple cache counts nothing, so nothing is shown.
+    QCOMPARE(info->valueText(QStringLiteral("hit_count")),
+             kind == QLatin1String("Firefox") ? QStringLiteral("5") : QString());
+    QCOMPARE(info->valueText(QStringLiteral("last_modified")), localTime(Now - 86400));
+    QCOMPARE(info->valueText(QStringLiteral("expires")), localTime(Now + 3600));
+    const QString head = info->responseHeadText();
+    QVERIFY2(head.startsWith(QStringLiteral("HTTP/1.1 200")), qPrintable(head));
+    QVERIFY(head.contains(QStringLiteral("Cache-Control: max-age=3600\n")));
+    QVERIFY(!head.contains(QLatin1Char('\r')));
+    info->close();
+
+    // The document comes out decoded, under its name from the URL.
+    QTemporaryDir out;
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({out.path(), false});
+    });
+    f.run(f.window->AExportDocs);
+    QCOMPARE(sortedFiles(out.path()), QStringList{"app.js"});
+    QCOMPARE(ReadBytes(out.filePath("app.js")), QByteArray::fromStdString(script.body));
+    QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+}
+
+void TestEntryCommands::hostileTextsStayText()
+{
+    TestStore store;
+    const std::string url = "http://evil.example/<b>bold</b><img src=x onerror=alert(1)>&amp;.htm";
+    StoreEntry &e = store.add(url, "evil.htm", "x");
+    store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nX-Note: <h1>big</h1>\r\n\r\n");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[evil.example]")));
+    f.focusRow(0);
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    QCOMPARE(info->valueText(QStringLiteral("url")), QString::fromStdString(url));
+    QVERIFY(info->responseHeadText().contains(QStringLiteral("X-Note: <h1>big</h1>")));
+    // No label reads its text as markup; the values are in line edits, which never do.
+    for (QLabel *label : info->findChildren<QLabel *>())
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+    // Drawn, the URL is as wide as its characters: markup read as such would be narrower.
+    QLineEdit *value = info->findChild<QLineEdit *>(QStringLiteral("url"));
+    value->setCursorPosition(0);
+    const QImage shown = value->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QLineEdit literal;
+    literal.setReadOnly(true);
+    literal.setFont(value->font());
+    literal.setPalette(value->palette());
+    literal.setText(QString::fromStdString(url));
+    literal.setCursorPosition(0);
+    literal.resize(value->size());
+    QCOMPARE(shown, literal.grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+void TestEntryCommands::copyButtonCopiesAll()
+{
+    TestStore store;
+    StoreEntry &e = store.add("http://copy.example/a.htm", "a.htm", "12345");
+    e.hitCount = 4;
+    e.lastAccess = StoreTimeFromUnix(Now);
+    store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[copy.example]")));
+    f.focusRow(0);
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    auto *copy = info->findChild<QPushButton *>(QStringLiteral("copyAll"));
+    QVERIFY(copy);
+    QTest::mouseClick(copy, Qt::LeftButton);
+    const QString copied = QGuiApplication::clipboard()->text();
+    const QStringList lines = copied.split(QLatin1Char('\n'));
+    QCOMPARE(lines.first(), QStringLiteral("网址: http://copy.example/a.htm"));
+    QVERIFY(lines.contains(QStringLiteral("命中次数: 4")));
+    QVERIFY(lines.contains(QStringLiteral("最后访问: ") + localTime(Now)));
+    QVERIFY(lines.contains(QStringLiteral("大小: 5")));
+    QVERIFY(lines.contains(QStringLiteral("来源: IE"))); // what a WinInet-like entry says
+    // The head last, under its caption, its lines as stored.
+    QVERIFY(copied.endsWith(QStringLiteral("响应头:\nHTTP/1.1 200 OK\nContent-Type: text/html\n\n")));
+    // Every value the window shows is in the copy, with its caption.
+    for (QLineEdit *value : info->findChildren<QLineEdit *>())
+        QVERIFY2(copied.contains(QStringLiteral(": ") + value->text() + QLatin1Char('\n')), qPrintable(value->text()));
+}
+
+void TestEntryCommands::altEnterAndMenuOpenTheFocusedDocument()
+{
+    TestStore store;
+    for (const char *name : {"a.htm", "b.htm", "c.htm"})
+        store.add(std::string("http://keys.example/") + name, name, name);
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[keys.example]")));
+    QVERIFY(f.window->Pop_list->actions().contains(f.window->AEntryInfo));
+    QCOMPARE(f.window->AEntryInfo->text(), QStringLiteral("缓存信息(&I)..."));
+    // b is focused within a selection of a and b: the details are b's.
+    SelectRows(f.window->window, {0, 1});
+    f.window->lister->selectionModel()->setCurrentIndex(f.window->documents->model()->index(1, 0),
+                                                        QItemSelectionModel::NoUpdate);
+    f.window->ActionList1Update();
+    QSignalSpy opened(f.window->documents, &DocumentList::openRequested);
+    QTreeView *report = f.window->lister->report();
+    report->setFocus();
+    f.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
+    QTest::keyClick(report, Qt::Key_Return, Qt::AltModifier);
+    QTRY_VERIFY(f.infoWindow());
+    QCOMPARE(f.infoWindow()->valueText(QStringLiteral("url")), QStringLiteral("http://keys.example/b.htm"));
+    QCOMPARE(opened.count(), 0); // Enter alone opens the document; with Alt it does not
+    delete f.infoWindow();
+    // Alt with the keypad's Enter too.
+    report->setFocus();
+    QTest::keyClick(report, Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier);
+    QTRY_VERIFY(f.infoWindow());
+    QCOMPARE(opened.count(), 0);
+}
+
+void TestEntryCommands::enabledWithSelectionAndRows()
+{
+    TestStore store;
+    store.add("http://on.example/a.htm", "a.htm", "a");
+    Fixture f;
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(!w.AExportList->isEnabled()); // the cache root shows no rows
+    QVERIFY(!w.AExportDocs->isEnabled());
+    QVERIFY(f.selectHost(QStringLiteral("[on.example]")));
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled()); // all rows when none is selected
+    QVERIFY(!w.AExportDocs->isEnabled());
+    f.focusRow(0);
+    w.ActionList1Update();
+    QVERIFY(w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled());
+    QVERIFY(w.AExportDocs->isEnabled());
+    // Where they are reached: the list's menu and the File menu.
+    for (QAction *a : {w.AExportList, w.AExportDocs}) {
+        QVERIFY(w.Pop_list->actions().contains(a));
+        QVERIFY(f.frm_cache->menuBar()->actions().at(0)->menu()->actions().contains(a));
+    }
+}
+
+void TestEntryCommands::exportTarget_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("csv by filter") << "/t/list" << 0 << int(ListFormat::Csv) << "/t/list.csv";
+    QTest::newRow("html by filter") << "/t/list" << 1 << int(ListFormat::Html) << "/t/list.html";
+    QTest::newRow("json by filter") << "/t/list" << 2 << int(ListFormat::Json) << "/t/list.json";
+    QTest::newRow("typed extension wins") << "/t/list.json" << 0 << int(ListFormat::Json) << "/t/list.json";
+    QTest::newRow("htm") << "/t/list.HTM" << 2 << int(ListFormat::Html) << "/t/list.HTM";
+    QTest::newRow("other extension") << "/t/list.txt" << 1 << int(ListFormat::Html) << "/t/list.txt.html";
+}
+
+void TestEntryCommands::exportTarget()
+{
+    QFETCH(QString, path);
+    QFETCH(int, filter);
+    QFETCH(int, format);
+    QFETCH(QString, file);
+    const auto [chosen, target] = ListExportTarget(path, ListExportFilters()[filter]);
+    QCOMPARE(int(chosen), format);
+    QCOMPARE(target, file);
+}
+
+void TestEntryCommands::exportListByFilter_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("csv") << 0 << "csv";
+    QTest::newRow("html") << 1 << "html";
+    QTest::newRow("json") << 2 << "json";
+}
+
+void TestEntryCommands::exportListByFilter()
+{
+    QFETCH(int, filter);
+    QFETCH(QString, suffix);
+    TestStore store;
+    store.add("http://list.example/a.htm", "a.htm", "aa").hitCount = 3;
+    store.add("http://list.example/b.htm", "b.htm", "bbb").hitCount = 30;
+    store.add("http://list.example/c.htm", "c.htm", "c").hitCount = 300;
+    store.add("http://other.example/d.htm", "d.htm", "d");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[list.example]")));
+    QTemporaryDir out;
+    QString proposed;
+    f.window->entries->setListFileDialog([&](const QString &offered, QString &chosenFilter) {
+        proposed = offered;
+        chosenFilter = ListExportFilters()[filter];
+        return out.filePath(QStringLiteral("列表"));
+    });
+    f.window->ActionList1Update();
+    QVERIFY(f.window->AExportList->isEnabled());
+    f.run(f.window->AExportList);
+    QVERIFY(proposed.endsWith(QStringLiteral(".csv")));
+    QVERIFY(m_boxes.isEmpty());
+    const QString path = out.filePath(QStringLiteral("列表.") + suffix);
+    QVERIFY2(QFile::exists(path), qPrintable(sortedFiles(out.path()).join(' ')));
+    const QByteArray bytes = ReadBytes(path);
+    // With no row selected, every row of the list; every field, shown or not.
+    if (suffix == QLatin1String("csv")) {
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
+                                 "file_name,type_name,size,url,location,last_access"));
+        QCOMPARE(bytes.count("\r\n"), 4);
+        for (const char *url : {"http://list.example/a.htm", "http://list.example/b.htm", "http://list.example/c.htm"})
+            QVERIFY(bytes.contains(url));
+        QVERIFY(!bytes.contains("other.example"));
+    } else if (suffix == QLatin1String("html")) {
+        QVERIFY(bytes.startsWith("<!DOCTYPE html>"));
+        QCOMPARE(bytes.count("<tr>"), 4);
+        QVERIFY(bytes.contains("<th title=\"hit_count\">命中次数</th>"));
+        QVERIFY(!bytes.contains("other.example"));
+    } else {
+        const QJsonArray rows = QJsonDocument::fromJson(bytes).array();
+        QCOMPARE(rows.size(), 3);
+        QStringList hits;
+        for (const QJsonValue &row : rows)
+            hits << QString::number(row.toObject().value(QStringLiteral("hit_count")).toInt());
+        hits.sort();
+        QCOMPARE(hits, (QStringList{"3", "30", "300"}));
+    }
+}
+
+void TestEntryCommands::exportListOfSelectedRows()
+{
+    TestStore store;
+    for (const char *name : {"a.htm", "b.htm", "c.htm"})
+        store.add(std::string("http://sel.example/") + name, name, name);
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[sel.example]")));
+    SelectRows(f.window->window, {0, 2});
+    QTemporaryDir out;
+    f.window->entries->setListFileDialog([&](const QString &, QString &) { return out.filePath("sel.json"); });
+    f.run(f.window->AExportList);
+    const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("sel.json"))).array();
+    QStringList urls;
+    for (const QJsonValue &row : rows)
+        urls << row.toObject().value(QStringLiteral("url")).toString();
+    QCOMPARE(urls, (QStringList{"http://sel.example/a.htm", "http://sel.example/c.htm"}));
+    // The info window said what was going on and is gone again.
+    QVERIFY(!f.frm_cache->findChild<QWidget *>(QStringLiteral("frm_showinfo"))->isVisible());
+}
+
+void TestEntryCommands::exportListCancelledWritesNothing()
+{
+    TestStore store;
+    store.add("http://c.example/a.htm", "a.htm", "a");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[c.example]")));
+    QTemporaryDir out;
+    int asked = 0;
+    f.window->entries->setListFileDialog([&](const QString &, QString &) {
+        ++asked;
+        return QString();
+    });
+    f.run(f.window->AExportList);
+    QCOMPARE(asked, 1);
+    QVERIFY(sortedFiles(out.path()).isEmpty());
+    // A file that cannot be written (its folder is missing): one box that says which and why.
+    f.window->entries->setListFileDialog(
+        [&](const QString &, QString &) { return out.filePath(QStringLiteral("missing/folder/list.csv")); });
+    f.run(f.window->AExportList);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_boxes[0].startsWith(QStringLiteral("无法写入列表文件：\n")));
+    QVERIFY(m_boxes[0].contains(QStringLiteral("missing/folder/list.csv")));
+    QVERIFY(sortedFiles(out.path()).isEmpty());
+}
+
+void TestEntryCommands::exportDocumentsWithManifest()
+{
+    TestStore store;
+    store.add("http://docs.example/a/index.htm", "index.htm", "first page");
+    store.add("http://docs.example/b/index.htm", "index[1].htm", "second page");
+    store.add("http://docs.example/c.htm", "c.htm", "third");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[docs.example]")));
+    QTemporaryDir out;
+    const QString folder = out.filePath(QStringLiteral("导出"));
+    int offeredCount = 0;
+    f.window->entries->setDocumentsDialog([&](int count, const QString &) {
+        offeredCount = count;
+        return std::optional<ExportDocumentsChoice>({folder, true});
+    });
+    SelectRows(f.window->window,
+               {f.rowOf("http://docs.example/a/index.htm"), f.rowOf("http://docs.example/b/index.htm")});
+    f.window->ActionList1Update();
+    QVERIFY(f.window->AExportDocs->isEnabled());
+    f.run(f.window->AExportDocs);
+    QCOMPARE(offeredCount, 2);
+    QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+    QCOMPARE(sortedFiles(folder), (QStringList{"index (2).htm", "index.htm", "manifest.csv"}));
+    QCOMPARE(ReadBytes(folder + "/index.htm") + ReadBytes(folder + "/index (2).htm"),
+             QByteArray("first pagesecond page"));
+    const QByteArray manifest = ReadBytes(folder + "/manifest.csv");
+    QVERIFY(manifest.contains("exported_file"));
+    QVERIFY(manifest.contains("index (2).htm"));
+    // Again into the same folder: nothing is replaced.
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({folder, false});
+    });
+    f.run(f.window->AExportDocs);
+    QCOMPARE(sortedFiles(folder).size(), 5);
+    QCOMPARE(ReadBytes(folder + "/index.htm"), QByteArray("first page"));
+    // A cancelled dialog exports nothing.
+    f.window->entries->setDocumentsDialog([&](int, const QString &) { return std::optional<ExportDocumentsChoice>(); });
+    f.run(f.window->AExportDocs);
+    QCOMPARE(sortedFiles(folder).size(), 5);
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestEntryCommands::exportDocumentsReportsFailuresInOneBox()
+{
+    TestStore store;
+    for (int i = 0; i < 40; ++i)
+        store.add("http://fail.example/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "body");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[fail.example]")));
+    // 35 documents vanish after the list showed them.
+    for (int i = 0; i < 35; ++i)
+        QFile::remove(QString::fromStdString(store.path(std::to_string(i) + ".htm")));
+    QTemporaryDir out;
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({out.path(), false});
+    });
+    f.run(f.window->ASelectAll);
+    f.run(f.window->AExportDocs);
+    QCOMPARE(sortedFiles(out.path()).size(), 5);
+    QCOMPARE(m_boxes.size(), 1);
+    const QString box = m_boxes[0];
+    QVERIFY(box.startsWith(QStringLiteral("有35个文档未能导出：")));
+    QVERIFY(box.contains(QStringLiteral("http://fail.example/0.htm\n")));
+    QCOMPARE(box.count(QStringLiteral("http://fail.example/")), 30);
+    QVERIFY(box.endsWith(QStringLiteral("……另有5个。")));
+}
+
+void TestEntryCommands::exportDocumentsIntoTheCacheIsRefused()
+{
+    QTemporaryDir storeDir;
+    StoreWriterEntry page;
+    page.url = "http://in.example/a.htm";
+    page.content = "a";
+    WriteTestStore(storeDir.path(), {page});
+    SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
+    const QStringList before = FilesBelow(storeDir.path());
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[in.example]")));
+    f.focusRow(0);
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({storeDir.filePath(QStringLiteral("out")), true});
+    });
+    f.run(f.window->AExportDocs);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_boxes[0].startsWith(QStringLiteral("导出未能完成：\n")));
+    QCOMPARE(FilesBelow(storeDir.path()), before);
+}
+
+void TestEntryCommands::exportDocumentsDialog()
+{
+    ExportDocumentsDialog dialog(3, QStringLiteral("/home/user/缓存文档"));
+    auto *ok = dialog.findChild<QPushButton *>(QStringLiteral("ok"));
+    QVERIFY(ok->isEnabled());
+    QVERIFY(!dialog.manifestBox()->isChecked());
+    dialog.folderField()->setText(QStringLiteral("  "));
+    QVERIFY(!ok->isEnabled());
+    dialog.folderField()->setText(QStringLiteral("/tmp/out "));
+    dialog.manifestBox()->setChecked(true);
+    QCOMPARE(dialog.choice().folder, QStringLiteral("/tmp/out"));
+    QVERIFY(dialog.choice().manifest);
+    for (QLabel *label : dialog.findChildren<QLabel *>())
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+}
+
+void TestEntryCommands::exportReport_data()
+{
+    QTest::addColumn<QList<int>>("written"); // 1 written, 0 not, per document
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<int>("reached");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("manifestError");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("all written") << QList<int>{1, 1, 1} << false << 3 << ""
+                                 << ""
+                                 << "";
+    QTest::newRow("one failed") << QList<int>{1, 0, 1} << false << 3 << ""
+                                << ""
+                                << "有1个文档未能导出：\nhttp://r.example/1.htm\n    problem 1";
+    // The documents after the stop are counted, not listed as failures.
+    QTest::newRow("stopped") << QList<int>{1, 0, 0, 0} << true << 2 << ""
+                             << ""
+                             << "导出已取消，已写入1个文档，共4个。\n有1个文档未能导出：\n"
+                                "http://r.example/1.htm\n    problem 1";
+    QTest::newRow("manifest") << QList<int>{1} << false << 1 << ""
+                              << "disk full"
+                              << "清单文件未能写入：\ndisk full";
+    QTest::newRow("folder") << QList<int>{1, 0} << false << 2 << "/x: cannot write into the folder"
+                            << ""
+                            << "导出未能完成：\n/x: cannot write into the folder\n已写入1个文档，共2个。";
+}
+
+void TestEntryCommands::exportReport()
+{
+    QFETCH(QList<int>, written);
+    QFETCH(bool, stopped);
+    QFETCH(int, reached);
+    QFETCH(QString, error);
+    QFETCH(QString, manifestError);
+    QFETCH(QString, report);
+    std::vector<std::string> urls;
+    for (int i = 0; i < written.size(); ++i)
+        urls.push_back("http://r.example/" + std::to_string(i) + ".htm");
+    std::vector<INTERNET_CACHE_ENTRY_INFOA> headers(urls.size());
+    std::vector<EntryRow> rows;
+    DocumentExportResult result;
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        headers[i] = {};
+        headers[i].lpszSourceUrlName = urls[i].data();
+        rows.push_back({&headers[i], &headers[i], nullptr});
+        ExportedDocument d;
+        d.written = written[qsizetype(i)] != 0;
+        d.fileName = d.written ? QString::number(i) : QString();
+        d.problem = d.written ? QString() : QStringLiteral("problem %1").arg(i);
+        result.documents.push_back(d);
+    }
+    result.stopped = stopped;
+    result.error = error;
+    result.manifestError = manifestError;
+    QCOMPARE(DocumentExportReport(result, rows, std::size_t(reached)), report);
+}
+
+void TestEntryCommands::fixtureStores_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::newRow("wine-demo") << "wine-demo/Content.IE5";
+    QTest::newRow("win7-content") << "win7-content";
+    const QDir browsers(FixturesDir() + QStringLiteral("/browser-caches"));
+    for (const QString &name : browsers.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        QTest::newRow(qPrintable(name)) << QStringLiteral("browser-caches/") + name;
+}
+
+// Every real store: all columns painted, the details of a document, the list and the
+// documents of a host exported, from a copy of the fixture.
+void TestEntryCommands::fixtureStores()
+{
+    QFETCH(QString, fixture);
+    QTemporaryDir copy;
+    QVERIFY(CopyStoreFolder(FixturesDir() + QLatin1Char('/') + fixture, copy.path()));
+    const auto store = OpenStore(copy.path().toStdString());
+    QVERIFY2(store->kind() != StoreKind::None, store->describe().c_str());
+    SetUrlCacheStore(store);
+    Fixture f;
+    QVERIFY(f.open());
+    if (f.window->m_viewdoc->isChecked())
+        f.window->m_viewdoc->trigger();
+    // The host with the most documents.
+    QTreeWidgetItem *cache = f.window->TreeNode(CacheRoot);
+    int mostRows = 0;
+    QTreeWidgetItem *most = nullptr;
+    for (int i = 0; i < cache->childCount(); ++i) {
+        f.window->Tree->setCurrentItem(cache->child(i));
+        if (f.window->lister->rowCount() > mostRows) {
+            mostRows = f.window->lister->rowCount();
+            most = cache->child(i);
+        }
+    }
+    if (!most) { // an index copied without its content folders: nothing to list, nothing to export
+        f.window->ActionList1Update();
+        QVERIFY(!f.window->AExportList->isEnabled());
+        QVERIFY(!f.window->AExportDocs->isEnabled());
+        return;
+    }
+    f.window->Tree->setCurrentItem(most);
+    ColumnLayout all = f.window->columns->layout();
+    all.shown.assign(all.shown.size(), true);
+    f.window->columns->applyLayout(all);
+    f.window->lister->report()->grab();
+
+    f.focusRow(0);
+    f.run(f.window->AEntryInfo);
+    EntryInfoWindow *info = f.infoWindow();
+    QVERIFY(info);
+    const DocumentListModel *model = f.window->documents->model();
+    QCOMPARE(info->valueText(QStringLiteral("url")),
+             model->data(model->index(0, DocumentListModel::UrlColumn)).toString());
+    QVERIFY(!info->valueText(QStringLiteral("cache_kind")).isEmpty());
+    info->close();
+
+    QTemporaryDir out;
+    f.window->lister->selectionModel()->clearSelection();
+    f.window->entries->setListFileDialog([&](const QString &, QString &) { return out.filePath("list.json"); });
+    f.run(f.window->AExportList);
+    const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("list.json"))).array();
+    QCOMPARE(rows.size(), qsizetype(mostRows));
+    for (int row = 0; row < mostRows; ++row)
+        QCOMPARE(rows[row].toObject().value(QStringLiteral("url")).toString(),
+                 model->data(model->index(row, DocumentListModel::UrlColumn)).toString());
+
+    const QString folder = out.filePath(QStringLiteral("documents"));
+    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+        return std::optional<ExportDocumentsChoice>({folder, true});
+    });
+    f.run(f.window->ASelectAll);
+    f.run(f.window->AExportDocs);
+    // Each document written or named in the one box; the manifest beside them.
+    const int written = int(sortedFiles(folder).size()) - 1;
+    QVERIFY(QFile::exists(folder + QStringLiteral("/manifest.csv")));
+    if (written < mostRows) {
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes[0].startsWith(QStringLiteral("有%1个文档未能导出").arg(mostRows - written)),
+                 qPrintable(m_boxes[0]));
+    } else {
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+    }
+    QCOMPARE(FilesBelow(copy.path()).size(), FilesBelow(FixturesDir() + QLatin1Char('/') + fixture).size());
+}
+
+QTEST_MAIN(TestEntryCommands)
+#include "tst_entrycommands.moc"

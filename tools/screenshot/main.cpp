@@ -1,0 +1,156 @@
+// tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION] [--size WxH]
+//                      [--no-preview] [--select ROW]
+// Opens the main window over STORE offscreen (with settings of its own in a temporary folder),
+// selects HOST's node (the first host by default), shows the further list columns named by
+// their stable names (at the list's POSITION-th place, as a user drags them there; after the
+// five by default), selects a row, and saves the window as drawn.
+
+#include "app/listcolumns.h"
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "app/treenodes.h"
+#include "catalogue/entryfields.h"
+#include "platform/urlcachestore.h"
+#include "stores/storeregistry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fputs("usage: tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION]\n"
+               "                            [--size WxH] [--no-preview] [--select ROW]\n",
+               stderr);
+    return 2;
+}
+
+// Lets the window work for `ms` milliseconds.
+void settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    PrepareProcess();
+    QApplication app(argc, argv);
+    QStringList args = QApplication::arguments().mid(1);
+    if (args.size() < 2)
+        return usage();
+    const QString store = args.takeFirst();
+    const QString out = args.takeFirst();
+    QString host;
+    QStringList columns;
+    QSize size(1000, 560);
+    bool preview = true;
+    int select = 0;
+    int at = -1;
+    while (!args.isEmpty()) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--no-preview")) {
+            preview = false;
+            continue;
+        }
+        if (args.isEmpty())
+            return usage();
+        const QString value = args.takeFirst();
+        if (option == QLatin1String("--host")) {
+            host = value;
+        } else if (option == QLatin1String("--columns")) {
+            columns = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else if (option == QLatin1String("--size")) {
+            const QStringList parts = value.split(QLatin1Char('x'));
+            if (parts.size() != 2)
+                return usage();
+            size = QSize(parts[0].toInt(), parts[1].toInt());
+        } else if (option == QLatin1String("--at")) {
+            at = value.toInt();
+        } else if (option == QLatin1String("--select")) {
+            select = value.toInt();
+        } else {
+            return usage();
+        }
+    }
+
+    // The icon theme the program takes outside a desktop session.
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    auto opened = OpenStore(store.toStdString());
+    if (opened->kind() == StoreKind::None) {
+        std::fprintf(stderr, "tidewrack-screenshot: %s\n", opened->describe().c_str());
+        return 1;
+    }
+    SetUrlCacheStore(opened);
+
+    QTemporaryDir appDir;
+    Tfrm_cache window(appDir.path());
+    window.resize(size);
+    window.show();
+    QElapsedTimer loading;
+    loading.start();
+    while (!window.state().tree_ready && loading.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!preview)
+        if (QAction *viewdoc = window.actionNamed(QStringLiteral("m_viewdoc")); viewdoc && viewdoc->isChecked())
+            viewdoc->trigger();
+
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("Tree"));
+    QTreeWidgetItem *cache = TreeNode(tree, CacheRoot);
+    QTreeWidgetItem *node = nullptr;
+    for (int i = 0; cache && i < cache->childCount() && !node; ++i)
+        if (host.isEmpty() || cache->child(i)->text(0) == QLatin1Char('[') + host + QLatin1Char(']'))
+            node = cache->child(i);
+    if (!node) {
+        std::fprintf(stderr, "tidewrack-screenshot: no host %s in the store\n", qPrintable(host));
+        return 1;
+    }
+    tree->setCurrentItem(node);
+    ListColumns &list = window.columns();
+    ColumnLayout layout = list.layout();
+    for (const QString &name : columns) {
+        const auto field = EntryFieldFromName(name.trimmed().toStdString());
+        if (!field || std::size_t(*field) >= layout.order.size()) {
+            std::fprintf(stderr, "tidewrack-screenshot: no column %s\n", qPrintable(name));
+            return 2;
+        }
+        const int column = int(*field);
+        layout.shown[std::size_t(column)] = true;
+        if (at > 0) {
+            std::erase(layout.order, column);
+            layout.order.insert(layout.order.begin() + std::min<std::ptrdiff_t>(at++, std::ssize(layout.order)),
+                                column);
+        }
+    }
+    list.applyLayout(layout);
+    auto *report = window.findChild<QTreeView *>(QStringLiteral("listerReport"));
+    if (report && select >= 0 && select < report->model()->rowCount())
+        report->selectionModel()->setCurrentIndex(report->model()->index(select, 0),
+                                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    settle(800);
+    if (!window.grab().save(out)) {
+        std::fprintf(stderr, "tidewrack-screenshot: cannot write %s\n", qPrintable(out));
+        return 1;
+    }
+    // The picture was the point: the window's settings stay in the temporary folder.
+    window.close();
+    SetUrlCacheStore(nullptr);
+    return 0;
+}
