@@ -1,6 +1,7 @@
 // The entry helpers, the lists' ownership and the loading of the catalogue.
 
 #include "catalogue/catalogue.h"
+#include "catalogue/viewlist.h"
 #include "stores/storeregistry.h"
 #include "support.h"
 
@@ -8,6 +9,7 @@
 #include <QtTest>
 
 #include <fstream>
+#include <set>
 
 class TestCatalogue : public QObject {
     Q_OBJECT
@@ -21,6 +23,7 @@ private slots:
     void purge();
     void loadKeepsOnlyDocuments();
     void hostNodesFollowByteIdenticalRuns();
+    void caseVariantsOfAHostGetOneNodeEach();
     void hostsSortCaseBlind();
     void emptyCacheGivesNoNodes();
     void reloadKeepsCollectedEntriesReadable();
@@ -165,7 +168,7 @@ void TestCatalogue::hostNodesFollowByteIdenticalRuns()
     QCOMPARE(nodes[0].first, size_t(1));
     QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("about:blank"));
 
-    // Case variants interleaved by the unstable sort make one node per byte-identical run.
+    // Unsorted, the nodes follow the runs as they stand: one node per byte-identical run.
     const char *urls[] = {"http://Bb.net/1", "http://bb.net/2", "http://Bb.net/3"};
     CacheList runs;
     TestStore second;
@@ -173,6 +176,39 @@ void TestCatalogue::hostNodesFollowByteIdenticalRuns()
         second.add(u, std::string(u + 14) + ".htm", "x");
     runs = EnumerateCatalogue();
     QCOMPARE(HostNodes(runs).size(), size_t(3));
+}
+
+void TestCatalogue::caseVariantsOfAHostGetOneNodeEach()
+{
+    // Enough entries that the sort partitions rather than inserts, in a scrambled order.
+    const std::string variants[] = {"news.example.com", "News.Example.com", "NEWS.EXAMPLE.COM"};
+    TestStore store;
+    store.add("http://aa.net/first.htm", "first.htm", "a");
+    for (int i = 0; i < 120; ++i) {
+        const std::string &host = variants[(i * 7) % 3];
+        const std::string name = std::to_string(i) + ".htm";
+        store.add("http://" + host + "/" + name, name, "x");
+    }
+    store.add("http://zz.net/last.htm", "last.htm", "z");
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+
+    const auto nodes = HostNodes(list);
+    QCOMPARE(nodes.size(), size_t(5));
+    QCOMPARE(std::string(nodes[0].host), std::string("aa.net"));
+    QCOMPARE(std::string(nodes[4].host), std::string("zz.net"));
+    std::set<std::string> seen;
+    for (std::size_t n = 1; n <= 3; ++n) {
+        const std::string host(nodes[n].host);
+        seen.insert(host);
+        // The node's run holds every document of its host text.
+        ViewList view;
+        BuildHostViewList(view, list, host);
+        QCOMPARE(view.size(), size_t(40));
+        for (const Tcachedata &row : view)
+            QCOMPARE(std::string(UrlHost(SourceUrl(row))), host);
+    }
+    QCOMPARE(seen, std::set<std::string>(std::begin(variants), std::end(variants)));
 }
 
 void TestCatalogue::hostsSortCaseBlind()
