@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <array>
 #include <sys/stat.h>
@@ -53,6 +55,23 @@ std::string_view UrlHost(std::string_view url)
         return {};
     const std::size_t third = url.find('/', second + 1);
     return url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1);
+}
+
+std::string_view UrlHost(const char *url)
+{
+    if (!url)
+        return {};
+    // The same walk without measuring the whole URL first: it ends at the third slash.
+    const char *slash = std::strchr(url, '/');
+    if (slash)
+        slash = std::strchr(slash + 1, '/');
+    if (!slash)
+        return {};
+    const char *host = slash + 1;
+    const char *end = host;
+    while (*end && *end != '/')
+        ++end;
+    return std::string_view(host, std::size_t(end - host));
 }
 
 std::string LowerAscii(std::string_view text)
