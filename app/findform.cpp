@@ -85,6 +85,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
     Label1 = new QLabel(GroupBox2);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
+    Label1->setTextFormat(Qt::PlainText);
     (new QHBoxLayout(GroupBox2))->addWidget(Label1);
 
     btn_go = makeButton(this, "btn_go", QStringLiteral("到搜索站"), 95);

@@ -1,5 +1,7 @@
 #include "lister.h"
 
+#include "windows/plaintooltips.h"
+
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -120,6 +122,7 @@ Lister::Lister(QWidget *parent)
         view->setDefaultDropAction(Qt::CopyAction);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this, &Lister::onContextMenu);
+        ShowItemToolTipsAsPlainText(view); // names and URLs as they are
     }
     m_background = palette().color(QPalette::Base);
     m_text = palette().color(QPalette::Text);
@@ -273,6 +276,24 @@ void Lister::clearSelectionAndScrollTop()
     selection->clearSelection();
     m_report->scrollToTop();
     m_icons->scrollToTop();
+}
+
+void Lister::deselectAll()
+{
+    if (QItemSelectionModel *selection = selectionModel()) {
+        selection->clearCurrentIndex();
+        selection->clearSelection();
+    }
+}
+
+void Lister::focusRowOnly(int row)
+{
+    QItemSelectionModel *selection = selectionModel();
+    const QAbstractItemModel *model = m_report->model();
+    const int rows = rowCount();
+    if (!selection || !model || rows == 0 || row < 0)
+        return;
+    selection->setCurrentIndex(model->index(std::min(row, rows - 1), 0), QItemSelectionModel::NoUpdate);
 }
 
 std::pair<int, int> Lister::visibleRows() const

@@ -54,6 +54,11 @@ public:
     void selectAllRows();            // keeps the focused row
     // Clears the focus mark of the first selected row, deselects every row, scrolls to row 0.
     void clearSelectionAndScrollTop();
+    // Before rows leave the list: deselects every row and drops the focus mark, so that
+    // once the rows below move up none the user did not choose is left selected.
+    void deselectAll();
+    // Puts the focus mark on `row` (the last row when there are fewer) without selecting it.
+    void focusRowOnly(int row);
     // The rows the shown view displays, both ends included; (-1, -1) when none.
     std::pair<int, int> visibleRows() const;
     // Asks for the visible rows' data now (dataHint), as a paint would.

@@ -86,7 +86,7 @@ void Tfrm_cache::connectActions()
     connect(a.ADeleteDoc, &QAction::triggered, m_commands.get(), &DocumentCommands::ADeleteDocExecute);
     connect(a.ASendtoBox, &QAction::triggered, m_collectBox.get(), &CollectBox::ASendtoBoxExecute);
     connect(a.ASelectAll, &QAction::triggered, m_commands.get(), &DocumentCommands::ASelectAllExecute);
-    connect(a.ACopyUrl, &QAction::triggered, m_commands.get(), &DocumentCommands::ACopyUrlExecute);
+    connect(a.ACopyUrl, &QAction::triggered, this, &Tfrm_cache::ACopyUrlExecute);
     connect(a.AFind, &QAction::triggered, this, &Tfrm_cache::AFindExecute);
     connect(a.AFindInWeb, &QAction::triggered, m_preview.get(), &PreviewPane::AFindInWebExecute);
     connect(a.ASaveAllCollectDoc, &QAction::triggered, m_collectBox.get(), &CollectBox::ASaveAllCollectDocExecute);
@@ -186,6 +186,13 @@ QAction *Tfrm_cache::actionNamed(const QString &name) const
     return findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
 }
 
+void Tfrm_cache::ACopyUrlExecute()
+{
+    // Ctrl+C is also the viewers' copy: a selection there goes first.
+    if (!m_preview->CopySelection())
+        m_commands->ACopyUrlExecute();
+}
+
 void Tfrm_cache::AFindExecute()
 {
     m_find->exec();
@@ -282,6 +289,15 @@ void Tfrm_cache::ApplySettings()
     else if (m_settings.viewstyle == 3)
         a.m_VsReport->setChecked(true);
     m_documents->SetListImages(m_settings.viewstyle != 0);
+}
+
+bool Tfrm_cache::event(QEvent *event)
+{
+    // Each status panel has its own job; a hint pointed at shows as a tool tip, never as a
+    // message that would hide the panels.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 void Tfrm_cache::showEvent(QShowEvent *event)

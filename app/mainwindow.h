@@ -79,10 +79,12 @@ public:
     QAction *actionNamed(const QString &name) const;
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void ACopyUrlExecute();
     void AFindExecute();
     void AHelpExecute();
     void N9Click();

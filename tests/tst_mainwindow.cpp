@@ -2,8 +2,10 @@
 // tree, and the settings file across a close and a new start.
 
 #include "app/catalogueloader.h"
+#include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
+#include "rendering.h"
 #include "support.h"
 #include "windows/messagebox.h"
 #include "windowsupport.h"
@@ -13,9 +15,12 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolTip>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -35,6 +40,9 @@ private slots:
     void settingsSurviveRestart();
     void shortSettingsFileIsReportedOnce();
     void placementOffEveryScreenIsReplaced();
+    void pointingAtCommandsKeepsTheStatusPanels();
+    void hostNodesShowTheWholeHostAsTip();
+    void listTipsShowNamesAsTheyAre();
 
 private:
     QStringList m_boxes;
@@ -298,6 +306,103 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
     QCOMPARE(int(window.settings().viewstyle), 0); // the rest of the file still counts
     QVERIFY(!window.m_viewdoc->isChecked());
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestMainWindow::pointingAtCommandsKeepsTheStatusPanels()
+{
+    TestStore store;
+    store.add("http://a.net/1.htm", "1.htm", "1");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    frm_cache.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共1项"));
+    QStatusBar *bar = frm_cache.statusBar();
+    const QImage before = bar->grab().toImage();
+
+    // Over a toolbar button.
+    auto *button = window.ToolBar1->findChild<QToolButton *>("tb_ARefresh");
+    QTest::mouseMove(button, button->rect().center());
+    QEnterEvent enter(button->rect().center(), button->mapToGlobal(button->rect().center()),
+                      button->mapToGlobal(button->rect().center()));
+    QCoreApplication::sendEvent(button, &enter);
+    QCOMPARE(bar->currentMessage(), QString());
+    QCOMPARE(bar->grab().toImage(), before);
+    // The hint shows as the button's tip instead.
+    QCOMPARE(button->toolTip(), QStringLiteral("刷新缓存"));
+
+    // Over a menu item.
+    QMenu *file = frm_cache.menuBar()->actions().at(0)->menu();
+    file->popup(frm_cache.mapToGlobal(QPoint(10, 10)));
+    QVERIFY(QTest::qWaitForWindowExposed(file));
+    QVERIFY(file->toolTipsVisible());
+    const QRect item = file->actionGeometry(window.ARefresh);
+    QTest::mouseMove(file, item.center());
+    QTRY_COMPARE(file->activeAction(), window.ARefresh);
+    QCOMPARE(bar->currentMessage(), QString());
+    for (int panel = 0; panel < 3; ++panel)
+        QVERIFY(frm_cache.findChild<QLabel *>(QStringLiteral("sbar%1").arg(panel))->isVisible());
+    QCOMPARE(bar->grab().toImage(), before);
+    file->close();
+}
+
+void TestMainWindow::hostNodesShowTheWholeHostAsTip()
+{
+    const std::string host = "a-host-name-far-too-long-for-the-tree-to-show-whole.news.example.com";
+    TestStore store;
+    store.add("http://" + host + "/1.htm", "1.htm", "1");
+    store.add("http://<b>x.net/2.htm", "2.htm", "2");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    QTreeWidgetItem *cache = window.TreeNode(CacheRoot);
+    QCOMPARE(cache->childCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QTreeWidgetItem *node = cache->child(i);
+        const QPoint at = window.Tree->visualItemRect(node).center();
+        QHelpEvent help(QEvent::ToolTip, at, window.Tree->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(window.Tree->viewport(), &help);
+        QTRY_VERIFY(ShownToolTip());
+        QCOMPARE(ShownText(ShownToolTip()), node->text(0));
+        QToolTip::hideText();
+        QTRY_VERIFY(!ShownToolTip());
+    }
+    QCOMPARE(cache->child(0)->text(0), QStringLiteral("[<b>x.net]"));
+    QCOMPARE(cache->child(1)->text(0), QString::fromStdString("[" + host + "]"));
+}
+
+void TestMainWindow::listTipsShowNamesAsTheyAre()
+{
+    TestStore store;
+    store.add("http://a.net/<i>1.htm", "<b>1.htm", "1");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QTreeView *report = window.lister->report();
+    const QAbstractItemModel *model = report->model();
+    for (int column : {0, 3}) {
+        const QModelIndex index = model->index(0, column);
+        report->scrollTo(index);
+        const QPoint at = report->visualRect(index).center();
+        QHelpEvent help(QEvent::ToolTip, at, report->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(report->viewport(), &help);
+        QTRY_VERIFY(ShownToolTip());
+        QCOMPARE(ShownText(ShownToolTip()),
+                 column == 0 ? QStringLiteral("<b>1.htm") : QStringLiteral("http://a.net/<i>1.htm"));
+        QToolTip::hideText();
+        QTRY_VERIFY(!ShownToolTip());
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -13,12 +13,17 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include "rendering.h"
 
 // Records the URLs the windows hand to the desktop instead of opening them.
 class UrlRecorder : public QObject {
@@ -60,6 +65,8 @@ private slots:
     void showProgressKeepsEarlierMessage();
     void hideProgressEmptiesAndHides();
     void animationLoopsAndMoves();
+
+    void messageBoxShowsTextAsItIs();
 
     void pictures_data();
     void pictures();
@@ -581,6 +588,39 @@ void TestWindows::collectBoxImages()
     for (int i = 0; i < ToolbarImageCount; ++i)
         seen.insert(key(ToolbarImage(i)));
     QCOMPARE(seen.size(), ToolbarImageCount);
+}
+
+// --- message boxes and Qt's own texts ----------------------------------------------------
+
+void TestWindows::messageBoxShowsTextAsItIs()
+{
+    // The check itself sees markup taken as markup.
+    QLabel rich(QStringLiteral("<b>x</b>.htm"));
+    rich.resize(200, 30);
+    QVERIFY(!PaintsAsPlainText(&rich));
+
+    const QString text = QStringLiteral("无法打开“<b>x</b>.htm”：http://h/<i>p</i>");
+    SetMessageBoxResponder({}); // a real box this time
+    QString shown;
+    bool plain = false;
+    bool seen = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = true;
+        if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+            shown = ShownText(label);
+            plain = PaintsAsPlainText(label);
+        }
+        box->button(QMessageBox::Ok)->click();
+    });
+    const int answer = ShowMessageBox(nullptr, QStringLiteral("提示"), text, MB::ICONERROR);
+    initTestCase(); // boxes fail the other tests again
+    QCOMPARE(answer, IDOK);
+    QVERIFY(seen);
+    QCOMPARE(shown, text);
+    QVERIFY(plain);
 }
 
 QTEST_MAIN(TestWindows)

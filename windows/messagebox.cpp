@@ -37,6 +37,8 @@ int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, 
 
     QMessageBox box(owner);
     box.setWindowTitle(caption);
+    // Texts carry file names and URLs, which may hold anything, markup included.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
     switch (flags & 0xF0) {
