@@ -662,6 +662,15 @@ void TestPreview::browserCommandsNeedDocument()
     QVERIFY(w.Web1->optionsDialog());
     QVERIFY(w.Web1->optionsDialog()->isVisible());
     QVERIFY(w.Web1->optionsDialog()->offline()->isChecked()); // shows the state as it is
+    // The menu's words, and room for them in a title bar.
+    InternetOptionsDialog *options = w.Web1->optionsDialog();
+    QCOMPARE(options->offline()->text(), QStringLiteral("离线浏览(&W)"));
+    QVERIFY(w.Aoffline->text().startsWith(QStringLiteral("离线浏览")));
+    QCOMPARE(options->windowTitle(), QStringLiteral("Internet选项"));
+    QVERIFY(w.AInternetOption->text().startsWith(options->windowTitle()));
+    QFont caption = options->font();
+    caption.setBold(true);
+    QVERIFY(options->width() > QFontMetrics(caption).horizontalAdvance(options->windowTitle()) * 2);
     w.Web1->optionsDialog()->offline()->setChecked(false);
     w.Web1->optionsDialog()->accept();
     QVERIFY(!IsOffline());

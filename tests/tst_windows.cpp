@@ -8,11 +8,14 @@
 #include "windows/logoform.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
+#include "windows/qttranslations.h"
 #include "windows/searchanimation.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -67,6 +70,7 @@ private slots:
     void animationLoopsAndMoves();
 
     void messageBoxShowsTextAsItIs();
+    void qtOwnTextsInChinese();
 
     void pictures_data();
     void pictures();
@@ -621,6 +625,24 @@ void TestWindows::messageBoxShowsTextAsItIs()
     QVERIFY(seen);
     QCOMPARE(shown, text);
     QVERIFY(plain);
+}
+
+void TestWindows::qtOwnTextsInChinese()
+{
+    QVERIFY2(InstallQtChineseTranslations(), "Qt's translations are missing: install qt6-translations-l10n");
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    // The standard context menu of a text field, as the search dialog's field shows it.
+    QLineEdit field(QStringLiteral("text"));
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList items;
+    for (const QAction *action : menu->actions())
+        items << action->text();
+    const bool copy = std::any_of(items.cbegin(), items.cend(),
+                                  [](const QString &item) { return item.startsWith(QStringLiteral("复制(&C)")); });
+    QVERIFY2(copy, qPrintable(items.join(u'|')));
 }
 
 QTEST_MAIN(TestWindows)
