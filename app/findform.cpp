@@ -221,9 +221,17 @@ void Tfrm_find::RunSearch()
     // the catalogue under it.
     const CacheList catalogue = m_state.cache_list;
 
+    // A store without its content folders has thousands of unreadable files: the box lets
+    // the user skip the rest of them, and the result then says how many there were.
     SearchObserver observer;
-    observer.unreadable = [this](const CatalogueEntry &) {
-        ShowMessageBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK);
+    std::size_t unreadable = 0;
+    bool skipping = false;
+    observer.unreadable = [this, &unreadable, &skipping](const CatalogueEntry &) {
+        ++unreadable;
+        if (!skipping)
+            skipping = ShowSkipBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK,
+                                   QStringLiteral("跳过其余出错的文件(&S)"))
+                == IDIGNORE;
     };
     observer.progress = [this](std::size_t examined) {
         Label1->setText(QStringLiteral("正在查找... 已查 %1 个文件").arg(examined));
@@ -239,6 +247,8 @@ void Tfrm_find::RunSearch()
         btn_go->hide();
         Label1->setText(QStringLiteral("没找到符合条件的文档。"));
     }
+    if (skipping)
+        Label1->setText(Label1->text() + QStringLiteral("\n有%1个文件无法读取。").arg(unreadable));
     emit searchFinished();
     AddToHistory(wanted.text);
 

@@ -1,6 +1,7 @@
 // The search dialog on a real main window: its controls, the result texts, the search
 // station node, the history, Enter, unreadable files, and going to the search station.
 
+#include "app/catalogueloader.h"
 #include "app/findform.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
@@ -8,12 +9,14 @@
 #include "windows/messagebox.h"
 #include "windowsupport.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -43,6 +46,7 @@ private slots:
     void enterSearchesLikeTheButton();
     void history();
     void unreadableFileReportedOnceAndSearchGoesOn();
+    void restOfTheUnreadableFilesCanBeSkipped();
     void noSecondSearchMeanwhile();
     void reopeningResetsResultOnly();
     void goToStation_data();
@@ -325,6 +329,55 @@ void TestFindForm::unreadableFileReportedOnceAndSearchGoesOn()
     runSearch(SearchField::FullText, CssKind, QStringLiteral("color"));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+}
+
+void TestFindForm::restOfTheUnreadableFilesCanBeSkipped()
+{
+    // A copied index without its content folders: most files cannot be read.
+    for (int i = 0; i < 6; ++i)
+        m_store->add("http://gone.example.com/more" + std::to_string(i) + ".htm",
+                     "c3/more" + std::to_string(i) + ".htm", "Hello", false);
+    m_window->loader->LoadCatalogue(false);
+    QCOMPARE(m_window->state.cache_list.size(), std::size_t(11));
+
+    // The real box: it offers the skip, which is taken.
+    SetMessageBoxResponder({});
+    int boxes = 0;
+    QStringList buttons;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        ++boxes;
+        buttons.clear();
+        for (QAbstractButton *button : box->buttons())
+            buttons << button->text();
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == QStringLiteral("跳过其余出错的文件(&S)")) {
+                button->click();
+                return;
+            }
+        box->close();
+    });
+    poll.start(20);
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    poll.stop();
+    QCOMPARE(boxes, 1);
+    QVERIFY2(buttons.contains(QStringLiteral("跳过其余出错的文件(&S)")), qPrintable(buttons.join(u'|')));
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。\n有7个文件无法读取。"));
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+
+    // The next search asks again; answered with OK each time, it asks for every file.
+    m_boxes.clear();
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r;
+        return IDOK;
+    });
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    QCOMPARE(m_boxes.size(), 7);
+    QCOMPARE(m_boxes[0].skipCaption, QStringLiteral("跳过其余出错的文件(&S)"));
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。"));
 }
 
 void TestFindForm::noSecondSearchMeanwhile()
