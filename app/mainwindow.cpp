@@ -129,9 +129,8 @@ void Tfrm_cache::connectConcerns()
             Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
-    connect(
-        m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), [this] { m_documents->SetRowCount(0); },
-        Qt::DirectConnection);
+    connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::CatalogueCleared,
+            Qt::DirectConnection);
 
     connect(m_documents.get(), &DocumentList::openRequested, m_commands.get(), &DocumentCommands::AOpenDocExecute,
             Qt::DirectConnection);

@@ -18,8 +18,8 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QToolTip>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -36,6 +36,7 @@ private slots:
     void loadBuildsTree();
     void loadOfEmptyCache();
     void refreshDuringLoadIsIgnored();
+    void refreshDuringAFillLeavesTreeListAndPanelsAgreeing();
     void reloadKeepsCollectBox();
     void settingsSurviveRestart();
     void shortSettingsFileIsReportedOnce();
@@ -221,6 +222,58 @@ void TestMainWindow::refreshDuringLoadIsIgnored()
     QVERIFY(!window.loader->isLoading());
     window.ARefresh->trigger(); // and a later refresh works again
     QCOMPARE(window.TreeNode(CacheRoot)->childCount(), 2);
+}
+
+void TestMainWindow::refreshDuringAFillLeavesTreeListAndPanelsAgreeing()
+{
+    TestStore store;
+    for (int i = 0; i < 40; ++i)
+        store.add("http://" + std::string(i % 2 ? "a.net" : "b.net") + "/" + std::to_string(i) + ".htm",
+                  std::to_string(i) + ".htm", "x");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共20项"));
+
+    // A click on the other host, and F5 pressed before its fill is done: the fill lets
+    // events run, and the reload runs within it.
+    int reloads = 0;
+    QTimer::singleShot(0, &frm_cache, [&] {
+        ++reloads;
+        window.ARefresh->trigger();
+    });
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 2));
+    QCOMPARE(reloads, 1);
+
+    QTreeWidgetItem *cacheRoot = window.TreeNode(CacheRoot);
+    QCOMPARE(window.Tree->currentItem(), cacheRoot);
+    QCOMPARE(window.lister->rowCount(), 0);
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共0项"));
+    QCOMPARE(window.StatusText(0), QStringLiteral("域名共2个"));
+    QVERIFY(window.state.list_ready);
+    QVERIFY(!window.lister->inBatchUpdate());
+    // On the screen: the tree's highlight is on the cache root, the list shows no row.
+    const QImage tree = window.Tree->viewport()->grab().toImage();
+    const QRgb highlight = window.Tree->palette().color(QPalette::Active, QPalette::Highlight).rgb() & 0xFFFFFF;
+    auto highlighted = [&](QTreeWidgetItem *node) {
+        const QRect r = window.Tree->visualItemRect(node);
+        int hits = 0;
+        for (int x = r.left(); x <= r.right(); ++x)
+            hits += (tree.pixel(x, r.center().y()) & 0xFFFFFF) == highlight;
+        return hits > r.width() / 4;
+    };
+    QVERIFY(highlighted(cacheRoot));
+    QVERIFY(!highlighted(window.TreeNode(CacheRoot + 2)));
+    QCOMPARE(RowsPaintedSelected(window.lister->report()), 0);
+
+    // The list works on as before.
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 2));
+    QCOMPARE(window.lister->rowCount(), 20);
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共20项"));
 }
 
 void TestMainWindow::reloadKeepsCollectBox()
