@@ -101,6 +101,8 @@ void DocumentList::SortView(int key, bool toggle)
     if (toggle && key == m_state.sort_key)
         m_state.sort_dir = -m_state.sort_dir;
     m_state.sort_key = std::uint8_t(key);
+    if (key == SortByTypeName)
+        m_model->FillTypeNamesForSort(); // rows not shown yet have no type name to sort by
     SortViewList(m_state.view_list, key, m_state.sort_dir);
     m_model->MarkSortColumn(key, m_state.sort_dir == 1);
     emit sortKeyChanged(key);

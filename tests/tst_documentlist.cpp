@@ -90,9 +90,10 @@ private slots:
     void reloadEmptiesTheList();
     void collectBoxAndSearchStation();
     void ignoredWhileTreeNotReady();
-    void caseVariantsShowTheirFirstRun();
+    void caseVariantsShowAllTheirDocuments();
     void sizesShowAndSort();
     void typeNamesOnlyForVisibleRowsOnce();
+    void sortByTypeOrdersRowsNeverShown();
     void viewStyleSwitch();
     void enterAndDoubleClickOpen();
     void typingSelectsNothing();
@@ -295,7 +296,7 @@ void TestDocumentList::ignoredWhileTreeNotReady()
     w.state.tree_ready = true;
 }
 
-void TestDocumentList::caseVariantsShowTheirFirstRun()
+void TestDocumentList::caseVariantsShowAllTheirDocuments()
 {
     TestStore store;
     store.add("http://Bb.net/1.htm", "1.htm", "1");
@@ -305,10 +306,15 @@ void TestDocumentList::caseVariantsShowTheirFirstRun()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    // Whatever order the sort by folded host left: each node shows the first run that matches
-    // its host exactly, and never entries of a later run.
+    // Each host text forms one run, in the order of its bytes among its letter-case variants:
+    // one node each, showing every document of that host text.
     QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
-    QVERIFY(cache->childCount() >= 2);
+    QCOMPARE(cache->childCount(), 3);
+    QCOMPARE(cache->child(0)->text(0), QStringLiteral("[Bb.net]"));
+    QCOMPARE(cache->child(1)->text(0), QStringLiteral("[bB.net]"));
+    QCOMPARE(cache->child(2)->text(0), QStringLiteral("[bb.net]"));
+    w.Tree->setCurrentItem(cache->child(0));
+    QCOMPARE(shownNames(w), (QStringList{"1.htm", "3.htm"}));
     for (int i = 0; i < cache->childCount(); ++i) {
         QTreeWidgetItem *node = cache->child(i);
         const std::string host(NodeHost(node));
@@ -383,6 +389,50 @@ void TestDocumentList::typeNamesOnlyForVisibleRowsOnce()
     QCOMPARE(asked.size(), afterDown);
     for (const auto &[path, times] : asked)
         QCOMPARE(times, 1);
+}
+
+void TestDocumentList::sortByTypeOrdersRowsNeverShown()
+{
+    TestStore store;
+    const char *extensions[] = {".htm", ".css", ".js", ".gif", ".jpg", ".txt", ".png", ".zzq"};
+    for (int i = 0; i < 400; ++i) {
+        const std::string name = std::to_string(1000 + i) + extensions[(i * 5) % std::size(extensions)];
+        store.add("http://t.net/" + name, "t/" + name, "plain words");
+    }
+    Fixture f;
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
+    QCOMPARE(w.lister->rowCount(), 400);
+    QTRY_VERIFY(!w.state.view_list[0].bShellInfoPending); // the first screen is drawn
+    QVERIFY(w.lister->visibleRows().second < 399);
+
+    w.documents->listerColumnClick(DocumentListModel::TypeColumn);
+    QCOMPARE(caption(w, DocumentListModel::TypeColumn), QStringLiteral("类型↓"));
+    auto typeNames = [&] {
+        QStringList names;
+        for (int row = 0; row < w.lister->rowCount(); ++row)
+            names << w.documents->model()
+                         ->data(w.documents->model()->index(row, DocumentListModel::TypeColumn))
+                         .toString();
+        return names;
+    };
+    const QStringList sorted = typeNames();
+    QVERIFY(!sorted.contains(QString()));
+    for (std::size_t i = 0; i + 1 < w.state.view_list.size(); ++i)
+        QVERIFY2(CompareView(w.state.view_list[i], w.state.view_list[i + 1], SortByTypeName, 1) <= 0,
+                 qPrintable(sorted[qsizetype(i)] + " > " + sorted[qsizetype(i) + 1]));
+    // Only the names were looked up for the rows not shown: their icons wait.
+    QVERIFY(w.state.view_list[399].bShellInfoPending);
+
+    // Scrolled through, every row shows the name it was sorted by.
+    QScrollBar *bar = w.lister->report()->verticalScrollBar();
+    while (bar->value() < bar->maximum()) {
+        bar->setValue(bar->value() + bar->pageStep());
+        QTest::qWait(1);
+    }
+    QTRY_VERIFY(!w.state.view_list[399].bShellInfoPending);
+    QCOMPARE(typeNames(), sorted);
 }
 
 void TestDocumentList::viewStyleSwitch()
