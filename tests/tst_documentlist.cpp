@@ -95,6 +95,7 @@ private slots:
     void typeNamesOnlyForVisibleRowsOnce();
     void sortByTypeOrdersRowsNeverShown();
     void viewStyleSwitch();
+    void largeIconsWrapLongNamesOverTwoLines();
     void enterAndDoubleClickOpen();
     void typingSelectsNothing();
     void headerClickSorts();
@@ -457,6 +458,48 @@ void TestDocumentList::viewStyleSwitch()
     QCOMPARE(w.settings().viewstyle, std::uint8_t(3));
     QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->report()));
     QCOMPARE(w.lister->report()->iconSize(), QSize(16, 16));
+}
+
+void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
+{
+    const QString longName = QStringLiteral("a-rather-long-cached-document-name-that-goes-on[1].htm");
+    TestStore store;
+    store.add("http://a.net/long.htm", longName.toStdString(), "x");
+    store.add("http://a.net/x.htm", "x.htm", "x");
+    Fixture f;
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[a.net]")));
+    w.m_VsIcon->trigger();
+    QListView *icons = w.lister->iconView();
+    QCOMPARE(fileNameAt(w, 0), longName);
+
+    // The lines: the name wraps anywhere, the second line is cut in its middle.
+    const int width = icons->gridSize().width() - 4;
+    const QStringList lines = IconCaptionLines(longName, icons->font(), width);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(longName.startsWith(lines[0]));
+    QVERIFY2(lines[1].contains(QChar(0x2026)) && lines[1].endsWith(QStringLiteral(".htm")),
+             qPrintable(lines.join(u'|')));
+    QCOMPARE(IconCaptionLines(QStringLiteral("x.htm"), icons->font(), width), QStringList{"x.htm"});
+
+    // On the screen: below the long name's icon, two bands of text, one above the other.
+    QTRY_VERIFY(icons->isVisible());
+    const QRect item = icons->visualRect(w.documents->model()->index(0, 0));
+    const QImage shot = icons->viewport()->grab().toImage();
+    QList<int> inkRows; // the icon is grey, the text black
+    for (int y = item.top() + icons->iconSize().height(); y <= std::min(item.bottom(), shot.height() - 1); ++y) {
+        int dark = 0;
+        for (int x = item.left(); x <= item.right(); ++x)
+            dark += qGray(shot.pixel(x, y)) < 60;
+        if (dark > 0)
+            inkRows << y;
+    }
+    int bands = inkRows.isEmpty() ? 0 : 1;
+    for (int i = 1; i < inkRows.size(); ++i)
+        bands += inkRows[i] > inkRows[i - 1] + 3; // a line's own marks lie closer than that
+    QCOMPARE(bands, 2);
+    QVERIFY(inkRows.last() - inkRows.first() >= QFontMetrics(icons->font()).lineSpacing());
 }
 
 void TestDocumentList::enterAndDoubleClickOpen()
