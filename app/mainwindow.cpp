@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(parent), m_appDir(appDir)
@@ -258,7 +259,25 @@ void Tfrm_cache::moveToDefaultPlace()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
-    setGeometry(DefaultPlacementRect(size.width(), size.height())); // before the first show the frame adds nothing
+    // The rectangle is the outer one; the frame is known only once the window is shown, so
+    // the client area takes it all for now and gives the frame its share then.
+    m_defaultOuter = DefaultPlacementRect(size.width(), size.height());
+    setGeometry(m_defaultOuter);
+}
+
+void Tfrm_cache::fitFrameToDefaultPlace()
+{
+    if (!m_defaultOuter.isValid() || !isVisible()
+        || (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frame == client)
+        return; // no frame yet, or none at all
+    const QRect outer = m_defaultOuter;
+    m_defaultOuter = QRect();
+    setGeometry(outer.adjusted(client.left() - frame.left(), client.top() - frame.top(), client.right() - frame.right(),
+                               client.bottom() - frame.bottom()));
 }
 
 void Tfrm_cache::DefaultPlacement()
@@ -273,6 +292,7 @@ void Tfrm_cache::ApplySettings()
 {
     const WINDOWPLACEMENT &p = m_settings.placement;
     if (p.length == sizeof(WINDOWPLACEMENT)) {
+        m_defaultOuter = QRect(); // the window stands where it stood when it was closed
         setGeometry(QRect(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1)));
         if (p.showCmd == SW_SHOWMAXIMIZED)
             setWindowState(Qt::WindowMaximized);
@@ -302,11 +322,27 @@ bool Tfrm_cache::event(QEvent *event)
 void Tfrm_cache::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    fitFrameToDefaultPlace();
     if (m_shown)
         return;
     m_shown = true;
+    // A window manager puts its frame round the window a little after the showing, and the
+    // window then moves; a frame that has not come by then is not waited for any longer.
+    QTimer::singleShot(FrameWaitMs, this, [this] { m_defaultOuter = QRect(); });
     // Load once the window is on the screen, so the status texts have somewhere to show.
     QMetaObject::invokeMethod(this, &Tfrm_cache::FormShow, Qt::QueuedConnection);
+}
+
+void Tfrm_cache::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    fitFrameToDefaultPlace();
+}
+
+void Tfrm_cache::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitFrameToDefaultPlace();
 }
 
 void Tfrm_cache::FormShow()

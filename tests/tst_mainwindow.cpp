@@ -41,6 +41,7 @@ private slots:
     void settingsSurviveRestart();
     void shortSettingsFileIsReportedOnce();
     void placementOffEveryScreenIsReplaced();
+    void defaultPlacementCountsTheFrame();
     void pointingAtCommandsKeepsTheStatusPanels();
     void hostNodesShowTheWholeHostAsTip();
     void listTipsShowNamesAsTheyAre();
@@ -359,6 +360,17 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
     QCOMPARE(int(window.settings().viewstyle), 0); // the rest of the file still counts
     QVERIFY(!window.m_viewdoc->isChecked());
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestMainWindow::defaultPlacementCountsTheFrame()
+{
+    QTemporaryDir dir; // no settings file: the first run
+    Tfrm_cache frm_cache(dir.path());
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // The window with its frame is four fifths of the screen, centred.
+    QTRY_COMPARE(frm_cache.frameGeometry(), DefaultPlacementRect(screen.width(), screen.height()));
 }
 
 void TestMainWindow::pointingAtCommandsKeepsTheStatusPanels()
