@@ -120,13 +120,13 @@ std::string_view ExtensionOf(std::string_view path, CodePage codePage)
 
 std::string_view FileNamePart(std::string_view path, CodePage codePage)
 {
-    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    const std::size_t at = lastMarker(path, codePage, [](char c) { return IsPathSeparator(c); });
     return at == std::string_view::npos ? path : path.substr(at + 1);
 }
 
 std::string_view FolderPart(std::string_view path, CodePage codePage)
 {
-    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    const std::size_t at = lastMarker(path, codePage, [](char c) { return IsPathSeparator(c); });
     return at == std::string_view::npos ? std::string_view{} : path.substr(0, at + 1);
 }
 

@@ -3,8 +3,10 @@
 #include "text.h"
 
 #include <QByteArray>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -50,14 +52,18 @@ int compareSizes(std::uint64_t a, std::uint64_t b)
 // with zero bytes, below every byte a text holds, so it comes first as CompareUppered has it.
 std::uint64_t upperedPack(std::string_view text, std::size_t from)
 {
-    std::uint64_t packed = 0;
-    for (std::size_t i = from; i < from + 8; ++i) {
-        std::uint64_t byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-        if (byte >= 'a' && byte <= 'z')
-            byte -= 32;
-        packed = (packed << 8) | byte;
-    }
-    return packed;
+    unsigned char bytes[8] = {};
+    if (from < text.size())
+        std::memcpy(bytes, text.data() + from, std::min<std::size_t>(8, text.size() - from));
+    std::uint64_t packed = qFromBigEndian<std::uint64_t>(bytes); // the first byte the highest
+    // All eight bytes at once: the high bit of each byte marks a..z, which loses 0x20.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = ones * 0x80;
+    const std::uint64_t low7 = packed & ~highs;
+    const std::uint64_t fromA = low7 + ones * (0x80 - 'a');     // high bit: low 7 bits >= 'a'
+    const std::uint64_t pastZ = low7 + ones * (0x80 - 'z' - 1); // high bit: low 7 bits > 'z'
+    const std::uint64_t lower = fromA & ~pastZ & ~packed & highs;
+    return packed - (lower >> 2);
 }
 
 // Moves the records into the order `order` gives (the record at position i comes from
@@ -97,23 +103,28 @@ void sortByTexts(ViewList &view, KeyOf keyOf, int direction)
     std::vector<Keyed> keyed;
     keyed.reserve(view.size());
     for (std::size_t i = 0; i < view.size(); ++i) {
-        if (i + 8 < view.size())
-            __builtin_prefetch(view[i + 8].header.lpszLocalFileName);
-        if (i + 8 < view.size())
-            __builtin_prefetch(view[i + 8].header.lpszSourceUrlName);
+        // The texts lie all over the heap: ask for those of the records ahead early. A path
+        // holds the file name at its end, often in its second cache line.
+        if (i + 12 < view.size()) {
+            const INTERNET_CACHE_ENTRY_INFOA &ahead = view[i + 12].header;
+            __builtin_prefetch(ahead.lpszLocalFileName);
+            __builtin_prefetch(ahead.lpszLocalFileName + 64);
+            __builtin_prefetch(ahead.lpszSourceUrlName);
+        }
         const std::string_view key = keyOf(view[i]);
         keyed.push_back({upperedPack(key, 0), upperedPack(key, 8), i});
     }
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-        int result = 0;
+    auto before = [&](const Keyed &a, const Keyed &b) {
         if (a.head != b.head)
-            result = a.head < b.head ? -1 : 1;
-        else if (a.next != b.next)
-            result = a.next < b.next ? -1 : 1;
-        else
-            result = CompareUppered(keyOf(view[a.index]), keyOf(view[b.index]));
-        return result * direction < 0;
-    });
+            return a.head < b.head;
+        if (a.next != b.next)
+            return a.next < b.next;
+        return CompareUppered(keyOf(view[a.index]), keyOf(view[b.index])) < 0;
+    };
+    if (direction < 0)
+        std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) { return before(b, a); });
+    else
+        std::sort(keyed.begin(), keyed.end(), before);
     std::vector<std::size_t> order;
     order.reserve(keyed.size());
     for (const Keyed &k : keyed)
