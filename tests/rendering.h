@@ -4,11 +4,19 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
+#include <QTest>
 #include <QTextDocument>
+#include <QTimer>
+#include <QToolTip>
 #include <QWidget>
+
+#include <functional>
+#include <memory>
 
 // What `widget` paints itself (frame, text, children), on white, without the window
 // background a grab adds to a widget that is a window of its own.
@@ -65,6 +73,40 @@ inline QLabel *ShownToolTip()
         if (w->inherits("QTipLabel") && w->isVisible())
             return qobject_cast<QLabel *>(w);
     return nullptr;
+}
+
+// Points at `at` in `view` as the mouse resting there does, and returns the text the tool
+// tip shows (empty when none shows or it does not go again); the tip is hidden again.
+inline QString ToolTipShownAt(QAbstractItemView *view, const QPoint &at)
+{
+    QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(view->viewport(), &help);
+    if (!QTest::qWaitFor([] { return ShownToolTip() != nullptr; }, 2000))
+        return {};
+    const QString shown = ShownText(ShownToolTip());
+    QToolTip::hideText();
+    // A tip that stays up would answer the next question: that counts as none shown.
+    const bool hidden = QTest::qWaitFor([] { return ShownToolTip() == nullptr; }, 2000);
+    return hidden ? shown : QString();
+}
+
+// Hands every message box that comes up modal, while the returned timer lives, to `handle`,
+// which answers it.
+inline std::unique_ptr<QTimer> OnModalBoxes(std::function<void(QMessageBox *)> handle)
+{
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [handle = std::move(handle)] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            handle(box);
+    });
+    timer->start(10);
+    return timer;
+}
+
+// The text label of a message box.
+inline QLabel *BoxLabel(const QMessageBox *box)
+{
+    return box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
 }
 
 // How many pixel rows of `view`'s viewport hold the selection's colour.

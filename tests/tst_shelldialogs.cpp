@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPointer>
@@ -21,7 +20,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(ReplaceAnswer)
@@ -145,21 +143,13 @@ void TestShellDialogs::replaceQuestionShowsTheNameAsItIs()
     QString shown;
     bool plain = false;
     // The real question: the test looks at it, then answers no.
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
-        if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
-            shown = ShownText(label);
-            plain = PaintsAsPlainText(label);
-        }
+    const auto answerer = OnModalBoxes([&](QMessageBox *box) {
+        shown = ShownText(BoxLabel(box));
+        plain = PaintsAsPlainText(BoxLabel(box));
         for (QAbstractButton *button : box->buttons())
             if (button->text() == QStringLiteral("否"))
                 button->click();
     });
-    poll.start(10);
     RunCopyWithProgress(nullptr, {cache.filePath(name)}, keep.filePath(name));
     QCOMPARE(shown, QStringLiteral("目标位置已有文件“<b>x.htm”。要替换它吗？"));
     QVERIFY(plain);
