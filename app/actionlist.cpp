@@ -58,8 +58,8 @@ ActionList::ActionList(QWidget *window)
         auto *action = new QAction(QString::fromUtf8(s.caption), window);
         action->setObjectName(QString::fromLatin1(s.name));
         action->setProperty("category", QString::fromLatin1(s.category));
+        // The hint shows as a tool tip; the status bar's panels keep their own texts.
         action->setToolTip(QString::fromUtf8(s.hint));
-        action->setStatusTip(QString::fromUtf8(s.hint));
         action->setShortcut(s.shortcut);
         action->setShortcutContext(Qt::WindowShortcut);
         if (s.image >= 0)

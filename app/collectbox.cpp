@@ -86,6 +86,7 @@ void CollectBox::ARemoveCollectDocExecute()
     if (!collectRootShown())
         return;
     const QList<int> rows = m_lister->selectedRows();
+    m_lister->deselectAll(); // the rows that move up were not chosen
     // The list is sorted by its own key, so rows find their entries by name, never by
     // position; the box is walked once for all of them.
     QSet<QString> removed;
@@ -98,6 +99,8 @@ void CollectBox::ARemoveCollectDocExecute()
     }
     RemoveFromCollectList(m_state.collect_list, removed);
     emit rowCountChanged(int(m_state.view_list.size()));
+    if (!rows.isEmpty())
+        m_lister->focusRowOnly(rows.first());
     m_lister->currentView()->viewport()->update();
     UpdateCollectNode();
 }

@@ -70,6 +70,7 @@ void DocumentCommands::ADeleteDocExecute()
         return;
     ViewList &view = m_state.view_list;
     const QList<int> rows = m_lister->selectedRows();
+    m_lister->deselectAll();
     int failed = 0;
     DWORD firstError = ERROR_SUCCESS;
     std::string firstReason;
@@ -86,6 +87,8 @@ void DocumentCommands::ADeleteDocExecute()
         view.erase(view.begin() + std::ptrdiff_t(row));
     }
     emit rowCountChanged(int(view.size()));
+    if (!rows.isEmpty())
+        m_lister->focusRowOnly(rows.first()); // the row that took the first deleted one's place
     m_status.setText(1, QStringLiteral("文档共%1项").arg(view.size()));
     PurgeMissingFiles(m_state.cache_list);
     PurgeMissingFiles(m_state.search_list);

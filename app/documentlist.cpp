@@ -44,13 +44,18 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
     m_status.setText(2, QString());
     m_state.list_ready = false;
     m_lister->beginBatchUpdate();
+    const int serial = ++m_fillSerial;
     // A copy: the node and the entry its host points into may go while events run below.
     const std::string host(NodeHost(node));
     m_status.setText(1, QStringLiteral("导入缓存文件..."));
     QApplication::processEvents();
-    // The user may have picked another node meanwhile; that change has filled the list.
-    if (m_tree->currentItem() != node) {
+    // The user may have picked another node meanwhile, whose fill has run; or F5 reloaded
+    // the catalogue, which took the node away and emptied the list. Either way the list
+    // stands as the tree now shows it: say what it holds and leave it.
+    if (serial != m_fillSerial || m_tree->currentItem() != node) {
+        m_state.list_ready = true;
         m_lister->endBatchUpdate();
+        m_status.setText(1, QStringLiteral("文档共%1项").arg(m_lister->rowCount()));
         return;
     }
     FillFromNode(absoluteIndex, host);
@@ -117,6 +122,8 @@ void DocumentList::SortView(int key, bool toggle)
     if (toggle && key == m_state.sort_key)
         m_state.sort_dir = -m_state.sort_dir;
     m_state.sort_key = std::uint8_t(key);
+    if (key == SortByTypeName)
+        m_model->FillTypeNamesForSort(); // rows not shown yet have no type name to sort by
     const int column = SortKeyColumn(key);
     if (column >= DocumentListModel::ColumnCount)
         SortViewByField(m_state.view_list, EntryField(column), m_state.sort_dir, m_model->fields());
@@ -135,6 +142,15 @@ void DocumentList::FillTypeNames(int first, int last)
 void DocumentList::SetRowCount(int rows)
 {
     m_model->setRowCount(rows);
+}
+
+void DocumentList::CatalogueCleared()
+{
+    ++m_fillSerial;
+    SetRowCount(0);
+    // A count shown for the rows that went would no longer agree with the list.
+    if (!m_status.text(1).isEmpty())
+        m_status.setText(1, QStringLiteral("文档共0项"));
 }
 
 int DocumentList::firstSelectedRow() const

@@ -38,6 +38,9 @@ public:
     void FillTypeNames(int first, int last);
     // The row count after another concern removed elements of view_list.
     void SetRowCount(int rows);
+    // A reload let the catalogue go: the list shows no row, and a fill that was under way
+    // when the reload ran (it lets events run) is not finished.
+    void CatalogueCleared();
     int firstSelectedRow() const;
     QList<int> selectedRows() const;
 
@@ -66,4 +69,6 @@ private:
     QTreeWidget *m_tree;
     StatusPanels &m_status;
     DocumentListModel *m_model;
+    // Counts the fills begun and the reloads; a fill that finds it moved on was overtaken.
+    int m_fillSerial = 0;
 };

@@ -85,6 +85,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
     Label1 = new QLabel(GroupBox2);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
+    Label1->setTextFormat(Qt::PlainText);
     (new QHBoxLayout(GroupBox2))->addWidget(Label1);
 
     btn_go = makeButton(this, "btn_go", QStringLiteral("到搜索站"), 95);
@@ -220,9 +221,17 @@ void Tfrm_find::RunSearch()
     // the catalogue under it.
     const CacheList catalogue = m_state.cache_list;
 
+    // A store without its content folders has thousands of unreadable files: the box lets
+    // the user skip the rest of them, and the result then says how many there were.
     SearchObserver observer;
-    observer.unreadable = [this](const CatalogueEntry &) {
-        ShowMessageBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK);
+    std::size_t unreadable = 0;
+    bool skipping = false;
+    observer.unreadable = [this, &unreadable, &skipping](const CatalogueEntry &) {
+        ++unreadable;
+        if (!skipping)
+            skipping = ShowSkipBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK,
+                                   QStringLiteral("跳过其余出错的文件(&S)"))
+                == IDIGNORE;
     };
     observer.progress = [this](std::size_t examined) {
         Label1->setText(QStringLiteral("正在查找... 已查 %1 个文件").arg(examined));
@@ -238,6 +247,8 @@ void Tfrm_find::RunSearch()
         btn_go->hide();
         Label1->setText(QStringLiteral("没找到符合条件的文档。"));
     }
+    if (skipping)
+        Label1->setText(Label1->text() + QStringLiteral("\n有%1个文件无法读取。").arg(unreadable));
     emit searchFinished();
     AddToHistory(wanted.text);
 

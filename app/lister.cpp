@@ -1,5 +1,8 @@
 #include "lister.h"
 
+#include "windows/plaintooltips.h"
+
+#include <QApplication>
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -8,6 +11,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QTreeView>
 
 namespace {
@@ -39,7 +44,81 @@ QPixmap dragCursorPicture(bool several)
     return picture;
 }
 
+constexpr int IconGridWidth = 96;
+constexpr int IconTextGap = 4; // between the icon and its caption, and around the caption
+
+// Items of the large-icon view: the style draws the icon and the focus, the caption is
+// drawn here on up to two lines (IconCaptionLines).
+class IconItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // Every item takes a whole cell of the grid, which has room for two caption lines.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (const auto *view = qobject_cast<const QListView *>(option.widget); view && view->gridSize().isValid())
+            return view->gridSize();
+        return QStyledItemDelegate::sizeHint(option, index);
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString caption = opt.text;
+        opt.text.clear();
+        const QWidget *view = opt.widget;
+        QStyle *style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, view);
+
+        const QRect icon = style->subElementRect(QStyle::SE_ItemViewItemDecoration, &opt, view);
+        const QRect area(opt.rect.left() + IconTextGap / 2, icon.bottom() + 1 + IconTextGap,
+                         opt.rect.width() - IconTextGap, opt.rect.bottom() - icon.bottom() - IconTextGap);
+        const QStringList lines = IconCaptionLines(caption, opt.font, area.width());
+        const QFontMetrics metrics(opt.font);
+        int widest = 0;
+        for (const QString &line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        const QRect block(area.left() + (area.width() - widest) / 2 - 1, area.top(), widest + 2,
+                          int(lines.size()) * metrics.lineSpacing());
+        const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (opt.state & QStyle::State_Active)                                ? QPalette::Active
+                                                                                : QPalette::Inactive;
+        const bool selected = opt.state & QStyle::State_Selected;
+        painter->save();
+        if (selected)
+            painter->fillRect(block, opt.palette.brush(group, QPalette::Highlight));
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        for (int i = 0; i < lines.size(); ++i)
+            painter->drawText(
+                QRect(area.left(), area.top() + i * metrics.lineSpacing(), area.width(), metrics.lineSpacing()),
+                Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, lines[i]);
+        painter->restore();
+    }
+};
+
 } // namespace
+
+QStringList IconCaptionLines(const QString &text, const QFont &font, int width)
+{
+    if (text.isEmpty() || width <= 0)
+        return {text};
+    const QFontMetrics metrics(font);
+    if (metrics.horizontalAdvance(text) <= width)
+        return {text};
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(width);
+    layout.endLayout();
+    const int cut = std::max(1, first.textLength());
+    const QString rest = text.mid(cut);
+    return {text.left(cut), metrics.elidedText(rest, Qt::ElideMiddle, width)};
+}
 
 // The hooks both views share: the data hint before painting, the keys, the double click,
 // no find-as-you-type, and the drag of rows.
@@ -109,7 +188,8 @@ Lister::Lister(QWidget *parent)
     m_icons->setWordWrap(true);
     m_icons->setTextElideMode(Qt::ElideMiddle);
     m_icons->setIconSize(QSize(32, 32));
-    m_icons->setGridSize(QSize(96, 66));
+    m_icons->setItemDelegate(new IconItemDelegate(m_icons));
+    fitIconGrid();
 
     for (QAbstractItemView *view : views()) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -120,11 +200,25 @@ Lister::Lister(QWidget *parent)
         view->setDefaultDropAction(Qt::CopyAction);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this, &Lister::onContextMenu);
+        ShowItemToolTipsAsPlainText(view); // names and URLs as they are
     }
     m_background = palette().color(QPalette::Base);
     m_text = palette().color(QPalette::Text);
     applyPalette();
     setFocusProxy(m_report);
+}
+
+void Lister::fitIconGrid()
+{
+    const int captionHeight = 2 * QFontMetrics(m_icons->font()).lineSpacing();
+    m_icons->setGridSize(QSize(IconGridWidth, m_icons->iconSize().height() + captionHeight + 3 * IconTextGap));
+}
+
+void Lister::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitIconGrid();
 }
 
 QList<QAbstractItemView *> Lister::views() const
@@ -273,6 +367,24 @@ void Lister::clearSelectionAndScrollTop()
     selection->clearSelection();
     m_report->scrollToTop();
     m_icons->scrollToTop();
+}
+
+void Lister::deselectAll()
+{
+    if (QItemSelectionModel *selection = selectionModel()) {
+        selection->clearCurrentIndex();
+        selection->clearSelection();
+    }
+}
+
+void Lister::focusRowOnly(int row)
+{
+    QItemSelectionModel *selection = selectionModel();
+    const QAbstractItemModel *model = m_report->model();
+    const int rows = rowCount();
+    if (!selection || !model || rows == 0 || row < 0)
+        return;
+    selection->setCurrentIndex(model->index(std::min(row, rows - 1), 0), QItemSelectionModel::NoUpdate);
 }
 
 std::pair<int, int> Lister::visibleRows() const

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QStringList>
 #include <QWidget>
 
 #include <utility>
@@ -18,6 +19,11 @@ class QListView;
 class QModelIndex;
 class QStackedLayout;
 class QTreeView;
+
+// The caption of an item in the large-icon view, as file managers show it: wrapped onto a
+// second line where it is wider than `width` (anywhere, a file name has few spaces), and only
+// then cut, in the middle of the second line, so that the end of the name still shows.
+QStringList IconCaptionLines(const QString &text, const QFont &font, int width);
 
 class Lister : public QWidget {
     Q_OBJECT
@@ -54,6 +60,11 @@ public:
     void selectAllRows();            // keeps the focused row
     // Clears the focus mark of the first selected row, deselects every row, scrolls to row 0.
     void clearSelectionAndScrollTop();
+    // Before rows leave the list: deselects every row and drops the focus mark, so that
+    // once the rows below move up none the user did not choose is left selected.
+    void deselectAll();
+    // Puts the focus mark on `row` (the last row when there are fewer) without selecting it.
+    void focusRowOnly(int row);
     // The rows the shown view displays, both ends included; (-1, -1) when none.
     std::pair<int, int> visibleRows() const;
     // Asks for the visible rows' data now (dataHint), as a paint would.
@@ -74,6 +85,9 @@ signals:
     void columnClicked(int column);
     void contextMenuRequested(const QPoint &globalPos);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void onCurrentChanged(const QModelIndex &current);
     void onSelectionChanged(const QItemSelection &selected);
@@ -86,6 +100,8 @@ private:
     void startRowDrag();
     QList<QAbstractItemView *> views() const;
     void applyPalette();
+    // The icon view's cells: the icon and two lines of its caption.
+    void fitIconGrid();
 
     QTreeView *m_report;
     QListView *m_icons;

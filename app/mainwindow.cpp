@@ -33,6 +33,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -96,7 +97,7 @@ void Tfrm_cache::connectActions()
     connect(a.ADeleteDoc, &QAction::triggered, m_commands.get(), &DocumentCommands::ADeleteDocExecute);
     connect(a.ASendtoBox, &QAction::triggered, m_collectBox.get(), &CollectBox::ASendtoBoxExecute);
     connect(a.ASelectAll, &QAction::triggered, m_commands.get(), &DocumentCommands::ASelectAllExecute);
-    connect(a.ACopyUrl, &QAction::triggered, m_commands.get(), &DocumentCommands::ACopyUrlExecute);
+    connect(a.ACopyUrl, &QAction::triggered, this, &Tfrm_cache::ACopyUrlExecute);
     connect(a.AFind, &QAction::triggered, this, &Tfrm_cache::AFindExecute);
     connect(a.AFindInWeb, &QAction::triggered, m_preview.get(), &PreviewPane::AFindInWebExecute);
     connect(a.ASaveAllCollectDoc, &QAction::triggered, m_collectBox.get(), &CollectBox::ASaveAllCollectDocExecute);
@@ -142,9 +143,8 @@ void Tfrm_cache::connectConcerns()
             Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
-    connect(
-        m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), [this] { m_documents->SetRowCount(0); },
-        Qt::DirectConnection);
+    connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::CatalogueCleared,
+            Qt::DirectConnection);
 
     connect(m_documents.get(), &DocumentList::openRequested, m_commands.get(), &DocumentCommands::AOpenDocExecute,
             Qt::DirectConnection);
@@ -222,6 +222,13 @@ QAction *Tfrm_cache::actionNamed(const QString &name) const
     return findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
 }
 
+void Tfrm_cache::ACopyUrlExecute()
+{
+    // Ctrl+C is also the viewers' copy: a selection there goes first.
+    if (!m_preview->CopySelection())
+        m_commands->ACopyUrlExecute();
+}
+
 void Tfrm_cache::AFindExecute()
 {
     m_find->exec();
@@ -288,7 +295,31 @@ void Tfrm_cache::moveToDefaultPlace()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
-    setGeometry(DefaultPlacementRect(size.width(), size.height())); // before the first show the frame adds nothing
+    // The rectangle is the outer one; the frame is known only once the window is shown, so
+    // the client area takes it all for now and gives the frame its share then.
+    m_defaultOuter = DefaultPlacementRect(size.width(), size.height());
+    setGeometry(m_defaultOuter);
+}
+
+void Tfrm_cache::fitFrameToDefaultPlace()
+{
+    if (!m_defaultOuter.isValid() || !isVisible()
+        || (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    // Resized meanwhile (by the user, or by whoever made the window): that size stands. A
+    // window manager only moves the window when it puts its frame round it.
+    if (client.size() != m_defaultOuter.size()) {
+        m_defaultOuter = QRect();
+        return;
+    }
+    if (frame == client)
+        return; // no frame yet, or none at all
+    const QRect outer = m_defaultOuter;
+    m_defaultOuter = QRect();
+    setGeometry(outer.adjusted(client.left() - frame.left(), client.top() - frame.top(), client.right() - frame.right(),
+                               client.bottom() - frame.bottom()));
 }
 
 void Tfrm_cache::DefaultPlacement()
@@ -303,6 +334,7 @@ void Tfrm_cache::ApplySettings()
 {
     const WINDOWPLACEMENT &p = m_settings.placement;
     if (p.length == sizeof(WINDOWPLACEMENT)) {
+        m_defaultOuter = QRect(); // the window stands where it stood when it was closed
         setGeometry(QRect(QPoint(p.rcNormalLeft, p.rcNormalTop), QPoint(p.rcNormalRight - 1, p.rcNormalBottom - 1)));
         if (p.showCmd == SW_SHOWMAXIMIZED)
             setWindowState(Qt::WindowMaximized);
@@ -320,14 +352,39 @@ void Tfrm_cache::ApplySettings()
     m_documents->SetListImages(m_settings.viewstyle != 0);
 }
 
+bool Tfrm_cache::event(QEvent *event)
+{
+    // Each status panel has its own job; a hint pointed at shows as a tool tip, never as a
+    // message that would hide the panels.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
 void Tfrm_cache::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    fitFrameToDefaultPlace();
     if (m_shown)
         return;
     m_shown = true;
+    // A window manager puts its frame round the window a little after the showing, and the
+    // window then moves; a frame that has not come by then is not waited for any longer.
+    QTimer::singleShot(FrameWaitMs, this, [this] { m_defaultOuter = QRect(); });
     // Load once the window is on the screen, so the status texts have somewhere to show.
     QMetaObject::invokeMethod(this, &Tfrm_cache::FormShow, Qt::QueuedConnection);
+}
+
+void Tfrm_cache::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    fitFrameToDefaultPlace();
+}
+
+void Tfrm_cache::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitFrameToDefaultPlace();
 }
 
 void Tfrm_cache::FormShow()

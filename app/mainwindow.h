@@ -97,10 +97,14 @@ public:
     QAction *actionNamed(const QString &name) const;
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void ACopyUrlExecute();
     void AFindExecute();
     void AHelpExecute();
     void N9Click();
@@ -119,6 +123,9 @@ private:
     // The default window rectangle alone; DefaultPlacement also sets the default preview,
     // list style and list height.
     void moveToDefaultPlace();
+    // Once the window manager's frame is known, fits the whole window, frame included, to
+    // the default rectangle.
+    void fitFrameToDefaultPlace();
     void DefaultPlacement();
     void ApplySettings();
     void FormShow();
@@ -145,7 +152,10 @@ private:
     Tfrm_find *m_find = nullptr;            // frm_find
     QPointer<QWidget> m_logo;               // frm_logo
     QMetaObject::Connection m_idleUpdate;
+    // The default rectangle the window with its frame is to fill, while its frame is not known.
+    QRect m_defaultOuter;
 
+    static constexpr int FrameWaitMs = 3000;
     bool m_shown = false;
     bool m_closed = false;
 };

@@ -10,11 +10,14 @@
 #include "windows/localtext.h"
 #include "windows/messagebox.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 QString BreakLongLines(const QString &text, qsizetype longest)
 {
@@ -154,6 +157,27 @@ void PreviewPane::listerChange(int row)
         if (!refused.isEmpty())
             ShowErrorReport(refused);
     }
+}
+
+bool PreviewPane::CopySelection()
+{
+    const QWidget *focused = QApplication::focusWidget();
+    if (!focused)
+        return false;
+    auto within = [focused](const QWidget *viewer) {
+        return viewer && viewer->isVisible() && (viewer == focused || viewer->isAncestorOf(focused));
+    };
+    QPlainTextEdit *editor = m_controls.editor;
+    if (within(editor) && editor->textCursor().hasSelection()) {
+        editor->copy();
+        return true;
+    }
+    QWebEngineView *view = m_controls.browser->view();
+    if (within(view) && view->hasSelection()) {
+        view->triggerPageAction(QWebEnginePage::Copy);
+        return true;
+    }
+    return false;
 }
 
 void PreviewPane::showText(const char *localFile)

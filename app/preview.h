@@ -87,6 +87,9 @@ public:
 
     void listerChange(int row);
     void ShowPreview(bool visible);
+    // Ctrl+C where the text viewer or the browser has the focus and holds a selection: copies
+    // that selection and returns true. False otherwise: the key copies the document's URL.
+    bool CopySelection();
     void BrowserCommand(int command);
 
 public slots:

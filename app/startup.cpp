@@ -8,6 +8,7 @@
 #include "stores/bodies.h"
 #include "stores/storeregistry.h"
 #include "windows/logoform.h"
+#include "windows/qttranslations.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,8 +23,9 @@ void PrepareProcess()
 
 std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString &storeArgument)
 {
+    // The name only: Qt adds a display name to every window's caption.
     QApplication::setApplicationName(QStringLiteral("tidewrack"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tidewrack"));
+    InstallQtChineseTranslations();
     // Outside a desktop session no icon theme is named; file types then take Adwaita's
     // pictures (installed with the program) before our generic one.
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))

@@ -9,6 +9,8 @@ StatusPanels::StatusPanels(QStatusBar *bar)
     for (int i = 0; i < 3; ++i) {
         m_panels[i] = new QLabel(bar);
         m_panels[i]->setObjectName(QStringLiteral("sbar%1").arg(i));
+        // Panel 2 shows URLs as they are, markup and all.
+        m_panels[i]->setTextFormat(Qt::PlainText);
         m_panels[i]->setFrameShape(QFrame::Panel);
         m_panels[i]->setFrameShadow(QFrame::Sunken);
         m_panels[i]->setMinimumWidth(widths[i]);

@@ -21,6 +21,11 @@ public:
     explicit HostNodeItem(CatalogueEntry first) : m_first(std::move(first)) {}
     // The URL of the host's first entry; the entry lives as long as the node.
     const char *url() const { return SourceUrl(m_first); }
+    // A long host is cut short in the tree: its tool tip is the whole caption.
+    QVariant data(int column, int role) const override
+    {
+        return QTreeWidgetItem::data(column, role == Qt::ToolTipRole ? Qt::DisplayRole : role);
+    }
 
 private:
     CatalogueEntry m_first;

@@ -3,6 +3,7 @@
 #include "lister.h"
 #include "platform/browser/browser.h"
 #include "windows/gradient.h"
+#include "windows/plaintooltips.h"
 #include "windows/toolbarbutton.h"
 
 #include <QAction>
@@ -115,6 +116,7 @@ void WindowControls::createBody(QMainWindow *window)
     Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Tree->setContextMenuPolicy(Qt::CustomContextMenu);
     Tree->setIconSize(QSize(16, 16));
+    ShowItemToolTipsAsPlainText(Tree); // a host's name as it is
 
     Splitter2 = new QSplitter(Qt::Vertical, Splitter1);
     Splitter2->setObjectName(QStringLiteral("Splitter2"));
@@ -252,4 +254,8 @@ void WindowControls::createMenus(QMainWindow *window)
     Pop_CollectBox = new QMenu(window);
     Pop_CollectBox->setObjectName(QStringLiteral("Pop_CollectBox"));
     Pop_CollectBox->addActions({a.ASaveAllCollectDoc, a.AClearCollectDoc, a.ARemoveCollectDoc});
+
+    // The actions' hints show as tool tips in the menus too, as on the toolbar.
+    for (QMenu *menu : window->findChildren<QMenu *>())
+        menu->setToolTipsVisible(true);
 }

@@ -66,14 +66,23 @@ void SortByHost(CacheList &list)
     // Lower each host once instead of at every comparison.
     struct Keyed {
         std::string key;
+        std::string_view host;
         CatalogueEntry entry;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(list.size());
-    for (auto &entry : list)
-        keyed.push_back({LowerAscii(UrlHost(SourceUrl(entry))), std::move(entry)});
-    // The keys are lowered already; std::string orders bytes as unsigned values.
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) { return a.key < b.key; });
+    for (auto &entry : list) {
+        const std::string_view host = UrlHost(SourceUrl(entry));
+        keyed.push_back({LowerAscii(host), host, std::move(entry)});
+    }
+    // The keys are lowered already; std::string orders bytes as unsigned values. Hosts that
+    // differ only in letter case are ordered by their own bytes, so that each host text forms
+    // one run: the tree gives every run a node and a node shows only its first run.
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        if (const int order = a.key.compare(b.key); order != 0)
+            return order < 0;
+        return a.host < b.host;
+    });
     for (std::size_t i = 0; i < keyed.size(); ++i)
         list[i] = std::move(keyed[i].entry);
 }

@@ -12,7 +12,9 @@
 // entries whose local file name has an extension, in the order the cache gives them.
 CacheList EnumerateCatalogue();
 
-// Sorts the catalogue by host, ASCII case folded (the order of equal hosts is not kept).
+// Sorts the catalogue by host, ASCII case folded; hosts that differ only in letter case follow
+// each other by their exact bytes, so every host text forms one run (the order of entries of
+// one host is not kept).
 void SortByHost(CacheList &list);
 
 // One node of the host tree: a run of byte-identical hosts in the sorted catalogue.

@@ -187,6 +187,34 @@ void DocumentListModel::FillTypeNames(int first, int last)
             changedFirst = row;
         changedLast = row;
     }
+    reportTypeNames(changedFirst, changedLast);
+}
+
+void DocumentListModel::FillTypeNamesForSort()
+{
+    int changedFirst = -1;
+    int changedLast = -1;
+    for (std::size_t row = 0; row < m_list.size(); ++row) {
+        Tcachedata &record = m_list[row];
+        if (!record.bShellInfoPending || !record.strTypeName.isEmpty())
+            continue;
+        if (!TypeNameFromFileName(LocalFileName(record), record.strTypeName)) {
+            ShellFileInfo info;
+            if (m_lookup && m_lookup(LocalFileName(record), info)) {
+                record.strTypeName = info.typeName;
+                record.iIcon = info.iIcon;
+            }
+            record.bShellInfoPending = 0;
+        }
+        if (changedFirst < 0)
+            changedFirst = int(row);
+        changedLast = int(row);
+    }
+    reportTypeNames(changedFirst, changedLast);
+}
+
+void DocumentListModel::reportTypeNames(int changedFirst, int changedLast)
+{
     // Rows beyond the row count are not on screen: there is nothing to report for them.
     changedLast = std::min(changedLast, m_rows - 1);
     if (changedFirst >= 0 && changedFirst <= changedLast)

@@ -62,6 +62,11 @@ public:
     // view_list is ignored.
     void FillTypeNames(int first, int last);
     void setShellLookup(ShellLookup lookup) { m_lookup = std::move(lookup); }
+    // Before a sort by type: gives every record that has none yet its type name, so that
+    // rows never shown sort by their type too. The name comes from the file name where that
+    // decides it (TypeNameFromFileName), the icon still waits for the row to be shown; the
+    // other records get their whole lookup now.
+    void FillTypeNamesForSort();
 
     static QString sizeText(std::uint64_t size) { return QString::number(size); }
 
@@ -69,6 +74,9 @@ public:
     EntryFields &fields() const { return m_fields; }
 
 private:
+    // dataChanged for the type names and icons of the rows from first to last.
+    void reportTypeNames(int changedFirst, int changedLast);
+
     ViewList &m_list;
     mutable EntryFields m_fields;
     int m_rows = 0;

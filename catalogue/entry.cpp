@@ -5,6 +5,9 @@
 #include "stores/bodies.h"
 #include "stores/cachestore.h"
 
+#include <algorithm>
+#include <mutex>
+
 CatalogueEntry AdoptEntryBlock(std::byte *block)
 {
     return CatalogueEntry(reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA *>(block),
@@ -66,4 +69,78 @@ bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why)
     if (!result.ok() && why)
         *why = result.reason;
     return result.ok();
+}
+
+namespace {
+
+// What the last purge of one list left: its entries, and the folders that vouched for them.
+struct PurgeMemo {
+    const void *list = nullptr;
+    // Weak references keep the entries' control blocks, so an entry made later can never
+    // pass for one of these by its address.
+    std::vector<std::weak_ptr<const INTERNET_CACHE_ENTRY_INFOA>> kept;
+    std::vector<FilePresence::FolderSeen> folders;
+};
+
+// One memo for each of the few lists purged; a new list takes the oldest memo's place.
+struct PurgeMemos {
+    std::mutex lock;
+    std::vector<PurgeMemo> memos;
+};
+
+PurgeMemos &purgeMemos()
+{
+    static PurgeMemos memos;
+    return memos;
+}
+
+bool sameEntries(const PurgeMemo &memo, const std::vector<CatalogueEntry> &list)
+{
+    if (memo.kept.size() != list.size())
+        return false;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (memo.kept[i].owner_before(list[i]) || list[i].owner_before(memo.kept[i]) || !list[i])
+            return false;
+    return true;
+}
+
+bool foldersUnchanged(const PurgeMemo &memo)
+{
+    FolderStamp now;
+    for (const FilePresence::FolderSeen &seen : memo.folders)
+        if (!FilePresence::StampOf(seen.folder, now) || !(now == seen.stamp))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void PurgeMissingFiles(std::vector<CatalogueEntry> &list)
+{
+    PurgeMemos &memos = purgeMemos();
+    const std::lock_guard guard(memos.lock);
+    auto memo =
+        std::find_if(memos.memos.begin(), memos.memos.end(), [&](const PurgeMemo &m) { return m.list == &list; });
+    if (memo != memos.memos.end() && sameEntries(*memo, list) && foldersUnchanged(*memo))
+        return;
+
+    FilePresence presence;
+    const auto gone = std::remove_if(list.begin(), list.end(),
+                                     [&](const CatalogueEntry &e) { return !e || !presence.exists(PresenceFile(e)); });
+    list.erase(gone, list.end());
+
+    // Only answers the folders' stamps can vouch for let a later purge skip the walk.
+    if (!presence.answeredFromStampedListings()) {
+        if (memo != memos.memos.end())
+            memos.memos.erase(memo);
+        return;
+    }
+    if (memo == memos.memos.end()) {
+        if (memos.memos.size() >= 4)
+            memos.memos.erase(memos.memos.begin());
+        memo = memos.memos.insert(memos.memos.end(), PurgeMemo{});
+        memo->list = &list;
+    }
+    memo->kept.assign(list.begin(), list.end());
+    memo->folders = presence.foldersSeen();
 }

@@ -7,11 +7,13 @@
 // collect box or a row of the document list. Shared ownership frees it when the last one
 // lets go, so reloads never grow memory and never leave a dangling text.
 
+#include "filepresence.h"
 #include "platform/wininet.h"
 #include "text.h"
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -128,12 +130,19 @@ bool EnsureLocalFile(const Entry &e, std::string *why = nullptr)
 // Orders two catalogue entries by their hosts, ASCII case folded.
 int CompareHost(const CatalogueEntry &a, const CatalogueEntry &b);
 
-// Drops, from the last element to the first, every element whose local file is gone (for a
-// body inside a container file: whose container is gone).
+// Drops every element whose local file is gone (for a body inside a container file: whose
+// container is gone); the others keep their order. Each folder's names are read once for the
+// whole list rather than each file asked on its own (FilePresence).
 template <typename List>
 void PurgeMissingFiles(List &list)
 {
-    for (std::size_t i = list.size(); i-- > 0;)
-        if (!FileExists(PresenceFile(list[i])))
-            list.erase(list.begin() + std::ptrdiff_t(i));
+    FilePresence presence;
+    const auto gone =
+        std::remove_if(list.begin(), list.end(), [&](const auto &e) { return !presence.exists(PresenceFile(e)); });
+    list.erase(gone, list.end());
 }
+
+// The same for the catalogue and the search station, which are filled again on every click
+// of their nodes: a list whose entries are those the last purge of it kept, over folders whose
+// stamps have not changed since, has lost no file and is not walked again.
+void PurgeMissingFiles(std::vector<CatalogueEntry> &list);

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <array>
 #include <sys/stat.h>
@@ -55,6 +57,23 @@ std::string_view UrlHost(std::string_view url)
     return url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1);
 }
 
+std::string_view UrlHost(const char *url)
+{
+    if (!url)
+        return {};
+    // The same walk without measuring the whole URL first: it ends at the third slash.
+    const char *slash = std::strchr(url, '/');
+    if (slash)
+        slash = std::strchr(slash + 1, '/');
+    if (!slash)
+        return {};
+    const char *host = slash + 1;
+    const char *end = host;
+    while (*end && *end != '/')
+        ++end;
+    return std::string_view(host, std::size_t(end - host));
+}
+
 std::string LowerAscii(std::string_view text)
 {
     std::string result(text);
@@ -101,13 +120,13 @@ std::string_view ExtensionOf(std::string_view path, CodePage codePage)
 
 std::string_view FileNamePart(std::string_view path, CodePage codePage)
 {
-    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    const std::size_t at = lastMarker(path, codePage, [](char c) { return IsPathSeparator(c); });
     return at == std::string_view::npos ? path : path.substr(at + 1);
 }
 
 std::string_view FolderPart(std::string_view path, CodePage codePage)
 {
-    const std::size_t at = lastMarker(path, codePage, IsPathSeparator);
+    const std::size_t at = lastMarker(path, codePage, [](char c) { return IsPathSeparator(c); });
     return at == std::string_view::npos ? std::string_view{} : path.substr(0, at + 1);
 }
 

@@ -13,6 +13,8 @@ enum class CodePage {
 
 // The host part of a URL: the text between its second and its third slash, wherever they stand.
 std::string_view UrlHost(std::string_view url);
+// The same for a zero-terminated URL, read no further than its host (null reads as empty).
+std::string_view UrlHost(const char *url);
 
 // The ASCII letters A..Z made lower case, every other byte kept.
 std::string LowerAscii(std::string_view text);

@@ -65,6 +65,19 @@ bool GetShellFileInfo(const char *path, ShellFileInfo &info)
     return true;
 }
 
+bool TypeNameFromFileName(const char *path, QString &typeName)
+{
+    if (!path || !*path)
+        return false;
+    static const QMimeDatabase database;
+    const QString file = QString::fromUtf8(path);
+    const QList<QMimeType> types = database.mimeTypesForFileName(file.mid(file.lastIndexOf(QLatin1Char('/')) + 1));
+    if (types.size() != 1)
+        return false;
+    typeName = types.front().comment();
+    return true;
+}
+
 namespace SystemIconList {
 
 QIcon icon(int index)

@@ -18,6 +18,11 @@ struct ShellFileInfo {
 // there is no such file.
 bool GetShellFileInfo(const char *path, ShellFileInfo &info);
 
+// The type name GetShellFileInfo gives a file of this name where the name alone decides it
+// (it matches exactly one type's patterns), without touching the file: cheap enough for a
+// whole list. False where the file's content would decide; `typeName` is then untouched.
+bool TypeNameFromFileName(const char *path, QString &typeName);
+
 // The process-wide list of file icons that GetShellFileInfo indexes. One entry per kind of
 // icon (the same type always gives the same index); an entry the theme has no picture for
 // shows the default icon. Each icon holds a small (16) and a large (32) picture.

@@ -1,13 +1,19 @@
 // The entry helpers, the lists' ownership and the loading of the catalogue.
 
 #include "catalogue/catalogue.h"
+#include "catalogue/filepresence.h"
+#include "catalogue/viewlist.h"
 #include "stores/storeregistry.h"
 #include "support.h"
 
 #include <QFile>
 #include <QtTest>
 
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <set>
+#include <sys/stat.h>
 
 class TestCatalogue : public QObject {
     Q_OBJECT
@@ -19,8 +25,14 @@ private slots:
     void documentKinds();
     void gbkTrailByteIsNoSeparator();
     void purge();
+    void presenceAgreesWithFileExists_data();
+    void presenceAgreesWithFileExists();
+    void presenceReadsEachFolderOnce();
+    void presenceKeepsListingsOfSettledFolders();
+    void purgeSeesFilesGoneSinceTheLastPurge();
     void loadKeepsOnlyDocuments();
     void hostNodesFollowByteIdenticalRuns();
+    void caseVariantsOfAHostGetOneNodeEach();
     void hostsSortCaseBlind();
     void emptyCacheGivesNoNodes();
     void reloadKeepsCollectedEntriesReadable();
@@ -47,6 +59,10 @@ void TestCatalogue::urlHost()
     QFETCH(QByteArray, url);
     QFETCH(QByteArray, host);
     QCOMPARE(QByteArray(UrlHost(url.toStdString()).data(), qsizetype(UrlHost(url.toStdString()).size())), host);
+    // The walk over a zero-terminated URL, which stops at the host's end, finds the same.
+    const std::string_view fromText = UrlHost(url.constData());
+    QCOMPARE(QByteArray(fromText.data(), qsizetype(fromText.size())), host);
+    QVERIFY(UrlHost(static_cast<const char *>(nullptr)).empty());
 }
 
 void TestCatalogue::compareHostFoldsOnlyAscii()
@@ -134,6 +150,172 @@ void TestCatalogue::purge()
     QVERIFY(!FileExists(store.path("1.htm").c_str()));
 }
 
+void TestCatalogue::presenceAgreesWithFileExists_data()
+{
+    // What stands at the asked path, relative to a folder of the test; "-" for nothing.
+    QTest::addColumn<QString>("stand");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("present");
+    QTest::newRow("file") << "file"
+                          << "c/x.htm" << true;
+    QTest::newRow("missing") << "-"
+                             << "c/x.htm" << false;
+    QTest::newRow("folder") << "folder"
+                            << "c/x.htm" << false;
+    QTest::newRow("link to a file") << "link-file"
+                                    << "c/x.htm" << true;
+    QTest::newRow("link to a folder") << "link-folder"
+                                      << "c/x.htm" << false;
+    QTest::newRow("dangling link") << "link-none"
+                                   << "c/x.htm" << false;
+    QTest::newRow("pipe") << "fifo"
+                          << "c/x.htm" << false;
+    QTest::newRow("folder missing") << "-"
+                                    << "gone/x.htm" << false;
+    QTest::newRow("folder is a file") << "file"
+                                      << "c/x.htm/y.htm" << false;
+    QTest::newRow("trailing slash") << "folder"
+                                    << "c/x.htm/" << false;
+    QTest::newRow("name needs escaping") << "file"
+                                         << "c/a b[1]%20.htm" << true;
+}
+
+void TestCatalogue::presenceAgreesWithFileExists()
+{
+    QFETCH(QString, stand);
+    QFETCH(QString, asked);
+    QFETCH(bool, present);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("c"));
+    QVERIFY(QDir(dir.path()).mkdir("target"));
+    QVERIFY(WriteBytes(dir.filePath("target/file"), "t"));
+    const QString at = dir.filePath(asked.endsWith('/') ? asked.chopped(1) : asked.section('/', 0, 1));
+    if (stand == "file")
+        QVERIFY(WriteBytes(at, "x"));
+    else if (stand == "folder")
+        QVERIFY(QDir().mkdir(at));
+    else if (stand == "link-file")
+        QVERIFY(QFile::link(dir.filePath("target/file"), at));
+    else if (stand == "link-folder")
+        QVERIFY(QFile::link(dir.filePath("target"), at));
+    else if (stand == "link-none")
+        QVERIFY(QFile::link(dir.filePath("target/none"), at));
+    else if (stand == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+
+    const QByteArray path = QFile::encodeName(dir.filePath(asked));
+    QCOMPARE(FileExists(path.constData()), present);
+    FilePresence presence;
+    QCOMPARE(presence.exists(path.constData()), present);
+    QCOMPARE(presence.exists(path.constData()), present); // asked again, from what was read
+}
+
+void TestCatalogue::presenceReadsEachFolderOnce()
+{
+    QTemporaryDir dir;
+    std::vector<QByteArray> paths;
+    for (const char *folder : {"A1", "B2"}) {
+        QVERIFY(QDir(dir.path()).mkdir(folder));
+        for (int i = 0; i < 50; ++i) {
+            const QString path = dir.filePath(QStringLiteral("%1/%2[1].htm").arg(folder).arg(i));
+            if (i % 5 != 0)
+                QVERIFY(WriteBytes(path, "x"));
+            paths.push_back(QFile::encodeName(path));
+        }
+    }
+    FilePresence presence;
+    int found = 0;
+    // Back and forth between the folders, as a catalogue sorted by host holds them.
+    for (std::size_t i = 0; i < 50; ++i)
+        for (std::size_t start : {std::size_t(0), std::size_t(50)})
+            found += presence.exists(paths[start + i].constData());
+    QCOMPARE(found, 80);
+    QCOMPARE(presence.foldersRead(), std::size_t(2));
+    QCOMPARE(presence.filesAsked(), std::size_t(0));
+    QVERIFY(!presence.exists(nullptr));
+    QVERIFY(!presence.exists(""));
+}
+
+namespace {
+
+// Sets a folder's times an hour back, as a folder nobody has changed for a while has them.
+void settle(const QString &folder)
+{
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 3600;
+    times[1] = times[0];
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+}
+
+} // namespace
+
+void TestCatalogue::presenceKeepsListingsOfSettledFolders()
+{
+    FilePresence::ForgetListings();
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("fresh"));
+    QVERIFY(QDir(dir.path()).mkdir("settled"));
+    QVERIFY(WriteBytes(dir.filePath("fresh/a.htm"), "a"));
+    QVERIFY(WriteBytes(dir.filePath("settled/b.htm"), "b"));
+    settle(dir.filePath("settled"));
+    const QByteArray fresh = QFile::encodeName(dir.filePath("fresh/a.htm"));
+    const QByteArray settled = QFile::encodeName(dir.filePath("settled/b.htm"));
+    {
+        FilePresence pass;
+        QVERIFY(pass.exists(fresh.constData()) && pass.exists(settled.constData()));
+        QCOMPARE(pass.foldersRead(), std::size_t(2));
+        QVERIFY(!pass.answeredFromStampedListings()); // a folder changed just now vouches for nothing
+    }
+    {
+        // The settled folder's names are taken as they were read; the fresh one is read again.
+        FilePresence pass;
+        QVERIFY(pass.exists(fresh.constData()) && pass.exists(settled.constData()));
+        QCOMPARE(pass.foldersRead(), std::size_t(1));
+    }
+    {
+        FilePresence pass;
+        QVERIFY(pass.exists(settled.constData()));
+        QCOMPARE(pass.foldersRead(), std::size_t(0));
+        QVERIFY(pass.answeredFromStampedListings());
+        QCOMPARE(pass.foldersSeen().size(), std::size_t(1));
+    }
+    // A file that goes changes its folder's stamp, even when the folder's times are put back.
+    QVERIFY(QFile::remove(QString::fromUtf8(settled)));
+    settle(dir.filePath("settled"));
+    FilePresence pass;
+    QVERIFY(!pass.exists(settled.constData()));
+    QCOMPARE(pass.foldersRead(), std::size_t(1));
+}
+
+void TestCatalogue::purgeSeesFilesGoneSinceTheLastPurge()
+{
+    TestStore store;
+    for (int i = 0; i < 30; ++i)
+        store.add("http://a.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
+    settle(store.folder());
+    CacheList list = EnumerateCatalogue();
+    PurgeMissingFiles(list);
+    PurgeMissingFiles(list); // unchanged list over an unchanged folder
+    QCOMPARE(list.size(), size_t(30));
+
+    QVERIFY(QFile::remove(QString::fromStdString(store.path("7.htm"))));
+    settle(store.folder());
+    PurgeMissingFiles(list);
+    QCOMPARE(list.size(), size_t(29));
+    for (const CatalogueEntry &e : list)
+        QVERIFY(QByteArray(SourceUrl(e)) != "http://a.net/7.htm");
+
+    // A new catalogue in the old one's place is walked anew: its entries are not those kept.
+    store.add("http://a.net/lost.htm", "lost.htm", "", false);
+    settle(store.folder());
+    PurgeMissingFiles(list);
+    list = EnumerateCatalogue();
+    QCOMPARE(list.size(), size_t(31)); // 7.htm is still listed by the store, lost.htm too
+    PurgeMissingFiles(list);
+    QCOMPARE(list.size(), size_t(29));
+}
+
 void TestCatalogue::loadKeepsOnlyDocuments()
 {
     TestStore store;
@@ -165,7 +347,7 @@ void TestCatalogue::hostNodesFollowByteIdenticalRuns()
     QCOMPARE(nodes[0].first, size_t(1));
     QCOMPARE(QByteArray(SourceUrl(list[0])), QByteArray("about:blank"));
 
-    // Case variants interleaved by the unstable sort make one node per byte-identical run.
+    // Unsorted, the nodes follow the runs as they stand: one node per byte-identical run.
     const char *urls[] = {"http://Bb.net/1", "http://bb.net/2", "http://Bb.net/3"};
     CacheList runs;
     TestStore second;
@@ -173,6 +355,39 @@ void TestCatalogue::hostNodesFollowByteIdenticalRuns()
         second.add(u, std::string(u + 14) + ".htm", "x");
     runs = EnumerateCatalogue();
     QCOMPARE(HostNodes(runs).size(), size_t(3));
+}
+
+void TestCatalogue::caseVariantsOfAHostGetOneNodeEach()
+{
+    // Enough entries that the sort partitions rather than inserts, in a scrambled order.
+    const std::string variants[] = {"news.example.com", "News.Example.com", "NEWS.EXAMPLE.COM"};
+    TestStore store;
+    store.add("http://aa.net/first.htm", "first.htm", "a");
+    for (int i = 0; i < 120; ++i) {
+        const std::string &host = variants[(i * 7) % 3];
+        const std::string name = std::to_string(i) + ".htm";
+        store.add("http://" + host + "/" + name, name, "x");
+    }
+    store.add("http://zz.net/last.htm", "last.htm", "z");
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+
+    const auto nodes = HostNodes(list);
+    QCOMPARE(nodes.size(), size_t(5));
+    QCOMPARE(std::string(nodes[0].host), std::string("aa.net"));
+    QCOMPARE(std::string(nodes[4].host), std::string("zz.net"));
+    std::set<std::string> seen;
+    for (std::size_t n = 1; n <= 3; ++n) {
+        const std::string host(nodes[n].host);
+        seen.insert(host);
+        // The node's run holds every document of its host text.
+        ViewList view;
+        BuildHostViewList(view, list, host);
+        QCOMPARE(view.size(), size_t(40));
+        for (const Tcachedata &row : view)
+            QCOMPARE(std::string(UrlHost(SourceUrl(row))), host);
+    }
+    QCOMPARE(seen, std::set<std::string>(std::begin(variants), std::end(variants)));
 }
 
 void TestCatalogue::hostsSortCaseBlind()

@@ -10,6 +10,7 @@
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/collectbox.h"
+#include "rendering.h"
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
@@ -71,6 +72,7 @@ private slots:
     void dropOnTreeOnlyOnCollectRoot();
     void doubleClickShowsTheBox();
     void removeMatchesRowsByName();
+    void removeLeavesNothingSelected();
     void clearLeavesHostListAlone();
     void clearWhileShownEmptiesTheList();
     void hintCountsAfterReload();
@@ -415,6 +417,24 @@ void TestCollectBox::removeMatchesRowsByName()
     QCOMPARE(f.window->lister->rowCount(), 0);
     QCOMPARE(f.caption(), QStringLiteral("采集盒"));
     QCOMPARE(shownIndicator(*f.window), expectedIndicator(f.frm_cache->palette(), 0));
+}
+
+void TestCollectBox::removeLeavesNothingSelected()
+{
+    Fixture f;
+    QVERIFY(f.open());
+    f.collect({0, 1, 2, 3});
+    f.show(f.window->TreeNode(CollectRoot));
+    f.select({0, 1});
+    QTRY_VERIFY(RowsPaintedSelected(f.window->lister->report()) > 0);
+    f.trigger(f.window->ARemoveCollectDoc);
+    QCOMPARE(f.window->lister->rowCount(), 2);
+    QVERIFY(f.window->lister->selectedRows().isEmpty());
+    QCOMPARE(RowsPaintedSelected(f.window->lister->report()), 0);
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->ARemoveCollectDoc->isEnabled());
+    QVERIFY(!f.window->ADeleteDoc->isEnabled());
+    QCOMPARE(f.collected().size(), 2);
 }
 
 void TestCollectBox::clearLeavesHostListAlone()

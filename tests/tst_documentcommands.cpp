@@ -11,6 +11,7 @@
 #include "platform/browser/browser.h"
 #include "platform/offlinestate.h"
 #include "platform/shell.h"
+#include "rendering.h"
 #include "support.h"
 #include "windows/copydialog.h"
 #include "windows/messagebox.h"
@@ -32,6 +33,7 @@ private slots:
     void ensureTrailingSlash();
     void singleDocumentCommandsTakeLowestRow();
     void deleteRemovesEntriesEverywhere();
+    void deleteLeavesNothingSelected();
     void declinedDeleteChangesNothing();
     void refusedDeleteIsReported();
     void saveOneCopiesToExactPath();
@@ -164,6 +166,36 @@ void TestDocumentCommands::deleteRemovesEntriesEverywhere()
     QVERIFY(state.collect_list.empty());
     QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(4)"));
     QCOMPARE(f.window->TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
+}
+
+void TestDocumentCommands::deleteLeavesNothingSelected()
+{
+    Fixture f;
+    f.frm_cache->show();
+    f.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
+    QCoreApplication::processEvents(); // the first showing's load
+    f.window->Tree->setCurrentItem(f.window->TreeNode(CacheRoot + 1));
+    QCOMPARE(f.window->lister->rowCount(), 5);
+    f.select({1, 3});
+    QTRY_VERIFY(RowsPaintedSelected(f.window->lister->report()) > 0);
+    f.window->ActionList1Update();
+    QVERIFY(f.window->ADeleteDoc->isEnabled());
+    f.window->lister->setFocus();
+    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(f.window->state.view_list.size(), size_t(3));
+
+    // The rows that moved up into the deleted rows' places were never chosen.
+    QVERIFY(f.window->lister->selectedRows().isEmpty());
+    QCOMPARE(RowsPaintedSelected(f.window->lister->report()), 0);
+    QCOMPARE(f.window->lister->selectionModel()->currentIndex().row(), 1); // the focus stays put
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->ADeleteDoc->isEnabled());
+    // Del, then Enter on the question that would follow, deletes nothing more.
+    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(f.store.store().listing().entries.size(), size_t(4));
 }
 
 void TestDocumentCommands::declinedDeleteChangesNothing()

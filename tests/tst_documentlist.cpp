@@ -90,10 +90,12 @@ private slots:
     void reloadEmptiesTheList();
     void collectBoxAndSearchStation();
     void ignoredWhileTreeNotReady();
-    void caseVariantsShowTheirFirstRun();
+    void caseVariantsShowAllTheirDocuments();
     void sizesShowAndSort();
     void typeNamesOnlyForVisibleRowsOnce();
+    void sortByTypeOrdersRowsNeverShown();
     void viewStyleSwitch();
+    void largeIconsWrapLongNamesOverTwoLines();
     void enterAndDoubleClickOpen();
     void typingSelectsNothing();
     void headerClickSorts();
@@ -295,7 +297,7 @@ void TestDocumentList::ignoredWhileTreeNotReady()
     w.state.tree_ready = true;
 }
 
-void TestDocumentList::caseVariantsShowTheirFirstRun()
+void TestDocumentList::caseVariantsShowAllTheirDocuments()
 {
     TestStore store;
     store.add("http://Bb.net/1.htm", "1.htm", "1");
@@ -305,10 +307,15 @@ void TestDocumentList::caseVariantsShowTheirFirstRun()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    // Whatever order the sort by folded host left: each node shows the first run that matches
-    // its host exactly, and never entries of a later run.
+    // Each host text forms one run, in the order of its bytes among its letter-case variants:
+    // one node each, showing every document of that host text.
     QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
-    QVERIFY(cache->childCount() >= 2);
+    QCOMPARE(cache->childCount(), 3);
+    QCOMPARE(cache->child(0)->text(0), QStringLiteral("[Bb.net]"));
+    QCOMPARE(cache->child(1)->text(0), QStringLiteral("[bB.net]"));
+    QCOMPARE(cache->child(2)->text(0), QStringLiteral("[bb.net]"));
+    w.Tree->setCurrentItem(cache->child(0));
+    QCOMPARE(shownNames(w), (QStringList{"1.htm", "3.htm"}));
     for (int i = 0; i < cache->childCount(); ++i) {
         QTreeWidgetItem *node = cache->child(i);
         const std::string host(NodeHost(node));
@@ -385,6 +392,50 @@ void TestDocumentList::typeNamesOnlyForVisibleRowsOnce()
         QCOMPARE(times, 1);
 }
 
+void TestDocumentList::sortByTypeOrdersRowsNeverShown()
+{
+    TestStore store;
+    const char *extensions[] = {".htm", ".css", ".js", ".gif", ".jpg", ".txt", ".png", ".zzq"};
+    for (int i = 0; i < 400; ++i) {
+        const std::string name = std::to_string(1000 + i) + extensions[(i * 5) % std::size(extensions)];
+        store.add("http://t.net/" + name, "t/" + name, "plain words");
+    }
+    Fixture f;
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
+    QCOMPARE(w.lister->rowCount(), 400);
+    QTRY_VERIFY(!w.state.view_list[0].bShellInfoPending); // the first screen is drawn
+    QVERIFY(w.lister->visibleRows().second < 399);
+
+    w.documents->listerColumnClick(DocumentListModel::TypeColumn);
+    QCOMPARE(caption(w, DocumentListModel::TypeColumn), QStringLiteral("类型↓"));
+    auto typeNames = [&] {
+        QStringList names;
+        for (int row = 0; row < w.lister->rowCount(); ++row)
+            names << w.documents->model()
+                         ->data(w.documents->model()->index(row, DocumentListModel::TypeColumn))
+                         .toString();
+        return names;
+    };
+    const QStringList sorted = typeNames();
+    QVERIFY(!sorted.contains(QString()));
+    for (std::size_t i = 0; i + 1 < w.state.view_list.size(); ++i)
+        QVERIFY2(CompareView(w.state.view_list[i], w.state.view_list[i + 1], SortByTypeName, 1) <= 0,
+                 qPrintable(sorted[qsizetype(i)] + " > " + sorted[qsizetype(i) + 1]));
+    // Only the names were looked up for the rows not shown: their icons wait.
+    QVERIFY(w.state.view_list[399].bShellInfoPending);
+
+    // Scrolled through, every row shows the name it was sorted by.
+    QScrollBar *bar = w.lister->report()->verticalScrollBar();
+    while (bar->value() < bar->maximum()) {
+        bar->setValue(bar->value() + bar->pageStep());
+        QTest::qWait(1);
+    }
+    QTRY_VERIFY(!w.state.view_list[399].bShellInfoPending);
+    QCOMPARE(typeNames(), sorted);
+}
+
 void TestDocumentList::viewStyleSwitch()
 {
     TestStore store;
@@ -407,6 +458,48 @@ void TestDocumentList::viewStyleSwitch()
     QCOMPARE(w.settings().viewstyle, std::uint8_t(3));
     QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->report()));
     QCOMPARE(w.lister->report()->iconSize(), QSize(16, 16));
+}
+
+void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
+{
+    const QString longName = QStringLiteral("a-rather-long-cached-document-name-that-goes-on[1].htm");
+    TestStore store;
+    store.add("http://a.net/long.htm", longName.toStdString(), "x");
+    store.add("http://a.net/x.htm", "x.htm", "x");
+    Fixture f;
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[a.net]")));
+    w.m_VsIcon->trigger();
+    QListView *icons = w.lister->iconView();
+    QCOMPARE(fileNameAt(w, 0), longName);
+
+    // The lines: the name wraps anywhere, the second line is cut in its middle.
+    const int width = icons->gridSize().width() - 4;
+    const QStringList lines = IconCaptionLines(longName, icons->font(), width);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(longName.startsWith(lines[0]));
+    QVERIFY2(lines[1].contains(QChar(0x2026)) && lines[1].endsWith(QStringLiteral(".htm")),
+             qPrintable(lines.join(u'|')));
+    QCOMPARE(IconCaptionLines(QStringLiteral("x.htm"), icons->font(), width), QStringList{"x.htm"});
+
+    // On the screen: below the long name's icon, two bands of text, one above the other.
+    QTRY_VERIFY(icons->isVisible());
+    const QRect item = icons->visualRect(w.documents->model()->index(0, 0));
+    const QImage shot = icons->viewport()->grab().toImage();
+    QList<int> inkRows; // the icon is grey, the text black
+    for (int y = item.top() + icons->iconSize().height(); y <= std::min(item.bottom(), shot.height() - 1); ++y) {
+        int dark = 0;
+        for (int x = item.left(); x <= item.right(); ++x)
+            dark += qGray(shot.pixel(x, y)) < 60;
+        if (dark > 0)
+            inkRows << y;
+    }
+    int bands = inkRows.isEmpty() ? 0 : 1;
+    for (int i = 1; i < inkRows.size(); ++i)
+        bands += inkRows[i] > inkRows[i - 1] + 3; // a line's own marks lie closer than that
+    QCOMPARE(bands, 2);
+    QVERIFY(inkRows.last() - inkRows.first() >= QFontMetrics(icons->font()).lineSpacing());
 }
 
 void TestDocumentList::enterAndDoubleClickOpen()

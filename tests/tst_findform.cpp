@@ -1,19 +1,23 @@
 // The search dialog on a real main window: its controls, the result texts, the search
 // station node, the history, Enter, unreadable files, and going to the search station.
 
+#include "app/catalogueloader.h"
 #include "app/findform.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
+#include "rendering.h"
 #include "support.h"
 #include "windows/messagebox.h"
 #include "windowsupport.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -43,6 +47,7 @@ private slots:
     void enterSearchesLikeTheButton();
     void history();
     void unreadableFileReportedOnceAndSearchGoesOn();
+    void restOfTheUnreadableFilesCanBeSkipped();
     void noSecondSearchMeanwhile();
     void reopeningResetsResultOnly();
     void goToStation_data();
@@ -325,6 +330,49 @@ void TestFindForm::unreadableFileReportedOnceAndSearchGoesOn()
     runSearch(SearchField::FullText, CssKind, QStringLiteral("color"));
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+}
+
+void TestFindForm::restOfTheUnreadableFilesCanBeSkipped()
+{
+    // A copied index without its content folders: most files cannot be read.
+    for (int i = 0; i < 6; ++i)
+        m_store->add("http://gone.example.com/more" + std::to_string(i) + ".htm",
+                     "c3/more" + std::to_string(i) + ".htm", "Hello", false);
+    m_window->loader->LoadCatalogue(false);
+    QCOMPARE(m_window->state.cache_list.size(), std::size_t(11));
+
+    // The real box: it offers the skip, which is taken.
+    SetMessageBoxResponder({});
+    int boxes = 0;
+    bool offered = false;
+    {
+        const auto answerer = OnModalBoxes([&](QMessageBox *box) {
+            ++boxes;
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == QStringLiteral("跳过其余出错的文件(&S)")) {
+                    offered = true;
+                    button->click();
+                    return;
+                }
+            box->close();
+        });
+        runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    }
+    QCOMPARE(boxes, 1);
+    QVERIFY(offered);
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。\n有7个文件无法读取。"));
+    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+
+    // The next search asks again; answered with OK each time, it asks for every file.
+    m_boxes.clear();
+    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+        m_boxes << r;
+        return IDOK;
+    });
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    QCOMPARE(m_boxes.size(), 7);
+    QCOMPARE(m_boxes[0].skipCaption, QStringLiteral("跳过其余出错的文件(&S)"));
+    QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。"));
 }
 
 void TestFindForm::noSecondSearchMeanwhile()

@@ -2,8 +2,10 @@
 // tree, and the settings file across a close and a new start.
 
 #include "app/catalogueloader.h"
+#include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
+#include "rendering.h"
 #include "support.h"
 #include "windows/messagebox.h"
 #include "windowsupport.h"
@@ -13,9 +15,12 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -31,10 +36,15 @@ private slots:
     void loadBuildsTree();
     void loadOfEmptyCache();
     void refreshDuringLoadIsIgnored();
+    void refreshDuringAFillLeavesTreeListAndPanelsAgreeing();
     void reloadKeepsCollectBox();
     void settingsSurviveRestart();
     void shortSettingsFileIsReportedOnce();
     void placementOffEveryScreenIsReplaced();
+    void defaultPlacementCountsTheFrame();
+    void pointingAtCommandsKeepsTheStatusPanels();
+    void hostNodesShowTheWholeHostAsTip();
+    void listTipsShowNamesAsTheyAre();
 
 private:
     QStringList m_boxes;
@@ -215,6 +225,58 @@ void TestMainWindow::refreshDuringLoadIsIgnored()
     QCOMPARE(window.TreeNode(CacheRoot)->childCount(), 2);
 }
 
+void TestMainWindow::refreshDuringAFillLeavesTreeListAndPanelsAgreeing()
+{
+    TestStore store;
+    for (int i = 0; i < 40; ++i)
+        store.add("http://" + std::string(i % 2 ? "a.net" : "b.net") + "/" + std::to_string(i) + ".htm",
+                  std::to_string(i) + ".htm", "x");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共20项"));
+
+    // A click on the other host, and F5 pressed before its fill is done: the fill lets
+    // events run, and the reload runs within it.
+    int reloads = 0;
+    QTimer::singleShot(0, &frm_cache, [&] {
+        ++reloads;
+        window.ARefresh->trigger();
+    });
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 2));
+    QCOMPARE(reloads, 1);
+
+    QTreeWidgetItem *cacheRoot = window.TreeNode(CacheRoot);
+    QCOMPARE(window.Tree->currentItem(), cacheRoot);
+    QCOMPARE(window.lister->rowCount(), 0);
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共0项"));
+    QCOMPARE(window.StatusText(0), QStringLiteral("域名共2个"));
+    QVERIFY(window.state.list_ready);
+    QVERIFY(!window.lister->inBatchUpdate());
+    // On the screen: the tree's highlight is on the cache root, the list shows no row.
+    const QImage tree = window.Tree->viewport()->grab().toImage();
+    const QRgb highlight = window.Tree->palette().color(QPalette::Active, QPalette::Highlight).rgb() & 0xFFFFFF;
+    auto highlighted = [&](QTreeWidgetItem *node) {
+        const QRect r = window.Tree->visualItemRect(node);
+        int hits = 0;
+        for (int x = r.left(); x <= r.right(); ++x)
+            hits += (tree.pixel(x, r.center().y()) & 0xFFFFFF) == highlight;
+        return hits > r.width() / 4;
+    };
+    QVERIFY(highlighted(cacheRoot));
+    QVERIFY(!highlighted(window.TreeNode(CacheRoot + 2)));
+    QCOMPARE(RowsPaintedSelected(window.lister->report()), 0);
+
+    // The list works on as before.
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 2));
+    QCOMPARE(window.lister->rowCount(), 20);
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共20项"));
+}
+
 void TestMainWindow::reloadKeepsCollectBox()
 {
     TestStore store;
@@ -298,6 +360,100 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
     QCOMPARE(int(window.settings().viewstyle), 0); // the rest of the file still counts
     QVERIFY(!window.m_viewdoc->isChecked());
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestMainWindow::defaultPlacementCountsTheFrame()
+{
+    QTemporaryDir dir; // no settings file: the first run
+    Tfrm_cache frm_cache(dir.path());
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // The window with its frame is four fifths of the screen, centred.
+    QTRY_COMPARE(frm_cache.frameGeometry(), DefaultPlacementRect(screen.width(), screen.height()));
+}
+
+void TestMainWindow::pointingAtCommandsKeepsTheStatusPanels()
+{
+    TestStore store;
+    store.add("http://a.net/1.htm", "1.htm", "1");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    frm_cache.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QCOMPARE(window.StatusText(1), QStringLiteral("文档共1项"));
+    QStatusBar *bar = frm_cache.statusBar();
+    const QImage before = bar->grab().toImage();
+
+    // Over a toolbar button.
+    auto *button = window.ToolBar1->findChild<QToolButton *>("tb_ARefresh");
+    QTest::mouseMove(button, button->rect().center());
+    QEnterEvent enter(button->rect().center(), button->mapToGlobal(button->rect().center()),
+                      button->mapToGlobal(button->rect().center()));
+    QCoreApplication::sendEvent(button, &enter);
+    QCOMPARE(bar->currentMessage(), QString());
+    QCOMPARE(bar->grab().toImage(), before);
+    // The hint shows as the button's tip instead.
+    QCOMPARE(button->toolTip(), QStringLiteral("刷新缓存"));
+
+    // Over a menu item.
+    QMenu *file = frm_cache.menuBar()->actions().at(0)->menu();
+    file->popup(frm_cache.mapToGlobal(QPoint(10, 10)));
+    QVERIFY(QTest::qWaitForWindowExposed(file));
+    QVERIFY(file->toolTipsVisible());
+    const QRect item = file->actionGeometry(window.ARefresh);
+    QTest::mouseMove(file, item.center());
+    QTRY_COMPARE(file->activeAction(), window.ARefresh);
+    QCOMPARE(bar->currentMessage(), QString());
+    for (int panel = 0; panel < 3; ++panel)
+        QVERIFY(frm_cache.findChild<QLabel *>(QStringLiteral("sbar%1").arg(panel))->isVisible());
+    QCOMPARE(bar->grab().toImage(), before);
+    file->close();
+}
+
+void TestMainWindow::hostNodesShowTheWholeHostAsTip()
+{
+    const std::string host = "a-host-name-far-too-long-for-the-tree-to-show-whole.news.example.com";
+    TestStore store;
+    store.add("http://" + host + "/1.htm", "1.htm", "1");
+    store.add("http://<b>x.net/2.htm", "2.htm", "2");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    QTreeWidgetItem *cache = window.TreeNode(CacheRoot);
+    QCOMPARE(cache->childCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QTreeWidgetItem *node = cache->child(i);
+        QCOMPARE(ToolTipShownAt(window.Tree, window.Tree->visualItemRect(node).center()), node->text(0));
+    }
+    QCOMPARE(cache->child(0)->text(0), QStringLiteral("[<b>x.net]"));
+    QCOMPARE(cache->child(1)->text(0), QString::fromStdString("[" + host + "]"));
+}
+
+void TestMainWindow::listTipsShowNamesAsTheyAre()
+{
+    TestStore store;
+    store.add("http://a.net/<i>1.htm", "<b>1.htm", "1");
+    QTemporaryDir dir;
+    Tfrm_cache frm_cache(dir.path());
+    WindowParts window(frm_cache);
+    frm_cache.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
+    QTRY_VERIFY(window.state.tree_ready);
+    window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
+    QTreeView *report = window.lister->report();
+    const QModelIndex name = report->model()->index(0, 0);
+    const QModelIndex url = report->model()->index(0, 3);
+    QCOMPARE(ToolTipShownAt(report, report->visualRect(name).center()), QStringLiteral("<b>1.htm"));
+    report->scrollTo(url);
+    QCOMPARE(ToolTipShownAt(report, report->visualRect(url).center()), QStringLiteral("http://a.net/<i>1.htm"));
 }
 
 QTEST_MAIN(TestMainWindow)

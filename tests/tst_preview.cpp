@@ -13,6 +13,7 @@
 #include "platform/browser/findbar.h"
 #include "platform/browser/savedpage.h"
 #include "platform/offlinestate.h"
+#include "rendering.h"
 #include "support.h"
 #include "support_web.h"
 #include "windows/messagebox.h"
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
@@ -157,6 +159,9 @@ private slots:
     void textWithoutLineBreaks();
     void textBenchOnSparseFile();
     void missingFileIsReported();
+    void urlPanelShowsTheUrlAsItIs();
+    void copyTakesTheTextViewersSelection();
+    void copyTakesThePagesSelection();
     void paneOffChangesNothing();
     void hidingKeepsListHeight();
     void startingWithPaneOffTakesDesignedHeight();
@@ -453,6 +458,76 @@ void TestPreview::missingFileIsReported()
     QVERIFY(!w.Web1->Visible());
 }
 
+void TestPreview::urlPanelShowsTheUrlAsItIs()
+{
+    Session session;
+    const std::string url = "http://example.test/<b>x</b>.txt";
+    session.add(url, "H1/x[1].txt", "text");
+    QVERIFY(session.open());
+    session.click(url);
+    QCOMPARE(session.window->StatusText(2), QString::fromStdString(url));
+    auto *panel = session.frm_cache->findChild<QLabel *>(QStringLiteral("sbar2"));
+    QVERIFY(panel);
+    QCOMPARE(ShownText(panel), QString::fromStdString(url));
+    QVERIFY(PaintsAsPlainText(panel));
+}
+
+void TestPreview::copyTakesTheTextViewersSelection()
+{
+    Session session;
+    const std::string url = "http://example.test/notes.txt";
+    session.add(url, "C1/notes[1].txt", "one selected word");
+    QVERIFY(session.open());
+    WindowParts &w = *session.window;
+    session.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(session.frm_cache.get()));
+    session.click(url);
+    QVERIFY(w.editor->isVisible());
+    w.ActionList1Update();
+    QVERIFY(w.ACopyUrl->isEnabled()); // the row is selected: Ctrl+C is the copy-URL command's
+
+    QTextCursor cursor(w.editor->document());
+    cursor.setPosition(4);
+    cursor.setPosition(12, QTextCursor::KeepAnchor);
+    w.editor->setTextCursor(cursor);
+    w.editor->setFocus();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(w.editor, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("selected"));
+
+    // Without a selection there, or with the focus elsewhere, it copies the URL as before.
+    w.editor->moveCursor(QTextCursor::Start);
+    QTest::keyClick(w.editor, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(url));
+    w.editor->setTextCursor(cursor);
+    w.lister->setFocus();
+    QTest::keyClick(w.lister->report(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(url));
+}
+
+void TestPreview::copyTakesThePagesSelection()
+{
+    Session session;
+    SetOffline(true);
+    const std::string url = "http://example.test/page.htm";
+    session.add(url, "C2/page[1].htm", "<html><body><p id=\"t\">text of the page</p></body></html>");
+    QVERIFY(session.open());
+    WindowParts &w = *session.window;
+    session.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(session.frm_cache.get()));
+    session.click(url);
+    QSignalSpy loaded(w.Web1, &Browser::loadFinished);
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QWebEngineView *view = w.Web1->view();
+    evaluate(w.Web1->page(), "window.getSelection().selectAllChildren(document.getElementById('t'))");
+    QTRY_VERIFY(view->hasSelection());
+    view->setFocus();
+    QTRY_VERIFY(QApplication::focusWidget() && view->isAncestorOf(QApplication::focusWidget()));
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("text of the page"));
+}
+
 void TestPreview::paneOffChangesNothing()
 {
     Session session;
@@ -587,6 +662,15 @@ void TestPreview::browserCommandsNeedDocument()
     QVERIFY(w.Web1->optionsDialog());
     QVERIFY(w.Web1->optionsDialog()->isVisible());
     QVERIFY(w.Web1->optionsDialog()->offline()->isChecked()); // shows the state as it is
+    // The menu's words, and room for them in a title bar.
+    InternetOptionsDialog *options = w.Web1->optionsDialog();
+    QCOMPARE(options->offline()->text(), QStringLiteral("离线浏览(&W)"));
+    QVERIFY(w.Aoffline->text().startsWith(QStringLiteral("离线浏览")));
+    QCOMPARE(options->windowTitle(), QStringLiteral("Internet选项"));
+    QVERIFY(w.AInternetOption->text().startsWith(options->windowTitle()));
+    QFont caption = options->font();
+    caption.setBold(true);
+    QVERIFY(options->width() > QFontMetrics(caption).horizontalAdvance(options->windowTitle()) * 2);
     w.Web1->optionsDialog()->offline()->setChecked(false);
     w.Web1->optionsDialog()->accept();
     QVERIFY(!IsOffline());

@@ -5,6 +5,7 @@
 #include "windows/messagebox.h"
 #include "windows/propertiesdialog.h"
 
+#include "rendering.h"
 #include "support.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMutex>
 #include <QPointer>
 #include <QProcess>
@@ -65,6 +67,7 @@ private slots:
 
     void replaceQuestionGoesThroughSeam_data();
     void replaceQuestionGoesThroughSeam();
+    void replaceQuestionShowsTheNameAsItIs();
     void failureMessages_data();
     void failureMessages();
     void cancelButtonStopsTheCopy();
@@ -127,6 +130,30 @@ void TestShellDialogs::replaceQuestionGoesThroughSeam()
     QCOMPARE(titleDuringQuestion, QStringLiteral("复制文档..."));
     QCOMPARE(ReadBytes(keep.filePath("page.htm")), expected);
     QCOMPARE(visibleCopyWindow(), nullptr);
+}
+
+void TestShellDialogs::replaceQuestionShowsTheNameAsItIs()
+{
+    const QString name = QStringLiteral("<b>x.htm"); // a name holds no slash
+    QTemporaryDir cache, keep;
+    QVERIFY(WriteBytes(cache.filePath(name), "new"));
+    QVERIFY(WriteBytes(keep.filePath(name), "old"));
+    SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
+
+    QString shown;
+    bool plain = false;
+    // The real question: the test looks at it, then answers no.
+    const auto answerer = OnModalBoxes([&](QMessageBox *box) {
+        shown = ShownText(BoxLabel(box));
+        plain = PaintsAsPlainText(BoxLabel(box));
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == QStringLiteral("否"))
+                button->click();
+    });
+    RunCopyWithProgress(nullptr, {cache.filePath(name)}, keep.filePath(name));
+    QCOMPARE(shown, QStringLiteral("目标位置已有文件“<b>x.htm”。要替换它吗？"));
+    QVERIFY(plain);
+    QCOMPARE(ReadBytes(keep.filePath(name)), QByteArray("old"));
 }
 
 void TestShellDialogs::failureMessages_data()

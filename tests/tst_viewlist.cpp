@@ -251,9 +251,12 @@ void TestViewList::sortAgreesWithCompareView()
     std::mt19937 random(7);
     std::vector<std::string> paths, urls;
     const char letters[] = "aAbB_zZ.9";
+    // Names that share their first 7, 8, 15, 16 or more bytes, in letter-case variants.
+    const std::string starts[] = {
+        "", "article", "Article1", "ARTICLE12345678", "article_1234567_", "Article_1234567_9z"};
     for (int i = 0; i < 500; ++i) {
-        std::string name;
-        for (int n = 1 + int(random() % 6); n > 0; --n)
+        std::string name = starts[random() % std::size(starts)];
+        for (int n = int(random() % 6); n > 0 || name.empty(); --n)
             name += letters[random() % (sizeof(letters) - 1)];
         paths.push_back("/f" + std::to_string(random() % 3) + "/" + name);
         urls.push_back("http://h/" + name);

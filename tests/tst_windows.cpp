@@ -8,17 +8,24 @@
 #include "windows/logoform.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"
+#include "windows/qttranslations.h"
 #include "windows/searchanimation.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include "rendering.h"
 
 // Records the URLs the windows hand to the desktop instead of opening them.
 class UrlRecorder : public QObject {
@@ -53,6 +60,7 @@ private slots:
     void linksOpenMailAndPage_data();
     void linksOpenMailAndPage();
     void logoGradientFollowsSystemColours();
+    void logoLinksUnderlinedTextsApartFramed();
 
     void infoWindowShape();
     void showProgressPlacesMessage_data();
@@ -60,6 +68,9 @@ private slots:
     void showProgressKeepsEarlierMessage();
     void hideProgressEmptiesAndHides();
     void animationLoopsAndMoves();
+
+    void messageBoxShowsTextAsItIs();
+    void qtOwnTextsInChinese();
 
     void pictures_data();
     void pictures();
@@ -180,9 +191,10 @@ void TestWindows::logoControls_data()
     QTest::newRow("Label3") << "Label3" << QRect(135, 50, -1, -1) << "版本 1.00";
     QTest::newRow("Label4") << "Label4" << QRect(59, 116, -1, -1) << "作者：潮汐工作室";
     QTest::newRow("Label6") << "Label6" << QRect(59, 134, -1, -1) << "Email";
-    QTest::newRow("Label1") << "Label1" << QRect(91, 133, -1, -1) << Tfrm_logo::AuthorMail();
+    // The addresses: at 91 in the design, further right where the word before them needs it.
+    QTest::newRow("Label1") << "Label1" << QRect(-1, 133, -1, -1) << Tfrm_logo::AuthorMail();
     QTest::newRow("Label7") << "Label7" << QRect(59, 152, -1, -1) << "主页";
-    QTest::newRow("Lab_mail") << "Lab_mail" << QRect(91, 152, 230, 12) << Tfrm_logo::HomePage();
+    QTest::newRow("Lab_mail") << "Lab_mail" << QRect(-1, 152, -1, 12) << Tfrm_logo::HomePage();
     QTest::newRow("Lab_shuo") << "Lab_shuo" << QRect(60, 184, -1, -1) << "关于Tidewrack的说明";
     QTest::newRow("Memo1") << "Memo1" << QRect(59, 200, 298, 167) << QString();
 }
@@ -196,9 +208,22 @@ void TestWindows::logoControls()
     Tfrm_logo logo;
     auto *control = logo.findChild<QWidget *>(name);
     QVERIFY(control);
-    QCOMPARE(control->pos(), where.topLeft());
+    if (where.left() >= 0)
+        QCOMPARE(control->pos(), where.topLeft());
+    else
+        QCOMPARE(control->y(), where.top());
     if (where.width() >= 0)
         QCOMPARE(control->size(), where.size());
+    else if (where.height() >= 0)
+        QCOMPARE(control->height(), where.height());
+    if (name == "Label1" || name == "Lab_mail") {
+        const auto *word = logo.findChild<QWidget *>(name == "Label1" ? "Label6" : "Label7");
+        QVERIFY(control->x() >= 91);
+        QVERIFY(control->x() >= word->geometry().right() + 1 + Tfrm_logo::WordGap);
+        QCOMPARE(control->x(), logo.findChild<QWidget *>("Label1")->x()); // the two start together
+    }
+    if (name == "Lab_mail")
+        QCOMPARE(control->geometry().right(), 91 + 230 - 1);
     if (auto *label = qobject_cast<QLabel *>(control); label && !text.isEmpty())
         QCOMPARE(label->text(), text);
     if (auto *link = qobject_cast<DesignLabel *>(control); link && link->isLink()) {
@@ -405,18 +430,80 @@ void TestWindows::logoGradientFollowsSystemColours()
     logo.show();
     const QImage before = logo.grab().toImage();
     const QPalette colours = QApplication::palette();
-    QCOMPARE(before.pixel(2, 0), colours.color(QPalette::Dark).rgb());
-    QCOMPARE(before.pixel(2, before.height() - 1), colours.color(QPalette::Base).rgb());
+    // Inside the window's thin edge.
+    QCOMPARE(before.pixel(2, 1), colours.color(QPalette::Dark).rgb());
+    QCOMPARE(before.pixel(2, before.height() - 2), colours.color(QPalette::Base).rgb());
 
     QPalette changed = colours;
     changed.setColor(QPalette::Base, QColor(10, 200, 30));
     changed.setColor(QPalette::Dark, QColor(90, 0, 170));
     QApplication::setPalette(changed);
     const QImage after = logo.grab().toImage();
-    QCOMPARE(after.pixel(2, 0), QColor(90, 0, 170).rgb());
-    QCOMPARE(after.pixel(2, after.height() - 1), QColor(10, 200, 30).rgb());
+    QCOMPARE(after.pixel(2, 1), QColor(90, 0, 170).rgb());
+    QCOMPARE(after.pixel(2, after.height() - 2), QColor(10, 200, 30).rgb());
     QCOMPARE(after.pixel(2, 100),
-             GradientRowColour(100, after.height(), QColor(10, 200, 30), QColor(90, 0, 170)).rgb());
+             GradientRowColour(99, after.height() - 2, QColor(10, 200, 30), QColor(90, 0, 170)).rgb());
+}
+
+void TestWindows::logoLinksUnderlinedTextsApartFramed()
+{
+    Tfrm_logo logo;
+    logo.PrepareSplash();
+    logo.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&logo));
+
+    // The links' underline: a row of blue across the whole text, inside the label.
+    for (const char *name : {"Label1", "Lab_mail"}) {
+        auto *link = logo.findChild<DesignLabel *>(name);
+        const QImage shot = link->grab().toImage();
+        auto blue = [&](int x, int y) {
+            const QColor c = shot.pixelColor(x, y);
+            return c.blue() > 150 && c.red() < 120 && c.green() < 120;
+        };
+        int left = shot.width(), right = -1;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (blue(x, y)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        QVERIFY2(right > left, name);
+        bool underlined = false;
+        for (int y = 0; y < shot.height() && !underlined; ++y) {
+            int run = 0;
+            for (int x = left; x <= right; ++x)
+                run += blue(x, y);
+            underlined = run >= (right - left + 1) * 9 / 10;
+        }
+        QVERIFY2(underlined, name);
+    }
+
+    // "Email" and the address stand apart on the screen: blank columns between their inks.
+    const QImage window = logo.grab().toImage();
+    auto inkInColumn = [&](int x) {
+        for (int y = 133; y < 147; ++y)
+            if (qAbs(qGray(window.pixel(x, y)) - qGray(window.pixel(5, y))) > 40)
+                return true;
+        return false;
+    };
+    const QWidget *word = logo.findChild<QWidget *>("Label6");
+    int lastOfWord = word->x();
+    for (int x = word->x(); x <= word->geometry().right(); ++x)
+        if (inkInColumn(x))
+            lastOfWord = x;
+    int firstOfAddress = logo.width();
+    for (int x = word->geometry().right() + 1; x < logo.width() && firstOfAddress == logo.width(); ++x)
+        if (inkInColumn(x))
+            firstOfAddress = x;
+    QVERIFY2(firstOfAddress - lastOfWord > 3, qPrintable(QStringLiteral("%1 %2").arg(lastOfWord).arg(firstOfAddress)));
+
+    // The thin raised edge all round.
+    const QPalette colours = QApplication::palette();
+    const int w = window.width(), h = window.height();
+    for (const QPoint at : {QPoint(w / 2, 0), QPoint(0, h / 2)})
+        QCOMPARE(window.pixel(at), colours.color(QPalette::Light).rgb());
+    for (const QPoint at : {QPoint(w / 2, h - 1), QPoint(w - 1, h / 2)})
+        QCOMPARE(window.pixel(at), colours.color(QPalette::Dark).rgb());
 }
 
 // --- info window ----------------------------------------------------------------------
@@ -581,6 +668,49 @@ void TestWindows::collectBoxImages()
     for (int i = 0; i < ToolbarImageCount; ++i)
         seen.insert(key(ToolbarImage(i)));
     QCOMPARE(seen.size(), ToolbarImageCount);
+}
+
+// --- message boxes and Qt's own texts ----------------------------------------------------
+
+void TestWindows::messageBoxShowsTextAsItIs()
+{
+    // The check itself sees markup taken as markup.
+    QLabel rich(QStringLiteral("<b>x</b>.htm"));
+    rich.resize(200, 30);
+    QVERIFY(!PaintsAsPlainText(&rich));
+
+    const QString text = QStringLiteral("无法打开“<b>x</b>.htm”：http://h/<i>p</i>");
+    SetMessageBoxResponder({}); // a real box this time
+    QString shown;
+    bool plain = false;
+    const auto answerer = OnModalBoxes([&](QMessageBox *box) {
+        shown = ShownText(BoxLabel(box));
+        plain = PaintsAsPlainText(BoxLabel(box));
+        box->button(QMessageBox::Ok)->click();
+    });
+    const int answer = ShowMessageBox(nullptr, QStringLiteral("提示"), text, MB::ICONERROR);
+    initTestCase(); // boxes fail the other tests again
+    QCOMPARE(answer, IDOK);
+    QCOMPARE(shown, text);
+    QVERIFY(plain);
+}
+
+void TestWindows::qtOwnTextsInChinese()
+{
+    QVERIFY2(InstallQtChineseTranslations(), "Qt's translations are missing: install qt6-translations-l10n");
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    // The standard context menu of a text field, as the search dialog's field shows it.
+    QLineEdit field(QStringLiteral("text"));
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList items;
+    for (const QAction *action : menu->actions())
+        items << action->text();
+    const bool copy = std::any_of(items.cbegin(), items.cend(),
+                                  [](const QString &item) { return item.startsWith(QStringLiteral("复制(&C)")); });
+    QVERIFY2(copy, qPrintable(items.join(u'|')));
 }
 
 QTEST_MAIN(TestWindows)

@@ -3,6 +3,7 @@
 // pointer is moved, pressed and released by the X server's test extension through xdotool,
 // as a hand would), and windows painted on the screen before the first web preview.
 
+#include "app/findform.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/treenodes.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTreeWidget>
@@ -60,6 +62,35 @@ QString number(int n)
     return QString::number(n);
 }
 
+// The caption the X server holds for `window`, as a window manager reads it.
+QString xCaption(const QWidget &window)
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-notype"), QStringLiteral("-id"), QString::number(window.winId()),
+                 QStringLiteral("_NET_WM_NAME")});
+    if (!xprop.waitForFinished(10000))
+        return QStringLiteral("(xprop did not answer)");
+    const QByteArray out = xprop.readAllStandardOutput().trimmed();
+    const qsizetype open = out.indexOf('"');
+    if (open < 0 || !out.endsWith('"'))
+        return QString::fromUtf8(out);
+    // Bytes xprop does not print come as octal escapes.
+    QByteArray text;
+    const QByteArray quoted = out.mid(open + 1, out.size() - open - 2);
+    for (qsizetype i = 0; i < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 3 < quoted.size() && quoted.mid(i + 1, 3).toInt(nullptr, 8) > 0) {
+            text += char(quoted.mid(i + 1, 3).toInt(nullptr, 8));
+            i += 3;
+        } else if (quoted[i] == '\\' && i + 1 < quoted.size()) {
+            text += quoted[++i];
+        } else {
+            text += quoted[i];
+        }
+    }
+    return QString::fromUtf8(text);
+}
+
 } // namespace
 
 class TestXDesktop : public QObject {
@@ -68,6 +99,7 @@ private slots:
     void initTestCase();
     void dropTargetInAnotherProcessGetsTheFiles();
     void dialogsPaintBeforeAnyPreview();
+    void captionsAreTheDesignTexts();
 };
 
 void TestXDesktop::initTestCase()
@@ -192,6 +224,31 @@ void TestXDesktop::dialogsPaintBeforeAnyPreview()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     QTRY_VERIFY2(blackShare(box) < 0.2, qPrintable(QString::number(blackShare(box))));
     QTRY_VERIFY2(blackShare(*window) < 0.2, qPrintable(QString::number(blackShare(*window))));
+}
+
+void TestXDesktop::captionsAreTheDesignTexts()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
+        QSKIP("No xprop to read the captions (scripts/setup installs x11-utils).");
+    QTemporaryDir appDir;
+    qputenv("TIDEWRACK_URLCACHE", QFile::encodeName(appDir.filePath(QStringLiteral("nostore"))));
+    const std::unique_ptr<Tfrm_cache> window = StartTidewrack(appDir.path() + QLatin1Char('/'));
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_COMPARE(xCaption(*window), QStringLiteral("Tidewrack"));
+
+    Tfrm_find &find = window->findForm();
+    find.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&find));
+    QTRY_COMPARE(xCaption(find), QStringLiteral("搜索"));
+    find.hide();
+
+    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("文本"), QMessageBox::Ok,
+                    window.get());
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTRY_COMPARE(xCaption(box), QStringLiteral("提示"));
+    // Qt's own texts speak Chinese from the start, whatever the locale (this test runs in C).
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
 }
 
 int main(int argc, char *argv[])

@@ -28,6 +28,7 @@ ReplaceAnswer askReplace(QWidget *owner, const QString &destination)
 
     QMessageBox box(owner);
     box.setWindowTitle(QStringLiteral("提示"));
+    box.setTextFormat(Qt::PlainText); // the file's name as it is, whatever it holds
     box.setText(question.text);
     box.setIcon(QMessageBox::Question);
     box.setWindowModality(Qt::ApplicationModal);

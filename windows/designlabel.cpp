@@ -1,9 +1,11 @@
 #include "designlabel.h"
 
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
 
 DesignLabel::DesignLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
@@ -41,7 +43,14 @@ int DesignLabel::layOut(QTextLayout &layout, int width, qreal *naturalWidth) con
     // Ideographs stand from about 0.88 em above the baseline to 0.12 em below it; a
     // baseline at 0.86 of the line keeps them, and Latin letters, inside the line.
     const int lh = lineHeight();
-    const qreal baseline = std::round(lh * 0.86);
+    qreal baseline = std::round(lh * 0.86);
+    if (font().underline()) {
+        // The underline lies below the baseline; lifted as far as it needs, the line keeps it
+        // inside the label's design height instead of losing it at the label's bottom edge.
+        const QFontMetricsF metrics(font());
+        baseline =
+            std::min(baseline, std::floor(lh - metrics.underlinePos() - std::max<qreal>(1, metrics.lineWidth())));
+    }
     int lines = 0;
     layout.beginLayout();
     for (;;) {

@@ -25,6 +25,7 @@ Tfrm_showinfo::Tfrm_showinfo(QWidget *parent)
     Label1->setGeometry(20, 40, 321, 37);
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1->setTextFormat(Qt::PlainText);
 
     FormCreate();
 }

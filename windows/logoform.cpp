@@ -18,6 +18,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 DesignLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, int left, int top)
@@ -77,6 +79,14 @@ Tfrm_logo::Tfrm_logo(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     Lab_mail->setWordWrap(true);
     Lab_mail->setLink(true);
     Lab_mail->setGeometry(91, 152, 230, Lab_mail->lineHeight());
+    Lab_mail->fitToText();
+    // The addresses stand where the design has them, or further right where the words before
+    // them come out wider in the font used here: "Email" would run into the mail address.
+    const int addressLeft =
+        std::max({Label1->x(), Label6->geometry().right() + 1 + WordGap, Label7->geometry().right() + 1 + WordGap});
+    const int addressRight = Lab_mail->geometry().right();
+    Label1->move(addressLeft, Label1->y());
+    Lab_mail->setGeometry(addressLeft, Lab_mail->y(), addressRight + 1 - addressLeft, Lab_mail->height());
     Lab_mail->fitToText();
     Lab_shuo = MakeLabel(this, "Lab_shuo", QStringLiteral("关于Tidewrack的说明"), 60, 184);
     Lab_shuo->hide();
@@ -207,7 +217,16 @@ void Tfrm_logo::paintEvent(QPaintEvent *)
     // The system colours are read at every paint, so a change of them shows at once.
     const QPalette colours = QGuiApplication::palette();
     QPainter painter(this);
-    PaintGradient(painter, rect(), colours.color(QPalette::Base), colours.color(QPalette::Dark));
+    // A window without a title bar has no frame from the window manager: a thin raised edge
+    // of its own sets it off from what lies beneath, the gradient fills the rest.
+    PaintGradient(painter, rect().adjusted(FrameWidth, FrameWidth, -FrameWidth, -FrameWidth),
+                  colours.color(QPalette::Base), colours.color(QPalette::Dark));
+    painter.setPen(colours.color(QPalette::Light));
+    painter.drawLine(0, 0, width() - 1, 0);
+    painter.drawLine(0, 0, 0, height() - 1);
+    painter.setPen(colours.color(QPalette::Dark));
+    painter.drawLine(width() - 1, 0, width() - 1, height() - 1);
+    painter.drawLine(0, height() - 1, width() - 1, height() - 1);
 }
 
 void Tfrm_logo::showEvent(QShowEvent *event)

@@ -38,6 +38,10 @@ public:
     // Design size of the window.
     static constexpr int DesignWidth = 369;
     static constexpr int DesignHeight = 389;
+    // The edge the window draws around itself, and the least room between a word and the
+    // address after it.
+    static constexpr int FrameWidth = 1;
+    static constexpr int WordGap = 6;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

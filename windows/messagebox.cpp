@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 namespace {
@@ -30,16 +31,20 @@ void SetMessageBoxResponder(std::function<int(const MessageBoxRequest &)> r)
     responder() = std::move(r);
 }
 
-int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags)
+namespace {
+
+int showBox(QWidget *owner, const MessageBoxRequest &request)
 {
     if (responder())
-        return responder()(MessageBoxRequest{caption, text, flags});
+        return responder()(request);
 
     QMessageBox box(owner);
-    box.setWindowTitle(caption);
-    box.setText(text);
+    box.setWindowTitle(request.caption);
+    // Texts carry file names and URLs, which may hold anything, markup included.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(request.text);
     box.setWindowModality(Qt::ApplicationModal);
-    switch (flags & 0xF0) {
+    switch (request.flags & 0xF0) {
     case MB::ICONERROR:
         box.setIcon(QMessageBox::Critical);
         break;
@@ -56,15 +61,31 @@ int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, 
         box.setIcon(QMessageBox::NoIcon);
         break;
     }
-    if ((flags & 0xF) == MB::YESNO) {
+    if ((request.flags & 0xF) == MB::YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    QPushButton *skip =
+        request.skipCaption.isEmpty() ? nullptr : box.addButton(request.skipCaption, QMessageBox::RejectRole);
     box.exec();
-    return IDOK;
+    return skip && box.clickedButton() == skip ? IDIGNORE : IDOK;
+}
+
+} // namespace
+
+int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags)
+{
+    return showBox(owner, MessageBoxRequest{caption, text, flags});
+}
+
+int ShowSkipBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags, const QString &skipCaption)
+{
+    return showBox(owner, MessageBoxRequest{caption, text, flags, skipCaption});
 }
 
 int AskBox(const QString &text, unsigned flags)

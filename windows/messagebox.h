@@ -19,6 +19,7 @@ constexpr unsigned ICONINFORMATION = 0x40;
 constexpr unsigned SYSTEMMODAL = 0x1000;
 } // namespace MB
 constexpr int IDOK = 1;
+constexpr int IDIGNORE = 5; // the second button of a box that offers to skip the rest
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
@@ -26,6 +27,7 @@ struct MessageBoxRequest {
     QString caption;
     QString text;
     unsigned flags;
+    QString skipCaption = {}; // a box that offers to skip the rest: its second button
 };
 
 // Answers every box instead of showing it (tests); an empty function restores real boxes.
@@ -33,6 +35,10 @@ void SetMessageBoxResponder(std::function<int(const MessageBoxRequest &)> respon
 
 // Shows a box and returns the pressed button's code (IDOK, IDYES, IDNO).
 int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags);
+// A box with OK and a second button `skipCaption` for not being asked again about the same:
+// returns IDOK, or IDIGNORE for the second button. Esc and the close box count as OK.
+int ShowSkipBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags,
+                const QString &skipCaption);
 
 int AskBox(const QString &text, unsigned flags);
 void MsgBox(const QString &text, unsigned flags);

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,24 +16,26 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
+#include <algorithm>
+
 InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile *profile)
     : QDialog(browser),
       m_browser(browser),
       m_profile(profile),
-      m_offline(new QCheckBox(QStringLiteral("脱机浏览(&W)"), this)),
+      m_offline(new QCheckBox(QStringLiteral("离线浏览(&W)"), this)),
       m_javaScript(new QCheckBox(QStringLiteral("启用 JavaScript(&J)"), this)),
       m_offlineScript(new QCheckBox(QStringLiteral("在缓存中的网页里也运行脚本(&S)"), this)),
       m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)),
       m_done(new QLabel(this))
 {
     setObjectName(QStringLiteral("InternetOptions"));
-    setWindowTitle(QStringLiteral("Internet 选项"));
+    setWindowTitle(QStringLiteral("Internet选项")); // as the menu names it
     m_offline->setObjectName(QStringLiteral("offline"));
     m_javaScript->setObjectName(QStringLiteral("javaScript"));
     m_offlineScript->setObjectName(QStringLiteral("offlineScript"));
-    m_offlineScript->setToolTip(QStringLiteral("脱机预览或显示缓存副本时，网页中的脚本默认不运行"));
+    m_offlineScript->setToolTip(QStringLiteral("离线预览或显示缓存副本时，网页中的脚本默认不运行"));
     m_images->setObjectName(QStringLiteral("images"));
-    m_offline->setToolTip(QStringLiteral("脱机时预览只显示缓存中的网页"));
+    m_offline->setToolTip(QStringLiteral("离线时预览只显示缓存中的网页"));
 
     QWebEngineSettings *settings = m_profile->settings();
     m_offline->setChecked(IsOffline());
@@ -70,6 +73,12 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
     layout->addWidget(browsing);
     layout->addWidget(history);
     layout->addWidget(buttons);
+
+    // Wide enough that a title bar shows the whole caption beside its buttons.
+    QFont caption = font();
+    caption.setBold(true);
+    const int captionWidth = QFontMetrics(caption).horizontalAdvance(windowTitle());
+    setMinimumWidth(std::max(sizeHint().width(), captionWidth + CaptionButtonsRoom));
 }
 
 void InternetOptionsDialog::accept()

@@ -15,6 +15,9 @@ class InternetOptionsDialog : public QDialog {
 public:
     InternetOptionsDialog(Browser *browser, QWebEngineProfile *profile);
 
+    // What a title bar takes beside the caption: the icon, the buttons, the margins.
+    static constexpr int CaptionButtonsRoom = 160;
+
     QCheckBox *offline() const { return m_offline; }
     QCheckBox *javaScript() const { return m_javaScript; }
     QCheckBox *offlineScript() const { return m_offlineScript; }

@@ -160,7 +160,7 @@ QByteArray NotCachedPage(const QUrl &url)
                "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>该网页不在缓存中</title></head>\n"
                "<body style=\"font-family: sans-serif; margin: 2em\">\n"
                "<h3>该网页不在缓存中</h3>\n<p id=\"url\">%1</p>\n"
-               "<p>脱机浏览时只能显示缓存中保存的网页。</p>\n</body></html>\n")
+               "<p>离线浏览时只能显示缓存中保存的网页。</p>\n</body></html>\n")
         .arg(shown)
         .toUtf8();
 }
