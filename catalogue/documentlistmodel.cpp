@@ -25,6 +25,15 @@ DocumentListModel::DocumentListModel(ViewList &list, QObject *parent)
     : QAbstractTableModel(parent), m_list(list), m_lookup(GetShellFileInfo)
 {}
 
+bool DocumentListModel::lookUp(const Tcachedata &record, ShellFileInfo &info) const
+{
+    // A browser cache's body is written out only when needed: while its container is there,
+    // its type is known from the planned file's name.
+    if (PresenceFile(record) != LocalFileName(record))
+        return FileExists(PresenceFile(record)) && GetShellFileInfoByName(LocalFileName(record), info);
+    return m_lookup && m_lookup(LocalFileName(record), info);
+}
+
 int DocumentListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_rows;
@@ -178,7 +187,7 @@ void DocumentListModel::FillTypeNames(int first, int last)
         if (!record.bShellInfoPending)
             continue;
         ShellFileInfo info;
-        if (m_lookup && m_lookup(LocalFileName(record), info)) {
+        if (lookUp(record, info)) {
             record.strTypeName = info.typeName;
             record.iIcon = info.iIcon;
         }
@@ -200,7 +209,7 @@ void DocumentListModel::FillTypeNamesForSort()
             continue;
         if (!TypeNameFromFileName(LocalFileName(record), record.strTypeName)) {
             ShellFileInfo info;
-            if (m_lookup && m_lookup(LocalFileName(record), info)) {
+            if (lookUp(record, info)) {
                 record.strTypeName = info.typeName;
                 record.iIcon = info.iIcon;
             }

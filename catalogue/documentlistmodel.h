@@ -79,6 +79,8 @@ private:
 
     ViewList &m_list;
     mutable EntryFields m_fields;
+    bool lookUp(const Tcachedata &record, ShellFileInfo &info) const;
+
     int m_rows = 0;
     int m_markedColumn = -1;
     bool m_markAscending = true;

@@ -65,6 +65,17 @@ bool GetShellFileInfo(const char *path, ShellFileInfo &info)
     return true;
 }
 
+bool GetShellFileInfoByName(const char *path, ShellFileInfo &info)
+{
+    if (!path || !*path)
+        return false;
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(QString::fromUtf8(path), QMimeDatabase::MatchExtension);
+    info.typeName = type.comment();
+    info.iIcon = SystemIconList::indexFor(type.iconName(), type.genericIconName());
+    return true;
+}
+
 bool TypeNameFromFileName(const char *path, QString &typeName)
 {
     if (!path || !*path)

@@ -18,6 +18,10 @@ struct ShellFileInfo {
 // there is no such file.
 bool GetShellFileInfo(const char *path, ShellFileInfo &info);
 
+// The same for a file that is not written yet (a browser cache's body, written out on demand):
+// the type and its icon from the name alone.
+bool GetShellFileInfoByName(const char *path, ShellFileInfo &info);
+
 // The type name GetShellFileInfo gives a file of this name where the name alone decides it
 // (it matches exactly one type's patterns), without touching the file: cheap enough for a
 // whole list. False where the file's content would decide; `typeName` is then untouched.

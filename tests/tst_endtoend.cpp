@@ -239,8 +239,14 @@ void TestEndToEnd::browserCaches()
     QCOMPARE(w.StatusText(0), QStringLiteral("域名共2个"));
     QTreeWidgetItem *news = w.TreeNode(CacheRoot + 1);
     QCOMPARE(news->text(0), QStringLiteral("[news.example.com]"));
+    const QStringList bodiesBefore = FilesBelow(m_bodies.path());
     w.Tree->setCurrentItem(news);
     QCOMPARE(w.StatusText(1), QStringLiteral("文档共4项"));
+    // Types and icons come from the planned names while the bodies are still in the cache.
+    const QModelIndex styleType =
+        w.documents->model()->index(rowOf(w, "https://news.example.com/style.css"), DocumentListModel::TypeColumn);
+    QTRY_VERIFY(!styleType.data().toString().isEmpty());
+    QCOMPARE(FilesBelow(m_bodies.path()), bodiesBefore);
 
     // The gzip body shows decoded in the text viewer.
     selectRows(w, {rowOf(w, "https://news.example.com/notes.txt")});
