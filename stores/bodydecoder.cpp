@@ -63,8 +63,13 @@ namespace {
 
 class ZlibStage : public BodyDecoder::Stage {
 public:
-    // gzip: windowBits 16 + 15; deflate: zlib first (15), raw (-15) if its header is not there.
-    explicit ZlibStage(bool gzip) : m_gzip(gzip) { init(gzip ? 16 + MAX_WBITS : MAX_WBITS); }
+    // gzip: windowBits 16 + 15. deflate: a zlib stream when its first two bytes are a zlib
+    // header, else a raw one, as some servers send it.
+    explicit ZlibStage(bool gzip) : m_gzip(gzip)
+    {
+        if (gzip)
+            init(16 + MAX_WBITS);
+    }
     ~ZlibStage() override
     {
         if (m_ready)
@@ -74,35 +79,63 @@ public:
     {
         used = 0;
         written = 0;
+        if (m_trailing) { // bytes after the last gzip member: ignored, as browsers do
+            used = in.size();
+            return true;
+        }
+        // Two bytes decide how to read what follows them (a zlib header or not; another gzip
+        // member or trailing bytes); pieces may bring them one at a time.
+        if (undecided() && m_held.size() < 2) {
+            const std::size_t take = std::min<std::size_t>(2 - m_held.size(), in.size());
+            m_held.append(in.substr(0, take));
+            used = take;
+            if (m_held.size() < 2 && take > 0)
+                return true;
+            if (!decide())
+                return true;
+        }
+        if (!m_held.empty()) {
+            std::size_t heldUsed = 0;
+            const bool ok = inflateFrom(m_held, heldUsed, out, room, written);
+            m_held.erase(0, heldUsed);
+            return ok;
+        }
+        return inflateFrom(in, used, out, room, written);
+    }
+
+private:
+    bool undecided() const { return m_gzip ? ended : !m_ready; }
+
+    // With the held bytes (two, or fewer at the end of the input): false when they and all
+    // that follows are to be ignored.
+    bool decide()
+    {
+        const auto b0 = m_held.size() > 0 ? static_cast<unsigned char>(m_held[0]) : 0u;
+        const auto b1 = m_held.size() > 1 ? static_cast<unsigned char>(m_held[1]) : 0u;
+        if (!m_gzip) {
+            const bool zlibHeader = m_held.size() == 2 && (b0 & 0x0F) == 8 && ((b0 << 8) | b1) % 31 == 0;
+            init(zlibHeader ? MAX_WBITS : -MAX_WBITS);
+            return true;
+        }
+        if (m_held.size() == 2 && b0 == 0x1f && b1 == 0x8b) {
+            inflateReset(&m_z);
+            ended = false;
+            return true;
+        }
+        m_held.clear();
+        m_trailing = true;
+        return false;
+    }
+
+    bool inflateFrom(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written)
+    {
         if (!m_ready)
             return false;
-        if (ended) {
-            // Data after a complete stream: another gzip member, else trailing bytes to ignore.
-            if (m_gzip && in.size() >= 2 && static_cast<unsigned char>(in[0]) == 0x1f
-                && static_cast<unsigned char>(in[1]) == 0x8b) {
-                inflateReset(&m_z);
-                ended = false;
-            } else {
-                used = in.size();
-                return true;
-            }
-        }
         m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
         m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
         m_z.next_out = reinterpret_cast<Bytef *>(out);
         m_z.avail_out = uInt(room);
-        int rc = inflate(&m_z, Z_NO_FLUSH);
-        if (rc == Z_DATA_ERROR && !m_gzip && !m_triedRaw && m_z.total_out == 0) {
-            // "deflate" sent as a raw stream, as some servers do.
-            m_triedRaw = true;
-            inflateEnd(&m_z);
-            init(-MAX_WBITS);
-            m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
-            m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
-            m_z.next_out = reinterpret_cast<Bytef *>(out);
-            m_z.avail_out = uInt(room);
-            rc = inflate(&m_z, Z_NO_FLUSH);
-        }
+        const int rc = inflate(&m_z, Z_NO_FLUSH);
         used = std::size_t(reinterpret_cast<const char *>(m_z.next_in) - in.data());
         written = room - m_z.avail_out;
         if (rc == Z_STREAM_END) {
@@ -112,16 +145,17 @@ public:
         return rc == Z_OK || rc == Z_BUF_ERROR;
     }
 
-private:
     void init(int windowBits)
     {
         m_z = z_stream{};
         m_ready = inflateInit2(&m_z, windowBits) == Z_OK;
     }
+
     z_stream m_z{};
     bool m_gzip;
     bool m_ready = false;
-    bool m_triedRaw = false;
+    bool m_trailing = false;
+    std::string m_held;
 };
 
 class BrotliStage : public BodyDecoder::Stage {
