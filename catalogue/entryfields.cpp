@@ -89,18 +89,6 @@ void appendClean(std::string &out, std::string_view text)
     }
 }
 
-void appendNumber(std::string &out, std::uint64_t value)
-{
-    char digits[24];
-    char *end = digits + sizeof digits;
-    char *p = end;
-    do {
-        *--p = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    out.append(p, std::size_t(end - p));
-}
-
 void appendTwo(std::string &out, unsigned value)
 {
     out += char('0' + value / 10 % 10);
@@ -348,7 +336,7 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
     case EntryField::BodyOffset:
     case EntryField::DecodedSize:
         if (const auto value = number(row, field))
-            appendNumber(out, *value);
+            AppendDecimal(out, *value);
         return;
     case EntryField::ContentType:
         if (extras && *orEmpty(extras->lpszContentType))

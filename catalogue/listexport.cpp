@@ -1,5 +1,7 @@
 #include "listexport.h"
 
+#include "text.h"
+
 #include <QIODevice>
 #include <QSaveFile>
 
@@ -121,18 +123,6 @@ void appendHtml(std::string &out, std::string_view text)
             return Escape{};
         }
     });
-}
-
-void appendDecimal(std::string &out, std::uint64_t value)
-{
-    char digits[24];
-    char *end = digits + sizeof digits;
-    char *p = end;
-    do {
-        *--p = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    out.append(p, std::size_t(end - p));
 }
 
 // A JSON string. Besides what JSON requires, <, > and & are escaped so that the text stays
@@ -314,7 +304,7 @@ void writeJson(Output &output, const std::vector<EntryRow> &rows, EntryFields &f
             switch (EntryFieldType(field)) {
             case FieldType::Number:
                 if (const auto value = fields.number(rows[r], field))
-                    appendDecimal(out, *value);
+                    AppendDecimal(out, *value);
                 else
                     out += "null";
                 break;

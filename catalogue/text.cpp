@@ -152,3 +152,15 @@ bool FileExists(const char *path)
     struct stat info;
     return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
+
+void AppendDecimal(std::string &out, std::uint64_t value)
+{
+    char digits[24];
+    char *const end = digits + sizeof digits;
+    char *p = end;
+    do {
+        *--p = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    out.append(p, std::size_t(end - p));
+}

@@ -51,3 +51,7 @@ bool IsImageDocument(std::string_view path, CodePage codePage = CodePage::Utf8);
 
 // True only for an existing regular file (a directory does not count).
 bool FileExists(const char *path);
+
+// Appends `value` in decimal, without a call into the C library's formatting (exports write
+// millions of numbers).
+void AppendDecimal(std::string &out, std::uint64_t value);

@@ -1,5 +1,7 @@
 #include "chromiumwriter.h"
 
+#include "newfile.h"
+
 #include "splitmix.h"
 #include "stores/chromiumpickle.h"
 #include "stores/chromiumsimple.h"
@@ -161,32 +163,6 @@ std::string rawHeaders(const std::string &head)
     return raw;
 }
 
-bool writeNewFile(const std::string &path, std::string_view bytes, std::string &error)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    if (::close(fd) != 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 // True when the folder already holds anything of a simple cache.
 bool holdsCache(const std::string &folder)
 {
@@ -274,14 +250,14 @@ BrowserWriteResult WriteChromiumSimpleStore(const std::string &folder, const std
         file.append(keySha256.constData(), std::size_t(keySha256.size()));
         file += endRecord(SimpleEofHasKeySha256, stream0, std::uint32_t(stream0.size()));
         const std::string path = folder + "/" + SimpleEntryFileName(hash, 0);
-        if (!writeNewFile(path, file, result.error))
+        if (!WriteNewFile(path, file, result.error))
             return result;
         std::uint64_t size = file.size();
         if (!e.altData.empty()) {
             // Stream 2, compiled script, in the entry's second file.
             std::string second = header(key) + key + e.altData;
             second += endRecord(0, e.altData, std::uint32_t(e.altData.size()));
-            if (!writeNewFile(folder + "/" + SimpleEntryFileName(hash, 1), second, result.error))
+            if (!WriteNewFile(folder + "/" + SimpleEntryFileName(hash, 1), second, result.error))
                 return result;
             size += second.size();
         }
@@ -314,8 +290,8 @@ BrowserWriteResult WriteChromiumSimpleStore(const std::string &folder, const std
     put32(real, std::uint32_t(index.payload().size()));
     put32(real, crcOf(index.payload()));
     real += index.payload();
-    if (!writeNewFile(folder + "/index", fake, result.error)
-        || !writeNewFile(folder + "/index-dir/the-real-index", real, result.error))
+    if (!WriteNewFile(folder + "/index", fake, result.error)
+        || !WriteNewFile(folder + "/index-dir/the-real-index", real, result.error))
         return result;
     result.ok = true;
     return result;

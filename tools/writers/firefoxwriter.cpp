@@ -1,5 +1,7 @@
 #include "firefoxwriter.h"
 
+#include "newfile.h"
+
 #include "splitmix.h"
 #include "stores/firefoxformat.h"
 
@@ -111,32 +113,6 @@ bool makeFolders(const std::string &path)
     }
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool writeWhole(const std::string &path, const std::string &bytes, std::string &error)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(n < 0 ? errno : EIO);
-            ::close(fd);
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    if (::close(fd) != 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -253,7 +229,7 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
         file += FirefoxMetadataBytes(meta);
 
         const std::string name = cache2::FileNameForKey(meta.key);
-        if (!writeWhole(entriesFolder + "/" + name, file, result.error))
+        if (!WriteNewFile(entriesFolder + "/" + name, file, result.error))
             return result;
         result.entries.push_back({meta.key, entriesFolder + "/" + name, encoded.size(), document.size()});
     }

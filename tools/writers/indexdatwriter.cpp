@@ -1,5 +1,7 @@
 #include "indexdatwriter.h"
 
+#include "newfile.h"
+
 #include "splitmix.h"
 #include "stores/indexdatformat.h"
 #include "stores/indexdattext.h"
@@ -93,35 +95,6 @@ struct Planned {
     std::uint32_t hash = 0;
     std::uint32_t blocks = 0;
 };
-
-bool writeFile(const std::string &path, std::string_view bytes, std::int64_t mtime, std::string &error)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": " + std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    // Wine removes a local file only when its write time matches the record.
-    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
-    ::futimens(fd, times);
-    if (::close(fd) != 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
 
 bool makeFolder(const std::string &path, std::string &error)
 {
@@ -366,7 +339,8 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
         const std::string generated = options.contentFor ? options.contentFor(i) : std::string();
         const std::string &bytes = options.contentFor ? generated : entries[i].content;
         result.entries[i].size = bytes.size();
-        if (entries[i].hasLocalFile && !writeFile(result.entries[i].localFile, bytes, now, error))
+        // Wine removes a local file only when its write time matches the record.
+        if (entries[i].hasLocalFile && !WriteNewFile(result.entries[i].localFile, bytes, error, 0644, now))
             return fail(error);
         qToLittleEndian<quint64>(bytes.size(), d + result.entries[i].recordOffset + 0x20);
         usage += bytes.size();
@@ -379,7 +353,7 @@ StoreWriteResult WriteUrlCacheStore(const std::string &folder, const std::vector
     const std::uint64_t limit = std::max<std::uint64_t>(50ull << 20, ((usage * 2) >> 20 << 20) + (1ull << 20));
     qToLittleEndian<quint64>(limit, d + OffCacheLimit);
 
-    if (!writeFile(indexPath, std::string_view(reinterpret_cast<const char *>(d), file.size()), now, error))
+    if (!WriteNewFile(indexPath, std::string_view(reinterpret_cast<const char *>(d), file.size()), error, 0644, now))
         return fail(error);
 
     result.ok = true;
