@@ -61,12 +61,17 @@ QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
     return out;
 }
 
+// A field of a file read into memory; 0 past its end (a damaged or short file).
 std::uint32_t field32(const QByteArray &bytes, int offset)
 {
+    if (offset < 0 || offset + 4 > bytes.size())
+        return 0;
     return qFromLittleEndian<quint32>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 std::uint64_t field64(const QByteArray &bytes, int offset)
 {
+    if (offset < 0 || offset + 8 > bytes.size())
+        return 0;
     return qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset);
 }
 void put32(QByteArray &bytes, int offset, std::uint32_t value)

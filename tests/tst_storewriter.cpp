@@ -26,6 +26,8 @@ StoreWriterEntry entry(const std::string &url, const std::string &content, const
 
 std::uint32_t at32(const QByteArray &b, std::uint32_t offset)
 {
+    if (std::uint64_t(offset) + 4 > std::uint64_t(b.size()))
+        return 0; // past the end of a short file
     return qFromLittleEndian<quint32>(reinterpret_cast<const std::uint8_t *>(b.constData()) + offset);
 }
 
