@@ -2,6 +2,7 @@
 
 #include "bodies.h"
 #include "chromiumpickle.h"
+#include "readfully.h"
 
 #include <cerrno>
 #include <cstring>
@@ -435,18 +436,10 @@ public:
         int fd = file->fd;
         if (fd < 0 && (fd = openFile(name, nullptr)) < 0)
             return false;
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(fd, into + done, count - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += std::size_t(n);
-        }
+        const bool whole = ReadFullyAt(fd, into, count, offset) == (long long)count;
         if (file->fd < 0)
             ::close(fd);
-        return done == count;
+        return whole;
     }
 
 private:

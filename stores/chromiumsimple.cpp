@@ -1,6 +1,7 @@
 #include "chromiumsimple.h"
 
 #include "bodies.h"
+#include "readfully.h"
 
 #include <QCryptographicHash>
 
@@ -220,16 +221,7 @@ constexpr std::size_t MaxTailRead = 16 << 20;
 
 bool readAt(int fd, unsigned char *into, std::size_t count, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd, into + done, count - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
+    return ReadFullyAt(fd, into, count, offset) == (long long)count;
 }
 
 // One entry file read and parsed; the facts point into `buffer`.

@@ -2,6 +2,7 @@
 
 #include "bodies.h"
 #include "firefoxformat.h"
+#include "readfully.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -56,16 +57,7 @@ std::string readSmallFile(const std::string &path, std::size_t limit)
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         bytes.resize(std::min<std::size_t>(limit, std::size_t(st.st_size)));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += std::size_t(n);
-        }
-        bytes.resize(done);
+        bytes.resize(std::size_t(std::max(0LL, ReadFullyAt(fd, bytes.data(), bytes.size(), 0))));
     }
     ::close(fd);
     return bytes;
@@ -196,16 +188,7 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
     if (fileSize == 0) // an entry Firefox has created but not written yet
         return;
     auto readAt = [fd](char *to, std::size_t count, std::uint64_t offset) {
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(fd, to + done, count - done, off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += std::size_t(n);
-        }
-        return true;
+        return ReadFullyAt(fd, to, count, offset) == (long long)count;
     };
     std::vector<char> &buffer = scratch.buffer;
     const std::size_t tailSize = std::size_t(std::min<std::uint64_t>(fileSize, scratch.firstRead));

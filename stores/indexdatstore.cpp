@@ -2,6 +2,7 @@
 
 #include "fileusers.h"
 #include "indexdattext.h"
+#include "readfully.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -373,20 +374,13 @@ bool readWholeFile(int fd, IndexBuffer &buffer, std::size_t &size, std::string &
             error = "no memory for a copy of the index";
             return false;
         }
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::pread(fd, bytes + done, size - done, off_t(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = std::strerror(errno);
-                buffer.release();
-                return false;
-            }
-            if (n == 0)
-                break; // it shrank
-            done += std::size_t(n);
+        const long long read = ReadFullyAt(fd, bytes, size, 0);
+        if (read < 0) {
+            error = std::strerror(errno);
+            buffer.release();
+            return false;
         }
+        const std::size_t done = std::size_t(read); // fewer: it shrank
         struct stat after {};
         if (done == size && ::fstat(fd, &after) == 0 && after.st_size == st.st_size)
             return true;
