@@ -56,15 +56,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
            });
 }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool allDigits(std::string_view s)
 {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -556,27 +547,6 @@ EntryResult ParseFirefoxEntry(const std::uint8_t *bytes, std::size_t size, std::
 
 namespace {
 
-// The Content-Length of a response head; false when it has none that reads as a number.
-bool contentLength(std::string_view head, std::uint64_t &length)
-{
-    while (!head.empty()) {
-        const std::size_t end = head.find('\n');
-        const std::string_view line = head.substr(0, end);
-        head.remove_prefix(end == std::string_view::npos ? head.size() : end + 1);
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !equalsIgnoringCase(trimmed(line.substr(0, colon)), "content-length"))
-            continue;
-        const std::string_view value = trimmed(line.substr(colon + 1));
-        if (!allDigits(value) || value.size() > 18)
-            return false;
-        length = 0;
-        for (char c : value)
-            length = length * 10 + std::uint64_t(c - '0');
-        return true;
-    }
-    return false;
-}
-
 StoreTime fromUnix(std::uint32_t seconds)
 {
     return seconds == 0 ? 0 : StoreTimeFromUnix(seconds);
@@ -619,8 +589,7 @@ void FillStoreEntry(const Entry &entry, std::string_view container, StoreListing
         flags |= EntryUndecodable;
     // A partial response, or less than the response said it sent: an interrupted download
     // Firefox completes later with a range request.
-    std::uint64_t length = 0;
-    if (facts.status == 206 || (contentLength(entry.responseHead, length) && entry.bodySize < length))
+    if (facts.status == 206 || (facts.contentLength && entry.bodySize < *facts.contentLength))
         flags |= EntryTruncated;
     out.flags = flags;
 }

@@ -139,6 +139,7 @@ ResponseFacts ReadResponseFacts(std::string_view head)
 {
     ResponseFacts facts;
     bool firstLine = true;
+    bool sawLength = false;
     while (!head.empty()) {
         std::size_t end = head.find_first_of(std::string_view("\r\n\0", 3));
         std::string_view line = head.substr(0, end);
@@ -173,6 +174,14 @@ ResponseFacts ReadResponseFacts(std::string_view head)
             facts.expires = std::string(value);
         } else if (equalsIgnoringCase(name, "date")) {
             facts.date = std::string(value);
+        } else if (equalsIgnoringCase(name, "content-length")) {
+            if (!sawLength && allDigits(value) && value.size() <= 18) {
+                std::uint64_t length = 0;
+                for (char c : value)
+                    length = length * 10 + std::uint64_t(c - '0');
+                facts.contentLength = length;
+            }
+            sawLength = true;
         }
     }
     return facts;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,6 +96,7 @@ struct ResponseFacts {
     std::string lastModified; // the header values as sent
     std::string expires;
     std::string date;
+    std::optional<std::uint64_t> contentLength; // the first Content-Length, when it is a number
 };
 ResponseFacts ReadResponseFacts(std::string_view head);
 

@@ -255,6 +255,14 @@ void TestStores::responseFacts()
     QCOMPARE(chromium.status, std::uint16_t(200));
     QCOMPARE(chromium.contentType, std::string("image/png"));
     QCOMPARE(ReadResponseFacts("no status line: here\r\n").status, std::uint16_t(0));
+    // The first Content-Length decides; one that is not a plain number means none.
+    QCOMPARE(ReadResponseFacts("HTTP/1.1 200\r\nContent-Length: 8192\r\n").contentLength,
+             std::optional<std::uint64_t>(8192));
+    QCOMPARE(ReadResponseFacts("HTTP/1.1 200\r\ncontent-length:12\r\nContent-Length: 99\r\n").contentLength,
+             std::optional<std::uint64_t>(12));
+    QVERIFY(!ReadResponseFacts("HTTP/1.1 200\r\nContent-Length: -1\r\nContent-Length: 5\r\n").contentLength);
+    QVERIFY(!ReadResponseFacts("HTTP/1.1 200\r\nContent-Length: 1234567890123456789\r\n").contentLength);
+    QVERIFY(!crlf.contentLength);
 }
 
 void TestStores::plannedNames_data()
