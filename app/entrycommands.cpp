@@ -48,18 +48,14 @@ struct BusyCursor {
 EntryInfo EntryInfoOf(const EntryRow &row, EntryFields &fields)
 {
     EntryInfo info;
-    for (const EntryField field : DetailsFields()) {
-        QString value = fields.text(row, field);
-        if (value.isEmpty())
-            continue;
-        if (field == EntryField::ResponseHead) {
-            value.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            info.responseHead = value;
-            continue;
-        }
-        info.lines.append({QString::fromLatin1(EntryFieldName(field)), EntryFieldCaption(field), value});
+    const std::vector<EntryDetail> details = EntryDetails(row, fields);
+    for (const EntryDetail &d : details) {
+        if (d.field == EntryField::ResponseHead)
+            info.responseHead = d.value;
+        else
+            info.lines.append({QString::fromLatin1(EntryFieldName(d.field)), EntryFieldCaption(d.field), d.value});
     }
-    info.copyText = EntryDetailsText(row, fields);
+    info.copyText = EntryDetailsText(details);
     return info;
 }
 

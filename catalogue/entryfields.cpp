@@ -472,20 +472,30 @@ const std::vector<EntryField> &DetailsFields()
     return order;
 }
 
-QString EntryDetailsText(const EntryRow &row, EntryFields &fields)
+std::vector<EntryDetail> EntryDetails(const EntryRow &row, EntryFields &fields)
 {
-    QString text;
+    std::vector<EntryDetail> details;
     for (const EntryField field : DetailsFields()) {
         QString value = fields.text(row, field);
         if (value.isEmpty())
             continue;
-        if (field == EntryField::ResponseHead) {
+        if (field == EntryField::ResponseHead)
             value.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            text += EntryFieldCaption(field) + QStringLiteral(":\n") + value;
-            if (!value.endsWith(QLatin1Char('\n')))
+        details.push_back({field, std::move(value)});
+    }
+    return details;
+}
+
+QString EntryDetailsText(const std::vector<EntryDetail> &details)
+{
+    QString text;
+    for (const EntryDetail &d : details) {
+        if (d.field == EntryField::ResponseHead) {
+            text += EntryFieldCaption(d.field) + QStringLiteral(":\n") + d.value;
+            if (!d.value.endsWith(QLatin1Char('\n')))
                 text += QLatin1Char('\n');
         } else {
-            text += EntryFieldCaption(field) + QStringLiteral(": ") + value + QLatin1Char('\n');
+            text += EntryFieldCaption(d.field) + QStringLiteral(": ") + d.value + QLatin1Char('\n');
         }
     }
     return text;

@@ -148,9 +148,15 @@ private:
 // The fields an entry's details show, in their order: where the document comes from, where
 // its body is, its sizes, what the server said, its times and counts, the response head last.
 const std::vector<EntryField> &DetailsFields();
+struct EntryDetail {
+    EntryField field;
+    QString value; // never empty; the response head with its lines ending in "\n"
+};
+// The details fields that have a value, in their order.
+std::vector<EntryDetail> EntryDetails(const EntryRow &row, EntryFields &fields);
 // The details as plain text, one "caption: value" line per field that has a value; the
 // response head follows on lines of its own. What the details window copies.
-QString EntryDetailsText(const EntryRow &row, EntryFields &fields);
+QString EntryDetailsText(const std::vector<EntryDetail> &details);
 
 // Sorts the document list's rows by any field, in `direction` (+1 ascending, -1 descending).
 // The list's own five columns sort exactly as SortViewList sorts them; the others by

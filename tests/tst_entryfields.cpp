@@ -499,7 +499,7 @@ void TestEntryFields::detailsText()
 
     const CacheList list = enumerate(browserStore());
     EntryFields fields(QStringLiteral("/profile/cache2"));
-    const QString text = EntryDetailsText(RowOf(list[0]), fields);
+    const QString text = EntryDetailsText(EntryDetails(RowOf(list[0]), fields));
     const QStringList lines = text.split(QLatin1Char('\n'));
     QCOMPARE(lines.first(), QStringLiteral("网址: https://example.com/app/main.js?v=3"));
     QVERIFY(lines.contains(QStringLiteral("分区: https://example.org")));
