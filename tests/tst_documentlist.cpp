@@ -48,33 +48,7 @@ QString caption(WindowParts &w, int column)
     return w.documents->model()->headerData(column, Qt::Horizontal).toString();
 }
 
-// The host node whose caption is `caption`, the n-th such when several.
-QTreeWidgetItem *hostNode(WindowParts &w, const QString &caption, int nth = 0)
-{
-    QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
-    for (int i = 0; i < cache->childCount(); ++i)
-        if (cache->child(i)->text(0) == caption && nth-- == 0)
-            return cache->child(i);
-    return nullptr;
-}
-
-// A shown main window over a store, with the first catalogue load done.
-struct Fixture {
-    QTemporaryDir appDir;
-    std::unique_ptr<Tfrm_cache> frm_cache;
-    std::unique_ptr<WindowParts> window;
-
-    bool open()
-    {
-        frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
-        window = std::make_unique<WindowParts>(*frm_cache);
-        frm_cache->resize(900, 600);
-        frm_cache->show();
-        if (!QTest::qWaitForWindowExposed(frm_cache.get()))
-            return false;
-        return QTest::qWaitFor([&] { return window->state.tree_ready; });
-    }
-};
+using Fixture = ShownWindow;
 
 } // namespace
 
@@ -163,7 +137,7 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     QFile::remove(QString::fromStdString(store.path("bb/gone.htm")));
     w.SetStatusText(2, QStringLiteral("http://old/"));
 
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[bb.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[bb.net]")));
     QCOMPARE(shownNames(w), (QStringList{"abc.htm", "a_b.htm", "Zed.htm"}));
     QCOMPARE(caption(w, 0), QStringLiteral("缓存文件↓"));
     QCOMPARE(caption(w, 1), QStringLiteral("类型"));
@@ -188,9 +162,9 @@ void TestDocumentList::nodeChangedDuringFillWins()
     QVERIFY(f.open());
     WindowParts &w = *f.window;
     // A click on [bb.net] arrives while the fill of [aa.net] lets pending events run.
-    QTimer::singleShot(0, &w.window, [&w] { w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[bb.net]"))); });
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[aa.net]")));
-    QCOMPARE(w.Tree->currentItem(), hostNode(w, QStringLiteral("[bb.net]")));
+    QTimer::singleShot(0, &w.window, [&w, &f] { w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[bb.net]"))); });
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[aa.net]")));
+    QCOMPARE(w.Tree->currentItem(), f.hostNode(QStringLiteral("[bb.net]")));
     QCOMPARE(shownNames(w), (QStringList{"b1.htm", "b2.htm"}));
     QCOMPARE(w.StatusText(1), QStringLiteral("文档共2项"));
     QVERIFY(!w.lister->inBatchUpdate());
@@ -205,7 +179,7 @@ void TestDocumentList::cacheRootKeepsRowsAndClearsSelection()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[h.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 60);
     auto *sel = w.lister->selectionModel();
     sel->setCurrentIndex(w.documents->model()->index(40, 0),
@@ -234,7 +208,7 @@ void TestDocumentList::reloadEmptiesTheList()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[h.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 2);
     w.loader->LoadCatalogue(false);
     QCOMPARE(w.lister->rowCount(), 0);
@@ -285,12 +259,12 @@ void TestDocumentList::ignoredWhileTreeNotReady()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[a.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[a.net]")));
     QCOMPARE(shownNames(w), QStringList{"x.htm"});
     w.state.tree_ready = false;
     w.SetStatusText(1, QStringLiteral("busy"));
     w.SetStatusText(2, QStringLiteral("http://a.net/x.htm"));
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[b.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[b.net]")));
     QCOMPARE(shownNames(w), QStringList{"x.htm"});
     QCOMPARE(w.StatusText(1), QStringLiteral("busy"));
     QCOMPARE(w.StatusText(2), QStringLiteral("http://a.net/x.htm"));
@@ -344,7 +318,7 @@ void TestDocumentList::sizesShowAndSort()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     QCOMPARE(m->data(m->index(0, 2)).toString(), QStringLiteral("4294967296"));
     QCOMPARE(m->data(m->index(1, 2)).toString(), QStringLiteral("70000"));
@@ -368,7 +342,7 @@ void TestDocumentList::typeNamesOnlyForVisibleRowsOnce()
         info.iIcon = -1;
         return true;
     });
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[t.net]")));
     QCOMPARE(w.lister->rowCount(), 300);
     QTRY_VERIFY(!asked.empty()); // the first paint hinted the visible rows
     const auto [first, last] = w.lister->visibleRows();
@@ -403,7 +377,7 @@ void TestDocumentList::sortByTypeOrdersRowsNeverShown()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[t.net]")));
     QCOMPARE(w.lister->rowCount(), 400);
     QTRY_VERIFY(!w.state.view_list[0].bShellInfoPending); // the first screen is drawn
     QVERIFY(w.lister->visibleRows().second < 399);
@@ -469,7 +443,7 @@ void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[a.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[a.net]")));
     w.m_VsIcon->trigger();
     QListView *icons = w.lister->iconView();
     QCOMPARE(fileNameAt(w, 0), longName);
@@ -510,7 +484,7 @@ void TestDocumentList::enterAndDoubleClickOpen()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[o.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[o.net]")));
     DocumentListModel *m = w.documents->model();
     auto *sel = w.lister->selectionModel();
     sel->select(m->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -544,7 +518,7 @@ void TestDocumentList::typingSelectsNothing()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[k.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[k.net]")));
     DocumentListModel *m = w.documents->model();
     w.lister->selectionModel()->setCurrentIndex(m->index(0, 0),
                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -568,7 +542,7 @@ void TestDocumentList::headerClickSorts()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     QHeaderView *header = w.lister->report()->header();
     auto clickSection = [&](int section) {
         const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
@@ -615,7 +589,7 @@ void TestDocumentList::rowStateSignal()
     QVERIFY(f.open());
     WindowParts &w = *f.window;
     QSignalSpy spy(w.lister, &Lister::rowStateChanged);
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[r.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[r.net]")));
     QCOMPARE(spy.size(), 0); // not while filling
     DocumentListModel *m = w.documents->model();
     const QRect rect = w.lister->report()->visualRect(m->index(1, 0));
@@ -643,7 +617,7 @@ void TestDocumentList::selectionAccessors()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     auto *sel = w.lister->selectionModel();
     QCOMPARE(w.documents->firstSelectedRow(), -1);
@@ -667,7 +641,7 @@ void TestDocumentList::dragOfRows()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[d.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[d.net]")));
     w.lister->listerStartDrag(1);
     QVERIFY(!w.lister->dragShowsSeveral());
     QCOMPARE(w.lister->report()->selectionBehavior(), QAbstractItemView::SelectItems);
@@ -691,7 +665,7 @@ void TestDocumentList::setRowCountFromOtherConcerns()
     Fixture f;
     QVERIFY(f.open());
     WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     // As the delete command does: remove records, then set the count.
     w.state.view_list.erase(w.state.view_list.begin() + 1);
     w.documents->SetRowCount(int(w.state.view_list.size()));
@@ -711,8 +685,8 @@ void TestDocumentList::modelTester()
     QVERIFY(f.open());
     WindowParts &w = *f.window;
     QAbstractItemModelTester tester(w.documents->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[s.net]")));
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[t.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[t.net]")));
     w.Tree->setCurrentItem(w.TreeNode(CacheRoot));
     w.documents->SortView(1, true);
     w.loader->LoadCatalogue(false);
@@ -732,7 +706,7 @@ void TestDocumentList::largeHostFillsAndScrollsFast()
     w.documents->model()->setShellLookup([&](const char *, ShellFileInfo &) { return ++asked, false; });
     QElapsedTimer timer;
     timer.start();
-    w.Tree->setCurrentItem(hostNode(w, QStringLiteral("[big.net]")));
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[big.net]")));
     const qint64 fillMs = timer.elapsed();
     QCOMPARE(w.lister->rowCount(), 20000);
     QCOMPARE(fileNameAt(w, 0), QStringLiteral("0[1].htm"));

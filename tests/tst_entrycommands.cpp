@@ -49,31 +49,7 @@ QString localTime(std::int64_t unixSeconds)
 }
 
 // A shown main window over the process's store, with the first catalogue load done.
-struct Fixture {
-    QTemporaryDir appDir;
-    std::unique_ptr<Tfrm_cache> frm_cache;
-    std::unique_ptr<WindowParts> window;
-
-    bool open()
-    {
-        frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
-        window = std::make_unique<WindowParts>(*frm_cache);
-        frm_cache->resize(900, 600);
-        frm_cache->show();
-        if (!QTest::qWaitForWindowExposed(frm_cache.get()))
-            return false;
-        return QTest::qWaitFor([&] { return window->state.tree_ready; });
-    }
-    bool selectHost(const QString &caption)
-    {
-        QTreeWidgetItem *cache = window->TreeNode(CacheRoot);
-        for (int i = 0; i < cache->childCount(); ++i)
-            if (cache->child(i)->text(0) == caption) {
-                window->Tree->setCurrentItem(cache->child(i));
-                return true;
-            }
-        return false;
-    }
+struct Fixture : ShownWindow {
     // The list's row showing `url`; -1 when none.
     int rowOf(const QString &url) const
     {

@@ -34,38 +34,10 @@ constexpr std::int64_t Year2001 = 978307200;
 constexpr std::int64_t Year1999 = 915148800;
 
 // A shown main window over the process's store, with the first catalogue load done.
-struct Fixture {
-    explicit Fixture(const QString &dir = QString()) : appDir(dir.isEmpty() ? temp.path() : dir) {}
+struct Fixture : ShownWindow {
+    using ShownWindow::ShownWindow;
 
-    QTemporaryDir temp;
-    QString appDir;
-    std::unique_ptr<Tfrm_cache> frm_cache;
-    std::unique_ptr<WindowParts> window;
-
-    bool open(QSize size = QSize(900, 600))
-    {
-        frm_cache = std::make_unique<Tfrm_cache>(appDir);
-        window = std::make_unique<WindowParts>(*frm_cache);
-        frm_cache->resize(size);
-        frm_cache->show();
-        if (!QTest::qWaitForWindowExposed(frm_cache.get()))
-            return false;
-        return QTest::qWaitFor([&] { return window->state.tree_ready; });
-    }
-    void close()
-    {
-        window.reset();
-        frm_cache->close();
-        frm_cache.reset();
-    }
     QHeaderView *header() const { return window->lister->report()->header(); }
-    void selectHost(const QString &caption)
-    {
-        QTreeWidgetItem *cache = window->TreeNode(CacheRoot);
-        for (int i = 0; i < cache->childCount(); ++i)
-            if (cache->child(i)->text(0) == caption)
-                window->Tree->setCurrentItem(cache->child(i));
-    }
     QString cell(int row, int column) const
     {
         const DocumentListModel *model = window->documents->model();

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -109,4 +110,45 @@ void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows)
     selection->clearSelection();
     for (int row : rows)
         selection->select(w.documents->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+ShownWindow::ShownWindow(const QString &dir) : appDir(dir.isEmpty() ? temp.path() : dir)
+{}
+
+bool ShownWindow::open(QSize size, const std::function<void(WindowParts &)> &beforeShow)
+{
+    frm_cache = std::make_unique<Tfrm_cache>(appDir);
+    window = std::make_unique<WindowParts>(*frm_cache);
+    frm_cache->resize(size);
+    if (beforeShow)
+        beforeShow(*window);
+    frm_cache->show();
+    if (!QTest::qWaitForWindowExposed(frm_cache.get()))
+        return false;
+    return QTest::qWaitFor([&] { return window->state.tree_ready; });
+}
+
+void ShownWindow::close()
+{
+    window.reset();
+    if (frm_cache)
+        frm_cache->close();
+    frm_cache.reset();
+}
+
+QTreeWidgetItem *ShownWindow::hostNode(const QString &caption, int nth) const
+{
+    QTreeWidgetItem *cache = window->TreeNode(CacheRoot);
+    for (int i = 0; i < cache->childCount(); ++i)
+        if (cache->child(i)->text(0) == caption && nth-- == 0)
+            return cache->child(i);
+    return nullptr;
+}
+
+bool ShownWindow::selectHost(const QString &caption, int nth)
+{
+    QTreeWidgetItem *node = hostNode(caption, nth);
+    if (node)
+        window->Tree->setCurrentItem(node);
+    return node != nullptr;
 }

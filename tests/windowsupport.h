@@ -5,9 +5,13 @@
 #include "app/mainwindow.h"
 
 #include <QList>
+#include <QSize>
 #include <QString>
+#include <QTemporaryDir>
 
+#include <functional>
 #include <initializer_list>
+#include <memory>
 
 class Browser;
 class Lister;
@@ -61,3 +65,23 @@ struct WindowParts {
 
 // Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
 void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);
+
+// A shown main window over the process's store, with the first catalogue load done. Its own
+// files live in `appDir`: a temporary folder, or the one given, so that a test can open a
+// second window over the files the first one left.
+struct ShownWindow {
+    explicit ShownWindow(const QString &dir = QString());
+
+    QTemporaryDir temp;
+    QString appDir;
+    std::unique_ptr<Tfrm_cache> frm_cache;
+    std::unique_ptr<WindowParts> window;
+
+    // `beforeShow` runs on the made window before it is shown.
+    bool open(QSize size = QSize(900, 600), const std::function<void(WindowParts &)> &beforeShow = {});
+    void close();
+    // The n-th host node captioned `caption` ("[h.net]"); null when there is none.
+    QTreeWidgetItem *hostNode(const QString &caption, int nth = 0) const;
+    // Makes that node current, as a click would; false when there is none.
+    bool selectHost(const QString &caption, int nth = 0);
+};
