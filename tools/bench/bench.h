@@ -7,6 +7,7 @@
 #include <vector>
 
 class CacheStore;
+class QApplication;
 
 using Arguments = std::vector<std::string>;
 
@@ -26,3 +27,19 @@ double Median(std::vector<double> values);
 // Opens STORE (a cache folder of any kind the program reads, or a file in it) and makes it the
 // process's store. Prints the reason and returns null when there is no readable store there.
 std::shared_ptr<CacheStore> UseStore(const std::string &path);
+
+// The widget application of the measures that paint, offscreen unless QT_QPA_PLATFORM names
+// another platform.
+class PaintingApplication {
+public:
+    PaintingApplication();
+    ~PaintingApplication();
+    PaintingApplication(const PaintingApplication &) = delete;
+    PaintingApplication &operator=(const PaintingApplication &) = delete;
+
+private:
+    int m_argc = 1;
+    char m_name[16] = "tidewrack-bench";
+    char *m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QApplication> m_app;
+};

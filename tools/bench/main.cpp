@@ -7,6 +7,8 @@
 #include "platform/urlcachestore.h"
 #include "stores/storeregistry.h"
 
+#include <QApplication>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -53,6 +55,15 @@ void usage(FILE *to)
 }
 
 } // namespace
+
+PaintingApplication::PaintingApplication()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+}
+
+PaintingApplication::~PaintingApplication() = default;
 
 double Median(std::vector<double> values)
 {

@@ -23,12 +23,7 @@ int RunText(const Arguments &args)
         std::fputs("usage: tidewrack-bench text FILE [--repeat N]\n", stderr);
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "tidewrack-bench";
-    char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    const PaintingApplication app;
 
     // The viewer as the window makes it, at a window's size.
     QPlainTextEdit viewer;

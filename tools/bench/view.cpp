@@ -71,12 +71,7 @@ PaintedFills timePaintedFills(CacheList &catalogue, const std::string &host, lon
 
 int runAllColumns(CacheList &catalogue, const std::string &host, long repeat)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "tidewrack-bench";
-    char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    const PaintingApplication app;
 
     const PaintedFills five = timePaintedFills(catalogue, host, repeat, DocumentListModel::ColumnCount);
     const PaintedFills all = timePaintedFills(catalogue, host, repeat, DocumentListModel::AllColumnCount);
