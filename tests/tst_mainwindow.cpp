@@ -231,19 +231,16 @@ void TestMainWindow::refreshDuringAFillLeavesTreeListAndPanelsAgreeing()
     for (int i = 0; i < 40; ++i)
         store.add("http://" + std::string(i % 2 ? "a.net" : "b.net") + "/" + std::to_string(i) + ".htm",
                   std::to_string(i) + ".htm", "x");
-    QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
-    WindowParts window(frm_cache);
-    frm_cache.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
-    QTRY_VERIFY(window.state.tree_ready);
+    ShownWindow shown;
+    QVERIFY(shown.open());
+    WindowParts &window = *shown.window;
     window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
     QCOMPARE(window.StatusText(1), QStringLiteral("文档共20项"));
 
     // A click on the other host, and F5 pressed before its fill is done: the fill lets
     // events run, and the reload runs within it.
     int reloads = 0;
-    QTimer::singleShot(0, &frm_cache, [&] {
+    QTimer::singleShot(0, &window.window, [&] {
         ++reloads;
         window.ARefresh->trigger();
     });
@@ -421,12 +418,9 @@ void TestMainWindow::hostNodesShowTheWholeHostAsTip()
     TestStore store;
     store.add("http://" + host + "/1.htm", "1.htm", "1");
     store.add("http://<b>x.net/2.htm", "2.htm", "2");
-    QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
-    WindowParts window(frm_cache);
-    frm_cache.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
-    QTRY_VERIFY(window.state.tree_ready);
+    ShownWindow shown;
+    QVERIFY(shown.open());
+    WindowParts &window = *shown.window;
     QTreeWidgetItem *cache = window.TreeNode(CacheRoot);
     QCOMPARE(cache->childCount(), 2);
     for (int i = 0; i < 2; ++i) {
@@ -441,12 +435,9 @@ void TestMainWindow::listTipsShowNamesAsTheyAre()
 {
     TestStore store;
     store.add("http://a.net/<i>1.htm", "<b>1.htm", "1");
-    QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
-    WindowParts window(frm_cache);
-    frm_cache.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
-    QTRY_VERIFY(window.state.tree_ready);
+    ShownWindow shown;
+    QVERIFY(shown.open());
+    WindowParts &window = *shown.window;
     window.Tree->setCurrentItem(window.TreeNode(CacheRoot + 1));
     QTreeView *report = window.lister->report();
     const QModelIndex name = report->model()->index(0, 0);
