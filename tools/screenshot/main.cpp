@@ -16,9 +16,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -35,13 +37,13 @@ int usage()
     return 2;
 }
 
-// Lets the window work for `ms` milliseconds.
+// Lets the window work for `ms` milliseconds. The loop waits for events as the program's
+// own loop does, so that the window's idle pass (the commands' enabled states) runs too.
 void settle(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
