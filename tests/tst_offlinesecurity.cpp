@@ -119,7 +119,9 @@ bool load(Browser &browser, const QString &url)
 // The page's probe results once it has written them.
 QJsonObject probeResults(QWebEnginePage *page)
 {
-    const QString read = QStringLiteral("document.documentElement.getAttribute('data-probes')");
+    // While the page is still being made there is no document element yet.
+    const QString read =
+        QStringLiteral("(document.documentElement && document.documentElement.getAttribute('data-probes')) || ''");
     if (!QTest::qWaitFor([&] { return !evaluate(page, read).toString().isEmpty(); }, kLoadTimeout))
         return {};
     return QJsonDocument::fromJson(evaluate(page, read).toString().toUtf8()).object();
@@ -318,6 +320,7 @@ void TestOfflineSecurity::nothingLeavesTheMachine()
     QVERIFY(listeners.tcp.isListening());
     const QByteArray tcp = listeners.tcpAddress();
     const QByteArray udp = listeners.udpAddress();
+    m_cache->add("http://evil.test/plain.htm", "<p>plain</p>");
     m_cache->add("http://evil.test/page.htm",
                  QByteArray(kProbeRunner) + R"(
 <head><link rel="dns-prefetch" href="//dns.)"
@@ -325,7 +328,8 @@ void TestOfflineSecurity::nothingLeavesTheMachine()
 <link rel="preconnect" href="http://)"
                      + tcp + R"("></head>
 <body><img src="ftp://)"
-                     + tcp + R"(/x.png"><script>
+                     + tcp + R"(/x.png"><iframe name="parsed"></iframe>
+<script>window.parsedPeer = window.parsed.RTCPeerConnection;</script><script>
 const servers = {iceServers: [{urls: 'stun:)"
                      + udp + R"('},
   {urls: 'turn:)" + tcp
@@ -338,8 +342,48 @@ function peer(Connection) {
     return Promise.resolve('made');
   } catch (e) { return Promise.reject(e); }
 }
+// Every way a page makes a frame, each reached through the window's own list of frames
+// before anything else touches the frame.
+function newest(before, how) {
+  if (window.length !== before + 1)
+    throw new Error('no new frame ' + how + ': ' + before + ' then ' + window.length);
+  return window[before];
+}
 const blank = document.createElement('iframe');
 document.body.appendChild(blank);
+let n = window.length;
+const listed = (() => { document.body.append(document.createElement('iframe')); return newest(n, 'appended'); })();
+const viaList = listed.RTCPeerConnection;
+const div = document.createElement('div');
+document.body.appendChild(div);
+n = window.length;
+const viaMarkup = (() => { div.innerHTML = '<iframe></iframe>'; return newest(n, 'from markup').RTCPeerConnection; })();
+n = window.length;
+const viaAdjacent = (() => { div.insertAdjacentHTML('beforeend', '<iframe></iframe>'); return newest(n, 'adjacent').RTCPeerConnection; })();
+document.write('<iframe name="written"></iframe>');
+const viaWrite = window.written.RTCPeerConnection;
+const viaInner = (() => {
+  listed.document.body.appendChild(listed.document.createElement('iframe'));
+  return listed[0].RTCPeerConnection;
+})();
+// An object element makes its frame only once its data comes: watch the list for it.
+const viaObject = new Promise((ok, fail) => {
+  const before = window.length;
+  const o = document.createElement('object');
+  o.type = 'text/html';
+  o.data = 'http://evil.test/plain.htm';
+  document.body.appendChild(o);
+  const started = Date.now();
+  (function poll() {
+    if (window.length > before) {
+      try { ok(window[before].RTCPeerConnection); } catch (e) { fail(e); }
+      return;
+    }
+    if (Date.now() - started > 3000)
+      return fail(new Error('no frame'));
+    setTimeout(poll, 0);
+  })();
+});
 navigator.sendBeacon('http://)"
                      + tcp + R"(/beacon', 'leak');
 Promise.all([
@@ -352,6 +396,13 @@ Promise.all([
   record('ftp frame', frame('ftp://)"
                      + tcp + R"(/')),
   record('peer', peer(window.RTCPeerConnection)),
+  record('peer of a parsed frame', peer(window.parsedPeer)),
+  record('peer of an appended frame', peer(viaList)),
+  record('peer of a frame from markup', peer(viaMarkup)),
+  record('peer of a frame from adjacent markup', peer(viaAdjacent)),
+  record('peer of a written frame', peer(viaWrite)),
+  record('peer of a frame in a frame', peer(viaInner)),
+  record('peer of an object frame', viaObject.then(peer, e => 'error ' + e.message)),
   record('peer of a blank frame', peer(blank.contentWindow.RTCPeerConnection)),
   record('peer of a data frame', new Promise((ok, fail) => {
     const f = document.createElement('iframe');
@@ -371,7 +422,10 @@ Promise.all([
     qInfo().noquote() << all;
     QCOMPARE(listeners.connections(), 0);
     QVERIFY(!listeners.datagrams());
-    for (const char *name : {"peer", "peer of a blank frame", "peer of a data frame"})
+    for (const char *name :
+         {"peer", "peer of a blank frame", "peer of a data frame", "peer of a parsed frame",
+          "peer of an appended frame", "peer of a frame from markup", "peer of a frame from adjacent markup",
+          "peer of a written frame", "peer of a frame in a frame"})
         QVERIFY2(probes[name].toString() == QStringLiteral("blocked"), qPrintable(all));
     QCOMPARE(probes["ws"].toString(), QStringLiteral("blocked"));
     QCOMPARE(probes["wss"].toString(), QStringLiteral("blocked"));

@@ -33,10 +33,7 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
     m_offline->setObjectName(QStringLiteral("offline"));
     m_javaScript->setObjectName(QStringLiteral("javaScript"));
     m_offlineScript->setObjectName(QStringLiteral("offlineScript"));
-    // Our guard against peer connections misses a frame's first blank document, which only
-    // a page's own script can reach: say so where the user turns script on.
-    m_offlineScript->setToolTip(QStringLiteral("离线预览或显示缓存副本时，网页中的脚本默认不运行。"
-                                               "运行脚本时，网页仍可能经WebRTC连接网络，只对信得过的网页打开。"));
+    m_offlineScript->setToolTip(QStringLiteral("离线预览或显示缓存副本时，网页中的脚本默认不运行"));
     m_images->setObjectName(QStringLiteral("images"));
     m_offline->setToolTip(QStringLiteral("离线时预览只显示缓存中的网页"));
 
