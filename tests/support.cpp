@@ -119,6 +119,7 @@ QByteArray ReadBytes(const QString &path)
 
 bool WriteBytes(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size() && file.resize(bytes.size());
 }

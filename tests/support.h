@@ -56,7 +56,7 @@ bool CopyStoreFolder(const QString &from, const QString &to);
 StoreWriteResult WriteTestStore(const QString &folder, const std::vector<StoreWriterEntry> &entries,
                                 const StoreWriterOptions &options = {});
 
-// A whole file's bytes, and writing them back in place.
+// A whole file's bytes, and writing them as the whole file (in place, or new with its folder).
 QByteArray ReadBytes(const QString &path);
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 

@@ -455,13 +455,10 @@ void TestCatalogue::droppedBlocksAreReclaimed()
 void TestCatalogue::unreadableStoreSaysWhy()
 {
     QTemporaryDir dir;
-    QFile index(dir.filePath("index.dat"));
-    QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write(QByteArray(0x8000, 'x'));
-    index.close();
+    QVERIFY(WriteBytes(dir.filePath("index.dat"), QByteArray(0x8000, 'x')));
     SetUrlCacheStore(OpenStore(dir.path().toStdString()));
     QVERIFY(EnumerateCatalogue().empty());
-    QVERIFY(LastUrlCacheReadProblem().find(index.fileName().toStdString()) != std::string::npos);
+    QVERIFY(LastUrlCacheReadProblem().find(dir.filePath("index.dat").toStdString()) != std::string::npos);
 
     SetUrlCacheStore(OpenStore(dir.filePath("missing").toStdString()));
     QVERIFY(EnumerateCatalogue().empty());

@@ -6,6 +6,7 @@
 #include "catalogue/documentexport.h"
 #include "catalogue/listexport.h"
 #include "platform/urlcachestore.h"
+#include "support.h"
 #include "tools/writers/browserwriter.h"
 
 #include <QBuffer>
@@ -65,13 +66,6 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // RFC 4180 records of a CSV text.
@@ -225,7 +219,7 @@ CacheList TestExport::localStore(const std::vector<std::string> &urls, const QBy
     m_store = std::make_shared<MemoryStore>(m_dir->filePath(QStringLiteral("cache")).toStdString());
     for (std::size_t i = 0; i < urls.size(); ++i) {
         const QString local = m_dir->filePath(QStringLiteral("cache/f%1.html").arg(i));
-        writeFile(local, content);
+        WriteBytes(local, content);
         m_store->add(urls[i], local.toStdString());
         m_store->listing().entries.back().size = std::uint64_t(content.size());
     }
@@ -448,7 +442,7 @@ void TestExport::saveFileReplacesOnlyWhenComplete()
     const CacheList list = localStore(std::vector<std::string>(2000, "http://example.com/" + std::string(200, 'x')));
     EntryFields fields;
     const QString path = m_dir->filePath(QStringLiteral("out.csv"));
-    QVERIFY(writeFile(path, "previous export"));
+    QVERIFY(WriteBytes(path, "previous export"));
     {
         // The export is larger than the files this process may write: it fails, and the
         // previous file stays as it was.
@@ -521,8 +515,8 @@ void TestExport::collisionsGetNumbers()
                                        "http://c.example/dir/page.html", "http://d.example/README"});
     EntryFields fields;
     const QString target = m_dir->filePath(QStringLiteral("out"));
-    QVERIFY(writeFile(target + QStringLiteral("/page (2).html"), "there before"));
-    QVERIFY(writeFile(target + QStringLiteral("/README.html"), "there before too"));
+    QVERIFY(WriteBytes(target + QStringLiteral("/page (2).html"), "there before"));
+    QVERIFY(WriteBytes(target + QStringLiteral("/README.html"), "there before too"));
     const DocumentExportResult result = ExportDocuments(RowsOf(list), target, fields);
     QCOMPARE(result.writtenCount(), std::size_t(4));
     QCOMPARE(result.documents[0].fileName, QStringLiteral("page.html"));
@@ -544,7 +538,7 @@ void TestExport::plantedLinkIsNotFollowed()
     EntryFields fields;
     const QString target = m_dir->filePath(QStringLiteral("out"));
     const QString victim = m_dir->filePath(QStringLiteral("victim.txt"));
-    QVERIFY(writeFile(victim, "precious"));
+    QVERIFY(WriteBytes(victim, "precious"));
     QVERIFY(QDir().mkpath(target));
     QVERIFY(QFile::link(victim, target + QStringLiteral("/a.html")));
     QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("nowhere")), target + QStringLiteral("/a (2).html")));
@@ -594,7 +588,8 @@ void TestExport::bodiesDecoded()
     QVERIFY(EncodeBody(page, "gzip", gzip, error));
     const QString container = m_dir->filePath(QStringLiteral("cache/entries/0001"));
     const QByteArray prefix(100, '\x07');
-    QVERIFY(writeFile(container, prefix + QByteArray::fromStdString(gzip) + "not gzip at all" + "plain text" + "tail"));
+    QVERIFY(
+        WriteBytes(container, prefix + QByteArray::fromStdString(gzip) + "not gzip at all" + "plain text" + "tail"));
 
     auto store =
         std::make_shared<KindStore>(StoreKind::Firefox, m_dir->filePath(QStringLiteral("cache")).toStdString());
@@ -686,10 +681,10 @@ void TestExport::fullDiskFailsOneDocumentOnly()
     const CacheList small = localStore({"http://example.com/a.html"});
     Q_UNUSED(small);
     const QString big = m_dir->filePath(QStringLiteral("cache/big.html"));
-    QVERIFY(writeFile(big, QByteArray(300 * 1024, 'b')));
+    QVERIFY(WriteBytes(big, QByteArray(300 * 1024, 'b')));
     m_store->add("http://example.com/big.html", big.toStdString());
     const QString c = m_dir->filePath(QStringLiteral("cache/c.html"));
-    QVERIFY(writeFile(c, "c"));
+    QVERIFY(WriteBytes(c, "c"));
     m_store->add("http://example.com/c.html", c.toStdString());
     SetUrlCacheStore(m_store);
     const CacheList list = EnumerateCatalogue();
@@ -723,7 +718,7 @@ void TestExport::manifest()
     QVERIFY(QFile::remove(QString::fromUtf8(LocalFileName(list[2]))));
     EntryFields fields;
     const QString target = m_dir->filePath(QStringLiteral("out"));
-    QVERIFY(writeFile(target + QStringLiteral("/manifest.csv"), "the user's own"));
+    QVERIFY(WriteBytes(target + QStringLiteral("/manifest.csv"), "the user's own"));
     DocumentExportOptions options;
     options.manifest = true;
     const DocumentExportResult result = ExportDocuments(RowsOf(list), target, fields, options);
@@ -811,7 +806,7 @@ void TestExport::targetNotWritable()
 
     // A file where the folder should be.
     const QString file = m_dir->filePath(QStringLiteral("a-file"));
-    QVERIFY(writeFile(file, "x"));
+    QVERIFY(WriteBytes(file, "x"));
     QVERIFY(!ExportDocuments(RowsOf(list), file, fields).error.isEmpty());
     QVERIFY(!ExportDocuments(RowsOf(list), QString(), fields).error.isEmpty());
 }

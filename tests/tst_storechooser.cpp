@@ -117,10 +117,7 @@ void TestStoreChooser::sourcesListTheCachesFound()
 void TestStoreChooser::unreadableStoreSaysWhyInTheWindow()
 {
     QTemporaryDir dir;
-    QFile index(dir.filePath("index.dat"));
-    QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write(QByteArray(0x8000, 'x'));
-    index.close();
+    QVERIFY(WriteBytes(dir.filePath("index.dat"), QByteArray(0x8000, 'x')));
 
     Tfrm_cache window(dir.path());
     WindowParts w(window);
