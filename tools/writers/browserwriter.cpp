@@ -65,6 +65,18 @@ bool EncodeBody(std::string_view body, std::string_view contentEncoding, std::st
     return true;
 }
 
+bool MakeStoredBody(const BrowserWriterEntry &entry, std::size_t index, const BrowserWriterOptions &options,
+                    StoredBody &out, std::string &error)
+{
+    out.document = options.bodyFor ? options.bodyFor(index) : entry.body;
+    if (!EncodeBody(out.document, entry.contentEncoding, out.stored, error))
+        return false;
+    out.sentLength = out.stored.size();
+    if (entry.truncated)
+        out.stored.resize(out.stored.size() / 2);
+    return true;
+}
+
 std::string HttpDate(std::int64_t unixSeconds)
 {
     const std::time_t t = std::time_t(unixSeconds);

@@ -56,6 +56,17 @@ struct BrowserWriteResult {
 // False with `error` for a coding the writer cannot make.
 bool EncodeBody(std::string_view body, std::string_view contentEncoding, std::string &out, std::string &error);
 
+// Entry `index`'s body as a browser stores it: the document (the options' for that index, else
+// the entry's), content-encoded, and cut to half when the download broke off. `sentLength` is
+// the encoded length the response announced.
+struct StoredBody {
+    std::string document;
+    std::string stored;
+    std::uint64_t sentLength = 0;
+};
+bool MakeStoredBody(const BrowserWriterEntry &entry, std::size_t index, const BrowserWriterOptions &options,
+                    StoredBody &out, std::string &error);
+
 // The HTTP date form (IMF-fixdate) of a Unix time.
 std::string HttpDate(std::int64_t unixSeconds);
 

@@ -211,13 +211,10 @@ BrowserWriteResult WriteChromiumSimpleStore(const std::string &folder, const std
     std::string file;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const BrowserWriterEntry &e = entries[i];
-        const std::string body = options.bodyFor ? options.bodyFor(i) : e.body;
-        std::string stored;
-        if (!EncodeBody(body, e.contentEncoding, stored, result.error))
+        StoredBody body;
+        if (!MakeStoredBody(e, i, options, body, result.error))
             return result;
-        const std::uint64_t fullSize = stored.size();
-        if (e.truncated)
-            stored.resize(stored.size() / 2);
+        const std::string &stored = body.stored;
         std::string key;
         if (!cacheKey(e, key, result.error))
             return result;
@@ -234,7 +231,7 @@ BrowserWriteResult WriteChromiumSimpleStore(const std::string &folder, const std
         info.int32(InfoVersion | (e.truncated ? InfoTruncated : 0));
         info.int64(requested);
         info.int64(received);
-        info.string(rawHeaders(ResponseHead(e, fetched, fullSize)));
+        info.string(rawHeaders(ResponseHead(e, fetched, body.sentLength)));
         info.string(""); // the server's address, not kept
         info.uint16(443);
         const std::string stream0 = info.bytes();
@@ -263,7 +260,7 @@ BrowserWriteResult WriteChromiumSimpleStore(const std::string &folder, const std
         }
         records.push_back({hash, chromiumMicros(fetched), size});
         cacheSize += size;
-        result.entries.push_back({key, path, stored.size(), body.size()});
+        result.entries.push_back({key, path, stored.size(), body.document.size()});
     }
 
     // The fake index that marks the folder, and the real one (a hint the browser rebuilds

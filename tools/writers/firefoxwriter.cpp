@@ -189,13 +189,9 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
     result.entries.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const BrowserWriterEntry &e = entries[i];
-        const std::string document = options.bodyFor ? options.bodyFor(i) : e.body;
-        std::string encoded;
-        if (!EncodeBody(document, e.contentEncoding, encoded, result.error))
+        StoredBody body;
+        if (!MakeStoredBody(e, i, options, body, result.error))
             return result;
-        const std::uint64_t sentLength = encoded.size();
-        if (e.truncated) // the download broke off half-way
-            encoded.resize(encoded.size() / 2);
         const std::int64_t fetched = e.fetched ? e.fetched : now;
 
         FirefoxMetadataFields meta;
@@ -207,18 +203,19 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
         meta.expirationTime = e.expires ? std::uint32_t(e.expires) : cache2::NoExpiration;
         addElement(meta.elements, "request-method", e.postId.empty() ? "GET" : "POST");
         addElement(meta.elements, "request-Accept-Encoding", "gzip, deflate, br, zstd");
-        addElement(meta.elements, "response-head", ResponseHead(e, fetched, sentLength));
+        addElement(meta.elements, "response-head", ResponseHead(e, fetched, body.sentLength));
         addElement(meta.elements, "ctid", contentTypeId(e.contentType));
         const std::size_t onStart = 20 + rng.below(400);
         addElement(meta.elements, "net-response-time-onstart", std::to_string(onStart));
         addElement(meta.elements, "net-response-time-onstop", std::to_string(onStart + rng.below(200)));
         if (!e.altData.empty()) {
             addElement(meta.elements, "alt-data",
-                       "1;" + std::to_string(encoded.size()) + ",javascript/moz-script-bytecode-20250101000000-8l0");
+                       "1;" + std::to_string(body.stored.size())
+                           + ",javascript/moz-script-bytecode-20250101000000-8l0");
             addElement(meta.elements, "alt-data-from-child", "1");
         }
 
-        file.assign(encoded);
+        file.assign(body.stored);
         file += e.altData;
         if (file.size() >= 0xFFFFFFFFu - 1024 * 1024) {
             result.error = e.url + ": too large for a cache2 entry";
@@ -231,7 +228,7 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
         const std::string name = cache2::FileNameForKey(meta.key);
         if (!WriteNewFile(entriesFolder + "/" + name, file, result.error))
             return result;
-        result.entries.push_back({meta.key, entriesFolder + "/" + name, encoded.size(), document.size()});
+        result.entries.push_back({meta.key, entriesFolder + "/" + name, body.stored.size(), body.document.size()});
     }
     result.ok = true;
     return result;
