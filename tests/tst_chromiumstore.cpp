@@ -182,6 +182,8 @@ void TestChromiumStore::fixtures_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<int>("kind");
     QTest::newRow("simple 2016, packed records") << "simple-schorlet" << int(StoreKind::ChromiumSimple);
+    QTest::newRow("simple, Chromium 156 over the browser test's site")
+        << "../chromium156" << int(StoreKind::ChromiumSimple);
     QTest::newRow("blockfile 2.1") << "blockfile-plaso-v2" << int(StoreKind::ChromiumBlockfile);
     QTest::newRow("blockfile 3.0, partitioned keys") << "blockfile-plaso-v3" << int(StoreKind::ChromiumBlockfile);
 }
