@@ -5,7 +5,8 @@
 // browser must fetch exactly the entries we deleted again, and nothing else.
 //
 // TIDEWRACK_KEEP_BROWSER_CACHE=DIR keeps a copy of each browser's first cache in DIR/<browser>
-// with the site's own listing of it (expected.tsv); tests/data/chromium156 was made that way.
+// with the lengths of the documents the site sent (sent.tsv); tests/data/chromium156 was made
+// that way (tests/browsers/make-chromium-fixture).
 
 #include "stores/bodies.h"
 #include "stores/storeregistry.h"
@@ -188,7 +189,8 @@ bool writeSite(const QString &dir, QString &error)
             error = QString::fromStdString(why);
             return false;
         }
-        std::string head = "HTTP/1.1 " + std::to_string(r.status) + (r.status == 200 ? " OK" : " Other");
+        const char *reason = r.status == 200 ? " OK" : r.status == 301 ? " Moved Permanently" : " Not Found";
+        std::string head = "HTTP/1.1 " + std::to_string(r.status) + reason;
         head += "\r\nContent-Type: " + r.contentType + "\r\nCache-Control: " + r.cacheControl;
         head += "\r\nDate: " + HttpDate(std::time(nullptr));
         if (!r.coding.empty())
@@ -302,7 +304,8 @@ void TestBrowsers::initTestCase()
     probe.start("unshare", {"--net", "--", "ip", "link", "set", "lo", "up"});
     if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         m_namespaceProblem = "no network namespace of its own can be made here (unshare --net needs root, and ip): "
-            + QString::fromLocal8Bit(probe.readAllStandardError()).trimmed() + probe.errorString();
+            + (probe.error() == QProcess::UnknownError ? QString::fromLocal8Bit(probe.readAllStandardError()).trimmed()
+                                                       : probe.errorString());
 }
 
 void TestBrowsers::browsers()
