@@ -209,7 +209,8 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
         if (store) {
             e->listing = store->list();
             e->kind = store->kind();
-            t_readProblem = e->listing.error;
+            // A store whose entries all were left out is no more readable than a missing one.
+            t_readProblem = e->listing.ok() ? e->listing.noneReadable() : e->listing.error;
             t_skipped = e->listing.skipSummary();
             t_skippedCount = e->listing.skipped;
         } else {

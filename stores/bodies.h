@@ -36,8 +36,17 @@ std::string BodyFileName(std::string_view url, std::string_view contentType);
 std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
                             std::string_view contentType);
 
+// A reader for bodies kept encrypted in their container: true, with `result` set, when it
+// read the container (open as `fd`); false when the container is none of its kind.
+using SealedBodyReader = bool (*)(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
+                                  std::uint64_t size, const std::function<bool(std::string_view)> &sink,
+                                  StoreResult &result);
+// The store that can open such bodies sets its reader when it is first opened.
+void SetSealedBodyReader(SealedBodyReader reader);
+
 // Reads the stored bytes of a body piece by piece (regular files only, without blocking), and
-// hands each piece to `sink`; a sink returning false stops the read early.
+// hands each piece to `sink`; a sink returning false stops the read early. An encrypted body
+// is given in clear.
 StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::string_view)> &sink);
 
 // The same, decoded: the codings are undone on the way, within DecodeLimitFor. A body whose

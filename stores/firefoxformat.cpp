@@ -2,8 +2,11 @@
 
 #include "bodydecoder.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QCryptographicHash>
+
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -203,7 +206,97 @@ std::uint32_t Hash(std::string_view bytes, std::uint32_t initval)
 
 std::uint64_t MaxMetadataSize(std::uint64_t dataSize)
 {
-    return 4 + 2 * ChunkCount(dataSize) + HeaderSize + MaxKeySize + 1 + MaxElementsSize + 4;
+    return 4 + 2 * ChunkCount(dataSize) + HeaderSize + MaxKeySize + 1 + MaxElementsSize + SealOverhead + 8;
+}
+
+std::uint64_t StoredDataSize(std::uint64_t dataSize, bool encrypted)
+{
+    return encrypted ? dataSize + ChunkCount(dataSize) * SealOverhead : dataSize;
+}
+
+namespace {
+
+struct CipherContext {
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+};
+
+// The additional data of a block: its number, 8 bytes little-endian, then `extra`.
+bool addAad(EVP_CIPHER_CTX *ctx, std::uint64_t number, std::string_view extra, bool encrypt)
+{
+    unsigned char aad[8 + 8];
+    for (int i = 0; i < 8; ++i)
+        aad[i] = static_cast<unsigned char>(number >> (8 * i));
+    if (extra.size() > 8)
+        return false;
+    std::memcpy(aad + 8, extra.data(), extra.size());
+    int n = 0;
+    const int size = int(8 + extra.size());
+    return encrypt ? EVP_EncryptUpdate(ctx, nullptr, &n, aad, size) == 1
+                   : EVP_DecryptUpdate(ctx, nullptr, &n, aad, size) == 1;
+}
+
+} // namespace
+
+bool OpenBlock(const SealKey &key, std::uint64_t number, std::string_view sealed, std::string_view extraAad,
+               std::string &clear)
+{
+    if (sealed.size() < SealOverhead || sealed.size() - SealOverhead > std::size_t(INT32_MAX))
+        return false;
+    const std::size_t size = sealed.size() - SealOverhead;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(sealed.data());
+    CipherContext c;
+    if (!c.ctx || EVP_DecryptInit_ex(c.ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1
+        || EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_SET_IVLEN, SealNonceSize, nullptr) != 1
+        || EVP_DecryptInit_ex(c.ctx, nullptr, nullptr, key.data(), bytes + size + SealTagSize) != 1
+        || !addAad(c.ctx, number, extraAad, false))
+        return false;
+    clear.resize(size);
+    int n = 0;
+    if (size && EVP_DecryptUpdate(c.ctx, reinterpret_cast<unsigned char *>(clear.data()), &n, bytes, int(size)) != 1)
+        return false;
+    unsigned char tag[SealTagSize];
+    std::memcpy(tag, bytes + size, SealTagSize);
+    int last = 0;
+    unsigned char rest[16];
+    return EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_SET_TAG, SealTagSize, tag) == 1
+        && EVP_DecryptFinal_ex(c.ctx, rest, &last) == 1;
+}
+
+bool SealBlock(const SealKey &key, std::uint64_t number, std::string_view clear, std::string_view extraAad,
+               const std::array<unsigned char, SealNonceSize> &nonce, std::string &sealed)
+{
+    if (clear.size() > std::size_t(INT32_MAX) - SealOverhead)
+        return false;
+    CipherContext c;
+    if (!c.ctx || EVP_EncryptInit_ex(c.ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1
+        || EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_SET_IVLEN, SealNonceSize, nullptr) != 1
+        || EVP_EncryptInit_ex(c.ctx, nullptr, nullptr, key.data(), nonce.data()) != 1
+        || !addAad(c.ctx, number, extraAad, true))
+        return false;
+    sealed.assign(clear.size() + SealOverhead, '\0');
+    auto *out = reinterpret_cast<unsigned char *>(sealed.data());
+    int n = 0, last = 0;
+    if (!clear.empty()
+        && EVP_EncryptUpdate(c.ctx, out, &n, reinterpret_cast<const unsigned char *>(clear.data()), int(clear.size()))
+            != 1)
+        return false;
+    unsigned char rest[16];
+    if (EVP_EncryptFinal_ex(c.ctx, rest, &last) != 1
+        || EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_GET_TAG, SealTagSize, out + clear.size()) != 1)
+        return false;
+    std::memcpy(out + clear.size() + SealTagSize, nonce.data(), SealNonceSize);
+    return true;
+}
+
+bool DecodeSealKey(std::string_view base64, SealKey &out)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(QByteArray(base64.data(), qsizetype(base64.size())),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() != qsizetype(SealKeySize))
+        return false;
+    std::memcpy(out.data(), decoded.decoded.constData(), SealKeySize);
+    return true;
 }
 
 const char *MetaErrorReason(MetaError error)
@@ -221,6 +314,12 @@ const char *MetaErrorReason(MetaError error)
         return "metadata header past the end of the file";
     case MetaError::UnknownVersion:
         return "unknown metadata version";
+    case MetaError::NewerVersion:
+        return "newer metadata version";
+    case MetaError::Encrypted:
+        return "encrypted entry";
+    case MetaError::SealBroken:
+        return "encrypted entry the profile's key does not open";
     case MetaError::KeyOutside:
         return "key runs past the metadata";
     case MetaError::KeyUnterminated:
@@ -233,40 +332,75 @@ const char *MetaErrorReason(MetaError error)
     return "damaged metadata";
 }
 
-MetaError MetadataOffset(std::string_view last4, std::uint64_t fileSize, std::uint32_t &offset)
+std::uint32_t NewerVersionOf(std::string_view tail)
 {
+    // Before version 4 the word before the offset ends the elements, whose last byte is a
+    // NUL: a small number there is a version word, never text.
+    if (tail.size() < 8)
+        return 0;
+    const std::uint32_t word = ReadBig32(tail.data() + tail.size() - 8);
+    return word > EntryVersion && word < 0x100 ? word : 0;
+}
+
+MetaError ReadTrailer(std::string_view tail, std::uint64_t fileSize, Trailer &out)
+{
+    out = Trailer{};
     // An offset, a hash, a version 1 header and a key's NUL at the least.
-    if (last4.size() != 4 || fileSize < 4 + 4 + HeaderSizeV1 + 1)
+    if (tail.size() < 4 || tail.size() > fileSize || fileSize < 4 + 4 + HeaderSizeV1 + 1)
         return MetaError::TooShort;
-    offset = ReadBig32(last4.data());
-    if (offset >= fileSize)
+    const std::uint32_t last = ReadBig32(tail.data() + tail.size() - 4);
+    const std::uint32_t before = tail.size() >= 8 ? ReadBig32(tail.data() + tail.size() - 8) : 0;
+    if (NewerVersionOf(tail))
+        return MetaError::NewerVersion;
+    if (before == EntryVersion) {
+        out.size = 8;
+        out.version = before;
+        out.encrypted = (last & EncryptedFlag) != 0;
+        out.dataSize = last & ~EncryptedFlag;
+    } else {
+        out.dataSize = last;
+    }
+    out.metaStart = StoredDataSize(out.dataSize, out.encrypted);
+    if (out.metaStart >= fileSize)
         return MetaError::OffsetPastEnd;
-    if (fileSize - offset > MaxMetadataSize(offset))
+    if (fileSize - out.metaStart > MaxMetadataSize(out.dataSize))
         return MetaError::TooLarge;
+    if (fileSize - out.metaStart < out.size + (out.encrypted ? SealOverhead : 0))
+        return MetaError::TooShort;
     return MetaError::None;
 }
 
-MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata &out)
+MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata &out, const SealKey *key,
+                        std::string *clear)
 {
-    if (meta.size() < 4 || meta.size() > fileSize)
-        return MetaError::TooShort;
-    std::uint32_t offset = 0;
-    if (const MetaError e = MetadataOffset(meta.substr(meta.size() - 4), fileSize, offset); e != MetaError::None)
+    Trailer trailer;
+    if (const MetaError e =
+            ReadTrailer(meta.substr(meta.size() - std::min<std::size_t>(meta.size(), 8)), fileSize, trailer);
+        e != MetaError::None)
         return e;
-    if (fileSize - offset != meta.size())
+    if (fileSize - trailer.metaStart != meta.size())
         return MetaError::TooShort;
     out = Metadata{};
-    out.dataSize = offset;
-    // Offsets inside `meta`, each checked against the end of the elements (the offset's
-    // 4 bytes stay out), in 64 bits so that nothing wraps.
-    const std::uint64_t end = meta.size() - 4;
+    out.dataSize = trailer.dataSize;
+    out.trailer = trailer;
+    // The block before the trailer; an encrypted one opened first.
+    std::string_view block = meta.substr(0, meta.size() - trailer.size);
+    if (trailer.encrypted) {
+        if (!key || !clear)
+            return MetaError::Encrypted;
+        if (!OpenBlock(*key, MetadataBlockNumber, block, meta.substr(block.size()), *clear))
+            return MetaError::SealBroken;
+        block = *clear;
+    }
+    // Offsets inside `block`, each checked against its end, in 64 bits so that nothing wraps.
+    const std::uint64_t end = block.size();
     const std::uint64_t hashes = 4;
-    const std::uint64_t hashesSize = 2 * ChunkCount(offset);
+    const std::uint64_t hashesSize = 2 * ChunkCount(trailer.dataSize);
     const std::uint64_t header = hashes + hashesSize;
     std::uint64_t keyStart = header + HeaderSize;
     if (keyStart > end)
         return MetaError::HeaderOutside;
-    const char *h = meta.data() + header;
+    const char *h = block.data() + header;
     out.version = ReadBig32(h);
     out.fetchCount = ReadBig32(h + 4);
     out.lastFetched = ReadBig32(h + 8);
@@ -276,22 +410,23 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
     const std::uint32_t keySize = ReadBig32(h + 24);
     if (out.version == 1) {
         keyStart -= 4;
-    } else if (out.version == 2 || out.version == 3) {
+    } else if (out.version >= 2 && out.version <= EntryVersion) {
         out.flags = ReadBig32(h + 28);
     } else {
+        // A newer format says so in its trailer; a header alone naming one is damage.
         return MetaError::UnknownVersion;
     }
     const std::uint64_t elementsStart = keyStart + std::uint64_t(keySize) + 1;
     if (elementsStart > end)
         return MetaError::KeyOutside;
-    if (meta[std::size_t(elementsStart - 1)] != 0)
+    if (block[std::size_t(elementsStart - 1)] != 0)
         return MetaError::KeyUnterminated;
-    const std::uint32_t expected = ReadBig32(meta.data());
-    if (Hash(meta.substr(std::size_t(hashes), std::size_t(end - hashes))) != expected)
+    const std::uint32_t expected = ReadBig32(block.data());
+    if (Hash(block.substr(std::size_t(hashes), std::size_t(end - hashes))) != expected)
         return MetaError::HashMismatch;
-    out.chunkHashes = meta.substr(std::size_t(hashes), std::size_t(hashesSize));
-    out.key = meta.substr(std::size_t(keyStart), keySize);
-    out.elements = meta.substr(std::size_t(elementsStart), std::size_t(end - elementsStart));
+    out.chunkHashes = block.substr(std::size_t(hashes), std::size_t(hashesSize));
+    out.key = block.substr(std::size_t(keyStart), keySize);
+    out.elements = block.substr(std::size_t(elementsStart), std::size_t(end - elementsStart));
     // Elements come in NUL-terminated pairs (Firefox checks for a final NUL and an even
     // number of them: the same). The ones a listing needs are taken on the way.
     const std::string_view elements = out.elements;
@@ -492,11 +627,12 @@ bool nameMatchesKey(std::string_view name, std::string_view key)
 
 } // namespace
 
-EntryResult ReadEntry(std::string_view meta, std::uint64_t fileSize, std::string_view fileName, Entry &out)
+EntryResult ReadEntry(std::string_view meta, std::uint64_t fileSize, std::string_view fileName, Entry &out,
+                      const SealKey *key, std::string *clear)
 {
     EntryResult result;
     out = Entry{};
-    result.metaError = ParseMetadata(meta, fileSize, out.meta);
+    result.metaError = ParseMetadata(meta, fileSize, out.meta, key, clear);
     if (result.metaError != MetaError::None) {
         result.error = EntryError::Metadata;
         return result;
@@ -532,17 +668,45 @@ EntryResult ReadEntry(std::string_view meta, std::uint64_t fileSize, std::string
     return result;
 }
 
-EntryResult ParseFirefoxEntry(const std::uint8_t *bytes, std::size_t size, std::string_view fileName, Entry &out)
+EntryResult ParseFirefoxEntry(const std::uint8_t *bytes, std::size_t size, std::string_view fileName, Entry &out,
+                              const SealKey *key, std::string *clear)
 {
     const std::string_view file(reinterpret_cast<const char *>(bytes), size);
-    std::uint32_t offset = 0;
+    Trailer trailer;
     EntryResult result;
-    result.metaError = MetadataOffset(size >= 4 ? file.substr(size - 4) : std::string_view(), size, offset);
+    result.metaError = ReadTrailer(file.substr(size - std::min<std::size_t>(size, 8)), size, trailer);
     if (result.metaError != MetaError::None) {
         result.error = EntryError::Metadata;
         return result;
     }
-    return ReadEntry(file.substr(offset), size, fileName, out);
+    return ReadEntry(file.substr(std::size_t(trailer.metaStart)), size, fileName, out, key, clear);
+}
+
+bool OpenEntryData(std::string_view file, const Metadata &meta, const SealKey *key, std::string &data)
+{
+    data.clear();
+    const bool encrypted = meta.trailer.encrypted;
+    if ((encrypted && !key) || StoredDataSize(meta.dataSize, encrypted) > file.size())
+        return false;
+    std::string chunk;
+    std::uint64_t at = 0;
+    for (std::uint64_t i = 0; i < ChunkCount(meta.dataSize); ++i) {
+        const std::size_t size = std::size_t(std::min<std::uint64_t>(ChunkSize, meta.dataSize - i * ChunkSize));
+        std::string_view clear = file.substr(std::size_t(at), size);
+        if (encrypted) {
+            if (!OpenBlock(*key, i, file.substr(std::size_t(at), size + SealOverhead), {}, chunk))
+                return false;
+            clear = chunk;
+            at += SealOverhead;
+        }
+        at += size;
+        const std::uint16_t hash =
+            std::uint16_t(std::uint8_t(meta.chunkHashes[2 * i]) << 8 | std::uint8_t(meta.chunkHashes[2 * i + 1]));
+        if (Hash16(clear) != hash)
+            return false;
+        data.append(clear);
+    }
+    return true;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "bodies.h"
 #include "firefoxformat.h"
 #include "readfully.h"
+#include "storeerror.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -41,6 +43,8 @@ std::string parentOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string cache2FolderOf(const std::string &folder);
+
 bool startsWith(std::string_view s, std::string_view prefix)
 {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
@@ -63,6 +67,27 @@ std::string readSmallFile(const std::string &path, std::size_t limit)
     return bytes;
 }
 
+// Up to `limit` bytes of a /proc file (which says it is empty, whatever it holds).
+std::string readProcFile(const std::string &path, std::size_t limit)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    std::string bytes(limit, '\0');
+    std::size_t done = 0;
+    while (done < limit) {
+        const ssize_t n = ::read(fd, bytes.data() + done, limit - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return bytes;
+}
+
 // An address of this machine: loopback, or one of its interfaces'.
 bool isLocalAddress(const in_addr &address)
 {
@@ -77,6 +102,16 @@ bool isLocalAddress(const in_addr &address)
             local = reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == address.s_addr;
     ::freeifaddrs(list);
     return local;
+}
+
+// A folder Firefox has used as a profile: the files it keeps there from its first start.
+bool looksLikeProfile(const std::string &folder)
+{
+    struct stat st {};
+    for (const char *name : {"/prefs.js", "/times.json", "/compatibility.ini", "/.parentlock", "/lock"})
+        if (::lstat((folder + name).c_str(), &st) == 0)
+            return true;
+    return false;
 }
 
 bool processAlive(pid_t pid)
@@ -97,6 +132,34 @@ bool prefsEncryptCache(const std::string &profile)
             return true;
     }
     return false;
+}
+
+// The value of a string pref in prefs.js text: user_pref("name", "value");
+std::string stringPref(const std::string &prefs, std::string_view name)
+{
+    const std::string quoted = "\"" + std::string(name) + "\"";
+    std::string value;
+    for (std::size_t at = prefs.find(quoted); at != std::string::npos; at = prefs.find(quoted, at + 1)) {
+        std::size_t i = at + quoted.size();
+        while (i < prefs.size() && (prefs[i] == ' ' || prefs[i] == ','))
+            ++i;
+        if (i >= prefs.size() || prefs[i] != '"')
+            continue;
+        const std::size_t close = prefs.find('"', i + 1);
+        if (close != std::string::npos)
+            value = prefs.substr(i + 1, close - i - 1); // the last setting wins, as in Firefox
+    }
+    return value;
+}
+
+// The cache key a profile keeps in its prefs, when it holds one.
+std::optional<cache2::SealKey> prefsCacheKey(const std::string &profile)
+{
+    const std::string prefs = readSmallFile(profile + "/prefs.js", 16 * 1024 * 1024);
+    cache2::SealKey key;
+    if (cache2::DecodeSealKey(stringPref(prefs, "browser.cache.disk.encryption.key"), key))
+        return key;
+    return std::nullopt;
 }
 
 // Whether the index Firefox keeps beside the entries marks the cache as encrypted: index
@@ -123,6 +186,8 @@ struct ListingPart {
     // Entries whose metadata did not read, by reason: in an encrypted cache they are the
     // encrypted ones.
     std::map<std::string, std::uint32_t, std::less<>> unreadable;
+    // Entries of a newer format than this reader knows, by version.
+    std::map<std::uint32_t, std::uint32_t> newer;
 };
 
 class FirefoxStore : public CacheStore {
@@ -131,6 +196,7 @@ public:
         : m_folder(std::move(folder)), m_profiles(FirefoxProfileFolders(m_folder, roots))
     {
         m_entriesFolder = isDirectory(m_folder + "/entries") ? m_folder + "/entries" : m_folder;
+        SetSealedBodyReader(&ReadSealedFirefoxBody);
     }
 
     StoreKind kind() const override { return StoreKind::Firefox; }
@@ -146,6 +212,7 @@ private:
     struct Scratch {
         std::vector<char> buffer;
         std::string path;
+        std::string clear; // an encrypted entry's metadata, opened
         std::size_t firstRead = 1024;
     };
     void readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const;
@@ -153,6 +220,7 @@ private:
     std::string m_folder;
     std::string m_entriesFolder;
     std::vector<std::string> m_profiles;
+    std::optional<cache2::SealKey> m_key; // of the profile, read at each listing
 };
 
 bool FirefoxStore::encrypted() const
@@ -203,14 +271,19 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
         ++part.unreadable[why];
         listing.skip(why);
     };
-    std::uint32_t offset = 0;
-    const cache2::MetaError offsetError =
-        cache2::MetadataOffset(std::string_view(buffer.data() + tailSize - 4, 4), fileSize, offset);
-    if (offsetError != cache2::MetaError::None) {
-        fail(cache2::MetaErrorReason(offsetError));
+    cache2::Trailer trailer;
+    const std::string_view tail(buffer.data() + tailSize - std::min<std::size_t>(tailSize, 8),
+                                std::min<std::size_t>(tailSize, 8));
+    const cache2::MetaError trailerError = cache2::ReadTrailer(tail, fileSize, trailer);
+    if (trailerError == cache2::MetaError::NewerVersion) {
+        ++part.newer[cache2::NewerVersionOf(tail)];
         return;
     }
-    const std::uint64_t metaSize = fileSize - offset;
+    if (trailerError != cache2::MetaError::None) {
+        fail(cache2::MetaErrorReason(trailerError));
+        return;
+    }
+    const std::uint64_t metaSize = fileSize - trailer.metaStart;
     // Entries of one cache have metadata of similar size: the next first read fits this one.
     scratch.firstRead = std::clamp<std::size_t>((std::size_t(metaSize) + 1023) / 1024 * 1024, 1024, 64 * 1024);
     std::string_view meta;
@@ -222,16 +295,21 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
         if (buffer.size() < metaSize)
             buffer.resize(std::size_t(metaSize));
         std::memmove(buffer.data() + missing, buffer.data(), tailSize);
-        if (!readAt(buffer.data(), missing, offset)) {
+        if (!readAt(buffer.data(), missing, trailer.metaStart)) {
             listing.skip("unreadable file");
             return;
         }
         meta = std::string_view(buffer.data(), std::size_t(metaSize));
     }
     cache2::Entry entry;
-    const cache2::EntryResult result = cache2::ReadEntry(meta, fileSize, name, entry);
+    const cache2::EntryResult result =
+        cache2::ReadEntry(meta, fileSize, name, entry, m_key ? &*m_key : nullptr, &scratch.clear);
     if (result.error == cache2::EntryError::NotDocument)
         return;
+    if (result.metaError == cache2::MetaError::NewerVersion) {
+        ++part.newer[cache2::NewerVersionOf(meta)];
+        return;
+    }
     if (result.error != cache2::EntryError::None) {
         fail(result.reason());
         return;
@@ -261,6 +339,10 @@ void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t co
 StoreListing FirefoxStore::list()
 {
     StoreListing listing;
+    m_key.reset();
+    for (const std::string &profile : m_profiles)
+        if ((m_key = prefsCacheKey(profile)))
+            break;
     const int dirFd = ::open(m_entriesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
         listing.error = m_entriesFolder + ": " + std::strerror(errno);
@@ -319,9 +401,13 @@ StoreListing FirefoxStore::list()
     }
 
     std::map<std::string, std::uint32_t, std::less<>> unreadable;
-    for (const ListingPart &part : parts)
+    std::map<std::uint32_t, std::uint32_t> newer;
+    for (const ListingPart &part : parts) {
         for (const auto &[reason, count] : part.unreadable)
             unreadable[reason] += count;
+        for (const auto &[version, count] : part.newer)
+            newer[version] += count;
+    }
     if (parts.size() == 1) {
         listing = std::move(parts[0].listing);
     } else {
@@ -353,9 +439,14 @@ StoreListing FirefoxStore::list()
         listing.skipped += notRegular;
         listing.skipWhy["not a regular file"] += notRegular;
     }
+    for (const auto &[version, count] : newer) {
+        listing.newerFormat += count;
+        listing.newerVersion = std::max(listing.newerVersion, version);
+    }
     // Metadata that does not read may be encrypted: only then is it worth asking the index
-    // and the profile's prefs.
-    if (!unreadable.empty() && encrypted()) {
+    // and the profile's prefs. With the profile's key, what does not read is damage.
+    if (!unreadable.empty() && !m_key
+        && (unreadable.count(cache2::MetaErrorReason(cache2::MetaError::Encrypted)) || encrypted())) {
         std::uint32_t encrypted = 0;
         for (const auto &[reason, count] : unreadable) {
             encrypted += count;
@@ -365,17 +456,32 @@ StoreListing FirefoxStore::list()
         listing.skipWhy["encrypted entry"] += encrypted;
         if (listing.entries.empty())
             listing.error = m_folder
-                + ": this Firefox cache is encrypted (disk cache encryption is turned on); its entries cannot be read";
+                + ": this Firefox cache is encrypted (disk cache encryption is turned on) and its profile's key "
+                  "cannot be found; its entries cannot be read";
     }
+    if (listing.entries.empty() && listing.ok() && listing.newerFormat && !listing.skipped)
+        listing.error = m_folder + ": 较新的缓存格式（版本" + std::to_string(listing.newerVersion)
+            + "）: its entries were written by a newer Firefox than this program reads";
     return listing;
 }
 
 std::string FirefoxStore::removalRefusal() const
 {
+    bool found = false;
     for (const std::string &profile : m_profiles) {
+        found = found || looksLikeProfile(profile);
         const std::string why = FirefoxProfileInUse(profile);
         if (!why.empty())
             return "Firefox is running on this profile (" + profile + ": " + why
+                + "); close Firefox first, then delete";
+    }
+    // Without the profile its locks cannot be asked: a Firefox on a profile of the cache's
+    // name may be the one writing it.
+    if (!found) {
+        const std::string cache2 = cache2FolderOf(m_folder);
+        const std::string name = baseName(cache2) == "cache2" ? baseName(parentOf(cache2)) : std::string();
+        if (const std::string why = FirefoxRunningOnProfileNamed(name); !why.empty())
+            return "the profile of this cache cannot be found, and Firefox may be running on it (" + why
                 + "); close Firefox first, then delete";
     }
     return {};
@@ -398,19 +504,33 @@ StoreResult FirefoxStore::remove(std::string_view key)
     std::string meta;
     struct stat st {};
     bool read = false;
+    cache2::Trailer trailer;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
         const std::uint64_t size = std::uint64_t(st.st_size);
-        char last4[4];
-        std::uint32_t offset = 0;
-        if (::pread(fd, last4, 4, off_t(size - 4)) == 4
-            && cache2::MetadataOffset(std::string_view(last4, 4), size, offset) == cache2::MetaError::None) {
-            meta.resize(std::size_t(size - offset));
-            read = ::pread(fd, meta.data(), meta.size(), off_t(offset)) == ssize_t(meta.size());
+        char tail[8];
+        const std::size_t tailSize = std::size_t(std::min<std::uint64_t>(size, 8));
+        if (::pread(fd, tail, tailSize, off_t(size - tailSize)) == ssize_t(tailSize)
+            && cache2::ReadTrailer(std::string_view(tail, tailSize), size, trailer) == cache2::MetaError::None) {
+            meta.resize(std::size_t(size - trailer.metaStart));
+            read = ::pread(fd, meta.data(), meta.size(), off_t(trailer.metaStart)) == ssize_t(meta.size());
         }
     }
     ::close(fd);
+    std::optional<cache2::SealKey> sealKey;
+    if (read && trailer.encrypted) {
+        for (const std::string &profile : m_profiles)
+            if ((sealKey = prefsCacheKey(profile)))
+                break;
+        // Without the key nothing shows the entry is the one the key names.
+        if (!sealKey)
+            return StoreResult::failure(ERROR_ACCESS_DENIED,
+                                        path + ": the entry is encrypted and its profile's key cannot be found");
+    }
     cache2::Entry entry;
-    if (!read || cache2::ReadEntry(meta, std::uint64_t(st.st_size), name, entry).error != cache2::EntryError::None
+    std::string clear;
+    if (!read
+        || cache2::ReadEntry(meta, std::uint64_t(st.st_size), name, entry, sealKey ? &*sealKey : nullptr, &clear).error
+            != cache2::EntryError::None
         || entry.meta.key != key)
         return notFound;
 
@@ -445,6 +565,49 @@ std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder, const St
     return std::make_shared<FirefoxStore>(folder, roots);
 }
 
+namespace {
+
+bool endsWith(std::string_view s, std::string_view suffix)
+{
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// The cache2 folder a store folder is, or lies in (an entries folder opened itself).
+std::string cache2FolderOf(const std::string &folder)
+{
+    if (baseName(folder) == "entries" && baseName(parentOf(folder)) == "cache2")
+        return parentOf(folder);
+    return folder;
+}
+
+// The profile folders the cache's own path names, whatever $HOME says: the folder holding
+// cache2, and for <root>/.cache/mozilla/firefox/<p>/cache2 the profile <root>/.mozilla/firefox/<p>
+// and <root>/.config/mozilla/firefox/<p>; a flatpak's <app>/cache/... maps to <app>/.mozilla
+// and <app>/config. A snap's <home>/snap/firefox/common/.cache is the first form.
+void addPathProfiles(const std::string &cache2, std::vector<std::string> &out)
+{
+    if (baseName(cache2) != "cache2")
+        return;
+    const std::string profile = parentOf(cache2); // .../mozilla/firefox/<p>, or the profile itself
+    out.push_back(profile);
+    const std::string name = baseName(profile);
+    const std::string firefox = parentOf(profile);
+    if (name.empty() || name == ".." || name == "." || baseName(firefox) != "firefox"
+        || baseName(parentOf(firefox)) != "mozilla")
+        return;
+    const std::string cacheHome = parentOf(parentOf(firefox));
+    const std::string root = parentOf(cacheHome);
+    if (baseName(cacheHome) == ".cache") {
+        out.push_back(root + "/.mozilla/firefox/" + name);
+        out.push_back(root + "/.config/mozilla/firefox/" + name);
+    } else if (baseName(cacheHome) == "cache") {
+        out.push_back(root + "/.mozilla/firefox/" + name);
+        out.push_back(root + "/config/mozilla/firefox/" + name);
+    }
+}
+
+} // namespace
+
 std::vector<std::string> FirefoxProfileFolders(const std::string &cacheFolder, const StoreSearchRoots &roots)
 {
     std::vector<std::string> out;
@@ -452,9 +615,11 @@ std::vector<std::string> FirefoxProfileFolders(const std::string &cacheFolder, c
         if (std::find(out.begin(), out.end(), path) == out.end())
             out.push_back(std::move(path));
     };
-    // A cache2 folder inside the profile itself (absolute profiles keep it there).
-    if (baseName(cacheFolder) == "cache2")
-        add(parentOf(cacheFolder));
+    const std::string cache2 = cache2FolderOf(cacheFolder);
+    std::vector<std::string> fromPath;
+    addPathProfiles(cache2, fromPath);
+    for (std::string &p : fromPath)
+        add(std::move(p));
     if (roots.home.empty())
         return out;
     // The cache of a relative profile lies at the same relative path under the cache home;
@@ -473,17 +638,67 @@ std::vector<std::string> FirefoxProfileFolders(const std::string &cacheFolder, c
     constexpr std::string_view Tail = "/cache2";
     for (const Home &home : homes) {
         const std::string prefix = home.cache + "/mozilla/firefox/";
-        if (!startsWith(cacheFolder, prefix) || cacheFolder.size() <= prefix.size() + Tail.size()
-            || cacheFolder.compare(cacheFolder.size() - Tail.size(), Tail.size(), Tail) != 0)
+        if (!startsWith(cache2, prefix) || cache2.size() <= prefix.size() + Tail.size() || !endsWith(cache2, Tail))
             continue;
-        const std::string relative =
-            cacheFolder.substr(prefix.size(), cacheFolder.size() - prefix.size() - Tail.size());
+        const std::string relative = cache2.substr(prefix.size(), cache2.size() - prefix.size() - Tail.size());
         if (relative.empty() || relative.find("..") != std::string::npos)
             continue;
         add(home.root + "/.mozilla/firefox/" + relative);
         add(home.config + "/mozilla/firefox/" + relative);
     }
     return out;
+}
+
+std::string FirefoxRunningOnProfileNamed(const std::string &name)
+{
+    if (name.empty())
+        return {};
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return {};
+    std::string found;
+    const std::string inside = "/" + name + "/";
+    while (const dirent *d = ::readdir(proc)) {
+        const std::string pid = d->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string dir = "/proc/" + pid;
+        std::string comm = readProcFile(dir + "/comm", 64);
+        while (!comm.empty() && comm.back() == '\n')
+            comm.pop_back();
+        const std::string cmdline = readProcFile(dir + "/cmdline", 64 * 1024);
+        const std::string argv0 = baseName(cmdline.substr(0, cmdline.find('\0')));
+        if (!startsWith(comm, "firefox") && !startsWith(argv0, "firefox"))
+            continue;
+        // A profile named on its command line...
+        bool uses = false;
+        for (std::size_t at = 0; at < cmdline.size() && !uses;) {
+            const std::size_t nul = std::min(cmdline.find('\0', at), cmdline.size());
+            std::string arg = cmdline.substr(at, nul - at);
+            while (arg.size() > 1 && arg.back() == '/')
+                arg.pop_back();
+            uses = at > 0 && (arg == name || endsWith(arg, "/" + name));
+            at = nul + 1;
+        }
+        // ...or a file of it held open (a default profile is named nowhere else).
+        if (DIR *fds = uses ? nullptr : ::opendir((dir + "/fd").c_str())) {
+            while (const dirent *f = ::readdir(fds)) {
+                char target[4096];
+                const ssize_t n = ::readlinkat(::dirfd(fds), f->d_name, target, sizeof target - 1);
+                if (n > 0 && std::string_view(target, std::size_t(n)).find(inside) != std::string_view::npos) {
+                    uses = true;
+                    break;
+                }
+            }
+            ::closedir(fds);
+        }
+        if (uses) {
+            found = "process " + pid + " (" + comm + ") runs on a profile named " + name;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 std::string FirefoxProfileInUse(const std::string &profile)
@@ -529,4 +744,68 @@ std::string FirefoxProfileInUse(const std::string &profile)
                                   : "its .parentlock is held";
     }
     return {};
+}
+
+namespace {
+
+// The keys of the caches whose encrypted bodies were read, by cache2 folder: looked for once.
+std::optional<cache2::SealKey> keyForCache(const std::string &cache2)
+{
+    static std::mutex mutex;
+    static std::map<std::string, cache2::SealKey> keys;
+    std::lock_guard lock(mutex);
+    if (const auto it = keys.find(cache2); it != keys.end())
+        return it->second;
+    for (const std::string &profile : FirefoxProfileFolders(cache2, StoreSearchRoots::fromEnvironment()))
+        if (const auto key = prefsCacheKey(profile)) {
+            keys[cache2] = *key;
+            return key;
+        }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
+                           std::uint64_t size, const std::function<bool(std::string_view)> &sink, StoreResult &result)
+{
+    const std::string entries = parentOf(container);
+    if (!cache2::IsEntryFileName(baseName(container)) || fileSize < 8)
+        return false;
+    char tail[8];
+    cache2::Trailer trailer;
+    if (ReadFullyAt(fd, tail, 8, fileSize - 8) != 8
+        || cache2::ReadTrailer(std::string_view(tail, 8), fileSize, trailer) != cache2::MetaError::None
+        || !trailer.encrypted)
+        return false;
+    result = {};
+    const std::string cache2 = baseName(entries) == "entries" ? parentOf(entries) : entries;
+    const std::optional<cache2::SealKey> key = keyForCache(cache2);
+    if (!key) {
+        result = StoreResult::failure(ERROR_ACCESS_DENIED,
+                                      container + ": the entry is encrypted and its profile's key cannot be found");
+        return true;
+    }
+    if (offset > trailer.dataSize || size > trailer.dataSize - offset) {
+        result = StoreResult::failure(ERROR_FILE_CORRUPT, container + ": shorter than the entry says");
+        return true;
+    }
+    std::string sealed, clear;
+    const std::uint64_t end = offset + size;
+    for (std::uint64_t i = offset / cache2::ChunkSize; i * cache2::ChunkSize < end; ++i) {
+        const std::uint64_t start = i * cache2::ChunkSize;
+        const std::size_t length = std::size_t(std::min<std::uint64_t>(cache2::ChunkSize, trailer.dataSize - start));
+        sealed.resize(length + cache2::SealOverhead);
+        if (ReadFullyAt(fd, sealed.data(), sealed.size(), i * (cache2::ChunkSize + cache2::SealOverhead))
+                != (long long)sealed.size()
+            || !cache2::OpenBlock(*key, i, sealed, {}, clear)) {
+            result = StoreResult::failure(ERROR_FILE_CORRUPT, container + ": a chunk of the entry does not decrypt");
+            return true;
+        }
+        const std::uint64_t from = std::max(offset, start) - start;
+        const std::uint64_t to = std::min<std::uint64_t>(end, start + length) - start;
+        if (!sink(std::string_view(clear).substr(std::size_t(from), std::size_t(to - from))))
+            break;
+    }
+    return true;
 }

@@ -122,17 +122,31 @@ void StoreListing::skip(const std::string &reason)
 
 std::string StoreListing::skipSummary() const
 {
-    if (!skipped)
-        return {};
-    std::string out = std::to_string(skipped) + (skipped == 1 ? " entry" : " entries") + " left out: ";
-    bool first = true;
-    for (const auto &[reason, count] : skipWhy) {
-        if (!first)
-            out += ", ";
-        first = false;
-        out += std::to_string(count) + " \u00d7 " + reason;
+    std::string out;
+    if (skipped) {
+        out = std::to_string(skipped) + (skipped == 1 ? " entry" : " entries") + " left out: ";
+        bool first = true;
+        for (const auto &[reason, count] : skipWhy) {
+            if (!first)
+                out += ", ";
+            first = false;
+            out += std::to_string(count) + " \u00d7 " + reason;
+        }
+    }
+    if (newerFormat) {
+        if (!out.empty())
+            out += "; ";
+        out += std::to_string(newerFormat) + (newerFormat == 1 ? " entry" : " entries")
+            + " not read: 较新的缓存格式（版本" + std::to_string(newerVersion) + "）";
     }
     return out;
+}
+
+std::string StoreListing::noneReadable() const
+{
+    if (!entries.empty() || (!skipped && !newerFormat))
+        return {};
+    return !error.empty() ? error : "no entry could be read (" + skipSummary() + ")";
 }
 
 ResponseFacts ReadResponseFacts(std::string_view head)

@@ -77,13 +77,21 @@ struct StoreListing {
     std::string error;                            // why the store could not be read; empty when it could
     std::uint32_t skipped = 0;                    // damaged entries left out
     std::map<std::string, std::uint32_t> skipWhy; // how many were left out for each reason
+    // Entries of a newer format than the program reads, left out apart from the damaged ones,
+    // and the newest version among them.
+    std::uint32_t newerFormat = 0;
+    std::uint32_t newerVersion = 0;
 
     StoreText addText(std::string_view text);
     std::string_view text(StoreText t) const { return std::string_view(texts).substr(t.offset, t.size); }
     // Counts one entry left out for `reason`.
     void skip(const std::string &reason);
-    // "3 entries left out: 2 × metadata hash mismatch, 1 × ..." ; empty when none was.
+    // "3 entries left out: 2 × metadata hash mismatch, 1 × ..." and the newer-format ones;
+    // empty when none was.
     std::string skipSummary() const;
+    // What a listing that holds no entry says when the store had entries, none readable;
+    // empty otherwise.
+    std::string noneReadable() const;
     bool ok() const { return error.empty(); }
 };
 

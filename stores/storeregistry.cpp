@@ -177,6 +177,108 @@ StoreProbe probeFolder(const std::string &folder)
     return probe;
 }
 
+// The value of a string pref in a profile's prefs.js; empty when it is not set.
+std::string prefsString(const std::string &profile, const std::string &name)
+{
+    const std::string prefs = head(profile + "/prefs.js", 4 * 1024 * 1024);
+    const std::string quoted = "\"" + name + "\"";
+    std::string value;
+    for (std::size_t at = prefs.find(quoted); at != std::string::npos; at = prefs.find(quoted, at + 1)) {
+        std::size_t i = at + quoted.size();
+        while (i < prefs.size() && (prefs[i] == ' ' || prefs[i] == ','))
+            ++i;
+        const std::size_t close = i < prefs.size() && prefs[i] == '"' ? prefs.find('"', i + 1) : std::string::npos;
+        if (close != std::string::npos)
+            value = prefs.substr(i + 1, close - i - 1);
+    }
+    return value;
+}
+
+// The folder of a Chromium-family user-data folder's last used profile, from Local State.
+std::string lastUsedChromiumProfile(const std::string &userData)
+{
+    QFile localState(QString::fromStdString(userData + "/Local State"));
+    if (localState.size() > 16 * 1024 * 1024 || !localState.open(QIODevice::ReadOnly))
+        return {};
+    const QString last = QJsonDocument::fromJson(localState.readAll())
+                             .object()
+                             .value(QStringLiteral("profile"))
+                             .toObject()
+                             .value(QStringLiteral("last_used"))
+                             .toString();
+    const std::string name = last.isEmpty() ? std::string("Default") : last.toStdString();
+    if (name.find('/') != std::string::npos || name == "." || name == "..")
+        return {};
+    return userData + "/" + name;
+}
+
+// Where the cache of a browser profile folder lies when it is not inside it: a Firefox
+// profile's where its prefs put it or under the cache home at the same relative path; a
+// Chromium profile's under the cache home (~/.config/<browser>/<p> ↔ ~/.cache/<browser>/<p>).
+std::vector<std::string> profileCacheFolders(const std::string &profile)
+{
+    std::vector<std::string> out;
+    const StoreSearchRoots roots = StoreSearchRoots::fromEnvironment();
+    if (isRegularFile(profile + "/prefs.js") || isRegularFile(profile + "/times.json")) {
+        if (const std::string dir = prefsString(profile, "browser.cache.disk.parent_directory");
+            !dir.empty() && dir[0] == '/')
+            out.push_back(dir + "/cache2");
+        const std::string name = baseName(profile);
+        const std::string firefox = parentOf(profile);
+        const std::string mozilla = parentOf(firefox);
+        if (baseName(firefox) == "firefox" && (baseName(mozilla) == ".mozilla" || baseName(mozilla) == "mozilla")) {
+            // <root>/.mozilla, <root>/.config/mozilla or a flatpak's <app>/config/mozilla.
+            std::string root = parentOf(mozilla);
+            if (baseName(mozilla) == "mozilla")
+                root = parentOf(root);
+            out.push_back(root + "/.cache/mozilla/firefox/" + name + "/cache2");
+            out.push_back(root + "/cache/mozilla/firefox/" + name + "/cache2");
+            if (!roots.xdgCacheHome.empty())
+                out.push_back(roots.xdgCacheHome + "/mozilla/firefox/" + name + "/cache2");
+        }
+        return out;
+    }
+    const std::string config = roots.xdgConfigHome.empty() ? roots.home + "/.config" : roots.xdgConfigHome;
+    const std::string cache = roots.xdgCacheHome.empty() ? roots.home + "/.cache" : roots.xdgCacheHome;
+    if (!roots.home.empty() && profile.size() > config.size()
+        && profile.compare(0, config.size() + 1, config + "/") == 0)
+        out.push_back(cache + profile.substr(config.size()));
+    if (const std::size_t at = profile.rfind("/.config/"); at != std::string::npos)
+        out.push_back(profile.substr(0, at) + "/.cache/" + profile.substr(at + 9));
+    return out;
+}
+
+// The store below `path` itself, or in one of the folders a store's cache sits in below it.
+StoreProbe probeBelow(const std::string &path)
+{
+    StoreProbe probe = probeFolder(path);
+    if (probe.kind != StoreKind::None)
+        return probe;
+    for (const char *below : {"/cache2", "/Cache_Data", "/Cache/Cache_Data", "/Cache", "/Content.IE5"}) {
+        if (!isDirectory(path + below))
+            continue;
+        StoreProbe deeper = probeFolder(path + below);
+        if (deeper.kind != StoreKind::None)
+            return deeper;
+    }
+    // A browser profile folder whose cache lies elsewhere; a Chromium user-data folder stands
+    // for its last used profile.
+    std::vector<std::string> profiles{path};
+    if (isRegularFile(path + "/Local State"))
+        if (const std::string last = lastUsedChromiumProfile(path); !last.empty() && isDirectory(last))
+            profiles.push_back(last);
+    for (const std::string &profile : profiles) {
+        if (profile != path)
+            if (StoreProbe inside = probeBelow(profile); inside.kind != StoreKind::None)
+                return inside;
+        for (const std::string &folder : profileCacheFolders(profile))
+            if (isDirectory(folder))
+                if (StoreProbe elsewhere = probeBelow(folder); elsewhere.kind != StoreKind::None)
+                    return elsewhere;
+    }
+    return probe;
+}
+
 } // namespace
 
 StoreProbe ProbeStore(const std::string &given)
@@ -208,6 +310,21 @@ StoreProbe ProbeStore(const std::string &given)
         StoreProbe deeper = probeFolder(path + below);
         if (deeper.kind != StoreKind::None)
             return deeper;
+    }
+    // A browser profile folder whose cache lies elsewhere; a Chromium user-data folder stands
+    // for its last used profile.
+    std::vector<std::string> profiles{path};
+    if (isRegularFile(path + "/Local State"))
+        if (const std::string last = lastUsedChromiumProfile(path); !last.empty() && isDirectory(last))
+            profiles.push_back(last);
+    for (const std::string &profile : profiles) {
+        if (profile != path)
+            if (StoreProbe inside = probeBelow(profile); inside.kind != StoreKind::None)
+                return inside;
+        for (const std::string &folder : profileCacheFolders(profile))
+            if (isDirectory(folder))
+                if (StoreProbe elsewhere = probeBelow(folder); elsewhere.kind != StoreKind::None)
+                    return elsewhere;
     }
     return probe;
 }

@@ -269,6 +269,23 @@ void TestCli::unreadableStore()
         QVERIFY(!run.err.isEmpty());
     }
     QVERIFY(!QFileInfo::exists(m_home->filePath(QStringLiteral("out"))));
+
+    // A Firefox cache whose every entry has a newer format than the program reads: an empty
+    // list is no success, and the reason names the format, not damage.
+    BrowserWriterEntry page;
+    page.url = "https://a.example/";
+    page.body = "one";
+    const BrowserWriteResult newer = WriteFirefoxStore(m_home->filePath(QStringLiteral("newer")).toStdString(), {page});
+    QVERIFY(newer.ok);
+    QFile entry(QString::fromStdString(newer.entries[0].file));
+    QVERIFY(entry.open(QIODevice::ReadWrite));
+    QVERIFY(entry.seek(entry.size() - 8));
+    QCOMPARE(entry.write(QByteArray("\0\0\0\x05", 4)), 4); // the trailer's version word
+    entry.close();
+    const Run run = cli({QStringLiteral("list"), QString::fromStdString(newer.folder)});
+    QCOMPARE(run.status, 1);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(run.err).contains(QStringLiteral("较新的缓存格式（版本5）")), run.err.constData());
 }
 
 void TestCli::storesFoundOnThisMachine()
@@ -334,6 +351,11 @@ void TestCli::fixtureStores_data()
     for (const QString &name : browsers.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
         QTest::newRow(qPrintable(name)) << browsers.filePath(name)
                                         << browsers.filePath(name + QStringLiteral("/expected.tsv"));
+    // Firefox 153's caches, named by their profile folders; the encrypted one read with its key.
+    for (const QString &name : {QStringLiteral("plain"), QStringLiteral("encrypted")})
+        QTest::newRow(qPrintable("firefox153 " + name))
+            << m_fixtures + QStringLiteral("/firefox153/") + name + QStringLiteral("/profile")
+            << m_fixtures + QStringLiteral("/firefox153/") + name + QStringLiteral("/expected.tsv");
 }
 
 void TestCli::fixtureStores()

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,28 +95,35 @@ StoreTime isoTime(const QString &text)
     return t.isValid() ? StoreTimeFromUnix(t.toSecsSinceEpoch()) : ~StoreTime(0);
 }
 
-// The metadata block of an entry file: from its offset to the end.
+cache2::Trailer trailerOf(const std::string &file)
+{
+    cache2::Trailer trailer;
+    const std::size_t tail = std::min<std::size_t>(file.size(), 8);
+    (void)cache2::ReadTrailer(std::string_view(file).substr(file.size() - tail), file.size(), trailer);
+    return trailer;
+}
+
+// The metadata block of an entry file: from its start to the end.
 std::string metadataOf(const std::string &file)
 {
-    if (file.size() < 4)
-        return {};
-    const std::uint32_t offset = cache2::ReadBig32(file.data() + file.size() - 4);
-    return offset < file.size() ? file.substr(offset) : std::string();
+    const cache2::Trailer trailer = trailerOf(file);
+    return trailer.metaStart < file.size() ? file.substr(std::size_t(trailer.metaStart)) : std::string();
 }
 
 // Writes the metadata hash of an entry file again, after a test changed its metadata.
 void rehash(std::string &file)
 {
-    const std::uint32_t offset = cache2::ReadBig32(file.data() + file.size() - 4);
-    const std::string_view covered = std::string_view(file).substr(offset + 4, file.size() - offset - 8);
-    cache2::WriteBig32(file.data() + offset, cache2::Hash(covered));
+    const cache2::Trailer trailer = trailerOf(file);
+    const std::size_t start = std::size_t(trailer.metaStart);
+    const std::string_view covered = std::string_view(file).substr(start + 4, file.size() - start - 4 - trailer.size);
+    cache2::WriteBig32(file.data() + start, cache2::Hash(covered));
 }
 
 // Where the header of an entry file's metadata starts.
 std::size_t headerAt(const std::string &file)
 {
-    const std::uint32_t offset = cache2::ReadBig32(file.data() + file.size() - 4);
-    return offset + 4 + 2 * cache2::ChunkCount(offset);
+    const cache2::Trailer trailer = trailerOf(file);
+    return std::size_t(trailer.metaStart + 4 + 2 * cache2::ChunkCount(trailer.dataSize));
 }
 
 BrowserWriterEntry entry(const std::string &url, const std::string &body, const std::string &type,
@@ -219,6 +227,10 @@ private slots:
     void damaged();
     void encryptedCacheRefused_data();
     void encryptedCacheRefused();
+    void writerVersionsAndEncryption_data();
+    void writerVersionsAndEncryption();
+    void newerFormatNotDamage();
+    void encryptedDeleteNeedsTheKey();
     void deleteFromCopy();
     void deleteOnlyWhatTheKeyNames();
     void profileFolders_data();
@@ -276,6 +288,11 @@ void TestFirefoxStore::fixtures_data()
                                                    << "firefox-dtformats/cache2";
     QTest::newRow("lshtech: v3, partitions, br, alt-data, stale index") << "firefox-lshtech2021"
                                                                         << "firefox-lshtech2021/cache2/entries";
+    QTest::newRow("Firefox 153: v4, in the profile") << "../firefox153/plain"
+                                                     << "../firefox153/plain/profile/cache2";
+    QTest::newRow("Firefox 153: v4 encrypted, the key in the profile's prefs")
+        << "../firefox153/encrypted"
+        << "../firefox153/encrypted/profile/cache2";
 }
 
 void TestFirefoxStore::fixtures()
@@ -366,20 +383,22 @@ void TestFirefoxStore::fixtures()
 void TestFirefoxStore::fixtureMetadataWrittenAgainIsTheSame_data()
 {
     QTest::addColumn<QString>("path");
-    for (const char *folder : {"firefox-lshtech2021/cache2/entries", "firefox-plaso/cache2"}) {
+    for (const char *folder :
+         {"firefox-lshtech2021/cache2/entries", "firefox-plaso/cache2", "../firefox153/plain/profile/cache2/entries"}) {
         const QDir dir(Fixtures + "/" + folder);
         for (const QString &name : dir.entryList(QDir::Files)) {
             const std::string file = readAll(dir.filePath(name));
             cache2::Metadata meta;
             const std::string block = metadataOf(file);
-            if (cache2::ParseMetadata(block, file.size(), meta) == cache2::MetaError::None && meta.version == 3)
-                QTest::newRow(qPrintable(name.left(8))) << dir.filePath(name);
+            if (cache2::ParseMetadata(block, file.size(), meta) == cache2::MetaError::None && meta.version >= 3)
+                QTest::newRow(qPrintable("v" + QString::number(meta.version) + " " + name.left(8)))
+                    << dir.filePath(name);
         }
     }
 }
 
-// The writer's metadata layout and hashes against Firefox's own: real version 3 entries,
-// parsed and written again, come out byte for byte the same, chunk hashes included.
+// The writer's metadata layout and hashes against Firefox's own: real version 3 and 4
+// entries, parsed and written again, come out byte for byte the same, chunk hashes included.
 void TestFirefoxStore::fixtureMetadataWrittenAgainIsTheSame()
 {
     QFETCH(QString, path);
@@ -388,6 +407,7 @@ void TestFirefoxStore::fixtureMetadataWrittenAgainIsTheSame()
     cache2::Metadata meta;
     QCOMPARE(cache2::ParseMetadata(block, file.size(), meta), cache2::MetaError::None);
     FirefoxMetadataFields fields;
+    fields.version = meta.version;
     fields.dataSize = meta.dataSize;
     fields.fetchCount = meta.fetchCount;
     fields.lastFetched = meta.lastFetched;
@@ -847,6 +867,8 @@ void TestFirefoxStore::encryptedCacheRefused_data()
     QTest::newRow("index header") << "index";
     QTest::newRow("profile prefs") << "prefs";
     QTest::newRow("nothing: damaged entries only") << "none";
+    QTest::newRow("Firefox 153's own mark, no key") << "v4 mark";
+    QTest::newRow("Firefox 153's own mark, another key") << "v4 other key";
 }
 
 // An encrypted cache is named as such instead of being listed as garbage; without a sign of
@@ -857,6 +879,25 @@ void TestFirefoxStore::encryptedCacheRefused()
     QTemporaryDir dir;
     const QString profile = dir.path() + "/profile";
     const QString folder = profile + "/cache2";
+    if (sign.startsWith("v4")) {
+        // Firefox 153's encrypted entries, without their profile's key.
+        QVERIFY(copyTree(Fixtures + "/../firefox153/encrypted/profile/cache2", folder));
+        if (sign == "v4 other key")
+            QVERIFY(writeAll(profile + "/prefs.js",
+                             "user_pref(\"browser.cache.disk.encryption.key\", "
+                             "\"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=\");\n"));
+        const StoreListing listing = OpenStore(folder.toStdString())->list();
+        QCOMPARE(listing.entries.size(), 0u);
+        QCOMPARE(listing.skipped, 5u);
+        if (sign == "v4 mark") {
+            QVERIFY2(listing.error.find("encrypted") != std::string::npos, listing.error.c_str());
+            QCOMPARE(listing.skipWhy.at("encrypted entry"), 5u);
+        } else { // a key that does not open them: damage, named as such
+            QCOMPARE(listing.skipWhy.at("encrypted entry the profile's key does not open"), 5u);
+            QVERIFY(!listing.noneReadable().empty());
+        }
+        return;
+    }
     const BrowserWriteResult written = WriteFirefoxStore(
         folder.toStdString(),
         {entry("https://a.example/", "page one", "text/html"), entry("https://b.example/", "page two", "text/html")});
@@ -895,6 +936,119 @@ void TestFirefoxStore::encryptedCacheRefused()
         QVERIFY2(listing.error.find("encrypted") != std::string::npos, listing.error.c_str());
         QCOMPARE(listing.skipWhy.at("encrypted entry"), 2u);
     }
+}
+
+void TestFirefoxStore::writerVersionsAndEncryption_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<bool>("encrypted");
+    QTest::newRow("version 1") << 1 << false;
+    QTest::newRow("version 3") << 3 << false;
+    QTest::newRow("version 4") << 4 << false;
+    QTest::newRow("version 4, encrypted") << 4 << true;
+}
+
+// Each version the writer writes reads back with every body, large ones across chunks too;
+// an encrypted one through the key in the profile's prefs.
+void TestFirefoxStore::writerVersionsAndEncryption()
+{
+    QFETCH(int, version);
+    QFETCH(bool, encrypted);
+    QTemporaryDir dir;
+    const QString profile = dir.path() + "/profile";
+    std::vector<BrowserWriterEntry> in{entry("https://a.example/page.html", pageText(20), "text/html", "gzip"),
+                                       entry("https://a.example/big.txt", pageText(9000), "text/plain"),
+                                       entry("https://b.example/app.js", "let x = 1;", "text/javascript", "br")};
+    in[2].altData = "bytecode";
+    BrowserWriterOptions options;
+    options.firefoxVersion = std::uint32_t(version);
+    if (encrypted) {
+        options.firefoxKey = std::string("0123456789abcdef0123456789ABCDEF");
+        QVERIFY(writeAll(profile + "/prefs.js",
+                         "user_pref(\"browser.cache.disk.encryption.enabled\", true);\n"
+                         "user_pref(\"browser.cache.disk.encryption.key\", \""
+                             + QByteArray::fromStdString(options.firefoxKey).toBase64().toStdString() + "\");\n"));
+    }
+    const BrowserWriteResult written = WriteFirefoxStore((profile + "/cache2").toStdString(), in, options);
+    QVERIFY2(written.ok, written.error.c_str());
+    const std::string first = readAll(QString::fromStdString(written.entries[1].file));
+    const cache2::Trailer trailer = trailerOf(first);
+    QCOMPARE(trailer.version, std::uint32_t(version == 4 ? 4 : 0));
+    QCOMPARE(trailer.encrypted, encrypted);
+    // Nothing of an encrypted body is left in clear.
+    QCOMPARE(first.find("cached page") == std::string::npos, encrypted);
+
+    const auto store = OpenStore((profile + "/cache2").toStdString());
+    const StoreListing listing = store->list();
+    QVERIFY2(listing.ok(), listing.error.c_str());
+    QCOMPARE(listing.skipped, 0u);
+    QCOMPARE(listing.entries.size(), in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const StoreEntry *e = findKey(listing, written.entries[i].key);
+        QVERIFY(e);
+        QCOMPARE(e->size, written.entries[i].storedSize);
+        QVERIFY(decodedBody(listing, *e) == in[i].body);
+    }
+    QVERIFY(store->remove(written.entries[0].key).ok());
+    QCOMPARE(store->list().entries.size(), in.size() - 1);
+}
+
+// A version after 4 in an entry's trailer is a newer Firefox's format: counted apart from
+// damage, and when nothing else is left the store says so.
+void TestFirefoxStore::newerFormatNotDamage()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/cache2";
+    const BrowserWriteResult written = WriteFirefoxStore(
+        folder.toStdString(),
+        {entry("https://a.example/", "one", "text/html"), entry("https://b.example/", "two", "text/html")});
+    QVERIFY(written.ok);
+    auto makeNewer = [](const std::string &path) {
+        std::string file = readAll(QString::fromStdString(path));
+        cache2::WriteBig32(file.data() + file.size() - 8, 5);
+        return writeAll(QString::fromStdString(path), file);
+    };
+    QVERIFY(makeNewer(written.entries[0].file));
+    const auto store = OpenStore(folder.toStdString());
+    StoreListing listing = store->list();
+    QVERIFY2(listing.ok(), listing.error.c_str());
+    QCOMPARE(listing.entries.size(), 1u);
+    QCOMPARE(listing.skipped, 0u);
+    QCOMPARE(listing.newerFormat, 1u);
+    QCOMPARE(listing.newerVersion, 5u);
+    QVERIFY2(listing.skipSummary().find("较新的缓存格式（版本5）") != std::string::npos, listing.skipSummary().c_str());
+    QVERIFY(listing.noneReadable().empty());
+
+    QVERIFY(makeNewer(written.entries[1].file));
+    listing = store->list();
+    QCOMPARE(listing.entries.size(), 0u);
+    QCOMPARE(listing.newerFormat, 2u);
+    QVERIFY2(listing.noneReadable().find("较新的缓存格式（版本5）") != std::string::npos, listing.error.c_str());
+    QVERIFY(listing.noneReadable().find("损坏") == std::string::npos);
+}
+
+// Deleting an encrypted entry: with the profile's key exactly its file goes; without the key
+// the entry cannot be matched to its key, and nothing goes.
+void TestFirefoxStore::encryptedDeleteNeedsTheKey()
+{
+    QTemporaryDir dir;
+    const QString profile = dir.path() + "/profile";
+    QVERIFY(copyTree(Fixtures + "/../firefox153/encrypted/profile", profile));
+    const std::string key = "O^partitionKey=%28http%2C127.0.0.1%29,:http://127.0.0.1:8153/style.css";
+    const QString file = profile + "/cache2/entries/" + QString::fromStdString(cache2::FileNameForKey(key));
+    QVERIFY(QFileInfo::exists(file));
+    const QString prefs = profile + "/prefs.js";
+    QVERIFY(QFile::rename(prefs, prefs + ".away"));
+    const auto store = OpenStore((profile + "/cache2").toStdString());
+    const StoreResult refused = store->remove(key);
+    QCOMPARE(refused.error, ERROR_ACCESS_DENIED);
+    QVERIFY2(refused.reason.find("encrypted") != std::string::npos, refused.reason.c_str());
+    QVERIFY(QFileInfo::exists(file));
+    QVERIFY(QFile::rename(prefs + ".away", prefs));
+    const StoreResult removed = store->remove(key);
+    QVERIFY2(removed.ok(), removed.reason.c_str());
+    QVERIFY(!QFileInfo::exists(file));
+    QCOMPARE(store->list().entries.size(), 4u);
 }
 
 // Deleting from a copy of a real cache: exactly the entry's file and its extracted body go;
@@ -989,8 +1143,8 @@ void TestFirefoxStore::profileFolders_data()
     QTest::newRow("XDG folders") << "/x/cache/mozilla/firefox/p1/cache2"
                                  << "/x/cache"
                                  << "/x/config"
-                                 << QStringList{"/x/cache/mozilla/firefox/p1", "/h/.mozilla/firefox/p1",
-                                                "/x/config/mozilla/firefox/p1"};
+                                 << QStringList{"/x/cache/mozilla/firefox/p1", "/x/.mozilla/firefox/p1",
+                                                "/x/config/mozilla/firefox/p1", "/h/.mozilla/firefox/p1"};
     QTest::newRow("snap") << "/h/snap/firefox/common/.cache/mozilla/firefox/s.default/cache2"
                           << ""
                           << ""
@@ -1057,6 +1211,16 @@ void TestFirefoxStore::lockRefusal_data()
                                                      << "parentlock held" << true;
     QTest::newRow("cache2 inside the profile, link") << "inside"
                                                      << "link live" << true;
+    QTest::newRow("HOME elsewhere, .parentlock held") << "xdg, home elsewhere"
+                                                      << "parentlock held" << true;
+    QTest::newRow("HOME unset, lock link") << "xdg, no home"
+                                           << "link live" << true;
+    QTest::newRow("flatpak, HOME unset, .parentlock held") << "flatpak, no home"
+                                                           << "parentlock held" << true;
+    QTest::newRow("no profile, a Firefox on a profile of its name") << "xdg, no profile"
+                                                                    << "firefox runs" << true;
+    QTest::newRow("no profile, no Firefox") << "xdg, no profile"
+                                            << "none" << false;
 }
 
 // While Firefox holds the profile, deleting is refused with a reason and nothing is removed;
@@ -1072,22 +1236,35 @@ void TestFirefoxStore::lockRefusal()
     if (layout == "inside") {
         profile = dir.path() + "/profiles/abs";
         cache = profile + "/cache2";
+    } else if (layout.startsWith("flatpak")) {
+        cache = home + "/.var/app/org.mozilla.firefox/cache/mozilla/firefox/ab12.default/cache2";
+        profile = home + "/.var/app/org.mozilla.firefox/.mozilla/firefox/ab12.default";
     } else {
         cache = home + "/.cache/mozilla/firefox/ab12.default/cache2";
         profile = layout == "config" ? home + "/.config/mozilla/firefox/ab12.default"
                                      : home + "/.mozilla/firefox/ab12.default";
     }
-    QVERIFY(QDir().mkpath(profile));
+    const bool noProfile = layout.endsWith("no profile");
+    QVERIFY(noProfile || QDir().mkpath(profile));
     const BrowserWriteResult written = WriteFirefoxStore(
         cache.toStdString(),
         {entry("https://a.example/", "one", "text/html"), entry("https://b.example/", "two", "text/html")});
     QVERIFY(written.ok);
+    // The store finds the profile from the cache's own path, whatever the home folder is.
     StoreSearchRoots roots;
-    roots.home = home.toStdString();
+    roots.home = layout.endsWith("no home") ? std::string()
+        : layout.endsWith("home elsewhere") ? (dir.path() + "/other").toStdString()
+                                            : home.toStdString();
     const auto store = OpenFirefoxStore(cache.toStdString(), roots);
 
     std::unique_ptr<Child> child;
+    QProcess firefox; // a process that looks like Firefox on a profile of the cache's name
     const QString lockLink = profile + "/lock";
+    if (lock == "firefox runs") {
+        QVERIFY(QFile::link("/bin/sh", dir.path() + "/firefox"));
+        firefox.start(dir.path() + "/firefox", {"-c", "sleep 60; :", "sh", "-profile", "/elsewhere/ab12.default"});
+        QVERIFY(firefox.waitForStarted());
+    }
     if (lock == "parentlock held") {
         child = std::make_unique<Child>(profile + "/.parentlock");
         QVERIFY(child->ready());
@@ -1114,11 +1291,15 @@ void TestFirefoxStore::lockRefusal()
     const StoreResult first = store->remove(written.entries[0].key);
     if (refused) {
         QVERIFY2(refusal.find("close Firefox first") != std::string::npos, refusal.c_str());
-        QVERIFY2(refusal.find(profile.toStdString()) != std::string::npos, refusal.c_str());
+        QVERIFY2(refusal.find((noProfile ? "ab12.default" : profile).toStdString()) != std::string::npos,
+                 refusal.c_str());
         QCOMPARE(first.error, ERROR_SHARING_VIOLATION);
         QCOMPARE(first.reason, refusal);
         QVERIFY(QFileInfo::exists(QString::fromStdString(written.entries[0].file)));
-        child->stop(); // Firefox closes
+        if (child) // Firefox closes
+            child->stop();
+        firefox.kill();
+        firefox.waitForFinished();
         QVERIFY2(store->removalRefusal().empty(), store->removalRefusal().c_str());
         QVERIFY(store->remove(written.entries[0].key).ok());
     } else {

@@ -444,6 +444,32 @@ void TestStores::probing_data()
     QTest::newRow("missing") << "dir:e>nothing"
                              << "none"
                              << "";
+    // Profile folders whose cache lies elsewhere; after '|' files the profile holds.
+    QTest::newRow("firefox profile, cache under .cache")
+        << "dir:h/.cache/mozilla/firefox/p1.default/cache2/entries>h/.mozilla/firefox/p1.default"
+           "|h/.mozilla/firefox/p1.default/times.json={}"
+        << "firefox"
+        << "h/.cache/mozilla/firefox/p1.default/cache2";
+    QTest::newRow("firefox profile in .config")
+        << "dir:h/.cache/mozilla/firefox/p2/cache2/entries>h/.config/mozilla/firefox/p2"
+           "|h/.config/mozilla/firefox/p2/prefs.js="
+        << "firefox"
+        << "h/.cache/mozilla/firefox/p2/cache2";
+    QTest::newRow("firefox profile, cache where its prefs put it")
+        << "dir:elsewhere/cache2/entries>prof"
+           "|prof/prefs.js=user_pref(\"browser.cache.disk.parent_directory\", \"<DIR>/elsewhere\");"
+        << "firefox"
+        << "elsewhere/cache2";
+    QTest::newRow("chromium profile") << "simple:h/.cache/chromium/Default/Cache/Cache_Data>h/.config/chromium/Default"
+                                         "|h/.config/chromium/Default/Preferences={}"
+                                      << "chromium-simple"
+                                      << "h/.cache/chromium/Default/Cache/Cache_Data";
+    QTest::newRow("chromium user data: its last used profile")
+        << "simple:h/.cache/chromium/Profile 2/Cache/Cache_Data>h/.config/chromium"
+           "|h/.config/chromium/Local State={\"profile\":{\"last_used\":\"Profile 2\"}}"
+           "|h/.config/chromium/Profile 2/Preferences={}|h/.config/chromium/Default/Preferences={}"
+        << "chromium-simple"
+        << "h/.cache/chromium/Profile 2/Cache/Cache_Data";
 }
 
 void TestStores::probing()
@@ -454,8 +480,12 @@ void TestStores::probing()
     QTemporaryDir dir;
     const QString what = layout.section(':', 0, 0);
     const QString where = dir.filePath(layout.section(':', 1).section('>', 0, 0));
-    const QString probed = dir.filePath(layout.section('>', 1));
+    const QStringList after = layout.section('>', 1).split('|');
+    const QString probed = dir.filePath(after[0]);
     QDir().mkpath(where);
+    for (const QString &file : after.mid(1))
+        QVERIFY(writeFile(dir.filePath(file.section('=', 0, 0)),
+                          file.section('=', 1).replace("<DIR>", dir.path()).toStdString()));
     if (what == "wininet") {
         StoreWriterEntry e;
         e.url = "http://a.example/x.htm";

@@ -8,19 +8,22 @@
 #include "tools/writers/firefoxwriter.h"
 #include "tools/writers/indexdatwriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-const char Usage[] = "usage: tidewrack-mkstore [--kind K] --out DIR --from LIST.tsv [--seed S]\n"
+const char Usage[] = "usage: tidewrack-mkstore [--kind K] --out DIR --from LIST.tsv [--seed S] [--format-version V]\n"
                      "       tidewrack-mkstore [--kind K] --out DIR --entries N --hosts H [--seed S] [--text-bytes B]\n"
+                     "                         [--format-version V]\n"
                      "\n"
                      "Writes a new cache store into DIR, of the kind K:\n"
                      "  wininet   (the default) a WinInet store, signature \"Client UrlCache MMF Ver 5.2\":\n"
                      "            DIR/index.dat and four content folders. DIR must not hold an index.dat yet.\n"
-                     "  firefox   a Firefox cache2 folder: DIR/entries/ with metadata version 3.\n"
+                     "  firefox   a Firefox cache2 folder: DIR/entries/ with metadata version 4 (Firefox 153),\n"
+                     "            or the version --format-version names (1 to 4).\n"
                      "  chromium  a Chromium simple cache: DIR/index, DIR/index-dir/ and DIR/<hash>_0 files.\n"
                      "Browser caches get types from the extensions and a mix of gzip, br, zstd and plain\n"
                      "bodies, partitioned, anonymous and POST keys, and one entry with compiled script.\n"
@@ -58,7 +61,7 @@ int fail(const std::string &message)
 int main(int argc, char **argv)
 {
     std::string out, from, kind = "wininet";
-    unsigned long long entries = 0, hosts = 0, seed = 1, textBytes = 1500;
+    unsigned long long entries = 0, hosts = 0, seed = 1, textBytes = 1500, formatVersion = 4;
     bool haveEntries = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -86,6 +89,8 @@ int main(int argc, char **argv)
             seed = number;
         else if (arg == "--text-bytes")
             textBytes = number;
+        else if (arg == "--format-version")
+            formatVersion = number;
         else
             return fail("unknown option " + arg + "\n" + Usage);
     }
@@ -117,6 +122,7 @@ int main(int argc, char **argv)
         std::vector<BrowserWriterEntry> browserEntries = BrowserEntries(list, seed);
         BrowserWriterOptions browserOptions;
         browserOptions.seed = seed;
+        browserOptions.firefoxVersion = std::uint32_t(std::min(formatVersion, 0xFFFFFFFFull));
         if (options.contentFor)
             browserOptions.bodyFor = options.contentFor;
         const BrowserWriteResult result = kind == "firefox"

@@ -36,6 +36,10 @@ struct BrowserWriterOptions {
     // For large stores: the body of entry `i`, asked once while writing; when set, the
     // entries' own `body` is ignored.
     std::function<std::string(std::size_t)> bodyFor;
+    // Firefox: the metadata version to write (1 to 4), and a key (32 bytes) to encrypt every
+    // entry with, as Firefox 153 does with disk cache encryption on; empty: in clear.
+    std::uint32_t firefoxVersion = 4;
+    std::string firefoxKey;
 };
 
 struct BrowserWrittenEntry {

@@ -5,6 +5,7 @@
 #include "splitmix.h"
 #include "stores/firefoxformat.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -131,23 +132,60 @@ std::string FirefoxChunkHashes(std::string_view data)
 std::string FirefoxMetadataBytes(const FirefoxMetadataFields &f)
 {
     std::string out;
-    out.reserve(4 + f.chunkHashes.size() + cache2::HeaderSize + f.key.size() + 1 + f.elements.size() + 4);
+    out.reserve(4 + f.chunkHashes.size() + cache2::HeaderSize + f.key.size() + 1 + f.elements.size() + 8);
     out.append(4, '\0'); // the hash, once the rest is there
     out += f.chunkHashes;
-    appendBig32(out, cache2::EntryVersion);
+    appendBig32(out, f.version);
     appendBig32(out, f.fetchCount);
     appendBig32(out, f.lastFetched);
     appendBig32(out, f.lastModified);
     appendBig32(out, f.frecency);
     appendBig32(out, f.expirationTime);
     appendBig32(out, std::uint32_t(f.key.size()));
-    appendBig32(out, f.flags);
+    if (f.version >= 2)
+        appendBig32(out, f.flags);
     out += f.key;
     out += '\0';
     out += f.elements;
     cache2::WriteBig32(out.data(), cache2::Hash(std::string_view(out).substr(4)));
+    if (f.version >= 4)
+        appendBig32(out, f.version);
     appendBig32(out, f.dataSize);
     return out;
+}
+
+bool SealFirefoxEntry(std::string_view data, const FirefoxMetadataFields &fields, const std::string &key,
+                      std::uint64_t nonceSeed, std::string &file)
+{
+    if (key.size() != cache2::SealKeySize || fields.version != 4 || data.size() != fields.dataSize
+        || (fields.dataSize & cache2::EncryptedFlag))
+        return false;
+    cache2::SealKey sealKey;
+    std::memcpy(sealKey.data(), key.data(), key.size());
+    SplitMix rng(nonceSeed);
+    auto nonce = [&rng] {
+        std::array<unsigned char, cache2::SealNonceSize> n{};
+        for (unsigned char &b : n)
+            b = static_cast<unsigned char>(rng.below(256));
+        return n;
+    };
+    file.clear();
+    std::string sealed;
+    for (std::size_t at = 0, i = 0; at < data.size(); at += cache2::ChunkSize, ++i) {
+        if (!cache2::SealBlock(sealKey, i, data.substr(at, cache2::ChunkSize), {}, nonce(), sealed))
+            return false;
+        file += sealed;
+    }
+    const std::string meta = FirefoxMetadataBytes(fields);
+    std::string trailer(8, '\0');
+    cache2::WriteBig32(trailer.data(), fields.version);
+    cache2::WriteBig32(trailer.data() + 4, fields.dataSize | cache2::EncryptedFlag);
+    if (!cache2::SealBlock(sealKey, cache2::MetadataBlockNumber, std::string_view(meta).substr(0, meta.size() - 8),
+                           trailer, nonce(), sealed))
+        return false;
+    file += sealed;
+    file += trailer;
+    return true;
 }
 
 std::string FirefoxKeyFor(const BrowserWriterEntry &entry)
@@ -183,6 +221,12 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
         result.error = entriesFolder + ": " + std::strerror(errno);
         return result;
     }
+    if (options.firefoxVersion < 1 || options.firefoxVersion > cache2::EntryVersion
+        || (!options.firefoxKey.empty()
+            && (options.firefoxVersion != cache2::EntryVersion || options.firefoxKey.size() != cache2::SealKeySize))) {
+        result.error = "Firefox writes metadata versions 1 to 4, and encrypts only version 4 with a 32-byte key";
+        return result;
+    }
     const std::int64_t now = options.now ? options.now : std::int64_t(std::time(nullptr));
     SplitMix rng(options.seed * 0x2545F4914F6CDD1Dull + 3);
     std::string file;
@@ -195,6 +239,7 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
         const std::int64_t fetched = e.fetched ? e.fetched : now;
 
         FirefoxMetadataFields meta;
+        meta.version = options.firefoxVersion;
         meta.key = FirefoxKeyFor(e);
         meta.fetchCount = e.fetchCount;
         meta.lastFetched = std::uint32_t(fetched);
@@ -217,13 +262,22 @@ BrowserWriteResult WriteFirefoxStore(const std::string &folder, const std::vecto
 
         file.assign(body.stored);
         file += e.altData;
-        if (file.size() >= 0xFFFFFFFFu - 1024 * 1024) {
+        if (file.size() >= 0x7FFFFFFFu - 1024 * 1024) { // version 4 keeps the top bit for its mark
             result.error = e.url + ": too large for a cache2 entry";
             return result;
         }
         meta.dataSize = std::uint32_t(file.size());
         meta.chunkHashes = FirefoxChunkHashes(file);
-        file += FirefoxMetadataBytes(meta);
+        if (options.firefoxKey.empty()) {
+            file += FirefoxMetadataBytes(meta);
+        } else {
+            std::string sealed;
+            if (!SealFirefoxEntry(file, meta, options.firefoxKey, rng.next(), sealed)) {
+                result.error = e.url + ": cannot be encrypted";
+                return result;
+            }
+            file = std::move(sealed);
+        }
 
         const std::string name = cache2::FileNameForKey(meta.key);
         if (!WriteNewFile(entriesFolder + "/" + name, file, result.error))

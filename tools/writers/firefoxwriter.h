@@ -1,6 +1,7 @@
 #pragma once
-// Writes a new Firefox cache2 folder (entries/ with one file per entry, metadata version 3)
-// as Firefox itself would have written it. No index is written: Firefox builds one from the
+// Writes a new Firefox cache2 folder (entries/ with one file per entry, metadata version 4
+// unless the options ask for an older one, in clear or encrypted) as Firefox itself would
+// have written it. No index is written: Firefox builds one from the
 // entry files when it finds none.
 
 #include "browserwriter.h"
@@ -16,6 +17,7 @@
 
 // The fields of a metadata block, as FirefoxMetadataBytes lays them out.
 struct FirefoxMetadataFields {
+    std::uint32_t version = 4;  // 1 to 4: the header's form and the trailer's
     std::uint32_t dataSize = 0; // the bytes of body and alt-data before the metadata
     std::uint32_t fetchCount = 1;
     std::uint32_t lastFetched = 0;
@@ -28,9 +30,15 @@ struct FirefoxMetadataFields {
     std::string elements; // "name\0value\0" pairs
 };
 
-// A version 3 metadata block: its hash, the chunk hashes, the header, the key and its NUL,
-// the elements, and the data size as the last 4 bytes.
+// A metadata block: its hash, the chunk hashes, the header, the key and its NUL, the
+// elements, then the data size as the last 4 bytes (versions 1-3) or version 4's trailer.
 std::string FirefoxMetadataBytes(const FirefoxMetadataFields &fields);
+
+// A version 4 entry file encrypted with `key`: each chunk of `data` and the metadata of
+// `fields` sealed, with nonces from `nonceSeed` (a writer for tests; Firefox takes them from
+// its random source). False when sealing failed.
+bool SealFirefoxEntry(std::string_view data, const FirefoxMetadataFields &fields, const std::string &key,
+                      std::uint64_t nonceSeed, std::string &file);
 
 // The chunk hashes of `data`, as the metadata holds them.
 std::string FirefoxChunkHashes(std::string_view data);
