@@ -49,6 +49,12 @@ struct Resource {
     {
         return method == "GET" && cacheControl != "no-store" && !(browser == "firefox" && status == 301);
     }
+    // Whether `browser` uses its stored copy next time without asking the site: Firefox asks
+    // again for a stored 404, as for every status it does not count as cacheable.
+    bool reusedBy(const QString &browser) const
+    {
+        return storedBy(browser) && !(browser == "firefox" && status == 404);
+    }
     std::string url() const { return site + target; }
 };
 
@@ -508,13 +514,15 @@ void TestBrowsers::deletedEntriesAreFetchedAgain()
     QCOMPARE(expected.size(), doomed.size());
     // What the browser does not keep is asked for again; a redirect's target stays in the cache.
     for (const Resource &r : siteResources())
-        if (!r.storedBy(browser) && run->firstRequests.count(r.method + " " + r.url()))
+        if (!r.reusedBy(browser) && run->firstRequests.count(r.method + " " + r.url()))
             expected.insert(r.method + " " + r.url());
 
     QString why;
     const QString log = m_dir.filePath("second-" + browser + ".log");
     QVERIFY2(runBrowser(browser, log, why), qPrintable(why));
-    QCOMPARE(sorted(requests(log)), sorted(expected));
+    const QStringList fetched = sorted(requests(log));
+    QVERIFY2(fetched == sorted(expected),
+             qPrintable("fetched: " + fetched.join(" | ") + "\nexpected: " + sorted(expected).join(" | ")));
     const StoreListing after = store->list();
     QCOMPARE(after.entries.size(), before.entries.size());
 }
