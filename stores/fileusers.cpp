@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -149,11 +150,29 @@ std::string WineServerFor(const std::string &prefix)
     if (prefix.empty() || ::stat(prefix.c_str(), &folder) != 0)
         return {};
     // The server runs as the prefix's owner (Wine refuses a prefix that is not the user's).
-    for (const uid_t uid : {folder.st_uid, ::getuid()}) {
-        char name[128];
-        std::snprintf(name, sizeof name, "/tmp/.wine-%u/server-%llx-%llx/lock", unsigned(uid),
-                      static_cast<unsigned long long>(folder.st_dev), static_cast<unsigned long long>(folder.st_ino));
-        const int fd = ::open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Debian's Wine puts the server folders under a folder of a random name in /tmp instead,
+    // and keeps that name in the prefix's file `wineserver`.
+    char server[64];
+    std::snprintf(server, sizeof server, "/server-%llx-%llx/lock", static_cast<unsigned long long>(folder.st_dev),
+                  static_cast<unsigned long long>(folder.st_ino));
+    std::vector<std::string> locks;
+    for (const uid_t uid : {folder.st_uid, ::getuid()})
+        locks.push_back("/tmp/.wine-" + std::to_string(uid) + server);
+    if (const int named = ::open((prefix + "/wineserver").c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        named >= 0) {
+        char base[64] = {};
+        const ssize_t n = ::read(named, base, sizeof base - 1);
+        ::close(named);
+        std::string name(base, n > 0 ? std::size_t(n) : 0);
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
+            name.pop_back();
+        if (!name.empty() && name.find('/') == std::string::npos && name != "." && name != "..")
+            for (const char *tmp : {static_cast<const char *>(std::getenv("TMPDIR")), "/tmp"})
+                if (tmp && *tmp == '/')
+                    locks.push_back(std::string(tmp) + "/" + name + server);
+    }
+    for (const std::string &lockName : locks) {
+        const int fd = ::open(lockName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct flock probe {};

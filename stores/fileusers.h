@@ -17,5 +17,6 @@ std::string OtherProcessUsing(const std::string &path);
 std::string WinePrefixOf(const std::string &path);
 // The Wine server that runs for `prefix`, as "pid 1234 (wineserver of PREFIX)"; empty when
 // none runs. Wine keeps one server per prefix, which holds a lock on the file `lock` in
-// /tmp/.wine-<uid>/server-<device>-<inode>/ (the prefix folder's, in hex) while it lives.
+// /tmp/.wine-<uid>/server-<device>-<inode>/ (the prefix folder's, in hex) while it lives;
+// Debian's Wine uses /tmp/<name>/server-<device>-<inode>/, its name in <prefix>/wineserver.
 std::string WineServerFor(const std::string &prefix);
