@@ -11,7 +11,16 @@
 #include "windows/propertiesdialog.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
 
 DocumentCommands::DocumentCommands(CatalogueState &state, Lister *lister, DocumentSaver &saver, StatusPanels &status,
                                    QWidget *dialogParent)
@@ -64,6 +73,51 @@ void DocumentCommands::ASelectAllExecute()
     m_lister->selectAllRows();
 }
 
+std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<std::string> &keys)
+{
+    // The store works on a thread of its own; the window keeps painting, and the dialog,
+    // shown when the work takes a while, can stop it before the next entry.
+    QProgressDialog progress(QStringLiteral("正在删除缓存文档..."), QStringLiteral("取消"), 0, int(keys.size()),
+                             m_dialogParent);
+    progress.setObjectName(QStringLiteral("frm_deleteprogress"));
+    progress.setWindowTitle(QStringLiteral("删除"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> stop{false};
+    std::vector<KeyRemoval> results;
+    QEventLoop loop;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        results = DeleteUrlCacheEntries(keys, [&](std::size_t reached, bool waits) {
+            done = reached;
+            waiting = waits;
+            return !stop.load();
+        });
+    }));
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick;
+    tick.setInterval(50);
+    connect(&tick, &QTimer::timeout, &progress, [&] {
+        if (progress.wasCanceled())
+            stop = true;
+        progress.setLabelText(waiting ? QStringLiteral("另一个程序正在修改这个缓存，等它完成后再删除...")
+                                      : QStringLiteral("正在删除缓存文档..."));
+        progress.setValue(int(done));
+        if (!progress.isVisible() && clock.elapsed() >= 400)
+            progress.show();
+    });
+    worker->start();
+    tick.start();
+    loop.exec();
+    worker->wait();
+    return results;
+}
+
 void DocumentCommands::ADeleteDocExecute()
 {
     if (AskBox(QStringLiteral("确实要删除选定的缓存文档吗？"), MB::YESNO | MB::ICONQUESTION) != IDYES)
@@ -71,41 +125,61 @@ void DocumentCommands::ADeleteDocExecute()
     ViewList &view = m_state.view_list;
     const QList<int> rows = m_lister->selectedRows();
     m_lister->deselectAll();
-    int failed = 0;
-    DWORD firstError = ERROR_SUCCESS;
-    std::string firstReason;
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        const auto row = std::size_t(*it);
-        if (row >= view.size())
-            continue;
-        // A failure keeps the file, so the purge below keeps the entry everywhere.
-        // Deleted by its key: a browser keeps one URL under several keys.
-        if (!DeleteUrlCacheEntry(EntryKey(view[row])) && failed++ == 0) {
-            firstError = GetLastError();
-            firstReason = LastUrlCacheDeleteReason();
+    // Deleted by its key: a browser keeps one URL under several keys. The rows are known by
+    // their blocks, which the copies keep alive whatever the list does meanwhile.
+    ViewList records;
+    std::vector<std::string> keys;
+    for (const int row : rows)
+        if (row >= 0 && std::size_t(row) < view.size()) {
+            records.push_back(view[std::size_t(row)]);
+            keys.emplace_back(EntryKey(view[std::size_t(row)]));
         }
-        view.erase(view.begin() + std::ptrdiff_t(row));
+    const std::vector<KeyRemoval> results = removeEntries(keys);
+
+    std::set<const INTERNET_CACHE_ENTRY_INFOA *> gone;
+    int failed = 0, notTried = 0;
+    const KeyRemoval *firstFailure = nullptr;
+    for (std::size_t i = 0; i < results.size() && i < records.size(); ++i) {
+        if (results[i].gone())
+            gone.insert(EntryBlock(records[i]));
+        else if (results[i].outcome == RemovalOutcome::NotTried)
+            ++notTried;
+        else if (failed++ == 0)
+            firstFailure = &results[i];
     }
+    // Only the rows whose entries left the cache leave the list.
+    view.erase(std::remove_if(view.begin(), view.end(),
+                              [&](const Tcachedata &row) { return gone.count(EntryBlock(row)) > 0; }),
+               view.end());
     emit rowCountChanged(int(view.size()));
     if (!rows.isEmpty())
         m_lister->focusRowOnly(rows.first()); // the row that took the first deleted one's place
-    m_status.setText(1, QStringLiteral("文档共%1项").arg(view.size()));
+    // A cache another program is using shows as such until the list is filled again.
+    const bool inUse = firstFailure && firstFailure->error == ERROR_SHARING_VIOLATION;
+    m_status.setText(1,
+                     inUse ? QStringLiteral("文档共%1项（缓存正在使用中）").arg(view.size())
+                           : QStringLiteral("文档共%1项").arg(view.size()));
     PurgeMissingFiles(m_state.cache_list);
     PurgeMissingFiles(m_state.search_list);
     PurgeMissingFiles(m_state.collect_list);
     emit entriesRemoved();
-    // The rows leave the list either way; say so when the cache kept some of them.
+    QStringList lines;
+    if (notTried > 0)
+        lines << QStringLiteral("删除已取消，有%1个缓存文档没有删除。").arg(notTried);
     if (failed > 0) {
         const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
         const StoreKind kind = store ? store->kind() : StoreKind::None;
         const QString browser =
             store ? QString::fromStdString(BrowserNameFor(store->kind(), store->folder())) : QString();
-        QString text =
-            QStringLiteral("有%1个缓存文档未能删除：%2").arg(failed).arg(DeleteFailureText(firstError, kind, browser));
-        if (!firstReason.empty())
-            text += QStringLiteral("\n（%1）").arg(QString::fromStdString(firstReason));
-        MsgBox(text, MB::ICONWARNING);
+        QString text = QStringLiteral("有%1个缓存文档未能删除：%2")
+                           .arg(failed)
+                           .arg(DeleteFailureText(firstFailure->error, kind, browser));
+        if (!firstFailure->reason.empty())
+            text += QStringLiteral("\n（%1）").arg(QString::fromStdString(firstFailure->reason));
+        lines << text;
     }
+    if (!lines.isEmpty())
+        MsgBox(lines.join(QLatin1Char('\n')), failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
 QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
@@ -114,7 +188,7 @@ QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
     case ERROR_SHARING_VIOLATION:
         if (kind == StoreKind::Firefox || kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile)
             return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。").arg(browser);
-        return QStringLiteral("缓存正被其他程序使用，请先关闭这些程序（Wine 程序可用 wineserver -k 关闭）。");
+        return QStringLiteral("先关闭正在使用这个缓存的Wine程序");
     case ERROR_NOT_SUPPORTED:
         return QStringLiteral("这种缓存（Chromium 旧式的块文件缓存）只能读取，不能删除其中的文档。");
     case ERROR_DISK_FULL:

@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+#include <vector>
+
 struct CatalogueState;
 class DocumentSaver;
 class Lister;
@@ -45,6 +48,9 @@ signals:
     void entriesRemoved();
 
 private:
+    // Removes the entries with these keys off the window's thread, with a dialog that shows
+    // how far it came (or that it waits for another deleter) and can stop it.
+    std::vector<KeyRemoval> removeEntries(const std::vector<std::string> &keys);
     // The block of the selected row with the lowest index, or null.
     const INTERNET_CACHE_ENTRY_INFOA *firstSelected() const;
     // Makes the entry's local file exist (a browser cache's body is written out on demand);

@@ -257,3 +257,11 @@ bool DeleteUrlCacheEntry(const char *key)
     SetLastError(result.error);
     return result.ok();
 }
+
+std::vector<KeyRemoval> DeleteUrlCacheEntries(const std::vector<std::string> &keys, const RemovalProgress &progress)
+{
+    if (auto store = CurrentUrlCacheStore())
+        return store->removeMany(keys, progress);
+    return std::vector<KeyRemoval>(keys.size(),
+                                   KeyRemoval{RemovalOutcome::Refused, ERROR_FILE_NOT_FOUND, "no cache store"});
+}

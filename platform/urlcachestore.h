@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // The store the enumeration and deletion calls work on. Without one, the enumeration is
 // empty and every deletion fails with ERROR_FILE_NOT_FOUND.
@@ -21,6 +22,12 @@ std::string LastUrlCacheSkipped();
 std::uint32_t LastUrlCacheSkippedCount();
 // Why the last failed DeleteUrlCacheEntry on this thread failed, in the store's words.
 std::string LastUrlCacheDeleteReason();
+
+// Removes the entries of the current store whose keys are given, in one pass, and says for
+// each key what became of it (see CacheStore::removeMany). Without a store every key is
+// refused.
+std::vector<KeyRemoval> DeleteUrlCacheEntries(const std::vector<std::string> &keys,
+                                              const RemovalProgress &progress = {});
 
 // Bytes the enumeration needs for entry `index` of a listing in one block (header, extras
 // and texts), and the writing of that block into a buffer at least that large.

@@ -37,6 +37,26 @@ StoreKind StoreKindFromId(std::string_view id)
     return StoreKind::None;
 }
 
+KeyRemoval KeyRemovalOf(StoreResult result)
+{
+    if (result.ok())
+        return {RemovalOutcome::Deleted, ERROR_SUCCESS, {}};
+    if (result.error == ERROR_FILE_NOT_FOUND)
+        return {RemovalOutcome::AlreadyGone, ERROR_SUCCESS, {}};
+    return {RemovalOutcome::Refused, result.error, std::move(result.reason)};
+}
+
+std::vector<KeyRemoval> CacheStore::removeMany(const std::vector<std::string> &keys, const RemovalProgress &progress)
+{
+    std::vector<KeyRemoval> results(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (progress && !progress(i, false))
+            break;
+        results[i] = KeyRemovalOf(remove(keys[i]));
+    }
+    return results;
+}
+
 StoreListing EmptyStore::list()
 {
     StoreListing listing;
@@ -47,6 +67,11 @@ StoreListing EmptyStore::list()
 StoreResult EmptyStore::remove(std::string_view)
 {
     return StoreResult::failure(ERROR_FILE_NOT_FOUND, describe());
+}
+
+std::vector<KeyRemoval> EmptyStore::removeMany(const std::vector<std::string> &keys, const RemovalProgress &)
+{
+    return std::vector<KeyRemoval>(keys.size(), KeyRemoval{RemovalOutcome::Refused, ERROR_FILE_NOT_FOUND, describe()});
 }
 
 StoreEntry &MemoryStore::add(std::string_view url, std::string_view localFile, bool hasLocalFile)

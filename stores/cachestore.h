@@ -5,9 +5,12 @@
 #include "storeentry.h"
 #include "storeerror.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class StoreKind : std::uint8_t { None, WinInet, Firefox, ChromiumSimple, ChromiumBlockfile, Memory };
 
@@ -15,6 +18,27 @@ enum class StoreKind : std::uint8_t { None, WinInet, Firefox, ChromiumSimple, Ch
 const char *StoreKindId(StoreKind kind);
 // The kind a StoreKindId names; None for anything else.
 StoreKind StoreKindFromId(std::string_view id);
+
+// What became of one key of a removal of many.
+enum class RemovalOutcome : std::uint8_t {
+    Deleted,     // the entry and its files are gone
+    AlreadyGone, // no entry had the key any more: someone else removed it first
+    Refused,     // the entry stays; `error` and `reason` say why
+    NotTried,    // the removal was stopped before it came to this key
+};
+
+struct KeyRemoval {
+    RemovalOutcome outcome = RemovalOutcome::NotTried;
+    std::uint32_t error = ERROR_SUCCESS;
+    std::string reason; // in English, for Refused and NotTried
+    // Whether the entry is no longer in the store, whoever removed it.
+    bool gone() const { return outcome == RemovalOutcome::Deleted || outcome == RemovalOutcome::AlreadyGone; }
+};
+
+// Told how far a removal of many has come: `done` keys so far, or, with `waiting`, that it
+// waits for another program that is changing the store. Returning false stops the removal
+// before the next key (or ends the wait); the keys not reached are NotTried.
+using RemovalProgress = std::function<bool(std::size_t done, bool waiting)>;
 
 class CacheStore {
 public:
@@ -34,7 +58,14 @@ public:
     virtual std::string removalRefusal() const { return {}; }
     // Removes the entry whose key equals `key`, with its files.
     virtual StoreResult remove(std::string_view key) = 0;
+    // Removes the entries whose keys are given, and says for each key what became of it, in
+    // the same order. This default removes them one by one.
+    virtual std::vector<KeyRemoval> removeMany(const std::vector<std::string> &keys,
+                                               const RemovalProgress &progress = {});
 };
+
+// The outcome of one removal by remove(): ERROR_FILE_NOT_FOUND counts as already gone.
+KeyRemoval KeyRemovalOf(StoreResult result);
 
 // A store with no entries, for when no readable cache store is there; the reason is its
 // listing's error and describe() says it too.
@@ -47,6 +78,7 @@ public:
     StoreListing list() override;
     std::string removalRefusal() const override { return describe(); }
     StoreResult remove(std::string_view) override;
+    std::vector<KeyRemoval> removeMany(const std::vector<std::string> &keys, const RemovalProgress &) override;
 
 private:
     std::string m_where;

@@ -531,6 +531,41 @@ std::string ChromiumSimpleStore::removalRefusal() const
     return {};
 }
 
+namespace {
+
+// Whether the stream file `name` (`_1` or `_s`) starts with the header and the key of `key`.
+bool streamFileOfKey(int dirFd, const std::string &name, std::string_view key)
+{
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    std::vector<unsigned char> head(24 + key.size());
+    const long long got = ReadFullyAt(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    if (got < 20 || ChromiumLe64(head.data()) != SimpleInitialMagic || ChromiumLe32(head.data() + 12) != key.size())
+        return false;
+    // The key follows the header, which 32-bit builds pack into 20 bytes.
+    for (const std::size_t at : {std::size_t(24), std::size_t(20)})
+        if (std::size_t(got) >= at + key.size() && std::memcmp(head.data() + at, key.data(), key.size()) == 0)
+            return true;
+    return false;
+}
+
+// Removes what an interrupted removal of `key` left: its `_1` and `_s` files without a
+// `_0`. Only files that carry the key go. Returns the failures, in words.
+std::string removeLeftovers(int dirFd, const std::string &folder, std::uint64_t hash, std::string_view key)
+{
+    std::string failed;
+    for (const int stream : {1, 2}) {
+        const std::string name = SimpleEntryFileName(hash, stream);
+        if (streamFileOfKey(dirFd, name, key) && ::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
+            failed += (failed.empty() ? "" : "; ") + folder + "/" + name + ": " + std::strerror(errno);
+    }
+    return failed;
+}
+
+} // namespace
+
 StoreResult ChromiumSimpleStore::remove(std::string_view key)
 {
     if (const std::string refusal = removalRefusal(); !refusal.empty())
@@ -542,12 +577,53 @@ StoreResult ChromiumSimpleStore::remove(std::string_view key)
         int fd;
         ~Closer() { ::close(fd); }
     } closer{dirFd};
+    return removeIn(dirFd, key);
+}
+
+std::vector<KeyRemoval> ChromiumSimpleStore::removeMany(const std::vector<std::string> &keys,
+                                                        const RemovalProgress &progress)
+{
+    std::vector<KeyRemoval> results(keys.size());
+    const int dirFd = openFolder(m_folder);
+    const int openError = errno;
+    struct Closer {
+        int fd;
+        ~Closer()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closer{dirFd};
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (progress && !progress(i, false))
+            break;
+        // The browser may start meanwhile: asked again every so many entries.
+        if (i % 256 == 0) {
+            if (const std::string refusal = removalRefusal(); !refusal.empty()) {
+                for (std::size_t j = i; j < keys.size(); ++j)
+                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
+                break;
+            }
+        }
+        results[i] = KeyRemovalOf(
+            dirFd < 0 ? StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(openError))
+                      : removeIn(dirFd, keys[i]));
+    }
+    return results;
+}
+
+StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)
+{
     const std::uint64_t hash = SimpleEntryHash(key);
     const std::string name = SimpleEntryFileName(hash, 0);
     ReadEntry read;
     readEntryFile(dirFd, name.c_str(), hash, read);
-    if (read.vanished)
+    if (read.vanished) {
+        // Gone already; a removal cut short may have left its other files behind.
+        if (const std::string failed = removeLeftovers(dirFd, m_folder, hash, key); !failed.empty())
+            return StoreResult::failure(ERROR_ACCESS_DENIED, "the entry is gone but not all its files: " + failed);
         return StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+    }
     if (!read.error.empty())
         return StoreResult::failure(ERROR_ACCESS_DENIED, m_folder + "/" + name + ": " + read.error);
     // Another key with the same hash is another entry: it stays.
@@ -559,8 +635,12 @@ StoreResult ChromiumSimpleStore::remove(std::string_view key)
         const ResponseFacts head = ReadResponseFacts(ChromiumHeadText(read.facts.info.rawHeaders));
         local = PlannedBodyPath(m_folder, name, parts.url, head.contentType);
     }
-    // The entry goes with its _0 file; then its script and sparse files, which without it
-    // are garbage the browser removes too.
+    // The _0 file goes first: the entry is the _0 file for us and for the browser, which
+    // opens an entry only through it and takes a missing _1 for an empty stream 2 and a
+    // missing _s for no sparse ranges. Removing _1 or _s first would leave, after a cut, an
+    // entry the browser uses with part of its data gone. A _1 or _s without its _0 is
+    // garbage nobody reads: the browser deletes it when it next meets the hash, and so do
+    // we when the key is removed again.
     if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
         const int error = errno;
         return StoreResult::failure(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED,

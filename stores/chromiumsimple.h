@@ -65,8 +65,12 @@ public:
     // Why deleting is refused now: the browser runs on this cache's profile.
     std::string removalRefusal() const override;
     StoreResult remove(std::string_view key) override;
+    // Asks whether the browser runs once per so many entries, not for each.
+    std::vector<KeyRemoval> removeMany(const std::vector<std::string> &keys,
+                                       const RemovalProgress &progress = {}) override;
 
 private:
+    StoreResult removeIn(int dirFd, std::string_view key);
     std::string m_folder;
 };
 

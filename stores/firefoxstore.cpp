@@ -204,8 +204,12 @@ public:
     StoreListing list() override;
     std::string removalRefusal() const override;
     StoreResult remove(std::string_view key) override;
+    // Asks whether Firefox runs once per so many entries, not for each.
+    std::vector<KeyRemoval> removeMany(const std::vector<std::string> &keys,
+                                       const RemovalProgress &progress = {}) override;
 
 private:
+    StoreResult removeEntry(std::string_view key);
     bool encrypted() const;
     void readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const;
     // What one worker reuses from entry to entry.
@@ -491,6 +495,29 @@ StoreResult FirefoxStore::remove(std::string_view key)
 {
     if (std::string refusal = removalRefusal(); !refusal.empty())
         return StoreResult::failure(ERROR_SHARING_VIOLATION, std::move(refusal));
+    return removeEntry(key);
+}
+
+std::vector<KeyRemoval> FirefoxStore::removeMany(const std::vector<std::string> &keys, const RemovalProgress &progress)
+{
+    std::vector<KeyRemoval> results(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (progress && !progress(i, false))
+            break;
+        if (i % 256 == 0) {
+            if (const std::string refusal = removalRefusal(); !refusal.empty()) {
+                for (std::size_t j = i; j < keys.size(); ++j)
+                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
+                break;
+            }
+        }
+        results[i] = KeyRemovalOf(removeEntry(keys[i]));
+    }
+    return results;
+}
+
+StoreResult FirefoxStore::removeEntry(std::string_view key)
+{
     const std::string name = cache2::FileNameForKey(key);
     const std::string path = m_entriesFolder + "/" + name;
     const StoreResult notFound = StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");

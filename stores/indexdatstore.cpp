@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 using namespace indexdat;
 
@@ -333,6 +334,7 @@ public:
         return m_data;
     }
     const std::uint8_t *data() const { return m_data; }
+    std::uint8_t *mutableData() { return m_data; }
     void release()
     {
         if (m_mapping)
@@ -440,14 +442,47 @@ int unlinkInside(const std::string &storeFolder, const std::string &folder, cons
     return result == ENOENT ? 0 : result;
 }
 
+// What a file looked like at a moment: a change of any of these says someone wrote to it.
+struct FileStamp {
+    off_t size = -1;
+    ino_t inode = 0;
+    struct timespec modified {};
+    struct timespec changed {};
+    bool operator==(const FileStamp &o) const
+    {
+        return size == o.size && inode == o.inode && modified.tv_sec == o.modified.tv_sec
+            && modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec
+            && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+FileStamp stampOf(int fd)
+{
+    FileStamp stamp;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        stamp.size = st.st_size;
+        stamp.inode = st.st_ino;
+        stamp.modified = st.st_mtim;
+        stamp.changed = st.st_ctim;
+    }
+    return stamp;
+}
+
+// How long a deleter that holds the lock may leave the index unchanged before we take it
+// for stuck rather than busy.
+constexpr auto StalledHolder = std::chrono::seconds(10);
+
 // Takes a lock on the whole index that another process's lock of the same kind excludes:
 // an open-file-description lock, which no other open and close of the index in this
-// process can drop. Waits a few seconds for a delete under way elsewhere, then gives up.
-// Returns 0 or the error.
-int lockIndex(int fd, bool exclusive)
+// process can drop. Waits for as long as the deleter holding it keeps changing the index,
+// telling `progress` meanwhile; gives up when the index stays unchanged for a while (its
+// holder is stuck) or `progress` says stop (ECANCELED). Returns 0 or the error.
+int lockIndex(int fd, bool exclusive, const RemovalProgress &progress, std::size_t done)
 {
     using Clock = std::chrono::steady_clock;
-    const auto giveUp = Clock::now() + std::chrono::seconds(5);
+    auto lastChange = Clock::now();
+    FileStamp seen = stampOf(fd);
     struct flock lock {};
     lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
     lock.l_whence = SEEK_SET;
@@ -465,9 +500,16 @@ int lockIndex(int fd, bool exclusive)
             continue;
         if (error != EAGAIN && error != EACCES && error != EWOULDBLOCK)
             return error;
-        if (Clock::now() >= giveUp)
+        if (progress && !progress(done, true))
+            return ECANCELED;
+        const auto now = Clock::now();
+        if (const FileStamp stamp = stampOf(fd); !(stamp == seen)) {
+            seen = stamp;
+            lastChange = now;
+        } else if (now - lastChange >= StalledHolder) {
             return EAGAIN;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
@@ -543,8 +585,101 @@ IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const s
     return listing;
 }
 
-IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, std::string_view url,
-                                    std::int64_t nowUnix)
+namespace {
+
+// The live items of an index, with what a removal asks of them: the item that holds a URL,
+// and whether bytes of the file belong to another live record or to a hash page. Worked out
+// once for a removal of many entries; an item removed since is forgotten.
+class LiveMap {
+public:
+    LiveMap(const std::uint8_t *data, std::size_t size)
+    {
+        if (size < HeaderSize)
+            return;
+        TextDecoder decoder;
+        std::vector<std::pair<std::string, std::string>> names; // stored, decoded when not ASCII
+        forEachLiveItem(data, size, [&](const LiveItem &item) {
+            m_items.push_back(item);
+            m_longest = std::max(m_longest, item.recordSize);
+            std::string_view stored;
+            if (!recordString(data + item.record, item.recordSize,
+                              qFromLittleEndian<quint32>(data + item.record + Layout52.urlOffset), stored)) {
+                names.emplace_back();
+                return;
+            }
+            names.emplace_back(std::string(stored), IsAscii(stored) ? std::string() : decoder.toUtf8(stored));
+        });
+        // Sorted by record for the overlap questions; a URL names the first item that holds
+        // it in hash order, as a walk of the table finds it.
+        std::vector<std::uint32_t> order(m_items.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [this](std::uint32_t a, std::uint32_t b) { return m_items[a].record < m_items[b].record; });
+        std::vector<LiveItem> sorted(m_items.size());
+        std::vector<std::uint32_t> position(m_items.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) {
+            sorted[i] = m_items[order[i]];
+            position[order[i]] = i;
+        }
+        m_items = std::move(sorted);
+        m_dead.assign(m_items.size(), 0);
+        m_byUrl.reserve(names.size());
+        for (std::uint32_t walked = 0; walked < names.size(); ++walked) {
+            auto &[stored, decoded] = names[walked];
+            if (stored.empty())
+                continue;
+            if (!decoded.empty() && decoded != stored)
+                m_byUrl.emplace(std::move(decoded), position[walked]);
+            m_byUrl.emplace(std::move(stored), position[walked]);
+        }
+        m_pages = hashPages(data, size);
+    }
+
+    // The live item whose URL is `url`; -1 for none.
+    std::ptrdiff_t find(std::string_view url) const
+    {
+        const auto it = m_byUrl.find(std::string(url));
+        return it == m_byUrl.end() || m_dead[it->second] ? -1 : std::ptrdiff_t(it->second);
+    }
+    const LiveItem &item(std::size_t index) const { return m_items[index]; }
+    void forget(std::size_t index) { m_dead[index] = 1; }
+
+    // Whether [offset, offset + length) shares a byte with a live record of an item other
+    // than the one at `itemOffset`.
+    bool otherRecordOverlaps(std::uint64_t offset, std::uint64_t length, std::uint32_t itemOffset) const
+    {
+        const std::uint64_t end = offset + length;
+        const std::uint64_t from = offset > m_longest ? offset - m_longest : 0;
+        auto it = std::lower_bound(m_items.begin(), m_items.end(), from,
+                                   [](const LiveItem &a, std::uint64_t at) { return a.record < at; });
+        for (; it != m_items.end() && it->record < end; ++it)
+            if (!m_dead[std::size_t(it - m_items.begin())] && it->itemOffset != itemOffset
+                && it->record + it->recordSize > offset)
+                return true;
+        return false;
+    }
+    // The same, or a hash page (which only a damaged store can make happen).
+    bool inUse(std::uint64_t offset, std::uint64_t length, std::uint32_t itemOffset) const
+    {
+        const std::uint64_t end = offset + length;
+        return std::any_of(m_pages.begin(), m_pages.end(),
+                           [&](std::uint32_t page) { return page < end && page + HashPageSize > offset; })
+            || otherRecordOverlaps(offset, length, itemOffset);
+    }
+
+private:
+    std::vector<LiveItem> m_items;
+    std::vector<char> m_dead;
+    std::unordered_map<std::string, std::uint32_t> m_byUrl;
+    std::vector<std::uint32_t> m_pages;
+    std::uint64_t m_longest = 0;
+};
+
+// Plans the removal of `url` with the items of `map`, which was made from these bytes (or
+// from earlier bytes and kept up to date since). `targetIndex` gets the item's index.
+IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const LiveMap &map, std::string_view url,
+                            std::int64_t nowUnix, std::ptrdiff_t *targetIndex)
 {
     IndexDatRemoval plan;
     auto fail = [&plan](std::uint32_t error, std::string reason) {
@@ -563,29 +698,14 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
 
     TextDecoder decoder;
-    bool found = false;
-    LiveItem target{};
-    std::vector<LiveItem> live; // every live record, to see whether ours shares bytes with another
-    forEachLiveItem(data, size, [&](const LiveItem &item) {
-        live.push_back(item);
-        if (found)
-            return;
-        std::string_view stored;
-        if (!recordString(data + item.record, item.recordSize,
-                          qFromLittleEndian<quint32>(data + item.record + Layout52.urlOffset), stored))
-            return;
-        if (stored == url ? true : (!IsAscii(stored) && decoder.toUtf8(stored) == url)) {
-            found = true;
-            target = item;
-        }
-    });
-    if (!found)
+    const std::ptrdiff_t found = map.find(url);
+    if (found < 0)
         return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
+    const LiveItem target = map.item(std::size_t(found));
+    if (targetIndex)
+        *targetIndex = found;
     // Freeing the item must not change another entry.
-    if (std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
-            return other.itemOffset != target.itemOffset && other.record < target.itemOffset + 4
-                && other.record + other.recordSize > target.itemOffset;
-        }))
+    if (map.otherRecordOverlaps(target.itemOffset, 4, target.itemOffset))
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (its hash table overlaps an entry)");
 
     const std::uint8_t *record = data + target.record;
@@ -618,17 +738,8 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
     const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
     const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
     const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
-    const std::vector<std::uint32_t> pages = hashPages(data, size);
-    // Whether [offset, offset + length) shares a byte with a hash page or a live record other
-    // than the one being removed (which only a damaged store can make happen).
     auto inUse = [&](std::uint64_t offset, std::uint64_t length) {
-        const std::uint64_t end = offset + length;
-        return std::any_of(pages.begin(), pages.end(),
-                           [&](std::uint32_t page) { return page < end && page + HashPageSize > offset; })
-            || std::any_of(live.begin(), live.end(), [&](const LiveItem &other) {
-                   return other.itemOffset != target.itemOffset && other.record < end
-                       && other.record + other.recordSize > offset;
-               });
+        return map.inUse(offset, length, target.itemOffset);
     };
     const bool shared = inUse(target.record, target.recordSize);
     const std::size_t bitmapEnd = OffBitmap + (std::size_t(first) + blocks + 7) / 8;
@@ -708,6 +819,15 @@ IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, 
         write(IndexDatWrite::Wipe, target.record, fill.data(), fill.data() + fill.size());
     }
     return plan;
+}
+
+} // namespace
+
+IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, std::string_view url,
+                                    std::int64_t nowUnix)
+{
+    const LiveMap map(data, size);
+    return planRemoval(data, size, map, url, nowUnix, nullptr);
 }
 
 IndexDatStore::IndexDatStore(std::string indexPath) : m_indexPath(std::move(indexPath))
@@ -798,9 +918,37 @@ std::string partialRemoval(const IndexDatRemoval &plan, std::size_t failed, cons
 
 StoreResult IndexDatStore::remove(std::string_view url)
 {
+    KeyRemoval result = std::move(removeMany({std::string(url)}).front());
+    switch (result.outcome) {
+    case RemovalOutcome::Deleted:
+        return {};
+    case RemovalOutcome::AlreadyGone:
+        return StoreResult::failure(ERROR_FILE_NOT_FOUND, m_indexPath + ": no entry has this URL");
+    default:
+        return StoreResult::failure(result.error, std::move(result.reason));
+    }
+}
+
+namespace {
+
+// Why deletes must wait: a Wine server runs for the store's prefix (a cheap question), or
+// another process maps the index or holds it open (a walk over every process).
+std::string wineUser(const std::string &folder)
+{
+    return WineServerFor(WinePrefixOf(folder));
+}
+
+} // namespace
+
+std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string> &urls, const RemovalProgress &progress)
+{
     std::lock_guard guard(m_mutex);
-    auto fail = [this](std::uint32_t error, const std::string &reason) {
-        return StoreResult::failure(error, m_indexPath + ": " + reason);
+    std::vector<KeyRemoval> results(urls.size());
+    // Every key not yet handled gets the same refusal.
+    auto refuseRest = [&](std::size_t from, std::uint32_t error, const std::string &reason) {
+        for (std::size_t i = from; i < results.size(); ++i)
+            results[i] = {RemovalOutcome::Refused, error, m_indexPath + ": " + reason};
+        return results;
     };
 
     bool writable = true;
@@ -810,48 +958,115 @@ StoreResult IndexDatStore::remove(std::string_view url)
         fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
-        return fail(ERROR_FILE_NOT_FOUND, std::strerror(errno));
+        return refuseRest(0, ERROR_FILE_NOT_FOUND, std::strerror(errno));
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); } // also drops the lock
     } closer{fd};
 
     // Read, plan and write under one lock: what is written follows from what was read.
-    if (const int error = lockIndex(fd, writable)) {
+    if (const int error = lockIndex(fd, writable, progress, 0)) {
+        if (error == ECANCELED) {
+            for (KeyRemoval &r : results)
+                r.reason = "stopped while another program was changing the index";
+            return results;
+        }
         if (error == EAGAIN)
-            return fail(ERROR_SHARING_VIOLATION, "another program is changing the index; try again");
-        return fail(ERROR_ACCESS_DENIED, std::string("the index cannot be locked: ") + std::strerror(error));
+            return refuseRest(0, ERROR_SHARING_VIOLATION,
+                              "another program holds the index locked and has not changed it for a while");
+        return refuseRest(0, ERROR_ACCESS_DENIED, std::string("the index cannot be locked: ") + std::strerror(error));
     }
+
     IndexBuffer bytes;
     std::size_t size = 0;
-    std::string why;
-    if (!readWholeFile(fd, bytes, size, why))
-        return fail(ERROR_FILE_CORRUPT, why);
-    IndexDatRemoval plan = PlanIndexDatRemoval(bytes.data(), size, url, std::int64_t(std::time(nullptr)));
-    bytes.release();
-    if (plan.error != ERROR_SUCCESS)
-        return StoreResult::failure(plan.error, plan.reason);
-    if (!writable)
-        return fail(ERROR_ACCESS_DENIED, "the index cannot be written");
-    if (const std::string user = OtherProcessMapping(m_indexPath); !user.empty())
-        return fail(ERROR_SHARING_VIOLATION,
-                    "in use by " + user + "; close the programs that use the cache (for Wine: wineserver -k)");
+    std::unique_ptr<LiveMap> map;
+    FileStamp read; // the file as our copy of it knows it
+    // Our copy of the index, read again whenever the file changed under us.
+    auto current = [&](std::string &why) {
+        const FileStamp now = stampOf(fd);
+        if (map && now == read)
+            return true;
+        map.reset();
+        if (!readWholeFile(fd, bytes, size, why))
+            return false;
+        read = now;
+        map = std::make_unique<LiveMap>(bytes.data(), size);
+        return true;
+    };
 
-    if (plan.deleteFile) {
-        if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName))
-            return StoreResult::failure(errorFromErrno(error),
-                                        "the local file cannot be removed: " + std::string(std::strerror(error)));
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point nextWalk;
+    bool walked = false, wrote = false;
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        if (progress && !progress(i, false)) {
+            for (std::size_t j = i; j < results.size(); ++j)
+                results[j].reason = "stopped before this entry";
+            break;
+        }
+        std::string why;
+        if (!current(why))
+            return refuseRest(i, ERROR_FILE_CORRUPT, why);
+        std::ptrdiff_t target = -1;
+        IndexDatRemoval plan =
+            planRemoval(bytes.data(), size, *map, urls[i], std::int64_t(std::time(nullptr)), &target);
+        if (plan.error == ERROR_FILE_NOT_FOUND) {
+            results[i] = {RemovalOutcome::AlreadyGone, ERROR_SUCCESS, {}};
+            continue;
+        }
+        if (plan.error != ERROR_SUCCESS) {
+            results[i] = {RemovalOutcome::Refused, plan.error, plan.reason};
+            continue;
+        }
+        if (!writable)
+            return refuseRest(i, ERROR_ACCESS_DENIED, "the index cannot be written");
+        // Right before writing: a Wine program writes the index without our lock, so nothing
+        // may be written while one could be at work on it. The Wine server is asked before
+        // every entry; the walk over all processes is repeated after a while, never taking
+        // more than a small part of the pass.
+        std::string user = wineUser(m_folder);
+        const auto now = Clock::now();
+        if (user.empty() && (!walked || now >= nextWalk)) {
+            user = OtherProcessUsing(m_indexPath);
+            const auto end = Clock::now();
+            nextWalk = end + std::max<Clock::duration>(std::chrono::seconds(1), 20 * (end - now));
+            walked = true;
+        }
+        if (!user.empty())
+            return refuseRest(i, ERROR_SHARING_VIOLATION,
+                              "in use by " + user + "; close the Wine programs that use this cache first");
+
+        if (plan.deleteFile) {
+            if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName)) {
+                results[i] = {RemovalOutcome::Refused, errorFromErrno(error),
+                              "the local file cannot be removed: " + std::string(std::strerror(error))};
+                continue;
+            }
+        }
+        // The writes come in an order that keeps the index usable after each of them (see
+        // PlanIndexDatRemoval); a failure stops there and says what was done.
+        const IndexDatWriteOutcome outcome = WriteIndexDatRemoval(fd, plan, m_writeCalls);
+        wrote = true;
+        if (outcome.failed < plan.writes.size()) {
+            results[i] = {RemovalOutcome::Refused, writeErrorFromErrno(outcome.error),
+                          m_indexPath + ": " + partialRemoval(plan, outcome.failed, writeCause(outcome.error))};
+            map.reset(); // what the file holds now is read again
+            continue;
+        }
+        // Our copy follows our own writes, so that the next plan need not read the file.
+        std::uint8_t *copy = bytes.mutableData();
+        for (const IndexDatWrite &w : plan.writes)
+            std::copy(w.bytes.begin(), w.bytes.end(), copy + w.offset);
+        map->forget(std::size_t(target));
+        read = stampOf(fd);
+        results[i] = {RemovalOutcome::Deleted, ERROR_SUCCESS, {}};
     }
-    // The writes come in an order that keeps the index usable after each of them (see
-    // PlanIndexDatRemoval); a failure stops there and says what was done.
-    const IndexDatWriteOutcome outcome = WriteIndexDatRemoval(fd, plan, m_writeCalls);
-    if (outcome.failed < plan.writes.size())
-        return fail(writeErrorFromErrno(outcome.error),
-                    partialRemoval(plan, outcome.failed, writeCause(outcome.error)));
-    if (m_writeCalls.fsync(fd) != 0) {
+    if (wrote && m_writeCalls.fsync(fd) != 0) {
         const int error = errno;
-        return fail(writeErrorFromErrno(error),
-                    "the entry was removed, but the index could not be flushed to disk (" + writeCause(error) + ")");
+        for (KeyRemoval &r : results)
+            if (r.outcome == RemovalOutcome::Deleted)
+                r = {RemovalOutcome::Refused, writeErrorFromErrno(error),
+                     m_indexPath + ": the entry was removed, but the index could not be flushed to disk ("
+                         + writeCause(error) + ")"};
     }
-    return {};
+    return results;
 }

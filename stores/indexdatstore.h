@@ -87,7 +87,8 @@ IndexDatWriteOutcome WriteIndexDatRemoval(int fd, const IndexDatRemoval &plan, c
 // The store over one index.dat. The file is opened for each call and closed again, so
 // WinInet may use the store in between. Keys are the entries' URLs. A removal holds an
 // exclusive lock on the index from reading to the last write, so that two deleting
-// processes (two windows, or a window and the bench) take turns.
+// processes (two windows, or a window and the bench) take turns; the second waits for as long
+// as the first keeps changing the index.
 class IndexDatStore : public CacheStore {
 public:
     explicit IndexDatStore(std::string indexPath);
@@ -97,6 +98,11 @@ public:
     std::string describe() const override { return m_indexPath; }
     StoreListing list() override;
     StoreResult remove(std::string_view url) override;
+    // One pass under one lock: the index is read once and again only when it changed under
+    // us; every entry's writes keep the order of a single removal. Refused while a Wine
+    // server runs for the store's prefix or another process maps or holds the index open.
+    std::vector<KeyRemoval> removeMany(const std::vector<std::string> &urls,
+                                       const RemovalProgress &progress = {}) override;
 
     // Replaces the calls a removal writes with (tests make them fail).
     void setWriteCalls(IndexDatWriteCalls calls);

@@ -19,9 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -158,6 +160,7 @@ private slots:
     void largeCacheListsInFileOrder();
     void deleteFromCopy();
     void deleteTakesScriptAndSparseFiles();
+    void killedDeletesLeaveWholeEntriesOrNone();
     void refusedWhileBrowserRuns_data();
     void refusedWhileBrowserRuns();
     void blockfileDeleteRefused();
@@ -617,6 +620,92 @@ void TestChromiumStore::deleteTakesScriptAndSparseFiles()
         QVERIFY(!QFile::exists(QString::fromStdString(base + suffix)));
     QVERIFY(QFile::exists(QString::fromStdString(other)));
     QCOMPARE(store->list().entries.size(), std::size_t(7));
+}
+
+namespace {
+
+// A sparse file for `key` as Chromium starts one: the file header, then the key.
+std::string sparseFile(const std::string &key)
+{
+    std::string bytes(24, '\0');
+    auto put32 = [&bytes](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + std::size_t(i)] = char((v >> (8 * i)) & 0xFF);
+    };
+    put32(0, std::uint32_t(SimpleInitialMagic));
+    put32(4, std::uint32_t(SimpleInitialMagic >> 32));
+    put32(8, SimpleEntryVersion);
+    put32(12, std::uint32_t(key.size()));
+    put32(16, ChromiumSuperFastHash(key.data(), key.size()));
+    return bytes + key + "ranges";
+}
+
+bool fileExists(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+void TestChromiumStore::killedDeletesLeaveWholeEntriesOrNone()
+{
+    // Children delete every entry of a cache and are killed at random moments; each next
+    // child deletes again what the killed ones left. After every kill each entry is whole
+    // (its _0 with its _1 and _s) or has no _0; once a child finishes, no file of any entry
+    // is left.
+    std::mt19937 random(27);
+    int kills = 0;
+    // 200 kills take about 10 s of a free machine; a busy one stops earlier.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (kills < 200 && std::chrono::steady_clock::now() < giveUp) {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        std::vector<BrowserWriterEntry> entries(40);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            entries[i].url = "https://media.example/clip" + std::to_string(i) + ".mp4";
+            entries[i].body = "clip " + std::to_string(i);
+            entries[i].altData = "script " + std::to_string(i);
+        }
+        const BrowserWriteResult written = WriteChromiumSimpleStore(folder, entries);
+        QVERIFY(written.ok);
+        std::vector<std::string> keys, bases;
+        for (const BrowserWrittenEntry &e : written.entries) {
+            keys.push_back(e.key);
+            bases.push_back(e.file.substr(0, e.file.size() - 2));
+            QVERIFY(writeBytes(bases.back() + "_s", sparseFile(e.key)));
+        }
+        const auto store = OpenStore(folder);
+        for (bool finished = false; !finished;) {
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                std::vector<std::string> shuffled = keys;
+                std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(unsigned(::getpid())));
+                int kept = 0;
+                for (const KeyRemoval &r : store->removeMany(shuffled))
+                    kept += r.gone() ? 0 : 1;
+                ::_exit(kept);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            finished = WIFEXITED(status);
+            if (finished)
+                QCOMPARE(WEXITSTATUS(status), 0);
+            else
+                ++kills;
+            for (const std::string &base : bases)
+                if (fileExists(base + "_0"))
+                    QVERIFY2(fileExists(base + "_1") && fileExists(base + "_s"), base.c_str());
+        }
+        for (const std::string &base : bases)
+            for (const char *suffix : {"_0", "_1", "_s"})
+                QVERIFY2(!fileExists(base + suffix), (base + suffix).c_str());
+    }
+    qInfo("%d kills", kills);
+    QVERIFY2(kills >= 100, qPrintable(QString::number(kills)));
 }
 
 namespace {

@@ -21,6 +21,7 @@
 #include <set>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace indexdat;
 
@@ -173,6 +174,94 @@ IndexDatWriteCalls failingCalls(const std::shared_ptr<FailingWrites> &f)
     return calls;
 }
 
+// A store of `count` entries over a few hosts.
+std::vector<StoreWriterEntry> manyEntries(int count)
+{
+    std::vector<StoreWriterEntry> entries;
+    for (int i = 0; i < count; ++i)
+        entries.push_back(entry("http://host" + std::to_string(i % 7) + ".example/page" + std::to_string(i) + ".htm",
+                                "<p>" + std::to_string(i) + "</p>"));
+    return entries;
+}
+
+std::vector<std::string> urlsOf(const std::vector<StoreWriterEntry> &entries, std::size_t from, std::size_t to)
+{
+    std::vector<std::string> urls;
+    for (std::size_t i = from; i < to && i < entries.size(); ++i)
+        urls.push_back(entries[i].url);
+    return urls;
+}
+
+// A child process that does `work`, tells the parent through a pipe when it is under way,
+// and ends when told to (or when its work ends). Killed if still there when dropped.
+class Child {
+public:
+    template <typename Work>
+    explicit Child(Work work)
+    {
+        if (::pipe(m_ready) != 0 || ::pipe(m_release) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const auto ready = [this](char c) { (void)!::write(m_ready[1], &c, 1); };
+            const auto waitRelease = [this] {
+                char c;
+                (void)!::read(m_release[0], &c, 1);
+            };
+            ::_exit(work(ready, waitRelease));
+        }
+    }
+    ~Child()
+    {
+        if (m_pid > 0 && !m_reaped) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        for (int fd : {m_ready[0], m_ready[1], m_release[0], m_release[1]})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    bool started() const { return m_pid > 0; }
+    char awaitReady()
+    {
+        char c = 0;
+        return ::read(m_ready[0], &c, 1) == 1 ? c : 0;
+    }
+    void release() { (void)!::write(m_release[1], "x", 1); }
+    // Waits until the child runs another program than this one.
+    bool awaitExec() const
+    {
+        char self[4096] = {}, child[4096] = {};
+        ::readlink("/proc/self/exe", self, sizeof self - 1);
+        for (int i = 0; i < 500; ++i) {
+            const ssize_t n = ::readlink(("/proc/" + std::to_string(m_pid) + "/exe").c_str(), child, sizeof child - 1);
+            if (n > 0 && std::string(child, std::size_t(n)) != self)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void stop()
+    {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_reaped = true;
+    }
+    int exitCode()
+    {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_reaped = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    int m_ready[2] = {-1, -1}, m_release[2] = {-1, -1};
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Damage)
@@ -186,7 +275,12 @@ private slots:
     void refusedDeletionChangesNothing_data();
     void refusedDeletionChangesNothing();
     void staleLockDoesNotBlock();
-    void indexMappedElsewhereIsNotWritten();
+    void deletesRefusedWhileInUse_data();
+    void deletesRefusedWhileInUse();
+    void bulkDeleteStaysConsistentWhereverWritesStop();
+    void bulkDeleteSeesIndexChangedUnderIt();
+    void secondDeleterWaitsForFirst();
+    void waitForLockCanBeStopped();
     void version47RecordsList();
     void damagedStores_data();
     void damagedStores();
@@ -237,52 +331,232 @@ void TestIndexDatStore::fixtureListing()
         QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
 }
 
-void TestIndexDatStore::indexMappedElsewhereIsNotWritten()
+void TestIndexDatStore::deletesRefusedWhileInUse_data()
+{
+    QTest::addColumn<QString>("use");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("another process maps the index") << "map"
+                                                    << "pid ";
+    QTest::newRow("another process holds it open") << "open"
+                                                   << "pid ";
+    QTest::newRow("a Wine server runs for the prefix") << "wineserver"
+                                                       << "wineserver of ";
+}
+
+void TestIndexDatStore::deletesRefusedWhileInUse()
+{
+    QFETCH(QString, use);
+    QFETCH(QString, named);
+    // The store lies in a Wine prefix, as Wine's own programs keep it.
+    QTemporaryDir dir;
+    const QString prefix = dir.path() + "/prefix";
+    const QString folder = prefix + "/drive_c/users/me/AppData/Local/Microsoft/Windows/INetCache/Content.IE5";
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(CopyStoreFolder(FixturesDir() + "/wine-demo/Content.IE5", folder));
+    const QString index = folder + "/index.dat";
+    const QByteArray before = ReadBytes(index);
+    const std::vector<std::string> urls = {"http://Bb.net/same.htm", "http://media.example.com/big/large.png"};
+
+    // The Wine server's lock file, named by the prefix's device and inode as Wine names it.
+    struct stat st {};
+    QVERIFY(::stat(prefix.toLocal8Bit().constData(), &st) == 0);
+    const QString base = QString::asprintf("/tmp/.wine-%u", unsigned(::getuid()));
+    const QString serverDir = base
+        + QString::asprintf("/server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                            static_cast<unsigned long long>(st.st_ino));
+    // Wine wants both folders private to the user.
+    bool madeBase = false, madeServerDir = false;
+    if (use == "wineserver") {
+        madeBase = ::mkdir(base.toLocal8Bit().constData(), 0700) == 0;
+        madeServerDir = ::mkdir(serverDir.toLocal8Bit().constData(), 0700) == 0;
+        QVERIFY(QDir(serverDir).exists());
+    }
+    const std::string path = (use == "wineserver" ? serverDir + "/lock" : index).toStdString();
+    Child user([&](auto ready, auto waitRelease) {
+        const int fd = ::open(path.c_str(), use == "wineserver" ? O_RDWR | O_CREAT : O_RDONLY, 0600);
+        bool ok = fd >= 0;
+        if (ok && use == "map")
+            ok = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) != MAP_FAILED;
+        if (ok && use == "wineserver") {
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            ok = ::fcntl(fd, F_SETLK, &lock) == 0;
+        }
+        ready(ok ? 'y' : 'n');
+        if (use == "open") // another program, which inherits the open index
+            ::execlp("sleep", "sleep", "60", nullptr);
+        waitRelease();
+        return 0;
+    });
+    QVERIFY(user.started());
+    QCOMPARE(user.awaitReady(), 'y');
+    if (use == "open")
+        QVERIFY(user.awaitExec());
+
+    IndexDatStore store(index.toStdString());
+    const std::vector<KeyRemoval> during = store.removeMany(urls);
+    const QByteArray after = ReadBytes(index);
+    const bool fileKept = QFile::exists(folder + "/N3U7KZHE/same[0].htm");
+    user.stop();
+    if (madeServerDir) {
+        QFile::remove(serverDir + "/lock");
+        QDir().rmdir(serverDir);
+    }
+    if (madeBase)
+        QDir().rmdir(base);
+
+    for (const KeyRemoval &r : during) {
+        QCOMPARE(r.outcome, RemovalOutcome::Refused);
+        QCOMPARE(r.error, ERROR_SHARING_VIOLATION);
+        QVERIFY2(QString::fromStdString(r.reason).contains("in use by pid ")
+                     && QString::fromStdString(r.reason).contains(named),
+                 r.reason.c_str());
+    }
+    QVERIFY(after == before);
+    QVERIFY(fileKept);
+    // Reading stays allowed meanwhile; once the other process is gone the deletes go through.
+    for (const KeyRemoval &r : store.removeMany(urls))
+        QCOMPARE(r.outcome, RemovalOutcome::Deleted);
+}
+
+void TestIndexDatStore::bulkDeleteStaysConsistentWhereverWritesStop()
+{
+    // Entries near the header and far from it, deleted in one pass, with the disk filling up
+    // part-way at every write in turn: the index passes WinInet's checks whatever was written,
+    // and what the pass calls deleted is gone.
+    const NearAndFar layout = nearAndFarStore();
+    std::vector<std::string> urls = {layout.entries[layout.nearEntry].url, layout.entries[layout.farEntry].url,
+                                     layout.entries[layout.farEntry + 1].url};
+    for (int i = 1; i < 61; i += 12)
+        urls.push_back(layout.entries[std::size_t(i)].url);
+    int clean = 0;
+    for (int failAt = 1; clean == 0 || failAt <= clean + 1; ++failAt) {
+        QTemporaryDir dir;
+        const StoreWriteResult written = WriteTestStore(dir.path(), layout.entries);
+        const QString index = QString::fromStdString(written.indexPath);
+        auto failing = std::make_shared<FailingWrites>();
+        failing->failAt = clean == 0 ? 0 : failAt;
+        failing->cutFirst = true;
+        IndexDatStore store(written.indexPath);
+        store.setWriteCalls(failingCalls(failing));
+        const std::vector<KeyRemoval> results = store.removeMany(urls);
+        const QByteArray what = QByteArray::number(failAt);
+        QCOMPARE(StoreConsistency(index), std::string());
+        const std::set<std::string> listed = listedUrls(store);
+        QCOMPARE(results.size(), urls.size());
+        for (std::size_t i = 0; i < urls.size(); ++i) {
+            if (results[i].gone())
+                QVERIFY2(!listed.count(urls[i]), what);
+            else
+                QCOMPARE(results[i].error, ERROR_DISK_FULL);
+        }
+        // The rest goes once the disk has room again.
+        store.setWriteCalls({});
+        for (const KeyRemoval &r : store.removeMany(urls))
+            QVERIFY2(r.gone(), what + ": " + r.reason.c_str());
+        QCOMPARE(StoreConsistency(index), std::string());
+        QCOMPARE(listedUrls(store).size(), layout.entries.size() - urls.size());
+        if (clean == 0) {
+            clean = failing->calls;
+            QVERIFY(clean >= int(urls.size()) * 2);
+        }
+    }
+}
+
+void TestIndexDatStore::bulkDeleteSeesIndexChangedUnderIt()
+{
+    // Another writer that takes no lock (as Wine's WinInet) removes an entry in the middle of
+    // our pass: the pass reads the index again instead of writing from its old copy.
+    QTemporaryDir dir;
+    const std::vector<StoreWriterEntry> entries = manyEntries(40);
+    const StoreWriteResult written = WriteTestStore(dir.path(), entries);
+    const std::vector<std::string> urls = urlsOf(entries, 0, 10);
+    IndexDatStore store(written.indexPath);
+    bool changed = false;
+    const std::vector<KeyRemoval> results = store.removeMany(urls, [&](std::size_t done, bool) {
+        if (done == 5) {
+            const QByteArray bytes = ReadBytes(QString::fromStdString(written.indexPath));
+            const IndexDatRemoval plan = PlanIndexDatRemoval(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                                             std::size_t(bytes.size()), urls[7], std::time(nullptr));
+            const int fd = ::open(written.indexPath.c_str(), O_RDWR);
+            changed = plan.error == ERROR_SUCCESS && fd >= 0
+                && WriteIndexDatRemoval(fd, plan, {}).failed == plan.writes.size();
+            ::close(fd);
+        }
+        return true;
+    });
+    QVERIFY(changed);
+    for (std::size_t i = 0; i < urls.size(); ++i)
+        QCOMPARE(results[i].outcome, i == 7 ? RemovalOutcome::AlreadyGone : RemovalOutcome::Deleted);
+    QCOMPARE(StoreConsistency(QString::fromStdString(written.indexPath)), std::string());
+    QCOMPARE(listedUrls(store).size(), entries.size() - urls.size());
+}
+
+void TestIndexDatStore::secondDeleterWaitsForFirst()
+{
+    // A slow deleter in another process holds the lock longer than any fixed wait would
+    // allow; the second waits for it, and the entries it removed first count as gone.
+    QTemporaryDir dir;
+    const std::vector<StoreWriterEntry> entries = manyEntries(200);
+    const StoreWriteResult written = WriteTestStore(dir.path(), entries);
+    const std::vector<std::string> first = urlsOf(entries, 0, 140), second = urlsOf(entries, 100, 180);
+    Child slow([&](auto ready, auto) {
+        IndexDatStore store(written.indexPath);
+        int failed = 0;
+        for (const KeyRemoval &r : store.removeMany(first, [&](std::size_t done, bool) {
+                 if (done == 0)
+                     ready('y');
+                 std::this_thread::sleep_for(std::chrono::milliseconds(45));
+                 return true;
+             }))
+            failed += r.outcome == RemovalOutcome::Deleted ? 0 : 1;
+        return failed;
+    });
+    QVERIFY(slow.started());
+    QCOMPARE(slow.awaitReady(), 'y');
+    IndexDatStore store(written.indexPath);
+    bool waited = false;
+    const std::vector<KeyRemoval> results = store.removeMany(second, [&](std::size_t, bool waiting) {
+        waited = waited || waiting;
+        return true;
+    });
+    QCOMPARE(slow.exitCode(), 0);
+    QVERIFY(waited);
+    for (std::size_t i = 0; i < second.size(); ++i)
+        QCOMPARE(results[i].outcome, i < 40 ? RemovalOutcome::AlreadyGone : RemovalOutcome::Deleted);
+    QCOMPARE(StoreConsistency(QString::fromStdString(written.indexPath)), std::string());
+    QCOMPARE(listedUrls(store).size(), entries.size() - 180);
+}
+
+void TestIndexDatStore::waitForLockCanBeStopped()
 {
     QTemporaryDir dir;
-    QVERIFY(CopyStoreFolder(FixturesDir() + "/wine-demo/Content.IE5", dir.path()));
-    const QString index = dir.path() + "/index.dat";
-    const QByteArray before = ReadBytes(index);
-
-    // Another process maps the index, as a running WinInet does, until we write to its pipe.
-    int ready[2], release[2];
-    QVERIFY(::pipe(ready) == 0 && ::pipe(release) == 0);
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        const int fd = ::open(index.toLocal8Bit().constData(), O_RDONLY);
-        void *view = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
-        char c = view == MAP_FAILED ? 'n' : 'y';
-        (void)!::write(ready[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char mapped = 0;
-    QVERIFY(::read(ready[0], &mapped, 1) == 1);
-    QCOMPARE(mapped, 'y');
-
-    auto store = std::make_shared<IndexDatStore>(index.toStdString());
-    SetUrlCacheStore(store);
-    const bool deletedWhileMapped = DeleteUrlCacheEntry("http://Bb.net/same.htm");
-    const DWORD error = GetLastError();
-    const QByteArray during = ReadBytes(index);
-    const bool fileKept = QFile::exists(dir.path() + "/N3U7KZHE/same[0].htm");
-
-    char go = 'x';
-    QVERIFY(::write(release[1], &go, 1) == 1);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    for (int fd : {ready[0], ready[1], release[0], release[1]})
-        ::close(fd);
-
-    QVERIFY(!deletedWhileMapped);
-    QCOMPARE(error, ERROR_SHARING_VIOLATION);
-    QVERIFY(QString::fromStdString(LastUrlCacheDeleteReason()).contains("in use"));
-    QVERIFY(during == before);
-    QVERIFY(fileKept);
-    // Once the other process is gone the same delete goes through.
-    QVERIFY(DeleteUrlCacheEntry("http://Bb.net/same.htm"));
-    SetUrlCacheStore(nullptr);
+    const std::vector<StoreWriterEntry> entries = manyEntries(10);
+    const StoreWriteResult written = WriteTestStore(dir.path(), entries);
+    const QByteArray before = ReadBytes(QString::fromStdString(written.indexPath));
+    // Another deleter holds the lock and does not let go.
+    Child holder([&](auto ready, auto waitRelease) {
+        const int fd = ::open(written.indexPath.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        ready(fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n');
+        waitRelease();
+        return 0;
+    });
+    QVERIFY(holder.started());
+    QCOMPARE(holder.awaitReady(), 'y');
+    IndexDatStore store(written.indexPath);
+    int waits = 0;
+    const std::vector<KeyRemoval> results =
+        store.removeMany(urlsOf(entries, 0, 5), [&](std::size_t, bool waiting) { return !(waiting && ++waits > 3); });
+    holder.release();
+    QCOMPARE(holder.exitCode(), 0);
+    for (const KeyRemoval &r : results)
+        QCOMPARE(r.outcome, RemovalOutcome::NotTried);
+    QVERIFY(ReadBytes(QString::fromStdString(written.indexPath)) == before);
 }
 
 void TestIndexDatStore::fixtureDeletionMatchesWinInet()

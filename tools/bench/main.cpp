@@ -26,7 +26,10 @@ const Command Commands[] = {
      "list STORE                  every entry: URL<TAB>local path<TAB>size<TAB>key,\n"
      "                              then kind: NAME, entries: N, skipped: N"},
     {"load", RunLoad, "load STORE [--repeat N]     the catalogue load N times; prints name: value lines"},
-    {"delete", RunDelete, "delete STORE KEY...         deletes entries by key and says what happened to each"},
+    {"delete", RunDelete,
+     "delete STORE KEY...         deletes entries by key in one pass and says what became of each\n"
+     "                              (deleted, gone: removed before, kept: with the reason)\n"
+     "delete STORE --count N      deletes N entries spread over the store: deleted, delete_ms"},
     {"body", RunBody, "body STORE KEY              writes the entry's decoded body to standard output"},
     {"view", RunView,
      "view STORE HOST [--repeat N] [--all-columns]\n"
