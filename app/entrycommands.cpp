@@ -313,6 +313,9 @@ void EntryCommands::AExportWarcExecute()
     tick.start(100);
     worker->start();
     loop.exec();
+    // The loop also ends when the program quits: the worker stops at its next document.
+    if (worker->isRunning())
+        stop = true;
     worker->wait();
     tick.stop();
     progress.close();
