@@ -46,12 +46,13 @@ ActionList::ActionList(QWidget *window)
         {"AEntryInfo", "File", "缓存信息(&I)...", "缓存信息", QKeySequence(Qt::ALT | Qt::Key_Return), -1, false},
         {"AExportList", "File", "导出列表(&X)...", "导出列表", {}, -1, false},
         {"AExportDocs", "File", "导出文档(&E)...", "导出文档", {}, -1, false},
+        {"AExportWarc", "File", "导出为网页存档 (WARC)(&A)...", "导出为网页存档", {}, -1, false},
     };
     QAction **targets[] = {
-        &ARefresh,          &AOpenDoc,         &ADocinfo, &ASaveDocas,      &ASaveWebas, &ADeleteDoc,
-        &ASendtoBox,        &ASelectAll,       &ACopyUrl, &AFind,           &AFindInWeb, &ASaveAllCollectDoc,
-        &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline, &AInternetOption, &AHelp,      &AEntryInfo,
-        &AExportList,       &AExportDocs};
+        &ARefresh,          &AOpenDoc,         &ADocinfo,   &ASaveDocas,      &ASaveWebas, &ADeleteDoc,
+        &ASendtoBox,        &ASelectAll,       &ACopyUrl,   &AFind,           &AFindInWeb, &ASaveAllCollectDoc,
+        &ARemoveCollectDoc, &AClearCollectDoc, &Aoffline,   &AInternetOption, &AHelp,      &AEntryInfo,
+        &AExportList,       &AExportDocs,      &AExportWarc};
     static_assert(std::size(table) == std::size(targets));
     for (std::size_t i = 0; i < std::size(table); ++i) {
         const ActionRow &s = table[i];
@@ -100,6 +101,7 @@ void ActionList::Update(const Situation &now)
     for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, ACopyUrl, AEntryInfo, AExportDocs})
         a->setEnabled(now.selection);
     AExportList->setEnabled(now.rows);
+    AExportWarc->setEnabled(now.rows);
     ASaveWebas->setEnabled(now.selection && now.browserShown);
     ASendtoBox->setEnabled(now.selection && !now.collectBoxShown);
     ASelectAll->setEnabled(now.rows);

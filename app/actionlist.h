@@ -31,7 +31,7 @@ struct ActionList {
         *AHelp;
     // What the cache knows: the focused document's details (Alt+Enter), the list and the
     // selected documents written out.
-    QAction *AEntryInfo, *AExportList, *AExportDocs;
+    QAction *AEntryInfo, *AExportList, *AExportDocs, *AExportWarc;
     QList<QAction *> ActionList1; // the actions above, in that order
 
     // Menu items with behaviour of their own: the preview toggle (F8), the two list styles

@@ -7,10 +7,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
 
 namespace {
 
@@ -115,6 +120,30 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
     }
     if (!result.manifestError.isEmpty())
         lines << QStringLiteral("清单文件未能写入：\n%1").arg(result.manifestError);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString WarcExportReport(const WarcExportResult &result, const std::vector<EntryRow> &rows, const QString &path)
+{
+    if (!result.error.isEmpty())
+        return QStringLiteral("无法写入网页存档：\n%1\n%2").arg(QDir::toNativeSeparators(path), result.error);
+    if (result.stopped)
+        return QStringLiteral("导出已停止，未写入网页存档。");
+    QStringList failures;
+    int failed = 0;
+    for (std::size_t i = 0; i < result.documents.size() && i < rows.size(); ++i) {
+        const WarcExported &d = result.documents[i];
+        if (d.kind != WarcRecordKind::None)
+            continue;
+        if (++failed <= MostReportedDocuments)
+            failures << QStringLiteral("%1\n    %2").arg(QString::fromUtf8(SourceUrl(*rows[i].header)), d.problem);
+    }
+    if (failed == 0)
+        return {};
+    QStringList lines;
+    lines << QStringLiteral("网页存档已写入，其中有%1个文档未能写入：").arg(failed) << failures;
+    if (failed > MostReportedDocuments)
+        lines << QStringLiteral("……另有%1个。").arg(failed - MostReportedDocuments);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -225,4 +254,75 @@ void EntryCommands::AExportDocsExecute()
     const QString report = DocumentExportReport(result, rows, reached);
     if (!report.isEmpty())
         MsgBox(report, result.complete() ? MB::ICONINFORMATION : MB::ICONWARNING);
+}
+
+void EntryCommands::AExportWarcExecute()
+{
+    QList<int> selected = m_lister->selectedRows();
+    if (selected.isEmpty())
+        for (int row = 0; row < m_lister->rowCount(); ++row)
+            selected.append(row);
+    const ViewList records = recordsAt(m_state.view_list, selected);
+    if (records.empty())
+        return;
+    const QString proposed = QDir(m_lastFolder).filePath(QStringLiteral("缓存文档.warc.gz"));
+    QString path = m_archiveDialog ? m_archiveDialog(proposed)
+                                   : QFileDialog::getSaveFileName(m_dialogParent, QStringLiteral("导出为网页存档"),
+                                                                  proposed, QStringLiteral("网页存档 (*.warc.gz)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".warc.gz"), Qt::CaseInsensitive))
+        path += QStringLiteral(".warc.gz");
+    m_lastFolder = QFileInfo(path).absolutePath();
+
+    const std::vector<EntryRow> rows = RowsOf(records);
+    std::vector<WarcDocument> documents;
+    documents.reserve(rows.size());
+    for (const EntryRow &row : rows)
+        documents.push_back({row, storeFolder()});
+
+    QProgressDialog progress(QStringLiteral("正在导出网页存档..."), QStringLiteral("停止"), 0, int(rows.size()),
+                             m_dialogParent);
+    progress.setObjectName(QStringLiteral("frm_warcprogress"));
+    progress.setWindowTitle(QStringLiteral("导出为网页存档"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+
+    // The worker reads the bodies and writes the file; the window only shows how far it got.
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> stop{false};
+    WarcExportResult result;
+    WarcExportOptions options;
+    options.progress = [&done, &stop](std::size_t reached, std::size_t) {
+        done = reached;
+        return !stop;
+    };
+    std::unique_ptr<QThread> worker(
+        QThread::create([&result, &documents, &path, &options] { result = ExportWarc(documents, path, options); }));
+    QEventLoop loop;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &progress, [&] {
+        progress.setValue(int(done.load()));
+        if (progress.wasCanceled())
+            stop = true;
+    });
+    connect(&progress, &QProgressDialog::canceled, &progress, [&stop] { stop = true; });
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    tick.start(100);
+    worker->start();
+    loop.exec();
+    // The loop also ends when the program quits: the worker stops at its next document.
+    if (worker->isRunning())
+        stop = true;
+    worker->wait();
+    tick.stop();
+    progress.close();
+    const QString report = WarcExportReport(result, rows, path);
+    if (!report.isEmpty())
+        MsgBox(report,
+               result.error.isEmpty() && !result.stopped ? MB::ICONWARNING
+                   : result.stopped                      ? MB::ICONINFORMATION
+                                                         : MB::ICONERROR);
 }

@@ -6,6 +6,7 @@
 #include "catalogue/documentexport.h"
 #include "catalogue/entryfields.h"
 #include "catalogue/listexport.h"
+#include "catalogue/warcexport.h"
 #include "windows/entryinfowindow.h"
 #include "windows/exportdocumentsdialog.h"
 
@@ -20,6 +21,9 @@
 struct CatalogueState;
 class Lister;
 class QWidget;
+
+// The words of the one box after a web archive export; empty when there is nothing to say.
+QString WarcExportReport(const WarcExportResult &result, const std::vector<EntryRow> &rows, const QString &path);
 
 // The window's content for one entry: every field of the details that has a value.
 EntryInfo EntryInfoOf(const EntryRow &row, EntryFields &fields);
@@ -49,11 +53,17 @@ public:
     void setListFileDialog(ListFileDialog dialog) { m_listDialog = std::move(dialog); }
     using DocumentsDialog = std::function<std::optional<ExportDocumentsChoice>(int count, const QString &proposed)>;
     void setDocumentsDialog(DocumentsDialog dialog) { m_documentsDialog = std::move(dialog); }
+    // The archive's save dialog: the proposed path in, the chosen one (empty for cancel) out.
+    using ArchiveFileDialog = std::function<QString(const QString &proposed)>;
+    void setArchiveFileDialog(ArchiveFileDialog dialog) { m_archiveDialog = std::move(dialog); }
 
 public slots:
     void AEntryInfoExecute();
     void AExportListExecute();
     void AExportDocsExecute();
+    // The selected documents (or all of the list) as a web archive, written off the window's
+    // thread with progress and 停止.
+    void AExportWarcExecute();
 
 signals:
     // The list export runs on the interface thread: the info window says so meanwhile.
@@ -71,5 +81,6 @@ private:
     QWidget *m_dialogParent;
     ListFileDialog m_listDialog;
     DocumentsDialog m_documentsDialog;
+    ArchiveFileDialog m_archiveDialog;
     QString m_lastFolder; // where the last export went
 };

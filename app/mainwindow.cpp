@@ -113,6 +113,7 @@ void Tfrm_cache::connectActions()
     connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::AEntryInfoExecute);
     connect(a.AExportList, &QAction::triggered, m_entries.get(), &EntryCommands::AExportListExecute);
     connect(a.AExportDocs, &QAction::triggered, m_entries.get(), &EntryCommands::AExportDocsExecute);
+    connect(a.AExportWarc, &QAction::triggered, m_entries.get(), &EntryCommands::AExportWarcExecute);
     connect(a.m_viewdoc, &QAction::triggered, m_preview.get(), &PreviewPane::m_viewdocClick);
     for (QAction *style : {a.m_VsReport, a.m_VsIcon})
         connect(style, &QAction::triggered, m_documents.get(), [this, style] {

@@ -22,9 +22,9 @@
 //   Pop_columns     the context menu of the list's header: the further columns  ListColumns
 //   Pop_save        the save button's menu: save document, save web page
 //   m_sort          the hidden sort menu; its six items are sortItems      DocumentList
-//   ActionList1     the actions ARefresh .. AExportDocs (actionlist.h), each reached by menu,
-//                   toolbar, context menu and shortcut alike; AEntryInfo, AExportList and
-//                   AExportDocs are carried out by                          EntryCommands
+//   ActionList1     the actions ARefresh .. AExportWarc (actionlist.h), each reached by menu,
+//                   toolbar, context menu and shortcut alike; AEntryInfo, AExportList,
+//                   AExportDocs and AExportWarc are carried out by          EntryCommands
 //   m_viewdoc       F8: the preview pane on or off                         PreviewPane
 //   m_VsReport, m_VsIcon   the list styles: report with small icons, large icons
 //   m_offline       the options menu's item bound to the action Aoffline

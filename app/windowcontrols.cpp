@@ -198,7 +198,7 @@ void WindowControls::createMenus(QMainWindow *window)
     QMenu *file = fileMenu = window->menuBar()->addMenu(QStringLiteral("文件(&F)"));
     file->addActions({a.AOpenDoc, a.ADocinfo, a.ASaveDocas, a.ASaveWebas, a.ADeleteDoc, a.ARefresh});
     file->addSeparator();
-    file->addActions({a.AExportList, a.AExportDocs});
+    file->addActions({a.AExportList, a.AExportDocs, a.AExportWarc});
     file->addSeparator();
     file->addAction(a.ASendtoBox);
     QMenu *box = file->addMenu(QStringLiteral("采集盒(&C)"));
@@ -243,7 +243,7 @@ void WindowControls::createMenus(QMainWindow *window)
     Pop_list->addSeparator();
     Pop_list->addActions({a.AOpenDoc, a.ADocinfo, a.AEntryInfo, a.ADeleteDoc, a.ASaveDocas, a.ASaveWebas});
     Pop_list->addSeparator();
-    Pop_list->addActions({a.AExportList, a.AExportDocs});
+    Pop_list->addActions({a.AExportList, a.AExportDocs, a.AExportWarc});
 
     Pop_tree = new QMenu(window);
     Pop_tree->setObjectName(QStringLiteral("Pop_tree"));

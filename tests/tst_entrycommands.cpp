@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeView>
@@ -107,6 +108,7 @@ private slots:
     void exportDocumentsReportsFailuresInOneBox();
     void exportDocumentsIntoTheCacheIsRefused();
     void exportDocumentsDialog();
+    void exportArchiveOfTheList();
     void exportReport_data();
     void exportReport();
     void fixtureStores_data();
@@ -361,11 +363,13 @@ void TestEntryCommands::enabledWithSelectionAndRows()
     w.ActionList1Update();
     QVERIFY(!w.AEntryInfo->isEnabled());
     QVERIFY(!w.AExportList->isEnabled()); // the cache root shows no rows
+    QVERIFY(!w.AExportWarc->isEnabled());
     QVERIFY(!w.AExportDocs->isEnabled());
     QVERIFY(f.selectHost(QStringLiteral("[on.example]")));
     w.ActionList1Update();
     QVERIFY(!w.AEntryInfo->isEnabled());
     QVERIFY(w.AExportList->isEnabled()); // all rows when none is selected
+    QVERIFY(w.AExportWarc->isEnabled());
     QVERIFY(!w.AExportDocs->isEnabled());
     f.focusRow(0);
     w.ActionList1Update();
@@ -373,7 +377,7 @@ void TestEntryCommands::enabledWithSelectionAndRows()
     QVERIFY(w.AExportList->isEnabled());
     QVERIFY(w.AExportDocs->isEnabled());
     // Where they are reached: the list's menu and the File menu.
-    for (QAction *a : {w.AExportList, w.AExportDocs}) {
+    for (QAction *a : {w.AExportList, w.AExportDocs, w.AExportWarc}) {
         QVERIFY(w.Pop_list->actions().contains(a));
         QVERIFY(f.frm_cache->menuBar()->actions().at(0)->menu()->actions().contains(a));
     }
@@ -552,6 +556,33 @@ void TestEntryCommands::exportDocumentsWithManifest()
     f.run(f.window->AExportDocs);
     QCOMPARE(sortedFiles(folder).size(), 5);
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestEntryCommands::exportArchiveOfTheList()
+{
+    TestStore store;
+    store.add("http://arc.example/a.htm", "a.htm", "first page");
+    store.add("http://arc.example/b.htm", "b.htm", "second page");
+    store.add("http://arc.example/gone.htm", "gone.htm", "gone soon");
+    Fixture f;
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[arc.example]")));
+    QVERIFY(QFile::remove(QString::fromStdString(store.path("gone.htm"))));
+    QTemporaryDir out;
+    f.window->entries->setArchiveFileDialog([&](const QString &) { return out.filePath(QStringLiteral("arc")); });
+    // No row selected: the whole list goes into the archive, written by a thread of its own.
+    f.run(f.window->AExportWarc);
+    const QString file = out.filePath(QStringLiteral("arc.warc.gz"));
+    QProcess gunzip;
+    gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
+    QVERIFY(gunzip.waitForFinished());
+    QCOMPARE(gunzip.exitCode(), 0);
+    const QByteArray warc = gunzip.readAllStandardOutput();
+    QCOMPARE(warc.count("WARC/1.1\r\n"), 3); // warcinfo and the two documents still there
+    QVERIFY(warc.contains("second page"));
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_boxes.front().startsWith(QStringLiteral("网页存档已写入，其中有1个文档未能写入：")));
+    QVERIFY(m_boxes.front().contains(QStringLiteral("http://arc.example/gone.htm")));
 }
 
 void TestEntryCommands::exportDocumentsReportsFailuresInOneBox()

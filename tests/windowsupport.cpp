@@ -78,6 +78,7 @@ WindowParts::WindowParts(Tfrm_cache &w)
       AEntryInfo(part<QAction>(w, "AEntryInfo")),
       AExportList(part<QAction>(w, "AExportList")),
       AExportDocs(part<QAction>(w, "AExportDocs")),
+      AExportWarc(part<QAction>(w, "AExportWarc")),
       m_viewdoc(part<QAction>(w, "m_viewdoc")),
       m_VsReport(part<QAction>(w, "m_VsReport")),
       m_VsIcon(part<QAction>(w, "m_VsIcon"))

@@ -52,7 +52,7 @@ struct WindowParts {
     QList<QAction *> sortItems; // the items of m_sort
     QAction *ARefresh, *AOpenDoc, *ADocinfo, *ASaveDocas, *ASaveWebas, *ADeleteDoc, *ASendtoBox, *ASelectAll, *ACopyUrl,
         *AFind, *AFindInWeb, *ASaveAllCollectDoc, *ARemoveCollectDoc, *AClearCollectDoc, *Aoffline, *AInternetOption,
-        *AHelp, *AEntryInfo, *AExportList, *AExportDocs, *m_viewdoc, *m_VsReport, *m_VsIcon;
+        *AHelp, *AEntryInfo, *AExportList, *AExportDocs, *AExportWarc, *m_viewdoc, *m_VsReport, *m_VsIcon;
 
     const Tsettingdata &settings() const { return window.settings(); }
     // Panel `panel` of the status bar sbar.

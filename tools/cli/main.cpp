@@ -7,6 +7,7 @@
 #include "catalogue/documentexport.h"
 #include "catalogue/listexport.h"
 #include "catalogue/text.h"
+#include "catalogue/warcexport.h"
 #include "collections/search.h"
 #include "platform/urlcachestore.h"
 #include "stores/storeregistry.h"
@@ -37,6 +38,8 @@ const char *const UsageText =
     "                                  every entry with all its fields (default TSV)\n"
     "  export STORE DIR [FILTERS] [--no-manifest]\n"
     "                                  writes the documents into DIR, with manifest.csv\n"
+    "  export --format warc STORE [FILTERS] -o FILE.warc.gz\n"
+    "                                  writes the documents as a web archive (WARC 1.1)\n"
     "\n"
     "STORE is a cache folder (WinInet index.dat, Firefox cache2, Chromium Cache), a file in it,\n"
     "or a browser profile folder. Without STORE, list opens the cache the program would open.\n"
@@ -80,6 +83,8 @@ struct Options {
     Filters filters;
     ListFormat format = ListFormat::Tsv;
     bool manifest = true;
+    bool warc = false;  // export: a web archive instead of a folder of documents
+    std::string output; // export --format warc: the archive file
 };
 
 // Parses the arguments after the command name; an error text for a usage error.
@@ -107,6 +112,13 @@ std::string parse(int argc, char **argv, Options &options, bool forExport)
             if (!format)
                 return "unknown format " + name;
             options.format = *format;
+        } else if (arg == "--format" && hasValue && forExport) {
+            const std::string name = value();
+            if (name != "warc")
+                return "unknown export format " + name;
+            options.warc = true;
+        } else if ((arg == "-o" || arg == "--output") && hasValue && forExport) {
+            options.output = value();
         } else if (arg == "--no-manifest" && forExport) {
             options.manifest = false;
         } else if (arg == "--") {
@@ -243,11 +255,47 @@ int runList(int argc, char **argv)
     return Success;
 }
 
+// export --format warc: the documents that pass the filters as one web archive.
+int runWarcExport(const Options &options)
+{
+    if (options.positional.size() != 1 || options.output.empty())
+        return usageError("export --format warc takes STORE and -o FILE");
+    std::shared_ptr<CacheStore> store;
+    CacheList catalogue;
+    if (!loadCatalogue(options.positional[0], store, catalogue))
+        return Unreadable;
+    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::vector<WarcDocument> documents;
+    documents.reserve(hits.size());
+    for (const CatalogueEntry &e : hits)
+        documents.push_back({RowOf(e), QString::fromStdString(store->folder())});
+    const WarcExportResult result = ExportWarc(documents, QString::fromStdString(options.output));
+    if (!result.error.isEmpty()) {
+        std::fprintf(stderr, "tidewrack-cli: %s\n", result.error.toLocal8Bit().constData());
+        return Unreadable;
+    }
+    std::size_t failed = 0;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        const WarcExported &d = result.documents[i];
+        failed += d.kind == WarcRecordKind::None ? 1 : 0;
+        std::printf("%s\t%s\t%s\n", d.kind == WarcRecordKind::None ? "failed" : WarcRecordKindName(d.kind),
+                    tsvCell(SourceUrl(hits[i])).c_str(), tsvCell(d.problem.toStdString()).c_str());
+    }
+    std::fflush(stdout);
+    if (failed)
+        std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not archived\n", failed, documents.size());
+    return failed ? SomeNotWritten : Success;
+}
+
 int runExport(int argc, char **argv)
 {
     Options options;
     if (const std::string why = parse(argc, argv, options, true); !why.empty())
         return usageError(why);
+    if (options.warc)
+        return runWarcExport(options);
+    if (!options.output.empty())
+        return usageError("-o is for export --format warc");
     if (options.positional.size() != 2)
         return usageError("export takes STORE and DIR");
 
