@@ -25,6 +25,17 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelected() const
     return (row >= 0 && std::size_t(row) < view.size()) ? EntryBlock(view[std::size_t(row)]) : nullptr;
 }
 
+const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelectedLive() const
+{
+    const int row = m_lister->firstSelectedRow();
+    const ViewList &view = m_state.view_list;
+    if (row < 0 || std::size_t(row) >= view.size())
+        return nullptr;
+    // A row of a closed cache reaches nothing, not even its written-out body.
+    const URLCACHE_STORE_ID store = EntryStoreId(view[std::size_t(row)]);
+    return (store == 0 || UrlCacheStoreById(store)) ? EntryBlock(view[std::size_t(row)]) : nullptr;
+}
+
 bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
 {
     std::string why;
@@ -37,13 +48,13 @@ bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) c
 void DocumentCommands::AOpenDocExecute()
 {
     // Double click and Enter reach this without the action's enabled test.
-    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
+    if (const auto *entry = firstSelectedLive(); entry && localFileReady(entry))
         OpenWithDefaultApplication(QString::fromUtf8(LocalFileName(*entry)));
 }
 
 void DocumentCommands::ADocinfoExecute()
 {
-    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
+    if (const auto *entry = firstSelectedLive(); entry && localFileReady(entry))
         ShowFileProperties(QString::fromUtf8(LocalFileName(*entry)), QString::fromUtf8(SourceUrl(*entry)));
 }
 
@@ -74,15 +85,19 @@ void DocumentCommands::ADeleteDocExecute()
     int failed = 0;
     DWORD firstError = ERROR_SUCCESS;
     std::string firstReason;
+    URLCACHE_STORE_ID firstStore = 0;
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
         const auto row = std::size_t(*it);
         if (row >= view.size())
             continue;
         // A failure keeps the file, so the purge below keeps the entry everywhere.
-        // Deleted by its key: a browser keeps one URL under several keys.
-        if (!DeleteUrlCacheEntry(EntryKey(view[row])) && failed++ == 0) {
+        // Deleted by its key, in the store it was read from: a browser keeps one URL under
+        // several keys, and another open cache may hold the same key.
+        const URLCACHE_STORE_ID store = EntryStoreId(view[row]);
+        if (!DeleteUrlCacheEntryInStore(store, EntryKey(view[row])) && failed++ == 0) {
             firstError = GetLastError();
             firstReason = LastUrlCacheDeleteReason();
+            firstStore = store;
         }
         view.erase(view.begin() + std::ptrdiff_t(row));
     }
@@ -96,10 +111,8 @@ void DocumentCommands::ADeleteDocExecute()
     emit entriesRemoved();
     // The rows leave the list either way; say so when the cache kept some of them.
     if (failed > 0) {
-        const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
-        const StoreKind kind = store ? store->kind() : StoreKind::None;
-        const QString browser =
-            store ? QString::fromStdString(BrowserNameFor(store->kind(), store->folder())) : QString();
+        const StoreKind kind = UrlCacheStoreKind(firstStore);
+        const QString browser = QString::fromStdString(BrowserNameFor(kind, UrlCacheStoreFolder(firstStore)));
         QString text =
             QStringLiteral("有%1个缓存文档未能删除：%2").arg(failed).arg(DeleteFailureText(firstError, kind, browser));
         if (!firstReason.empty())
@@ -129,6 +142,8 @@ QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
         return QStringLiteral("缓存索引已损坏，不能修改。");
     case ERROR_FILE_NOT_FOUND:
         return QStringLiteral("缓存中找不到该项。");
+    case ERROR_NOT_READY:
+        return QStringLiteral("这个缓存已经关闭。");
     default:
         return QStringLiteral("错误代码 %1。").arg(error);
     }

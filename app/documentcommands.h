@@ -47,6 +47,8 @@ signals:
 private:
     // The block of the selected row with the lowest index, or null.
     const INTERNET_CACHE_ENTRY_INFOA *firstSelected() const;
+    // The same, but null for a row of a cache closed since it was read.
+    const INTERNET_CACHE_ENTRY_INFOA *firstSelectedLive() const;
     // Makes the entry's local file exist (a browser cache's body is written out on demand);
     // says why not in a box when it cannot.
     bool localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const;

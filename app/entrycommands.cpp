@@ -2,11 +2,13 @@
 
 #include "catalogue/cataloguestate.h"
 #include "lister.h"
+#include "platform/cachefile.h"
 #include "platform/urlcachestore.h"
 #include "windows/messagebox.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -202,7 +204,9 @@ void EntryCommands::AExportDocsExecute()
     EntryFields fields(storeFolder());
     DocumentExportOptions options;
     options.manifest = choice->manifest;
-    options.storeFolder = storeFolder();
+    // Never into a cache: the one open store whose folder would hold the target refuses it.
+    options.storeFolder = QString::fromStdString(
+        StoreFolderHolding(QFile::encodeName(QDir::cleanPath(QDir(choice->folder).absolutePath())).toStdString()));
     QProgressDialog progress(QStringLiteral("正在导出文档..."), QStringLiteral("取消"), 0, int(rows.size()),
                              m_dialogParent);
     progress.setObjectName(QStringLiteral("frm_exportprogress"));

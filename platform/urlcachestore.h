@@ -7,11 +7,30 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // The store the enumeration and deletion calls work on. Without one, the enumeration is
 // empty and every deletion fails with ERROR_FILE_NOT_FOUND.
 void SetUrlCacheStore(std::shared_ptr<CacheStore> store);
 std::shared_ptr<CacheStore> CurrentUrlCacheStore();
+
+// Every store gets an id on first sight, kept for as long as the process runs: a store is
+// known by its kind and folder (one without a folder by itself), so a store closed and opened
+// again has its old id and the entries read from it before reach it again. 0 is no store.
+URLCACHE_STORE_ID UrlCacheStoreIdOf(const std::shared_ptr<CacheStore> &store);
+URLCACHE_STORE_ID CurrentUrlCacheStoreId();
+// The stores open beside the current one. Opening gives the store's id; closing takes it out
+// of reach until it is opened again. The current store is always open.
+URLCACHE_STORE_ID OpenUrlCacheStore(std::shared_ptr<CacheStore> store);
+void CloseUrlCacheStore(URLCACHE_STORE_ID id);
+// The open store with `id`; null when it is not open.
+std::shared_ptr<CacheStore> UrlCacheStoreById(URLCACHE_STORE_ID id);
+// Every open store: the current one first, then the others in the order they were opened.
+std::vector<std::shared_ptr<CacheStore>> OpenUrlCacheStores();
+std::size_t OpenUrlCacheStoreCount();
+// What is known of the store with `id` whether or not it is open now: its kind and folder.
+StoreKind UrlCacheStoreKind(URLCACHE_STORE_ID id);
+std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id);
 
 // Why the last enumeration on this thread could not read its store; empty when it could.
 std::string LastUrlCacheReadProblem();
