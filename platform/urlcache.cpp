@@ -19,7 +19,6 @@ std::shared_ptr<CacheStore> g_store;
 struct StoreIdentity {
     StoreKind kind;
     std::string folder;
-    std::weak_ptr<CacheStore> object; // for a store without a folder: the store itself
 };
 std::vector<StoreIdentity> g_identities;
 std::vector<std::pair<URLCACHE_STORE_ID, std::shared_ptr<CacheStore>>> g_open;
@@ -31,16 +30,10 @@ URLCACHE_STORE_ID identify(const std::shared_ptr<CacheStore> &store)
         return 0;
     const StoreKind kind = store->kind();
     std::string folder = store->folder();
-    for (std::size_t i = 0; i < g_identities.size(); ++i) {
-        const StoreIdentity &known = g_identities[i];
-        if (known.kind != kind || known.folder != folder)
-            continue;
-        if (!folder.empty() || known.object.lock() == store)
+    for (std::size_t i = 0; i < g_identities.size(); ++i)
+        if (g_identities[i].kind == kind && g_identities[i].folder == folder)
             return URLCACHE_STORE_ID(i + 1);
-    }
-    g_identities.push_back({kind, std::move(folder), {}});
-    if (g_identities.back().folder.empty())
-        g_identities.back().object = store;
+    g_identities.push_back({kind, std::move(folder)});
     return URLCACHE_STORE_ID(g_identities.size());
 }
 

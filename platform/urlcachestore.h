@@ -15,8 +15,8 @@ void SetUrlCacheStore(std::shared_ptr<CacheStore> store);
 std::shared_ptr<CacheStore> CurrentUrlCacheStore();
 
 // Every store gets an id on first sight, kept for as long as the process runs: a store is
-// known by its kind and folder (one without a folder by itself), so a store closed and opened
-// again has its old id and the entries read from it before reach it again. 0 is no store.
+// known by its kind and folder, so a store closed and opened again has its old id and the
+// entries read from it before reach it again. 0 is no store.
 URLCACHE_STORE_ID UrlCacheStoreIdOf(const std::shared_ptr<CacheStore> &store);
 URLCACHE_STORE_ID CurrentUrlCacheStoreId();
 // The stores open beside the current one. Opening gives the store's id; closing takes it out

@@ -4,8 +4,10 @@
 #include "app/catalogueloader.h"
 #include "app/documentlist.h"
 #include "app/mainwindow.h"
+#include "app/preview.h"
 #include "app/storechooser.h"
 #include "app/treenodes.h"
+#include "catalogue/catalogue.h"
 #include "catalogue/cataloguestate.h"
 #include "catalogue/documentlistmodel.h"
 #include "collections/search.h"
@@ -33,6 +35,7 @@ private slots:
     void closedCacheRowsReachNothing();
     void everyKindSideBySide();
     void folderWithoutCacheChangesNothing();
+    void offlinePageComesFromItsOwnStore();
 
 private:
     QStringList m_boxes;
@@ -262,6 +265,30 @@ void TestMultiStore::folderWithoutCacheChangesNothing()
     QVERIFY(m_boxes[0].startsWith(QStringLiteral("这个文件夹中没有缓存")));
     QCOMPARE(w.Tree->topLevelItemCount(), CacheRoot + 1);
     QCOMPARE(window.loader().stores().size(), std::size_t(1));
+}
+
+// Two copies with the same URLs: the preview of a row is served from the row's own copy.
+void TestMultiStore::offlinePageComesFromItsOwnStore()
+{
+    QTemporaryDir dir;
+    const QStringList folders{writeStore("wininet", dir.filePath("first"), "tide"),
+                              writeStore("wininet", dir.filePath("second"), "ebb")};
+    CacheList catalogue;
+    std::vector<URLCACHE_STORE_ID> ids;
+    for (const QString &folder : folders) {
+        ids.push_back(OpenUrlCacheStore(OpenStore(folder.toStdString())));
+        const CacheList part = EnumerateCatalogue(ids.back());
+        catalogue.insert(catalogue.end(), part.begin(), part.end());
+    }
+    CachedUrlIndex index(catalogue);
+    for (std::size_t i : {1, 0}) {
+        index.setStore(ids[i]);
+        const std::optional<std::string> file = index.localFile(PageA);
+        QVERIFY(file);
+        QVERIFY2(QString::fromStdString(*file).startsWith(folders[int(i)]), file->c_str());
+    }
+    for (const URLCACHE_STORE_ID id : ids)
+        CloseUrlCacheStore(id);
 }
 
 QTEST_MAIN(TestMultiStore)
