@@ -98,12 +98,16 @@ ActionList::ActionList(QWidget *window)
 
 void ActionList::Update(const Situation &now)
 {
-    for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, ACopyUrl, AEntryInfo, AExportDocs})
-        a->setEnabled(now.selection);
+    // A closed cache's rows stay in the box and the station, but no command reaches a cache
+    // through them; taking them out of the box still does.
+    const bool live = now.selection && !now.unavailable;
+    for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, AEntryInfo, AExportDocs})
+        a->setEnabled(live);
+    ACopyUrl->setEnabled(now.selection);
     AExportList->setEnabled(now.rows);
     AExportWarc->setEnabled(now.rows);
-    ASaveWebas->setEnabled(now.selection && now.browserShown);
-    ASendtoBox->setEnabled(now.selection && !now.collectBoxShown);
+    ASaveWebas->setEnabled(live && now.browserShown);
+    ASendtoBox->setEnabled(live && !now.collectBoxShown);
     ASelectAll->setEnabled(now.rows);
     AInternetOption->setEnabled(now.document);
     ARemoveCollectDoc->setEnabled(now.collectBoxShown && now.selection);

@@ -16,6 +16,7 @@ struct ActionList {
     // What the update pass looks at.
     struct Situation {
         bool selection = false;        // a row of the document list is selected
+        bool unavailable = false;      // a selected row comes from a cache closed since
         bool rows = false;             // the list has rows
         bool document = false;         // the browser has loaded a document
         bool browserShown = false;     // the browser, not the text viewer, shows the preview

@@ -12,27 +12,24 @@
 #include <QApplication>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <future>
+#include <iterator>
+
 namespace {
 
-QTreeWidgetItem *addRoot(QTreeWidget *tree, const QString &caption, int image)
+QTreeWidgetItem *newRoot(QTreeWidget *tree, const QString &caption, int image)
 {
     auto *node = new QTreeWidgetItem(tree, QStringList(caption));
     node->setIcon(0, TreeImage(image));
     return node;
 }
 
-} // namespace
-
-CatalogueLoader::CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status)
-    : m_state(state), m_tree(tree), m_status(status)
-{}
-
-void CatalogueLoader::setStore(std::shared_ptr<CacheStore> store)
+void addCollectionRoots(QTreeWidget *tree)
 {
-    m_store = std::move(store);
+    newRoot(tree, QStringLiteral("采集盒"), 5);
+    newRoot(tree, QStringLiteral("搜索站"), 3);
 }
-
-namespace {
 
 // "IE" for a WinInet store (and for none), else the browser's name.
 QString browserOf(const CacheStore *store)
@@ -43,19 +40,92 @@ QString browserOf(const CacheStore *store)
 
 } // namespace
 
+CatalogueLoader::CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status)
+    : m_state(state), m_tree(tree), m_status(status)
+{
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, &CatalogueLoader::showRootState);
+}
+
+void CatalogueLoader::setStore(std::shared_ptr<CacheStore> store)
+{
+    const URLCACHE_STORE_ID kept = UrlCacheStoreIdOf(store);
+    for (const std::shared_ptr<CacheStore> &old : m_stores)
+        if (const URLCACHE_STORE_ID id = UrlCacheStoreIdOf(old); id != kept) {
+            CloseUrlCacheStore(id);
+            m_closedAny = true;
+        }
+    m_stores.clear();
+    if (store)
+        m_stores.push_back(std::move(store));
+}
+
+bool CatalogueLoader::addStore(std::shared_ptr<CacheStore> store)
+{
+    const URLCACHE_STORE_ID id = UrlCacheStoreIdOf(store);
+    if (id == 0)
+        return false;
+    for (const std::shared_ptr<CacheStore> &open : m_stores)
+        if (UrlCacheStoreIdOf(open) == id)
+            return false;
+    m_stores.push_back(std::move(store));
+    return true;
+}
+
+void CatalogueLoader::removeStore(URLCACHE_STORE_ID id)
+{
+    std::erase_if(m_stores, [id](const std::shared_ptr<CacheStore> &s) { return UrlCacheStoreIdOf(s) == id; });
+    CloseUrlCacheStore(id);
+    m_closedAny = true;
+}
+
+const std::shared_ptr<CacheStore> &CatalogueLoader::store() const
+{
+    static const std::shared_ptr<CacheStore> none;
+    return m_stores.empty() ? none : m_stores.front();
+}
+
+QTreeWidgetItem *CatalogueLoader::CacheRootOf(QTreeWidgetItem *node)
+{
+    while (node && node->parent())
+        node = node->parent();
+    return node && node->data(0, StoreIdRole).isValid() ? node : nullptr;
+}
+
+// One store's part of a load, read on a thread of its own.
+struct CatalogueLoader::Loaded {
+    std::shared_ptr<CacheStore> store;
+    URLCACHE_STORE_ID id = 0;
+    CacheList list;
+    std::string problem;
+    std::string skipped;
+    std::uint32_t skippedCount = 0;
+};
+
 void CatalogueLoader::LoadCatalogue(bool showProgress)
 {
     if (m_loading)
         return;
     m_loading = true;
 
-    // The calls of the cache layer work on the store handed to the loader; without one they
+    // The calls of the cache layer work on the stores handed to the loader; without any they
     // work on whatever store the process has (the tests install theirs directly).
-    if (m_store)
-        SetUrlCacheStore(m_store);
-    const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
+    for (const std::shared_ptr<CacheStore> &store : m_stores)
+        OpenUrlCacheStore(store);
+    if (!m_stores.empty())
+        SetUrlCacheStore(m_stores.front());
+    std::vector<Loaded> loads(std::max<std::size_t>(m_stores.size(), 1));
+    if (m_stores.empty()) {
+        loads.front().store = CurrentUrlCacheStore();
+        loads.front().id = CurrentUrlCacheStoreId();
+    }
+    for (std::size_t i = 0; i < m_stores.size(); ++i) {
+        loads[i].store = m_stores[i];
+        loads[i].id = UrlCacheStoreIdOf(m_stores[i]);
+    }
+
     if (showProgress)
-        emit progressShown(QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(store.get())), 1);
+        emit progressShown(QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(loads.front().store.get())),
+                           1);
     m_state.tree_ready = false; // the old nodes go with the entries they stand for
     m_state.cache_list.clear();
     QApplication::processEvents();
@@ -70,41 +140,62 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     m_status.setText(0, QStringLiteral("读取文件..."));
     QApplication::processEvents();
 
-    m_state.cache_list = EnumerateCatalogue();
-    SortByHost(m_state.cache_list);
-    // The window shows an unreadable store as an empty cache; say why where it can be seen.
-    const std::string problem = LastUrlCacheReadProblem();
-    const std::string skipped = LastUrlCacheSkipped();
-    if (!problem.empty())
-        qCWarning(lcStore, "cannot read the cache store: %s", problem.c_str());
-    else if (!skipped.empty())
-        qCWarning(lcStore, "%s: %s", store ? store->describe().c_str() : "", skipped.c_str());
+    // Every store but the first is read side by side with it; each keeps its own problems.
+    auto read = [](Loaded &loaded) {
+        loaded.list = EnumerateCatalogue(loaded.id);
+        SortByHost(loaded.list);
+        loaded.problem = LastUrlCacheReadProblem();
+        loaded.skipped = LastUrlCacheSkipped();
+        loaded.skippedCount = LastUrlCacheSkippedCount();
+    };
+    std::vector<std::future<void>> others;
+    for (std::size_t i = 1; i < loads.size(); ++i)
+        others.push_back(std::async(std::launch::async, read, std::ref(loads[i])));
+    read(loads.front());
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        if (showProgress)
+            emit progressShown(
+                QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(loads[i + 1].store.get())), 1);
+        others[i].wait();
+    }
+    for (const Loaded &loaded : loads) {
+        // The window shows an unreadable store as an empty cache; say why where it can be seen.
+        if (!loaded.problem.empty())
+            qCWarning(lcStore, "cannot read the cache store: %s", loaded.problem.c_str());
+        else if (!loaded.skipped.empty())
+            qCWarning(lcStore, "%s: %s", loaded.store ? loaded.store->describe().c_str() : "", loaded.skipped.c_str());
+    }
 
     m_status.setText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();
-    rebuildTree(QString::fromStdString(store ? CacheRootCaption(store->kind(), store->folder())
-                                             : CacheRootCaption(StoreKind::None, {})));
+    std::size_t total = 0;
+    for (const Loaded &loaded : loads)
+        total += loaded.list.size();
+    m_state.cache_list.reserve(total);
+    addCollectionRoots(m_tree);
+    for (const Loaded &loaded : loads)
+        addRoot(loaded, loads.size() > 1);
+    for (Loaded &loaded : loads)
+        std::move(loaded.list.begin(), loaded.list.end(), std::back_inserter(m_state.cache_list));
+    QTreeWidgetItem *first = m_tree->topLevelItem(CacheRoot);
+    m_tree->setCurrentItem(first); // tree_ready is still false: no fill
 
     m_tree->setUpdatesEnabled(true);
     m_state.tree_ready = true;
-    QString hosts = QStringLiteral("域名共%1个").arg(TreeNode(m_tree, CacheRoot)->childCount());
-    if (!problem.empty())
-        hosts += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(problem));
-    else if (LastUrlCacheSkippedCount() > 0)
-        hosts += QStringLiteral("（%1个损坏的缓存项未列出）").arg(LastUrlCacheSkippedCount());
-    m_status.setText(0, hosts);
-    emit storeProblem(QString::fromStdString(!problem.empty() ? problem : skipped));
+    m_status.setText(0, first ? first->data(0, StoreStateRole).toString() : QString());
+    m_state.selected_store = first ? first->data(0, StoreIdRole).toUInt() : 0;
+    const Loaded &shown = loads.front();
+    emit storeProblem(QString::fromStdString(!shown.problem.empty() ? shown.problem : shown.skipped));
     emit progressHidden();
     m_loading = false;
 }
 
-void CatalogueLoader::rebuildTree(const QString &cacheCaption)
+void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
 {
-    addRoot(m_tree, QStringLiteral("采集盒"), 5);
-    addRoot(m_tree, QStringLiteral("搜索站"), 3);
-    QTreeWidgetItem *cacheRoot = addRoot(m_tree, cacheCaption, 0);
+    const CacheStore *store = loaded.store.get();
+    QTreeWidgetItem *root = newRoot(m_tree, QString::fromStdString(StoreCaption(loaded.id, several)), 0);
 
-    const CacheList &list = m_state.cache_list;
+    const CacheList &list = loaded.list;
     const QIcon closed = TreeImage(1);
     const QIcon open = TreeImage(2);
     QIcon hostIcon;
@@ -118,7 +209,28 @@ void CatalogueLoader::rebuildTree(const QString &cacheCaption)
         node->setIcon(0, hostIcon);
         hosts.append(node);
     }
-    cacheRoot->addChildren(hosts);
-    cacheRoot->setExpanded(true);
-    m_tree->setCurrentItem(cacheRoot); // tree_ready is still false: no fill
+    root->addChildren(hosts);
+    root->setExpanded(true);
+
+    QString state = QStringLiteral("域名共%1个").arg(root->childCount());
+    if (!loaded.problem.empty())
+        state += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(loaded.problem));
+    else if (loaded.skippedCount > 0)
+        state += QStringLiteral("（%1个损坏的缓存项未列出）").arg(loaded.skippedCount);
+    root->setData(0, StoreIdRole, QVariant::fromValue(uint(loaded.id)));
+    root->setData(0, StoreStateRole, state);
+    QString tip = store ? QString::fromStdString(store->folder()) : QString();
+    if (!loaded.problem.empty())
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(loaded.problem);
+    root->setToolTip(0, tip);
+}
+
+void CatalogueLoader::showRootState(QTreeWidgetItem *node)
+{
+    if (!m_state.tree_ready)
+        return;
+    if (const QTreeWidgetItem *root = CacheRootOf(node)) {
+        m_state.selected_store = root->data(0, StoreIdRole).toUInt();
+        m_status.setText(0, root->data(0, StoreStateRole).toString());
+    }
 }

@@ -1,28 +1,48 @@
 #pragma once
-// Loading the catalogue into cache_list and rebuilding the host tree.
+// Loading the catalogue into cache_list and rebuilding the host tree: one root per open
+// cache store, each with the hosts of its own entries.
+
+#include "platform/wininet.h"
 
 #include <QObject>
 
 #include <memory>
+#include <vector>
 
 class CacheStore;
 struct CatalogueState;
 class QTreeWidget;
+class QTreeWidgetItem;
 class StatusPanels;
+
+// The data roles of a cache root: its store's id, and what status panel 0 says of it.
+inline constexpr int StoreIdRole = Qt::UserRole;
+inline constexpr int StoreStateRole = Qt::UserRole + 1;
 
 class CatalogueLoader : public QObject {
     Q_OBJECT
 public:
     CatalogueLoader(CatalogueState &state, QTreeWidget *tree, StatusPanels &status);
 
-    // The store the next load reads; it becomes the store the cache calls work on.
+    // The stores the next load reads, each under its own root in this order; the first
+    // becomes the store the cache calls without a store work on. setStore makes `store` the
+    // only one; addStore puts it beside the others (false when it is there already);
+    // removeStore closes one: its entries left in the lists stay, but reach no store.
     void setStore(std::shared_ptr<CacheStore> store);
-    const std::shared_ptr<CacheStore> &store() const { return m_store; }
+    bool addStore(std::shared_ptr<CacheStore> store);
+    void removeStore(URLCACHE_STORE_ID id);
+    const std::shared_ptr<CacheStore> &store() const;
+    const std::vector<std::shared_ptr<CacheStore>> &stores() const { return m_stores; }
+    // Whether a store was closed since the loader was made: only then can a row be unavailable.
+    bool closedAny() const { return m_closedAny; }
 
-    // Reads the whole cache, sorts it by host and rebuilds the tree. A call made while a load
+    // Reads every store, sorts each by host and rebuilds the tree. A call made while a load
     // is letting pending events run is ignored, so two loads never build one tree.
     void LoadCatalogue(bool showProgress);
     bool isLoading() const { return m_loading; }
+
+    // The cache root `node` is or lies below; null for the collect box and search station.
+    static QTreeWidgetItem *CacheRootOf(QTreeWidgetItem *node);
 
 public slots:
     void ARefreshExecute() { LoadCatalogue(true); }
@@ -38,11 +58,14 @@ signals:
     void storeProblem(const QString &reason);
 
 private:
-    void rebuildTree(const QString &cacheCaption);
+    struct Loaded;
+    void addRoot(const Loaded &loaded, bool several);
+    void showRootState(QTreeWidgetItem *node);
 
     CatalogueState &m_state;
     QTreeWidget *m_tree;
     StatusPanels &m_status;
-    std::shared_ptr<CacheStore> m_store;
+    std::vector<std::shared_ptr<CacheStore>> m_stores;
     bool m_loading = false;
+    bool m_closedAny = false;
 };

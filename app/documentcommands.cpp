@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <set>
 
 DocumentCommands::DocumentCommands(CatalogueState &state, Lister *lister, DocumentSaver &saver, StatusPanels &status,
@@ -34,6 +35,17 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelected() const
     return (row >= 0 && std::size_t(row) < view.size()) ? EntryBlock(view[std::size_t(row)]) : nullptr;
 }
 
+const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelectedLive() const
+{
+    const int row = m_lister->firstSelectedRow();
+    const ViewList &view = m_state.view_list;
+    if (row < 0 || std::size_t(row) >= view.size())
+        return nullptr;
+    // A row of a closed cache reaches nothing, not even its written-out body.
+    const URLCACHE_STORE_ID store = EntryStoreId(view[std::size_t(row)]);
+    return (store == 0 || UrlCacheStoreById(store)) ? EntryBlock(view[std::size_t(row)]) : nullptr;
+}
+
 bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
 {
     std::string why;
@@ -46,13 +58,13 @@ bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) c
 void DocumentCommands::AOpenDocExecute()
 {
     // Double click and Enter reach this without the action's enabled test.
-    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
+    if (const auto *entry = firstSelectedLive(); entry && localFileReady(entry))
         OpenWithDefaultApplication(QString::fromUtf8(LocalFileName(*entry)));
 }
 
 void DocumentCommands::ADocinfoExecute()
 {
-    if (const auto *entry = firstSelected(); entry && localFileReady(entry))
+    if (const auto *entry = firstSelectedLive(); entry && localFileReady(entry))
         ShowFileProperties(QString::fromUtf8(LocalFileName(*entry)), QString::fromUtf8(SourceUrl(*entry)));
 }
 
@@ -73,7 +85,8 @@ void DocumentCommands::ASelectAllExecute()
     m_lister->selectAllRows();
 }
 
-std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<std::string> &keys)
+std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCACHE_STORE_ID> &stores,
+                                                        const std::vector<std::string> &keys)
 {
     // The store works on a thread of its own; the window keeps painting, and the dialog,
     // shown when the work takes a while, can stop it before the next entry.
@@ -91,11 +104,29 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<std::s
     std::vector<KeyRemoval> results;
     QEventLoop loop;
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        results = DeleteUrlCacheEntries(keys, [&](std::size_t reached, bool waits) {
-            done = reached;
-            waiting = waits;
-            return !stop.load();
-        });
+        // Each key goes to the store its entry was read from, in one pass per store; another
+        // open cache may hold the same keys.
+        results.resize(keys.size());
+        std::map<URLCACHE_STORE_ID, std::vector<std::size_t>> byStore;
+        for (std::size_t i = 0; i < keys.size() && i < stores.size(); ++i)
+            byStore[stores[i]].push_back(i);
+        std::size_t before = 0;
+        for (const auto &[store, indexes] : byStore) {
+            std::vector<std::string> part;
+            part.reserve(indexes.size());
+            for (const std::size_t i : indexes)
+                part.push_back(keys[i]);
+            const std::vector<KeyRemoval> partResults =
+                DeleteUrlCacheEntriesInStore(store, part, [&](std::size_t reached, bool waits) {
+                    done = before + reached;
+                    waiting = waits;
+                    return !stop.load();
+                });
+            for (std::size_t j = 0; j < indexes.size(); ++j)
+                results[indexes[j]] =
+                    j < partResults.size() ? partResults[j] : KeyRemoval{RemovalOutcome::NotTried, ERROR_SUCCESS, {}};
+            before += indexes.size();
+        }
     }));
     connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
@@ -127,25 +158,31 @@ void DocumentCommands::ADeleteDocExecute()
     m_lister->deselectAll();
     // Deleted by its key: a browser keeps one URL under several keys. The rows are known by
     // their blocks, which the copies keep alive whatever the list does meanwhile.
+    // Each in the store it was read from.
     ViewList records;
     std::vector<std::string> keys;
+    std::vector<URLCACHE_STORE_ID> stores;
     for (const int row : rows)
         if (row >= 0 && std::size_t(row) < view.size()) {
             records.push_back(view[std::size_t(row)]);
             keys.emplace_back(EntryKey(view[std::size_t(row)]));
+            stores.push_back(EntryStoreId(view[std::size_t(row)]));
         }
-    const std::vector<KeyRemoval> results = removeEntries(keys);
+    const std::vector<KeyRemoval> results = removeEntries(stores, keys);
 
     std::set<const INTERNET_CACHE_ENTRY_INFOA *> gone;
     int failed = 0, notTried = 0;
     const KeyRemoval *firstFailure = nullptr;
+    URLCACHE_STORE_ID firstStore = 0;
     for (std::size_t i = 0; i < results.size() && i < records.size(); ++i) {
         if (results[i].gone())
             gone.insert(EntryBlock(records[i]));
         else if (results[i].outcome == RemovalOutcome::NotTried)
             ++notTried;
-        else if (failed++ == 0)
+        else if (failed++ == 0) {
             firstFailure = &results[i];
+            firstStore = stores[i];
+        }
     }
     // Only the rows whose entries left the cache leave the list.
     view.erase(std::remove_if(view.begin(), view.end(),
@@ -167,10 +204,8 @@ void DocumentCommands::ADeleteDocExecute()
     if (notTried > 0)
         lines << QStringLiteral("删除已取消，有%1个缓存文档没有删除。").arg(notTried);
     if (failed > 0) {
-        const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore();
-        const StoreKind kind = store ? store->kind() : StoreKind::None;
-        const QString browser =
-            store ? QString::fromStdString(BrowserNameFor(store->kind(), store->folder())) : QString();
+        const StoreKind kind = UrlCacheStoreKind(firstStore);
+        const QString browser = QString::fromStdString(BrowserNameFor(kind, UrlCacheStoreFolder(firstStore)));
         QString text = QStringLiteral("有%1个缓存文档未能删除：%2")
                            .arg(failed)
                            .arg(DeleteFailureText(firstFailure->error, kind, browser));
@@ -203,6 +238,8 @@ QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
         return QStringLiteral("缓存索引已损坏，不能修改。");
     case ERROR_FILE_NOT_FOUND:
         return QStringLiteral("缓存中找不到该项。");
+    case ERROR_NOT_READY:
+        return QStringLiteral("这个缓存已经关闭。");
     default:
         return QStringLiteral("错误代码 %1。").arg(error);
     }

@@ -50,9 +50,12 @@ signals:
 private:
     // Removes the entries with these keys off the window's thread, with a dialog that shows
     // how far it came (or that it waits for another deleter) and can stop it.
-    std::vector<KeyRemoval> removeEntries(const std::vector<std::string> &keys);
+    std::vector<KeyRemoval> removeEntries(const std::vector<URLCACHE_STORE_ID> &stores,
+                                          const std::vector<std::string> &keys);
     // The block of the selected row with the lowest index, or null.
     const INTERNET_CACHE_ENTRY_INFOA *firstSelected() const;
+    // The same, but null for a row of a cache closed since it was read.
+    const INTERNET_CACHE_ENTRY_INFOA *firstSelectedLive() const;
     // Makes the entry's local file exist (a browser cache's body is written out on demand);
     // says why not in a box when it cannot.
     bool localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const;

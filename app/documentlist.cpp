@@ -37,7 +37,11 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
 {
     if (!m_state.tree_ready)
         return;
-    const int absoluteIndex = AbsoluteIndex(m_tree, node);
+    int absoluteIndex = AbsoluteIndex(m_tree, node);
+    if (node && !node->parent() && absoluteIndex > CacheRoot)
+        absoluteIndex = CacheRoot; // every cache root keeps the rows it has
+    const auto *hostNode = dynamic_cast<const HostNodeItem *>(node);
+    const URLCACHE_STORE_ID store = hostNode ? hostNode->store() : 0;
     const QPalette &palette = m_lister->palette();
     m_lister->setColours(palette.color(absoluteIndex == CollectRoot ? QPalette::Button : QPalette::Base),
                          palette.color(QPalette::Text));
@@ -58,7 +62,7 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
         m_status.setText(1, QStringLiteral("文档共%1项").arg(m_lister->rowCount()));
         return;
     }
-    FillFromNode(absoluteIndex, host);
+    FillFromNode(absoluteIndex, host, store);
     m_state.list_ready = true;
     if (m_lister->firstSelectedRow() >= 0)
         m_lister->clearSelectionAndScrollTop();
@@ -68,7 +72,7 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
     QApplication::processEvents();
 }
 
-void DocumentList::FillFromNode(int absoluteIndex, const std::string &host)
+void DocumentList::FillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store)
 {
     switch (absoluteIndex) {
     case CollectRoot:
@@ -80,7 +84,10 @@ void DocumentList::FillFromNode(int absoluteIndex, const std::string &host)
     default:
         if (absoluteIndex <= CacheRoot)
             return; // the cache root keeps the rows it has
-        BuildHostViewList(m_state.view_list, m_state.cache_list, host);
+        if (store)
+            BuildHostViewList(m_state.view_list, m_state.cache_list, host, store);
+        else
+            BuildHostViewList(m_state.view_list, m_state.cache_list, host);
         break;
     }
     SetRowCount(int(m_state.view_list.size()));

@@ -2,6 +2,8 @@
 // The document list: fills view_list from the selected node's list, keeps it in
 // the chosen order and serves its rows to the `lister` control through DocumentListModel.
 
+#include "platform/wininet.h"
+
 #include <QList>
 #include <QObject>
 
@@ -21,8 +23,9 @@ public:
 
     void TreeChange(QTreeWidgetItem *node);
     // Fills view_list from the list the node with `absoluteIndex` stands for (a host's
-    // documents are found by `host`); the cache root keeps the rows it has.
-    void FillFromNode(int absoluteIndex, const std::string &host);
+    // documents are found by `host`, among the entries of `store` where it is not 0); the
+    // cache roots keep the rows they have.
+    void FillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store = 0);
     // Shows the search station's documents: selects its node, or fills the list again when
     // it is already selected (selecting it again would raise no change).
     void ShowSearchStation();

@@ -2,12 +2,14 @@
 
 #include "catalogue/cataloguestate.h"
 #include "lister.h"
+#include "platform/cachefile.h"
 #include "platform/urlcachestore.h"
 #include "windows/messagebox.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -231,7 +233,9 @@ void EntryCommands::AExportDocsExecute()
     EntryFields fields(storeFolder());
     DocumentExportOptions options;
     options.manifest = choice->manifest;
-    options.storeFolder = storeFolder();
+    // Never into a cache: the one open store whose folder would hold the target refuses it.
+    options.storeFolder = QString::fromStdString(
+        StoreFolderHolding(QFile::encodeName(QDir::cleanPath(QDir(choice->folder).absolutePath())).toStdString()));
     QProgressDialog progress(QStringLiteral("正在导出文档..."), QStringLiteral("取消"), 0, int(rows.size()),
                              m_dialogParent);
     progress.setObjectName(QStringLiteral("frm_exportprogress"));
@@ -278,8 +282,8 @@ void EntryCommands::AExportWarcExecute()
     const std::vector<EntryRow> rows = RowsOf(records);
     std::vector<WarcDocument> documents;
     documents.reserve(rows.size());
-    for (const EntryRow &row : rows)
-        documents.push_back({row, storeFolder()});
+    for (const EntryRow &row : rows) // each with the cache it was read from
+        documents.push_back({row, QString::fromStdString(UrlCacheStoreFolder(row.store))});
 
     QProgressDialog progress(QStringLiteral("正在导出网页存档..."), QStringLiteral("停止"), 0, int(rows.size()),
                              m_dialogParent);

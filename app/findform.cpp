@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -68,7 +69,11 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
     cmb_doctype = new QComboBox(GroupBox3);
     cmb_doctype->setObjectName(QStringLiteral("cmb_doctype"));
     cmb_doctype->addItems(DocKindNames());
-    (new QHBoxLayout(GroupBox3))->addWidget(cmb_doctype);
+    chk_selectedStore = new QCheckBox(QStringLiteral("只搜索选定的缓存"), GroupBox3);
+    chk_selectedStore->setObjectName(QStringLiteral("chk_selectedStore"));
+    auto *kindRow = new QHBoxLayout(GroupBox3);
+    kindRow->addWidget(cmb_doctype, 1);
+    kindRow->addWidget(chk_selectedStore);
 
     GroupBox1 = makeGroup(this, "GroupBox1", QStringLiteral("找什么？"), QRect(8, 116, 317, 49));
     cmb_find = new QComboBox(GroupBox1);
@@ -101,6 +106,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
                         rad_typeItems->button(1),
                         rad_typeItems->button(2),
                         cmb_doctype,
+                        chk_selectedStore,
                         btn_go,
                         btn_start,
                         Button2};
@@ -219,7 +225,9 @@ void Tfrm_find::RunSearch()
     const SearchCriteria wanted = criteria();
     // The search walks its own list of references, so nothing the paints run can shrink
     // the catalogue under it.
-    const CacheList catalogue = m_state.cache_list;
+    CacheList catalogue = m_state.cache_list;
+    if (chk_selectedStore->isChecked() && m_state.selected_store != 0)
+        std::erase_if(catalogue, [this](const CatalogueEntry &e) { return EntryStoreId(e) != m_state.selected_store; });
 
     // A store without its content folders has thousands of unreadable files: the box lets
     // the user skip the rest of them, and the result then says how many there were.

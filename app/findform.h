@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QKeyEvent;
@@ -27,6 +28,7 @@ public:
     QButtonGroup *rad_typeItems = nullptr; // the three radio items, ids 0..2
     QGroupBox *GroupBox3 = nullptr;
     QComboBox *cmb_doctype = nullptr;
+    QCheckBox *chk_selectedStore = nullptr; // only the cache of the tree's selected root
     QGroupBox *GroupBox1 = nullptr;
     QComboBox *cmb_find = nullptr;
     QGroupBox *GroupBox2 = nullptr;

@@ -11,6 +11,7 @@
 #include "lister.h"
 #include "logging.h"
 #include "platform/browser/browser.h"
+#include "platform/urlcachestore.h"
 #include "platform/wininet.h"
 #include "preview.h"
 #include "storechooser.h"
@@ -167,27 +168,119 @@ void Tfrm_cache::connectConcerns()
     connect(m_entries.get(), &EntryCommands::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
     connect(m_storeChooser, &StoreChooser::storeChosen, this, &Tfrm_cache::openStore);
+    connect(m_storeChooser, &StoreChooser::storeToggled, this, &Tfrm_cache::showStore);
+    connect(m_storeChooser, &StoreChooser::allStoresChosen, this, &Tfrm_cache::openStores);
 
     connect(m_find, &Tfrm_find::searchFinished, this, &Tfrm_cache::UpdateSearchNode, Qt::DirectConnection);
     connect(m_find, &Tfrm_find::searchStationRequested, m_documents.get(), &DocumentList::ShowSearchStation,
             Qt::DirectConnection);
 }
 
+namespace {
+
+QStringList foldersOf(const std::vector<std::shared_ptr<CacheStore>> &stores)
+{
+    QStringList folders;
+    for (const std::shared_ptr<CacheStore> &store : stores)
+        folders << QString::fromStdString(store->folder());
+    return folders;
+}
+
+} // namespace
+
 void Tfrm_cache::useStore(std::shared_ptr<CacheStore> store)
 {
-    m_storeChooser->setCurrent(store ? QString::fromStdString(store->folder()) : QString());
     m_loader->setStore(std::move(store));
+    m_storeChooser->setShown(foldersOf(m_loader->stores()));
+}
+
+void Tfrm_cache::addStore(std::shared_ptr<CacheStore> store)
+{
+    m_loader->addStore(std::move(store));
+    m_storeChooser->setShown(foldersOf(m_loader->stores()));
 }
 
 void Tfrm_cache::openStore(const QString &path)
 {
     if (m_loader->isLoading())
-        return; // the load running now would go on over the new store's tree
-    const std::string where = QFile::encodeName(path).toStdString();
-    useStore(OpenStore(where));
-    if (m_loader->store()->kind() != StoreKind::None)
-        RememberStore(m_loader->store()->folder());
+        return; // the load running now would go on over the new stores' tree
+    std::shared_ptr<CacheStore> store = OpenStore(QFile::encodeName(path).toStdString());
+    if (store->kind() == StoreKind::None) {
+        MsgBox(QStringLiteral("这个文件夹中没有缓存：%1").arg(QString::fromStdString(store->describe())),
+               MB::ICONWARNING);
+        return;
+    }
+    if (m_loader->stores().empty())
+        m_loader->setStore(std::move(store)); // the process's store of before goes
+    else
+        m_loader->addStore(std::move(store));
+    storesChanged();
+}
+
+void Tfrm_cache::showStore(const QString &path, bool shown)
+{
+    if (m_loader->isLoading())
+        return;
+    if (shown) {
+        openStore(path);
+        return;
+    }
+    const std::string folder = QFile::encodeName(path).toStdString();
+    for (const std::shared_ptr<CacheStore> &store : m_loader->stores())
+        if (store->folder() == folder) {
+            m_loader->removeStore(UrlCacheStoreIdOf(store));
+            storesChanged();
+            return;
+        }
+}
+
+void Tfrm_cache::openStores(const QStringList &paths)
+{
+    if (m_loader->isLoading())
+        return;
+    for (const QString &path : paths) {
+        std::shared_ptr<CacheStore> store = OpenStore(QFile::encodeName(path).toStdString());
+        if (store->kind() == StoreKind::None)
+            continue;
+        if (m_loader->stores().empty())
+            m_loader->setStore(std::move(store));
+        else
+            m_loader->addStore(std::move(store));
+    }
+    storesChanged();
+}
+
+void Tfrm_cache::storesChanged()
+{
+    const std::vector<std::shared_ptr<CacheStore>> &stores = m_loader->stores();
+    m_storeChooser->setShown(foldersOf(stores));
+    std::vector<std::string> folders;
+    for (const std::shared_ptr<CacheStore> &store : stores)
+        if (store->kind() != StoreKind::None)
+            folders.push_back(store->folder());
+    // One open store is the choice of before; several are remembered as a set beside it.
+    if (folders.size() == 1 && !RememberStore(folders.front()))
+        qCWarning(lcUi, "could not remember the cache store %s", folders.front().c_str());
+    if (!RememberStoreSet(folders))
+        qCWarning(lcUi, "could not remember the open cache stores");
     m_loader->LoadCatalogue(true);
+}
+
+bool Tfrm_cache::selectionUnavailable() const
+{
+    const ViewList &view = m_state.view_list;
+    URLCACHE_STORE_ID checked = 0;
+    for (const int row : ui->lister->selectedRows()) {
+        if (std::size_t(row) >= view.size())
+            continue;
+        const URLCACHE_STORE_ID store = EntryStoreId(view[std::size_t(row)]);
+        if (store == 0 || store == checked)
+            continue;
+        if (!UrlCacheStoreById(store))
+            return true;
+        checked = store;
+    }
+    return false;
 }
 
 void Tfrm_cache::CheckSortItem(int key)
@@ -209,7 +302,9 @@ void Tfrm_cache::UpdateSearchNode()
 void Tfrm_cache::ActionList1Update()
 {
     const QTreeWidgetItem *node = ui->Tree->currentItem();
-    ui->actions->Update({.selection = ui->lister->firstSelectedRow() >= 0,
+    const bool selection = ui->lister->firstSelectedRow() >= 0;
+    ui->actions->Update({.selection = selection,
+                         .unavailable = selection && m_loader->closedAny() && selectionUnavailable(),
                          .rows = ui->lister->rowCount() > 0,
                          .document = ui->Web1->hasDocument(),
                          .browserShown = ui->Web1->Visible(),

@@ -82,10 +82,15 @@ public:
     Tfrm_find &findForm() const { return *m_find; }
     StoreChooser &storeChooser() const { return *m_storeChooser; }
 
-    // Shows `store` from the next load on. openStore also remembers the choice for the next
-    // start and reloads at once.
+    // Shows `store` alone from the next load on; addStore shows it beside the others.
     void useStore(std::shared_ptr<CacheStore> store);
+    void addStore(std::shared_ptr<CacheStore> store);
+    // Adds the store in `path` and reloads at once; says so and changes nothing when the
+    // folder holds no store. The open stores are remembered for the next start.
     void openStore(const QString &path);
+    // Shows or closes the store in `path`, and reloads.
+    void showStore(const QString &path, bool shown);
+    void openStores(const QStringList &paths);
 
     // frm_logo: the splash until the first load is done, or the about box while it is up.
     void setSplash(QWidget *splash) { m_logo = splash; }
@@ -117,6 +122,10 @@ private:
     void CheckSortItem(int key);
     void KeepViewStyle(int style);
     void UpdateSearchNode();
+    // After the set of stores changed: the sources' check marks, the remembered set, a reload.
+    void storesChanged();
+    // Whether a selected row comes from a store closed since it was read.
+    bool selectionUnavailable() const;
 
     void FormCreate();
     bool ReadSettings();

@@ -5,6 +5,7 @@
 #include "lister.h"
 #include "platform/browser/browser.h"
 #include "platform/cachefile.h"
+#include "platform/urlcachestore.h"
 #include "settingsfile.h"
 #include "statuspanels.h"
 #include "windows/localtext.h"
@@ -70,6 +71,16 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit)
     return result;
 }
 
+namespace {
+
+// The index's keys start with the entry's store.
+QByteArray storeKey(URLCACHE_STORE_ID store)
+{
+    return QByteArray::number(store) + ' ';
+}
+
+} // namespace
+
 bool CachedUrlIndex::catalogueChanged() const
 {
     if (!m_built || m_catalogue.size() != m_size)
@@ -84,12 +95,13 @@ void CachedUrlIndex::rebuild()
     for (const CatalogueEntry &entry : m_catalogue) {
         if (!entry || !entry->lpszLocalFileName || !entry->lpszSourceUrlName)
             continue;
+        const QByteArray store = storeKey(EntryStoreId(entry));
         const QByteArray url(SourceUrl(*entry));
-        m_byUrl.insert(url, entry);
+        m_byUrl.insert(store + url, entry);
         // The browser asks with the URL in its normal form: escaped, host in lower case.
         const QByteArray normal = QUrl(QString::fromUtf8(url)).adjusted(QUrl::RemoveFragment).toEncoded();
-        if (!normal.isEmpty() && !m_byUrl.contains(normal))
-            m_byUrl.insert(normal, entry);
+        if (!normal.isEmpty() && !m_byUrl.contains(store + normal))
+            m_byUrl.insert(store + normal, entry);
     }
     m_size = m_catalogue.size();
     m_front = m_catalogue.empty() ? WeakEntry() : WeakEntry(m_catalogue.front());
@@ -101,7 +113,7 @@ std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
 {
     if (catalogueChanged())
         rebuild();
-    const auto found = m_byUrl.constFind(url);
+    const auto found = m_byUrl.constFind(storeKey(m_store ? m_store : CurrentUrlCacheStoreId()) + url);
     if (found == m_byUrl.constEnd())
         return std::nullopt;
     const CatalogueEntry entry = found->lock();
@@ -143,6 +155,7 @@ void PreviewPane::listerChange(int row)
         || !rowIsFocusedAndSelected(row))
         return;
     const Tcachedata &record = rows[std::size_t(row)];
+    m_index.setStore(EntryStoreId(record));
     m_status.setText(2, QString::fromUtf8(SourceUrl(record)));
     if (IsPlainTextDocument(LocalFileName(record))) {
         m_controls.browser->setVisibleFlag(false);

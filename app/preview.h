@@ -43,12 +43,15 @@ struct PreviewText {
 // opened as a cache file (cachefile.h).
 std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit = kPreviewTextLimit);
 
-// Finds a catalogue entry's local file by the entry's URL, for the offline preview. The
-// index is built on first use and again whenever the catalogue has changed.
+// Finds a catalogue entry's local file by the entry's URL, for the offline preview, among
+// the entries of one store: a page is served only from the cache it came from. The index is
+// built on first use and again whenever the catalogue has changed.
 class CachedUrlIndex {
 public:
     explicit CachedUrlIndex(const CacheList &catalogue) : m_catalogue(catalogue) {}
     std::optional<std::string> localFile(const QByteArray &url);
+    // The store whose entries answer; 0 (at first): the current store.
+    void setStore(URLCACHE_STORE_ID store) { m_store = store; }
 
 private:
     using WeakEntry = std::weak_ptr<const INTERNET_CACHE_ENTRY_INFOA>;
@@ -60,6 +63,7 @@ private:
     const CacheList &m_catalogue;
     QHash<QByteArray, WeakEntry> m_byUrl;
     bool m_built = false;
+    URLCACHE_STORE_ID m_store = 0;
     std::size_t m_size = 0;
     WeakEntry m_front, m_back;
 };

@@ -5,6 +5,7 @@
 #include "platform/offlinestate.h"
 #include "platform/processmemory.h"
 #include "platform/urlcachestore.h"
+#include "storechooser.h"
 #include "stores/bodies.h"
 #include "stores/storeregistry.h"
 #include "windows/logoform.h"
@@ -49,6 +50,20 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString 
 
     auto window = std::make_unique<Tfrm_cache>(appDir);
     window->useStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), why) : OpenStore(store));
+    // Several caches shown last time are shown again, unless one was named for this start.
+    if (choice.commandLine.empty() && choice.environment.empty()) {
+        bool first = true;
+        for (const std::string &folder : RememberedStoreSet()) {
+            std::shared_ptr<CacheStore> remembered = OpenStore(folder);
+            if (remembered->kind() == StoreKind::None)
+                continue;
+            if (first)
+                window->useStore(std::move(remembered));
+            else
+                window->addStore(std::move(remembered));
+            first = false;
+        }
+    }
     window->setSplash(splash);
     window->show();
     return window;

@@ -1,12 +1,17 @@
 #pragma once
-// Choosing which cache the window shows: "打开缓存..." picks a folder, and the submenu
-// "缓存来源" lists the caches found on this machine. The choice is reported, not acted on:
-// the window opens the store and reloads.
+// Choosing which caches the window shows: "打开缓存..." picks a folder to add, the submenu
+// "缓存来源" lists the caches found on this machine as check items (shown in the window or
+// not), and "打开全部缓存" adds every one of them. The choice is reported, not acted on: the
+// window opens or closes the stores and reloads.
 
 #include <QObject>
 #include <QString>
 
+#include <QStringList>
+
 #include <functional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -19,9 +24,11 @@ public:
     StoreChooser(QMenu *fileMenu, QWidget *dialogParent);
 
     QAction *openAction() const { return m_open; }
+    QAction *openAllAction() const { return m_openAll; }
     QMenu *sourcesMenu() const { return m_sources; }
-    // The store shown now, marked in the list of sources.
-    void setCurrent(const QString &folder) { m_current = folder; }
+    // The stores shown now, checked in the list of sources.
+    void setCurrent(const QString &folder) { setShown(folder.isEmpty() ? QStringList() : QStringList{folder}); }
+    void setShown(const QStringList &folders) { m_shown = folders; }
 
     // For tests: answers the folder dialog instead of asking the user.
     void setFolderDialog(std::function<QString()> dialog) { m_folderDialog = std::move(dialog); }
@@ -30,14 +37,26 @@ public slots:
     void OpenStoreExecute();
 
 signals:
+    // A folder to add to the window.
     void storeChosen(const QString &path);
+    // A found store's check item was turned: `shown` whether the window is to show it.
+    void storeToggled(const QString &path, bool shown);
+    // Every store found, to be shown.
+    void allStoresChosen(const QStringList &paths);
 
 private:
     void fillSources();
 
     QWidget *m_dialogParent;
     QAction *m_open;
+    QAction *m_openAll;
     QMenu *m_sources;
-    QString m_current;
+    QStringList m_shown;
     std::function<QString()> m_folderDialog;
 };
+
+// The folders of the stores the window showed last, when it showed several, kept beside
+// last-store ($XDG_CONFIG_HOME/tidewrack/open-stores, one a line); empty when there are none.
+std::vector<std::string> RememberedStoreSet();
+// Keeps `folders` for the next start; false when the file could not be written.
+bool RememberStoreSet(const std::vector<std::string> &folders);

@@ -1,7 +1,9 @@
 #pragma once
-// The tree `Tree`: three roots (the collect box, the search station, the cache), one node per
-// host below the cache root, and the absolute index that numbers them all: 0..2 the roots,
-// 3.. the hosts in their order.
+// The tree `Tree`: the collect box, the search station and one root per open cache, with one
+// node per host below each cache root, and the absolute index that numbers them: 0..2 the
+// first three roots, 3.. the hosts of the first cache root in their order. A host below a
+// later cache root numbers as the same place below the first; a later root itself as its
+// place among the roots.
 
 #include "catalogue/entry.h"
 
@@ -21,6 +23,8 @@ public:
     explicit HostNodeItem(CatalogueEntry first) : m_first(std::move(first)) {}
     // The URL of the host's first entry; the entry lives as long as the node.
     const char *url() const { return SourceUrl(m_first); }
+    // The store whose entries the node lists.
+    URLCACHE_STORE_ID store() const { return EntryStoreId(m_first); }
     // A long host is cut short in the tree: its tool tip is the whole caption.
     QVariant data(int column, int role) const override
     {

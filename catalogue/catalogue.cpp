@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "platform/urlcachestore.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <memory>
@@ -7,16 +9,16 @@
 namespace {
 
 // Size query of the first entry, then its fetch.
-std::unique_ptr<std::byte[]> fetchFirst(HANDLE &handle)
+std::unique_ptr<std::byte[]> fetchFirst(URLCACHE_STORE_ID store, HANDLE &handle)
 {
     DWORD size = 0;
-    handle = FindFirstUrlCacheEntryA(nullptr, nullptr, &size);
+    handle = FindFirstUrlCacheEntryInStore(store, nullptr, &size);
     if (handle) // the store handed out an entry into no buffer: nothing we can use
         return nullptr;
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size < sizeof(INTERNET_CACHE_ENTRY_INFOA))
         return nullptr;
     auto block = std::make_unique<std::byte[]>(size);
-    handle = FindFirstUrlCacheEntryA(nullptr, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA *>(block.get()), &size);
+    handle = FindFirstUrlCacheEntryInStore(store, reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA *>(block.get()), &size);
     return handle ? std::move(block) : nullptr;
 }
 
@@ -37,26 +39,31 @@ std::unique_ptr<std::byte[]> fetchNext(HANDLE handle)
     return block;
 }
 
-void keepIfDocument(CacheList &list, std::unique_ptr<std::byte[]> block)
+void keepIfDocument(CacheList &list, std::unique_ptr<std::byte[]> block, URLCACHE_STORE_ID store)
 {
     const auto *header = reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA *>(block.get());
     if (ExtensionOf(LocalFileName(*header)).empty())
         return;
-    list.push_back(AdoptEntryBlock(block.release()));
+    list.push_back(AdoptEntryBlock(block.release(), store));
 }
 
 } // namespace
 
 CacheList EnumerateCatalogue()
 {
+    return EnumerateCatalogue(CurrentUrlCacheStoreId());
+}
+
+CacheList EnumerateCatalogue(URLCACHE_STORE_ID store)
+{
     CacheList list;
     HANDLE handle = nullptr;
-    auto block = fetchFirst(handle);
+    auto block = fetchFirst(store, handle);
     if (!handle)
         return list;
-    keepIfDocument(list, std::move(block));
+    keepIfDocument(list, std::move(block), store);
     while ((block = fetchNext(handle)))
-        keepIfDocument(list, std::move(block));
+        keepIfDocument(list, std::move(block), store);
     FindCloseUrlCache(handle);
     return list;
 }

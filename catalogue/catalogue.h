@@ -9,8 +9,10 @@
 #include <vector>
 
 // Enumerates every entry of the URL cache with the two-step size protocol and keeps the
-// entries whose local file name has an extension, in the order the cache gives them.
+// entries whose local file name has an extension, in the order the cache gives them. Each
+// entry knows the store it came from (EntryStoreId): the current store, or the one named.
 CacheList EnumerateCatalogue();
+CacheList EnumerateCatalogue(URLCACHE_STORE_ID store);
 
 // Sorts the catalogue by host, ASCII case folded; hosts that differ only in letter case follow
 // each other by their exact bytes, so every host text forms one run (the order of entries of

@@ -2,7 +2,11 @@
 
 #include "text.h"
 
+#include "platform/urlcachestore.h"
+
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QPalette>
 
 #include <algorithm>
 
@@ -56,6 +60,24 @@ QVariant DocumentListModel::data(const QModelIndex &index, int role) const
     const Tcachedata *record = recordAt(index.row());
     if (!record) // listerData: a row beyond view_list fills nothing
         return {};
+    if (role == Qt::ForegroundRole || role == Qt::ToolTipRole) {
+        // A row of a cache closed since it was read shows greyed, and says why.
+        const URLCACHE_STORE_ID store = EntryStoreId(*record);
+        if (store != 0 && !UrlCacheStoreById(store)) {
+            if (role == Qt::ForegroundRole)
+                return QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text);
+            return QStringLiteral("这个缓存已经关闭：%1").arg(QString::fromStdString(UrlCacheStoreFolder(store)));
+        }
+    }
+    // With several caches open, a row says which one it came from.
+    const bool several = (role == Qt::ToolTipRole || index.column() == int(EntryField::CacheKind))
+        && OpenUrlCacheStoreCount() > 1 && EntryStoreId(*record) != 0;
+    if (several && role == Qt::ToolTipRole) {
+        return data(index, Qt::DisplayRole).toString() + QStringLiteral("\n来源：")
+            + QString::fromStdString(StoreCaption(EntryStoreId(*record), true));
+    }
+    if (several && role == Qt::DisplayRole)
+        return QString::fromStdString(StoreCaption(EntryStoreId(*record), true));
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:

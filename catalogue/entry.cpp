@@ -2,16 +2,64 @@
 
 #include "text.h"
 
+#include "platform/urlcachestore.h"
 #include "stores/bodies.h"
 #include "stores/cachestore.h"
+#include "stores/storeregistry.h"
 
 #include <algorithm>
 #include <mutex>
 
-CatalogueEntry AdoptEntryBlock(std::byte *block)
+namespace {
+
+// Frees a block, and holds the id of the store it was read from.
+struct BlockOwner {
+    std::byte *block;
+    URLCACHE_STORE_ID store;
+    void operator()(const INTERNET_CACHE_ENTRY_INFOA *) const { delete[] block; }
+};
+
+} // namespace
+
+CatalogueEntry AdoptEntryBlock(std::byte *block, URLCACHE_STORE_ID store)
 {
-    return CatalogueEntry(reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA *>(block),
-                          [block](const INTERNET_CACHE_ENTRY_INFOA *) { delete[] block; });
+    return CatalogueEntry(reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA *>(block), BlockOwner{block, store});
+}
+
+URLCACHE_STORE_ID EntryStoreId(const CatalogueEntry &e)
+{
+    const BlockOwner *owner = std::get_deleter<BlockOwner>(e);
+    return owner ? owner->store : 0;
+}
+
+namespace {
+
+// What tells stores of one kind apart: the store's folder name, or the first folder above it
+// whose name is not the one every store of its kind has.
+std::string storeNickname(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    static const char *const generic[] = {"Cache", "Cache_Data", "cache2", "Content.IE5", "INetCache"};
+    for (int up = 0; up < 3; ++up) {
+        const auto slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (slash == std::string::npos || std::find(std::begin(generic), std::end(generic), name) == std::end(generic))
+            return name;
+        path.resize(slash);
+    }
+    return path;
+}
+
+} // namespace
+
+std::string StoreCaption(URLCACHE_STORE_ID store, bool several)
+{
+    const std::string folder = UrlCacheStoreFolder(store);
+    std::string caption = CacheRootCaption(UrlCacheStoreKind(store), folder);
+    if (several && !folder.empty())
+        caption += " – " + storeNickname(folder);
+    return caption;
 }
 
 HeaderCopy MakeHeaderCopy(const Tcachedata &record)

@@ -16,13 +16,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 using CatalogueEntry = std::shared_ptr<const INTERNET_CACHE_ENTRY_INFOA>;
 
-// Takes over a block allocated with `new std::byte[]` whose header the enumeration filled.
-CatalogueEntry AdoptEntryBlock(std::byte *block);
+// Takes over a block allocated with `new std::byte[]` whose header the enumeration of
+// `store` filled. The store's id is kept with the block, outside it, so that a WinInet
+// store's blocks stay exactly WinInet's.
+CatalogueEntry AdoptEntryBlock(std::byte *block, URLCACHE_STORE_ID store = 0);
+
+// The store an entry was read from; 0 for a block not made by the enumeration.
+URLCACHE_STORE_ID EntryStoreId(const CatalogueEntry &e);
 
 // A copy of an entry's header alone, as the collect box keeps it; `block` keeps the texts alive.
 struct HeaderCopy {
@@ -99,6 +105,16 @@ inline const INTERNET_CACHE_ENTRY_INFOA *EntryBlock(const Tcachedata &e)
 {
     return e.block ? e.block.get() : &e.header;
 }
+
+template <typename Entry>
+URLCACHE_STORE_ID EntryStoreId(const Entry &e)
+{
+    return EntryStoreId(e.block);
+}
+
+// The caption of a store's root in the tree: "IE缓存", "Firefox缓存", ...; with `several`
+// open stores followed by what tells stores of one kind apart ("Firefox缓存 – default-release").
+std::string StoreCaption(URLCACHE_STORE_ID store, bool several);
 
 // The key the store deletes the entry by: its URL for a WinInet store.
 template <typename Entry>

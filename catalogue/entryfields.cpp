@@ -3,6 +3,7 @@
 #include "text.h"
 #include "viewlist.h"
 
+#include "platform/urlcachestore.h"
 #include "stores/bodydecoder.h"
 
 #include <QByteArrayView>
@@ -360,9 +361,11 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
     case EntryField::Key:
         appendClean(out, extras ? orEmpty(extras->lpszKey) : SourceUrl(header));
         return;
-    case EntryField::StoreFolder:
-        appendClean(out, m_storeFolder);
+    case EntryField::StoreFolder: {
+        const std::string own = row.store ? UrlCacheStoreFolder(row.store) : std::string();
+        appendClean(out, own.empty() ? m_storeFolder : own);
         return;
+    }
     case EntryField::Container:
         if (extras && extras->dwBodyPlace == DWORD(BodyPlace::Range))
             appendClean(out, orEmpty(extras->lpszContainer));

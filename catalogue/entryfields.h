@@ -71,18 +71,19 @@ struct EntryRow {
     const INTERNET_CACHE_ENTRY_INFOA *header = nullptr;
     const INTERNET_CACHE_ENTRY_INFOA *block = nullptr;
     const QString *typeName = nullptr; // null or empty: named from the file's extension
+    URLCACHE_STORE_ID store = 0;       // the store the entry was read from; 0 unknown
 };
 inline EntryRow RowOf(const CatalogueEntry &e)
 {
-    return {e.get(), e.get(), nullptr};
+    return {e.get(), e.get(), nullptr, EntryStoreId(e)};
 }
 inline EntryRow RowOf(const HeaderCopy &e)
 {
-    return {&e.header, EntryBlock(e), nullptr};
+    return {&e.header, EntryBlock(e), nullptr, EntryStoreId(e)};
 }
 inline EntryRow RowOf(const Tcachedata &e)
 {
-    return {&e.header, EntryBlock(e), e.bShellInfoPending ? nullptr : &e.strTypeName};
+    return {&e.header, EntryBlock(e), e.bShellInfoPending ? nullptr : &e.strTypeName, EntryStoreId(e)};
 }
 // The rows of a whole list; they point into it, so the list must stay as it is while they are used.
 template <typename List>
@@ -105,7 +106,7 @@ void AppendUtcTime(std::string &out, StoreTime time);
 // use from two threads at once. Make a new one after the time zone changes.
 class EntryFields {
 public:
-    // `storeFolder` is what the StoreFolder field shows for every row.
+    // `storeFolder` is what the StoreFolder field shows for a row whose store is not known.
     explicit EntryFields(QString storeFolder = {});
 
     // The field's value as text, as the list and the CSV show it: valid UTF-8 without control

@@ -162,6 +162,13 @@ void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host)
     fill(view, source, [&](const CatalogueEntry &e) { return UrlHost(SourceUrl(e)) == wanted; });
 }
 
+void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host, URLCACHE_STORE_ID store)
+{
+    const std::string wanted(host);
+    fill(view, source,
+         [&](const CatalogueEntry &e) { return EntryStoreId(e) == store && UrlHost(SourceUrl(e)) == wanted; });
+}
+
 int CompareView(const Tcachedata &a, const Tcachedata &b, int key, int direction)
 {
     int result = 0;

@@ -17,6 +17,8 @@ void BuildViewList(ViewList &view, SearchList &source);
 // BuildViewList for cache_list with a host: purges the whole catalogue, then takes the first
 // run of entries whose UrlHost equals `host` byte for byte and stops at the end of that run.
 void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host);
+// The same among the entries of one store only.
+void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host, URLCACHE_STORE_ID store);
 
 // The three-way order of two records by `key`, multiplied by `direction` (+1 or -1).
 // Texts compare with a..z read as A..Z; the type name as it stands (UTF-8 of strTypeName);

@@ -211,9 +211,47 @@ bool OpenCacheFile(QFile &file, const QString &path, QString *why)
 std::vector<std::string> CacheStoreFolders()
 {
     std::vector<std::string> folders;
-    if (const std::shared_ptr<CacheStore> store = CurrentUrlCacheStore(); store && !store->folder().empty())
-        folders.push_back(store->folder());
+    for (const std::shared_ptr<CacheStore> &store : OpenUrlCacheStores())
+        if (!store->folder().empty())
+            folders.push_back(store->folder());
     // Bodies written out of container files live in the program's own folder.
     folders.push_back(BodiesFolder());
     return folders;
+}
+
+namespace {
+
+// `path` with its links resolved, as far as it exists; the rest appended as it is.
+std::string resolvedPath(const std::string &path)
+{
+    std::string existing = path;
+    std::string rest;
+    for (;;) {
+        if (char *resolved = ::realpath(existing.c_str(), nullptr)) {
+            std::string out(resolved);
+            std::free(resolved);
+            return rest.empty() ? out : (out == "/" ? out : out + "/") + rest;
+        }
+        const auto slash = existing.rfind('/');
+        if (slash == std::string::npos || existing.size() <= 1)
+            return {};
+        const std::string name = existing.substr(slash + 1);
+        rest = rest.empty() ? name : name + "/" + rest;
+        existing.resize(slash == 0 ? 1 : slash);
+    }
+}
+
+} // namespace
+
+std::string StoreFolderHolding(const std::string &path)
+{
+    const std::string where = resolvedPath(path);
+    const std::vector<std::shared_ptr<CacheStore>> stores = OpenUrlCacheStores();
+    for (const std::shared_ptr<CacheStore> &store : stores) {
+        const std::string folder = resolvedPath(store->folder());
+        if (!folder.empty() && !where.empty()
+            && (where == folder || where.compare(0, folder.size() + 1, folder + "/") == 0))
+            return store->folder();
+    }
+    return stores.empty() ? std::string() : stores.front()->folder();
 }

@@ -57,6 +57,10 @@ private:
 // it). False with `file` closed when the file is refused; `why` (optional) gets the reason.
 bool OpenCacheFile(QFile &file, const QString &path, QString *why = nullptr);
 
-// The folders that the store in use's files may resolve into: the store's own folder (its
+// The folders that the open stores' files may resolve into: each store's own folder (its
 // content folders lie below it) and the folder of bodies written out of container files.
 std::vector<std::string> CacheStoreFolders();
+
+// The folder of the open store that `path` (which need not exist yet) lies in, links
+// resolved; with none, the current store's folder. What a writer out of the caches refuses.
+std::string StoreFolderHolding(const std::string &path);

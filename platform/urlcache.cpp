@@ -1,5 +1,6 @@
 #include "urlcachestore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -13,6 +14,39 @@ thread_local std::string t_deleteReason;
 
 std::mutex g_storeMutex;
 std::shared_ptr<CacheStore> g_store;
+
+// What identifies a store across closing and opening again; the index + 1 is its id.
+struct StoreIdentity {
+    StoreKind kind;
+    std::string folder;
+};
+std::vector<StoreIdentity> g_identities;
+std::vector<std::pair<URLCACHE_STORE_ID, std::shared_ptr<CacheStore>>> g_open;
+
+// With g_storeMutex held.
+URLCACHE_STORE_ID identify(const std::shared_ptr<CacheStore> &store)
+{
+    if (!store)
+        return 0;
+    const StoreKind kind = store->kind();
+    std::string folder = store->folder();
+    for (std::size_t i = 0; i < g_identities.size(); ++i)
+        if (g_identities[i].kind == kind && g_identities[i].folder == folder)
+            return URLCACHE_STORE_ID(i + 1);
+    g_identities.push_back({kind, std::move(folder)});
+    return URLCACHE_STORE_ID(g_identities.size());
+}
+
+// With g_storeMutex held.
+std::shared_ptr<CacheStore> openStore(URLCACHE_STORE_ID id)
+{
+    if (id == 0)
+        return nullptr;
+    for (const auto &[openId, store] : g_open)
+        if (openId == id)
+            return store;
+    return g_store && identify(g_store) == id ? g_store : nullptr;
+}
 
 // An open enumeration: the listing read at its start, and the next entry to hand out.
 struct Enumeration {
@@ -115,6 +149,82 @@ std::shared_ptr<CacheStore> CurrentUrlCacheStore()
     return g_store;
 }
 
+URLCACHE_STORE_ID UrlCacheStoreIdOf(const std::shared_ptr<CacheStore> &store)
+{
+    std::lock_guard lock(g_storeMutex);
+    return identify(store);
+}
+
+URLCACHE_STORE_ID CurrentUrlCacheStoreId()
+{
+    std::lock_guard lock(g_storeMutex);
+    return identify(g_store);
+}
+
+URLCACHE_STORE_ID OpenUrlCacheStore(std::shared_ptr<CacheStore> store)
+{
+    std::lock_guard lock(g_storeMutex);
+    const URLCACHE_STORE_ID id = identify(store);
+    if (id == 0)
+        return 0;
+    for (auto &[openId, open] : g_open)
+        if (openId == id) {
+            open = std::move(store);
+            return id;
+        }
+    g_open.emplace_back(id, std::move(store));
+    return id;
+}
+
+void CloseUrlCacheStore(URLCACHE_STORE_ID id)
+{
+    std::lock_guard lock(g_storeMutex);
+    std::erase_if(g_open, [id](const auto &open) { return open.first == id; });
+    // The current store is always open: another open one takes its place.
+    if (g_store && identify(g_store) == id)
+        g_store = g_open.empty() ? nullptr : g_open.front().second;
+}
+
+std::shared_ptr<CacheStore> UrlCacheStoreById(URLCACHE_STORE_ID id)
+{
+    std::lock_guard lock(g_storeMutex);
+    return openStore(id);
+}
+
+std::vector<std::shared_ptr<CacheStore>> OpenUrlCacheStores()
+{
+    std::lock_guard lock(g_storeMutex);
+    std::vector<std::shared_ptr<CacheStore>> stores;
+    const URLCACHE_STORE_ID current = identify(g_store);
+    if (g_store)
+        stores.push_back(g_store);
+    for (const auto &[id, store] : g_open)
+        if (id != current)
+            stores.push_back(store);
+    return stores;
+}
+
+std::size_t OpenUrlCacheStoreCount()
+{
+    std::lock_guard lock(g_storeMutex);
+    const URLCACHE_STORE_ID current = identify(g_store);
+    return (g_store ? 1 : 0) + std::size_t(std::count_if(g_open.begin(), g_open.end(), [current](const auto &o) {
+               return o.first != current;
+           }));
+}
+
+StoreKind UrlCacheStoreKind(URLCACHE_STORE_ID id)
+{
+    std::lock_guard lock(g_storeMutex);
+    return id > 0 && id <= g_identities.size() ? g_identities[id - 1].kind : StoreKind::None;
+}
+
+std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id)
+{
+    std::lock_guard lock(g_storeMutex);
+    return id > 0 && id <= g_identities.size() ? g_identities[id - 1].folder : std::string();
+}
+
 DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
 {
     const StoreEntry &e = listing.entries[index];
@@ -193,13 +303,10 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     extras->dwStoreKind = DWORD(kind);
 }
 
-HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
+namespace {
+
+HANDLE findFirst(const std::shared_ptr<CacheStore> &store, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
 {
-    if (searchPattern) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto store = CurrentUrlCacheStore();
     std::unique_ptr<Enumeration> e;
     if (t_sizedFirst && t_sizedFirstStore == store.get())
         e = std::move(t_sizedFirst);
@@ -229,6 +336,31 @@ HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_I
     return e.release();
 }
 
+bool deleteEntry(const std::shared_ptr<CacheStore> &store, const char *key, const char *noStore)
+{
+    StoreResult result = (store && key) ? store->remove(key)
+                                        : StoreResult::failure(store ? ERROR_FILE_NOT_FOUND : ERROR_NOT_READY, noStore);
+    t_deleteReason = std::move(result.reason);
+    SetLastError(result.error);
+    return result.ok();
+}
+
+} // namespace
+
+HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
+{
+    if (searchPattern) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return findFirst(CurrentUrlCacheStore(), info, size);
+}
+
+HANDLE FindFirstUrlCacheEntryInStore(URLCACHE_STORE_ID store, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
+{
+    return findFirst(UrlCacheStoreById(store), info, size);
+}
+
 bool FindNextUrlCacheEntryA(HANDLE enumeration, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
 {
     if (!enumeration) {
@@ -250,18 +382,40 @@ bool FindCloseUrlCache(HANDLE enumeration)
 
 bool DeleteUrlCacheEntry(const char *key)
 {
-    auto store = CurrentUrlCacheStore();
-    StoreResult result =
-        (store && key) ? store->remove(key) : StoreResult::failure(ERROR_FILE_NOT_FOUND, "no cache store");
-    t_deleteReason = std::move(result.reason);
-    SetLastError(result.error);
-    return result.ok();
+    const auto store = CurrentUrlCacheStore();
+    if (!store) { // as it always was: nothing to find the key in
+        t_deleteReason = "no cache store";
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    return deleteEntry(store, key, "no cache store");
 }
+
+bool DeleteUrlCacheEntryInStore(URLCACHE_STORE_ID store, const char *key)
+{
+    return deleteEntry(UrlCacheStoreById(store), key, "the cache is closed");
+}
+
+namespace {
+
+std::vector<KeyRemoval> removeMany(const std::shared_ptr<CacheStore> &store, const std::vector<std::string> &keys,
+                                   const RemovalProgress &progress, DWORD noStoreError, const char *noStore)
+{
+    if (store)
+        return store->removeMany(keys, progress);
+    return std::vector<KeyRemoval>(keys.size(), KeyRemoval{RemovalOutcome::Refused, noStoreError, noStore});
+}
+
+} // namespace
 
 std::vector<KeyRemoval> DeleteUrlCacheEntries(const std::vector<std::string> &keys, const RemovalProgress &progress)
 {
-    if (auto store = CurrentUrlCacheStore())
-        return store->removeMany(keys, progress);
-    return std::vector<KeyRemoval>(keys.size(),
-                                   KeyRemoval{RemovalOutcome::Refused, ERROR_FILE_NOT_FOUND, "no cache store"});
+    return removeMany(CurrentUrlCacheStore(), keys, progress, ERROR_FILE_NOT_FOUND, "no cache store");
+}
+
+std::vector<KeyRemoval> DeleteUrlCacheEntriesInStore(URLCACHE_STORE_ID store, const std::vector<std::string> &keys,
+                                                     const RemovalProgress &progress)
+{
+    // A closed cache is never stood in for by another one that holds the same keys.
+    return removeMany(UrlCacheStoreById(store), keys, progress, ERROR_NOT_READY, "the cache is closed");
 }

@@ -14,6 +14,24 @@
 void SetUrlCacheStore(std::shared_ptr<CacheStore> store);
 std::shared_ptr<CacheStore> CurrentUrlCacheStore();
 
+// Every store gets an id on first sight, kept for as long as the process runs: a store is
+// known by its kind and folder, so a store closed and opened again has its old id and the
+// entries read from it before reach it again. 0 is no store.
+URLCACHE_STORE_ID UrlCacheStoreIdOf(const std::shared_ptr<CacheStore> &store);
+URLCACHE_STORE_ID CurrentUrlCacheStoreId();
+// The stores open beside the current one. Opening gives the store's id; closing takes it out
+// of reach until it is opened again. The current store is always open.
+URLCACHE_STORE_ID OpenUrlCacheStore(std::shared_ptr<CacheStore> store);
+void CloseUrlCacheStore(URLCACHE_STORE_ID id);
+// The open store with `id`; null when it is not open.
+std::shared_ptr<CacheStore> UrlCacheStoreById(URLCACHE_STORE_ID id);
+// Every open store: the current one first, then the others in the order they were opened.
+std::vector<std::shared_ptr<CacheStore>> OpenUrlCacheStores();
+std::size_t OpenUrlCacheStoreCount();
+// What is known of the store with `id` whether or not it is open now: its kind and folder.
+StoreKind UrlCacheStoreKind(URLCACHE_STORE_ID id);
+std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id);
+
 // Why the last enumeration on this thread could not read its store; empty when it could.
 std::string LastUrlCacheReadProblem();
 // What the last enumeration on this thread left out as damaged ("3 entries left out: ...");
@@ -28,6 +46,9 @@ std::string LastUrlCacheDeleteReason();
 // refused.
 std::vector<KeyRemoval> DeleteUrlCacheEntries(const std::vector<std::string> &keys,
                                               const RemovalProgress &progress = {});
+// The same for the store with `id`; while it is closed every key is refused.
+std::vector<KeyRemoval> DeleteUrlCacheEntriesInStore(URLCACHE_STORE_ID id, const std::vector<std::string> &keys,
+                                                     const RemovalProgress &progress = {});
 
 // Bytes the enumeration needs for entry `index` of a listing in one block (header, extras
 // and texts), and the writing of that block into a buffer at least that large.

@@ -222,7 +222,7 @@ void TestCli::usageErrors_data()
     QTest::newRow("option without value") << QStringList{"list", "--host"};
     QTest::newRow("unknown kind") << QStringList{"list", "--kind", "pdf"};
     QTest::newRow("unknown format") << QStringList{"list", "--format", "xml"};
-    QTest::newRow("two stores") << QStringList{"list", "a", "b"};
+    QTest::newRow("stores and --all") << QStringList{"list", "a", "--all"};
     QTest::newRow("export without folder") << QStringList{"export", "store"};
     QTest::newRow("export format") << QStringList{"export", "a", "b", "--format", "csv"};
     QTest::newRow("stores with argument") << QStringList{"stores", "x"};
@@ -298,15 +298,40 @@ void TestCli::storesFoundOnThisMachine()
 
     const Run run = cli({QStringLiteral("stores")}, {{QStringLiteral("TIDEWRACK_STORES"), extra}});
     QCOMPARE(run.status, 0);
-    QCOMPARE(QString::fromUtf8(run.out),
-             QStringLiteral("kind\tbrowser\tname\tpath\n") + QStringLiteral("wininet\tIE\tWine \u2013 IE\t") + wine
-                 + QStringLiteral("\nwininet\tIE\tIE \u2013 Saved\t") + extra + QLatin1Char('\n'));
+    const auto found = tsvRows(run.out);
+    QCOMPARE(found.size(), qsizetype(2));
+    QStringList lines;
+    QSet<QString> ids;
+    for (const auto &row : found) {
+        lines << QStringList{row[QStringLiteral("kind")], row[QStringLiteral("browser")], row[QStringLiteral("name")],
+                             row[QStringLiteral("path")]}
+                     .join(QLatin1Char('\t'));
+        ids.insert(row[QStringLiteral("id")]);
+    }
+    QCOMPARE(lines,
+             (QStringList{QStringLiteral("wininet\tIE\tWine \u2013 IE\t") + wine,
+                          QStringLiteral("wininet\tIE\tIE \u2013 Saved\t") + extra}));
+    QCOMPARE(ids.size(), 2);
+
+    // --all lists both; each row names the store it came from by the id printed above.
+    const Run all =
+        cli({QStringLiteral("list"), QStringLiteral("--all")}, {{QStringLiteral("TIDEWRACK_STORES"), extra}});
+    QCOMPARE(all.status, 0);
+    QMap<QString, int> rowsPerStore;
+    for (const auto &row : tsvRows(all.out)) {
+        QCOMPARE(row[QStringLiteral("store_kind")], QStringLiteral("wininet"));
+        ++rowsPerStore[row[QStringLiteral("store_id")]];
+    }
+    QCOMPARE(QSet<QString>(rowsPerStore.keyBegin(), rowsPerStore.keyEnd()), ids);
+    QCOMPARE(rowsPerStore.values(), (QList<int>{6, 6}));
+    // Named one by one, the same rows.
+    QCOMPARE(cli({QStringLiteral("list"), wine, extra}).out, all.out);
 
     // Nothing found: the header alone.
     QVERIFY(QDir(m_home->filePath(QStringLiteral("wine"))).removeRecursively());
     const Run none = cli({QStringLiteral("stores")});
     QCOMPARE(none.status, 0);
-    QCOMPARE(none.out, QByteArray("kind\tbrowser\tname\tpath\n"));
+    QCOMPARE(none.out, QByteArray("kind\tbrowser\tname\tpath\tid\n"));
 }
 
 void TestCli::listWithoutStoreTakesTheProgramsChoice()

@@ -292,22 +292,26 @@ void TestEndToEnd::browserCaches()
     for (const QString &file : storeFilesAfter)
         QVERIFY(storeFilesBefore.contains(file));
 
-    // Another cache, chosen from the window: the WinInet store. The collect box keeps its
-    // documents, and the choice is what the next start opens.
+    // Another cache, opened from the window beside the first: the WinInet store. The collect
+    // box keeps its documents, and the two are what the next start opens.
     w.window.storeChooser().setFolderDialog([this] { return m_store.path(); });
     qunsetenv("TIDEWRACK_URLCACHE");
     w.window.storeChooser().openAction()->trigger();
     waitForLoad(*window);
-    QCOMPARE(w.TreeNode(CacheRoot)->text(0), QStringLiteral("IE缓存"));
+    QCOMPARE(w.Tree->topLevelItemCount(), CacheRoot + 2);
+    QVERIFY(w.TreeNode(CacheRoot)->text(0).startsWith(caption + QStringLiteral(" – ")));
+    QVERIFY(w.Tree->topLevelItem(CacheRoot + 1)->text(0).startsWith(QStringLiteral("IE缓存 – ")));
     QCOMPARE(w.TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
     QCOMPARE(w.state.collect_list.size(), std::size_t(2));
-    QCOMPARE(QString::fromStdString(RememberedStore()), m_store.path());
+    QCOMPARE(RememberedStoreSet(), (std::vector<std::string>{written.folder, m_store.path().toStdString()}));
     window->close();
     window.reset();
 
     auto again = StartTidewrack(appDir.path());
     waitForLoad(*again);
-    QCOMPARE(WindowParts(*again).TreeNode(CacheRoot)->text(0), QStringLiteral("IE缓存"));
+    const WindowParts shown(*again);
+    QCOMPARE(shown.Tree->topLevelItemCount(), CacheRoot + 2);
+    QVERIFY(shown.Tree->topLevelItem(CacheRoot + 1)->text(0).startsWith(QStringLiteral("IE缓存 – ")));
     again->close();
     qputenv("TIDEWRACK_URLCACHE", m_store.path().toUtf8());
 }

@@ -9,10 +9,13 @@
 #include "catalogue/text.h"
 #include "catalogue/warcexport.h"
 #include "collections/search.h"
+#include "platform/cachefile.h"
 #include "platform/urlcachestore.h"
 #include "stores/storeregistry.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 
 #include <cstdio>
@@ -33,16 +36,17 @@ constexpr int SomeNotWritten = 3; // export: some documents (or the manifest) we
 const char *const UsageText =
     "usage: tidewrack-cli COMMAND [ARGUMENTS]\n"
     "\n"
-    "  stores                          the caches found on this machine (TSV: kind, browser, name, path)\n"
-    "  list [STORE] [FILTERS] [--format tsv|csv|json|html]\n"
+    "  stores                          the caches found on this machine (TSV: kind, browser, name, path, id)\n"
+    "  list [STORE...|--all] [FILTERS] [--format tsv|csv|json|html]\n"
     "                                  every entry with all its fields (default TSV)\n"
-    "  export STORE DIR [FILTERS] [--no-manifest]\n"
+    "  export STORE...|--all DIR [FILTERS] [--no-manifest]\n"
     "                                  writes the documents into DIR, with manifest.csv\n"
-    "  export --format warc STORE [FILTERS] -o FILE.warc.gz\n"
+    "  export --format warc STORE...|--all [FILTERS] -o FILE.warc.gz\n"
     "                                  writes the documents as a web archive (WARC 1.1)\n"
     "\n"
     "STORE is a cache folder (WinInet index.dat, Firefox cache2, Chromium Cache), a file in it,\n"
-    "or a browser profile folder. Without STORE, list opens the cache the program would open.\n"
+    "or a browser profile folder; --all takes every cache stores lists. Without STORE, list\n"
+    "opens the cache the program would open. Every row names its store's id and kind.\n"
     "FILTERS (all must hold):\n"
     "  --host H      entries of host H (letter case ignored)\n"
     "  --url TEXT    entries whose URL contains TEXT (letter case ignored)\n"
@@ -80,6 +84,7 @@ struct Filters {
 
 struct Options {
     std::vector<std::string> positional;
+    bool all = false; // --all: every cache found on this machine
     Filters filters;
     ListFormat format = ListFormat::Tsv;
     bool manifest = true;
@@ -119,6 +124,8 @@ std::string parse(int argc, char **argv, Options &options, bool forExport)
             options.warc = true;
         } else if ((arg == "-o" || arg == "--output") && hasValue && forExport) {
             options.output = value();
+        } else if (arg == "--all") {
+            options.all = true;
         } else if (arg == "--no-manifest" && forExport) {
             options.manifest = false;
         } else if (arg == "--") {
@@ -133,24 +140,60 @@ std::string parse(int argc, char **argv, Options &options, bool forExport)
     return {};
 }
 
-// Opens `path` as the process's store and reads its catalogue as the window loads it.
-bool loadCatalogue(const std::string &path, std::shared_ptr<CacheStore> &store, CacheList &catalogue)
+// A store's id in the rows and in `stores`: the same for the same folder on every run.
+std::string storeIdOf(const std::string &folder)
 {
-    store = OpenStore(path);
-    if (store->kind() == StoreKind::None) {
-        std::fprintf(stderr, "tidewrack-cli: %s\n", store->describe().c_str());
-        return false;
+    return QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha1)
+        .toHex()
+        .left(12)
+        .toStdString();
+}
+
+// Opens every store of `paths` and reads their catalogues as the window loads them, one after
+// the other. False when a store cannot be read: that one is left out, after its reason.
+bool loadCatalogue(const std::vector<std::string> &paths, CacheList &catalogue)
+{
+    bool all = true;
+    for (const std::string &path : paths) {
+        const std::shared_ptr<CacheStore> store = OpenStore(path);
+        if (store->kind() == StoreKind::None) {
+            std::fprintf(stderr, "tidewrack-cli: %s\n", store->describe().c_str());
+            all = false;
+            continue;
+        }
+        CacheList part = EnumerateCatalogue(OpenUrlCacheStore(store));
+        if (const std::string problem = LastUrlCacheReadProblem(); !problem.empty()) {
+            std::fprintf(stderr, "tidewrack-cli: cannot read the cache store: %s\n", problem.c_str());
+            all = false;
+            continue;
+        }
+        if (const std::string skipped = LastUrlCacheSkipped(); !skipped.empty())
+            std::fprintf(stderr, "tidewrack-cli: %s\n", skipped.c_str());
+        SortByHost(part);
+        catalogue.insert(catalogue.end(), part.begin(), part.end());
     }
-    SetUrlCacheStore(store);
-    catalogue = EnumerateCatalogue();
-    if (const std::string problem = LastUrlCacheReadProblem(); !problem.empty()) {
-        std::fprintf(stderr, "tidewrack-cli: cannot read the cache store: %s\n", problem.c_str());
-        return false;
+    return all;
+}
+
+// The folders of every cache found on this machine, for --all.
+std::vector<std::string> everyStore()
+{
+    std::vector<std::string> paths;
+    for (const FoundStore &found : FindStores(StoreSearchRoots::fromEnvironment()))
+        paths.push_back(found.path);
+    return paths;
+}
+
+// The two columns after the fields that name each row's store.
+std::vector<ExtraColumn> storeColumns(const std::vector<EntryRow> &rows)
+{
+    ExtraColumn id{"store_id", QStringLiteral("缓存标识"), {}};
+    ExtraColumn kind{"store_kind", QStringLiteral("缓存种类"), {}};
+    for (const EntryRow &row : rows) {
+        id.values.push_back(storeIdOf(UrlCacheStoreFolder(row.store)));
+        kind.values.push_back(StoreKindId(UrlCacheStoreKind(row.store)));
     }
-    if (const std::string skipped = LastUrlCacheSkipped(); !skipped.empty())
-        std::fprintf(stderr, "tidewrack-cli: %s\n", skipped.c_str());
-    SortByHost(catalogue);
-    return true;
+    return {std::move(id), std::move(kind)};
 }
 
 // The entries that pass every filter, in catalogue order. The cheap filters run first, so the
@@ -202,10 +245,11 @@ int runStores(int argc, char **)
 {
     if (argc != 0)
         return usageError("stores takes no arguments");
-    std::printf("kind\tbrowser\tname\tpath\n");
+    std::printf("kind\tbrowser\tname\tpath\tid\n");
     for (const FoundStore &found : FindStores(StoreSearchRoots::fromEnvironment()))
-        std::printf("%s\t%s\t%s\t%s\n", StoreKindId(found.kind), tsvCell(found.browser).c_str(),
-                    tsvCell(found.name).c_str(), tsvCell(found.path).c_str());
+        std::printf("%s\t%s\t%s\t%s\t%s\n", StoreKindId(found.kind), tsvCell(found.browser).c_str(),
+                    tsvCell(found.name).c_str(), tsvCell(found.path).c_str(),
+                    storeIdOf(ProbeStore(found.path).folder).c_str());
     return Success;
 }
 
@@ -214,13 +258,12 @@ int runList(int argc, char **argv)
     Options options;
     if (const std::string why = parse(argc, argv, options, false); !why.empty())
         return usageError(why);
-    if (options.positional.size() > 1)
-        return usageError("list takes at most one STORE");
+    if (options.all && !options.positional.empty())
+        return usageError("list takes STORE... or --all, not both");
 
-    std::string path;
-    if (!options.positional.empty()) {
-        path = options.positional.front();
-    } else {
+    std::vector<std::string> paths = options.all ? everyStore() : options.positional;
+    if (paths.empty() && !options.all) {
+        std::string path;
         StartChoice choice;
         if (const char *named = std::getenv("TIDEWRACK_URLCACHE"))
             choice.environment = named;
@@ -231,44 +274,49 @@ int runList(int argc, char **argv)
             std::fprintf(stderr, "tidewrack-cli: %s\n", why.c_str());
             return Unreadable;
         }
+        paths.push_back(path);
     }
 
-    std::shared_ptr<CacheStore> store;
+    // One store that cannot be read gives no list; of several, the others are listed.
     CacheList catalogue;
-    if (!loadCatalogue(path, store, catalogue))
+    const bool read = loadCatalogue(paths, catalogue);
+    if (!read && paths.size() == 1)
         return Unreadable;
     const SearchList hits = applyFilters(catalogue, options.filters);
 
-    EntryFields fields(QString::fromStdString(store->folder()));
+    EntryFields fields;
+    const std::vector<EntryRow> rows = RowsOf(hits);
     ListExportOptions list;
     list.byteOrderMark = false; // a stream for scripts, not a file for a spreadsheet program
+    list.extra = storeColumns(rows);
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly)) {
         std::fprintf(stderr, "tidewrack-cli: cannot write to standard output\n");
         return Unreadable;
     }
     QString why;
-    if (!WriteEntryList(out, RowsOf(hits), options.format, fields, list, &why)) {
+    if (!WriteEntryList(out, rows, options.format, fields, list, &why)) {
         std::fprintf(stderr, "tidewrack-cli: %s\n", why.toLocal8Bit().constData());
         return Unreadable;
     }
-    return Success;
+    return read ? Success : Unreadable;
 }
 
 // export --format warc: the documents that pass the filters as one web archive.
 int runWarcExport(const Options &options)
 {
-    if (options.positional.size() != 1 || options.output.empty())
-        return usageError("export --format warc takes STORE and -o FILE");
-    std::shared_ptr<CacheStore> store;
+    if ((options.all ? !options.positional.empty() : options.positional.empty()) || options.output.empty())
+        return usageError("export --format warc takes STORE... (or --all) and -o FILE");
     CacheList catalogue;
-    if (!loadCatalogue(options.positional[0], store, catalogue))
+    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue))
         return Unreadable;
     const SearchList hits = applyFilters(catalogue, options.filters);
     std::vector<WarcDocument> documents;
     documents.reserve(hits.size());
-    for (const CatalogueEntry &e : hits)
-        documents.push_back({RowOf(e), QString::fromStdString(store->folder())});
+    for (const CatalogueEntry &e : hits) {
+        const EntryRow row = RowOf(e);
+        documents.push_back({row, QString::fromStdString(UrlCacheStoreFolder(row.store))});
+    }
     const WarcExportResult result = ExportWarc(documents, QString::fromStdString(options.output));
     if (!result.error.isEmpty()) {
         std::fprintf(stderr, "tidewrack-cli: %s\n", result.error.toLocal8Bit().constData());
@@ -296,22 +344,24 @@ int runExport(int argc, char **argv)
         return runWarcExport(options);
     if (!options.output.empty())
         return usageError("-o is for export --format warc");
-    if (options.positional.size() != 2)
-        return usageError("export takes STORE and DIR");
+    if (options.all ? options.positional.size() != 1 : options.positional.size() < 2)
+        return usageError("export takes STORE... (or --all) and DIR");
+    const std::string target = options.positional.back();
+    options.positional.pop_back();
 
-    std::shared_ptr<CacheStore> store;
     CacheList catalogue;
-    if (!loadCatalogue(options.positional[0], store, catalogue))
+    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue))
         return Unreadable;
     const SearchList hits = applyFilters(catalogue, options.filters);
 
-    EntryFields fields(QString::fromStdString(store->folder()));
+    EntryFields fields;
     DocumentExportOptions exportOptions;
     exportOptions.manifest = options.manifest;
-    exportOptions.storeFolder = QString::fromStdString(store->folder());
+    // The documents never go into a cache's own folder: the export refuses the one it is in.
+    exportOptions.storeFolder = QString::fromStdString(
+        StoreFolderHolding(QDir::cleanPath(QDir(QString::fromStdString(target)).absolutePath()).toStdString()));
     const std::vector<EntryRow> rows = RowsOf(hits);
-    const DocumentExportResult result =
-        ExportDocuments(rows, QString::fromStdString(options.positional[1]), fields, exportOptions);
+    const DocumentExportResult result = ExportDocuments(rows, QString::fromStdString(target), fields, exportOptions);
     if (!result.error.isEmpty() && result.writtenCount() == 0) {
         std::fprintf(stderr, "tidewrack-cli: %s\n", result.error.toLocal8Bit().constData());
         return Unreadable;

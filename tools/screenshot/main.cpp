@@ -1,6 +1,7 @@
 // tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION] [--size WxH]
-//                      [--no-preview] [--select ROW]
-// Opens the main window over STORE offscreen (with settings of its own in a temporary folder),
+//                      [--no-preview] [--select ROW] [--also STORE]...
+// Opens the main window over STORE (and each STORE given with --also, side by side) offscreen
+// (with settings of its own in a temporary folder),
 // selects HOST's node (the first host by default), shows the further list columns named by
 // their stable names (at the list's POSITION-th place, as a user drags them there; after the
 // five by default), selects a row, and saves the window as drawn.
@@ -32,7 +33,7 @@ namespace {
 int usage()
 {
     std::fputs("usage: tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION]\n"
-               "                            [--size WxH] [--no-preview] [--select ROW]\n",
+               "                            [--size WxH] [--no-preview] [--select ROW] [--also STORE]...\n",
                stderr);
     return 2;
 }
@@ -65,6 +66,7 @@ int main(int argc, char **argv)
     bool preview = true;
     int select = 0;
     int at = -1;
+    QStringList also;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--no-preview")) {
@@ -87,6 +89,8 @@ int main(int argc, char **argv)
             at = value.toInt();
         } else if (option == QLatin1String("--select")) {
             select = value.toInt();
+        } else if (option == QLatin1String("--also")) {
+            also << value;
         } else {
             return usage();
         }
@@ -104,6 +108,17 @@ int main(int argc, char **argv)
 
     QTemporaryDir appDir;
     Tfrm_cache window(appDir.path());
+    if (!also.isEmpty()) {
+        window.useStore(opened);
+        for (const QString &other : also) {
+            auto added = OpenStore(other.toStdString());
+            if (added->kind() == StoreKind::None) {
+                std::fprintf(stderr, "tidewrack-screenshot: %s\n", added->describe().c_str());
+                return 1;
+            }
+            window.addStore(added);
+        }
+    }
     window.resize(size);
     window.show();
     QElapsedTimer loading;
