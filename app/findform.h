@@ -69,4 +69,5 @@ private:
 
     CatalogueState &m_state;
     bool m_searching = false;
+    bool m_stopRequested = false;
 };
