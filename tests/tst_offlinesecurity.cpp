@@ -10,12 +10,15 @@
 #include "support_web.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
 #include <QHash>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -26,6 +29,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -240,6 +245,9 @@ private slots:
     void switchingStateReloads();
     void cachedCopyLeadsOnlyToTheCache();
     void serverHoldsNoIdleConnections();
+    void serverAnswersOnlyThisUser_data();
+    void serverAnswersOnlyThisUser();
+    void otherOriginsSheetsRenderOffline();
 
 private:
     QTemporaryDir m_config;
@@ -718,6 +726,81 @@ void TestOfflineSecurity::serverHoldsNoIdleConnections()
     QVERIFY(client);
     client->write("GET /");
     QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestOfflineSecurity::serverAnswersOnlyThisUser_data()
+{
+    QTest::addColumn<bool>("otherUser");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("this user") << false << true;
+    QTest::newRow("another user") << true << false;
+}
+
+void TestOfflineSecurity::serverAnswersOnlyThisUser()
+{
+    QFETCH(bool, otherUser);
+    QFETCH(bool, answered);
+    if (otherUser && ::geteuid() != 0)
+        QSKIP("connecting as another user needs root");
+    CrossOriginServer server;
+    m_cache->add("http://victim.test/secret.txt", "victim secret");
+    server.setLookup(m_cache->lookup());
+    // A client that knows the address, secret included.
+    const QByteArray request = "GET "
+        + server.addressFor(QUrl(QStringLiteral("http://victim.test/secret.txt")))
+              .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)
+        + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    // The client is a shell of its own, run as the user asked for.
+    const QString script =
+        QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/%1 && printf '%2' >&3 && timeout 10 cat <&3")
+            .arg(server.serverPort())
+            .arg(QString::fromLatin1(request).replace(QLatin1String("\r\n"), QLatin1String("\\r\\n")));
+    QProcess client;
+    if (otherUser)
+        client.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"), script});
+    else
+        client.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    QVERIFY(client.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(client.readAllStandardOutput().contains("victim secret"), answered);
+}
+
+// Another origin's style sheet, offline: its relative and root-relative url() and its font
+// show as they did online.
+void TestOfflineSecurity::otherOriginsSheetsRenderOffline()
+{
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+    if (!font.open(QIODevice::ReadOnly))
+        QSKIP("no DejaVu Sans to cache");
+    QImage picture(7, 5, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(picture.save(&buffer, "PNG"));
+    m_cache->add("http://victim.test/css/img/relative.png", png);
+    m_cache->add("http://victim.test/img/root.png", png);
+    m_cache->add("http://victim.test/css/fonts/sans.ttf", font.readAll());
+    m_cache->add("http://victim.test/css/site.css",
+                 "#relative { content: url(img/relative.png) } #root { content: url(/img/root.png) }\n"
+                 "@font-face { font-family: Cached; src: url(fonts/sans.ttf) }\n"
+                 "#font { font-family: Cached, monospace; font-size: 40px }");
+    m_cache->add("http://evil.test/page.htm",
+                 "<link rel=\"stylesheet\" href=\"http://victim.test/css/site.css\"><body>"
+                 "<p><span id=\"relative\"></span></p><p><span id=\"root\"></span></p>"
+                 "<p><span id=\"font\">iiiiiiii</span></p>"
+                 "<p><span id=\"mono\" style=\"font-family: monospace; font-size: 40px\">iiiiiiii</span></p>");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    auto width = [this](const char *id) {
+        return evaluate(m_browser->page(),
+                        QStringLiteral("document.getElementById('%1').getBoundingClientRect().width").arg(id))
+            .toDouble();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(width("relative"), 7.0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(width("root"), 7.0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(width("font") < width("mono") * 0.7, 10000);
 }
 
 int main(int argc, char *argv[])
