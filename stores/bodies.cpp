@@ -176,7 +176,8 @@ int bodiesFdLocked()
     std::string why;
     std::string path = base;
     for (const std::string &name : own) {
-        const int next = openOwnFolder(fd, name, why);
+        // The bodies folder itself is private; the program's folder above it need only be ours.
+        const int next = openOwnFolder(fd, name, why, &name == &own.back());
         ::close(fd);
         fd = next;
         path += "/" + name;
@@ -533,6 +534,8 @@ void SetBodiesFolder(std::string folder)
 {
     std::lock_guard lock(g_mutex);
     closeFolderLocked();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     g_folder = std::move(folder);
 }
 
