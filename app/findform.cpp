@@ -207,7 +207,11 @@ bool Tfrm_find::cmb_findKeyDown(QKeyEvent *event)
 
 void Tfrm_find::btn_startClick()
 {
-    RunSearch();
+    // While a search runs the button stops it.
+    if (m_searching)
+        m_stopRequested = true;
+    else
+        RunSearch();
 }
 
 void Tfrm_find::RunSearch()
@@ -215,8 +219,12 @@ void Tfrm_find::RunSearch()
     if (m_searching)
         return;
     m_searching = true;
+    m_stopRequested = false;
     QWidget *focused = focusWidget();
     SetControlsEnabled(false);
+    const QString startCaption = btn_start->text();
+    btn_start->setText(QStringLiteral("停止"));
+    btn_start->setEnabled(true);
 
     Label1->setText(QStringLiteral("正在查找..."));
     LetPaintsRun();
@@ -245,6 +253,7 @@ void Tfrm_find::RunSearch()
         Label1->setText(QStringLiteral("正在查找... 已查 %1 个文件").arg(examined));
         LetPaintsRun();
     };
+    observer.stopped = [this] { return m_stopRequested; };
     m_state.search_list = SearchCatalogue(catalogue, wanted, observer);
 
     const std::size_t hits = m_state.search_list.size();
@@ -257,12 +266,16 @@ void Tfrm_find::RunSearch()
     }
     if (skipping)
         Label1->setText(Label1->text() + QStringLiteral("\n有%1个文件无法读取。").arg(unreadable));
+    if (m_stopRequested)
+        Label1->setText(Label1->text() + QStringLiteral("\n查找已停止。"));
     emit searchFinished();
     AddToHistory(wanted.text);
 
     // Clicks and keys that queued up meanwhile reach disabled controls and are dropped, so
     // none of them starts a second search.
+    btn_start->setEnabled(false);
     QCoreApplication::processEvents();
+    btn_start->setText(startCaption);
     SetControlsEnabled(true);
     if (focused)
         focused->setFocus();

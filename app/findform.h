@@ -71,4 +71,5 @@ private:
 
     CatalogueState &m_state;
     bool m_searching = false;
+    bool m_stopRequested = false;
 };

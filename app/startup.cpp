@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "logging.h"
 #include "mainwindow.h"
 #include "platform/browser/offlineserving.h"
 #include "platform/offlinestate.h"
@@ -46,7 +47,8 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString 
     const std::string store = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), &why);
     UseOfflineStateFile(DefaultOfflineStateFile());
     // Bodies of browser caches are written out here on demand; a previous run's are stale.
-    ClaimBodiesFolder();
+    if (const std::string refused = ClaimBodiesFolder(); !refused.empty())
+        qCWarning(lcStore).noquote() << QString::fromStdString(refused);
 
     auto window = std::make_unique<Tfrm_cache>(appDir);
     window->useStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), why) : OpenStore(store));

@@ -74,8 +74,12 @@ void appendEscaped(std::string &out, std::string_view text, EscapeAt escapeAt)
 
 void appendCsvCell(std::string &out, std::string_view text, bool guard)
 {
+    // Spreadsheets skip leading blanks and line breaks before they look for a formula.
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
     const bool formula = guard && !text.empty()
-        && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' || text[0] == '\t' || text[0] == '\r');
+        && (text[0] == '\t' || text[0] == '\r'
+            || (first != std::string_view::npos
+                && std::string_view("=+-@").find(text[first]) != std::string_view::npos));
     if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += text;
         return;

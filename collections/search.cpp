@@ -70,15 +70,17 @@ class ProgressClock {
 public:
     explicit ProgressClock(const std::function<void(std::size_t)> &report) : m_report(report) {}
 
-    void tick(std::size_t examined)
+    // True when it reported.
+    bool tick(std::size_t examined)
     {
         if (!m_report)
-            return;
+            return false;
         const auto now = std::chrono::steady_clock::now();
-        if (now - m_last >= std::chrono::milliseconds(100)) {
-            m_last = now;
-            m_report(examined);
-        }
+        if (now - m_last < std::chrono::milliseconds(100))
+            return false;
+        m_last = now;
+        m_report(examined);
+        return true;
     }
 
 private:
@@ -258,6 +260,8 @@ FileMatch ContentSearcher::searchFile(const char *path)
     const bool anyText = this->anyText();
     std::size_t kept = 0; // tail of the previous piece, in front of the new one
     for (;;) {
+        if (halted())
+            return FileMatch::Miss;
         const long long got = ReadFull(fd, buffer + kept, m_chunkSize);
         if (got < 0)
             return FileMatch::Unreadable;
@@ -301,6 +305,10 @@ FileMatch ContentSearcher::searchBody(const BodyRef &body)
     FileMatch outcome = FileMatch::Miss;
     // The decoder hands out pieces of its own size; each goes behind the kept tail of the last.
     const StoreResult read = ReadDecodedBody(body, [&](std::string_view piece) {
+        if (halted()) {
+            decided = true;
+            return false;
+        }
         if (anyText) {
             decided = true;
             outcome = FileMatch::Hit;
@@ -377,10 +385,12 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         for (std::size_t i = 0; i < n; ++i)
             outcomes[i].store(Outcome::Pending, std::memory_order_relaxed);
         std::atomic<std::size_t> next{0};
+        std::atomic<bool> halt{false};
         constexpr std::size_t Chunk = 16;
         auto work = [&] {
             ContentSearcher content(patterns);
-            for (std::size_t start; (start = next.fetch_add(Chunk)) < n;) {
+            content.setHalt(&halt);
+            for (std::size_t start; !halt && (start = next.fetch_add(Chunk)) < n;) {
                 for (std::size_t i = start; i < std::min(n, start + Chunk); ++i) {
                     outcomes[i].store(examine(content, list[i], criteria.kind), std::memory_order_release);
                     outcomes[i].notify_one();
@@ -390,9 +400,19 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         std::vector<std::jthread> workers;
         for (unsigned t = searchThreads(n); t > 0; --t)
             workers.emplace_back(work);
+        // The caller hears of progress, and may stop, also while one large body is decoded.
+        auto stopped = [&] { return observer.stopped && observer.stopped(); };
         for (std::size_t i = 0; i < n; ++i) {
             progress.tick(i + 1);
-            outcomes[i].wait(Outcome::Pending, std::memory_order_acquire);
+            while (outcomes[i].load(std::memory_order_acquire) == Outcome::Pending && !halt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                if (progress.tick(i) && stopped())
+                    halt = true;
+            }
+            if (halt || stopped()) {
+                halt = true;
+                break;
+            }
             const Outcome outcome = outcomes[i].load(std::memory_order_acquire);
             if (outcome == Outcome::Unreadable && observer.unreadable)
                 observer.unreadable(list[i]);
@@ -405,8 +425,11 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
     std::string lowered; // reused for every URL or path
     std::size_t examined = 0;
     for (const CatalogueEntry &entry : list) {
-        if (++examined % 256 == 0)
+        if (++examined % 256 == 0) {
             progress.tick(examined);
+            if (observer.stopped && observer.stopped())
+                break;
+        }
         const char *path = LocalFileName(entry);
         if (!MatchesDocKind(path, criteria.kind))
             continue;

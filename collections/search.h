@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -75,7 +77,11 @@ public:
     // the container and decoded on the way, without writing a file.
     FileMatch searchBody(const BodyRef &body);
 
+    // A flag that, once set, ends the file or body being searched at its next piece (as a miss).
+    void setHalt(const std::atomic<bool> *halt) { m_halt = halt; }
+
 private:
+    bool halted() const { return m_halt && m_halt->load(std::memory_order_relaxed); }
     bool holdsPattern(const char *begin, const char *end) const;
     bool anyText() const;
     char *buffer();
@@ -86,6 +92,7 @@ private:
     std::size_t m_overlap = 0; // longest pattern - 1: a match across two pieces is still seen
     std::unique_ptr<char[]> m_buffer;
     std::vector<std::string> m_storeFolders; // where a linked file may lead
+    const std::atomic<bool> *m_halt = nullptr;
 };
 
 // What the caller hears while a search runs.
@@ -96,6 +103,9 @@ struct SearchObserver {
     // Called at most every 100 ms with the number of entries looked at so far (a time limit
     // alone: small files go by in thousands a second, and each call costs a repaint).
     std::function<void(std::size_t examined)> progress;
+    // Asked with each progress report, and while a long file or body is searched: true stops
+    // the search, which then gives the hits found so far.
+    std::function<bool()> stopped;
 };
 
 // Goes through `list` in its order and returns the entries that pass the kind filter and

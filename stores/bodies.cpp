@@ -4,20 +4,26 @@
 
 #include <QCryptographicHash>
 #include <QMimeDatabase>
+#include <QRandomGenerator>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,8 +34,12 @@ std::atomic<SealedBodyReader> g_sealedReader{nullptr};
 namespace {
 
 std::mutex g_mutex;
-std::string g_folder; // empty: the default
-int g_holdFd = -1;    // this process's hold on the folder
+std::string g_folder;   // empty: the default
+std::string g_instance; // this process's folder inside the bodies folder
+int g_bodiesFd = -1;    // the bodies folder, opened and checked once
+int g_instanceFd = -1;  // this process's folder
+int g_holdFd = -1;      // this process's hold on its folder
+std::string g_refusal;  // why the bodies folder is not used
 std::uint64_t g_temporaryCount = 0;
 
 // What the container looked like when a body file was written from it.
@@ -39,30 +49,81 @@ struct Stamp {
     std::uint64_t offset = 0, length = 0;
     bool operator==(const Stamp &) const = default;
 };
-std::map<std::string, Stamp> g_written;
+// A body file this process wrote: from what, how big, and when it was last asked for.
+struct Written {
+    Stamp stamp;
+    std::uint64_t size = 0;
+    std::uint64_t used = 0;
+};
+std::map<std::string, Written> g_written;
+std::uint64_t g_total = 0;                  // bytes of all of them
+std::uint64_t g_clock = 0;                  // orders the uses
+std::uint64_t g_budget = 0;                 // set by tests; 0: the default
+std::uint64_t g_margin = ~std::uint64_t(0); // set by tests; all ones: the default
+
+constexpr std::uint64_t MiB = 1024 * 1024;
+constexpr std::uint64_t DefaultBudget = 512 * MiB;
 
 constexpr std::size_t ReadPiece = 256 * 1024;
+constexpr char HoldName[] = ".hold";
+constexpr char RunPrefix[] = "run-";
+constexpr int MaxDepth = 64;
 
-std::string defaultFolder()
+std::string cacheHome()
 {
-    std::string base;
     if (const char *cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        base = cache;
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.cache";
-    else if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        base = std::string(pw->pw_dir) + "/.cache";
-    else
-        base = "/tmp";
-    return base + "/tidewrack/bodies";
+        return cache;
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.cache";
+    if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return std::string(pw->pw_dir) + "/.cache";
+    return "/tmp";
+}
+
+// The folder above the bodies folder, which belongs to the user and may be reached through
+// links, and the folders below it that are the program's own.
+std::pair<std::string, std::vector<std::string>> folderParts()
+{
+    if (g_folder.empty())
+        return {cacheHome(), {"tidewrack", "bodies"}};
+    const auto slash = g_folder.rfind('/');
+    if (slash == std::string::npos)
+        return {".", {g_folder}};
+    return {slash == 0 ? std::string("/") : g_folder.substr(0, slash), {g_folder.substr(slash + 1)}};
 }
 
 std::string folderLocked()
 {
-    return g_folder.empty() ? defaultFolder() : g_folder;
+    return g_folder.empty() ? cacheHome() + "/tidewrack/bodies" : g_folder;
 }
 
-// Makes every missing folder of `path` with mode 0700.
+std::string instanceLocked()
+{
+    if (g_instance.empty()) {
+        const QByteArray tag = QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        g_instance = RunPrefix + std::to_string(::getpid()) + "-" + tag.toStdString();
+    }
+    return g_instance;
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void closeFolderLocked()
+{
+    closeFd(g_holdFd);
+    closeFd(g_instanceFd);
+    closeFd(g_bodiesFd);
+    g_refusal.clear();
+    g_written.clear();
+    g_total = 0;
+}
+
+// Makes every missing folder of `path` with mode 0700 (the user's own folders, above ours).
 bool makeFolders(const std::string &path)
 {
     std::size_t slash = 1;
@@ -74,6 +135,263 @@ bool makeFolders(const std::string &path)
     }
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Opens (making it when missing) the folder `name` in `parent` without following a link, and
+// only when it is a folder of this user's that no one else may enter (`private`; inside such
+// a folder, that it is this user's).
+int openOwnFolder(int parent, const std::string &name, std::string &why, bool privateMode = true)
+{
+    if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = name + ": " + std::strerror(errno);
+        return -1;
+    }
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        why = name
+            + (errno == ELOOP || errno == ENOTDIR ? ": a symbolic link or a file, not a folder of the program's own"
+                                                  : std::string(": ") + std::strerror(errno));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        why = name + ": not a folder";
+    } else if (st.st_uid != ::geteuid()) {
+        why = name + ": belongs to another user";
+    } else if (privateMode && (st.st_mode & 077) != 0) {
+        why = name + ": other users may enter it";
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+// The bodies folder, opened once; -1 with g_refusal set when it is not ours.
+int bodiesFdLocked()
+{
+    if (g_bodiesFd >= 0 || !g_refusal.empty())
+        return g_bodiesFd;
+    const auto [base, own] = folderParts();
+    int fd = -1;
+    if (makeFolders(base))
+        fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        g_refusal = base + ": " + std::strerror(errno);
+        return -1;
+    }
+    std::string why;
+    std::string path = base;
+    for (const std::string &name : own) {
+        // The bodies folder itself is private; the program's folder above it need only be ours.
+        const int next = openOwnFolder(fd, name, why, &name == &own.back());
+        ::close(fd);
+        fd = next;
+        path += "/" + name;
+        if (fd < 0) {
+            g_refusal = path.substr(0, path.size() - name.size()) + why;
+            return -1;
+        }
+    }
+    g_bodiesFd = fd;
+    return fd;
+}
+
+// This process's folder inside the bodies folder, held so that no other instance removes it.
+int instanceFdLocked(std::string &why)
+{
+    if (g_instanceFd >= 0)
+        return g_instanceFd;
+    const int bodies = bodiesFdLocked();
+    if (bodies < 0) {
+        why = g_refusal;
+        return -1;
+    }
+    const int fd = openOwnFolder(bodies, instanceLocked(), why);
+    if (fd < 0)
+        return -1;
+    const int hold = ::openat(fd, HoldName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (hold < 0 || ::flock(hold, LOCK_EX | LOCK_NB) != 0) {
+        why = instanceLocked() + ": cannot be held: " + std::strerror(errno);
+        if (hold >= 0)
+            ::close(hold);
+        ::close(fd);
+        return -1;
+    }
+    g_instanceFd = fd;
+    g_holdFd = hold;
+    return fd;
+}
+
+// Removes `name` in `parent` and, for a folder, everything in it; links are removed, never
+// followed.
+void removeTree(int parent, const char *name, int depth)
+{
+    struct stat st {};
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!S_ISDIR(st.st_mode)) {
+        ::unlinkat(parent, name, 0);
+        return;
+    }
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (DIR *dir = ::fdopendir(fd)) {
+        std::vector<std::string> children;
+        while (const dirent *child = ::readdir(dir))
+            if (std::strcmp(child->d_name, ".") != 0 && std::strcmp(child->d_name, "..") != 0)
+                children.emplace_back(child->d_name);
+        if (depth < MaxDepth)
+            for (const std::string &child : children)
+                removeTree(::dirfd(dir), child.c_str(), depth + 1);
+        ::closedir(dir);
+    } else {
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+enum class Hold { Held, Free, None };
+
+// Whether a running instance holds the folder `name` in `parent`.
+Hold holdOf(int parent, const char *name)
+{
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Hold::None;
+    const int hold = ::openat(fd, HoldName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    ::close(fd);
+    if (hold < 0)
+        return Hold::None;
+    const bool held = ::flock(hold, LOCK_EX | LOCK_NB) != 0;
+    ::close(hold);
+    return held ? Hold::Held : Hold::Free;
+}
+
+// Removes what instances that are no longer running left in the bodies folder.
+void sweepLocked()
+{
+    const int bodies = bodiesFdLocked();
+    if (bodies < 0)
+        return;
+    const int fd = ::dup(bodies);
+    DIR *dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent *child = ::readdir(dir))
+        if (std::strcmp(child->d_name, ".") != 0 && std::strcmp(child->d_name, "..") != 0)
+            names.emplace_back(child->d_name);
+    ::closedir(dir);
+    for (const std::string &name : names) {
+        if (name == g_instance)
+            continue;
+        struct stat st {};
+        if (::fstatat(bodies, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode) && name.starts_with(RunPrefix)) {
+            const Hold hold = holdOf(bodies, name.c_str());
+            // An instance that is starting has made its folder and is about to hold it.
+            if (hold == Hold::Held || (hold == Hold::None && st.st_mtime > ::time(nullptr) - 10))
+                continue;
+        }
+        removeTree(bodies, name.c_str(), 0);
+    }
+}
+
+// The folders below this process's folder that lead to a body file, made as needed and
+// opened one by one from `instance` without following links; the last part of `relative` is
+// left for the caller. -1 with `why` set when a part is refused.
+int openBodyParentIn(int instance, const std::string &relative, std::string &name, std::string &why)
+{
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (from <= relative.size()) {
+        const auto slash = relative.find('/', from);
+        parts.push_back(relative.substr(from, slash == std::string::npos ? std::string::npos : slash - from));
+        if (slash == std::string::npos)
+            break;
+        from = slash + 1;
+    }
+    for (const std::string &part : parts)
+        if (part.empty() || part == "." || part == ".." || part == HoldName) {
+            why = relative + ": not a body file's name";
+            return -1;
+        }
+    int fd = ::dup(instance);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        const int next = openOwnFolder(fd, parts[i], why, false);
+        ::close(fd);
+        if (next < 0)
+            return -1;
+        fd = next;
+    }
+    name = parts.back();
+    return fd;
+}
+
+std::uint64_t freeBytes(int fd)
+{
+    struct statvfs fs {};
+    if (::fstatvfs(fd, &fs) != 0)
+        return ~std::uint64_t(0);
+    return std::uint64_t(fs.f_bavail) * fs.f_frsize;
+}
+
+// What the disk keeps free whatever bodies ask: 2 % of it, at least 64 MiB, at most 1 GiB.
+std::uint64_t marginLocked(int fd)
+{
+    if (g_margin != ~std::uint64_t(0))
+        return g_margin;
+    struct statvfs fs {};
+    if (::fstatvfs(fd, &fs) != 0)
+        return 64 * MiB;
+    return std::clamp<std::uint64_t>(std::uint64_t(fs.f_blocks) * fs.f_frsize / 50, 64 * MiB, 1024 * MiB);
+}
+
+// The most this process's bodies take together: 512 MiB, or a tenth of the free space they
+// could have when that is less.
+std::uint64_t budgetLocked(int fd)
+{
+    if (g_budget)
+        return g_budget;
+    const std::uint64_t free = freeBytes(fd);
+    return free == ~std::uint64_t(0) ? DefaultBudget : std::min(DefaultBudget, (free + g_total) / 10);
+}
+
+// Removes the bodies asked for longest ago until `more` bytes fit the budget; the body being
+// written (`keep`) stays whatever it takes, as the page shown needs it.
+void makeRoomLocked(const std::string &folder, const std::string &keep, std::uint64_t more)
+{
+    if (g_instanceFd < 0)
+        return;
+    const std::uint64_t budget = budgetLocked(g_instanceFd);
+    while (g_total + more > budget) {
+        auto oldest = g_written.end();
+        for (auto it = g_written.begin(); it != g_written.end(); ++it)
+            if (it->first != keep && (oldest == g_written.end() || it->second.used < oldest->second.used))
+                oldest = it;
+        if (oldest == g_written.end())
+            return;
+        std::string name, why;
+        if (oldest->first.size() > folder.size()) {
+            const int dirFd = openBodyParentIn(g_instanceFd, oldest->first.substr(folder.size() + 1), name, why);
+            if (dirFd >= 0) {
+                ::unlinkat(dirFd, name.c_str(), 0);
+                ::close(dirFd);
+            }
+        }
+        g_total -= std::min(g_total, oldest->second.size);
+        g_written.erase(oldest);
+    }
 }
 
 std::uint32_t errorFromErrno(int error)
@@ -201,16 +519,6 @@ bool plainId(std::string_view id)
     return true;
 }
 
-void emptyFolder(const std::string &folder)
-{
-    std::error_code ec;
-    for (const auto &child : std::filesystem::directory_iterator(folder, ec)) {
-        if (child.path().filename() == ".hold")
-            continue;
-        std::filesystem::remove_all(child.path(), ec);
-    }
-}
-
 } // namespace
 
 void SetSealedBodyReader(SealedBodyReader reader)
@@ -231,14 +539,16 @@ BodyRef BodyRefOf(const StoreListing &listing, const StoreEntry &entry)
 std::string BodiesFolder()
 {
     std::lock_guard lock(g_mutex);
-    return folderLocked();
+    return folderLocked() + "/" + instanceLocked();
 }
 
 void SetBodiesFolder(std::string folder)
 {
     std::lock_guard lock(g_mutex);
+    closeFolderLocked();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     g_folder = std::move(folder);
-    g_written.clear();
 }
 
 std::string BodyFileName(std::string_view url, std::string_view contentType)
@@ -347,7 +657,7 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
 StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
 {
     const std::string folder = BodiesFolder();
-    if (localPath.compare(0, folder.size() + 1, folder + "/") != 0 || localPath.find("/../") != std::string::npos)
+    if (localPath.compare(0, folder.size() + 1, folder + "/") != 0)
         return StoreResult::failure(ERROR_ACCESS_DENIED, localPath + ": not in the program's own bodies folder");
 
     struct stat st {};
@@ -363,29 +673,54 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
                       std::int64_t(st.st_mtim.tv_nsec),
                       ref.offset,
                       ref.size};
+
+    // Every folder on the way is opened by its descriptor: a link planted anywhere in the
+    // bodies folder is refused, never followed.
+    std::string name;
+    int dirFd = -1;
     {
         std::lock_guard lock(g_mutex);
+        const int instance = instanceFdLocked(why);
+        if (instance >= 0)
+            dirFd = openBodyParentIn(instance, localPath.substr(folder.size() + 1), name, why);
+        if (dirFd < 0)
+            return StoreResult::failure(ERROR_ACCESS_DENIED, localPath + ": " + why);
         struct stat existing {};
-        if (auto it = g_written.find(localPath); it != g_written.end() && it->second == stamp
-            && ::lstat(localPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        if (auto it = g_written.find(localPath); it != g_written.end() && it->second.stamp == stamp
+            && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode)) {
+            it->second.used = ++g_clock;
+            ::close(dirFd);
             return {};
+        }
     }
-
-    const auto slash = localPath.rfind('/');
-    if (!makeFolders(localPath.substr(0, slash)))
-        return fromErrno(localPath.substr(0, slash), errno);
     std::string temporary;
     {
         std::lock_guard lock(g_mutex);
-        temporary = localPath.substr(0, slash) + "/.part-" + std::to_string(::getpid()) + "-"
-            + std::to_string(++g_temporaryCount);
+        temporary = ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++g_temporaryCount);
     }
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fromErrno(temporary, errno);
+    const int fd =
+        ::openat(dirFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        ::close(dirFd);
+        return fromErrno(localPath, error);
+    }
 
     int writeError = 0;
+    bool tooFull = false;
+    std::uint64_t written = 0;
     auto writeOut = [&](std::string_view piece) {
+        {
+            // Other bodies make room first; the disk keeps its margin whatever this one needs.
+            std::lock_guard lock(g_mutex);
+            written += piece.size();
+            makeRoomLocked(folder, localPath, written);
+            const std::uint64_t free = freeBytes(fd);
+            if (free < piece.size() || free - piece.size() < marginLocked(fd)) {
+                tooFull = true;
+                return false;
+            }
+        }
         while (!piece.empty()) {
             const ssize_t n = ::write(fd, piece.data(), piece.size());
             if (n < 0 && errno == EINTR)
@@ -401,47 +736,54 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
     StoreResult result = ReadDecodedBody(ref, writeOut);
     if (!writeError && !result.ok() && result.error == ERROR_FILE_CORRUPT) {
         // A body that does not decode is offered as it is stored.
+        written = 0;
         if (::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0)
             result = ReadStoredBody(ref, writeOut);
     }
     if (writeError)
         result = fromErrno(localPath, writeError);
+    if (tooFull)
+        result = StoreResult::failure(ERROR_DISK_FULL, localPath + ": would leave the disk too little free space");
     if (::close(fd) != 0 && result.ok())
         result = fromErrno(localPath, errno);
-    if (result.ok() && ::rename(temporary.c_str(), localPath.c_str()) != 0)
+    // Renaming replaces whatever stands at the name, a planted link included, and follows none.
+    if (result.ok() && ::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) != 0)
         result = fromErrno(localPath, errno);
-    if (!result.ok()) {
-        ::unlink(temporary.c_str());
+    if (!result.ok())
+        ::unlinkat(dirFd, temporary.c_str(), 0);
+    ::close(dirFd);
+    if (!result.ok())
         return result;
-    }
     std::lock_guard lock(g_mutex);
-    g_written[localPath] = stamp;
+    Written &entry = g_written[localPath];
+    g_total -= std::min(g_total, entry.size);
+    entry = Written{stamp, written, ++g_clock};
+    g_total += written;
     return {};
 }
 
-void ClaimBodiesFolder()
+void SetBodiesLimits(std::uint64_t budget, std::uint64_t margin)
 {
     std::lock_guard lock(g_mutex);
-    const std::string folder = folderLocked();
-    if (g_holdFd >= 0 || !makeFolders(folder))
-        return;
-    g_holdFd = ::open((folder + "/.hold").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (g_holdFd < 0)
-        return;
-    if (::flock(g_holdFd, LOCK_EX | LOCK_NB) == 0)
-        emptyFolder(folder);
-    ::flock(g_holdFd, LOCK_SH);
-    g_written.clear();
+    g_budget = budget;
+    g_margin = margin;
+}
+
+std::string ClaimBodiesFolder()
+{
+    std::lock_guard lock(g_mutex);
+    std::string why;
+    if (instanceFdLocked(why) < 0)
+        return folderLocked() + ": bodies of browser caches cannot be written out: " + why;
+    sweepLocked();
+    return {};
 }
 
 void ReleaseBodiesFolder()
 {
     std::lock_guard lock(g_mutex);
-    if (g_holdFd < 0)
-        return;
-    if (::flock(g_holdFd, LOCK_EX | LOCK_NB) == 0)
-        emptyFolder(folderLocked());
-    ::close(g_holdFd);
-    g_holdFd = -1;
-    g_written.clear();
+    if (g_instanceFd >= 0)
+        removeTree(g_bodiesFd, g_instance.c_str(), 0);
+    sweepLocked();
+    closeFolderLocked();
 }

@@ -21,8 +21,11 @@ struct BodyRef {
 };
 BodyRef BodyRefOf(const StoreListing &listing, const StoreEntry &entry);
 
-// The folder that holds written-out bodies: $XDG_CACHE_HOME/tidewrack/bodies (else
-// ~/.cache/...), made with mode 0700 when needed. Tests set their own.
+// The folder that holds this process's written-out bodies: a folder of its own inside
+// $XDG_CACHE_HOME/tidewrack/bodies (else ~/.cache/...), so that an instance that was killed
+// leaves nothing another instance keeps. The program's folders are made with mode 0700 and
+// used only when they are this user's own folders, never through a link. Tests set their own
+// bodies folder.
 std::string BodiesFolder();
 void SetBodiesFolder(std::string folder);
 
@@ -56,12 +59,19 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
                             bool *decoded = nullptr, bool *cut = nullptr);
 
 // Writes the decoded body to `localPath` (under a temporary name, then renamed), unless the
-// file there was written from the same state of the container. Refuses any path outside the
-// bodies folder.
+// file there was written from the same state of the container. Refuses any path outside
+// this process's bodies folder, and any that passes through a link. The bodies written
+// stay within a budget (the least recently asked for go first, never the one being
+// written), and a body that would leave the disk too little free space fails.
 StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath);
 
-// Empties the bodies folder, unless another running instance of the program uses it. Takes
-// this process's hold on the folder; ReleaseBodiesFolder gives it up and empties the folder
-// when no other instance holds it.
-void ClaimBodiesFolder();
+// The budget and the free space kept, in bytes, for tests: 0 and all ones mean the defaults
+// (512 MiB or a tenth of the free space; 2 % of the disk, 64 MiB to 1 GiB).
+void SetBodiesLimits(std::uint64_t budget, std::uint64_t margin);
+
+// Makes and holds this process's folder, and removes what instances that no longer run left
+// in the bodies folder. Returns why the bodies folder cannot be used (a link, another user's
+// folder, one that others may enter), empty when it can; nothing is then removed or written.
+// ReleaseBodiesFolder removes this process's folder.
+std::string ClaimBodiesFolder();
 void ReleaseBodiesFolder();

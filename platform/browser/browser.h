@@ -37,14 +37,15 @@ public:
     // The URL of the last accepted Navigate.
     QUrl requestedUrl() const { return m_requestedUrl; }
 
-    // Whether pages served from the cache run their script (off unless the user asks), and
-    // whether pages from the network do (on).
+    // Whether cached copies shown while online run their script (off unless the user asks),
+    // and whether pages from the network do (on). While offline no page runs script.
     void setOfflineScript(bool run) { m_offlineScript = run; }
     bool offlineScript() const { return m_offlineScript; }
     void setOnlineScript(bool run) { m_onlineScript = run; }
     bool onlineScript() const { return m_onlineScript; }
     // Sets the page's script rights for a main-frame load of `url`.
     void applyScriptRightsFor(const QUrl &url);
+    bool scriptAllowedFor(const QUrl &url) const;
 
     // Reloads the page shown from the cache when the system went offline, from the network
     // when it came back online. Does nothing when the page already fits the state.

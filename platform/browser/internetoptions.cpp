@@ -24,7 +24,7 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
       m_profile(profile),
       m_offline(new QCheckBox(QStringLiteral("离线浏览(&W)"), this)),
       m_javaScript(new QCheckBox(QStringLiteral("启用 JavaScript(&J)"), this)),
-      m_offlineScript(new QCheckBox(QStringLiteral("在缓存中的网页里也运行脚本(&S)"), this)),
+      m_offlineScript(new QCheckBox(QStringLiteral("在线时显示的缓存副本里也运行脚本(&S)"), this)),
       m_images(new QCheckBox(QStringLiteral("显示网页中的图片(&P)"), this)),
       m_done(new QLabel(this))
 {
@@ -33,7 +33,8 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
     m_offline->setObjectName(QStringLiteral("offline"));
     m_javaScript->setObjectName(QStringLiteral("javaScript"));
     m_offlineScript->setObjectName(QStringLiteral("offlineScript"));
-    m_offlineScript->setToolTip(QStringLiteral("离线预览或显示缓存副本时，网页中的脚本默认不运行"));
+    m_offlineScript->setToolTip(
+        QStringLiteral("无法连接网站而显示缓存中的副本时，网页中的脚本默认不运行；离线浏览时脚本从不运行"));
     m_images->setObjectName(QStringLiteral("images"));
     m_offline->setToolTip(QStringLiteral("离线时预览只显示缓存中的网页"));
 

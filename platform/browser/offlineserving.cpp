@@ -9,9 +9,12 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
+
+#include <unistd.h>
 
 namespace {
 
@@ -105,6 +108,26 @@ bool isLocalToEngine(const QString &scheme)
     return scheme == QLatin1String("data") || scheme == QLatin1String("blob") || scheme == QLatin1String("about");
 }
 
+// The user that owns the other end of a loopback connection, from the kernel's table of
+// TCP sockets: that end is a socket of this machine, listed with its owner.
+std::optional<uid_t> ClientUserOf(const QTcpSocket *socket)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (socket->peerAddress() != QHostAddress::LocalHost || !table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    auto hexPort = [](quint16 port) { return ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0'); };
+    const QByteArray local = "0100007F" + hexPort(socket->peerPort());
+    const QByteArray remote = "0100007F" + hexPort(socket->localPort());
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        bool ok = false;
+        const uint uid = fields.size() > 7 ? fields[7].toUInt(&ok) : 0;
+        if (ok && fields[1] == local && fields[2] == remote)
+            return uid_t(uid);
+    }
+    return std::nullopt;
+}
+
 const char kStatusOk[] = "HTTP/1.1 200 OK\r\n";
 const char kStatusNotFound[] = "HTTP/1.1 404 Not Found\r\n";
 
@@ -196,22 +219,75 @@ CrossOriginServer::CrossOriginServer(QObject *parent) : QTcpServer(parent)
     m_secret = QByteArray::number(a, 36) + QByteArray::number(b, 36);
     listen(QHostAddress::LocalHost);
     connect(this, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = nextPendingConnection()) {
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
-        }
+        while (QTcpSocket *socket = nextPendingConnection())
+            accepted(socket);
     });
 }
 
+void CrossOriginServer::setLimits(int maxConnections, int idleMs)
+{
+    m_maxConnections = maxConnections;
+    m_idleMs = idleMs;
+}
+
+// Anyone on this machine can connect: a client that holds connections open, or sends or
+// takes its bytes too slowly, loses them, and there are never more than a few.
+void CrossOriginServer::accepted(QTcpSocket *socket)
+{
+    if (m_connections >= m_maxConnections || ClientUserOf(socket) != ::geteuid()) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    ++m_connections;
+    connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto *idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    idle->setInterval(m_idleMs);
+    connect(idle, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    idle->start();
+    // The request head must come whole within one interval; an answer goes on as long as the
+    // engine takes its bytes.
+    connect(socket, &QTcpSocket::bytesWritten, idle, qOverload<>(&QTimer::start));
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+}
+
+// The web URL stands in the path as /<secret>/<scheme>/<host:port>/<path>, so that a style
+// sheet's relative url() resolves to another address of this server, as it would online.
 QUrl CrossOriginServer::addressFor(const QUrl &url) const
 {
-    QUrl address;
-    address.setScheme(QStringLiteral("http"));
-    address.setHost(QStringLiteral("127.0.0.1"));
-    address.setPort(serverPort());
-    address.setPath(QLatin1Char('/') + QString::fromLatin1(m_secret) + QLatin1Char('/'));
-    address.setQuery(QStringLiteral("u=") + QString::fromLatin1(FromCacheScheme(url).toEncoded().toPercentEncoding()));
-    return address;
+    const QUrl web = FromCacheScheme(url).adjusted(QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    QByteArray target = web.toEncoded();
+    target.remove(0, web.scheme().size() + 3); // "scheme://"
+    if (web.path().isEmpty() && !target.contains('/'))
+        target.append('/');
+    return QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(serverPort()) + '/' + m_secret + '/'
+                             + web.scheme().toLatin1() + '/' + target);
+}
+
+QUrl CrossOriginServer::webUrlOf(const QByteArray &target, const QByteArray &referer) const
+{
+    const QByteArray prefix = '/' + m_secret + '/';
+    QByteArray path = target;
+    if (!path.startsWith(prefix)) {
+        // A root-relative url() in a style sheet from here: resolved against the sheet.
+        const QUrl sheet = QUrl::fromEncoded(referer);
+        if (!owns(sheet) || !path.startsWith('/'))
+            return {};
+        const QUrl base = webUrlOf(sheet.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority), {});
+        return base.isValid() ? base.resolved(QUrl::fromEncoded(path)) : QUrl();
+    }
+    path.remove(0, prefix.size());
+    const qsizetype slash = path.indexOf('/');
+    const QByteArray scheme = path.left(slash);
+    if (slash < 0 || (scheme != "http" && scheme != "https"))
+        return {};
+    const QUrl web = QUrl::fromEncoded(scheme + "://" + path.mid(slash + 1));
+    return web.isValid() && !web.host().isEmpty() ? web : QUrl();
 }
 
 bool CrossOriginServer::owns(const QUrl &url) const
@@ -233,10 +309,13 @@ void CrossOriginServer::answer(QTcpSocket *socket)
     }
     socket->setProperty("answered", true);
     const QList<QByteArray> request = head.left(head.indexOf("\r\n")).split(' ');
-    const QByteArray prefix = '/' + m_secret + "/?u=";
+    QByteArray referer;
+    for (const QByteArray &line : head.left(end).split('\n'))
+        if (line.toLower().startsWith("referer:"))
+            referer = line.mid(8).trimmed();
     QUrl wanted;
-    if (request.size() == 3 && (request[0] == "GET" || request[0] == "HEAD") && request[1].startsWith(prefix))
-        wanted = QUrl::fromEncoded(QByteArray::fromPercentEncoding(request[1].mid(prefix.size())));
+    if (request.size() == 3 && (request[0] == "GET" || request[0] == "HEAD"))
+        wanted = webUrlOf(request[1], referer);
 
     auto *file = new QFile(socket);
     std::optional<QString> local;
@@ -245,7 +324,11 @@ void CrossOriginServer::answer(QTcpSocket *socket)
     QByteArray reply = local ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
     const QByteArray type = local ? mimeTypeOf(*local, wanted, *file).toUtf8() : QByteArrayLiteral("text/plain");
     reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(local ? file->size() : 0)
-        + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+        + "\r\nCache-Control: no-store\r\nConnection: close\r\n";
+    // Browsers load another origin's fonts only with leave to; a font gives script nothing.
+    if (type.startsWith("font/") || type.contains("font"))
+        reply += "Access-Control-Allow-Origin: *\r\n";
+    reply += "\r\n";
     socket->write(reply);
     if (!local || request[0] == "HEAD") {
         socket->disconnectFromHost();

@@ -59,8 +59,9 @@ QList<QByteArray> CacheKeysFor(const QUrl &url);
 std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file);
 
 // The loopback server that answers a page's requests for another origin's images, style
-// sheets, scripts and media from the cache. Its addresses carry a random secret, so that
-// only requests this browser sent there are answered.
+// sheets, scripts, fonts and media from the cache. Its addresses carry a random secret, and
+// it answers only clients of this user, so that only requests this browser sent there are
+// answered.
 class CrossOriginServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -72,10 +73,20 @@ public:
     // True for an address of this server.
     bool owns(const QUrl &url) const;
 
+    // At most `maxConnections` at a time; a connection on which nothing moves for `idleMs`
+    // is closed.
+    void setLimits(int maxConnections, int idleMs);
+
 private:
+    // The web URL a request target stands for; `referer` resolves a root-relative one.
+    QUrl webUrlOf(const QByteArray &target, const QByteArray &referer) const;
+    void accepted(QTcpSocket *socket);
     void answer(QTcpSocket *socket);
     CacheLookup m_lookup;
     QByteArray m_secret;
+    int m_connections = 0;
+    int m_maxConnections = 48;
+    int m_idleMs = 15000;
 };
 
 // Decides every request of the preview browser: a page served from the cache (or any page
