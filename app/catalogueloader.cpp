@@ -75,10 +75,12 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     // The window shows an unreadable store as an empty cache; say why where it can be seen.
     const std::string problem = LastUrlCacheReadProblem();
     const std::string skipped = LastUrlCacheSkipped();
+    const std::string incomplete = LastUrlCacheIncomplete();
     if (!problem.empty())
         qCWarning(lcStore, "cannot read the cache store: %s", problem.c_str());
-    else if (!skipped.empty())
-        qCWarning(lcStore, "%s: %s", store ? store->describe().c_str() : "", skipped.c_str());
+    else if (!skipped.empty() || !incomplete.empty())
+        qCWarning(lcStore, "%s: %s", store ? store->describe().c_str() : "",
+                  (incomplete.empty() ? skipped : incomplete + (skipped.empty() ? "" : "; " + skipped)).c_str());
 
     m_status.setText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();
@@ -90,10 +92,17 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     QString hosts = QStringLiteral("域名共%1个").arg(TreeNode(m_tree, CacheRoot)->childCount());
     if (!problem.empty())
         hosts += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(problem));
+    else if (!incomplete.empty() && LastUrlCacheSkippedCount() > 0)
+        hosts += QStringLiteral("（缓存索引不完整，%1个缓存项未列出）").arg(LastUrlCacheSkippedCount());
+    else if (!incomplete.empty())
+        hosts += QStringLiteral("（缓存索引不完整，列出的可能不是全部）");
     else if (LastUrlCacheSkippedCount() > 0)
         hosts += QStringLiteral("（%1个损坏的缓存项未列出）").arg(LastUrlCacheSkippedCount());
     m_status.setText(0, hosts);
-    emit storeProblem(QString::fromStdString(!problem.empty() ? problem : skipped));
+    std::string reason = !problem.empty() ? problem : skipped;
+    if (problem.empty() && !incomplete.empty())
+        reason = incomplete + (skipped.empty() ? "" : "; " + skipped);
+    emit storeProblem(QString::fromStdString(reason));
     emit progressHidden();
     m_loading = false;
 }

@@ -11,6 +11,7 @@
 #include "lister.h"
 #include "logging.h"
 #include "platform/browser/browser.h"
+#include "platform/causetext.h"
 #include "platform/wininet.h"
 #include "preview.h"
 #include "storechooser.h"
@@ -26,6 +27,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -185,7 +187,11 @@ void Tfrm_cache::openStore(const QString &path)
     const std::string where = QFile::encodeName(path).toStdString();
     useStore(OpenStore(where));
     if (m_loader->store()->kind() != StoreKind::None)
-        RememberStore(m_loader->store()->folder());
+        if (const StoreResult kept = RememberStore(m_loader->store()->folder()); !kept.ok()) {
+            qCWarning(lcUi, "could not keep the chosen cache: %s", kept.reason.c_str());
+            MsgBox(QStringLiteral("无法记住所选的缓存，下次启动时不会再打开它：%1。").arg(CauseText(kept.error)),
+                   MB::ICONWARNING);
+        }
     m_loader->LoadCatalogue(true);
 }
 
@@ -414,8 +420,10 @@ void Tfrm_cache::FormClose()
     m_state.search_list.clear();
     SavePlacement();
     WriteSettings();
-    if (!m_columns->save())
-        qCWarning(lcUi, "could not write the list's columns file %s", qPrintable(ColumnLayoutPath(SettingsPath())));
+    if (const StoreResult saved = m_columns->save(); !saved.ok()) {
+        qCWarning(lcUi, "could not write the list's columns file: %s", saved.reason.c_str());
+        MsgBox(QStringLiteral("列表的栏目设置未能保存：%1。").arg(CauseText(saved.error)), MB::ICONWARNING);
+    }
 }
 
 void Tfrm_cache::SavePlacement()
@@ -435,6 +443,12 @@ void Tfrm_cache::SavePlacement()
 
 void Tfrm_cache::WriteSettings()
 {
-    if (!WriteSettingsFile(SettingsPath(), m_settings))
-        qCWarning(lcUi, "could not write the settings file %s", qPrintable(SettingsPath()));
+    // The old file stays when the new one cannot be written whole: the user is told, as the
+    // window's place and views set in this session are lost.
+    if (const StoreResult saved = WriteSettingsFile(SettingsPath(), m_settings); !saved.ok()) {
+        qCWarning(lcUi, "could not write the settings file: %s", saved.reason.c_str());
+        MsgBox(QStringLiteral("设置未能保存：%1。\n%2")
+                   .arg(CauseText(saved.error), QDir::toNativeSeparators(SettingsPath())),
+               MB::ICONWARNING);
+    }
 }

@@ -4,6 +4,7 @@
 // Internet options, save web page); and the cache lookup that serves the browser offline.
 
 #include "catalogue/entry.h"
+#include "platform/browser/offlineserving.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -48,7 +49,7 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit = k
 class CachedUrlIndex {
 public:
     explicit CachedUrlIndex(const CacheList &catalogue) : m_catalogue(catalogue) {}
-    std::optional<std::string> localFile(const QByteArray &url);
+    CachedLocalFile localFile(const QByteArray &url);
 
 private:
     using WeakEntry = std::weak_ptr<const INTERNET_CACHE_ENTRY_INFOA>;

@@ -2,9 +2,10 @@
 
 #include "wininet.h"
 
+#include "stores/savefile.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -65,12 +66,13 @@ bool SetOffline(bool offline)
     }
     const QString path = QString::fromStdString(g_stateFile);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(offline ? "1\n" : "0\n") != 2 || !file.commit()) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    // The state follows at once: going offline must not wait for a disk with room.
+    g_offline = offline;
+    const StoreResult saved = SaveWholeFile(path, offline ? "1\n" : "0\n");
+    if (!saved.ok()) {
+        SetLastError(saved.error);
         return false;
     }
-    g_offline = offline;
     return true;
 }
 

@@ -563,8 +563,7 @@ StoreResult ChromiumSimpleStore::remove(std::string_view key)
     // are garbage the browser removes too.
     if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
         const int error = errno;
-        return StoreResult::failure(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED,
-                                    m_folder + "/" + name + ": " + std::strerror(error));
+        return StoreResult::failure(StoreErrorFromErrno(error), m_folder + "/" + name + ": " + std::strerror(error));
     }
     std::string failed;
     for (const int stream : {1, 2}) {

@@ -77,6 +77,9 @@ struct StoreListing {
     std::string error;                            // why the store could not be read; empty when it could
     std::uint32_t skipped = 0;                    // damaged entries left out
     std::map<std::string, std::uint32_t> skipWhy; // how many were left out for each reason
+    // Why the entries listed may not be all the store holds (an index cut short, or caught
+    // half rewritten); empty when the store read whole.
+    std::string incomplete;
 
     StoreText addText(std::string_view text);
     std::string_view text(StoreText t) const { return std::string_view(texts).substr(t.offset, t.size); }

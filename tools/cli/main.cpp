@@ -27,7 +27,8 @@ namespace {
 constexpr int Success = 0;
 constexpr int Unreadable = 1; // a store that cannot be read, or a target folder that cannot be written
 constexpr int Usage = 2;
-constexpr int SomeNotWritten = 3; // export: some documents (or the manifest) were not written
+constexpr int SomeNotWritten = 3; // some output was not written: documents, the manifest, the list
+constexpr int Incomplete = 4;     // the output is written, but part of the store could not be read
 
 const char *const UsageText =
     "usage: tidewrack-cli COMMAND [ARGUMENTS]\n"
@@ -46,7 +47,8 @@ const char *const UsageText =
     "  --kind K      document kind by file name: all, text, image, html, css, js, txt, jpeg, gif, other\n"
     "  --text TEXT   entries whose document contains TEXT (full-text search)\n"
     "Exit status: 0 done, 1 store unreadable or folder unwritable, 2 usage error,\n"
-    "3 export finished but some documents were not written.\n";
+    "3 some output was not written (documents, the manifest, the list), 4 done but part of the store\n"
+    "could not be read (a cut or inconsistent index, documents --text could not read).\n";
 
 int usageError(const std::string &why = {})
 {
@@ -122,7 +124,8 @@ std::string parse(int argc, char **argv, Options &options, bool forExport)
 }
 
 // Opens `path` as the process's store and reads its catalogue as the window loads it.
-bool loadCatalogue(const std::string &path, std::shared_ptr<CacheStore> &store, CacheList &catalogue)
+// `incomplete` is set when the store could not be read whole.
+bool loadCatalogue(const std::string &path, std::shared_ptr<CacheStore> &store, CacheList &catalogue, bool &incomplete)
 {
     store = OpenStore(path);
     if (store->kind() == StoreKind::None) {
@@ -137,13 +140,18 @@ bool loadCatalogue(const std::string &path, std::shared_ptr<CacheStore> &store, 
     }
     if (const std::string skipped = LastUrlCacheSkipped(); !skipped.empty())
         std::fprintf(stderr, "tidewrack-cli: %s\n", skipped.c_str());
+    const std::string why = LastUrlCacheIncomplete();
+    incomplete = !why.empty();
+    if (incomplete)
+        std::fprintf(stderr, "tidewrack-cli: the listing may lack entries of the store: %s\n", why.c_str());
     SortByHost(catalogue);
     return true;
 }
 
 // The entries that pass every filter, in catalogue order. The cheap filters run first, so the
-// full-text search reads only the bodies that can still match.
-SearchList applyFilters(const CacheList &catalogue, const Filters &filters)
+// full-text search reads only the bodies that can still match. `unreadable` counts the
+// documents the full-text search could not read (they count as no hit).
+SearchList applyFilters(const CacheList &catalogue, const Filters &filters, std::size_t &unreadable)
 {
     CacheList candidates;
     if (filters.host.empty()) {
@@ -163,8 +171,13 @@ SearchList applyFilters(const CacheList &catalogue, const Filters &filters)
         SearchCriteria byText;
         byText.field = SearchField::FullText;
         byText.text = QString::fromStdString(filters.text);
-        hits = SearchCatalogue(hits, byText);
+        SearchObserver observer;
+        observer.unreadable = [&unreadable](const CatalogueEntry &) { ++unreadable; };
+        hits = SearchCatalogue(hits, byText, observer);
     }
+    if (unreadable)
+        std::fprintf(stderr, "tidewrack-cli: %zu document%s could not be read for the full-text search\n", unreadable,
+                     unreadable == 1 ? "" : "s");
     return hits;
 }
 
@@ -223,9 +236,11 @@ int runList(int argc, char **argv)
 
     std::shared_ptr<CacheStore> store;
     CacheList catalogue;
-    if (!loadCatalogue(path, store, catalogue))
+    bool incomplete = false;
+    if (!loadCatalogue(path, store, catalogue, incomplete))
         return Unreadable;
-    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::size_t unreadable = 0;
+    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
 
     EntryFields fields(QString::fromStdString(store->folder()));
     ListExportOptions list;
@@ -235,12 +250,13 @@ int runList(int argc, char **argv)
         std::fprintf(stderr, "tidewrack-cli: cannot write to standard output\n");
         return Unreadable;
     }
-    QString why;
-    if (!WriteEntryList(out, RowsOf(hits), options.format, fields, list, &why)) {
-        std::fprintf(stderr, "tidewrack-cli: %s\n", why.toLocal8Bit().constData());
-        return Unreadable;
+    // Flushed here, so that a full disk behind standard output is seen and not left to exit.
+    if (!WriteEntryList(out, RowsOf(hits), options.format, fields, list) || !out.flush()) {
+        std::fprintf(stderr, "tidewrack-cli: the list could not be written whole: %s\n",
+                     out.errorString().toLocal8Bit().constData());
+        return SomeNotWritten;
     }
-    return Success;
+    return incomplete || unreadable ? Incomplete : Success;
 }
 
 int runExport(int argc, char **argv)
@@ -253,9 +269,11 @@ int runExport(int argc, char **argv)
 
     std::shared_ptr<CacheStore> store;
     CacheList catalogue;
-    if (!loadCatalogue(options.positional[0], store, catalogue))
+    bool incomplete = false;
+    if (!loadCatalogue(options.positional[0], store, catalogue, incomplete))
         return Unreadable;
-    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::size_t unreadable = 0;
+    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
 
     EntryFields fields(QString::fromStdString(store->folder()));
     DocumentExportOptions exportOptions;
@@ -285,7 +303,9 @@ int runExport(int argc, char **argv)
                      result.manifestError.toLocal8Bit().constData());
     if (failed)
         std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not written\n", failed, rows.size());
-    return failed || !result.manifestError.isEmpty() ? SomeNotWritten : Success;
+    if (failed || !result.manifestError.isEmpty())
+        return SomeNotWritten;
+    return incomplete || unreadable ? Incomplete : Success;
 }
 
 } // namespace
