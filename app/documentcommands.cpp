@@ -152,6 +152,5 @@ void DocumentCommands::AofflineExecute(bool offline)
 {
     // The action has already inverted its check; the next update pass shows the real state.
     if (!SetOffline(offline))
-        MsgBox(QStringLiteral("离线状态已切换，但未能保存到下次启动：%1。").arg(CauseText(GetLastError())),
-               MB::ICONWARNING);
+        MsgBox(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())), MB::ICONWARNING);
 }

@@ -66,13 +66,13 @@ bool SetOffline(bool offline)
     }
     const QString path = QString::fromStdString(g_stateFile);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    // The state follows at once: going offline must not wait for a disk with room.
-    g_offline = offline;
+    // A state that could not be kept is not taken on: the window shows the real one.
     const StoreResult saved = SaveWholeFile(path, offline ? "1\n" : "0\n");
     if (!saved.ok()) {
         SetLastError(saved.error);
         return false;
     }
+    g_offline = offline;
     return true;
 }
 

@@ -84,7 +84,7 @@ bool FindCloseUrlCache(HANDLE enumeration);
 // its local file.
 bool DeleteUrlCacheEntry(const char *key);
 
-// The offline browsing state of the current user. The state changes even when it cannot be
-// kept for the next start: then false, with the cause as the last error.
+// The offline browsing state of the current user. A change that cannot be kept for the next
+// start is refused: false, with the cause as the last error.
 bool SetOffline(bool offline);
 bool IsOffline();

@@ -86,8 +86,7 @@ void InternetOptionsDialog::accept()
 {
     const bool offlineChanged = m_offline->isChecked() != IsOffline();
     if (offlineChanged && !SetOffline(m_offline->isChecked()))
-        emit m_browser->failed(
-            QStringLiteral("离线状态已切换，但未能保存到下次启动：%1。").arg(CauseText(GetLastError())));
+        emit m_browser->failed(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())));
     QWebEngineSettings *settings = m_profile->settings();
     m_browser->setOnlineScript(m_javaScript->isChecked());
     m_browser->setOfflineScript(m_offlineScript->isChecked());
