@@ -99,6 +99,7 @@ struct CatalogueLoader::Loaded {
     std::string problem;
     std::string skipped;
     std::uint32_t skippedCount = 0;
+    std::string incomplete; // why the listing may not be all of the store
 };
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
@@ -147,6 +148,7 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
         loaded.problem = LastUrlCacheReadProblem();
         loaded.skipped = LastUrlCacheSkipped();
         loaded.skippedCount = LastUrlCacheSkippedCount();
+        loaded.incomplete = LastUrlCacheIncomplete();
     };
     std::vector<std::future<void>> others;
     for (std::size_t i = 1; i < loads.size(); ++i)
@@ -162,8 +164,12 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
         // The window shows an unreadable store as an empty cache; say why where it can be seen.
         if (!loaded.problem.empty())
             qCWarning(lcStore, "cannot read the cache store: %s", loaded.problem.c_str());
-        else if (!loaded.skipped.empty())
-            qCWarning(lcStore, "%s: %s", loaded.store ? loaded.store->describe().c_str() : "", loaded.skipped.c_str());
+        else if (!loaded.skipped.empty() || !loaded.incomplete.empty())
+            qCWarning(lcStore, "%s: %s", loaded.store ? loaded.store->describe().c_str() : "",
+                      (loaded.incomplete.empty()
+                           ? loaded.skipped
+                           : loaded.incomplete + (loaded.skipped.empty() ? "" : "; " + loaded.skipped))
+                          .c_str());
     }
 
     m_status.setText(0, QStringLiteral("装入缓存文件..."));
@@ -185,7 +191,10 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     m_status.setText(0, first ? first->data(0, StoreStateRole).toString() : QString());
     m_state.selected_store = first ? first->data(0, StoreIdRole).toUInt() : 0;
     const Loaded &shown = loads.front();
-    emit storeProblem(QString::fromStdString(!shown.problem.empty() ? shown.problem : shown.skipped));
+    std::string reason = !shown.problem.empty() ? shown.problem : shown.skipped;
+    if (shown.problem.empty() && !shown.incomplete.empty())
+        reason = shown.incomplete + (shown.skipped.empty() ? "" : "; " + shown.skipped);
+    emit storeProblem(QString::fromStdString(reason));
     emit progressHidden();
     m_loading = false;
 }
@@ -215,6 +224,10 @@ void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
     QString state = QStringLiteral("域名共%1个").arg(root->childCount());
     if (!loaded.problem.empty())
         state += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(loaded.problem));
+    else if (!loaded.incomplete.empty() && loaded.skippedCount > 0)
+        state += QStringLiteral("（缓存索引不完整，%1个缓存项未列出）").arg(loaded.skippedCount);
+    else if (!loaded.incomplete.empty())
+        state += QStringLiteral("（缓存索引不完整，列出的可能不是全部）");
     else if (loaded.skippedCount > 0)
         state += QStringLiteral("（%1个损坏的缓存项未列出）").arg(loaded.skippedCount);
     root->setData(0, StoreIdRole, QVariant::fromValue(uint(loaded.id)));

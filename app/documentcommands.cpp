@@ -3,6 +3,7 @@
 #include "catalogue/cataloguestate.h"
 #include "documentsaver.h"
 #include "lister.h"
+#include "platform/causetext.h"
 #include "platform/shell.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
@@ -225,6 +226,8 @@ QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
             return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。").arg(browser);
         return QStringLiteral("先关闭正在使用这个缓存的Wine程序");
     case ERROR_NOT_SUPPORTED:
+        if (kind == StoreKind::WinInet)
+            return QStringLiteral("这种旧版本的缓存索引只能读取。");
         return QStringLiteral("这种缓存（Chromium 旧式的块文件缓存）只能读取，不能删除其中的文档。");
     case ERROR_DISK_FULL:
         return QStringLiteral("磁盘已满，缓存没有改完。");
@@ -233,7 +236,7 @@ QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
     case ERROR_ACCESS_DENIED:
         return QStringLiteral("没有修改缓存的权限。");
     case ERROR_WRITE_PROTECT:
-        return QStringLiteral("这种旧版本的缓存索引只能读取。");
+        return QStringLiteral("缓存所在的磁盘是只读的。");
     case ERROR_FILE_CORRUPT:
         return QStringLiteral("缓存索引已损坏，不能修改。");
     case ERROR_FILE_NOT_FOUND:
@@ -259,5 +262,6 @@ void DocumentCommands::ASaveDocasExecute()
 void DocumentCommands::AofflineExecute(bool offline)
 {
     // The action has already inverted its check; the next update pass shows the real state.
-    SetOffline(offline);
+    if (!SetOffline(offline))
+        MsgBox(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())), MB::ICONWARNING);
 }

@@ -3,6 +3,7 @@
 #include "catalogue/cataloguestate.h"
 #include "lister.h"
 #include "platform/cachefile.h"
+#include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "windows/messagebox.h"
 
@@ -112,7 +113,9 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
         if (d.written)
             continue;
         if (++failed <= MostReportedDocuments)
-            failures << QStringLiteral("%1\n    %2").arg(QString::fromUtf8(SourceUrl(*rows[i].header)), d.problem);
+            failures << QStringLiteral("%1\n    %2")
+                            .arg(QString::fromUtf8(SourceUrl(*rows[i].header)),
+                                 d.cause ? CauseText(d.cause) + QStringLiteral("：") + d.problem : d.problem);
     }
     if (failed > 0) {
         lines << QStringLiteral("有%1个文档未能导出：").arg(failed);
@@ -121,7 +124,9 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
             lines << QStringLiteral("……另有%1个。").arg(failed - MostReportedDocuments);
     }
     if (!result.manifestError.isEmpty())
-        lines << QStringLiteral("清单文件未能写入：\n%1").arg(result.manifestError);
+        lines << QStringLiteral("清单文件未能写入：%1。\n%2")
+                     .arg(CauseText(result.manifestCause ? result.manifestCause : ERROR_WRITE_FAULT),
+                          result.manifestError);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -206,16 +211,18 @@ void EntryCommands::AExportListExecute()
     EntryFields fields(storeFolder());
     ListExportOptions options;
     options.title = QStringLiteral("缓存文档列表");
-    QString error;
-    bool written = false;
+    StoreResult written;
     {
         const BusyCursor busy;
         emit progressShown(QStringLiteral("正在导出列表..."), 0);
-        written = ExportEntryList(path, RowsOf(records), format, fields, options, &error);
+        written = ExportEntryList(path, RowsOf(records), format, fields, options);
         emit progressHidden();
     }
-    if (!written)
-        MsgBox(QStringLiteral("无法写入列表文件：\n%1\n%2").arg(QDir::toNativeSeparators(path), error), MB::ICONERROR);
+    if (!written.ok())
+        MsgBox(
+            QStringLiteral("无法写入列表文件：%1。\n%2\n%3")
+                .arg(CauseText(written.error), QDir::toNativeSeparators(path), QString::fromStdString(written.reason)),
+            MB::ICONERROR);
 }
 
 void EntryCommands::AExportDocsExecute()

@@ -2,6 +2,7 @@
 
 #include "catalogue/documentlistmodel.h"
 #include "catalogue/entryfields.h"
+#include "stores/savefile.h"
 
 #include <QAction>
 #include <QDir>
@@ -100,28 +101,24 @@ ColumnLayout ReadColumnLayout(const QString &path, const ColumnLayout &defaults)
     return layout;
 }
 
-bool WriteColumnLayout(const QString &path, const ColumnLayout &layout)
+StoreResult WriteColumnLayout(const QString &path, const ColumnLayout &layout)
 {
     if (!validLayout(layout))
-        return false;
+        return StoreResult::failure(ERROR_INVALID_PARAMETER, "not an arrangement of every column");
     QDir().mkpath(QFileInfo(path).absolutePath());
-    // A file QSettings could not read is not written over by it: it goes first.
-    if (QSettings(path, QSettings::IniFormat).status() != QSettings::NoError)
-        QFile::remove(path);
-    QSettings file(path, QSettings::IniFormat);
-    file.clear();
+    // Written here rather than by QSettings, whose save commits a file cut by a full disk.
     QStringList order, shown;
     for (const int column : layout.order)
         order << columnName(column);
     for (int column = BaseColumns; column < AllColumns; ++column)
         if (layout.shown[std::size_t(column)])
             shown << columnName(column);
-    file.setValue(QStringLiteral("columns/order"), order.join(QLatin1Char(',')));
-    file.setValue(QStringLiteral("columns/shown"), shown.join(QLatin1Char(',')));
+    QString text = QStringLiteral("[columns]\norder=\"%1\"\nshown=\"%2\"\n\n[widths]\n")
+                       .arg(order.join(QLatin1Char(',')), shown.join(QLatin1Char(',')));
     for (int column = 0; column < AllColumns; ++column)
-        file.setValue(QStringLiteral("widths/") + columnName(column), layout.widths[std::size_t(column)]);
-    file.sync();
-    return file.status() == QSettings::NoError;
+        text += columnName(column) + QLatin1Char('=') + QString::number(layout.widths[std::size_t(column)])
+            + QLatin1Char('\n');
+    return SaveWholeFile(path, text.toUtf8());
 }
 
 ListColumns::ListColumns(QHeaderView *header, const QString &path, QWidget *menuParent)
@@ -224,13 +221,13 @@ void ListColumns::showMenu(const QPoint &at)
     m_menu->popup(m_header->viewport()->mapToGlobal(at));
 }
 
-bool ListColumns::save()
+StoreResult ListColumns::save()
 {
     const ColumnLayout now = layout();
     if (now == m_read)
-        return true;
-    if (!WriteColumnLayout(m_path, now))
-        return false;
-    m_read = now;
-    return true;
+        return {};
+    StoreResult written = WriteColumnLayout(m_path, now);
+    if (written.ok())
+        m_read = now;
+    return written;
 }

@@ -4,6 +4,8 @@
 // program's own, "columns.ini" beside the settings file, so that the settings record keeps its
 // 52 bytes; a user who never changes the columns never gets that file.
 
+#include "stores/storeerror.h"
+
 #include <QObject>
 #include <QString>
 
@@ -30,8 +32,8 @@ QString ColumnLayoutPath(const QString &settingsPath);
 // Reads the arrangement in `path` over `defaults`: what the file lacks, or holds damaged
 // (unknown columns, repeated ones, widths no one would set), keeps the default.
 ColumnLayout ReadColumnLayout(const QString &path, const ColumnLayout &defaults);
-// Writes the arrangement, replacing the file as a whole. False when it could not be written.
-bool WriteColumnLayout(const QString &path, const ColumnLayout &layout);
+// Writes the arrangement, replacing the file as a whole; when that fails, the old file stays.
+StoreResult WriteColumnLayout(const QString &path, const ColumnLayout &layout);
 
 // Shows the arrangement on the list's report header and lets the user change it: the
 // header's context menu `Pop_columns` shows and hides the further columns, the header's
@@ -52,8 +54,8 @@ public:
     bool isColumnShown(int column) const;
     QMenu *menu() const { return m_menu; }
 
-    // Writes the arrangement when it differs from the one read at start. False when writing failed.
-    bool save();
+    // Writes the arrangement when it differs from the one read at start.
+    StoreResult save();
 
 private:
     void showMenu(const QPoint &at);

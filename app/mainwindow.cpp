@@ -11,6 +11,7 @@
 #include "lister.h"
 #include "logging.h"
 #include "platform/browser/browser.h"
+#include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "platform/wininet.h"
 #include "preview.h"
@@ -27,6 +28,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -259,10 +261,14 @@ void Tfrm_cache::storesChanged()
         if (store->kind() != StoreKind::None)
             folders.push_back(store->folder());
     // One open store is the choice of before; several are remembered as a set beside it.
-    if (folders.size() == 1 && !RememberStore(folders.front()))
-        qCWarning(lcUi, "could not remember the cache store %s", folders.front().c_str());
-    if (!RememberStoreSet(folders))
-        qCWarning(lcUi, "could not remember the open cache stores");
+    StoreResult kept = folders.size() == 1 ? RememberStore(folders.front()) : StoreResult{};
+    if (kept.ok())
+        kept = RememberStoreSet(folders);
+    if (!kept.ok()) {
+        qCWarning(lcUi, "could not keep the chosen caches: %s", kept.reason.c_str());
+        MsgBox(QStringLiteral("无法记住所选的缓存，下次启动时不会再打开它：%1。").arg(CauseText(kept.error)),
+               MB::ICONWARNING);
+    }
     m_loader->LoadCatalogue(true);
 }
 
@@ -510,8 +516,10 @@ void Tfrm_cache::FormClose()
     m_state.search_list.clear();
     SavePlacement();
     WriteSettings();
-    if (!m_columns->save())
-        qCWarning(lcUi, "could not write the list's columns file %s", qPrintable(ColumnLayoutPath(SettingsPath())));
+    if (const StoreResult saved = m_columns->save(); !saved.ok()) {
+        qCWarning(lcUi, "could not write the list's columns file: %s", saved.reason.c_str());
+        MsgBox(QStringLiteral("列表的栏目设置未能保存：%1。").arg(CauseText(saved.error)), MB::ICONWARNING);
+    }
 }
 
 void Tfrm_cache::SavePlacement()
@@ -531,6 +539,12 @@ void Tfrm_cache::SavePlacement()
 
 void Tfrm_cache::WriteSettings()
 {
-    if (!WriteSettingsFile(SettingsPath(), m_settings))
-        qCWarning(lcUi, "could not write the settings file %s", qPrintable(SettingsPath()));
+    // The old file stays when the new one cannot be written whole: the user is told, as the
+    // window's place and views set in this session are lost.
+    if (const StoreResult saved = WriteSettingsFile(SettingsPath(), m_settings); !saved.ok()) {
+        qCWarning(lcUi, "could not write the settings file: %s", saved.reason.c_str());
+        MsgBox(QStringLiteral("设置未能保存：%1。\n%2")
+                   .arg(CauseText(saved.error), QDir::toNativeSeparators(SettingsPath())),
+               MB::ICONWARNING);
+    }
 }

@@ -5,9 +5,11 @@
 #include "lister.h"
 #include "platform/browser/browser.h"
 #include "platform/cachefile.h"
+#include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "settingsfile.h"
 #include "statuspanels.h"
+#include "stores/storeentry.h"
 #include "windows/localtext.h"
 #include "windows/messagebox.h"
 
@@ -79,6 +81,25 @@ QByteArray storeKey(URLCACHE_STORE_ID store)
     return QByteArray::number(store) + ' ';
 }
 
+// Why a cache file does not open, in a phrase.
+QString unopenableCause(const QString &path)
+{
+    const CacheFile file = CacheFile::open(QFile::encodeName(path).constData());
+    switch (file.refusal()) {
+    case CacheFileRefusal::None:
+        return QStringLiteral("读取时出错");
+    case CacheFileRefusal::Missing:
+        return CauseText(ERROR_FILE_NOT_FOUND);
+    case CacheFileRefusal::NotRegular:
+        return QStringLiteral("它不是普通文件");
+    case CacheFileRefusal::OutsideStore:
+        return QStringLiteral("它是指向缓存以外的链接");
+    case CacheFileRefusal::Unreadable:
+        break;
+    }
+    return QStringLiteral("无法读取（%1）").arg(file.reason());
+}
+
 } // namespace
 
 bool CachedUrlIndex::catalogueChanged() const
@@ -109,7 +130,7 @@ void CachedUrlIndex::rebuild()
     m_built = true;
 }
 
-std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
+CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
 {
     if (catalogueChanged())
         rebuild();
@@ -120,9 +141,13 @@ std::optional<std::string> CachedUrlIndex::localFile(const QByteArray &url)
     if (!entry)
         return std::nullopt;
     // A browser cache's body becomes a file when the page asks for it.
-    if (!EnsureLocalFile(entry))
-        return std::nullopt;
-    return std::string(LocalFileName(*entry));
+    std::uint32_t error = ERROR_SUCCESS;
+    if (!EnsureLocalFile(entry, nullptr, &error)) {
+        CachedLocalFile failed;
+        failed.problem = CauseText(error);
+        return failed;
+    }
+    return std::optional(std::string(LocalFileName(*entry)));
 }
 
 PreviewPane::PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls,
@@ -131,6 +156,7 @@ PreviewPane::PreviewPane(const CatalogueState &state, Tsettingdata &settings, co
 {
     m_controls.browser->setCacheLookup([this](const QByteArray &url) { return m_index.localFile(url); });
     connect(m_controls.browser, &Browser::NewWindow2, this, &PreviewPane::Web1NewWindow2, Qt::DirectConnection);
+    connect(m_controls.browser, &Browser::failed, this, [](const QString &text) { MsgBox(text, MB::ICONWARNING); });
     connect(m_controls.lister, &Lister::rowStateChanged, this, &PreviewPane::listerChange);
 }
 
@@ -161,7 +187,16 @@ void PreviewPane::listerChange(int row)
         m_controls.browser->setVisibleFlag(false);
         m_controls.editor->show();
         m_controls.editor->raise();
-        EnsureLocalFile(record); // a body that cannot be written out is reported as unopenable
+        // A body kept inside the browser's files that cannot be written out is there all the
+        // same: the message says why it cannot be shown. A missing file of its own is told below.
+        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(record));
+        const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        std::uint32_t error = ERROR_SUCCESS;
+        if (!EnsureLocalFile(record, nullptr, &error) && inContainer) {
+            ShowErrorReport(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
+                                .arg(CauseText(error), QString::fromUtf8(SourceUrl(record))));
+            return;
+        }
         showText(LocalFileName(record));
     } else {
         m_controls.editor->hide();
@@ -198,7 +233,7 @@ void PreviewPane::showText(const char *localFile)
     const QString path = QString::fromUtf8(localFile);
     const std::optional<PreviewText> text = ReadPreviewText(path);
     if (!text) {
-        ShowErrorReport(QString("Cannot open file %1.").arg(path));
+        ShowErrorReport(QStringLiteral("无法打开文件 %1：%2。").arg(path, unopenableCause(path)));
         return;
     }
     m_controls.editor->setPlainText(text->text);

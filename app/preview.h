@@ -4,6 +4,7 @@
 // Internet options, save web page); and the cache lookup that serves the browser offline.
 
 #include "catalogue/entry.h"
+#include "platform/browser/offlineserving.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -49,7 +50,7 @@ std::optional<PreviewText> ReadPreviewText(const QString &path, qint64 limit = k
 class CachedUrlIndex {
 public:
     explicit CachedUrlIndex(const CacheList &catalogue) : m_catalogue(catalogue) {}
-    std::optional<std::string> localFile(const QByteArray &url);
+    CachedLocalFile localFile(const QByteArray &url);
     // The store whose entries answer; 0 (at first): the current store.
     void setStore(URLCACHE_STORE_ID store) { m_store = store; }
 

@@ -1,9 +1,10 @@
 #include "settingsfile.h"
 
+#include "stores/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QtEndian>
 
@@ -71,13 +72,11 @@ SettingsRead ReadSettingsFile(const QString &path, Tsettingdata &settings)
     return SettingsRead::Ok;
 }
 
-bool WriteSettingsFile(const QString &path, const Tsettingdata &settings)
+StoreResult WriteSettingsFile(const QString &path, const Tsettingdata &settings)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
     const Tsettingdata little = recordToLittle(settings);
-    return file.open(QIODevice::WriteOnly)
-        && file.write(reinterpret_cast<const char *>(&little), sizeof little) == qint64(sizeof little) && file.commit();
+    return SaveWholeFile(path, QByteArrayView(reinterpret_cast<const char *>(&little), sizeof little));
 }
 
 void SanitizeSettings(Tsettingdata &s, const std::vector<QRect> &screens, int maxListHeight)

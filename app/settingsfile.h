@@ -1,6 +1,8 @@
 #pragma once
 // The settings file "tidewrack.inf": one raw 52-byte little-endian record, no header.
 
+#include "stores/storeerror.h"
+
 #include <QRect>
 #include <QString>
 
@@ -42,9 +44,9 @@ enum class SettingsRead {
 // damaged file `settings` keeps what it held: a partly read record is never applied.
 SettingsRead ReadSettingsFile(const QString &path, Tsettingdata &settings);
 
-// Writes exactly 52 bytes through a new file that replaces the old one, so an interrupted
-// write never leaves a damaged file behind.
-bool WriteSettingsFile(const QString &path, const Tsettingdata &settings);
+// Writes exactly 52 bytes through a new file that replaces the old one only once all of them
+// are on the disk: a full disk or an interrupted write leaves the old file as it was.
+StoreResult WriteSettingsFile(const QString &path, const Tsettingdata &settings);
 
 // Replaces what the program never writes (a damaged file's leftovers) by safe values:
 // viewdoc other than 0/1, viewstyle above 3, a list height outside 1..maxListHeight, and a

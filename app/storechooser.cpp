@@ -1,5 +1,6 @@
 #include "storechooser.h"
 
+#include "stores/savefile.h"
 #include "stores/storeregistry.h"
 
 #include <QAction>
@@ -8,7 +9,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 StoreChooser::StoreChooser(QMenu *fileMenu, QWidget *dialogParent) : QObject(dialogParent), m_dialogParent(dialogParent)
@@ -93,17 +93,14 @@ std::vector<std::string> RememberedStoreSet()
     return folders;
 }
 
-bool RememberStoreSet(const std::vector<std::string> &folders)
+StoreResult RememberStoreSet(const std::vector<std::string> &folders)
 {
     const QString path = storeSetFile();
     if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    for (const std::string &folder : folders) {
-        out.write(folder.data(), qint64(folder.size()));
-        out.write("\n");
-    }
-    return out.commit();
+        return StoreResult::failure(
+            ERROR_ACCESS_DENIED, QFile::encodeName(QFileInfo(path).path()).toStdString() + ": cannot make the folder");
+    QByteArray bytes;
+    for (const std::string &folder : folders)
+        bytes += QByteArray::fromStdString(folder) + '\n';
+    return SaveWholeFile(path, bytes);
 }

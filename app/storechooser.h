@@ -4,6 +4,8 @@
 // not), and "打开全部缓存" adds every one of them. The choice is reported, not acted on: the
 // window opens or closes the stores and reloads.
 
+#include "stores/storeerror.h"
+
 #include <QObject>
 #include <QString>
 
@@ -58,5 +60,5 @@ private:
 // The folders of the stores the window showed last, when it showed several, kept beside
 // last-store ($XDG_CONFIG_HOME/tidewrack/open-stores, one a line); empty when there are none.
 std::vector<std::string> RememberedStoreSet();
-// Keeps `folders` for the next start; false when the file could not be written.
-bool RememberStoreSet(const std::vector<std::string> &folders);
+// Keeps `folders` for the next start, or says why the file could not be written.
+StoreResult RememberStoreSet(const std::vector<std::string> &folders);

@@ -229,6 +229,7 @@ public:
             if (folderError(errno))
                 folderProblem = errno;
             done.problem = fromErrno(errno);
+            done.cause = StoreErrorFromErrno(errno);
             return done;
         }
         Copy copy;
@@ -256,6 +257,7 @@ public:
             done.problem = copy.writeError
                 ? QString::fromStdString(name) + QStringLiteral(": ") + fromErrno(copy.writeError)
                 : copy.readProblem;
+            done.cause = copy.writeError ? StoreErrorFromErrno(copy.writeError) : ERROR_SUCCESS;
             return done;
         }
         if (extras && (extras->dwFlags & EntryTruncated) && copy.note.isEmpty())
@@ -342,6 +344,7 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
                 return fail(folderFailed(error));
             }
             result.manifestError = fromErrno(error); // the documents still go
+            result.manifestCause = StoreErrorFromErrno(error);
         } else {
             ::close(fd);
         }
@@ -378,12 +381,12 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
             problem.values.push_back(d.problem.toStdString());
         }
         list.extra = {std::move(file), std::move(problem)};
-        QString why;
         const QString path = target + QLatin1Char('/') + QString::fromStdString(manifestName);
-        if (ExportEntryList(path, rows, ListFormat::Csv, fields, list, &why)) {
+        if (const StoreResult written = ExportEntryList(path, rows, ListFormat::Csv, fields, list); written.ok()) {
             result.manifestFile = QString::fromStdString(manifestName);
         } else {
-            result.manifestError = why;
+            result.manifestError = QString::fromStdString(written.reason);
+            result.manifestCause = written.error;
             ::unlinkat(dir, manifestName.c_str(), 0); // the empty file that held the name
         }
     }

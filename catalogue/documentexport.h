@@ -4,6 +4,7 @@
 // writing anywhere but into that folder, and optionally a CSV manifest beside them.
 
 #include "entryfields.h"
+#include "stores/storeerror.h"
 
 #include <QString>
 
@@ -28,6 +29,8 @@ struct ExportedDocument {
     QString fileName; // the name written in the folder; empty when nothing was written
     QString problem;  // why nothing was written, or what to know about what was ("as stored: ...")
     bool written = false;
+    // The error number behind a failed write.
+    std::uint32_t cause = ERROR_SUCCESS;
 };
 
 struct DocumentExportResult {
@@ -36,6 +39,8 @@ struct DocumentExportResult {
     QString manifestFile;                    // the manifest's name in the folder; empty without one
     QString manifestError;                   // why the manifest could not be written
     bool stopped = false;                    // the progress callback stopped the export
+    // The error number behind manifestError.
+    std::uint32_t manifestCause = ERROR_SUCCESS;
 
     std::size_t writtenCount() const;
     bool complete() const { return error.isEmpty() && manifestError.isEmpty() && writtenCount() == documents.size(); }

@@ -96,7 +96,7 @@ const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET
     return LocalFileName(header);
 }
 
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why)
+bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, std::uint32_t *error)
 {
     if (!block)
         return false;
@@ -106,6 +106,8 @@ bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why)
             return true;
         if (why)
             *why = std::string(LocalFileName(*block)) + ": the file is gone";
+        if (error)
+            *error = ERROR_FILE_NOT_FOUND;
         return false;
     }
     BodyRef ref;
@@ -116,6 +118,8 @@ bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why)
     const StoreResult result = WriteBodyFile(ref, LocalFileName(*block));
     if (!result.ok() && why)
         *why = result.reason;
+    if (!result.ok() && error)
+        *error = result.error;
     return result.ok();
 }
 

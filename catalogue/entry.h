@@ -135,12 +135,13 @@ const char *PresenceFile(const Entry &e)
 
 // Makes the entry's local file exist: a body kept inside a container file is decoded and
 // written out to the planned local path. True when the file is there; otherwise `why`
-// (optional) says why not.
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr);
+// (optional) says why not, and `error` (optional) gives the error number of the cause.
+bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr,
+                     std::uint32_t *error = nullptr);
 template <typename Entry>
-bool EnsureLocalFile(const Entry &e, std::string *why = nullptr)
+bool EnsureLocalFile(const Entry &e, std::string *why = nullptr, std::uint32_t *error = nullptr)
 {
-    return EnsureLocalFile(EntryBlock(e), why);
+    return EnsureLocalFile(EntryBlock(e), why, error);
 }
 
 // Orders two catalogue entries by their hosts, ASCII case folded.

@@ -2,8 +2,9 @@
 
 #include "text.h"
 
+#include "stores/savefile.h"
+
 #include <QIODevice>
-#include <QSaveFile>
 
 namespace {
 
@@ -406,23 +407,11 @@ bool WriteEntryList(QIODevice &device, const std::vector<EntryRow> &rows, ListFo
     return true;
 }
 
-bool ExportEntryList(const QString &path, const std::vector<EntryRow> &rows, ListFormat format, EntryFields &fields,
-                     const ListExportOptions &options, QString *error)
+StoreResult ExportEntryList(const QString &path, const std::vector<EntryRow> &rows, ListFormat format,
+                            EntryFields &fields, const ListExportOptions &options)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    if (!WriteEntryList(file, rows, format, fields, options, error)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    if (!file.open(QIODevice::WriteOnly))
+        return SaveFailure(file);
+    return FinishSaveFile(file, !WriteEntryList(file, rows, format, fields, options));
 }

@@ -3,6 +3,7 @@
 // spreadsheet programs, one HTML page a browser opens, JSON and TSV for scripts.
 
 #include "entryfields.h"
+#include "stores/storeerror.h"
 
 #include <QString>
 
@@ -49,6 +50,6 @@ bool WriteEntryList(QIODevice &device, const std::vector<EntryRow> &rows, ListFo
                     const ListExportOptions &options = {}, QString *error = nullptr);
 
 // The same into the file `path`, through QSaveFile: a file already there is replaced only once
-// everything was written.
-bool ExportEntryList(const QString &path, const std::vector<EntryRow> &rows, ListFormat format, EntryFields &fields,
-                     const ListExportOptions &options = {}, QString *error = nullptr);
+// everything was written; on a failure it stays as it was, and the result says why.
+StoreResult ExportEntryList(const QString &path, const std::vector<EntryRow> &rows, ListFormat format,
+                            EntryFields &fields, const ListExportOptions &options = {});

@@ -2,9 +2,10 @@
 
 #include "wininet.h"
 
+#include "stores/savefile.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -65,9 +66,10 @@ bool SetOffline(bool offline)
     }
     const QString path = QString::fromStdString(g_stateFile);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(offline ? "1\n" : "0\n") != 2 || !file.commit()) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    // A state that could not be kept is not taken on: the window shows the real one.
+    const StoreResult saved = SaveWholeFile(path, offline ? "1\n" : "0\n");
+    if (!saved.ok()) {
+        SetLastError(saved.error);
         return false;
     }
     g_offline = offline;

@@ -10,6 +10,7 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 thread_local std::string t_readProblem;
 thread_local std::string t_skipped;
 thread_local std::uint32_t t_skippedCount = 0;
+thread_local std::string t_incomplete;
 thread_local std::string t_deleteReason;
 
 std::mutex g_storeMutex;
@@ -130,6 +131,11 @@ std::string LastUrlCacheSkipped()
 std::uint32_t LastUrlCacheSkippedCount()
 {
     return t_skippedCount;
+}
+
+std::string LastUrlCacheIncomplete()
+{
+    return t_incomplete;
 }
 
 std::string LastUrlCacheDeleteReason()
@@ -320,10 +326,12 @@ HANDLE findFirst(const std::shared_ptr<CacheStore> &store, INTERNET_CACHE_ENTRY_
             t_readProblem = e->listing.ok() ? e->listing.noneReadable() : e->listing.error;
             t_skipped = e->listing.skipSummary();
             t_skippedCount = e->listing.skipped;
+            t_incomplete = e->listing.incomplete;
         } else {
             t_readProblem = "no cache store";
             t_skipped.clear();
             t_skippedCount = 0;
+            t_incomplete.clear();
         }
     }
     if (!deliver(e.get(), info, size)) {

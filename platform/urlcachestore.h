@@ -38,6 +38,9 @@ std::string LastUrlCacheReadProblem();
 // empty when nothing was.
 std::string LastUrlCacheSkipped();
 std::uint32_t LastUrlCacheSkippedCount();
+// Why the last enumeration on this thread may not have listed all of its store (a cut or
+// inconsistent index); empty when the store read whole.
+std::string LastUrlCacheIncomplete();
 // Why the last failed DeleteUrlCacheEntry on this thread failed, in the store's words.
 std::string LastUrlCacheDeleteReason();
 

@@ -92,6 +92,7 @@ constexpr DWORD ERROR_NOT_READY = 21;
 HANDLE FindFirstUrlCacheEntryInStore(URLCACHE_STORE_ID store, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
 bool DeleteUrlCacheEntryInStore(URLCACHE_STORE_ID store, const char *key);
 
-// The offline browsing state of the current user.
+// The offline browsing state of the current user. A change that cannot be kept for the next
+// start is refused: false, with the cause as the last error.
 bool SetOffline(bool offline);
 bool IsOffline();

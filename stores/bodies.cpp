@@ -394,26 +394,9 @@ void makeRoomLocked(const std::string &folder, const std::string &keep, std::uin
     }
 }
 
-std::uint32_t errorFromErrno(int error)
-{
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case EIO:
-        return ERROR_WRITE_FAULT;
-    case EROFS:
-        return ERROR_WRITE_PROTECT;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    default:
-        return ERROR_ACCESS_DENIED;
-    }
-}
-
 StoreResult fromErrno(const std::string &what, int error)
 {
-    return StoreResult::failure(errorFromErrno(error), what + ": " + std::strerror(error));
+    return StoreResult::failure(StoreErrorFromErrno(error), what + ": " + std::strerror(error));
 }
 
 // Opens a container for reading: a regular file, reached without following a link at its

@@ -643,8 +643,7 @@ StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)
     // we when the key is removed again.
     if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
         const int error = errno;
-        return StoreResult::failure(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED,
-                                    m_folder + "/" + name + ": " + std::strerror(error));
+        return StoreResult::failure(StoreErrorFromErrno(error), m_folder + "/" + name + ": " + std::strerror(error));
     }
     std::string failed;
     for (const int stream : {1, 2}) {

@@ -257,8 +257,14 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
         return;
     }
     const std::uint64_t fileSize = std::uint64_t(st.st_size);
-    if (fileSize == 0) // an entry Firefox has created but not written yet
+    if (fileSize == 0) {
+        // An entry Firefox has created but not written yet reads as empty; a file that says it
+        // is empty and still gives bytes (a kernel's file bound over the entry) is no entry.
+        char probe;
+        if (ReadFullyAt(fd, &probe, 1, 0) != 0)
+            listing.skip("not a regular file");
         return;
+    }
     auto readAt = [fd](char *to, std::size_t count, std::uint64_t offset) {
         return ReadFullyAt(fd, to, count, offset) == (long long)count;
     };

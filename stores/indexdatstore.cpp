@@ -104,6 +104,38 @@ std::vector<std::uint32_t> hashPages(const std::uint8_t *data, std::size_t size)
     return pages;
 }
 
+// What of the hash table a cut file no longer holds: the items naming records past its end,
+// and whether the chain of hash pages goes on past it (then nothing tells how many are lost).
+struct LostItems {
+    std::uint32_t records = 0;
+    bool pagesLost = false;
+};
+
+LostItems lostItems(const std::uint8_t *data, std::size_t size)
+{
+    LostItems lost;
+    const std::vector<std::uint32_t> pages = hashPages(data, size);
+    for (const std::uint32_t page : pages) {
+        for (std::uint32_t i = 0; i < HashItemsPerPage; ++i) {
+            const std::uint8_t *item = data + page + OffHashItems + 8 * i;
+            const std::uint64_t record = qFromLittleEndian<quint32>(item + 4);
+            if (qFromLittleEndian<quint32>(item) & 1 || record < HeaderSize)
+                continue;
+            if (record + 8 > size) {
+                ++lost.records;
+                continue;
+            }
+            const std::uint64_t recordSize = std::uint64_t(qFromLittleEndian<quint32>(data + record + 4)) * BlockSize;
+            if (qFromLittleEndian<quint32>(data + record) == SigUrl && record + recordSize > size)
+                ++lost.records;
+        }
+    }
+    const std::uint64_t next = pages.empty() ? qFromLittleEndian<quint32>(data + OffHashTable)
+                                             : qFromLittleEndian<quint32>(data + pages.back() + 0x08);
+    lost.pagesLost = next != 0 && next + HashPageSize > size;
+    return lost;
+}
+
 // A NUL-terminated string at `offset` inside the record; none when it leaves the record.
 bool recordString(const std::uint8_t *record, std::uint64_t recordSize, std::uint32_t offset, std::string_view &out)
 {
@@ -581,6 +613,19 @@ IndexDatListing ReadIndexDat(const std::uint8_t *data, std::size_t size, const s
     forEachLiveItem(data, size, [&](const LiveItem &item) {
         readRecord(data + item.record, item.recordSize, layout, folders, decoder, storeFolder, listing.entries);
     });
+    // A store that breaks the rules WinInet keeps (cut short, or read while being rewritten) may
+    // hold more than could be listed: the listing says so, and counts what it can see was lost.
+    if (!listing.inconsistency.empty()) {
+        StoreListing &entries = listing.entries;
+        const LostItems lost = lostItems(data, size);
+        if (lost.records) {
+            entries.skipped += lost.records;
+            entries.skipWhy["beyond the end of the index file"] += lost.records;
+        }
+        entries.incomplete = "the index breaks WinInet's rules (" + listing.inconsistency + ")";
+        if (lost.pagesLost)
+            entries.incomplete += "; its hash table goes on beyond the end of the file";
+    }
     listing.ok = true;
     return listing;
 }
@@ -691,7 +736,7 @@ IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const Li
     if (version == Version::Unknown)
         return fail(ERROR_FILE_CORRUPT, "the file is no WinInet cache index of a known version");
     if (version == Version::V47)
-        return fail(ERROR_WRITE_PROTECT, "version 4.7 stores are read only");
+        return fail(ERROR_NOT_SUPPORTED, "version 4.7 stores are read only");
     if (const std::string broken = CheckConsistency(data, size); !broken.empty())
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
     if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
@@ -953,8 +998,10 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
 
     bool writable = true;
     int fd = ::open(m_indexPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int readOnlyCause = 0;
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         writable = false;
+        readOnlyCause = errno;
         fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
@@ -1018,7 +1065,8 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
             continue;
         }
         if (!writable)
-            return refuseRest(i, ERROR_ACCESS_DENIED, "the index cannot be written");
+            return refuseRest(i, StoreErrorFromErrno(readOnlyCause),
+                              std::string("the index cannot be written: ") + std::strerror(readOnlyCause));
         // Right before writing: a Wine program writes the index without our lock, so nothing
         // may be written while one could be at work on it. The Wine server is asked before
         // every entry; the walk over all processes is repeated after a while, never taking

@@ -81,6 +81,9 @@ struct StoreListing {
     // and the newest version among them.
     std::uint32_t newerFormat = 0;
     std::uint32_t newerVersion = 0;
+    // Why the entries listed may not be all the store holds (an index cut short, or caught
+    // half rewritten); empty when the store read whole.
+    std::string incomplete;
 
     StoreText addText(std::string_view text);
     std::string_view text(StoreText t) const { return std::string_view(texts).substr(t.offset, t.size); }

@@ -4,13 +4,13 @@
 #include "firefoxstore.h"
 #include "indexdatformat.h"
 #include "indexdatstore.h"
+#include "savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -619,17 +619,13 @@ std::string RememberedStore()
     return text;
 }
 
-bool RememberStore(const std::string &path)
+StoreResult RememberStore(const std::string &path)
 {
     const QString file = rememberedStoreFile();
     if (!QDir().mkpath(QFileInfo(file).path()))
-        return false;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(path.data(), qint64(path.size()));
-    out.write("\n");
-    return out.commit();
+        return StoreResult::failure(
+            ERROR_ACCESS_DENIED, QFile::encodeName(QFileInfo(file).path()).toStdString() + ": cannot make the folder");
+    return SaveWholeFile(file, QByteArray::fromStdString(path + "\n"));
 }
 
 std::string CacheRootCaption(StoreKind kind, const std::string &folder)

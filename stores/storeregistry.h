@@ -57,8 +57,8 @@ std::string BrowserNameFor(StoreKind kind, const std::string &folder);
 // ($XDG_CONFIG_HOME/tidewrack/last-store, one line): empty when there is none. Only a
 // regular file is read, without blocking.
 std::string RememberedStore();
-// Keeps `path` as the choice for next time; false when it could not be written.
-bool RememberStore(const std::string &path);
+// Keeps `path` as the choice for next time; on a failure the file keeps the earlier choice.
+StoreResult RememberStore(const std::string &path);
 
 // The caption of the tree's cache root for a store: "IE缓存" for WinInet (and when there is
 // no store), else the browser's name and 缓存, e.g. "Firefox缓存", "Chrome缓存".

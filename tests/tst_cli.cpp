@@ -21,6 +21,7 @@
 #include <QTest>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -155,6 +156,8 @@ private slots:
     void exportWinInetFixture();
     void exportRefusesTheCacheAndUnwritableFolders();
     void exportReportsMissingDocuments();
+    void partOfTheStoreUnread_data();
+    void partOfTheStoreUnread();
     void browserStoresFromOurWriters_data();
     void browserStoresFromOurWriters();
 
@@ -622,6 +625,53 @@ void TestCli::exportReportsMissingDocuments()
     QCOMPARE(failed.size(), qsizetype(1));
     QVERIFY(failed[0].startsWith(QStringLiteral("failed\t\thttp://www.example.com/app.js\t")));
     QCOMPARE(filesBelow(out).size(), qsizetype(6)); // five documents and the manifest
+}
+
+void TestCli::partOfTheStoreUnread_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("index cut before its last record")
+        << "cut" << QStringList() << 5 << QByteArray("1 entry left out: 1 \u00d7 beyond the end of the index file");
+    QTest::newRow("index whose header disagrees with its bitmap")
+        << "count" << QStringList() << 6 << QByteArray("the listing may lack entries of the store");
+    QTest::newRow("a document the full-text search cannot read")
+        << "fifo" << QStringList({"--text", "needle"}) << 2
+        << QByteArray("1 document could not be read for the full-text search");
+}
+
+// A listing that could not read its whole store says how much it missed and why, and exits 4.
+void TestCli::partOfTheStoreUnread()
+{
+    QFETCH(QString, damage);
+    QFETCH(QStringList, options);
+    QFETCH(int, rows);
+    QFETCH(QByteArray, message);
+    const QString folder = m_home->filePath(QStringLiteral("stores/partial"));
+    const StoreWriteResult written = WriteUrlCacheStore(folder.toStdString(), filterEntries());
+    QVERIFY(written.ok);
+    const QString index = QString::fromStdString(written.indexPath);
+    if (damage == "cut") {
+        std::uint32_t last = 0;
+        for (const WrittenEntry &e : written.entries)
+            last = std::max(last, e.recordOffset);
+        QVERIFY(QFile::resize(index, last));
+    } else if (damage == "count") {
+        QFile file(index);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(0x28)); // the allocated block count
+        QCOMPARE(file.write("\x01\x00\x00\x00", 4), qint64(4));
+    } else {
+        const QString local = QString::fromStdString(written.entries[2].localFile); // app.js holds the text
+        QVERIFY(QFile::remove(local));
+        QCOMPARE(::mkfifo(QFile::encodeName(local).constData(), 0644), 0);
+    }
+    const Run run = cli(QStringList{QStringLiteral("list"), folder} + options);
+    QCOMPARE(run.status, 4);
+    QVERIFY2(run.err.contains(message), run.err.constData());
+    QCOMPARE(tsvRows(run.out).size(), rows);
 }
 
 void TestCli::browserStoresFromOurWriters_data()

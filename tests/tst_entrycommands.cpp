@@ -510,7 +510,7 @@ void TestEntryCommands::exportListCancelledWritesNothing()
         [&](const QString &, QString &) { return out.filePath(QStringLiteral("missing/folder/list.csv")); });
     f.run(f.window->AExportList);
     QCOMPARE(m_boxes.size(), 1);
-    QVERIFY(m_boxes[0].startsWith(QStringLiteral("无法写入列表文件：\n")));
+    QVERIFY2(m_boxes[0].startsWith(QStringLiteral("无法写入列表文件：文件或文件夹不存在。\n")), qPrintable(m_boxes[0]));
     QVERIFY(m_boxes[0].contains(QStringLiteral("missing/folder/list.csv")));
     QVERIFY(sortedFiles(out.path()).isEmpty());
 }
@@ -670,7 +670,7 @@ void TestEntryCommands::exportReport_data()
                                 "http://r.example/1.htm\n    problem 1";
     QTest::newRow("manifest") << QList<int>{1} << false << 1 << ""
                               << "disk full"
-                              << "清单文件未能写入：\ndisk full";
+                              << "清单文件未能写入：磁盘已满。\ndisk full";
     QTest::newRow("folder") << QList<int>{1, 0} << false << 2 << "/x: cannot write into the folder"
                             << ""
                             << "导出未能完成：\n/x: cannot write into the folder\n已写入1个文档，共2个。";
@@ -703,6 +703,7 @@ void TestEntryCommands::exportReport()
     result.stopped = stopped;
     result.error = error;
     result.manifestError = manifestError;
+    result.manifestCause = manifestError.isEmpty() ? ERROR_SUCCESS : ERROR_DISK_FULL;
     QCOMPARE(DocumentExportReport(result, rows, std::size_t(reached)), report);
 }
 

@@ -237,8 +237,8 @@ void TestExport::csvKeepsHostileTextsAsCells()
     QCOMPARE(list.size(), hostileUrls().size());
     EntryFields fields;
     const QString path = m_dir->filePath(QStringLiteral("list.csv"));
-    QString why;
-    QVERIFY2(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields, {}, &why), qPrintable(why));
+    const StoreResult written = ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields);
+    QVERIFY2(written.ok(), written.reason.c_str());
     const QByteArray bytes = readAll(path);
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
     QVERIFY(bytes.endsWith("\r\n"));
@@ -284,7 +284,7 @@ void TestExport::htmlMakesNoMarkupOfHostileTexts()
     const QString path = m_dir->filePath(QStringLiteral("list.html"));
     ListExportOptions options;
     options.title = QStringLiteral("<b>缓存</b> & \"list\"");
-    QVERIFY(ExportEntryList(path, RowsOf(list), ListFormat::Html, fields, options));
+    QVERIFY(ExportEntryList(path, RowsOf(list), ListFormat::Html, fields, options).ok());
     const QString page = QString::fromUtf8(readAll(path));
     QVERIFY(page.startsWith(QStringLiteral("<!DOCTYPE html>")));
     QVERIFY(page.contains(QStringLiteral("Content-Security-Policy\" content=\"default-src 'none'")));
@@ -454,19 +454,17 @@ void TestExport::saveFileReplacesOnlyWhenComplete()
         // previous file stays as it was.
         FileSizeLimit limit(64 * 1024);
         QVERIFY(limit.ok());
-        QString why;
-        QVERIFY(!ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields, {}, &why));
-        QVERIFY(!why.isEmpty());
+        QCOMPARE(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields).error, ERROR_DISK_FULL);
     }
     QCOMPARE(readAll(path), QByteArray("previous export"));
     QCOMPARE(filesBelow(m_dir->path()).filter(QStringLiteral("out.csv")), QStringList{"out.csv"});
-    QVERIFY(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields));
+    QVERIFY(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields).ok());
     QVERIFY(readAll(path).size() > 400000);
 
-    QString why;
-    QVERIFY(!ExportEntryList(m_dir->filePath(QStringLiteral("missing/folder/out.csv")), RowsOf(list), ListFormat::Csv,
-                             fields, {}, &why));
-    QVERIFY(!why.isEmpty());
+    const StoreResult missing = ExportEntryList(m_dir->filePath(QStringLiteral("missing/folder/out.csv")), RowsOf(list),
+                                                ListFormat::Csv, fields);
+    QCOMPARE(missing.error, ERROR_FILE_NOT_FOUND);
+    QVERIFY(!missing.reason.empty());
 }
 
 void TestExport::emptyList_data()

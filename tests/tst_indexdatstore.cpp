@@ -607,7 +607,7 @@ void TestIndexDatStore::refusedDeletionChangesNothing_data()
     // Read in the 4.7 layout, the 5.2 records have no readable URL: nothing is listed.
     QTest::newRow("version 4.7") << Damage(
         [](QByteArray &b, const StoreWriteResult &) { std::memcpy(b.data(), SignatureNative47, SignatureSize); })
-                                 << "http://a.example/one.htm" << uint(ERROR_WRITE_PROTECT) << false;
+                                 << "http://a.example/one.htm" << uint(ERROR_NOT_SUPPORTED) << false;
     QTest::newRow("block count off by one")
         << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffAllocated, field32(b, OffAllocated) + 1); })
         << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
@@ -702,7 +702,7 @@ void TestIndexDatStore::version47RecordsList()
     QVERIFY(WriteBytes(index, b));
     QCOMPARE(listedBy(store, dir.path(), true), want);
     QCOMPARE(ListEntries(store).front().expires >> 32, ListEntries(store).front().lastAccess >> 32);
-    QCOMPARE(store.remove("http://a.example/one.htm").error, ERROR_WRITE_PROTECT);
+    QCOMPARE(store.remove("http://a.example/one.htm").error, ERROR_NOT_SUPPORTED);
 }
 
 void TestIndexDatStore::damagedStores_data()

@@ -349,7 +349,7 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
     s.viewstyle = 0;
     s.listheight = 300;
     s.placement = WINDOWPLACEMENT{44, 0, SW_SHOWNORMAL, 0, 0, 0, 0, -9000, -9000, -8000, -8500};
-    QVERIFY(WriteSettingsFile(dir.filePath("tidewrack.inf"), s));
+    QVERIFY(WriteSettingsFile(dir.filePath("tidewrack.inf"), s).ok());
     Tfrm_cache frm_cache(dir.path());
     WindowParts window(frm_cache);
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();

@@ -14,6 +14,7 @@
 #include "platform/browser/savedpage.h"
 #include "platform/offlinestate.h"
 #include "rendering.h"
+#include "stores/bodies.h"
 #include "support.h"
 #include "support_web.h"
 #include "windows/messagebox.h"
@@ -159,6 +160,8 @@ private slots:
     void textWithoutLineBreaks();
     void textBenchOnSparseFile();
     void missingFileIsReported();
+    void bodyThatCannotBeWrittenOut_data();
+    void bodyThatCannotBeWrittenOut();
     void urlPanelShowsTheUrlAsItIs();
     void copyTakesTheTextViewersSelection();
     void copyTakesThePagesSelection();
@@ -290,18 +293,18 @@ void TestPreview::indexFollowsCatalogue()
     store.add("http://example.test/a.htm", "I1/a[1].htm", "a");
     CacheList catalogue = EnumerateCatalogue();
     CachedUrlIndex index(catalogue);
-    QCOMPARE(index.localFile("http://example.test/a.htm"), std::optional(store.path("I1/a[1].htm")));
-    QVERIFY(!index.localFile("http://example.test/b.htm"));
+    QCOMPARE(index.localFile("http://example.test/a.htm").path, std::optional(store.path("I1/a[1].htm")));
+    QVERIFY(!index.localFile("http://example.test/b.htm").path);
 
     // A reload with the same number of entries still makes the index anew.
     TestStore other;
     other.add("http://example.test/b.htm", "I2/b[1].htm", "b");
     catalogue = EnumerateCatalogue();
-    QCOMPARE(index.localFile("http://example.test/b.htm"), std::optional(other.path("I2/b[1].htm")));
-    QVERIFY(!index.localFile("http://example.test/a.htm"));
+    QCOMPARE(index.localFile("http://example.test/b.htm").path, std::optional(other.path("I2/b[1].htm")));
+    QVERIFY(!index.localFile("http://example.test/a.htm").path);
 
     catalogue.clear(); // what the window does at close
-    QVERIFY(!index.localFile("http://example.test/b.htm"));
+    QVERIFY(!index.localFile("http://example.test/b.htm").path);
 }
 
 void TestPreview::textDocumentsShowInViewer_data()
@@ -452,10 +455,51 @@ void TestPreview::missingFileIsReported()
     const QString path = QString::fromStdString(session.path("M1/gone[1].txt"));
     QVERIFY(QFile::remove(path));
     session.click("http://example.test/gone.txt");
-    QCOMPARE(m_boxes, QStringList(QStringLiteral("Tidewrack|Cannot open file %1.").arg(path)));
+    QCOMPARE(m_boxes, QStringList(QStringLiteral("Tidewrack|无法打开文件 %1：文件或文件夹不存在。").arg(path)));
     QCOMPARE(w.editor->toPlainText(), QStringLiteral("first text"));
     QVERIFY(w.editor->isVisible());
     QVERIFY(!w.Web1->Visible());
+}
+
+void TestPreview::bodyThatCannotBeWrittenOut_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("text viewer") << "http://example.test/notes.txt";
+    QTest::newRow("picture in the browser") << "http://example.test/pic.png";
+}
+
+// A body kept inside a container whose file cannot be made (the bodies folder is a file):
+// the entry is there, and the user is told why it cannot be shown, not that it is missing.
+void TestPreview::bodyThatCannotBeWrittenOut()
+{
+    QFETCH(QString, url);
+    Session session;
+    SetOffline(true);
+    session.add("http://example.test/first.txt", "M1/first[1].txt", "first text");
+    const QString container = QString::fromStdString(session.path("container"));
+    QVERIFY(WriteBytes(container, "body"));
+    const QString bodies = QString::fromStdString(session.path("bodies"));
+    QVERIFY(WriteBytes(bodies, "a file where the folder should be"));
+    SetBodiesFolder(bodies.toStdString());
+    StoreEntry &entry =
+        session.store.store().add(url.toStdString(), (bodies + "/h/1/" + QUrl(url).fileName()).toStdString());
+    entry.body = BodyPlace::Range;
+    entry.size = 4;
+    session.store.store().setText(entry.container, container.toStdString());
+    QVERIFY(session.open());
+    session.click(url.toStdString());
+    const QString cause = QStringLiteral("所需的文件夹不存在或不是文件夹");
+    if (url.endsWith(QLatin1String(".txt"))) {
+        QCOMPARE(m_boxes,
+                 QStringList(
+                     QStringLiteral("Tidewrack|无法显示该文档：它在缓存中，但未能取出（%1）。\n%2").arg(cause, url)));
+    } else {
+        QSignalSpy loaded(session.window->Web1, &Browser::loadFinished);
+        QVERIFY(loaded.wait(kLoadTimeout));
+        const QString text = evaluate(session.window->Web1->page(), "document.body.innerText").toString();
+        QVERIFY2(text.contains(QStringLiteral("该文档在缓存中，但未能取出：%1。").arg(cause)), qPrintable(text));
+    }
+    SetBodiesFolder({});
 }
 
 void TestPreview::urlPanelShowsTheUrlAsItIs()

@@ -44,7 +44,7 @@ void TestSettings::roundTripIsByteExact()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("tidewrack.inf");
-    QVERIFY(WriteSettingsFile(path, sample()));
+    QVERIFY(WriteSettingsFile(path, sample()).ok());
     QCOMPARE(QFileInfo(path).size(), qint64(52));
     Tsettingdata back{};
     QCOMPARE(ReadSettingsFile(path, back), SettingsRead::Ok);

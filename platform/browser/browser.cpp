@@ -4,14 +4,15 @@
 #include "internetoptions.h"
 #include "savedpage.h"
 
+#include "platform/causetext.h"
 #include "platform/wininet.h"
+#include "stores/savefile.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
@@ -296,6 +297,15 @@ void Browser::saveAs()
     m_saveDialog->open();
 }
 
+namespace {
+
+QString saveFailedText(const QString &path, const QString &cause)
+{
+    return QStringLiteral("网页未能保存：%1。\n%2").arg(cause, QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
 void Browser::saveTo(const QString &path, const QString &filter)
 {
     if (path.isEmpty() || !canSave())
@@ -316,15 +326,27 @@ void Browser::saveTo(const QString &path, const QString &filter)
     // address: a page from the cache is saved as the cached document itself.
     if (format == QWebEngineDownloadRequest::SingleHtmlSaveFormat && IsCacheScheme(m_page->url())) {
         QFile cached;
-        QSaveFile out(target);
-        if (OpenCachedFile(m_schemeHandler->lookup(), m_page->url(), cached) && out.open(QIODevice::WriteOnly)) {
-            while (!cached.atEnd()) {
-                const QByteArray piece = cached.read(1 << 20);
-                if (piece.isEmpty() || out.write(piece) != piece.size())
-                    return;
-            }
-            out.commit();
+        if (!OpenCachedFile(m_schemeHandler->lookup(), m_page->url(), cached)) {
+            emit failed(saveFailedText(target, QStringLiteral("无法读取缓存中的网页")));
+            return;
         }
+        QSaveFile out(target);
+        if (!out.open(QIODevice::WriteOnly)) {
+            emit failed(saveFailedText(target, CauseText(SaveFailure(out).error)));
+            return;
+        }
+        bool wrote = true;
+        while (wrote && !cached.atEnd()) {
+            const QByteArray piece = cached.read(1 << 20);
+            if (piece.isEmpty()) {
+                out.cancelWriting();
+                emit failed(saveFailedText(target, QStringLiteral("无法读取缓存中的网页")));
+                return;
+            }
+            wrote = WriteAllTo(out, piece);
+        }
+        if (const StoreResult saved = FinishSaveFile(out, !wrote); !saved.ok())
+            emit failed(saveFailedText(target, CauseText(saved.error)));
         return;
     }
     m_page->save(target, format);
@@ -336,8 +358,11 @@ void Browser::savedPage(QWebEngineDownloadRequest *download)
     // written it, they become the web addresses they stand for.
     if (!download->isSavePageDownload() || !IsCacheScheme(download->page() ? download->page()->url() : QUrl()))
         return;
-    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this, [download] {
-        if (download->state() == QWebEngineDownloadRequest::DownloadCompleted)
-            RewriteSavedPage(QDir(download->downloadDirectory()).filePath(download->downloadFileName()));
+    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this, [this, download] {
+        if (download->state() != QWebEngineDownloadRequest::DownloadCompleted)
+            return;
+        const QString path = QDir(download->downloadDirectory()).filePath(download->downloadFileName());
+        if (const StoreResult rewritten = RewriteSavedPage(path); !rewritten.ok())
+            emit failed(saveFailedText(path, CauseText(rewritten.error)));
     });
 }

@@ -77,6 +77,9 @@ signals:
     // browser that is to show it; left null, the new window is not opened.
     void NewWindow2(Browser **target);
     void loadFinished(bool ok);
+    // Something the user asked for failed (the page was not saved, the offline state not
+    // kept); `text` says what and why, ready to be shown.
+    void failed(const QString &text);
 
 private:
     void ensurePage();

@@ -2,6 +2,7 @@
 
 #include "browser.h"
 
+#include "platform/causetext.h"
 #include "platform/wininet.h"
 
 #include <QCheckBox>
@@ -85,8 +86,8 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
 void InternetOptionsDialog::accept()
 {
     const bool offlineChanged = m_offline->isChecked() != IsOffline();
-    if (offlineChanged)
-        SetOffline(m_offline->isChecked());
+    if (offlineChanged && !SetOffline(m_offline->isChecked()))
+        emit m_browser->failed(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())));
     QWebEngineSettings *settings = m_profile->settings();
     m_browser->setOnlineScript(m_javaScript->isChecked());
     m_browser->setOfflineScript(m_offlineScript->isChecked());

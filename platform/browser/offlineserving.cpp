@@ -188,6 +188,18 @@ QByteArray NotCachedPage(const QUrl &url)
         .toUtf8();
 }
 
+QByteArray UnavailablePage(const QUrl &url, const QString &problem)
+{
+    const QString shown = FromCacheScheme(url).toString().toHtmlEscaped();
+    return QStringLiteral(
+               "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>无法从缓存中取出该文档</title></head>\n"
+               "<body style=\"font-family: sans-serif; margin: 2em\">\n"
+               "<h3>无法从缓存中取出该文档</h3>\n<p id=\"url\">%1</p>\n"
+               "<p id=\"problem\">该文档在缓存中，但未能取出：%2。</p>\n</body></html>\n")
+        .arg(shown, problem.toHtmlEscaped())
+        .toUtf8();
+}
+
 QList<QByteArray> CacheKeysFor(const QUrl &url)
 {
     const QUrl web = FromCacheScheme(url).adjusted(QUrl::RemoveFragment);
@@ -198,15 +210,21 @@ QList<QByteArray> CacheKeysFor(const QUrl &url)
     return keys;
 }
 
-std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file)
+std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file, QString *problem)
 {
     if (!lookup)
         return std::nullopt;
     for (const QByteArray &key : CacheKeysFor(url)) {
-        if (const std::optional<std::string> path = lookup(key)) {
-            const QString local = QString::fromStdString(*path);
-            if (OpenCacheFile(file, local))
+        const CachedLocalFile found = lookup(key);
+        if (found.path) {
+            const QString local = QString::fromStdString(*found.path);
+            QString why;
+            if (OpenCacheFile(file, local, &why))
                 return local;
+            if (problem && problem->isEmpty())
+                *problem = QStringLiteral("无法打开取出的文件（%1）").arg(why);
+        } else if (problem && problem->isEmpty()) {
+            *problem = found.problem;
         }
     }
     return std::nullopt;
@@ -405,13 +423,14 @@ void CacheSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
 {
     const QUrl url = job->requestUrl();
     auto *file = new QFile(job);
-    if (const std::optional<QString> local = OpenCachedFile(m_lookup, url, *file)) {
+    QString problem;
+    if (const std::optional<QString> local = OpenCachedFile(m_lookup, url, *file, &problem)) {
         job->reply(mimeTypeOf(*local, url, *file).toUtf8(), file);
         return;
     }
     delete file;
     auto *page = new QBuffer(job);
-    page->setData(NotCachedPage(url));
+    page->setData(problem.isEmpty() ? NotCachedPage(url) : UnavailablePage(url, problem));
     page->open(QIODevice::ReadOnly);
     job->reply(QByteArrayLiteral("text/html; charset=utf-8"), page);
 }

@@ -26,8 +26,18 @@
 class QFile;
 class QTcpSocket;
 
+// What a lookup found: the local file of the entry, or, when the cache holds the entry but
+// its file could not be made (a full disk, an unusable bodies folder), why not.
+struct CachedLocalFile {
+    std::optional<std::string> path;
+    QString problem; // a Chinese phrase ("磁盘已满"); empty when there is no such entry
+    CachedLocalFile() = default;
+    CachedLocalFile(std::optional<std::string> file) : path(std::move(file)) {}
+    CachedLocalFile(std::nullopt_t) {}
+};
+
 // Gives the local file of the cache entry whose URL is `url` (UTF-8 bytes), if there is one.
-using CacheLookup = std::function<std::optional<std::string>(const QByteArray &url)>;
+using CacheLookup = std::function<CachedLocalFile(const QByteArray &url)>;
 
 // The schemes that mirror http and https for pages served from the cache.
 inline constexpr char kCacheHttpScheme[] = "twhttp";
@@ -49,14 +59,18 @@ QString WebOrigin(const QUrl &url);
 
 // The page shown from the cache for a URL the cache does not hold.
 QByteArray NotCachedPage(const QUrl &url);
+// The page shown for a URL the cache holds but whose document could not be taken out of it.
+QByteArray UnavailablePage(const QUrl &url, const QString &problem);
 
 // The forms of `url` under which a cache entry may have stored it: the encoded form first,
 // then the decoded UTF-8 text when it differs.
 QList<QByteArray> CacheKeysFor(const QUrl &url);
 
 // Opens the cached file that answers `url` (a mirror or a web URL) as a cache file
-// (cachefile.h). Returns its path, or nothing when the cache holds no readable file for it.
-std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file);
+// (cachefile.h). Returns its path, or nothing when the cache holds no readable file for it;
+// then `problem` (optional) says why when the cache holds the entry.
+std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file,
+                                      QString *problem = nullptr);
 
 // The loopback server that answers a page's requests for another origin's images, style
 // sheets, scripts, fonts and media from the cache. Its addresses carry a random secret, and

@@ -1,25 +1,27 @@
 #include "savedpage.h"
 
+#include "stores/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
-bool rewriteFile(const QString &path)
+StoreResult rewriteFile(const QString &path)
 {
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
-        return false;
+        return SaveFailure(in);
     const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        return SaveFailure(in);
     in.close();
     const QByteArray rewritten = WebAddressesOf(bytes);
     if (rewritten == bytes)
-        return true;
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(rewritten) == rewritten.size() && out.commit();
+        return {};
+    return SaveWholeFile(path, rewritten);
 }
 
 bool isTextFile(const QFileInfo &file)
@@ -59,15 +61,16 @@ QByteArray WebAddressesOf(const QByteArray &bytes)
     return result.toLatin1();
 }
 
-bool RewriteSavedPage(const QString &path)
+StoreResult RewriteSavedPage(const QString &path)
 {
-    bool ok = rewriteFile(path);
+    StoreResult result = rewriteFile(path);
     const QFileInfo page(path);
     const QDir resources(page.absolutePath() + QLatin1Char('/') + page.completeBaseName() + QStringLiteral("_files"));
     if (resources.exists()) {
         for (const QFileInfo &file : resources.entryInfoList(QDir::Files))
             if (isTextFile(file))
-                ok = rewriteFile(file.absoluteFilePath()) && ok;
+                if (StoreResult one = rewriteFile(file.absoluteFilePath()); result.ok())
+                    result = std::move(one);
     }
-    return ok;
+    return result;
 }

@@ -2,6 +2,8 @@
 // A page saved from the cache names its addresses on the mirror schemes, which no other
 // program understands. These turn them back into the http and https addresses they stand for.
 
+#include "stores/storeerror.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,5 +13,6 @@
 QByteArray WebAddressesOf(const QByteArray &bytes);
 
 // Rewrites a saved page in place: the file itself and, for a complete page, the text files
-// in its "NAME_files" folder. False when a file could not be rewritten.
-bool RewriteSavedPage(const QString &path);
+// in its "NAME_files" folder. A file that cannot be rewritten keeps its old bytes; the result
+// names the first such failure.
+StoreResult RewriteSavedPage(const QString &path);

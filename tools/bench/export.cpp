@@ -90,9 +90,8 @@ int RunExport(const Arguments &args)
         QElapsedTimer clock;
         clock.start();
         const double cpuStart = threadCpuMs();
-        QString why;
-        if (!ExportEntryList(path, rows, format, fields, {}, &why)) {
-            std::fprintf(stderr, "tidewrack-bench: %s\n", why.toLocal8Bit().constData());
+        if (const StoreResult written = ExportEntryList(path, rows, format, fields); !written.ok()) {
+            std::fprintf(stderr, "tidewrack-bench: %s\n", written.reason.c_str());
             return 1;
         }
         exportTimes.push_back(double(clock.nsecsElapsed()) / 1e6);

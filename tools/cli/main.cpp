@@ -31,7 +31,8 @@ namespace {
 constexpr int Success = 0;
 constexpr int Unreadable = 1; // a store that cannot be read, or a target folder that cannot be written
 constexpr int Usage = 2;
-constexpr int SomeNotWritten = 3; // export: some documents (or the manifest) were not written
+constexpr int SomeNotWritten = 3; // some output was not written: documents, the manifest, the list
+constexpr int Incomplete = 4;     // the output is written, but part of the store could not be read
 
 const char *const UsageText =
     "usage: tidewrack-cli COMMAND [ARGUMENTS]\n"
@@ -53,7 +54,8 @@ const char *const UsageText =
     "  --kind K      document kind by file name: all, text, image, html, css, js, txt, jpeg, gif, other\n"
     "  --text TEXT   entries whose document contains TEXT (full-text search)\n"
     "Exit status: 0 done, 1 store unreadable or folder unwritable, 2 usage error,\n"
-    "3 export finished but some documents were not written.\n";
+    "3 some output was not written (documents, the manifest, the list), 4 done but part of the store\n"
+    "could not be read (a cut or inconsistent index, documents --text could not read).\n";
 
 int usageError(const std::string &why = {})
 {
@@ -151,7 +153,8 @@ std::string storeIdOf(const std::string &folder)
 
 // Opens every store of `paths` and reads their catalogues as the window loads them, one after
 // the other. False when a store cannot be read: that one is left out, after its reason.
-bool loadCatalogue(const std::vector<std::string> &paths, CacheList &catalogue)
+// `incomplete` is set when a store could not be read whole.
+bool loadCatalogue(const std::vector<std::string> &paths, CacheList &catalogue, bool &incomplete)
 {
     bool all = true;
     for (const std::string &path : paths) {
@@ -169,6 +172,10 @@ bool loadCatalogue(const std::vector<std::string> &paths, CacheList &catalogue)
         }
         if (const std::string skipped = LastUrlCacheSkipped(); !skipped.empty())
             std::fprintf(stderr, "tidewrack-cli: %s\n", skipped.c_str());
+        if (const std::string why = LastUrlCacheIncomplete(); !why.empty()) {
+            incomplete = true;
+            std::fprintf(stderr, "tidewrack-cli: the listing may lack entries of the store: %s\n", why.c_str());
+        }
         SortByHost(part);
         catalogue.insert(catalogue.end(), part.begin(), part.end());
     }
@@ -197,8 +204,9 @@ std::vector<ExtraColumn> storeColumns(const std::vector<EntryRow> &rows)
 }
 
 // The entries that pass every filter, in catalogue order. The cheap filters run first, so the
-// full-text search reads only the bodies that can still match.
-SearchList applyFilters(const CacheList &catalogue, const Filters &filters)
+// full-text search reads only the bodies that can still match. `unreadable` counts the
+// documents the full-text search could not read (they count as no hit).
+SearchList applyFilters(const CacheList &catalogue, const Filters &filters, std::size_t &unreadable)
 {
     CacheList candidates;
     if (filters.host.empty()) {
@@ -218,8 +226,13 @@ SearchList applyFilters(const CacheList &catalogue, const Filters &filters)
         SearchCriteria byText;
         byText.field = SearchField::FullText;
         byText.text = QString::fromStdString(filters.text);
-        hits = SearchCatalogue(hits, byText);
+        SearchObserver observer;
+        observer.unreadable = [&unreadable](const CatalogueEntry &) { ++unreadable; };
+        hits = SearchCatalogue(hits, byText, observer);
     }
+    if (unreadable)
+        std::fprintf(stderr, "tidewrack-cli: %zu document%s could not be read for the full-text search\n", unreadable,
+                     unreadable == 1 ? "" : "s");
     return hits;
 }
 
@@ -279,10 +292,12 @@ int runList(int argc, char **argv)
 
     // One store that cannot be read gives no list; of several, the others are listed.
     CacheList catalogue;
-    const bool read = loadCatalogue(paths, catalogue);
+    bool incomplete = false;
+    const bool read = loadCatalogue(paths, catalogue, incomplete);
     if (!read && paths.size() == 1)
         return Unreadable;
-    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::size_t unreadable = 0;
+    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
 
     EntryFields fields;
     const std::vector<EntryRow> rows = RowsOf(hits);
@@ -294,12 +309,16 @@ int runList(int argc, char **argv)
         std::fprintf(stderr, "tidewrack-cli: cannot write to standard output\n");
         return Unreadable;
     }
+    // Flushed here, so that a full disk behind standard output is seen and not left to exit.
     QString why;
-    if (!WriteEntryList(out, rows, options.format, fields, list, &why)) {
-        std::fprintf(stderr, "tidewrack-cli: %s\n", why.toLocal8Bit().constData());
-        return Unreadable;
+    if (!WriteEntryList(out, rows, options.format, fields, list, &why) || !out.flush()) {
+        std::fprintf(stderr, "tidewrack-cli: the list could not be written whole: %s\n",
+                     (why.isEmpty() ? out.errorString() : why).toLocal8Bit().constData());
+        return SomeNotWritten;
     }
-    return read ? Success : Unreadable;
+    if (!read)
+        return Unreadable;
+    return incomplete || unreadable ? Incomplete : Success;
 }
 
 // export --format warc: the documents that pass the filters as one web archive.
@@ -308,9 +327,11 @@ int runWarcExport(const Options &options)
     if ((options.all ? !options.positional.empty() : options.positional.empty()) || options.output.empty())
         return usageError("export --format warc takes STORE... (or --all) and -o FILE");
     CacheList catalogue;
-    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue))
+    bool incomplete = false;
+    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue, incomplete))
         return Unreadable;
-    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::size_t unreadable = 0;
+    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
     std::vector<WarcDocument> documents;
     documents.reserve(hits.size());
     for (const CatalogueEntry &e : hits) {
@@ -330,9 +351,11 @@ int runWarcExport(const Options &options)
                     tsvCell(SourceUrl(hits[i])).c_str(), tsvCell(d.problem.toStdString()).c_str());
     }
     std::fflush(stdout);
-    if (failed)
+    if (failed) {
         std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not archived\n", failed, documents.size());
-    return failed ? SomeNotWritten : Success;
+        return SomeNotWritten;
+    }
+    return incomplete || unreadable ? Incomplete : Success;
 }
 
 int runExport(int argc, char **argv)
@@ -350,9 +373,11 @@ int runExport(int argc, char **argv)
     options.positional.pop_back();
 
     CacheList catalogue;
-    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue))
+    bool incomplete = false;
+    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue, incomplete))
         return Unreadable;
-    const SearchList hits = applyFilters(catalogue, options.filters);
+    std::size_t unreadable = 0;
+    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
 
     EntryFields fields;
     DocumentExportOptions exportOptions;
@@ -383,7 +408,9 @@ int runExport(int argc, char **argv)
                      result.manifestError.toLocal8Bit().constData());
     if (failed)
         std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not written\n", failed, rows.size());
-    return failed || !result.manifestError.isEmpty() ? SomeNotWritten : Success;
+    if (failed || !result.manifestError.isEmpty())
+        return SomeNotWritten;
+    return incomplete || unreadable ? Incomplete : Success;
 }
 
 } // namespace
