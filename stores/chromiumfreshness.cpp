@@ -36,11 +36,37 @@ std::string_view trimmedLws(std::string_view s)
     return s;
 }
 
-// The values of every header line named `name`, in order, the line cut at commas outside
-// quotes when `list` (as Chromium splits all but a few headers) and each part trimmed.
-std::vector<std::string_view> headerValues(std::string_view head, std::string_view name, bool list)
+// The header values the rules read, from one pass over the head. Chromium cuts most headers
+// at commas outside quotes and trims each part; Date, Expires and Last-Modified hold commas
+// of their own and are taken whole, the first line of each.
+struct HeadValues {
+    std::vector<std::string_view> cacheControl, pragma, age;
+    std::optional<std::string_view> date, expires, lastModified;
+};
+
+void splitList(std::string_view value, std::vector<std::string_view> &out)
 {
-    std::vector<std::string_view> values;
+    char quote = 0;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (quote) {
+            if (value[i] == '\\')
+                ++i;
+            else if (value[i] == quote)
+                quote = 0;
+        } else if (value[i] == '"' || value[i] == '\'') {
+            quote = value[i];
+        } else if (value[i] == ',') {
+            out.push_back(trimmedLws(value.substr(from, i - from)));
+            from = i + 1;
+        }
+    }
+    out.push_back(trimmedLws(value.substr(std::min(from, value.size()))));
+}
+
+HeadValues readHead(std::string_view head)
+{
+    HeadValues values;
     bool statusLine = true;
     std::size_t start = 0;
     while (start < head.size()) {
@@ -56,46 +82,33 @@ std::vector<std::string_view> headerValues(std::string_view head, std::string_vi
             continue;
         }
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !equalsNoCase(trimmedLws(line.substr(0, colon)), name))
+        if (colon == std::string_view::npos)
             continue;
-        std::string_view value = line.substr(colon + 1);
-        if (!list) {
-            values.push_back(trimmedLws(value));
-            continue;
-        }
-        char quote = 0;
-        std::size_t from = 0;
-        for (std::size_t i = 0; i <= value.size(); ++i) {
-            if (i < value.size() && quote) {
-                if (value[i] == '\\')
-                    ++i;
-                else if (value[i] == quote)
-                    quote = 0;
-            } else if (i < value.size() && (value[i] == '"' || value[i] == '\'')) {
-                quote = value[i];
-            } else if (i == value.size() || value[i] == ',') {
-                values.push_back(trimmedLws(value.substr(from, std::min(i, value.size()) - from)));
-                from = i + 1;
-            }
-        }
+        const std::string_view name = trimmedLws(line.substr(0, colon));
+        const std::string_view value = line.substr(colon + 1);
+        auto first = [&](std::optional<std::string_view> &slot) {
+            if (!slot)
+                slot = trimmedLws(value);
+        };
+        if (equalsNoCase(name, "cache-control"))
+            splitList(value, values.cacheControl);
+        else if (equalsNoCase(name, "pragma"))
+            splitList(value, values.pragma);
+        else if (equalsNoCase(name, "age"))
+            splitList(value, values.age);
+        else if (equalsNoCase(name, "date"))
+            first(values.date);
+        else if (equalsNoCase(name, "expires"))
+            first(values.expires);
+        else if (equalsNoCase(name, "last-modified"))
+            first(values.lastModified);
     }
     return values;
 }
 
-std::optional<std::string_view> firstValue(std::string_view head, std::string_view name, bool list)
+bool hasValue(const std::vector<std::string_view> &values, std::string_view value)
 {
-    const auto values = headerValues(head, name, list);
-    if (values.empty())
-        return std::nullopt;
-    return values.front();
-}
-
-bool hasValue(std::string_view head, std::string_view name, std::string_view value)
-{
-    for (const std::string_view v : headerValues(head, name, true))
-        if (equalsNoCase(v, value))
-            return true;
-    return false;
+    return std::any_of(values.begin(), values.end(), [&](std::string_view v) { return equalsNoCase(v, value); });
 }
 
 bool allDigits(std::string_view s)
@@ -117,10 +130,10 @@ std::int64_t digitsValue(std::string_view s, std::int64_t limit)
 
 // Cache-Control's max-age in seconds: the first "max-age=" item whose value is digits, with
 // spaces around them allowed. s-maxage is for shared caches and not read.
-std::optional<std::int64_t> maxAge(std::string_view head)
+std::optional<std::int64_t> maxAge(const std::vector<std::string_view> &cacheControl)
 {
     constexpr std::string_view directive = "max-age";
-    for (const std::string_view item : headerValues(head, "cache-control", true)) {
+    for (const std::string_view item : cacheControl) {
         if (item.size() <= directive.size() || !equalsNoCase(item.substr(0, directive.size()), directive)
             || item[directive.size()] != '=')
             continue;
@@ -138,12 +151,11 @@ std::optional<std::int64_t> maxAge(std::string_view head)
 
 // A date header as µs since 1601; nothing when absent or not a date. Expires "0" means
 // already expired, the earliest time there is.
-std::optional<std::int64_t> dateValue(std::string_view head, std::string_view name)
+std::optional<std::int64_t> dateValue(std::optional<std::string_view> value, bool expires = false)
 {
-    const auto value = firstValue(head, name, false);
     if (!value)
         return std::nullopt;
-    if (name == "expires" && *value == "0")
+    if (expires && *value == "0")
         return std::numeric_limits<std::int64_t>::min();
     const StoreTime time = StoreTimeFromHttpDate(*value);
     if (!time)
@@ -152,12 +164,11 @@ std::optional<std::int64_t> dateValue(std::string_view head, std::string_view na
 }
 
 // Age in seconds: digits only, saturating at 2^32 - 1; anything else counts as no Age.
-std::int64_t ageSeconds(std::string_view head)
+std::int64_t ageSeconds(const std::vector<std::string_view> &age)
 {
-    const auto value = firstValue(head, "age", true);
-    if (!value || !allDigits(*value))
+    if (age.empty() || !allDigits(age.front()))
         return 0;
-    return digitsValue(*value, std::numeric_limits<std::uint32_t>::max());
+    return digitsValue(age.front(), std::numeric_limits<std::uint32_t>::max());
 }
 
 } // namespace
@@ -170,24 +181,25 @@ std::optional<ChromiumExpiry> ChromiumExpiryOf(std::string_view head, int status
     if (requestTime <= 0 || requestTime > LatestMicros)
         requestTime = responseTime;
 
+    const HeadValues values = readHead(head);
     const ChromiumExpiry stale{ChromiumFreshness::Stale, 0};
-    if (hasValue(head, "cache-control", "no-cache") || hasValue(head, "cache-control", "no-store")
-        || hasValue(head, "pragma", "no-cache"))
+    if (hasValue(values.cacheControl, "no-cache") || hasValue(values.cacheControl, "no-store")
+        || hasValue(values.pragma, "no-cache"))
         return stale;
-    const bool mustRevalidate = hasValue(head, "cache-control", "must-revalidate");
+    const bool mustRevalidate = hasValue(values.cacheControl, "must-revalidate");
 
-    const std::int64_t date = dateValue(head, "date").value_or(responseTime);
+    const std::int64_t date = dateValue(values.date).value_or(responseTime);
     std::int64_t lifetime = 0; // µs
-    if (const auto seconds = maxAge(head)) {
+    if (const auto seconds = maxAge(values.cacheControl)) {
         lifetime = *seconds * MicrosPerSecond;
-    } else if (const auto expires = dateValue(head, "expires")) {
+    } else if (const auto expires = dateValue(values.expires, true)) {
         // An Expires not after Date (or "0") is stale as sent.
         if (*expires > date)
             lifetime = std::min(*expires - date, LongestSeconds * MicrosPerSecond);
     } else {
         // Without either, a tenth of the time since the last change, for the codes that allow
         // a guess; some codes are fresh for ever.
-        const auto lastModified = dateValue(head, "last-modified");
+        const auto lastModified = dateValue(values.lastModified);
         if ((status == 200 || status == 203 || status == 206) && !mustRevalidate && lastModified
             && *lastModified <= date)
             lifetime = (date - *lastModified) / 10;
@@ -200,7 +212,7 @@ std::optional<ChromiumExpiry> ChromiumExpiryOf(std::string_view head, int status
     // The age the response already had when it arrived: what the Age header says plus the
     // time in flight, or how long after its Date it arrived, whichever is more.
     const std::int64_t apparentAge = std::max<std::int64_t>(0, responseTime - date);
-    const std::int64_t correctedAge = ageSeconds(head) * MicrosPerSecond + (responseTime - requestTime);
+    const std::int64_t correctedAge = ageSeconds(values.age) * MicrosPerSecond + (responseTime - requestTime);
     const std::int64_t initialAge = std::max(apparentAge, correctedAge);
     if (lifetime <= initialAge)
         return stale;
