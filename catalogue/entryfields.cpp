@@ -478,8 +478,19 @@ const std::vector<EntryField> &DetailsFields()
 std::vector<EntryDetail> EntryDetails(const EntryRow &row, EntryFields &fields)
 {
     std::vector<EntryDetail> details;
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+    const std::uint32_t flags = extras ? extras->dwFlags : 0;
     for (const EntryField field : DetailsFields()) {
         QString value = fields.text(row, field);
+        // Chromium stores no expiry: say the time is worked out, or that there is none.
+        if (field == EntryField::Expires && (flags & EntryExpiryDerived)) {
+            if (flags & EntryStaleOnArrival)
+                value = QStringLiteral("已过期，需重新验证");
+            else if (flags & EntryNeverStale)
+                value = QStringLiteral("永不过期");
+            if (!value.isEmpty())
+                value += QStringLiteral("（由响应头推算）");
+        }
         if (value.isEmpty())
             continue;
         if (field == EntryField::ResponseHead)

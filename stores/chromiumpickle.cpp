@@ -1,6 +1,7 @@
 #include "chromiumpickle.h"
 
 #include "bodydecoder.h"
+#include "chromiumfreshness.h"
 
 #include <limits>
 
@@ -284,7 +285,16 @@ void FillChromiumEntry(StoreListing &listing, StoreEntry &entry, std::string_vie
     entry.contentType = listing.addText(facts.contentType);
     entry.contentEncoding = listing.addText(facts.contentEncoding);
     entry.lastModified = StoreTimeFromHttpDate(facts.lastModified);
-    entry.expires = StoreTimeFromHttpDate(facts.expires);
+    if (const auto expiry = ChromiumExpiryOf(head, facts.status, info->requestTime, info->responseTime)) {
+        entry.flags |= EntryExpiryDerived;
+        if (expiry->freshness == ChromiumFreshness::Stale)
+            entry.flags |= EntryStaleOnArrival;
+        else if (expiry->freshness == ChromiumFreshness::Never)
+            entry.flags |= EntryNeverStale;
+        entry.expires = expiry->until;
+    } else {
+        entry.expires = StoreTimeFromHttpDate(facts.expires);
+    }
     entry.lastSync = StoreTimeFromChromium(info->responseTime);
     if (!entry.lastSync)
         entry.lastSync = StoreTimeFromHttpDate(facts.date);

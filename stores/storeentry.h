@@ -41,6 +41,11 @@ enum StoreEntryFlag : std::uint16_t {
     EntryHeadersMissing = 0x08, // the response head lies in a file that is gone
     EntryAnonymous = 0x10,      // fetched without credentials
     EntryPinned = 0x20,
+    // Chromium keeps no expiry: `expires` is worked out from the response head, and these say
+    // when the result is no time at all.
+    EntryExpiryDerived = 0x40,
+    EntryStaleOnArrival = 0x80, // needed a check with the server from the start
+    EntryNeverStale = 0x100,
 };
 
 struct StoreEntry {

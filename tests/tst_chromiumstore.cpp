@@ -4,12 +4,14 @@
 
 #include "stores/bodies.h"
 #include "stores/chromiumblockfile.h"
+#include "stores/chromiumfreshness.h"
 #include "stores/chromiumpickle.h"
 #include "stores/chromiumsimple.h"
 #include "stores/storeregistry.h"
 #include "tools/writers/chromiumwriter.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -154,6 +156,8 @@ private slots:
     void fixtures();
     void keys_data();
     void keys();
+    void expiry_data();
+    void expiry();
     void writerReadsBack();
     void partialReadsAskForMore();
     void writerNeverWritesIntoACache();
@@ -274,7 +278,13 @@ void TestChromiumStore::fixtures()
         }
         QCOMPARE(e->lastSync, isoTime(row.at("time_response")));
         QCOMPARE(e->lastModified, isoTime(row.at("time_modified")));
-        QCOMPARE(e->expires, isoTime(row.at("time_expires")));
+        // No expiry is stored: one is worked out for every entry with a head, and a time
+        // is always after the response arrived.
+        QCOMPARE(bool(e->flags & EntryExpiryDerived), !headersMissing);
+        if (e->flags & (EntryStaleOnArrival | EntryNeverStale))
+            QCOMPARE(e->expires, StoreTime(0));
+        else if (!headersMissing)
+            QVERIFY2(e->expires > e->lastSync, key.c_str());
         if (kind == int(StoreKind::ChromiumBlockfile)) {
             QCOMPARE(e->created, isoTime(row.at("time_created")));
             QCOMPARE(e->lastAccess, isoTime(row.at("time_accessed")));
@@ -417,6 +427,94 @@ std::map<std::string, std::string> folderBytes(const std::string &folder)
 
 } // namespace
 
+void TestChromiumStore::expiry_data()
+{
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("expected"); // "stale", "never" or the UTC time it goes stale
+    // Requested 00:40:09, received 00:40:12; a Date of 00:40:11 makes the age on arrival 3 s.
+    const QString date = QStringLiteral("Date: Wed, 28 Nov 2007 00:40:11 GMT\n");
+    const QString oldChange = QStringLiteral("Last-Modified: Tue, 27 Nov 2007 08:00:00 GMT\n");
+    QTest::newRow("nothing") << "HTTP/1.1 200 OK\n"
+                             << "stale";
+    QTest::newRow("max-age") << "HTTP/1.1 200 OK\nCache-Control: max-age=10000\n"
+                             << "2007-11-28T03:26:49.000Z";
+    QTest::newRow("expires") << "HTTP/1.1 200 OK\n" + date + "Expires: Wed, 28 Nov 2007 01:00:00 GMT\n"
+                             << "2007-11-28T00:59:58.000Z";
+    QTest::newRow("expired") << "HTTP/1.1 200 OK\n" + date + "Expires: Wed, 28 Nov 2007 00:00:00 GMT\n"
+                             << "stale";
+    QTest::newRow("expires 0") << "HTTP/1.1 200 OK\n" + date + oldChange + "Expires: 0\n"
+                               << "stale";
+    QTest::newRow("max-age over expires")
+        << "HTTP/1.1 200 OK\n" + date + "Expires: Wed, 28 Nov 2007 00:00:00 GMT\ncache-control: max-age=10000\n"
+        << "2007-11-28T03:26:49.000Z";
+    QTest::newRow("heuristic") << "HTTP/1.1 200 OK\n" + date + oldChange << "2007-11-28T02:20:10.100Z";
+    QTest::newRow("heuristic 206") << "HTTP/1.1 206 Partial Content\n" + date + oldChange << "2007-11-28T02:20:10.100Z";
+    QTest::newRow("bad expires ignored") << "HTTP/1.1 200 OK\n" + date + oldChange + "Expires: soon\n"
+                                         << "2007-11-28T02:20:10.100Z";
+    QTest::newRow("heuristic too short") << "HTTP/1.1 200 OK\n" + date
+            + "Last-Modified: Wed, 28 Nov 2007 00:40:10 GMT\n"
+                                         << "stale";
+    QTest::newRow("no heuristic for 404") << "HTTP/1.1 404 Not Found\n" + date + oldChange << "stale";
+    QTest::newRow("must-revalidate stops heuristic")
+        << "HTTP/1.1 200 OK\n" + date + oldChange + "Cache-Control: must-revalidate\n"
+        << "stale";
+    QTest::newRow("must-revalidate with max-age")
+        << "HTTP/1.1 200 OK\n" + date + "Cache-Control: must-revalidate, max-age=300, stale-while-revalidate=3600\n"
+        << "2007-11-28T00:45:09.000Z";
+    QTest::newRow("301") << "HTTP/1.1 301 Moved Permanently\n"
+                         << "never";
+    QTest::newRow("308") << "HTTP/1.1 308 Permanent Redirect\n"
+                         << "never";
+    QTest::newRow("410") << "HTTP/1.1 410 Gone\n"
+                         << "never";
+    QTest::newRow("300 no-cache") << "HTTP/1.1 300 Multiple Choices\nCache-Control: no-cache\n"
+                                  << "stale";
+    QTest::newRow("302") << "HTTP/1.1 302 Found\n"
+                         << "stale";
+    QTest::newRow("302 max-age") << "HTTP/1.1 302 Found\ncache-control: max-age=10000\n"
+                                 << "2007-11-28T03:26:49.000Z";
+    QTest::newRow("no-store") << "HTTP/1.1 200 OK\n" + date
+            + "Expires: Thu, 29 Nov 2007 00:40:11 GMT\nCache-Control: no-store,private,no-cache=\"foo\"\n"
+                              << "stale";
+    QTest::newRow("pragma") << "HTTP/1.1 200 OK\n" + date + oldChange + "Pragma: no-cache\n"
+                            << "stale";
+    QTest::newRow("s-maxage is for shared caches") << "HTTP/1.1 200 OK\nCache-Control: s-maxage=10000\n"
+                                                   << "stale";
+    QTest::newRow("bad max-age skipped") << "HTTP/1.1 200 OK\nCache-Control: max-age=abc, max-age= 600 \n"
+                                         << "2007-11-28T00:50:09.000Z";
+    QTest::newRow("age") << "HTTP/1.1 200 OK\n" + date + "Cache-Control: max-age=10000\nAge: 100\n"
+                         << "2007-11-28T03:25:09.000Z";
+    QTest::newRow("older than max-age") << "HTTP/1.1 200 OK\n" + date + "Cache-Control: max-age=10000\nAge: 20000\n"
+                                        << "stale";
+    QTest::newRow("late after date") << "HTTP/1.1 200 OK\nDate: Wed, 28 Nov 2007 00:30:12 GMT\nCache-Control: "
+                                        "max-age=3600\n"
+                                     << "2007-11-28T01:30:12.000Z";
+}
+
+void TestChromiumStore::expiry()
+{
+    QFETCH(QString, head);
+    QFETCH(QString, expected);
+    auto chromiumTime = [](const char *iso) {
+        // µs since 1601: FILETIME / 10.
+        const QDateTime t = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
+        return std::int64_t(StoreTimeFromUnixMicros(t.toMSecsSinceEpoch() * 1000) / 10);
+    };
+    const std::string text = head.toStdString();
+    const int status = std::stoi(text.substr(9, 3));
+    const auto expiry =
+        ChromiumExpiryOf(text, status, chromiumTime("2007-11-28T00:40:09Z"), chromiumTime("2007-11-28T00:40:12Z"));
+    QVERIFY(expiry);
+    if (expected == QLatin1String("stale")) {
+        QCOMPARE(int(expiry->freshness), int(ChromiumFreshness::Stale));
+    } else if (expected == QLatin1String("never")) {
+        QCOMPARE(int(expiry->freshness), int(ChromiumFreshness::Never));
+    } else {
+        QCOMPARE(int(expiry->freshness), int(ChromiumFreshness::Until));
+        QCOMPARE(expiry->until, StoreTime(chromiumTime(expected.toLatin1().constData())) * 10);
+    }
+}
+
 void TestChromiumStore::writerReadsBack()
 {
     QTemporaryDir dir;
@@ -461,7 +559,19 @@ void TestChromiumStore::writerReadsBack()
         QVERIFY(e->lastSync >= StoreTimeFromUnix(in.fetched) && e->lastSync < StoreTimeFromUnix(in.fetched + 1));
         QCOMPARE(e->lastAccess, StoreTimeFromUnix(in.fetched));
         QCOMPARE(e->lastModified, in.lastModified ? StoreTimeFromUnix(in.lastModified) : StoreTime(0));
-        QCOMPARE(e->expires, in.expires ? StoreTimeFromUnix(in.expires) : StoreTime(0));
+        // The head's Date is the fetch second and request and response both fall within it, so
+        // the age on arrival is under a second: the entry goes stale that much before the time
+        // Expires or the Last-Modified guess gives.
+        const StoreTime oneSecond = StoreTimeFromUnix(1) - StoreTimeFromUnix(0);
+        if (in.expires) {
+            const StoreTime expires = StoreTimeFromUnix(in.expires);
+            QVERIFY(e->expires <= expires && e->expires > expires - oneSecond);
+        } else if (in.lastModified && in.status == 200) {
+            const StoreTime guess = StoreTimeFromUnix(in.fetched + (in.fetched - in.lastModified) / 10);
+            QVERIFY(e->expires <= guess + oneSecond && e->expires > guess - oneSecond);
+        } else {
+            QVERIFY(e->flags & (EntryStaleOnArrival | EntryNeverStale));
+        }
         QVERIFY(text(listing, e->headers).find("\r\nContent-Type: " + in.contentType + "\r\n") != std::string::npos);
         bool ok = false;
         const std::string body = decoded(listing, *e, &ok);

@@ -103,6 +103,8 @@ private slots:
     void sortByField();
     void sortUnknownFirst();
     void detailsText();
+    void derivedExpiryDetails_data();
+    void derivedExpiryDetails();
 
 private:
     QByteArray m_savedTz;
@@ -512,6 +514,32 @@ void TestEntryFields::detailsText()
     QVERIFY(text.endsWith(QStringLiteral("响应头:\nHTTP/1.1 200 OK\nContent-Type: application/javascript\n"
                                          "Content-Encoding: gzip\n")));
     QVERIFY(!text.contains(QLatin1Char('\r')));
+}
+
+void TestEntryFields::derivedExpiryDetails_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("stored") << 0 << "过期时间: 2024-06-30 20:00:00";
+    QTest::newRow("derived") << int(EntryExpiryDerived) << "过期时间: 2024-06-30 20:00:00（由响应头推算）";
+    QTest::newRow("stale") << int(EntryExpiryDerived | EntryStaleOnArrival)
+                           << "过期时间: 已过期，需重新验证（由响应头推算）";
+    QTest::newRow("never") << int(EntryExpiryDerived | EntryNeverStale) << "过期时间: 永不过期（由响应头推算）";
+}
+
+void TestEntryFields::derivedExpiryDetails()
+{
+    QFETCH(int, flags);
+    QFETCH(QString, line);
+    auto store = browserStore();
+    StoreEntry &e = store->listing().entries.back();
+    e.flags = std::uint16_t(flags);
+    if (flags & (EntryStaleOnArrival | EntryNeverStale))
+        e.expires = 0;
+    const CacheList list = enumerate(std::move(store));
+    EntryFields fields;
+    const QStringList lines = EntryDetailsText(EntryDetails(RowOf(list[0]), fields)).split(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(line), qPrintable(lines.join(QLatin1Char('|'))));
 }
 
 QTEST_GUILESS_MAIN(TestEntryFields)
