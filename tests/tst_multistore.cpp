@@ -283,7 +283,7 @@ void TestMultiStore::offlinePageComesFromItsOwnStore()
     CachedUrlIndex index(catalogue);
     for (std::size_t i : {1, 0}) {
         index.setStore(ids[i]);
-        const std::optional<std::string> file = index.localFile(PageA);
+        const std::optional<std::string> file = index.localFile(PageA).path;
         QVERIFY(file);
         QVERIFY2(QString::fromStdString(*file).startsWith(folders[int(i)]), file->c_str());
     }
