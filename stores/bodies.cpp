@@ -40,6 +40,8 @@ int g_bodiesFd = -1;    // the bodies folder, opened and checked once
 int g_instanceFd = -1;  // this process's folder
 int g_holdFd = -1;      // this process's hold on its folder
 std::string g_refusal;  // why the bodies folder is not used
+int g_folderErrno = 0;  // the cause of the last folder refused on the way to a body
+int g_refusalErrno = 0; // the cause behind g_refusal
 std::uint64_t g_temporaryCount = 0;
 
 // What the container looked like when a body file was written from it.
@@ -134,7 +136,10 @@ bool makeFolders(const std::string &path)
             return false;
     }
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    errno = ENOTDIR; // for a file where the folder should be
+    return S_ISDIR(st.st_mode);
 }
 
 // Opens (making it when missing) the folder `name` in `parent` without following a link, and
@@ -143,22 +148,32 @@ bool makeFolders(const std::string &path)
 int openOwnFolder(int parent, const std::string &name, std::string &why, bool privateMode = true)
 {
     if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        g_folderErrno = errno;
         why = name + ": " + std::strerror(errno);
         return -1;
     }
     const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
+        const int error = errno;
+        const bool notFolder = error == ELOOP || error == ENOTDIR;
+        struct stat link {};
+        // A link is refused as not ours; a file where the folder should be is no folder.
+        const bool isLink = ::fstatat(parent, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode);
+        g_folderErrno = !notFolder ? error : isLink ? EACCES : ENOTDIR;
         why = name
-            + (errno == ELOOP || errno == ENOTDIR ? ": a symbolic link or a file, not a folder of the program's own"
-                                                  : std::string(": ") + std::strerror(errno));
+            + (notFolder ? ": a symbolic link or a file, not a folder of the program's own"
+                         : std::string(": ") + std::strerror(error));
         return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        g_folderErrno = ENOTDIR;
         why = name + ": not a folder";
     } else if (st.st_uid != ::geteuid()) {
+        g_folderErrno = EACCES;
         why = name + ": belongs to another user";
     } else if (privateMode && (st.st_mode & 077) != 0) {
+        g_folderErrno = EACCES;
         why = name + ": other users may enter it";
     } else {
         return fd;
@@ -177,6 +192,7 @@ int bodiesFdLocked()
     if (makeFolders(base))
         fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
+        g_refusalErrno = g_folderErrno = errno;
         g_refusal = base + ": " + std::strerror(errno);
         return -1;
     }
@@ -190,6 +206,7 @@ int bodiesFdLocked()
         path += "/" + name;
         if (fd < 0) {
             g_refusal = path.substr(0, path.size() - name.size()) + why;
+            g_refusalErrno = g_folderErrno;
             return -1;
         }
     }
@@ -205,6 +222,7 @@ int instanceFdLocked(std::string &why)
     const int bodies = bodiesFdLocked();
     if (bodies < 0) {
         why = g_refusal;
+        g_folderErrno = g_refusalErrno;
         return -1;
     }
     const int fd = openOwnFolder(bodies, instanceLocked(), why);
@@ -639,6 +657,14 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
 
 StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
 {
+    {
+        // A bodies folder that cannot be used is the cause to name, whatever the path asked.
+        std::lock_guard lock(g_mutex);
+        std::string why;
+        g_folderErrno = EACCES;
+        if (instanceFdLocked(why) < 0)
+            return StoreResult::failure(StoreErrorFromErrno(g_folderErrno), localPath + ": " + why);
+    }
     const std::string folder = BodiesFolder();
     if (localPath.compare(0, folder.size() + 1, folder + "/") != 0)
         return StoreResult::failure(ERROR_ACCESS_DENIED, localPath + ": not in the program's own bodies folder");
@@ -663,11 +689,12 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
     int dirFd = -1;
     {
         std::lock_guard lock(g_mutex);
+        g_folderErrno = EACCES;
         const int instance = instanceFdLocked(why);
         if (instance >= 0)
             dirFd = openBodyParentIn(instance, localPath.substr(folder.size() + 1), name, why);
         if (dirFd < 0)
-            return StoreResult::failure(ERROR_ACCESS_DENIED, localPath + ": " + why);
+            return StoreResult::failure(StoreErrorFromErrno(g_folderErrno), localPath + ": " + why);
         struct stat existing {};
         if (auto it = g_written.find(localPath); it != g_written.end() && it->second.stamp == stamp
             && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode)) {

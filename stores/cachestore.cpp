@@ -57,6 +57,25 @@ std::vector<KeyRemoval> CacheStore::removeMany(const std::vector<std::string> &k
     return results;
 }
 
+std::vector<KeyRemoval> CacheStore::removeEach(const std::vector<std::string> &keys, const RemovalProgress &progress,
+                                               const std::function<StoreResult(std::string_view)> &removeOne) const
+{
+    std::vector<KeyRemoval> results(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (progress && !progress(i, false))
+            break;
+        if (i % 256 == 0) {
+            if (const std::string refusal = removalRefusal(); !refusal.empty()) {
+                for (std::size_t j = i; j < keys.size(); ++j)
+                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
+                break;
+            }
+        }
+        results[i] = KeyRemovalOf(removeOne(keys[i]));
+    }
+    return results;
+}
+
 StoreListing EmptyStore::list()
 {
     StoreListing listing;

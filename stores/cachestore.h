@@ -62,6 +62,12 @@ public:
     // the same order. This default removes them one by one.
     virtual std::vector<KeyRemoval> removeMany(const std::vector<std::string> &keys,
                                                const RemovalProgress &progress = {});
+
+protected:
+    // Removes the keys one by one through `removeOne`, asking removalRefusal() again every so
+    // many entries (the browser may start meanwhile); the keys after a refusal are refused too.
+    std::vector<KeyRemoval> removeEach(const std::vector<std::string> &keys, const RemovalProgress &progress,
+                                       const std::function<StoreResult(std::string_view)> &removeOne) const;
 };
 
 // The outcome of one removal by remove(): ERROR_FILE_NOT_FOUND counts as already gone.

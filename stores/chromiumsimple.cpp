@@ -583,7 +583,6 @@ StoreResult ChromiumSimpleStore::remove(std::string_view key)
 std::vector<KeyRemoval> ChromiumSimpleStore::removeMany(const std::vector<std::string> &keys,
                                                         const RemovalProgress &progress)
 {
-    std::vector<KeyRemoval> results(keys.size());
     const int dirFd = openFolder(m_folder);
     const int openError = errno;
     struct Closer {
@@ -594,22 +593,10 @@ std::vector<KeyRemoval> ChromiumSimpleStore::removeMany(const std::vector<std::s
                 ::close(fd);
         }
     } closer{dirFd};
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (progress && !progress(i, false))
-            break;
-        // The browser may start meanwhile: asked again every so many entries.
-        if (i % 256 == 0) {
-            if (const std::string refusal = removalRefusal(); !refusal.empty()) {
-                for (std::size_t j = i; j < keys.size(); ++j)
-                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
-                break;
-            }
-        }
-        results[i] = KeyRemovalOf(
-            dirFd < 0 ? StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(openError))
-                      : removeIn(dirFd, keys[i]));
-    }
-    return results;
+    return removeEach(keys, progress, [&](std::string_view key) {
+        return dirFd < 0 ? StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(openError))
+                         : removeIn(dirFd, key);
+    });
 }
 
 StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)

@@ -506,20 +506,7 @@ StoreResult FirefoxStore::remove(std::string_view key)
 
 std::vector<KeyRemoval> FirefoxStore::removeMany(const std::vector<std::string> &keys, const RemovalProgress &progress)
 {
-    std::vector<KeyRemoval> results(keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (progress && !progress(i, false))
-            break;
-        if (i % 256 == 0) {
-            if (const std::string refusal = removalRefusal(); !refusal.empty()) {
-                for (std::size_t j = i; j < keys.size(); ++j)
-                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
-                break;
-            }
-        }
-        results[i] = KeyRemovalOf(removeEntry(keys[i]));
-    }
-    return results;
+    return removeEach(keys, progress, [this](std::string_view key) { return removeEntry(key); });
 }
 
 StoreResult FirefoxStore::removeEntry(std::string_view key)

@@ -248,12 +248,12 @@ std::vector<std::string> profileCacheFolders(const std::string &profile)
     return out;
 }
 
-// The store below `path` itself, or in one of the folders a store's cache sits in below it.
-StoreProbe probeBelow(const std::string &path)
+StoreProbe probeBelow(const std::string &path);
+
+// What lies around `path` when it is no store itself (`probe` says so): a store in one of the
+// folders a cache sits in below it, or the cache of the browser profile it is.
+StoreProbe probeAround(const std::string &path, StoreProbe probe)
 {
-    StoreProbe probe = probeFolder(path);
-    if (probe.kind != StoreKind::None)
-        return probe;
     for (const char *below : {"/cache2", "/Cache_Data", "/Cache/Cache_Data", "/Cache", "/Content.IE5"}) {
         if (!isDirectory(path + below))
             continue;
@@ -277,6 +277,15 @@ StoreProbe probeBelow(const std::string &path)
                     return elsewhere;
     }
     return probe;
+}
+
+// The store below `path` itself, or in one of the folders a store's cache sits in below it.
+StoreProbe probeBelow(const std::string &path)
+{
+    StoreProbe probe = probeFolder(path);
+    if (probe.kind != StoreKind::None)
+        return probe;
+    return probeAround(path, std::move(probe));
 }
 
 } // namespace
@@ -304,29 +313,7 @@ StoreProbe ProbeStore(const std::string &given)
         return probe;
     // A folder above the store: a Firefox profile's cache folder, a Chromium profile or its
     // Cache folder.
-    for (const char *below : {"/cache2", "/Cache_Data", "/Cache/Cache_Data", "/Cache", "/Content.IE5"}) {
-        if (!isDirectory(path + below))
-            continue;
-        StoreProbe deeper = probeFolder(path + below);
-        if (deeper.kind != StoreKind::None)
-            return deeper;
-    }
-    // A browser profile folder whose cache lies elsewhere; a Chromium user-data folder stands
-    // for its last used profile.
-    std::vector<std::string> profiles{path};
-    if (isRegularFile(path + "/Local State"))
-        if (const std::string last = lastUsedChromiumProfile(path); !last.empty() && isDirectory(last))
-            profiles.push_back(last);
-    for (const std::string &profile : profiles) {
-        if (profile != path)
-            if (StoreProbe inside = probeBelow(profile); inside.kind != StoreKind::None)
-                return inside;
-        for (const std::string &folder : profileCacheFolders(profile))
-            if (isDirectory(folder))
-                if (StoreProbe elsewhere = probeBelow(folder); elsewhere.kind != StoreKind::None)
-                    return elsewhere;
-    }
-    return probe;
+    return probeAround(path, std::move(probe));
 }
 
 std::shared_ptr<CacheStore> OpenStore(const std::string &path)
