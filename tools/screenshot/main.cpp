@@ -1,11 +1,13 @@
 // tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION] [--size WxH]
-//                      [--no-preview] [--select ROW] [--also STORE]...
+//                      [--no-preview] [--select ROW] [--also STORE]... [--search TEXT]
 // Opens the main window over STORE (and each STORE given with --also, side by side) offscreen
 // (with settings of its own in a temporary folder),
 // selects HOST's node (the first host by default), shows the further list columns named by
 // their stable names (at the list's POSITION-th place, as a user drags them there; after the
-// five by default), selects a row, and saves the window as drawn.
+// five by default), selects a row, and saves the window as drawn; with --search, the search
+// dialog after a search for TEXT instead.
 
+#include "app/findform.h"
 #include "app/listcolumns.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
@@ -16,10 +18,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -33,7 +37,8 @@ namespace {
 int usage()
 {
     std::fputs("usage: tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION]\n"
-               "                            [--size WxH] [--no-preview] [--select ROW] [--also STORE]...\n",
+               "                            [--size WxH] [--no-preview] [--select ROW] [--also STORE]...\n"
+               "                            [--search TEXT]\n",
                stderr);
     return 2;
 }
@@ -67,6 +72,7 @@ int main(int argc, char **argv)
     int select = 0;
     int at = -1;
     QStringList also;
+    QString search;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--no-preview")) {
@@ -89,6 +95,8 @@ int main(int argc, char **argv)
             at = value.toInt();
         } else if (option == QLatin1String("--select")) {
             select = value.toInt();
+        } else if (option == QLatin1String("--search")) {
+            search = value;
         } else if (option == QLatin1String("--also")) {
             also << value;
         } else {
@@ -162,7 +170,22 @@ int main(int argc, char **argv)
         report->selectionModel()->setCurrentIndex(report->model()->index(select, 0),
                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     settle(800);
-    if (!window.grab().save(out)) {
+    QWidget *shot = &window;
+    if (!search.isEmpty()) {
+        // The search dialog after a search by URL for SEARCH, instead of the window.
+        Tfrm_find &find = window.findForm();
+        find.show();
+        settle(300);
+        find.cmb_find->setCurrentText(search);
+        find.btn_startClick();
+        QElapsedTimer searching;
+        searching.start();
+        while (!find.btn_go->isEnabled() && searching.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        settle(300);
+        shot = &find;
+    }
+    if (!shot->grab().save(out)) {
         std::fprintf(stderr, "tidewrack-screenshot: cannot write %s\n", qPrintable(out));
         return 1;
     }
