@@ -229,7 +229,8 @@ bool addAad(EVP_CIPHER_CTX *ctx, std::uint64_t number, std::string_view extra, b
         aad[i] = static_cast<unsigned char>(number >> (8 * i));
     if (extra.size() > 8)
         return false;
-    std::memcpy(aad + 8, extra.data(), extra.size());
+    if (!extra.empty()) // an empty view may hold no pointer at all
+        std::memcpy(aad + 8, extra.data(), extra.size());
     int n = 0;
     const int size = int(8 + extra.size());
     return encrypt ? EVP_EncryptUpdate(ctx, nullptr, &n, aad, size) == 1
