@@ -322,8 +322,7 @@ bool WriteWarcRecords(const std::vector<WarcDocument> &documents, WarcWriter &wr
         if (d.row.header)
             stores.emplace(StoreKindId(kindOf(d.row)), d.storeFolder.toStdString());
     std::string info = "software: Tidewrack/" TIDEWRACK_VERSION "\r\n"
-                       "format: WARC File Format 1.1\r\n"
-                       "conformsTo: http://iipc.github.io/warc-specifications/specifications/warc-format/warc-1.1/\r\n";
+                       "format: WARC File Format 1.1\r\n";
     for (const auto &[kind, folder] : stores)
         info += "tidewrack-cache: " + kind + " " + WarcFieldValue(folder) + "\r\n";
     const std::string warcinfoId = NewWarcRecordId();
