@@ -10,14 +10,12 @@
 #include "stores/storeregistry.h"
 #include "windows/messagebox.h"
 #include "windows/propertiesdialog.h"
+#include "windows/workprogress.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QProgressDialog>
-#include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -93,18 +91,12 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCAC
     // shown when the work takes a while, can stop it before the next entry.
     QProgressDialog progress(QStringLiteral("正在删除缓存文档..."), QStringLiteral("取消"), 0, int(keys.size()),
                              m_dialogParent);
-    progress.setObjectName(QStringLiteral("frm_deleteprogress"));
-    progress.setWindowTitle(QStringLiteral("删除"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(400);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
+    PrepareWorkProgress(progress, QStringLiteral("frm_deleteprogress"), QStringLiteral("删除"));
     std::atomic<std::size_t> done{0};
     std::atomic<bool> waiting{false};
     std::atomic<bool> stop{false};
     std::vector<KeyRemoval> results;
-    QEventLoop loop;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
+    const auto work = [&] {
         // Each key goes to the store its entry was read from, in one pass per store; another
         // open cache may hold the same keys.
         results.resize(keys.size());
@@ -128,13 +120,10 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCAC
                     j < partResults.size() ? partResults[j] : KeyRemoval{RemovalOutcome::NotTried, ERROR_SUCCESS, {}};
             before += indexes.size();
         }
-    }));
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    };
     QElapsedTimer clock;
     clock.start();
-    QTimer tick;
-    tick.setInterval(50);
-    connect(&tick, &QTimer::timeout, &progress, [&] {
+    const auto tick = [&] {
         if (progress.wasCanceled())
             stop = true;
         progress.setLabelText(waiting ? QStringLiteral("另一个程序正在修改这个缓存，等它完成后再删除...")
@@ -142,11 +131,8 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCAC
         progress.setValue(int(done));
         if (!progress.isVisible() && clock.elapsed() >= 400)
             progress.show();
-    });
-    worker->start();
-    tick.start();
-    loop.exec();
-    worker->wait();
+    };
+    RunOffWindowThread(work, tick, 50, [&stop] { stop = true; });
     return results;
 }
 

@@ -6,17 +6,15 @@
 #include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "windows/messagebox.h"
+#include "windows/workprogress.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QProgressDialog>
-#include <QThread>
-#include <QTimer>
 
 #include <atomic>
 
@@ -245,11 +243,7 @@ void EntryCommands::AExportDocsExecute()
         StoreFolderHolding(QFile::encodeName(QDir::cleanPath(QDir(choice->folder).absolutePath())).toStdString()));
     QProgressDialog progress(QStringLiteral("正在导出文档..."), QStringLiteral("取消"), 0, int(rows.size()),
                              m_dialogParent);
-    progress.setObjectName(QStringLiteral("frm_exportprogress"));
-    progress.setWindowTitle(QStringLiteral("导出文档"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(400);
-    progress.setAutoClose(false);
+    PrepareWorkProgress(progress, QStringLiteral("frm_exportprogress"), QStringLiteral("导出文档"));
     std::size_t reached = 0;
     options.progress = [&progress, &reached](std::size_t done, std::size_t) {
         reached = done;
@@ -294,12 +288,7 @@ void EntryCommands::AExportWarcExecute()
 
     QProgressDialog progress(QStringLiteral("正在导出网页存档..."), QStringLiteral("停止"), 0, int(rows.size()),
                              m_dialogParent);
-    progress.setObjectName(QStringLiteral("frm_warcprogress"));
-    progress.setWindowTitle(QStringLiteral("导出为网页存档"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(400);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
+    PrepareWorkProgress(progress, QStringLiteral("frm_warcprogress"), QStringLiteral("导出为网页存档"));
 
     // The worker reads the bodies and writes the file; the window only shows how far it got.
     std::atomic<std::size_t> done{0};
@@ -310,25 +299,15 @@ void EntryCommands::AExportWarcExecute()
         done = reached;
         return !stop;
     };
-    std::unique_ptr<QThread> worker(
-        QThread::create([&result, &documents, &path, &options] { result = ExportWarc(documents, path, options); }));
-    QEventLoop loop;
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &progress, [&] {
-        progress.setValue(int(done.load()));
-        if (progress.wasCanceled())
-            stop = true;
-    });
     connect(&progress, &QProgressDialog::canceled, &progress, [&stop] { stop = true; });
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    tick.start(100);
-    worker->start();
-    loop.exec();
-    // The loop also ends when the program quits: the worker stops at its next document.
-    if (worker->isRunning())
-        stop = true;
-    worker->wait();
-    tick.stop();
+    // Should the program quit meanwhile, the worker stops at its next document.
+    RunOffWindowThread([&result, &documents, &path, &options] { result = ExportWarc(documents, path, options); },
+                       [&] {
+                           progress.setValue(int(done.load()));
+                           if (progress.wasCanceled())
+                               stop = true;
+                       },
+                       100, [&stop] { stop = true; });
     progress.close();
     const QString report = WarcExportReport(result, rows, path);
     if (!report.isEmpty())

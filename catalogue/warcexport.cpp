@@ -116,20 +116,7 @@ struct Original {
 // A URI as WARC-Target-URI takes it: bytes outside printable ASCII percent-encoded.
 std::string targetUri(std::string_view url)
 {
-    static const char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b >= 0x7F) {
-            out += '%';
-            out += Hex[b >> 4];
-            out += Hex[b & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncoded(url, [](unsigned char b) { return b <= 0x20 || b >= 0x7F; });
 }
 
 StoreKind kindOf(const EntryRow &row)

@@ -63,17 +63,14 @@ std::string NewWarcRecordId()
     return "<urn:uuid:" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ">";
 }
 
-std::string WarcFieldValue(std::string_view value)
+std::string PercentEncoded(std::string_view value, const std::function<bool(unsigned char)> &escaped)
 {
     static const char Hex[] = "0123456789ABCDEF";
-    // A head is UTF-8 text: a value that is not (an old WinInet store's GBK URL) keeps its
-    // bytes above ASCII as %XX too.
-    const bool utf8 = QUtf8StringView(value.data(), qsizetype(value.size())).isValidUtf8();
     std::string out;
     out.reserve(value.size());
     for (const char c : value) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || (b >= 0x80 && !utf8)) {
+        if (escaped(b)) {
             out += '%';
             out += Hex[b >> 4];
             out += Hex[b & 15];
@@ -82,6 +79,14 @@ std::string WarcFieldValue(std::string_view value)
         }
     }
     return out;
+}
+
+std::string WarcFieldValue(std::string_view value)
+{
+    // A head is UTF-8 text: a value that is not (an old WinInet store's GBK URL) keeps its
+    // bytes above ASCII as %XX too.
+    const bool utf8 = QUtf8StringView(value.data(), qsizetype(value.size())).isValidUtf8();
+    return PercentEncoded(value, [utf8](unsigned char b) { return b < 0x20 || b == 0x7F || (b >= 0x80 && !utf8); });
 }
 
 struct WarcWriter::Deflate {

@@ -28,6 +28,8 @@ std::string NewWarcRecordId();
 // %XX, so that no value can start a field of its own; so do the bytes above ASCII of a value
 // that is not UTF-8.
 std::string WarcFieldValue(std::string_view value);
+// `value` with every byte that `escaped` picks written as %XX (upper-case hex).
+std::string PercentEncoded(std::string_view value, const std::function<bool(unsigned char)> &escaped);
 
 struct WarcField {
     std::string name;

@@ -176,28 +176,31 @@ QString WebOrigin(const QUrl &url)
         + QString::number(web.port(defaultPort));
 }
 
+namespace {
+
+// The short page the preview shows in place of a document: a heading, the address, a line.
+QByteArray NoticePage(const QString &heading, const QUrl &url, const QString &lineHtml)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>\n"
+                          "<body style=\"font-family: sans-serif; margin: 2em\">\n"
+                          "<h3>%1</h3>\n<p id=\"url\">%2</p>\n%3\n</body></html>\n")
+        .arg(heading, FromCacheScheme(url).toString().toHtmlEscaped(), lineHtml)
+        .toUtf8();
+}
+
+} // namespace
+
 QByteArray NotCachedPage(const QUrl &url)
 {
-    const QString shown = FromCacheScheme(url).toString().toHtmlEscaped();
-    return QStringLiteral(
-               "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>该网页不在缓存中</title></head>\n"
-               "<body style=\"font-family: sans-serif; margin: 2em\">\n"
-               "<h3>该网页不在缓存中</h3>\n<p id=\"url\">%1</p>\n"
-               "<p>离线浏览时只能显示缓存中保存的网页。</p>\n</body></html>\n")
-        .arg(shown)
-        .toUtf8();
+    return NoticePage(QStringLiteral("该网页不在缓存中"), url,
+                      QStringLiteral("<p>离线浏览时只能显示缓存中保存的网页。</p>"));
 }
 
 QByteArray UnavailablePage(const QUrl &url, const QString &problem)
 {
-    const QString shown = FromCacheScheme(url).toString().toHtmlEscaped();
-    return QStringLiteral(
-               "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>无法从缓存中取出该文档</title></head>\n"
-               "<body style=\"font-family: sans-serif; margin: 2em\">\n"
-               "<h3>无法从缓存中取出该文档</h3>\n<p id=\"url\">%1</p>\n"
-               "<p id=\"problem\">该文档在缓存中，但未能取出：%2。</p>\n</body></html>\n")
-        .arg(shown, problem.toHtmlEscaped())
-        .toUtf8();
+    return NoticePage(
+        QStringLiteral("无法从缓存中取出该文档"), url,
+        QStringLiteral("<p id=\"problem\">该文档在缓存中，但未能取出：%1。</p>").arg(problem.toHtmlEscaped()));
 }
 
 QList<QByteArray> CacheKeysFor(const QUrl &url)
