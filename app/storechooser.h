@@ -29,7 +29,6 @@ public:
     QAction *openAllAction() const { return m_openAll; }
     QMenu *sourcesMenu() const { return m_sources; }
     // The stores shown now, checked in the list of sources.
-    void setCurrent(const QString &folder) { setShown(folder.isEmpty() ? QStringList() : QStringList{folder}); }
     void setShown(const QStringList &folders) { m_shown = folders; }
 
     // For tests: answers the folder dialog instead of asking the user.

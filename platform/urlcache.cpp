@@ -399,11 +399,6 @@ bool DeleteUrlCacheEntry(const char *key)
     return deleteEntry(store, key, "no cache store");
 }
 
-bool DeleteUrlCacheEntryInStore(URLCACHE_STORE_ID store, const char *key)
-{
-    return deleteEntry(UrlCacheStoreById(store), key, "the cache is closed");
-}
-
 namespace {
 
 std::vector<KeyRemoval> removeMany(const std::shared_ptr<CacheStore> &store, const std::vector<std::string> &keys,

@@ -84,13 +84,13 @@ bool FindCloseUrlCache(HANDLE enumeration);
 // its local file.
 bool DeleteUrlCacheEntry(const char *key);
 
-// The program keeps several stores open at once (urlcachestore.h); each has an id, and these
-// two are the calls above for the store with that id. A store that is not open gives no
-// entries, and deletes nothing (ERROR_NOT_READY): an entry never reaches another store.
+// The program keeps several stores open at once (urlcachestore.h); each has an id, and this
+// is FindFirstUrlCacheEntryA for the store with that id (deleting from it is
+// DeleteUrlCacheEntriesInStore). A store that is not open gives no entries, and deletes
+// nothing (ERROR_NOT_READY): an entry never reaches another store.
 using URLCACHE_STORE_ID = DWORD;
 constexpr DWORD ERROR_NOT_READY = 21;
 HANDLE FindFirstUrlCacheEntryInStore(URLCACHE_STORE_ID store, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
-bool DeleteUrlCacheEntryInStore(URLCACHE_STORE_ID store, const char *key);
 
 // The offline browsing state of the current user. A change that cannot be kept for the next
 // start is refused: false, with the cause as the last error.
