@@ -140,14 +140,23 @@ CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
     const CatalogueEntry entry = found->lock();
     if (!entry)
         return std::nullopt;
-    // A browser cache's body becomes a file when the page asks for it.
-    std::uint32_t error = ERROR_SUCCESS;
-    if (!EnsureLocalFile(entry, nullptr, &error)) {
-        CachedLocalFile failed;
-        failed.problem = CauseText(error);
-        return failed;
-    }
-    return std::optional(std::string(LocalFileName(*entry)));
+    // A browser cache's body becomes a file when the page asks for it, off the window's
+    // thread: decoding it may take long. The entry block stays alive with the task.
+    auto written = [entry]() -> CachedLocalFile {
+        std::uint32_t error = ERROR_SUCCESS;
+        if (!EnsureLocalFile(entry, nullptr, &error)) {
+            CachedLocalFile failed;
+            failed.problem = CauseText(error);
+            return failed;
+        }
+        return std::optional(std::string(LocalFileName(*entry)));
+    };
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
+    if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range))
+        return written(); // a file of its own: only looked at
+    CachedLocalFile later;
+    later.make = written;
+    return later;
 }
 
 PreviewPane::PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls,

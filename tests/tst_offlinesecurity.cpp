@@ -7,11 +7,14 @@
 #include "platform/browser/offlineserving.h"
 #include "platform/offlinestate.h"
 #include "platform/wininet.h"
+#include "stores/bodies.h"
 #include "support_web.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDirIterator>
 #include <QFile>
 #include <QHash>
 #include <QImage>
@@ -24,11 +27,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QtTest>
+
+#include <atomic>
 
 #include <unistd.h>
 
@@ -245,8 +252,10 @@ private slots:
     void switchingStateReloads();
     void cachedCopyLeadsOnlyToTheCache();
     void serverHoldsNoIdleConnections();
-    void serverAnswersOnlyThisUser_data();
-    void serverAnswersOnlyThisUser();
+    void serverAddressIsUselessElsewhere_data();
+    void serverAddressIsUselessElsewhere();
+    void bombsLeaveTheWindowAnswering_data();
+    void bombsLeaveTheWindowAnswering();
     void otherOriginsSheetsRenderOffline();
 
 private:
@@ -728,43 +737,158 @@ void TestOfflineSecurity::serverHoldsNoIdleConnections()
     QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
 }
 
-void TestOfflineSecurity::serverAnswersOnlyThisUser_data()
-{
-    QTest::addColumn<bool>("otherUser");
-    QTest::addColumn<bool>("answered");
-    QTest::newRow("this user") << false << true;
-    QTest::newRow("another user") << true << false;
-}
+namespace {
 
-void TestOfflineSecurity::serverAnswersOnlyThisUser()
+// What a client gets for `request` from the server on `port`: run in this process, in a shell
+// of this user, or in a shell of another user.
+QByteArray askServer(quint16 port, const QByteArray &request, const QString &client)
 {
-    QFETCH(bool, otherUser);
-    QFETCH(bool, answered);
-    if (otherUser && ::geteuid() != 0)
-        QSKIP("connecting as another user needs root");
-    CrossOriginServer server;
-    m_cache->add("http://victim.test/secret.txt", "victim secret");
-    server.setLookup(m_cache->lookup());
-    // A client that knows the address, secret included.
-    const QByteArray request = "GET "
-        + server.addressFor(QUrl(QStringLiteral("http://victim.test/secret.txt")))
-              .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)
-        + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    // The client is a shell of its own, run as the user asked for.
+    if (client == QLatin1String("this process")) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(request);
+        QByteArray answer;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                answer += socket.readAll();
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            20000);
+        return closed ? answer + socket.readAll() : QByteArray();
+    }
     const QString script =
         QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/%1 && printf '%2' >&3 && timeout 10 cat <&3")
-            .arg(server.serverPort())
+            .arg(port)
             .arg(QString::fromLatin1(request).replace(QLatin1String("\r\n"), QLatin1String("\\r\\n")));
-    QProcess client;
-    if (otherUser)
-        client.start(QStringLiteral("setpriv"),
-                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                      QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"), script});
+    QProcess shell;
+    if (client == QLatin1String("another user"))
+        shell.start(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                     QStringLiteral("bash"), QStringLiteral("-c"), script});
     else
-        client.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-    QVERIFY(client.waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, 20000);
-    QCOMPARE(client.readAllStandardOutput().contains("victim secret"), answered);
+        shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    if (!shell.waitForStarted() || !QTest::qWaitFor([&] { return shell.state() == QProcess::NotRunning; }, 20000))
+        return {};
+    return shell.readAllStandardOutput();
+}
+
+} // namespace
+
+// The engine shows a page the server's address of another origin's style sheet (its base
+// address, where the interceptor sent it): what the page sees gets nothing from any other
+// process, nor once the page is gone.
+void TestOfflineSecurity::serverAddressIsUselessElsewhere_data()
+{
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<bool>("pageGone");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("this process, page shown") << "this process" << false << true;
+    QTest::newRow("this process, page gone") << "this process" << true << false;
+    QTest::newRow("another process of this user") << "this user" << false << false;
+    QTest::newRow("another user") << "another user" << false << false;
+}
+
+void TestOfflineSecurity::serverAddressIsUselessElsewhere()
+{
+    QFETCH(QString, client);
+    QFETCH(bool, pageGone);
+    QFETCH(bool, answered);
+    if (client == QLatin1String("another user") && ::geteuid() != 0)
+        QSKIP("connecting as another user needs root");
+    m_cache->add("http://victim.test/css/site.css", "#x { background-image: url(img/secret.png) }");
+    m_cache->add("http://victim.test/css/img/secret.png", "victim secret");
+    m_cache->add("http://evil.test/page.htm",
+                 "<link rel=\"stylesheet\" href=\"http://victim.test/css/site.css\"><div id=\"x\">x</div>");
+    m_cache->add("http://evil.test/next.htm", "<p>next</p>");
+    QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/page.htm")));
+    const QString seen =
+        evaluate(m_browser->page(), "getComputedStyle(document.getElementById('x')).backgroundImage").toString();
+    qInfo().noquote() << "the page sees" << seen << "and"
+                      << evaluate(m_browser->page(), "performance.getEntries().map(e => e.name).join(' ')").toString();
+    const QUrl address(seen.section(QLatin1Char('"'), 1, 1));
+    if (address.host() != QLatin1String("127.0.0.1"))
+        QSKIP("the engine keeps the server's address from the page");
+    if (pageGone)
+        QVERIFY(load(*m_browser, QStringLiteral("http://evil.test/next.htm")));
+    const QByteArray request =
+        "GET " + address.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    QCOMPARE(askServer(quint16(address.port()), request, client).contains("victim secret"), answered);
+}
+
+// A page of bodies that decode to far more than they take in the cache, as its frames and as
+// another origin's images: each is written out off the window's thread (whose timer keeps
+// turning while it is), and the bodies written stay within their budget. A page that goes
+// while its bodies are made leaves them unanswered, without harm.
+void TestOfflineSecurity::bombsLeaveTheWindowAnswering_data()
+{
+    QTest::addColumn<bool>("pageGone");
+    QTest::newRow("page shown") << false;
+    QTest::newRow("page gone at once") << true;
+}
+
+void TestOfflineSecurity::bombsLeaveTheWindowAnswering()
+{
+    QFETCH(bool, pageGone);
+    QTemporaryDir bodies;
+    SetBodiesFolder(bodies.path().toStdString());
+    constexpr qint64 kBudget = 12 << 20;
+    SetBodiesLimits(kBudget, ~std::uint64_t(0));
+    const QByteArray bomb = qCompress(QByteArray(8 << 20, '\0'), 9).mid(4); // a zlib stream
+    QTemporaryDir store;
+    QFile container(store.filePath(QStringLiteral("container")));
+    QVERIFY(container.open(QIODevice::WriteOnly) && container.write(bomb) == bomb.size());
+    container.close();
+
+    std::atomic<int> turns{0}, asked{0}, started{0}, finished{0}, stalled{0};
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&turns] { ++turns; });
+    ticker.start(5);
+    const CacheLookup others = m_cache->lookup();
+    m_browser->setCacheLookup([&, others](const QByteArray &url) -> CachedLocalFile {
+        if (!url.contains("/bomb"))
+            return others(url);
+        const BodyRef ref{container.fileName().toStdString(), 0, std::uint64_t(bomb.size()), "deflate"};
+        const std::string path = PlannedBodyPath("/store", url.toStdString(), url.toStdString(), "text/html");
+        CachedLocalFile later;
+        ++asked;
+        later.make = [&, ref, path]() -> CachedLocalFile {
+            ++started;
+            // The window's timer turns while this body is being made, or it never will.
+            const int before = turns;
+            QDeadlineTimer patience(10000);
+            while (turns == before && !patience.hasExpired())
+                QThread::msleep(1);
+            stalled += turns == before;
+            const bool ok = WriteBodyFile(ref, path).ok();
+            ++finished;
+            return ok ? CachedLocalFile(std::optional(path)) : CachedLocalFile(std::nullopt);
+        };
+        return later;
+    });
+    QByteArray page;
+    for (int i = 0; i < 3; ++i)
+        page += "<iframe src=\"bomb" + QByteArray::number(i) + ".htm\"></iframe><img src=\"http://victim.test/bomb"
+            + QByteArray::number(i) + ".png\">";
+    m_cache->add("http://evil.test/page.htm", page);
+
+    QSignalSpy loaded(m_browser.get(), &Browser::loadFinished);
+    QVERIFY(m_browser->Navigate(QStringLiteral("http://evil.test/page.htm")).isEmpty());
+    if (pageGone) {
+        QTRY_VERIFY_WITH_TIMEOUT(started > 0, kLoadTimeout);
+        m_browser.reset();
+    } else {
+        QVERIFY(loaded.wait(kLoadTimeout));
+        QCOMPARE(started.load(), 6);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished.load(), asked.load(), kLoadTimeout);
+    QCOMPARE(stalled.load(), 0);
+    qint64 used = 0;
+    QDirIterator files(bodies.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        used += QFileInfo(files.next()).size();
+    QVERIFY2(used <= kBudget, qPrintable(QString::number(used)));
+    SetBodiesLimits(0, ~std::uint64_t(0));
+    SetBodiesFolder({});
 }
 
 // Another origin's style sheet, offline: its relative and root-relative url() and its font

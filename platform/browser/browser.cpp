@@ -164,13 +164,20 @@ bool Browser::scriptAllowedFor(const QUrl &url) const
 
 void Browser::loadingChanged(const QWebEngineLoadingInfo &info)
 {
-    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        // The page that was given the server's addresses goes.
+        const QUrl document = info.url().adjusted(QUrl::RemoveFragment);
+        if (document != m_serverPage) {
+            m_server->newPage();
+            m_serverPage = document;
+        }
         return;
+    }
     const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
     // The network could not fetch the document: the cached copy, held to the cache's rules.
     const QUrl failed = info.url();
     if (!ok && !IsOffline() && !IsCacheScheme(failed) && serverUnreachable(info)
-        && m_schemeHandler->localFileFor(failed)) {
+        && CacheHolds(m_schemeHandler->lookup(), failed)) {
         m_note->show();
         m_page->load(ToCacheScheme(failed));
         return;

@@ -93,6 +93,7 @@ private:
     bool m_offlineScript = false;
     bool m_onlineScript = true;
     QUrl m_requestedUrl;
+    QUrl m_serverPage; // the document the server's addresses were last given to
     QWebEngineProfile *m_profile = nullptr;
     OfflineInterceptor *m_interceptor = nullptr;
     CacheSchemeHandler *m_schemeHandler = nullptr;

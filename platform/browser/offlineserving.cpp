@@ -4,16 +4,23 @@
 #include "platform/wininet.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QMimeDatabase>
 #include <QPointer>
+#include <QPromise>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include <algorithm>
+
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -108,9 +115,14 @@ bool isLocalToEngine(const QString &scheme)
     return scheme == QLatin1String("data") || scheme == QLatin1String("blob") || scheme == QLatin1String("about");
 }
 
-// The user that owns the other end of a loopback connection, from the kernel's table of
-// TCP sockets: that end is a socket of this machine, listed with its owner.
-std::optional<uid_t> ClientUserOf(const QTcpSocket *socket)
+// The kernel's record of the connecting end of a loopback connection, from its table of TCP
+// sockets: that end is a socket of this machine, listed with its owner and its inode.
+struct ClientSocket {
+    uid_t uid = 0;
+    QByteArray inode;
+};
+
+std::optional<ClientSocket> ClientSocketOf(const QTcpSocket *socket)
 {
     QFile table(QStringLiteral("/proc/net/tcp"));
     if (socket->peerAddress() != QHostAddress::LocalHost || !table.open(QIODevice::ReadOnly))
@@ -121,11 +133,43 @@ std::optional<uid_t> ClientUserOf(const QTcpSocket *socket)
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         bool ok = false;
-        const uint uid = fields.size() > 7 ? fields[7].toUInt(&ok) : 0;
-        if (ok && fields[1] == local && fields[2] == remote)
-            return uid_t(uid);
+        const uint uid = fields.size() > 9 ? fields[7].toUInt(&ok) : 0;
+        // An inode of 0 is a socket no process holds any more.
+        if (ok && fields[1] == local && fields[2] == remote && fields[9] != "0")
+            return ClientSocket{uid_t(uid), fields[9]};
     }
     return std::nullopt;
+}
+
+// True when this process holds `link` ("socket:[inode]") among its open descriptors.
+bool HoldsSocket(const QByteArray &link)
+{
+    const QByteArray folder = "/proc/self/fd";
+    DIR *fds = ::opendir(folder.constData());
+    if (!fds)
+        return false;
+    bool found = false;
+    char target[64];
+    while (const dirent *fd = ::readdir(fds)) {
+        const QByteArray path = folder + '/' + fd->d_name;
+        const ssize_t n = ::readlink(path.constData(), target, sizeof target);
+        if (n == link.size() && link == QByteArrayView(target, n)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
+
+// True when the engine of this process made the connection: the connecting socket is one of
+// this process's own descriptors. Qt WebEngine runs its network service in this process. No
+// other process may use the server, not one of the same user nor a child of ours: cached pages
+// see its addresses.
+bool IsEngineClient(const QTcpSocket *socket)
+{
+    const std::optional<ClientSocket> client = ClientSocketOf(socket);
+    return client && client->uid == ::geteuid() && HoldsSocket("socket:[" + client->inode + ']');
 }
 
 const char kStatusOk[] = "HTTP/1.1 200 OK\r\n";
@@ -213,31 +257,128 @@ QList<QByteArray> CacheKeysFor(const QUrl &url)
     return keys;
 }
 
-std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file, QString *problem)
+namespace {
+
+// A cached entry's file, open, or why there is none.
+struct OpenedFile {
+    std::shared_ptr<CacheFile> file; // null when there is none
+    QString path;
+    QString problem;
+};
+
+QList<CachedLocalFile> findingsFor(const CacheLookup &lookup, const QUrl &url)
 {
-    if (!lookup)
-        return std::nullopt;
-    for (const QByteArray &key : CacheKeysFor(url)) {
-        const CachedLocalFile found = lookup(key);
-        if (found.path) {
-            const QString local = QString::fromStdString(*found.path);
-            QString why;
-            if (OpenCacheFile(file, local, &why))
-                return local;
-            if (problem && problem->isEmpty())
-                *problem = QStringLiteral("无法打开取出的文件（%1）").arg(why);
-        } else if (problem && problem->isEmpty()) {
-            *problem = found.problem;
+    QList<CachedLocalFile> found;
+    if (lookup)
+        for (const QByteArray &key : CacheKeysFor(url))
+            found.append(lookup(key));
+    return found;
+}
+
+// Opens the first of the findings whose file can be had, writing it out of the cache where it
+// must be; the problem is the first one met.
+OpenedFile openFirst(QList<CachedLocalFile> found, const std::vector<std::string> &folders)
+{
+    OpenedFile result;
+    for (CachedLocalFile &candidate : found) {
+        if (candidate.make)
+            candidate = candidate.make();
+        if (candidate.path) {
+            auto file = std::make_shared<CacheFile>(CacheFile::open(candidate.path->c_str(), folders));
+            if (file->isOpen()) {
+                result.file = std::move(file);
+                result.path = QString::fromStdString(*candidate.path);
+                return result;
+            }
+            if (result.problem.isEmpty())
+                result.problem = QStringLiteral("无法打开取出的文件（%1）").arg(file->reason());
+        } else if (result.problem.isEmpty()) {
+            result.problem = candidate.problem;
         }
     }
+    return result;
+}
+
+// Hands the open descriptor to `file`, which then closes it.
+bool adopt(OpenedFile &opened, QFile &file)
+{
+    if (!opened.file || !opened.file->isOpen())
+        return false;
+    if (!file.open(opened.file->fd(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        opened.problem = QStringLiteral("无法打开取出的文件（%1）").arg(file.errorString());
+        return false;
+    }
+    opened.file->release();
+    return true;
+}
+
+// Files are written out of the cache one at a time: the bodies' budget counts the bodies
+// written, so writers one after the other keep to it, and a decompression bomb holds this
+// one worker, never the window.
+QThreadPool *writerPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+    }
+    return pool;
+}
+
+} // namespace
+
+std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file, QString *problem)
+{
+    file.close();
+    OpenedFile opened = openFirst(findingsFor(lookup, url), CacheStoreFolders());
+    if (adopt(opened, file))
+        return opened.path;
+    if (problem && problem->isEmpty())
+        *problem = opened.problem;
     return std::nullopt;
+}
+
+void OpenCachedFileLater(const CacheLookup &lookup, const QUrl &url, QObject *context, CachedFileReady done)
+{
+    const QList<CachedLocalFile> found = findingsFor(lookup, url);
+    const std::vector<std::string> folders = CacheStoreFolders();
+    auto deliver = [done = std::move(done)](OpenedFile opened) {
+        auto file = std::make_unique<QFile>();
+        if (!adopt(opened, *file))
+            file.reset();
+        done(std::move(file), opened.path, opened.problem);
+    };
+    if (std::none_of(found.begin(), found.end(), [](const CachedLocalFile &f) { return bool(f.make); })) {
+        deliver(openFirst(found, folders));
+        return;
+    }
+    // The watcher goes with `context`: a request whose page is gone is never answered, and its
+    // file closes with the result.
+    auto promise = std::make_shared<QPromise<OpenedFile>>();
+    auto *watcher = new QFutureWatcher<OpenedFile>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, deliver] {
+        watcher->deleteLater();
+        if (watcher->future().resultCount() > 0)
+            deliver(watcher->result());
+    });
+    watcher->setFuture(promise->future());
+    promise->start();
+    writerPool()->start([promise, found, folders] {
+        promise->addResult(openFirst(found, folders));
+        promise->finish();
+    });
+}
+
+bool CacheHolds(const CacheLookup &lookup, const QUrl &url)
+{
+    const QList<CachedLocalFile> found = findingsFor(lookup, url);
+    return std::any_of(found.begin(), found.end(),
+                       [](const CachedLocalFile &f) { return f.path || f.make || !f.problem.isEmpty(); });
 }
 
 CrossOriginServer::CrossOriginServer(QObject *parent) : QTcpServer(parent)
 {
-    const quint64 a = QRandomGenerator::system()->generate64();
-    const quint64 b = QRandomGenerator::system()->generate64();
-    m_secret = QByteArray::number(a, 36) + QByteArray::number(b, 36);
+    newPage();
     listen(QHostAddress::LocalHost);
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection())
@@ -255,7 +396,7 @@ void CrossOriginServer::setLimits(int maxConnections, int idleMs)
 // takes its bytes too slowly, loses them, and there are never more than a few.
 void CrossOriginServer::accepted(QTcpSocket *socket)
 {
-    if (m_connections >= m_maxConnections || ClientUserOf(socket) != ::geteuid()) {
+    if (m_connections >= m_maxConnections || !IsEngineClient(socket)) {
         socket->abort();
         socket->deleteLater();
         return;
@@ -275,6 +416,13 @@ void CrossOriginServer::accepted(QTcpSocket *socket)
     // engine takes its bytes.
     connect(socket, &QTcpSocket::bytesWritten, idle, qOverload<>(&QTimer::start));
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+}
+
+void CrossOriginServer::newPage()
+{
+    const quint64 a = QRandomGenerator::system()->generate64();
+    const quint64 b = QRandomGenerator::system()->generate64();
+    m_secret = QByteArray::number(a, 36) + QByteArray::number(b, 36);
 }
 
 // The web URL stands in the path as /<secret>/<scheme>/<host:port>/<path>, so that a style
@@ -337,28 +485,47 @@ void CrossOriginServer::answer(QTcpSocket *socket)
     QUrl wanted;
     if (request.size() == 3 && (request[0] == "GET" || request[0] == "HEAD"))
         wanted = webUrlOf(request[1], referer);
+    const bool headOnly = request[0] == "HEAD";
+    if (!wanted.isValid() || (wanted.scheme() != QLatin1String("http") && wanted.scheme() != QLatin1String("https"))) {
+        reply(socket, headOnly, wanted, nullptr, {});
+        return;
+    }
+    // Nothing is sent while the file is made, which may take long: the client is our engine,
+    // and it waits.
+    auto *idle = socket->findChild<QTimer *>();
+    if (idle)
+        idle->stop();
+    OpenCachedFileLater(
+        m_lookup, wanted, socket,
+        [this, socket, idle, wanted, headOnly](std::unique_ptr<QFile> file, const QString &local, const QString &) {
+            if (idle)
+                idle->start();
+            reply(socket, headOnly, wanted, std::move(file), local);
+        });
+}
 
-    auto *file = new QFile(socket);
-    std::optional<QString> local;
-    if (wanted.isValid() && (wanted.scheme() == QLatin1String("http") || wanted.scheme() == QLatin1String("https")))
-        local = OpenCachedFile(m_lookup, wanted, *file);
-    QByteArray reply = local ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
-    const QByteArray type = local ? mimeTypeOf(*local, wanted, *file).toUtf8() : QByteArrayLiteral("text/plain");
-    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(local ? file->size() : 0)
+void CrossOriginServer::reply(QTcpSocket *socket, bool headOnly, const QUrl &wanted, std::unique_ptr<QFile> file,
+                              const QString &local)
+{
+    QByteArray reply = file ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
+    const QByteArray type = file ? mimeTypeOf(local, wanted, *file).toUtf8() : QByteArrayLiteral("text/plain");
+    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(file ? file->size() : 0)
         + "\r\nCache-Control: no-store\r\nConnection: close\r\n";
     // Browsers load another origin's fonts only with leave to; a font gives script nothing.
     if (type.startsWith("font/") || type.contains("font"))
         reply += "Access-Control-Allow-Origin: *\r\n";
     reply += "\r\n";
     socket->write(reply);
-    if (!local || request[0] == "HEAD") {
+    if (!file || headOnly) {
         socket->disconnectFromHost();
         return;
     }
     // The file goes out in pieces as the engine takes them.
-    auto sendMore = [socket, file] {
+    QFile *body = file.release();
+    body->setParent(socket);
+    auto sendMore = [socket, body] {
         while (socket->bytesToWrite() < 256 * 1024) {
-            const QByteArray piece = file->read(64 * 1024);
+            const QByteArray piece = body->read(64 * 1024);
             if (piece.isEmpty()) {
                 socket->disconnectFromHost();
                 return;
@@ -379,14 +546,15 @@ void OfflineInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
         info.block(true);
         return;
     }
-    // Our server answers embedded resources only: a document there would be an origin that
-    // reads the whole cache.
+    const bool fromCache = IsOffline() || IsCacheScheme(info.firstPartyUrl()) || IsCacheScheme(info.initiator());
+    // Our server answers embedded resources of pages from the cache only: a document there
+    // would be an origin that reads the whole cache, and a page from the network has no
+    // business there.
     if (m_server && m_server->owns(url)) {
-        info.block(!isEmbeddedResource(type));
+        info.block(!fromCache || !isEmbeddedResource(type));
         return;
     }
 
-    const bool fromCache = IsOffline() || IsCacheScheme(info.firstPartyUrl()) || IsCacheScheme(info.initiator());
     if (!fromCache) {
         // A normal page online: the network, as a browser would. A mirror address from a
         // page shown from the cache earlier goes to the web address it stands for.
@@ -425,17 +593,19 @@ std::optional<QString> CacheSchemeHandler::localFileFor(const QUrl &url) const
 void CacheSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
 {
     const QUrl url = job->requestUrl();
-    auto *file = new QFile(job);
-    QString problem;
-    if (const std::optional<QString> local = OpenCachedFile(m_lookup, url, *file, &problem)) {
-        job->reply(mimeTypeOf(*local, url, *file).toUtf8(), file);
-        return;
-    }
-    delete file;
-    auto *page = new QBuffer(job);
-    page->setData(problem.isEmpty() ? NotCachedPage(url) : UnavailablePage(url, problem));
-    page->open(QIODevice::ReadOnly);
-    job->reply(QByteArrayLiteral("text/html; charset=utf-8"), page);
+    OpenCachedFileLater(m_lookup, url, job,
+                        [job, url](std::unique_ptr<QFile> file, const QString &local, const QString &problem) {
+                            if (file) {
+                                const QByteArray type = mimeTypeOf(local, url, *file).toUtf8();
+                                file->setParent(job);
+                                job->reply(type, file.release());
+                                return;
+                            }
+                            auto *page = new QBuffer(job);
+                            page->setData(problem.isEmpty() ? NotCachedPage(url) : UnavailablePage(url, problem));
+                            page->open(QIODevice::ReadOnly);
+                            job->reply(QByteArrayLiteral("text/html; charset=utf-8"), page);
+                        });
 }
 
 QString CachePageScript()

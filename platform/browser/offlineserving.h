@@ -20,6 +20,7 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,10 @@ class QTcpSocket;
 struct CachedLocalFile {
     std::optional<std::string> path;
     QString problem; // a Chinese phrase ("磁盘已满"); empty when there is no such entry
+    // Set when the entry's file has yet to be written out of the cache (decoding can take
+    // long): it writes the file and gives what a lookup would. Runs on a worker thread, so it
+    // touches nothing of the window's.
+    std::function<CachedLocalFile()> make;
     CachedLocalFile() = default;
     CachedLocalFile(std::optional<std::string> file) : path(std::move(file)) {}
     CachedLocalFile(std::nullopt_t) {}
@@ -72,10 +77,21 @@ QList<QByteArray> CacheKeysFor(const QUrl &url);
 std::optional<QString> OpenCachedFile(const CacheLookup &lookup, const QUrl &url, QFile &file,
                                       QString *problem = nullptr);
 
+// The same, with the files that have yet to be written out of the cache written on a worker
+// thread, one at a time: `done` is then called on `context`'s thread with the open file
+// (null when there is none), its path and the problem. Nothing is called once `context` is
+// gone. Lookups themselves run here, on the calling thread.
+using CachedFileReady = std::function<void(std::unique_ptr<QFile> file, const QString &path, const QString &problem)>;
+void OpenCachedFileLater(const CacheLookup &lookup, const QUrl &url, QObject *context, CachedFileReady done);
+
+// True when the cache holds an entry for `url`, whether or not its file can be made.
+bool CacheHolds(const CacheLookup &lookup, const QUrl &url);
+
 // The loopback server that answers a page's requests for another origin's images, style
-// sheets, scripts, fonts and media from the cache. Its addresses carry a random secret, and
-// it answers only clients of this user, so that only requests this browser sent there are
-// answered.
+// sheets, scripts, fonts and media from the cache. The engine shows its addresses to the page
+// (a style sheet's base address is where it came from, after the interceptor's redirect), so
+// it answers no client but this process and its children, and its addresses carry a random
+// token that is good only while the page that was given them is shown.
 class CrossOriginServer : public QTcpServer {
     Q_OBJECT
 public:
@@ -86,6 +102,8 @@ public:
     QUrl addressFor(const QUrl &url) const;
     // True for an address of this server.
     bool owns(const QUrl &url) const;
+    // Another page is shown: the addresses given so far stop working.
+    void newPage();
 
     // At most `maxConnections` at a time; a connection on which nothing moves for `idleMs`
     // is closed.
@@ -96,6 +114,9 @@ private:
     QUrl webUrlOf(const QByteArray &target, const QByteArray &referer) const;
     void accepted(QTcpSocket *socket);
     void answer(QTcpSocket *socket);
+    // Sends the file (or "not found" when null) as the answer.
+    void reply(QTcpSocket *socket, bool headOnly, const QUrl &wanted, std::unique_ptr<QFile> file,
+               const QString &local);
     CacheLookup m_lookup;
     QByteArray m_secret;
     int m_connections = 0;
