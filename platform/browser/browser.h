@@ -68,6 +68,8 @@ public:
     QWebEnginePage *page() const { return m_page; }
     QWebEngineProfile *profile() const { return m_profile; }
     FindBar *findBar() const { return m_findBar; }
+    // The server of other origins' resources for pages from the cache.
+    const CrossOriginServer *crossOriginServer() const { return m_server; }
     // The options dialog or the save dialog while one is open.
     InternetOptionsDialog *optionsDialog() const { return m_options; }
     QFileDialog *saveDialog() const { return m_saveDialog; }

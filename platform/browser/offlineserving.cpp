@@ -19,6 +19,7 @@
 #include <QWebEngineUrlScheme>
 
 #include <algorithm>
+#include <cctype>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -173,6 +174,8 @@ bool IsEngineClient(const QTcpSocket *socket)
 }
 
 const char kStatusOk[] = "HTTP/1.1 200 OK\r\n";
+// Larger style sheets go out as they are stored.
+constexpr qint64 kMaxRewrittenSheet = 8 * 1024 * 1024;
 const char kStatusNotFound[] = "HTTP/1.1 404 Not Found\r\n";
 
 } // namespace
@@ -504,25 +507,132 @@ void CrossOriginServer::answer(QTcpSocket *socket)
         });
 }
 
+namespace {
+
+// Where the CSS string that starts (at its quote) at `from` ends, past its closing quote.
+qsizetype stringEnd(const QByteArray &css, qsizetype from)
+{
+    const char quote = css[from];
+    for (qsizetype i = from + 1; i < css.size(); ++i) {
+        if (css[i] == '\\')
+            ++i;
+        else if (css[i] == quote)
+            return i + 1;
+        else if (css[i] == '\n')
+            return i; // a bad string ends at the line's end
+    }
+    return css.size();
+}
+
+qsizetype skipSpace(const QByteArray &css, qsizetype i)
+{
+    while (i < css.size() && (css[i] == ' ' || css[i] == '\t' || css[i] == '\n' || css[i] == '\r' || css[i] == '\f'))
+        ++i;
+    return i;
+}
+
+// The reference `ref` (as written, quotes taken off) resolved against the sheet's web address
+// and quoted; empty when it is to stay as written (escapes, fragments, other schemes).
+QByteArray absoluteReference(QByteArrayView ref, const QUrl &base)
+{
+    if (ref.isEmpty() || ref.contains('\\') || ref.front() == '#')
+        return {};
+    const QUrl resolved = base.resolved(QUrl(QString::fromUtf8(ref)));
+    if (resolved.scheme() != QLatin1String("http") && resolved.scheme() != QLatin1String("https"))
+        return {};
+    return '"' + resolved.toEncoded().replace('"', "%22") + '"';
+}
+
+} // namespace
+
+QByteArray AbsoluteReferences(const QByteArray &css, const QUrl &base)
+{
+    QByteArray out;
+    out.reserve(css.size());
+    qsizetype i = 0;
+    const qsizetype n = css.size();
+    auto isNameChar = [](char c) { return std::isalnum(uchar(c)) || c == '-' || c == '_' || uchar(c) >= 0x80; };
+    while (i < n) {
+        const char c = css[i];
+        qsizetype end = i + 1;
+        QByteArray replaced;
+        if (c == '/' && i + 1 < n && css[i + 1] == '*') {
+            end = css.indexOf("*/", i + 2);
+            end = end < 0 ? n : end + 2;
+        } else if (c == '"' || c == '\'') {
+            end = stringEnd(css, i);
+        } else if ((c == 'u' || c == 'U') && css.mid(i, 4).toLower() == "url(" && (i == 0 || !isNameChar(css[i - 1]))) {
+            // url( "a" ) or url(a): the reference, then the closing parenthesis.
+            const qsizetype from = skipSpace(css, i + 4);
+            qsizetype to = from;
+            QByteArrayView ref;
+            if (from < n && (css[from] == '"' || css[from] == '\'')) {
+                to = stringEnd(css, from);
+                if (to - from >= 2 && css[to - 1] == css[from])
+                    ref = QByteArrayView(css).sliced(from + 1, to - from - 2);
+            } else {
+                while (to < n && css[to] != ')' && css[to] != ' ' && css[to] != '\t' && css[to] != '\n')
+                    ++to;
+                ref = QByteArrayView(css).sliced(from, to - from);
+            }
+            to = skipSpace(css, to);
+            end = to;
+            if (to < n && css[to] == ')') {
+                end = to + 1;
+                if (const QByteArray absolute = absoluteReference(ref, base); !absolute.isEmpty())
+                    replaced = "url(" + absolute + ')';
+            }
+        } else if (c == '@' && css.mid(i, 7).toLower() == "@import") {
+            // @import "a": the string form (the url() form is met above).
+            const qsizetype from = skipSpace(css, i + 7);
+            end = from;
+            if (from < n && (css[from] == '"' || css[from] == '\'')) {
+                end = stringEnd(css, from);
+                if (end - from >= 2 && css[end - 1] == css[from])
+                    if (const QByteArray absolute =
+                            absoluteReference(QByteArrayView(css).sliced(from + 1, end - from - 2), base);
+                        !absolute.isEmpty())
+                        replaced = "@import " + absolute;
+            }
+        }
+        if (replaced.isEmpty())
+            out.append(QByteArrayView(css).sliced(i, end - i));
+        else
+            out.append(replaced);
+        i = end;
+    }
+    return out;
+}
+
 void CrossOriginServer::reply(QTcpSocket *socket, bool headOnly, const QUrl &wanted, std::unique_ptr<QFile> file,
                               const QString &local)
 {
-    QByteArray reply = file ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
     const QByteArray type = file ? mimeTypeOf(local, wanted, *file).toUtf8() : QByteArrayLiteral("text/plain");
-    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(file ? file->size() : 0)
+    // A style sheet from here would have this server as its base address, which the page sees
+    // (its computed style, its resources' timing): its references name the web instead.
+    QIODevice *body = file.get();
+    if (file && type == "text/css" && file->size() <= kMaxRewrittenSheet) {
+        auto *sheet = new QBuffer(socket);
+        sheet->setData(AbsoluteReferences(file->readAll(), wanted));
+        sheet->open(QIODevice::ReadOnly);
+        body = sheet;
+    } else if (file) {
+        file->setParent(socket);
+        file.release();
+    }
+    QByteArray reply = body ? QByteArray(kStatusOk) : QByteArray(kStatusNotFound);
+    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body ? body->size() : 0)
         + "\r\nCache-Control: no-store\r\nConnection: close\r\n";
     // Browsers load another origin's fonts only with leave to; a font gives script nothing.
     if (type.startsWith("font/") || type.contains("font"))
         reply += "Access-Control-Allow-Origin: *\r\n";
     reply += "\r\n";
     socket->write(reply);
-    if (!file || headOnly) {
+    if (!body || headOnly) {
         socket->disconnectFromHost();
         return;
     }
-    // The file goes out in pieces as the engine takes them.
-    QFile *body = file.release();
-    body->setParent(socket);
+    // The body goes out in pieces as the engine takes them.
     auto sendMore = [socket, body] {
         while (socket->bytesToWrite() < 256 * 1024) {
             const QByteArray piece = body->read(64 * 1024);

@@ -138,6 +138,10 @@ private:
     const CrossOriginServer *m_server = nullptr;
 };
 
+// The style sheet `css` with its relative references (url() and @import) made absolute
+// against `base`, the sheet's web address; the rest as it is.
+QByteArray AbsoluteReferences(const QByteArray &css, const QUrl &base);
+
 // Answers requests of the mirror schemes from the cache store through the lookup.
 class CacheSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
