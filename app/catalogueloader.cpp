@@ -8,11 +8,13 @@
 #include "stores/storeregistry.h"
 #include "treenodes.h"
 #include "windows/pictures.h"
+#include "windows/workprogress.h"
 
 #include <QApplication>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <iterator>
 
@@ -104,10 +106,26 @@ struct CatalogueLoader::Loaded {
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
 {
-    if (m_loading)
+    if (m_loading) {
+        // F5 during a load: the load reads the stores once more when its read is done and
+        // drops what that read brought.
+        m_restart = true;
+        m_restartShowsProgress = m_restartShowsProgress || showProgress;
         return;
+    }
     m_loading = true;
+    bool again = true;
+    while (again) {
+        m_restart = false;
+        m_restartShowsProgress = false;
+        again = loadOnce(showProgress) && m_restart;
+        showProgress = showProgress || m_restartShowsProgress;
+    }
+    m_loading = false;
+}
 
+bool CatalogueLoader::loadOnce(bool showProgress)
+{
     // The calls of the cache layer work on the stores handed to the loader; without any they
     // work on whatever store the process has (the tests install theirs directly).
     for (const std::shared_ptr<CacheStore> &store : m_stores)
@@ -138,10 +156,14 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
         const QSignalBlocker quiet(m_tree);
         m_tree->clear();
     }
+    // The emptied tree paints while the stores are read.
+    m_tree->setUpdatesEnabled(true);
     m_status.setText(0, QStringLiteral("读取文件..."));
     QApplication::processEvents();
 
-    // Every store but the first is read side by side with it; each keeps its own problems.
+    // The stores are read off the window's thread, which keeps painting and answering
+    // meanwhile; every store but the first is read side by side with it, and each keeps its
+    // own problems.
     auto read = [](Loaded &loaded) {
         loaded.list = EnumerateCatalogue(loaded.id);
         SortByHost(loaded.list);
@@ -150,15 +172,34 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
         loaded.skippedCount = LastUrlCacheSkippedCount();
         loaded.incomplete = LastUrlCacheIncomplete();
     };
-    std::vector<std::future<void>> others;
-    for (std::size_t i = 1; i < loads.size(); ++i)
-        others.push_back(std::async(std::launch::async, read, std::ref(loads[i])));
-    read(loads.front());
-    for (std::size_t i = 0; i < others.size(); ++i) {
-        if (showProgress)
-            emit progressShown(
-                QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(loads[i + 1].store.get())), 1);
-        others[i].wait();
+    std::atomic<std::size_t> waitingFor{0}; // the store the read waits for now
+    auto readAll = [&] {
+        std::vector<std::future<void>> others;
+        for (std::size_t i = 1; i < loads.size(); ++i)
+            others.push_back(std::async(std::launch::async, read, std::ref(loads[i])));
+        read(loads.front());
+        for (std::size_t i = 0; i < others.size(); ++i) {
+            waitingFor = i + 1;
+            others[i].wait();
+        }
+    };
+    std::size_t named = 0;
+    bool quitting = false;
+    RunOffWindowThread(
+        readAll,
+        [&] {
+            if (const std::size_t now = waitingFor; showProgress && now != named) {
+                named = now;
+                emit progressShown(
+                    QStringLiteral("Tidewrack正在读取%1缓存文件...").arg(browserOf(loads[now].store.get())), 1);
+            }
+        },
+        ProgressTickMs, [&] { quitting = true; });
+    if (quitting || m_restart) {
+        // The program quits, or F5 asked for a new read: what this one read is dropped.
+        if (quitting)
+            emit progressHidden();
+        return !quitting;
     }
     for (const Loaded &loaded : loads) {
         // The window shows an unreadable store as an empty cache; say why where it can be seen.
@@ -174,10 +215,18 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
 
     m_status.setText(0, QStringLiteral("装入缓存文件..."));
     QApplication::processEvents();
+    if (m_restart)
+        return true;
+    m_tree->setUpdatesEnabled(false);
     std::size_t total = 0;
     for (const Loaded &loaded : loads)
         total += loaded.list.size();
     m_state.cache_list.reserve(total);
+    {
+        // The roots stand first: whatever came into the tree while the stores were read goes.
+        const QSignalBlocker quiet(m_tree);
+        m_tree->clear();
+    }
     addCollectionRoots(m_tree);
     for (const Loaded &loaded : loads)
         addRoot(loaded, loads.size() > 1);
@@ -190,13 +239,29 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     m_state.tree_ready = true;
     m_status.setText(0, first ? first->data(0, StoreStateRole).toString() : QString());
     m_state.selected_store = first ? first->data(0, StoreIdRole).toUInt() : 0;
+    // A handler this load ran inside (a click on a host whose list was being filled) may go
+    // on to select whatever now lies under the pointer: the root stays the one selected.
+    QMetaObject::invokeMethod(this, &CatalogueLoader::keepRootSelected, Qt::QueuedConnection);
     const Loaded &shown = loads.front();
     std::string reason = !shown.problem.empty() ? shown.problem : shown.skipped;
     if (shown.problem.empty() && !shown.incomplete.empty())
         reason = shown.incomplete + (shown.skipped.empty() ? "" : "; " + shown.skipped);
     emit storeProblem(QString::fromStdString(reason));
     emit progressHidden();
-    m_loading = false;
+    return true;
+}
+
+void CatalogueLoader::keepRootSelected()
+{
+    QTreeWidgetItem *root = m_tree->topLevelItem(CacheRoot);
+    if (m_loading || !m_state.tree_ready || !root || m_tree->currentItem() != root)
+        return; // the user chose another node since
+    const QList<QTreeWidgetItem *> selected = m_tree->selectedItems();
+    if (selected.size() == 1 && selected.front() == root)
+        return;
+    const QSignalBlocker quiet(m_tree);
+    m_tree->clearSelection();
+    root->setSelected(true);
 }
 
 void CatalogueLoader::addRoot(const Loaded &loaded, bool several)

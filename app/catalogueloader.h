@@ -36,8 +36,10 @@ public:
     // Whether a store was closed since the loader was made: only then can a row be unavailable.
     bool closedAny() const { return m_closedAny; }
 
-    // Reads every store, sorts each by host and rebuilds the tree. A call made while a load
-    // is letting pending events run is ignored, so two loads never build one tree.
+    // Reads every store off the window's thread (the window's events go on meanwhile), sorts
+    // each by host and rebuilds the tree; returns when the tree stands. A call made while a
+    // load runs makes that load read the stores again and drop what it had read, so two
+    // loads never build one tree.
     void LoadCatalogue(bool showProgress);
     bool isLoading() const { return m_loading; }
 
@@ -59,6 +61,9 @@ signals:
 
 private:
     struct Loaded;
+    // One read and tree; false when the program quits meanwhile.
+    bool loadOnce(bool showProgress);
+    void keepRootSelected();
     void addRoot(const Loaded &loaded, bool several);
     void showRootState(QTreeWidgetItem *node);
 
@@ -67,5 +72,8 @@ private:
     StatusPanels &m_status;
     std::vector<std::shared_ptr<CacheStore>> m_stores;
     bool m_loading = false;
+    bool m_restart = false;
+    bool m_restartShowsProgress = false;
+    static constexpr int ProgressTickMs = 50;
     bool m_closedAny = false;
 };

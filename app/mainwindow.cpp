@@ -473,6 +473,19 @@ void Tfrm_cache::showEvent(QShowEvent *event)
     // A window manager puts its frame round the window a little after the showing, and the
     // window then moves; a frame that has not come by then is not waited for any longer.
     QTimer::singleShot(FrameWaitMs, this, [this] { m_defaultOuter = QRect(); });
+    // Qt learns the frame from the manager's _NET_FRAME_EXTENTS, which may come after the
+    // window's last move or resize: look again until the frame is known and applied.
+    if (m_defaultOuter.isValid()) {
+        auto *look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, [this, look] {
+            fitFrameToDefaultPlace();
+            if (!m_defaultOuter.isValid()) {
+                look->stop();
+                look->deleteLater();
+            }
+        });
+        look->start(FrameLookMs);
+    }
     // Load once the window is on the screen, so the status texts have somewhere to show.
     QMetaObject::invokeMethod(this, &Tfrm_cache::FormShow, Qt::QueuedConnection);
 }
@@ -491,6 +504,10 @@ void Tfrm_cache::resizeEvent(QResizeEvent *event)
 
 void Tfrm_cache::FormShow()
 {
+    // The splash stays in front while the first load runs, also where no window manager
+    // keeps it on top of the window shown after it.
+    if (m_logo)
+        m_logo->raise();
     m_loader->LoadCatalogue(false);
     if (m_logo) {
         delete m_logo.data();

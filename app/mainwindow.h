@@ -165,6 +165,7 @@ private:
     QRect m_defaultOuter;
 
     static constexpr int FrameWaitMs = 3000;
+    static constexpr int FrameLookMs = 50;
     bool m_shown = false;
     bool m_closed = false;
 };

@@ -71,21 +71,28 @@ CacheList EnumerateCatalogue(URLCACHE_STORE_ID store)
 void SortByHost(CacheList &list)
 {
     // Lower each host once instead of at every comparison.
+    // Hosts with other than ASCII labels are keyed by their GBK text (CompareNamesLowered).
     struct Keyed {
         std::string key;
         std::string_view host;
         CatalogueEntry entry;
+        int group;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(list.size());
+    std::string gbk;
     for (auto &entry : list) {
         const std::string_view host = UrlHost(SourceUrl(entry));
-        keyed.push_back({LowerAscii(host), host, std::move(entry)});
+        const bool ascii = IsAscii(host);
+        const int group = ascii ? 0 : GbkSortKey(host, gbk);
+        keyed.push_back({LowerAscii(ascii ? host : std::string_view(gbk)), host, std::move(entry), group});
     }
     // The keys are lowered already; std::string orders bytes as unsigned values. Hosts that
     // differ only in letter case are ordered by their own bytes, so that each host text forms
     // one run: the tree gives every run a node and a node shows only its first run.
     std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        if (a.group != b.group)
+            return a.group < b.group;
         if (const int order = a.key.compare(b.key); order != 0)
             return order < 0;
         return a.host < b.host;

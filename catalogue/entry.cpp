@@ -85,7 +85,7 @@ Tcachedata MakeViewRecord(const HeaderCopy &entry)
 
 int CompareHost(const CatalogueEntry &a, const CatalogueEntry &b)
 {
-    return CompareLowered(UrlHost(SourceUrl(a)), UrlHost(SourceUrl(b)));
+    return CompareNamesLowered(UrlHost(SourceUrl(a)), UrlHost(SourceUrl(b)));
 }
 
 const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header)

@@ -144,7 +144,7 @@ bool EnsureLocalFile(const Entry &e, std::string *why = nullptr, std::uint32_t *
     return EnsureLocalFile(EntryBlock(e), why, error);
 }
 
-// Orders two catalogue entries by their hosts, ASCII case folded.
+// Orders two catalogue entries by their hosts, ASCII case folded, in GBK order (text.h).
 int CompareHost(const CatalogueEntry &a, const CatalogueEntry &b);
 
 // Drops every element whose local file is gone (for a body inside a container file: whose

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <iconv.h>
 #include <sys/stat.h>
 
 namespace {
@@ -108,6 +110,73 @@ int CompareUppered(std::string_view a, std::string_view b)
             return ca - cb;
     }
     return static_cast<int>(a.size()) - static_cast<int>(b.size());
+}
+
+bool IsAscii(std::string_view text)
+{
+    unsigned char any = 0;
+    for (const char c : text)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+int GbkSortKey(std::string_view text, std::string &key)
+{
+    if (IsAscii(text)) {
+        key.assign(text);
+        return 0;
+    }
+    // One converter per thread, opened on first use: sorts run on several threads.
+    struct Converter {
+        iconv_t cd = iconv_open("GBK", "UTF-8");
+        ~Converter()
+        {
+            if (cd != iconv_t(-1))
+                iconv_close(cd);
+        }
+    };
+    thread_local Converter converter;
+    if (converter.cd != iconv_t(-1)) {
+        // A character takes no more bytes in GBK than in UTF-8.
+        key.resize(text.size());
+        char *in = const_cast<char *>(text.data());
+        std::size_t inLeft = text.size();
+        char *out = key.data();
+        std::size_t outLeft = key.size();
+        iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(converter.cd, &in, &inLeft, &out, &outLeft) != std::size_t(-1) && inLeft == 0) {
+            key.resize(key.size() - outLeft);
+            return 0;
+        }
+    }
+    key.assign(text);
+    return 1;
+}
+
+namespace {
+
+template <typename Compare>
+int compareNames(std::string_view a, std::string_view b, Compare compare)
+{
+    if (IsAscii(a) && IsAscii(b))
+        return compare(a, b);
+    std::string ka;
+    std::string kb;
+    const int ga = GbkSortKey(a, ka);
+    const int gb = GbkSortKey(b, kb);
+    return ga != gb ? ga - gb : compare(ka, kb);
+}
+
+} // namespace
+
+int CompareNamesUppered(std::string_view a, std::string_view b)
+{
+    return compareNames(a, b, CompareUppered);
+}
+
+int CompareNamesLowered(std::string_view a, std::string_view b)
+{
+    return compareNames(a, b, CompareLowered);
 }
 
 std::string_view ExtensionOf(std::string_view path, CodePage codePage)

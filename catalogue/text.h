@@ -31,6 +31,18 @@ int CompareLowered(std::string_view a, std::string_view b);
 // difference), else the shorter text comes first (the difference of the lengths).
 int CompareUppered(std::string_view a, std::string_view b);
 
+// Names in the order a Chinese user expects: as a byte comparison of their GBK text orders
+// them, GB2312 holding its common characters in pinyin order. A text with a character GBK
+// lacks (or that is no UTF-8) keeps its own bytes and sorts after every text that has a GBK
+// form. ASCII is its own GBK text: check IsAscii first and keep such a text as it is.
+bool IsAscii(std::string_view text);
+// Writes the key of `text` into `key` and returns its group: 0 for GBK bytes, 1 for a text
+// without a GBK form (the key is then the text itself). Groups order before keys.
+int GbkSortKey(std::string_view text, std::string &key);
+// CompareUppered and CompareLowered on the keys of GbkSortKey, group first.
+int CompareNamesUppered(std::string_view a, std::string_view b);
+int CompareNamesLowered(std::string_view a, std::string_view b);
+
 // True where a path separator may stand: '/', '\' and ':'.
 inline bool IsPathSeparator(char c)
 {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -91,17 +92,23 @@ void applyOrder(ViewList &view, std::vector<std::size_t> &order)
     }
 }
 
-// Sorts `view` by one text key per record (`keyOf`) in CompareUppered's order. Most pairs
-// differ in their first sixteen bytes, which compare as two numbers; the rest as texts.
+// Sorts `view` by one text key per record (`keyOf`) in CompareNamesUppered's order. Most
+// pairs differ in their first sixteen bytes, which compare as two numbers; the rest as texts.
+// ASCII keys (nearly all) are their own GBK text and are read in place.
 template <typename KeyOf>
 void sortByTexts(ViewList &view, KeyOf keyOf, int direction)
 {
+    // The index's top bit marks a key without a GBK form: those sort after all others.
+    constexpr std::size_t Later = std::size_t(1) << (sizeof(std::size_t) * 8 - 1);
     struct Keyed {
         std::uint64_t head, next;
         std::size_t index;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(view.size());
+    std::vector<std::string_view> keys;
+    keys.reserve(view.size());
+    std::deque<std::string> converted; // the keys of the other texts, where keys point
     for (std::size_t i = 0; i < view.size(); ++i) {
         // The texts lie all over the heap: ask for those of the records ahead early. A path
         // holds the file name at its end, often in its second cache line.
@@ -111,15 +118,24 @@ void sortByTexts(ViewList &view, KeyOf keyOf, int direction)
             __builtin_prefetch(ahead.lpszLocalFileName + 64);
             __builtin_prefetch(ahead.lpszSourceUrlName);
         }
-        const std::string_view key = keyOf(view[i]);
-        keyed.push_back({upperedPack(key, 0), upperedPack(key, 8), i});
+        std::string_view key = keyOf(view[i]);
+        std::size_t index = i;
+        if (!IsAscii(key)) {
+            if (GbkSortKey(key, converted.emplace_back()) != 0)
+                index |= Later;
+            key = converted.back();
+        }
+        keys.push_back(key);
+        keyed.push_back({upperedPack(key, 0), upperedPack(key, 8), index});
     }
     auto before = [&](const Keyed &a, const Keyed &b) {
+        if ((a.index ^ b.index) & Later)
+            return (b.index & Later) != 0;
         if (a.head != b.head)
             return a.head < b.head;
         if (a.next != b.next)
             return a.next < b.next;
-        return CompareUppered(keyOf(view[a.index]), keyOf(view[b.index])) < 0;
+        return CompareUppered(keys[a.index & ~Later], keys[b.index & ~Later]) < 0;
     };
     if (direction < 0)
         std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) { return before(b, a); });
@@ -128,7 +144,7 @@ void sortByTexts(ViewList &view, KeyOf keyOf, int direction)
     std::vector<std::size_t> order;
     order.reserve(keyed.size());
     for (const Keyed &k : keyed)
-        order.push_back(k.index);
+        order.push_back(k.index & ~Later);
     applyOrder(view, order);
 }
 
@@ -174,23 +190,23 @@ int CompareView(const Tcachedata &a, const Tcachedata &b, int key, int direction
     int result = 0;
     switch (key) {
     case SortByFileName:
-        result = CompareUppered(fileNameOf(a), fileNameOf(b));
+        result = CompareNamesUppered(fileNameOf(a), fileNameOf(b));
         break;
     case SortByTypeName: {
         const QByteArray ta = a.strTypeName.toUtf8();
         const QByteArray tb = b.strTypeName.toUtf8();
-        result = CompareUppered(std::string_view(ta.constData(), std::size_t(ta.size())),
-                                std::string_view(tb.constData(), std::size_t(tb.size())));
+        result = CompareNamesUppered(std::string_view(ta.constData(), std::size_t(ta.size())),
+                                     std::string_view(tb.constData(), std::size_t(tb.size())));
         break;
     }
     case SortBySize:
         result = compareSizes(EntrySize(a.header), EntrySize(b.header));
         break;
     case SortByUrl:
-        result = CompareUppered(SourceUrl(a), SourceUrl(b));
+        result = CompareNamesUppered(SourceUrl(a), SourceUrl(b));
         break;
     case SortByLocation:
-        result = CompareUppered(LocalFileName(a), LocalFileName(b));
+        result = CompareNamesUppered(LocalFileName(a), LocalFileName(b));
         break;
     default:
         break;
@@ -215,12 +231,12 @@ void SortViewList(ViewList &view, int key, int direction)
             view, [](const Tcachedata &r) { return std::string_view(LocalFileName(r)); }, direction);
         break;
     case SortByTypeName: {
-        std::vector<std::string> keys;
-        keys.reserve(view.size());
-        for (const Tcachedata &r : view)
-            keys.push_back(r.strTypeName.toStdString());
-        sortByKeys(view, std::move(keys), direction,
-                   [](const std::string &a, const std::string &b) { return CompareUppered(a, b); });
+        std::vector<std::pair<int, std::string>> keys(view.size());
+        for (std::size_t i = 0; i < view.size(); ++i)
+            keys[i].first = GbkSortKey(view[i].strTypeName.toStdString(), keys[i].second);
+        sortByKeys(view, std::move(keys), direction, [](const auto &a, const auto &b) {
+            return a.first != b.first ? a.first - b.first : CompareUppered(a.second, b.second);
+        });
         break;
     }
     case SortBySize: {

@@ -21,7 +21,8 @@ void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host)
 void BuildHostViewList(ViewList &view, CacheList &source, std::string_view host, URLCACHE_STORE_ID store);
 
 // The three-way order of two records by `key`, multiplied by `direction` (+1 or -1).
-// Texts compare with a..z read as A..Z; the type name as it stands (UTF-8 of strTypeName);
+// Texts compare by CompareNamesUppered (GBK order, a..z read as A..Z); the type name as it
+// stands (strTypeName);
 // sizes as numbers; any other key: every pair is equal.
 int CompareView(const Tcachedata &a, const Tcachedata &b, int key, int direction);
 

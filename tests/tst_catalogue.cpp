@@ -34,6 +34,8 @@ private slots:
     void hostNodesFollowByteIdenticalRuns();
     void caseVariantsOfAHostGetOneNodeEach();
     void hostsSortCaseBlind();
+    void hostsSortInGbkOrder_data();
+    void hostsSortInGbkOrder();
     void emptyCacheGivesNoNodes();
     void reloadKeepsCollectedEntriesReadable();
     void droppedBlocksAreReclaimed();
@@ -404,6 +406,36 @@ void TestCatalogue::hostsSortCaseBlind()
     QCOMPARE(std::string(nodes[1].host), std::string("Bb.net"));
     QCOMPARE(std::string(nodes[2].host), std::string("cc.net"));
     QVERIFY(CompareHost(list[0], list[1]) < 0);
+}
+
+void TestCatalogue::hostsSortInGbkOrder_data()
+{
+    QTest::addColumn<QStringList>("hosts");
+    QTest::addColumn<QStringList>("expected");
+    // 阿 (a) before 中 (zhong) by pinyin, the other way round by code point.
+    QTest::newRow("pinyin order") << QStringList{"中国.cn", "b.net", "阿里.cn"}
+                                  << QStringList{"b.net", "阿里.cn", "中国.cn"};
+    QTest::newRow("no GBK form last") << QStringList{"\u00FF.net", "中国.cn", "a.net"}
+                                      << QStringList{"a.net", "中国.cn", "\u00FF.net"};
+}
+
+void TestCatalogue::hostsSortInGbkOrder()
+{
+    QFETCH(QStringList, hosts);
+    QFETCH(QStringList, expected);
+    TestStore store;
+    for (int i = 0; i < hosts.size(); ++i) {
+        const std::string name = std::to_string(i) + ".htm";
+        store.add(("http://" + hosts[i] + "/" + QString::fromStdString(name)).toStdString(), name, "x");
+    }
+    CacheList list = EnumerateCatalogue();
+    SortByHost(list);
+    QStringList got;
+    for (const HostNode &node : HostNodes(list))
+        got << QString::fromUtf8(node.host.data(), qsizetype(node.host.size()));
+    QCOMPARE(got, expected);
+    for (std::size_t i = 1; i < list.size(); ++i)
+        QVERIFY(CompareHost(list[i - 1], list[i]) < 0);
 }
 
 void TestCatalogue::emptyCacheGivesNoNodes()

@@ -186,6 +186,12 @@ void TestViewList::compareView_data()
     QTest::newRow("prefix first") << 0 << QByteArray("/c/ab") << QByteArray("/c/abc") << -1;
     QTest::newRow("file name, not folder") << 0 << QByteArray("/z/a.htm") << QByteArray("/a/b.htm") << -1;
     QTest::newRow("high bytes unsigned") << 0 << QByteArray("/c/\xE4\xB8\xAD.htm") << QByteArray("/c/z.htm") << 1;
+    // GB2312 holds its common characters in pinyin order: a (阿) before zhong (中), which
+    // their code points have the other way round; a text without a GBK form comes last.
+    QTest::newRow("pinyin order") << 0 << QByteArray("/c/阿.htm") << QByteArray("/c/中.htm") << -1;
+    QTest::newRow("no GBK form last") << 0 << QByteArray("/c/\xC3\xBF.htm") << QByteArray("/c/中.htm") << 1;
+    QTest::newRow("no UTF-8 last") << 0 << QByteArray("/c/\xFF.htm") << QByteArray("/c/中.htm") << 1;
+    QTest::newRow("location in GBK order") << 4 << QByteArray("/文/x") << QByteArray("/压/x") << -1;
     QTest::newRow("location folded") << 4 << QByteArray("/C/x") << QByteArray("/c/x") << 0;
     QTest::newRow("location folder first") << 4 << QByteArray("/a/z") << QByteArray("/b/a") << -1;
     QTest::newRow("no key") << 5 << QByteArray("/a/a") << QByteArray("/b/b") << 0;
@@ -253,7 +259,9 @@ void TestViewList::sortAgreesWithCompareView()
     const char letters[] = "aAbB_zZ.9";
     // Names that share their first 7, 8, 15, 16 or more bytes, in letter-case variants.
     const std::string starts[] = {
-        "", "article", "Article1", "ARTICLE12345678", "article_1234567_", "Article_1234567_9z"};
+        "",   "article",  "Article1", "ARTICLE12345678", "article_1234567_", "Article_1234567_9z", "阿", "中文",
+        "压", "\xC3\xBF", "\xFF"};
+    const char *types[] = {"", "Zeta", "文档", "压缩", "\xC3\xBF"};
     for (int i = 0; i < 500; ++i) {
         std::string name = starts[random() % std::size(starts)];
         for (int n = int(random() % 6); n > 0 || name.empty(); --n)
@@ -261,11 +269,11 @@ void TestViewList::sortAgreesWithCompareView()
         paths.push_back("/f" + std::to_string(random() % 3) + "/" + name);
         urls.push_back("http://h/" + name);
     }
-    for (const int key : {0, 2, 3, 4})
+    for (const int key : {0, 1, 2, 3, 4})
         for (const int dir : {1, -1}) {
             ViewList view;
             for (int i = 0; i < 500; ++i)
-                view.push_back(record(urls[i].c_str(), paths[i].c_str(), random() % 50));
+                view.push_back(record(urls[i].c_str(), paths[i].c_str(), random() % 50, types[i % std::size(types)]));
             SortViewList(view, key, dir);
             QVERIFY(std::is_sorted(view.begin(), view.end(), [&](const Tcachedata &a, const Tcachedata &b) {
                 return CompareView(a, b, key, dir) < 0;

@@ -2,6 +2,7 @@
 // the program's pictures.
 
 #include "windows/designlabel.h"
+#include "windows/entryinfowindow.h"
 #include "windows/gradient.h"
 #include "windows/infoform.h"
 #include "windows/localtext.h"
@@ -41,6 +42,8 @@ class TestWindows : public QObject {
 private slots:
     void initTestCase();
     void cleanup();
+    void entryInfoFitsItsContent_data();
+    void entryInfoFitsItsContent();
 
     void gradientRow_data();
     void gradientRow();
@@ -711,6 +714,42 @@ void TestWindows::qtOwnTextsInChinese()
     const bool copy = std::any_of(items.cbegin(), items.cend(),
                                   [](const QString &item) { return item.startsWith(QStringLiteral("复制(&C)")); });
     QVERIFY2(copy, qPrintable(items.join(u'|')));
+}
+
+void TestWindows::entryInfoFitsItsContent_data()
+{
+    QTest::addColumn<int>("headLines");
+    QTest::addColumn<int>("lineLength");
+    QTest::addColumn<bool>("whole"); // everything fits the screen
+    QTest::newRow("short head") << 6 << 40 << true;
+    QTest::newRow("twenty lines") << 20 << 70 << true;
+    QTest::newRow("head taller than the screen") << 400 << 60 << false;
+    QTest::newRow("lines wider than the screen") << 12 << 900 << false;
+}
+
+void TestWindows::entryInfoFitsItsContent()
+{
+    QFETCH(int, headLines);
+    QFETCH(int, lineLength);
+    QFETCH(bool, whole);
+    EntryInfo info;
+    info.lines = {{QStringLiteral("url"), QStringLiteral("URL"), QStringLiteral("http://h.net/") + QString(40, 'a')}};
+    for (int i = 0; i < headLines; ++i)
+        info.responseHead += QStringLiteral("X-Field-%1: ").arg(i) + QString(lineLength, 'v') + QLatin1Char('\n');
+    EntryInfoWindow window(info);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect room = window.screen()->availableGeometry();
+    QVERIFY(window.width() <= room.width() && window.height() <= room.height());
+    auto *head = window.findChild<QPlainTextEdit *>(QStringLiteral("response_head"));
+    auto *url = window.findChild<QLineEdit *>(QStringLiteral("url"));
+    if (whole) {
+        QCOMPARE(head->verticalScrollBar()->maximum(), 0);
+        QCOMPARE(head->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(url->width() > url->fontMetrics().horizontalAdvance(url->text()));
+    } else {
+        QVERIFY(head->height() > window.height() / 2); // the head takes the room
+    }
 }
 
 QTEST_MAIN(TestWindows)

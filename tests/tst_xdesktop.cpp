@@ -1,27 +1,38 @@
 // What only a real X server shows, on an X server of the test's own (Xvfb): the collect
 // box's drag-out carried between two processes (the drop target is a program of its own, the
 // pointer is moved, pressed and released by the X server's test extension through xdotool,
-// as a hand would), and windows painted on the screen before the first web preview.
+// as a hand would), windows painted on the screen before the first web preview, and while
+// a load reads the cache.
 
+#include "app/catalogueloader.h"
 #include "app/findform.h"
 #include "app/mainwindow.h"
+#include "app/settingsfile.h"
 #include "app/startup.h"
 #include "app/treenodes.h"
 #include "platform/browser/browser.h"
 #include "platform/offlinestate.h"
 #include "platform/wininet.h"
+#include "stores/cachestore.h"
 #include "support.h"
+#include "windows/infoform.h"
+#include "windows/logoform.h"
 #include "windowsupport.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <atomic>
 
 namespace {
 
@@ -91,15 +102,53 @@ QString xCaption(const QWidget &window)
     return QString::fromUtf8(text);
 }
 
+// A store whose listing waits until the test lets it go, so that a load lasts while the test
+// looks; after 20 s it goes on by itself, so that a load that blocks the window ends.
+class HeldStore : public MemoryStore {
+public:
+    using MemoryStore::MemoryStore;
+    StoreListing list() override
+    {
+        reading = true;
+        gate.tryAcquire(1, 20000);
+        reading = false;
+        return MemoryStore::list();
+    }
+    QSemaphore gate;
+    std::atomic<bool> reading = false;
+};
+
+// Whether the X server shows `w` as it draws itself (a window not painted shows black).
+bool paintedOnScreen(QWidget &w)
+{
+    const QRect r(w.mapToGlobal(QPoint(0, 0)), w.size());
+    const QImage screen =
+        QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
+    const QImage own = w.grab().toImage().convertToFormat(screen.format());
+    if (screen.size() != own.size())
+        return false;
+    qsizetype same = 0;
+    for (int y = 0; y < own.height(); ++y)
+        for (int x = 0; x < own.width(); ++x) {
+            const QRgb a = screen.pixel(x, y), b = own.pixel(x, y);
+            same += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) < 24;
+        }
+    return same > own.width() * own.height() * 9 / 10;
+}
+
 } // namespace
 
 class TestXDesktop : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    // With a window manager of its own, gone before the tests that want none.
+    void defaultPlacementUnderAWindowManager();
     void dropTargetInAnotherProcessGetsTheFiles();
     void dialogsPaintBeforeAnyPreview();
     void captionsAreTheDesignTexts();
+    void windowsPaintAndAnswerDuringALoad_data();
+    void windowsPaintAndAnswerDuringALoad();
 };
 
 void TestXDesktop::initTestCase()
@@ -249,6 +298,96 @@ void TestXDesktop::captionsAreTheDesignTexts()
     QTRY_COMPARE(xCaption(box), QStringLiteral("提示"));
     // Qt's own texts speak Chinese from the start, whatever the locale (this test runs in C).
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+}
+
+void TestXDesktop::windowsPaintAndAnswerDuringALoad_data()
+{
+    QTest::addColumn<bool>("refresh");
+    QTest::newRow("first load, under the splash") << false;
+    QTest::newRow("F5, behind the progress window") << true;
+}
+
+void TestXDesktop::windowsPaintAndAnswerDuringALoad()
+{
+    QFETCH(bool, refresh);
+    QTemporaryDir appDir;
+    UseOfflineStateFile(appDir.filePath(QStringLiteral("offline")).toStdString());
+    auto store = std::make_shared<HeldStore>(appDir.path().toStdString());
+    store->add("http://h.net/a.htm", "/nowhere/a.htm");
+    auto window = std::make_unique<Tfrm_cache>(appDir.path());
+    window->useStore(store);
+    QPointer<Tfrm_logo> splash = new Tfrm_logo;
+    splash->PrepareSplash();
+    splash->show();
+    window->setSplash(splash);
+    if (refresh) {
+        store->gate.release();
+        window->show();
+        QVERIFY(QTest::qWaitFor([&] { return window->state().tree_ready; }));
+    }
+    QWidget *shownThen = refresh ? static_cast<QWidget *>(window->findChild<Tfrm_showinfo *>()) : splash.data();
+    QVERIFY(shownThen);
+
+    // While the store is being read: the window in front painted, and a click on the menu
+    // bar opens the menu.
+    bool looked = false, painted = false, answered = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (!store->reading || !window->loader().isLoading() || looked)
+            return;
+        looked = true;
+        probe.stop();
+        painted = QTest::qWaitFor([&] { return shownThen->isVisible() && paintedOnScreen(*shownThen); });
+        QMenuBar *bar = window->menuBar();
+        QAction *title = bar->actions().at(0);
+        const QPoint at = bar->mapToGlobal(bar->actionGeometry(title).center());
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("mousemove"), number(at.x()), number(at.y()), QStringLiteral("click"),
+                           QStringLiteral("1")});
+        answered = QTest::qWaitFor([&] { return title->menu()->isVisible(); });
+        title->menu()->close();
+        store->gate.release();
+    });
+    probe.start(10);
+    if (refresh)
+        window->actionNamed(QStringLiteral("ARefresh"))->trigger();
+    else
+        window->show();
+    QVERIFY(
+        QTest::qWaitFor([&] { return looked && !window->loader().isLoading() && window->state().tree_ready; }, 60000));
+    QVERIFY(painted);
+    QVERIFY(answered);
+    QCOMPARE(window->findChild<QTreeWidget *>(QStringLiteral("Tree"))->topLevelItem(CacheRoot)->childCount(), 1);
+}
+
+void TestXDesktop::defaultPlacementUnderAWindowManager()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty())
+        QSKIP("No openbox to frame the windows (scripts/setup installs it).");
+    QProcess manager;
+    manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY(manager.waitForStarted(10000));
+    // The manager is there once it names its check window on the root window.
+    QVERIFY(QTest::qWaitFor(
+        [] {
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            return xprop.waitForFinished(10000) && xprop.readAllStandardOutput().contains("window id");
+        },
+        30000));
+
+    QTemporaryDir appDir; // no settings file: the first run
+    UseOfflineStateFile(appDir.filePath(QStringLiteral("offline")).toStdString());
+    Tfrm_cache window(appDir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QTRY_VERIFY(window.frameGeometry() != window.geometry()); // the manager framed it
+    // The window with its frame is four fifths of the screen, centred, as without a manager.
+    QTRY_COMPARE(window.frameGeometry(), DefaultPlacementRect(screen.width(), screen.height()));
+    window.close();
+    manager.terminate();
+    QVERIFY(manager.waitForFinished(10000));
 }
 
 int main(int argc, char *argv[])

@@ -9,7 +9,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 EntryInfoWindow::EntryInfoWindow(const EntryInfo &info, QWidget *owner) : QDialog(owner), m_copyText(info.copyText)
 {
@@ -57,7 +62,42 @@ EntryInfoWindow::EntryInfoWindow(const EntryInfo &info, QWidget *owner) : QDialo
     connect(copy, &QPushButton::clicked, this, &EntryInfoWindow::copyAll);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(560, m_head ? 620 : sizeHint().height());
+    fitToContent(owner);
+}
+
+void EntryInfoWindow::fitToContent(const QWidget *owner)
+{
+    // The values in full beside their captions, and the head's every line: as much of it as
+    // the screen holds, the head taking what height there is.
+    const QScreen *screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize least = sizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    int width = least.width();
+    int height = least.height();
+    const auto *form = qobject_cast<const QFormLayout *>(layout()->itemAt(0)->layout());
+    for (int row = 0; form && row < form->rowCount(); ++row) {
+        const QLayoutItem *caption = form->itemAt(row, QFormLayout::LabelRole);
+        const auto *value = qobject_cast<const QLineEdit *>(form->itemAt(row, QFormLayout::FieldRole)->widget());
+        if (caption && value)
+            width = std::max(width,
+                             margins.left() + margins.right() + caption->sizeHint().width() + form->horizontalSpacing()
+                                 + value->fontMetrics().horizontalAdvance(value->text()) + TextFieldPadding);
+    }
+    if (m_head) {
+        const QFontMetrics metrics(m_head->font());
+        const QStringList lines = m_head->toPlainText().split(QLatin1Char('\n'));
+        int longest = 0;
+        for (const QString &line : lines)
+            longest = std::max(longest, metrics.horizontalAdvance(line));
+        const int chrome = 2 * (m_head->frameWidth() + int(m_head->document()->documentMargin()))
+            + m_head->verticalScrollBar()->sizeHint().width();
+        width = std::max(width, margins.left() + margins.right() + longest + chrome);
+        height += std::max(0, int(lines.size()) * metrics.lineSpacing() + chrome - m_head->sizeHint().height());
+        if (width > room.width() * 9 / 10)
+            height += m_head->horizontalScrollBar()->sizeHint().height();
+    }
+    resize(std::min(width, room.width() * 9 / 10), std::min(height, room.height() * 9 / 10));
 }
 
 QString EntryInfoWindow::valueText(const QString &name) const

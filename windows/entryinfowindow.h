@@ -35,6 +35,10 @@ public slots:
     void copyAll();
 
 private:
+    // Sizes the window to what it shows, within the screen of `owner`.
+    void fitToContent(const QWidget *owner);
+    static constexpr int TextFieldPadding = 16; // a line edit's frame and inner margins
+
     QString m_copyText;
     QPlainTextEdit *m_head = nullptr;
 };
