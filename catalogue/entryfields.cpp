@@ -235,19 +235,33 @@ StoreKind EntryFields::storeKind(const EntryRow &row) const
     return extras ? StoreKind(extras->dwStoreKind) : StoreKind::WinInet;
 }
 
-// The WinInet store keeps the response head but not its facts: they are read from the head
-// (no memory of the last row: a block freed by a reload may be followed by another at its address).
-EntryFields::HeadFacts EntryFields::headFacts(const EntryRow &row)
+// The WinInet store keeps the response head but not its facts: they are read from the head.
+const EntryFields::HeadFacts &EntryFields::headFacts(const EntryRow &row)
 {
-    HeadFacts facts;
-    if (row.header && row.header->lpHeaderInfo && row.header->dwHeaderInfoSize) {
-        ResponseFacts read =
-            ReadResponseFacts(std::string_view(row.header->lpHeaderInfo, row.header->dwHeaderInfoSize));
-        facts.contentType = std::move(read.contentType);
-        facts.contentEncoding = std::move(read.contentEncoding);
-        facts.status = read.status;
+    const std::string_view head = row.header && row.header->lpHeaderInfo && row.header->dwHeaderInfoSize
+        ? std::string_view(row.header->lpHeaderInfo, row.header->dwHeaderInfoSize)
+        : std::string_view();
+    if (m_factsKnown && head == m_factsHead)
+        return m_facts;
+    m_facts = HeadFacts();
+    if (!head.empty()) {
+        ResponseFacts read = ReadResponseFacts(head);
+        m_facts.contentType = std::move(read.contentType);
+        m_facts.contentEncoding = std::move(read.contentEncoding);
+        m_facts.status = read.status;
     }
-    return facts;
+    m_factsHead.assign(head);
+    m_factsKnown = true;
+    return m_facts;
+}
+
+const std::string &EntryFields::storeFolderOf(URLCACHE_STORE_ID store)
+{
+    if (store != m_folderStore) {
+        m_folderStore = store;
+        m_folderOfStore = UrlCacheStoreFolder(store);
+    }
+    return m_folderOfStore;
 }
 
 std::int64_t EntryFields::localOffset(std::int64_t unixSeconds)
@@ -281,7 +295,10 @@ void EntryFields::appendTypeName(std::string &out, const EntryRow &row)
     // Named from the file's extension (what the desktop's type database says for it), else
     // from the stored content type: no file is opened to look at its content.
     const std::string_view extension = ExtensionOf(LocalFileName(*row.header));
-    std::string key = LowerAscii(extension);
+    std::string &key = m_typeKey; // reused: a row costs no allocation once its type is known
+    key.assign(extension);
+    for (char &c : key)
+        c = LowerAsciiChar(c);
     const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
     const std::string_view contentType =
         extras && *orEmpty(extras->lpszContentType) ? std::string_view(extras->lpszContentType) : std::string_view();
@@ -300,7 +317,7 @@ void EntryFields::appendTypeName(std::string &out, const EntryRow &row)
         std::string name;
         if (type.isValid())
             appendClean(name, type.comment().toStdString());
-        found = m_typeNames.emplace(std::move(key), std::move(name)).first;
+        found = m_typeNames.emplace(key, std::move(name)).first;
     }
     out += found->second;
 }
@@ -362,7 +379,7 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
         appendClean(out, extras ? orEmpty(extras->lpszKey) : SourceUrl(header));
         return;
     case EntryField::StoreFolder: {
-        const std::string own = row.store ? UrlCacheStoreFolder(row.store) : std::string();
+        const std::string &own = row.store ? storeFolderOf(row.store) : m_storeFolder;
         appendClean(out, own.empty() ? m_storeFolder : own);
         return;
     }

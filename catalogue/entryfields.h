@@ -132,13 +132,23 @@ private:
         std::string contentEncoding;
         std::uint16_t status = 0;
     };
-    static HeadFacts headFacts(const EntryRow &row);
+    const HeadFacts &headFacts(const EntryRow &row);
+    const std::string &storeFolderOf(URLCACHE_STORE_ID store);
     void appendTypeName(std::string &out, const EntryRow &row);
     std::int64_t localOffset(std::int64_t unixSeconds);
     void appendLocal(std::string &out, StoreTime time);
 
     std::string m_storeFolder;
+    // The facts of the last head read, kept with a copy of its bytes: the fields of one row ask
+    // for them up to three times, and a block freed by a reload may come back at its address.
+    std::string m_factsHead;
+    HeadFacts m_facts;
+    bool m_factsKnown = false;
+    // A store id names one folder for the whole run.
+    URLCACHE_STORE_ID m_folderStore = 0;
+    std::string m_folderOfStore;
     std::unordered_map<std::string, std::string> m_typeNames; // by lower-cased extension + type
+    std::string m_typeKey;
     struct Offset {
         std::int64_t bucket = INT64_MIN;
         std::int64_t seconds = 0;

@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <set>
@@ -116,6 +118,8 @@ struct Original {
 // A URI as WARC-Target-URI takes it: bytes outside printable ASCII percent-encoded.
 std::string targetUri(std::string_view url)
 {
+    if (std::all_of(url.begin(), url.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+        return std::string(url);
     return PercentEncoded(url, [](unsigned char b) { return b <= 0x20 || b >= 0x7F; });
 }
 
@@ -185,6 +189,11 @@ public:
         const std::string date = WarcDate(when ? when : nowAsStoreTime());
         const std::string id = NewWarcRecordId();
         const std::string payloadDigest = WarcSha1({m_body});
+        if (payloadDigest.empty()) {
+            done.problem = QStringLiteral("the payload digest cannot be computed");
+            releaseBody();
+            return true;
+        }
         const bool truncated = extras && (extras->dwFlags & EntryTruncated);
 
         std::vector<WarcField> fields;
@@ -341,7 +350,11 @@ WarcExportResult ExportWarc(const std::vector<WarcDocument> &documents, const QS
     WarcExportResult result;
     const QFileInfo target(path);
     const QString targetFolder = QFileInfo(target.absolutePath()).canonicalFilePath();
+    QSet<QString> storeFolders; // each store's folder looked at once, not once per document
     for (const WarcDocument &d : documents) {
+        if (storeFolders.contains(d.storeFolder))
+            continue;
+        storeFolders.insert(d.storeFolder);
         const QString store = QFileInfo(d.storeFolder).canonicalFilePath();
         if (!store.isEmpty() && !targetFolder.isEmpty()
             && (targetFolder == store || targetFolder.startsWith(store + QLatin1Char('/')))) {
@@ -356,10 +369,15 @@ WarcExportResult ExportWarc(const std::vector<WarcDocument> &documents, const QS
         result.documents.assign(documents.size(), {});
         return result;
     }
-    WarcWriter writer([&file](std::string_view piece) {
-        return file.write(piece.data(), qint64(piece.size())) == qint64(piece.size());
-    });
-    const bool written = WriteWarcRecords(documents, writer, target.fileName().toStdString(), options, result);
+    // A name ending in .warc asks for a plain archive; anything else (.warc.gz) is compressed.
+    const bool compressed = !path.endsWith(QLatin1String(".warc"), Qt::CaseInsensitive);
+    WarcWriter writer(
+        [&file](std::string_view piece) {
+            return file.write(piece.data(), qint64(piece.size())) == qint64(piece.size());
+        },
+        compressed);
+    const bool written =
+        WriteWarcRecords(documents, writer, target.fileName().toStdString(), options, result) && writer.flush();
     if (!written || result.stopped) {
         file.cancelWriting();
         if (!written)

@@ -40,15 +40,21 @@ class WarcWriter {
 public:
     // The sink takes the compressed bytes; returning false stops the writer (error() says so).
     using Sink = std::function<bool(std::string_view)>;
-    explicit WarcWriter(Sink sink);
+    // `compressed` false writes a plain .warc: the records one after the other, as they are.
+    explicit WarcWriter(Sink sink, bool compressed = true);
     ~WarcWriter();
     WarcWriter(const WarcWriter &) = delete;
     WarcWriter &operator=(const WarcWriter &) = delete;
 
+    // True when the sink has taken everything written so far (a plain archive holds back a
+    // little until then).
+    bool flush();
+
     // Writes one record: "WARC/1.1", `fields` in their order, WARC-Block-Digest and
     // Content-Length of the block made of `block`'s pieces, the block, and the two CRLFs that
     // end a record, as one gzip member. `storeOnly` keeps the member uncompressed (for a block
-    // that is compressed already). False when the sink or zlib failed.
+    // that is compressed already). False when the sink or zlib failed. A plain archive's
+    // records go out as they are.
     bool write(const std::vector<WarcField> &fields, std::initializer_list<std::string_view> block,
                bool storeOnly = false);
 
@@ -58,10 +64,12 @@ public:
 private:
     struct Deflate;
     bool compress(std::string_view piece, bool last);
+    bool writePlain(const std::string &head, std::initializer_list<std::string_view> block);
 
     std::unique_ptr<Deflate> m_deflate; // one zlib stream, reset for every member
     Sink m_sink;
     std::string m_error;
-    std::string m_out; // the compressed member, reused from record to record
+    std::string m_out; // the compressed member (or plain records), reused from record to record
+    bool m_compressed = true;
     std::uint64_t m_written = 0;
 };

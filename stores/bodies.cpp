@@ -564,9 +564,27 @@ std::string BodyFileName(std::string_view url, std::string_view contentType)
 std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
                             std::string_view contentType)
 {
+    return BodyPathPlanner(storeFolder).path(entryId, url, contentType);
+}
+
+BodyPathPlanner::BodyPathPlanner(std::string_view storeFolder)
+    : m_prefix(BodiesFolder() + "/" + hexHash(storeFolder) + "/")
+{}
+
+std::string BodyPathPlanner::path(std::string_view entryId, std::string_view url, std::string_view contentType) const
+{
     const std::string name = BodyFileName(url, contentType);
-    const std::string id = plainId(entryId) ? std::string(entryId) : hexHash(entryId);
-    return BodiesFolder() + "/" + hexHash(storeFolder) + "/" + id + "/" + name;
+    std::string path;
+    const bool plain = plainId(entryId);
+    path.reserve(m_prefix.size() + (plain ? entryId.size() : 16) + 1 + name.size());
+    path += m_prefix;
+    if (plain)
+        path += entryId;
+    else
+        path += hexHash(entryId);
+    path += '/';
+    path += name;
+    return path;
 }
 
 StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::string_view)> &sink)

@@ -39,6 +39,17 @@ std::string BodyFileName(std::string_view url, std::string_view contentType);
 std::string PlannedBodyPath(std::string_view storeFolder, std::string_view entryId, std::string_view url,
                             std::string_view contentType);
 
+// PlannedBodyPath for the entries of one store: the folders' part is worked out once, so a
+// listing pays only for each entry's own part.
+class BodyPathPlanner {
+public:
+    explicit BodyPathPlanner(std::string_view storeFolder);
+    std::string path(std::string_view entryId, std::string_view url, std::string_view contentType) const;
+
+private:
+    std::string m_prefix; // the bodies folder / the store's folder /
+};
+
 // A reader for bodies kept encrypted in their container: true, with `result` set, when it
 // read the container (open as `fd`); false when the container is none of its kind.
 using SealedBodyReader = bool (*)(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,

@@ -352,6 +352,7 @@ void listEntries(int dirFd, const std::string &folder, const std::vector<std::st
                  StoreListing &listing)
 {
     ReadEntry read;
+    const BodyPathPlanner bodies(folder);
     for (std::size_t i = begin; i < end; ++i) {
         const std::string &name = names[i];
         const std::uint64_t nameHash = std::strtoull(name.substr(0, 16).c_str(), nullptr, 16);
@@ -382,7 +383,7 @@ void listEntries(int dirFd, const std::string &folder, const std::vector<std::st
         // Media kept as sparse ranges: stream 1 holds a part of the document at most.
         if (std::binary_search(sparse.begin(), sparse.end(), nameHash))
             e.flags |= EntryTruncated;
-        const std::string local = PlannedBodyPath(folder, name, listing.text(e.url), listing.text(e.contentType));
+        const std::string local = bodies.path(name, listing.text(e.url), listing.text(e.contentType));
         e.localFile = listing.addText(local);
         e.hasLocalFile = true;
         listing.entries.push_back(e);

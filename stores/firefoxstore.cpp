@@ -218,6 +218,7 @@ private:
         std::string path;
         std::string clear; // an encrypted entry's metadata, opened
         std::size_t firstRead = 1024;
+        std::optional<BodyPathPlanner> bodies; // made once per listing part
     };
     void readEntry(int dirFd, std::string_view name, Scratch &scratch, ListingPart &part) const;
 
@@ -329,7 +330,9 @@ void FirefoxStore::readEntry(int dirFd, std::string_view name, Scratch &scratch,
     path.append(name);
     StoreEntry out;
     cache2::FillStoreEntry(entry, path, listing, out);
-    const std::string local = PlannedBodyPath(m_folder, name, listing.text(out.url), listing.text(out.contentType));
+    if (!scratch.bodies)
+        scratch.bodies.emplace(m_folder);
+    const std::string local = scratch.bodies->path(name, listing.text(out.url), listing.text(out.contentType));
     out.localFile = listing.addText(local);
     listing.entries.push_back(out);
 }

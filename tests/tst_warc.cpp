@@ -109,6 +109,25 @@ bool parseRecord(const QByteArray &member, Record &record)
     return true;
 }
 
+// The records of a plain .warc, one after the other; empty on any damage.
+QList<QByteArray> plainRecords(const QByteArray &file)
+{
+    QList<QByteArray> out;
+    for (qsizetype at = 0; at < file.size();) {
+        const qsizetype headEnd = file.indexOf("\r\n\r\n", at);
+        const qsizetype lengthAt = file.indexOf("\r\nContent-Length: ", at);
+        if (headEnd < 0 || lengthAt < 0 || lengthAt > headEnd)
+            return {};
+        const qsizetype length = file.mid(lengthAt + 18, headEnd - lengthAt - 18).toLongLong();
+        const qsizetype end = headEnd + 4 + length + 4;
+        if (end > file.size())
+            return {};
+        out << file.mid(at, end - at);
+        at = end;
+    }
+    return out;
+}
+
 // "sha1:" + base32 of the SHA-1 of `bytes`, decoded back to bytes for the comparison.
 QByteArray base32Decode(const QByteArray &text)
 {
@@ -185,6 +204,8 @@ private slots:
     void base32();
     void archives_data();
     void archives();
+    void plainArchive_data();
+    void plainArchive();
     void refusesTheCacheFolder();
 
 private:
@@ -399,6 +420,42 @@ void TestWarc::archives()
     }
     if (archivedCount > 0 && revisits != archivedCount)
         QVERIFY(compared > 0);
+}
+
+void TestWarc::plainArchive_data()
+{
+    QTest::addColumn<QString>("store");
+    QTest::newRow("wininet wine") << QStringLiteral(TIDEWRACK_FIXTURES "/wine-demo/Content.IE5");
+    QTest::newRow("firefox, kept twice") << QStringLiteral("firefox");
+}
+
+// A name ending in .warc gives the same records, uncompressed, one after the other.
+void TestWarc::plainArchive()
+{
+    QFETCH(QString, store);
+    if (!store.startsWith(QLatin1Char('/')))
+        store = writeBrowserStore(store + QStringLiteral("-plain"));
+    QList<QByteArray> parts[2];
+    for (const QString &suffix : {QStringLiteral(".warc"), QStringLiteral(".warc.gz")}) {
+        const QString file = m_dir->filePath(QStringLiteral("plain-%1%2").arg(QTest::currentDataTag(), suffix));
+        const Run exported = cli({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("warc"), store,
+                                  QStringLiteral("-o"), file});
+        QVERIFY2(exported.status == 0 || exported.status == 3, exported.err.constData());
+        const QByteArray bytes = ReadBytes(file);
+        parts[suffix == QLatin1String(".warc") ? 0 : 1] =
+            suffix == QLatin1String(".warc") ? plainRecords(bytes) : members(bytes);
+    }
+    QVERIFY(parts[0].size() > 1);
+    QCOMPARE(parts[0].size(), parts[1].size());
+    for (qsizetype i = 0; i < parts[0].size(); ++i) {
+        Record plain, packed;
+        QVERIFY(parseRecord(parts[0][i], plain));
+        QVERIFY(parseRecord(parts[1][i], packed));
+        QVERIFY(digestMatches(plain.field("WARC-Block-Digest"), plain.block));
+        QCOMPARE(plain.field("WARC-Type"), packed.field("WARC-Type"));
+        QCOMPARE(plain.field("WARC-Target-URI"), packed.field("WARC-Target-URI"));
+        QCOMPARE(plain.block, packed.block);
+    }
 }
 
 void TestWarc::refusesTheCacheFolder()

@@ -2,6 +2,8 @@
 // The subcommands of tidewrack-bench. Each takes the arguments after its name and returns
 // the process exit code.
 
+#include "catalogue/entry.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +16,10 @@ using Arguments = std::vector<std::string>;
 int RunList(const Arguments &args);
 int RunLoad(const Arguments &args);
 int RunDelete(const Arguments &args);
-int RunView(const Arguments &args);
+// The painted part of view --all-columns; only the painting bench has it.
+using AllColumnsRun = int (*)(CacheList &catalogue, const std::string &host, long repeat);
+int RunAllColumns(CacheList &catalogue, const std::string &host, long repeat);
+int RunView(const Arguments &args, AllColumnsRun allColumnsRun);
 int RunSearch(const Arguments &args);
 int RunBody(const Arguments &args);
 int RunExport(const Arguments &args);

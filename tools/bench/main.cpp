@@ -1,17 +1,16 @@
 // tidewrack-bench: runs the program's own store reading and catalogue work without a window
 // and prints plain figures, so that speed and memory can be compared with other readers.
+// It links no widget or web-engine library, so that its start-up is the CLI's: the commands
+// that paint (text, view --all-columns) run in tidewrack-bench-paint, built beside it.
 
 #include "bench.h"
 
 #include "platform/processmemory.h"
-#include "platform/urlcachestore.h"
-#include "stores/storeregistry.h"
 
-#include <QApplication>
-
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -31,7 +30,7 @@ const Command Commands[] = {
      "                              (deleted, gone: removed before, kept: with the reason)\n"
      "delete STORE --count N      deletes N entries spread over the store: deleted, delete_ms"},
     {"body", RunBody, "body STORE KEY              writes the entry's decoded body to standard output"},
-    {"view", RunView,
+    {"view", [](const Arguments &a) { return RunView(a, nullptr); },
      "view STORE HOST [--repeat N] [--all-columns]\n"
      "                              the document list of one host: rows, view_ms_median;\n"
      "                              --all-columns: the fill painted with five and with all columns"},
@@ -44,7 +43,7 @@ const Command Commands[] = {
     {"fields", RunFields,
      "fields STORE HOST [--repeat N] one host's rows with every field: all_fields_text_ms_median,\n"
      "                              sort_NAME_ms_median for each field"},
-    {"text", RunText, "text FILE [--repeat N]      the text preview of a file, first screen painted: text_ms_median"},
+    {"text", nullptr, "text FILE [--repeat N]      the text preview of a file, first screen painted: text_ms_median"},
 };
 
 void usage(FILE *to)
@@ -57,34 +56,33 @@ void usage(FILE *to)
         std::fprintf(to, "  %s\n", c.usage);
 }
 
+// The commands that paint run in the painting bench beside this executable, with the same
+// arguments.
+bool paints(int argc, char **argv)
+{
+    if (!std::strcmp(argv[1], "text"))
+        return true;
+    if (std::strcmp(argv[1], "view"))
+        return false;
+    for (int i = 2; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--all-columns"))
+            return true;
+    return false;
+}
+
+int runPainting(char **argv)
+{
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string painting = length > 0 ? std::string(self, std::size_t(length)) : std::string();
+    painting = painting.substr(0, painting.rfind('/') + 1) + "tidewrack-bench-paint";
+    argv[0] = painting.data();
+    ::execv(painting.c_str(), argv);
+    std::fprintf(stderr, "tidewrack-bench: cannot start %s for %s\n", painting.c_str(), argv[1]);
+    return 1;
+}
+
 } // namespace
-
-PaintingApplication::PaintingApplication()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    m_app = std::make_unique<QApplication>(m_argc, m_argv);
-}
-
-PaintingApplication::~PaintingApplication() = default;
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::shared_ptr<CacheStore> UseStore(const std::string &path)
-{
-    auto store = OpenStore(path);
-    if (store->kind() == StoreKind::None) {
-        std::fprintf(stderr, "tidewrack-bench: %s\n", store->describe().c_str());
-        return nullptr;
-    }
-    SetUrlCacheStore(store);
-    return store;
-}
 
 int main(int argc, char **argv)
 {
@@ -93,6 +91,8 @@ int main(int argc, char **argv)
         usage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
+    if (paints(argc, argv))
+        return runPainting(argv);
     for (const Command &c : Commands)
         if (!std::strcmp(argv[1], c.name))
             return c.run(Arguments(argv + 2, argv + argc));

@@ -196,9 +196,19 @@ std::vector<ExtraColumn> storeColumns(const std::vector<EntryRow> &rows)
 {
     ExtraColumn id{"store_id", QStringLiteral("缓存标识"), {}};
     ExtraColumn kind{"store_kind", QStringLiteral("缓存种类"), {}};
+    id.values.reserve(rows.size());
+    kind.values.reserve(rows.size());
+    // Rows come store by store: the id is worked out once per run of rows of one store.
+    std::optional<URLCACHE_STORE_ID> last;
+    std::string lastId, lastKind;
     for (const EntryRow &row : rows) {
-        id.values.push_back(storeIdOf(UrlCacheStoreFolder(row.store)));
-        kind.values.push_back(StoreKindId(UrlCacheStoreKind(row.store)));
+        if (row.store != last) {
+            last = row.store;
+            lastId = storeIdOf(UrlCacheStoreFolder(row.store));
+            lastKind = StoreKindId(UrlCacheStoreKind(row.store));
+        }
+        id.values.push_back(lastId);
+        kind.values.push_back(lastKind);
     }
     return {std::move(id), std::move(kind)};
 }
