@@ -1,6 +1,7 @@
 #include "documentcommands.h"
 
 #include "catalogue/cataloguestate.h"
+#include "catalogue/criteria.h"
 #include "documentsaver.h"
 #include "lister.h"
 #include "platform/causetext.h"
@@ -202,6 +203,90 @@ void DocumentCommands::ADeleteDocExecute()
     }
     if (!lines.isEmpty())
         MsgBox(lines.join(QLatin1Char('\n')), failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
+}
+
+void DocumentCommands::DeleteFoundExecute()
+{
+    deleteAll(m_state.search_list);
+}
+
+void DocumentCommands::DeleteHostExecute(const std::string &host, URLCACHE_STORE_ID store)
+{
+    // The entries the host's node lists: its URL host byte for byte, in its store.
+    CacheList entries;
+    for (const CatalogueEntry &e : m_state.cache_list)
+        if (UrlHost(SourceUrl(e)) == host && (store == 0 || EntryStoreId(e) == store))
+            entries.push_back(e);
+    deleteAll(entries);
+}
+
+void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
+{
+    // Rows of a closed cache reach nothing: they are neither counted nor deleted.
+    CacheList entries;
+    for (const CatalogueEntry &e : listed)
+        if (EntryStoreId(e) == 0 || UrlCacheStoreById(EntryStoreId(e)))
+            entries.push_back(e);
+    const EntryTally tally = TallyEntries(entries);
+    if (tally.documents == 0)
+        return;
+    if (AskBox(QStringLiteral("将删除%1个缓存文档，共%2，来自%3个缓存。确实要删除吗？")
+                   .arg(tally.documents)
+                   .arg(ByteCountText(tally.bytes))
+                   .arg(tally.stores),
+               MB::YESNO | MB::ICONQUESTION)
+        != IDYES)
+        return;
+    std::vector<std::string> keys;
+    std::vector<URLCACHE_STORE_ID> stores;
+    for (const CatalogueEntry &e : entries) {
+        keys.emplace_back(EntryKey(e));
+        stores.push_back(EntryStoreId(e));
+    }
+    m_lister->deselectAll();
+    const std::vector<KeyRemoval> results = removeEntries(stores, keys);
+
+    std::set<const INTERNET_CACHE_ENTRY_INFOA *> gone;
+    std::size_t failed = 0, notTried = 0;
+    std::uint64_t freed = 0;
+    std::size_t firstFailure = results.size();
+    for (std::size_t i = 0; i < results.size() && i < entries.size(); ++i) {
+        if (results[i].gone()) {
+            gone.insert(EntryBlock(entries[i]));
+            freed += results[i].outcome == RemovalOutcome::Deleted ? EntrySize(*entries[i]) : 0;
+        } else if (results[i].outcome == RemovalOutcome::NotTried) {
+            ++notTried;
+        } else if (failed++ == 0) {
+            firstFailure = i;
+        }
+    }
+    // What left the cache leaves every list at once, whether or not a file stood for it.
+    const auto isGone = [&gone](const auto &e) { return gone.count(EntryBlock(e)) > 0; };
+    std::erase_if(m_state.view_list, isGone);
+    std::erase_if(m_state.cache_list, isGone);
+    std::erase_if(m_state.search_list, isGone);
+    PurgeMissingFiles(m_state.collect_list);
+    emit rowCountChanged(int(m_state.view_list.size()));
+    const bool inUse = failed > 0 && results[firstFailure].error == ERROR_SHARING_VIOLATION;
+    m_status.setText(1,
+                     inUse ? QStringLiteral("文档共%1项（缓存正在使用中）").arg(m_state.view_list.size())
+                           : QStringLiteral("文档共%1项").arg(m_state.view_list.size()));
+    emit entriesRemoved();
+
+    QString summary = QStringLiteral("已删除%1项，释放%2").arg(gone.size()).arg(ByteCountText(freed));
+    if (failed > 0) {
+        const URLCACHE_STORE_ID store = stores[firstFailure];
+        const StoreKind kind = UrlCacheStoreKind(store);
+        const QString browser = QString::fromStdString(BrowserNameFor(kind, UrlCacheStoreFolder(store)));
+        summary += QStringLiteral("；%1项未能删除：%2")
+                       .arg(failed)
+                       .arg(DeleteFailureText(results[firstFailure].error, kind, browser));
+        if (!results[firstFailure].reason.empty())
+            summary += QStringLiteral("\n（%1）").arg(QString::fromStdString(results[firstFailure].reason));
+    }
+    if (notTried > 0)
+        summary += QStringLiteral("\n删除已取消，有%1个缓存文档没有删除。").arg(notTried);
+    MsgBox(summary, failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
 QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)

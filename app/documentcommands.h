@@ -1,6 +1,7 @@
 #pragma once
 // The commands on the selected documents of the list, and the offline toggle.
 
+#include "catalogue/entry.h"
 #include "platform/wininet.h"
 
 #include "stores/cachestore.h"
@@ -39,6 +40,11 @@ public slots:
     void ASaveDocasExecute();
     // `offline`: the state the toggle was set to.
     void AofflineExecute(bool offline);
+    // Deletes every document of the search station, or every document of one host (of one
+    // store, or of every store for 0), after one question that says what will go, with one
+    // summary afterwards.
+    void DeleteFoundExecute();
+    void DeleteHostExecute(const std::string &host, URLCACHE_STORE_ID store);
 
 signals:
     // Deleted rows left view_list: the list now has `rows` rows.
@@ -48,6 +54,7 @@ signals:
     void entriesRemoved();
 
 private:
+    void deleteAll(const std::vector<CatalogueEntry> &entries);
     // Removes the entries with these keys off the window's thread, with a dialog that shows
     // how far it came (or that it waits for another deleter) and can stop it.
     std::vector<KeyRemoval> removeEntries(const std::vector<URLCACHE_STORE_ID> &stores,

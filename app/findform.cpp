@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -16,6 +18,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
+#include <QToolButton>
 
 #include <algorithm>
 #include <climits>
@@ -99,6 +103,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
     Button2 = makeButton(this, "Button2", QStringLiteral("关闭"), 250);
 
     FitToFont();
+    CreateMoreSection();
 
     // cmb_find leads the tab order, so it holds the focus when the dialog first opens.
     QWidget *order[] = {cmb_find,
@@ -109,7 +114,8 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), 
                         chk_selectedStore,
                         btn_go,
                         btn_start,
-                        Button2};
+                        Button2,
+                        btn_more};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     cmb_find->setFocus();
@@ -136,6 +142,147 @@ void Tfrm_find::FitToFont()
     for (QPushButton *button : {btn_go, btn_start, Button2})
         button->setGeometry(button->x(), top, 75, std::max(25, button->sizeHint().height()));
     setFixedSize(333, std::max(281, btn_start->geometry().bottom() + 11));
+}
+
+void Tfrm_find::CreateMoreSection()
+{
+    btn_more = new QToolButton(this);
+    btn_more->setObjectName(QStringLiteral("btn_more"));
+    btn_more->setText(QStringLiteral("更多条件"));
+    btn_more->setCheckable(true);
+    btn_more->setAutoRaise(true);
+    btn_more->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btn_more->setArrowType(Qt::RightArrow);
+    btn_more->setGeometry(8, btn_start->y(), 84, btn_start->height());
+    connect(btn_more, &QToolButton::toggled, this, &Tfrm_find::ShowMoreSection);
+
+    pnl_more = new QWidget(this);
+    pnl_more->setObjectName(QStringLiteral("pnl_more"));
+    auto *grid = new QGridLayout(pnl_more);
+    grid->setContentsMargins(0, 0, 0, 0);
+    int line = 0;
+    const auto addLine = [&](const QString &caption, std::initializer_list<QWidget *> controls) {
+        if (!caption.isEmpty())
+            grid->addWidget(new QLabel(caption, pnl_more), line, 0);
+        auto *row = new QHBoxLayout;
+        for (QWidget *control : controls)
+            row->addWidget(control, control->inherits("QLabel") ? 0 : 1);
+        grid->addLayout(row, line++, 1);
+    };
+    const auto combo = [this](const char *name, const QStringList &items) {
+        auto *box = new QComboBox(pnl_more);
+        box->setObjectName(QLatin1String(name));
+        box->addItems(items);
+        return box;
+    };
+
+    cmb_timefield =
+        combo("cmb_timefield", {QStringLiteral("最后访问"), QStringLiteral("最后修改"), QStringLiteral("过期时间")});
+    cmb_timerange =
+        combo("cmb_timerange",
+              {QStringLiteral("不限"), QStringLiteral("最近N天"), QStringLiteral("早于N天"), QStringLiteral("从…到…")});
+    addLine(QStringLiteral("时间"), {cmb_timefield, cmb_timerange});
+    spn_days = new QSpinBox(pnl_more);
+    spn_days->setObjectName(QStringLiteral("spn_days"));
+    spn_days->setRange(1, 36500);
+    spn_days->setValue(30);
+    spn_days->setSuffix(QStringLiteral(" 天"));
+    const QDate today = QDate::currentDate();
+    dte_from = new QDateEdit(today.addMonths(-1), pnl_more);
+    dte_from->setObjectName(QStringLiteral("dte_from"));
+    dte_to = new QDateEdit(today, pnl_more);
+    dte_to->setObjectName(QStringLiteral("dte_to"));
+    for (QDateEdit *date : {dte_from, dte_to}) {
+        date->setCalendarPopup(true);
+        date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    }
+    lbl_until = new QLabel(QStringLiteral("到"), pnl_more);
+    addLine({}, {spn_days, dte_from, lbl_until, dte_to});
+    connect(cmb_timerange, &QComboBox::currentIndexChanged, this, &Tfrm_find::TimeRangeChanged);
+
+    cmb_sizecmp = combo("cmb_sizecmp", {QStringLiteral("不限"), QStringLiteral("大于"), QStringLiteral("小于")});
+    spn_size = new QSpinBox(pnl_more);
+    spn_size->setObjectName(QStringLiteral("spn_size"));
+    spn_size->setRange(0, 1 << 30);
+    spn_size->setValue(100);
+    cmb_sizeunit = combo("cmb_sizeunit", {QStringLiteral("KB"), QStringLiteral("MB")});
+    addLine(QStringLiteral("大小"), {cmb_sizecmp, spn_size, cmb_sizeunit});
+    const auto sizeChanged = [this](int index) {
+        spn_size->setEnabled(index > 0);
+        cmb_sizeunit->setEnabled(index > 0);
+    };
+    connect(cmb_sizecmp, &QComboBox::currentIndexChanged, this, sizeChanged);
+    sizeChanged(0);
+
+    cmb_contentkind = combo("cmb_contentkind", QStringList{QStringLiteral("所有")} + ContentKindNames());
+    addLine(QStringLiteral("内容类型"), {cmb_contentkind});
+    edt_status = new QLineEdit(pnl_more);
+    edt_status->setObjectName(QStringLiteral("edt_status"));
+    edt_status->setInputMask(QStringLiteral("999"));
+    edt_status->setPlaceholderText(QStringLiteral("不限"));
+    edt_partition = new QLineEdit(pnl_more);
+    edt_partition->setObjectName(QStringLiteral("edt_partition"));
+    edt_partition->setPlaceholderText(QStringLiteral("不限"));
+    addLine(QStringLiteral("HTTP 状态"), {edt_status});
+    addLine(QStringLiteral("分区"), {edt_partition});
+
+    TimeRangeChanged();
+    pnl_more->hide();
+}
+
+void Tfrm_find::TimeRangeChanged()
+{
+    const int range = cmb_timerange->currentIndex();
+    cmb_timefield->setEnabled(range > 0);
+    // The days, or the two dates, in the same place.
+    spn_days->setVisible(range != 3);
+    spn_days->setEnabled(range == 1 || range == 2);
+    for (QWidget *control :
+         {static_cast<QWidget *>(dte_from), static_cast<QWidget *>(lbl_until), static_cast<QWidget *>(dte_to)})
+        control->setVisible(range == 3);
+}
+
+void Tfrm_find::ShowMoreSection(bool shown)
+{
+    btn_more->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+    const int below = btn_start->geometry().bottom() + 8;
+    pnl_more->setGeometry(8, below, 317, pnl_more->sizeHint().height());
+    pnl_more->setVisible(shown);
+    setFixedSize(333, shown ? pnl_more->geometry().bottom() + 11 : std::max(281, btn_start->geometry().bottom() + 11));
+}
+
+EntryCriteria Tfrm_find::moreCriteria(const QDateTime &now) const
+{
+    EntryCriteria c;
+    const auto at = [](const QDateTime &t) { return StoreTimeFromUnix(std::max<qint64>(0, t.toSecsSinceEpoch())); };
+    c.timeField = TimeField(std::max(0, cmb_timefield->currentIndex()));
+    switch (cmb_timerange->currentIndex()) {
+    case 1:
+        c.notBefore = at(now.addDays(-spn_days->value()));
+        break;
+    case 2:
+        c.before = at(now.addDays(-spn_days->value()));
+        break;
+    case 3: // whole days, the last one included
+        c.notBefore = at(dte_from->date().startOfDay());
+        c.before = at(dte_to->date().addDays(1).startOfDay());
+        break;
+    default:
+        break;
+    }
+    const std::uint64_t size = std::uint64_t(spn_size->value()) << (cmb_sizeunit->currentIndex() == 1 ? 20 : 10);
+    if (cmb_sizecmp->currentIndex() == 1)
+        c.largerThan = size;
+    else if (cmb_sizecmp->currentIndex() == 2)
+        c.smallerThan = size;
+    if (cmb_contentkind->currentIndex() > 0)
+        c.kind = ContentKind(cmb_contentkind->currentIndex() - 1);
+    bool number = false;
+    const uint status = edt_status->text().trimmed().toUInt(&number);
+    if (number)
+        c.status = status;
+    c.partition = edt_partition->text().trimmed();
+    return c;
 }
 
 SearchCriteria Tfrm_find::criteria() const
@@ -236,6 +383,9 @@ void Tfrm_find::RunSearch()
     CacheList catalogue = m_state.cache_list;
     if (chk_selectedStore->isChecked() && m_state.selected_store != 0)
         std::erase_if(catalogue, [this](const CatalogueEntry &e) { return EntryStoreId(e) != m_state.selected_store; });
+    // 更多条件 first: they read only the entries' own fields, so the text search (above all
+    // the full text) reads only the files that can still match.
+    catalogue = FilterByCriteria(catalogue, moreCriteria(QDateTime::currentDateTime()));
 
     // A store without its content folders has thousands of unreadable files: the box lets
     // the user skip the rest of them, and the result then says how many there were.
@@ -296,7 +446,8 @@ void Tfrm_find::SetControlsEnabled(bool enabled)
 {
     for (QWidget *control :
          {static_cast<QWidget *>(rad_type), static_cast<QWidget *>(GroupBox3), static_cast<QWidget *>(cmb_find),
-          static_cast<QWidget *>(btn_go), static_cast<QWidget *>(btn_start), static_cast<QWidget *>(Button2)})
+          static_cast<QWidget *>(btn_go), static_cast<QWidget *>(btn_start), static_cast<QWidget *>(Button2),
+          static_cast<QWidget *>(btn_more), pnl_more})
         control->setEnabled(enabled);
 }
 

@@ -3,13 +3,19 @@
 // catalogue into the search station and offers to show the station. Created once with the
 // main window and reused for the whole run.
 
+#include "catalogue/criteria.h"
 #include "collections/search.h"
 
 #include <QDialog>
 
 class QButtonGroup;
+class QDateTime;
 class QCheckBox;
 class QComboBox;
+class QDateEdit;
+class QLineEdit;
+class QSpinBox;
+class QToolButton;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
@@ -36,10 +42,27 @@ public:
     QPushButton *btn_go = nullptr;
     QPushButton *btn_start = nullptr;
     QPushButton *Button2 = nullptr;
+    // 更多条件: folded away below the buttons until asked for.
+    QToolButton *btn_more = nullptr;
+    QWidget *pnl_more = nullptr;
+    QComboBox *cmb_timefield = nullptr; // 最后访问, 最后修改, 过期时间
+    QComboBox *cmb_timerange = nullptr; // 不限, 最近N天, 早于N天, 从…到…
+    QSpinBox *spn_days = nullptr;
+    QDateEdit *dte_from = nullptr;
+    QLabel *lbl_until = nullptr;
+    QDateEdit *dte_to = nullptr;
+    QComboBox *cmb_sizecmp = nullptr; // 不限, 大于, 小于
+    QSpinBox *spn_size = nullptr;
+    QComboBox *cmb_sizeunit = nullptr;    // KB, MB
+    QComboBox *cmb_contentkind = nullptr; // 所有, then ContentKindNames()
+    QLineEdit *edt_status = nullptr;
+    QLineEdit *edt_partition = nullptr;
 
     // The criteria as the controls hold them, and back.
     SearchCriteria criteria() const;
     void setCriteria(const SearchCriteria &criteria);
+    // The criteria of 更多条件, with "now" for the ranges counted in days.
+    EntryCriteria moreCriteria(const QDateTime &now) const;
 
     bool isSearching() const { return m_searching; }
 
@@ -68,6 +91,9 @@ private:
     bool cmb_findKeyDown(QKeyEvent *event);
     void AddToHistory(const QString &text);
     void SetControlsEnabled(bool enabled);
+    void CreateMoreSection();
+    void ShowMoreSection(bool shown);
+    void TimeRangeChanged();
 
     CatalogueState &m_state;
     bool m_searching = false;

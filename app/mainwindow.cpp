@@ -129,8 +129,26 @@ void Tfrm_cache::connectActions()
     connect(a.N9, &QAction::triggered, this, &Tfrm_cache::N9Click);
     connect(a.N13, &QAction::triggered, this, &Tfrm_cache::N13Click);
 
-    connect(ui->Tree, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &at) { ui->Pop_tree->popup(ui->Tree->viewport()->mapToGlobal(at)); });
+    connect(ui->Tree, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        // The delete items follow the node under the pointer: the station, or a host of a store.
+        const QTreeWidgetItem *node = ui->Tree->itemAt(at);
+        const auto *host = dynamic_cast<const HostNodeItem *>(node);
+        const bool station = node && AbsoluteIndex(ui->Tree, node) == SearchRoot;
+        ui->Pop_deleteFound->setText(QStringLiteral("删除全部找到的文档(%1项)...").arg(m_state.search_list.size()));
+        ui->Pop_deleteFound->setVisible(station);
+        ui->Pop_deleteFound->setEnabled(!m_state.search_list.empty());
+        ui->Pop_deleteHost->setVisible(host != nullptr);
+        ui->Pop_deleteHost->setData(host ? QVariant(QByteArray(NodeHost(host).data(), qsizetype(NodeHost(host).size())))
+                                         : QVariant());
+        ui->Pop_deleteHost->setProperty("store", host ? host->store() : 0u);
+        ui->Pop_tree->popup(ui->Tree->viewport()->mapToGlobal(at));
+    });
+    connect(ui->Pop_deleteFound, &QAction::triggered, m_commands.get(), &DocumentCommands::DeleteFoundExecute);
+    connect(ui->Pop_deleteHost, &QAction::triggered, this, [this] {
+        const QByteArray host = ui->Pop_deleteHost->data().toByteArray();
+        if (!host.isEmpty())
+            m_commands->DeleteHostExecute(host.toStdString(), ui->Pop_deleteHost->property("store").toUInt());
+    });
     connect(ui->lab_collect, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { ui->Pop_CollectBox->popup(ui->lab_collect->mapToGlobal(at)); });
     connect(ui->lister, &Lister::contextMenuRequested, this, [this](const QPoint &at) { ui->Pop_list->popup(at); });

@@ -250,6 +250,11 @@ void WindowControls::createMenus(QMainWindow *window)
     Pop_tree->addAction(a.ARefresh);
     Pop_tree->addSeparator();
     Pop_tree->addActions({a.ASaveAllCollectDoc, a.AClearCollectDoc, a.ARemoveCollectDoc});
+    Pop_tree->addSeparator();
+    Pop_deleteFound = Pop_tree->addAction(QString());
+    Pop_deleteFound->setObjectName(QStringLiteral("Pop_deleteFound"));
+    Pop_deleteHost = Pop_tree->addAction(QStringLiteral("删除此域名的全部文档..."));
+    Pop_deleteHost->setObjectName(QStringLiteral("Pop_deleteHost"));
 
     Pop_CollectBox = new QMenu(window);
     Pop_CollectBox->setObjectName(QStringLiteral("Pop_CollectBox"));

@@ -49,6 +49,9 @@ struct WindowControls {
     // The menus beside the menu bar's.
     QMenu *Pop_list = nullptr;
     QMenu *Pop_tree = nullptr;
+    // Shown in Pop_tree on the search station and on a host node only.
+    QAction *Pop_deleteFound = nullptr;
+    QAction *Pop_deleteHost = nullptr;
     QMenu *Pop_CollectBox = nullptr;
     QMenu *Pop_save = nullptr;
     QMenu *m_sort = nullptr;

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -565,6 +566,68 @@ std::string removeLeftovers(int dirFd, const std::string &folder, std::uint64_t 
     return failed;
 }
 
+// Whether `name` ("<16 hex>_1" or "<16 hex>_s") is a stream file of the simple cache for the
+// hash its name gives: the header's magic, and a key that hashes to that name.
+bool streamFileOfHash(int dirFd, const std::string &name, std::uint64_t hash)
+{
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    std::vector<unsigned char> head(24 + 64 * 1024);
+    const long long got = ReadFullyAt(fd, head.data(), head.size(), 0);
+    ::close(fd);
+    if (got < 20 || ChromiumLe64(head.data()) != SimpleInitialMagic)
+        return false;
+    const std::size_t keySize = ChromiumLe32(head.data() + 12);
+    for (const std::size_t at : {std::size_t(24), std::size_t(20)})
+        if (std::size_t(got) >= at + keySize
+            && SimpleEntryHash(std::string_view(reinterpret_cast<const char *>(head.data() + at), keySize)) == hash)
+            return true;
+    return false;
+}
+
+// Removes the `_1` and `_s` files whose `_0` is gone: what removals cut short left behind,
+// which no reader uses any more. Only stream files of the simple cache whose key hashes to
+// their name go, and none written in the last minute (an entry being made has its `_0`
+// first, but a file that new is left to the next pass rather than raced).
+void removeOrphans(int dirFd)
+{
+    const int listFd = ::dup(dirFd);
+    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    ::rewinddir(dir);
+    std::vector<std::pair<std::string, std::uint64_t>> candidates;
+    while (const dirent *item = ::readdir(dir)) {
+        const std::string_view name(item->d_name);
+        if (name.size() != 18 || name[16] != '_' || (name[17] != '1' && name[17] != 's'))
+            continue;
+        std::uint64_t hash = 0;
+        bool hex = true;
+        for (std::size_t i = 0; i < 16 && hex; ++i) {
+            const char c = name[i];
+            hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+            hash = hash << 4 | std::uint64_t(c <= '9' ? c - '0' : c - 'a' + 10);
+        }
+        if (hex)
+            candidates.emplace_back(std::string(name), hash);
+    }
+    ::closedir(dir);
+    const std::time_t settled = std::time(nullptr) - 60;
+    for (const auto &[name, hash] : candidates) {
+        struct stat st {};
+        if (::fstatat(dirFd, SimpleEntryFileName(hash, 0).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+            continue; // its entry is there (or cannot be ruled out)
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_mtime > settled || !streamFileOfHash(dirFd, name, hash))
+            continue;
+        ::unlinkat(dirFd, name.c_str(), 0); // garbage either way: a failure is left for the next pass
+    }
+}
+
 } // namespace
 
 StoreResult ChromiumSimpleStore::remove(std::string_view key)
@@ -594,10 +657,16 @@ std::vector<KeyRemoval> ChromiumSimpleStore::removeMany(const std::vector<std::s
                 ::close(fd);
         }
     } closer{dirFd};
-    return removeEach(keys, progress, [&](std::string_view key) {
+    std::vector<KeyRemoval> results = removeEach(keys, progress, [&](std::string_view key) {
         return dirFd < 0 ? StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(openError))
                          : removeIn(dirFd, key);
     });
+    // A prune of the folder also takes what earlier removals cut short left behind, while
+    // the browser is still not running on it.
+    const bool reached = std::any_of(results.begin(), results.end(), [](const KeyRemoval &r) { return r.gone(); });
+    if (dirFd >= 0 && reached && removalRefusal().empty())
+        removeOrphans(dirFd);
+    return results;
 }
 
 StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)

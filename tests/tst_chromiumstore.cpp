@@ -18,6 +18,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -165,6 +167,8 @@ private slots:
     void deleteFromCopy();
     void deleteTakesScriptAndSparseFiles();
     void killedDeletesLeaveWholeEntriesOrNone();
+    void pruneTakesOrphans_data();
+    void pruneTakesOrphans();
     void refusedWhileBrowserRuns_data();
     void refusedWhileBrowserRuns();
     void blockfileDeleteRefused();
@@ -816,6 +820,58 @@ void TestChromiumStore::killedDeletesLeaveWholeEntriesOrNone()
     }
     qInfo("%d kills", kills);
     QVERIFY2(kills >= 100, qPrintable(QString::number(kills)));
+}
+
+void TestChromiumStore::pruneTakesOrphans_data()
+{
+    QTest::addColumn<QString>("file");    // what lies in the folder: "_1" or "_s" of entry 0
+    QTest::addColumn<bool>("entryGone");  // entry 0's _0 was removed (a cut delete)
+    QTest::addColumn<QString>("content"); // "stream": as Chromium writes it; "other key"; "junk"
+    QTest::addColumn<bool>("fresh");      // written just now
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("stream 2 of a cut delete") << "_1" << true << "stream" << false << true;
+    QTest::newRow("sparse file of a cut delete") << "_s" << true << "stream" << false << true;
+    QTest::newRow("written just now") << "_s" << true << "stream" << true << false;
+    QTest::newRow("beside its entry") << "_s" << false << "stream" << false << false;
+    QTest::newRow("a key of another name") << "_s" << true << "other key" << false << false;
+    QTest::newRow("no stream file") << "_s" << true << "junk" << false << false;
+}
+
+void TestChromiumStore::pruneTakesOrphans()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, entryGone);
+    QFETCH(QString, content);
+    QFETCH(bool, fresh);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    std::vector<BrowserWriterEntry> entries(3);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].url = "https://media.example/clip" + std::to_string(i) + ".mp4";
+        entries[i].body = "clip " + std::to_string(i);
+        entries[i].altData = "script " + std::to_string(i);
+    }
+    const BrowserWriteResult written = WriteChromiumSimpleStore(dir.path().toStdString(), entries);
+    QVERIFY(written.ok);
+    const std::string base = written.entries[0].file.substr(0, written.entries[0].file.size() - 2);
+    const std::string path = base + file.toStdString();
+    if (file == QLatin1String("_s"))
+        QVERIFY(writeBytes(path,
+                           content == QLatin1String("junk")            ? std::string("not a cache file")
+                               : content == QLatin1String("other key") ? sparseFile(written.entries[1].key)
+                                                                       : sparseFile(written.entries[0].key)));
+    if (entryGone)
+        QVERIFY(::unlink((base + "_0").c_str()) == 0);
+    const timespec old[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    if (!fresh)
+        QVERIFY(::utimensat(AT_FDCWD, path.c_str(), old, 0) == 0);
+
+    // A prune of another entry sweeps the folder.
+    const auto store = OpenStore(written.folder);
+    QVERIFY(store->removeMany({written.entries[2].key})[0].gone());
+    QCOMPARE(!fileExists(path), removed);
+    QCOMPARE(fileExists(base + "_0"), !entryGone);
+    QVERIFY(fileExists(written.entries[1].file)); // the entry in between stays whole
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // documented output, the filters, the document export and the exit statuses.
 
 #include "stores/storeregistry.h"
+#include "support.h"
 #include "tools/writers/chromiumwriter.h"
 #include "tools/writers/firefoxwriter.h"
 #include "tools/writers/indexdatwriter.h"
@@ -20,7 +21,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,7 +147,10 @@ private slots:
 
     void usageErrors_data();
     void usageErrors();
+    void help_data();
     void help();
+    void windowProgramAnswers_data();
+    void windowProgramAnswers();
     void unreadableStore();
     void storesFoundOnThisMachine();
     void listWithoutStoreTakesTheProgramsChoice();
@@ -160,6 +166,10 @@ private slots:
     void partOfTheStoreUnread();
     void browserStoresFromOurWriters_data();
     void browserStoresFromOurWriters();
+    void deleteOnEachKind_data();
+    void deleteOnEachKind();
+    void deleteRefusals_data();
+    void deleteRefusals();
 
 private:
     // Runs the tool with a home of its own, so that no cache of this machine takes part.
@@ -220,7 +230,15 @@ void TestCli::usageErrors_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("nothing") << QStringList();
-    QTest::newRow("unknown command") << QStringList{"delete", "x"};
+    QTest::newRow("unknown command") << QStringList{"prune", "x"};
+    QTest::newRow("delete without store") << QStringList{"delete", "--yes"};
+    QTest::newRow("delete with stores and --all") << QStringList{"delete", "a", "--all"};
+    QTest::newRow("dry run on list") << QStringList{"list", "--dry-run"};
+    QTest::newRow("bad duration") << QStringList{"list", "--older-than", "3y"};
+    QTest::newRow("bad size") << QStringList{"list", "--larger-than", "big"};
+    QTest::newRow("bad date") << QStringList{"list", "--since", "2026-02-30"};
+    QTest::newRow("unknown content type") << QStringList{"list", "--type", "pdf"};
+    QTest::newRow("bad status") << QStringList{"list", "--status", "20x"};
     QTest::newRow("unknown option") << QStringList{"list", "--bogus"};
     QTest::newRow("option without value") << QStringList{"list", "--host"};
     QTest::newRow("unknown kind") << QStringList{"list", "--kind", "pdf"};
@@ -239,14 +257,55 @@ void TestCli::usageErrors()
     QCOMPARE(run.status, 2);
     QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.contains("usage: tidewrack-cli"));
+    QVERIFY2(run.err.count('\n') <= 5, run.err.constData()); // a short usage, not the whole page
+}
+
+void TestCli::help_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("the tool") << QStringList{"--help"} << "usage: tidewrack-cli COMMAND";
+    QTest::newRow("version") << QStringList{"--version"} << "tidewrack-cli 1.";
+    for (const char *command : {"stores", "list", "export", "delete"})
+        QTest::addRow("%s", command) << QStringList{command, "--help"}
+                                     << QStringLiteral("usage: tidewrack-cli %1").arg(QLatin1String(command));
 }
 
 void TestCli::help()
 {
-    const Run run = cli({QStringLiteral("--help")});
+    QFETCH(QStringList, args);
+    QFETCH(QString, says);
+    const Run run = cli(args);
     QCOMPARE(run.status, 0);
-    QVERIFY(run.out.contains("usage: tidewrack-cli"));
+    QVERIFY2(run.out.startsWith(says.toUtf8()), run.out.constData());
     QVERIFY(run.err.isEmpty());
+}
+
+void TestCli::windowProgramAnswers_data()
+{
+    QTest::addColumn<QString>("arg");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says"); // at the start of its standard output, or else in its errors
+    QTest::newRow("help") << "--help" << 0 << "usage: tidewrack ";
+    QTest::newRow("version") << "--version" << 0 << "tidewrack 1.";
+    QTest::newRow("unknown option") << "--frobnicate" << 2 << "tidewrack: unknown option --frobnicate";
+}
+
+void TestCli::windowProgramAnswers()
+{
+    QFETCH(QString, arg);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_home->path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TIDEWRACK_APP), {arg});
+    QVERIFY(process.waitForFinished(60000)); // a window would stay open
+    QCOMPARE(process.exitCode(), status);
+    const QByteArray said = status == 0 ? process.readAllStandardOutput() : process.readAllStandardError();
+    QVERIFY2(status == 0 ? said.startsWith(says.toUtf8()) : said.contains(says.toUtf8()), said.constData());
 }
 
 void TestCli::unreadableStore()
@@ -517,6 +576,18 @@ void TestCli::filters_data()
                                               "http://www.example.com/index.html"};
     QTest::newRow("all together") << QStringList{"--host", "www.example.com", "--kind", "js", "--text", "NEEDLE"}
                                   << QStringList{"http://www.example.com/app.js"};
+    QTest::newRow("content type") << QStringList{"--type", "script"} << QStringList{"http://www.example.com/app.js"};
+    QTest::newRow("larger than") << QStringList{"--larger-than", "20"}
+                                 << QStringList{"http://www.example.com/index.html"};
+    QTest::newRow("smaller than, with host") << QStringList{"--smaller-than", "0.015k", "--host", "img.example.org"}
+                                             << QStringList{"http://img.example.org/pic.jpg"};
+    QTest::newRow("keys") << QStringList{"--key", "http://img.example.org/pic.jpg", "--key",
+                                         "http://other.example.net/page.htm"}
+                          << QStringList{"http://img.example.org/pic.jpg", "http://other.example.net/page.htm"};
+    QTest::newRow("used lately") << QStringList{"--newer-than", "1d", "--url", ".org"}
+                                 << QStringList{"http://img.example.org/notes.txt", "http://img.example.org/pic.jpg"};
+    QTest::newRow("used long ago") << QStringList{"--older-than", "1d"} << QStringList();
+    QTest::newRow("used before a date") << QStringList{"--until", "2001-01-01"} << QStringList();
 }
 
 void TestCli::filters()
@@ -527,6 +598,11 @@ void TestCli::filters()
     const Run run = cli(QStringList{"list", store, "--format", "json"} + args);
     QCOMPARE(run.status, 0);
     QCOMPARE(urlsOf(jsonRows(run.out)), urls);
+
+    // A trial delete lists exactly what list lists, and deletes nothing.
+    const Run dry = cli(QStringList{"delete", store, "--dry-run", "--format", "json"} + args);
+    QCOMPARE(dry.status, 0);
+    QCOMPARE(dry.out, run.out);
 
     // The export takes the same filters.
     const QString out = m_home->filePath(QStringLiteral("out"));
@@ -743,6 +819,102 @@ void TestCli::browserStoresFromOurWriters()
     QSet<QByteArray> texts{readAll(out + QStringLiteral("/data.txt")), readAll(out + QStringLiteral("/data (2).txt"))};
     QCOMPARE(texts, (QSet<QByteArray>{"plain body", "second body of the same name"}));
     QCOMPARE(QFileInfo(out + QStringLiteral("/index.html")).lastModified().toSecsSinceEpoch(), qint64(1500000000));
+}
+
+void TestCli::deleteOnEachKind_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : {"wininet", "firefox", "chromium-simple"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+// Two of five entries go: the store stays valid, the others stay listed, nothing else changes.
+void TestCli::deleteOnEachKind()
+{
+    QFETCH(QString, kind);
+    const QStringList urls{"http://a.example/keep.html", "http://a.example/gone/1.html", "http://b.example/keep.js",
+                           "http://b.example/gone/2.css", "http://c.example/keep.png"};
+    const QString folder = m_home->filePath(QStringLiteral("store"));
+    QString store = folder;
+    QStringList goneFiles;
+    if (kind == QLatin1String("wininet")) {
+        std::vector<StoreWriterEntry> entries;
+        for (const QString &url : urls) {
+            StoreWriterEntry e;
+            e.url = url.toStdString();
+            e.content = std::string(100, 'x');
+            entries.push_back(e);
+        }
+        QVERIFY(WriteUrlCacheStore(folder.toStdString(), entries).ok);
+    } else {
+        std::vector<BrowserWriterEntry> entries(std::size_t(urls.size()));
+        for (qsizetype i = 0; i < urls.size(); ++i) {
+            entries[std::size_t(i)].url = urls[i].toStdString();
+            entries[std::size_t(i)].body = "body " + std::to_string(i);
+        }
+        const BrowserWriteResult written = kind == QLatin1String("firefox")
+            ? WriteFirefoxStore(folder.toStdString(), entries)
+            : WriteChromiumSimpleStore(folder.toStdString(), entries);
+        QVERIFY(written.ok);
+        store = QString::fromStdString(written.folder);
+        for (int i : {1, 3})
+            goneFiles << QDir(folder).relativeFilePath(QString::fromStdString(written.entries[std::size_t(i)].file));
+    }
+    const QStringList before = filesBelow(folder);
+
+    const Run run = cli({"delete", store, "--url", "/gone/", "--yes"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.count("deleted\t"), qsizetype(2));
+    QVERIFY2(run.err.contains("deleted 2 of 2 documents"), run.err.constData());
+
+    const Run left = cli({"list", store, "--format", "json"});
+    QCOMPARE(left.status, 0);
+    QCOMPARE(urlsOf(jsonRows(left.out)),
+             (QStringList{"http://a.example/keep.html", "http://b.example/keep.js", "http://c.example/keep.png"}));
+    if (kind == QLatin1String("wininet")) {
+        QCOMPARE(QString::fromStdString(StoreConsistency(folder + QStringLiteral("/index.dat"))), QString());
+    } else {
+        QStringList expected = before;
+        for (const QString &file : goneFiles)
+            QVERIFY(expected.removeOne(file));
+        QCOMPARE(filesBelow(folder), expected);
+    }
+}
+
+void TestCli::deleteRefusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("mapped"); // another process maps the index meanwhile
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("no terminal to ask on") << QStringList{"--host", "img.example.org"} << false << 2 << "--yes";
+    QTest::newRow("in use by another process")
+        << QStringList{"--host", "img.example.org", "--yes"} << true << 3 << "2 could not be deleted: ";
+    QTest::newRow("nothing passes") << QStringList{"--host", "nowhere.example", "--yes"} << false << 0
+                                    << "nothing deleted";
+}
+
+void TestCli::deleteRefusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, mapped);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    const QString store = writeFilterStore();
+    const QStringList before = filesBelow(store);
+    const QByteArray index = readAll(store + QStringLiteral("/index.dat"));
+    const int fd = mapped ? ::open(QFile::encodeName(store + QStringLiteral("/index.dat")).constData(), O_RDONLY) : -1;
+    void *map = fd >= 0 ? ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    const Run run = cli(QStringList{"delete", store} + args);
+    if (map != MAP_FAILED)
+        ::munmap(map, 4096);
+    if (fd >= 0)
+        ::close(fd);
+    QCOMPARE(map != MAP_FAILED, mapped);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(says.toUtf8()), run.err.constData());
+    QCOMPARE(filesBelow(store), before);
+    QVERIFY(readAll(store + QStringLiteral("/index.dat")) == index);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

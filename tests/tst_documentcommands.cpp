@@ -19,8 +19,10 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -37,6 +39,8 @@ private slots:
     void declinedDeleteChangesNothing();
     void refusedDeleteIsReported_data();
     void refusedDeleteIsReported();
+    void deleteAllFoundOrOfHost_data();
+    void deleteAllFoundOrOfHost();
     void saveOneCopiesToExactPath();
     void saveSeveralCopiesIntoFolder();
     void saveCancelledCopiesNothing();
@@ -248,6 +252,71 @@ void TestDocumentCommands::refusedDeleteIsReported()
                  QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(error) + QStringLiteral("\n（busy）"));
     QCOMPARE(f.window->state.view_list.size(), size_t(rowsLeft));
     QCOMPARE(f.window->lister->rowCount(), rowsLeft);
+}
+
+void TestDocumentCommands::deleteAllFoundOrOfHost_data()
+{
+    QTest::addColumn<QString>("node");      // the tree node whose popup menu is used
+    QTest::addColumn<int>("answer");        // to the question
+    QTest::addColumn<QStringList>("asked"); // the file names of the entries the question counts
+    QTest::addColumn<QStringList>("gone");  // and of those that go
+    const QStringList host{"a.htm", "b.htm", "c.htm", "d.htm", "e.htm"};
+    // The station holds b, d and other.net's o.
+    QTest::newRow("station") << "station" << IDYES << QStringList{"b.htm", "d.htm", "o.htm"}
+                             << QStringList{"b.htm", "d.htm", "o.htm"};
+    QTest::newRow("host") << "host" << IDYES << host << host;
+    QTest::newRow("host, declined") << "host" << IDNO << host << QStringList();
+}
+
+void TestDocumentCommands::deleteAllFoundOrOfHost()
+{
+    QFETCH(QString, node);
+    QFETCH(int, answer);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, gone);
+    Fixture f;
+    f.frm_cache->show(); // the menu follows the node under the pointer
+    QVERIFY(QTest::qWaitForWindowExposed(f.frm_cache.get()));
+    QCoreApplication::processEvents(); // the first showing's load
+    CatalogueState &state = f.window->state;
+    const auto nameOf = [](const CatalogueEntry &e) {
+        return QFileInfo(QString::fromUtf8(LocalFileName(e))).fileName();
+    };
+    std::uint64_t bytes = 0, freed = 0;
+    for (const auto &entry : state.cache_list) {
+        if (QStringList{"b.htm", "d.htm", "o.htm"}.contains(nameOf(entry)))
+            state.search_list.push_back(entry);
+        bytes += asked.contains(nameOf(entry)) ? EntrySize(EntryHeader(entry)) : 0;
+        freed += gone.contains(nameOf(entry)) ? EntrySize(EntryHeader(entry)) : 0;
+    }
+    m_answer = answer;
+
+    // The popup menu of the node offers the delete that fits it, and only that one.
+    QTreeWidgetItem *item = f.window->TreeNode(node == QLatin1String("station") ? SearchRoot : CacheRoot + 1);
+    f.window->Tree->scrollToItem(item);
+    emit f.window->Tree->customContextMenuRequested(f.window->Tree->visualItemRect(item).center());
+    auto *found = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteFound"));
+    auto *host = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteHost"));
+    QVERIFY(found && host);
+    QCOMPARE(found->isVisible(), node == QLatin1String("station"));
+    QCOMPARE(host->isVisible(), node == QLatin1String("host"));
+    QCOMPARE(found->text(), QStringLiteral("删除全部找到的文档(3项)..."));
+    f.window->Pop_tree->hide();
+    (node == QLatin1String("station") ? found : host)->trigger();
+
+    QCOMPARE(m_boxes.value(0),
+             QStringLiteral("将删除%1个缓存文档，共%2 字节，来自1个缓存。确实要删除吗？").arg(asked.size()).arg(bytes));
+    QCOMPARE(m_boxes.size(), answer == IDYES ? 2 : 1);
+    if (answer == IDYES)
+        QCOMPARE(m_boxes[1], QStringLiteral("已删除%1项，释放%2 字节").arg(gone.size()).arg(freed));
+    QCOMPARE(f.store.store().listing().entries.size(), std::size_t(6 - gone.size()));
+    QCOMPARE(state.cache_list.size(), std::size_t(6 - gone.size()));
+    for (const auto &entry : state.cache_list)
+        QVERIFY(!gone.contains(nameOf(entry)));
+    for (const QString &name : gone)
+        QVERIFY(!QFile::exists(f.store.folder() + QLatin1Char('/') + name));
+    if (node == QLatin1String("station") && answer == IDYES)
+        QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站")); // emptied
 }
 
 void TestDocumentCommands::saveOneCopiesToExactPath()

@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -43,6 +44,8 @@ private slots:
     void criteriaRoundTrip();
     void results_data();
     void results();
+    void moreCriteriaCombineWithTheText_data();
+    void moreCriteriaCombineWithTheText();
     void secondSearchFindingNothingEmptiesStation();
     void enterSearchesLikeTheButton();
     void history();
@@ -256,6 +259,39 @@ void TestFindForm::results()
     const bool found = !m_window->state.search_list.empty();
     QCOMPARE(dialog().btn_go->isVisible(), found);
     QCOMPARE(caption == QStringLiteral("搜索站"), !found);
+}
+
+void TestFindForm::moreCriteriaCombineWithTheText_data()
+{
+    QTest::addColumn<int>("contentKind"); // item of cmb_contentkind: 0 所有, 1 网页, ...
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("hits");
+    QTest::newRow("pages") << 1 << QString() << QString() << 3;
+    QTest::newRow("pages and the text") << 1 << QString() << "www" << 1;
+    QTest::newRow("images") << 2 << QString() << QString() << 1;
+    QTest::newRow("a status no entry has") << 0 << "404" << QString() << 0;
+}
+
+void TestFindForm::moreCriteriaCombineWithTheText()
+{
+    QFETCH(int, contentKind);
+    QFETCH(QString, status);
+    QFETCH(QString, text);
+    QFETCH(int, hits);
+    dialog().show();
+    QVERIFY(!dialog().pnl_more->isVisible()); // folded away until asked for
+    const int folded = dialog().height();
+    QTest::mouseClick(dialog().btn_more, Qt::LeftButton);
+    QVERIFY(dialog().pnl_more->isVisible());
+    QVERIFY(dialog().height() > folded);
+    QVERIFY(dialog().rect().contains(dialog().pnl_more->geometry()));
+    dialog().cmb_contentkind->setCurrentIndex(contentKind);
+    dialog().edt_status->setText(status);
+    runSearch(SearchField::Url, AllKinds, text);
+    QCOMPARE(int(m_window->state.search_list.size()), hits);
+    QTest::mouseClick(dialog().btn_more, Qt::LeftButton);
+    QCOMPARE(dialog().height(), folded);
 }
 
 void TestFindForm::secondSearchFindingNothingEmptiesStation()
