@@ -722,9 +722,11 @@ private:
 };
 
 // Plans the removal of `url` with the items of `map`, which was made from these bytes (or
-// from earlier bytes and kept up to date since). `targetIndex` gets the item's index.
+// from earlier bytes and kept up to date since). `targetIndex` gets the item's index;
+// `checked`, when given, says whether these bytes passed the whole-file check already, and is
+// set once they do.
 IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const LiveMap &map, std::string_view url,
-                            std::int64_t nowUnix, std::ptrdiff_t *targetIndex)
+                            std::int64_t nowUnix, std::ptrdiff_t *targetIndex, bool *checked = nullptr)
 {
     IndexDatRemoval plan;
     auto fail = [&plan](std::uint32_t error, std::string reason) {
@@ -737,8 +739,14 @@ IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const Li
         return fail(ERROR_FILE_CORRUPT, "the file is no WinInet cache index of a known version");
     if (version == Version::V47)
         return fail(ERROR_NOT_SUPPORTED, "version 4.7 stores are read only");
-    if (const std::string broken = CheckConsistency(data, size); !broken.empty())
-        return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
+    // The whole-file check counts the bitmap's bits: once per copy read is enough for a pass
+    // of many entries, whose own writes keep the counters and the bitmap in step.
+    if (!checked || !*checked) {
+        if (const std::string broken = CheckConsistency(data, size); !broken.empty())
+            return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
+        if (checked)
+            *checked = true;
+    }
     if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
         return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
 
@@ -1027,13 +1035,15 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
     IndexBuffer bytes;
     std::size_t size = 0;
     std::unique_ptr<LiveMap> map;
-    FileStamp read; // the file as our copy of it knows it
+    FileStamp read;       // the file as our copy of it knows it
+    bool checked = false; // our copy passed the whole-file check
     // Our copy of the index, read again whenever the file changed under us.
     auto current = [&](std::string &why) {
         const FileStamp now = stampOf(fd);
         if (map && now == read)
             return true;
         map.reset();
+        checked = false;
         if (!readWholeFile(fd, bytes, size, why))
             return false;
         read = now;
@@ -1055,7 +1065,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
             return refuseRest(i, ERROR_FILE_CORRUPT, why);
         std::ptrdiff_t target = -1;
         IndexDatRemoval plan =
-            planRemoval(bytes.data(), size, *map, urls[i], std::int64_t(std::time(nullptr)), &target);
+            planRemoval(bytes.data(), size, *map, urls[i], std::int64_t(std::time(nullptr)), &target, &checked);
         if (plan.error == ERROR_FILE_NOT_FOUND) {
             results[i] = {RemovalOutcome::AlreadyGone, ERROR_SUCCESS, {}};
             continue;

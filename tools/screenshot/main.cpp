@@ -1,11 +1,11 @@
 // tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION] [--size WxH]
-//                      [--no-preview] [--select ROW] [--also STORE]... [--search TEXT]
+//                      [--no-preview] [--select ROW] [--also STORE]... [--search TEXT [--more]]
 // Opens the main window over STORE (and each STORE given with --also, side by side) offscreen
 // (with settings of its own in a temporary folder),
 // selects HOST's node (the first host by default), shows the further list columns named by
 // their stable names (at the list's POSITION-th place, as a user drags them there; after the
 // five by default), selects a row, and saves the window as drawn; with --search, the search
-// dialog after a search for TEXT instead.
+// dialog after a search for TEXT instead (with --more, with 更多条件 unfolded and filled in).
 
 #include "app/findform.h"
 #include "app/listcolumns.h"
@@ -24,8 +24,10 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -38,7 +40,7 @@ int usage()
 {
     std::fputs("usage: tidewrack-screenshot STORE OUT.png [--host HOST] [--columns NAME,...] [--at POSITION]\n"
                "                            [--size WxH] [--no-preview] [--select ROW] [--also STORE]...\n"
-               "                            [--search TEXT]\n",
+               "                            [--search TEXT [--more]]\n",
                stderr);
     return 2;
 }
@@ -73,8 +75,13 @@ int main(int argc, char **argv)
     int at = -1;
     QStringList also;
     QString search;
+    bool more = false;
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
+        if (option == QLatin1String("--more")) {
+            more = true;
+            continue;
+        }
         if (option == QLatin1String("--no-preview")) {
             preview = false;
             continue;
@@ -177,6 +184,15 @@ int main(int argc, char **argv)
         find.show();
         settle(300);
         find.cmb_find->setCurrentText(search);
+        if (more) {
+            find.btn_more->setChecked(true);
+            find.cmb_timerange->setCurrentIndex(1); // 最近N天
+            find.spn_days->setValue(30);
+            find.cmb_sizecmp->setCurrentIndex(2); // 小于
+            find.spn_size->setValue(64);
+            find.cmb_contentkind->setCurrentIndex(1); // 网页
+            settle(100);
+        }
         find.btn_startClick();
         QElapsedTimer searching;
         searching.start();
