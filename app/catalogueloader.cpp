@@ -3,6 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/cataloguestate.h"
 #include "logging.h"
+#include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
 #include "stores/storeregistry.h"
@@ -100,6 +101,8 @@ struct CatalogueLoader::Loaded {
     std::string skipped;
     std::uint32_t skippedCount = 0;
     std::string incomplete; // why the listing may not be all of the store
+    StoreError error = StoreError::None;
+    std::uint32_t newerCount = 0;
 };
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
@@ -149,6 +152,8 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
         loaded.skipped = LastUrlCacheSkipped();
         loaded.skippedCount = LastUrlCacheSkippedCount();
         loaded.incomplete = LastUrlCacheIncomplete();
+        loaded.error = LastUrlCacheReadError();
+        loaded.newerCount = LastUrlCacheNewerCount();
     };
     std::vector<std::future<void>> others;
     for (std::size_t i = 1; i < loads.size(); ++i)
@@ -190,11 +195,16 @@ void CatalogueLoader::LoadCatalogue(bool showProgress)
     m_state.tree_ready = true;
     m_status.setText(0, first ? first->data(0, StoreStateRole).toString() : QString());
     m_state.selected_store = first ? first->data(0, StoreIdRole).toUInt() : 0;
-    const Loaded &shown = loads.front();
-    std::string reason = !shown.problem.empty() ? shown.problem : shown.skipped;
-    if (shown.problem.empty() && !shown.incomplete.empty())
-        reason = shown.incomplete + (shown.skipped.empty() ? "" : "; " + shown.skipped);
-    emit storeProblem(QString::fromStdString(reason));
+    for (const Loaded &loaded : loads) {
+        StoreProblem problem{loaded.id,
+                             loaded.problem.empty() ? StoreError::None : loaded.error,
+                             loaded.skippedCount,
+                             loaded.newerCount,
+                             !loaded.incomplete.empty(),
+                             loaded.store ? QString::fromStdString(loaded.store->folder()) : QString()};
+        if (problem.any())
+            emit storeProblem(problem);
+    }
     emit progressHidden();
     m_loading = false;
 }
@@ -223,7 +233,7 @@ void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
 
     QString state = QStringLiteral("域名共%1个").arg(root->childCount());
     if (!loaded.problem.empty())
-        state += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(loaded.problem));
+        state += QStringLiteral("（无法读取缓存：%1）").arg(CauseText(loaded.error));
     else if (!loaded.incomplete.empty() && loaded.skippedCount > 0)
         state += QStringLiteral("（缓存索引不完整，%1个缓存项未列出）").arg(loaded.skippedCount);
     else if (!loaded.incomplete.empty())
@@ -234,7 +244,8 @@ void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
     root->setData(0, StoreStateRole, state);
     QString tip = store ? QString::fromStdString(store->folder()) : QString();
     if (!loaded.problem.empty())
-        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(loaded.problem);
+        tip +=
+            (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("无法读取：") + CauseText(loaded.error);
     root->setToolTip(0, tip);
 }
 
