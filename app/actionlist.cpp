@@ -44,9 +44,9 @@ ActionList::ActionList(QWidget *window)
         {"AInternetOption", "", "Internet选项(&I)..", "", {}, -1, true},
         {"AHelp", "Help", "关于(&A)...", "关于", QKeySequence(Qt::Key_F1), 0, true},
         {"AEntryInfo", "File", "缓存信息(&I)...", "缓存信息", QKeySequence(Qt::ALT | Qt::Key_Return), -1, false},
-        {"AExportList", "File", "导出列表(&X)...", "导出列表", {}, -1, false},
+        {"AExportList", "File", "导出列表(&T)...", "导出列表", {}, -1, false},
         {"AExportDocs", "File", "导出文档(&E)...", "导出文档", {}, -1, false},
-        {"AExportWarc", "File", "导出为网页存档 (WARC)(&A)...", "导出为网页存档", {}, -1, false},
+        {"AExportWarc", "File", "导出为网页存档 (WARC)(&V)...", "导出为网页存档", {}, -1, false},
     };
     QAction **targets[] = {
         &ARefresh,          &AOpenDoc,         &ADocinfo,   &ASaveDocas,      &ASaveWebas, &ADeleteDoc,

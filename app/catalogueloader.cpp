@@ -3,6 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/cataloguestate.h"
 #include "logging.h"
+#include "platform/causetext.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
 #include "stores/storeregistry.h"
@@ -102,6 +103,8 @@ struct CatalogueLoader::Loaded {
     std::string skipped;
     std::uint32_t skippedCount = 0;
     std::string incomplete; // why the listing may not be all of the store
+    StoreError error = StoreError::None;
+    std::uint32_t newerCount = 0;
 };
 
 void CatalogueLoader::LoadCatalogue(bool showProgress)
@@ -171,6 +174,8 @@ bool CatalogueLoader::loadOnce(bool showProgress)
         loaded.skipped = LastUrlCacheSkipped();
         loaded.skippedCount = LastUrlCacheSkippedCount();
         loaded.incomplete = LastUrlCacheIncomplete();
+        loaded.error = LastUrlCacheReadError();
+        loaded.newerCount = LastUrlCacheNewerCount();
     };
     std::atomic<std::size_t> waitingFor{0}; // the store the read waits for now
     auto readAll = [&] {
@@ -242,11 +247,16 @@ bool CatalogueLoader::loadOnce(bool showProgress)
     // A handler this load ran inside (a click on a host whose list was being filled) may go
     // on to select whatever now lies under the pointer: the root stays the one selected.
     QMetaObject::invokeMethod(this, &CatalogueLoader::keepRootSelected, Qt::QueuedConnection);
-    const Loaded &shown = loads.front();
-    std::string reason = !shown.problem.empty() ? shown.problem : shown.skipped;
-    if (shown.problem.empty() && !shown.incomplete.empty())
-        reason = shown.incomplete + (shown.skipped.empty() ? "" : "; " + shown.skipped);
-    emit storeProblem(QString::fromStdString(reason));
+    for (const Loaded &loaded : loads) {
+        StoreProblem problem{loaded.id,
+                             loaded.problem.empty() ? StoreError::None : loaded.error,
+                             loaded.skippedCount,
+                             loaded.newerCount,
+                             !loaded.incomplete.empty(),
+                             loaded.store ? QString::fromStdString(loaded.store->folder()) : QString()};
+        if (problem.any())
+            emit storeProblem(problem);
+    }
     emit progressHidden();
     return true;
 }
@@ -288,7 +298,7 @@ void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
 
     QString state = QStringLiteral("域名共%1个").arg(root->childCount());
     if (!loaded.problem.empty())
-        state += QStringLiteral("（无法读取缓存：%1）").arg(QString::fromStdString(loaded.problem));
+        state += QStringLiteral("（无法读取缓存：%1）").arg(CauseText(loaded.error));
     else if (!loaded.incomplete.empty() && loaded.skippedCount > 0)
         state += QStringLiteral("（缓存索引不完整，%1个缓存项未列出）").arg(loaded.skippedCount);
     else if (!loaded.incomplete.empty())
@@ -299,7 +309,8 @@ void CatalogueLoader::addRoot(const Loaded &loaded, bool several)
     root->setData(0, StoreStateRole, state);
     QString tip = store ? QString::fromStdString(store->folder()) : QString();
     if (!loaded.problem.empty())
-        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(loaded.problem);
+        tip +=
+            (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("无法读取：") + CauseText(loaded.error);
     root->setToolTip(0, tip);
 }
 

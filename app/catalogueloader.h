@@ -3,6 +3,7 @@
 // cache store, each with the hosts of its own entries.
 
 #include "platform/wininet.h"
+#include "treenodes.h"
 
 #include <QObject>
 
@@ -55,9 +56,9 @@ signals:
     void progressHidden();
     // The catalogue's entries were let go for the reload: no row may show them any more.
     void catalogueCleared();
-    // The store could not be read (`reason` names it and says why), or some of its entries
-    // were damaged and left out (`reason` counts them); empty after a clean load.
-    void storeProblem(const QString &reason);
+    // After a load, once for each store that could not be read, or read only in part; its
+    // root is in the tree by then.
+    void storeProblem(const StoreProblem &problem);
 
 private:
     struct Loaded;

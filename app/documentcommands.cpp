@@ -4,6 +4,7 @@
 #include "catalogue/criteria.h"
 #include "documentsaver.h"
 #include "lister.h"
+#include "logging.h"
 #include "platform/causetext.h"
 #include "platform/shell.h"
 #include "platform/urlcachestore.h"
@@ -49,9 +50,12 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelectedLive() const
 bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
 {
     std::string why;
-    if (EnsureLocalFile(entry, &why))
+    StoreError error = StoreError::None;
+    if (EnsureLocalFile(entry, &why, &error))
         return true;
-    MsgBox(QStringLiteral("无法取出缓存文档：%1").arg(QString::fromStdString(why)), MB::ICONWARNING);
+    qCWarning(lcStore, "cannot take out the document: %s", why.c_str());
+    MsgBox(QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(error), QString::fromUtf8(SourceUrl(*entry))),
+           MB::ICONWARNING);
     return false;
 }
 
@@ -117,8 +121,9 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCAC
                     return !stop.load();
                 });
             for (std::size_t j = 0; j < indexes.size(); ++j)
-                results[indexes[j]] =
-                    j < partResults.size() ? partResults[j] : KeyRemoval{RemovalOutcome::NotTried, ERROR_SUCCESS, {}};
+                results[indexes[j]] = j < partResults.size()
+                    ? partResults[j]
+                    : KeyRemoval{RemovalOutcome::NotTried, StoreError::None, {}};
             before += indexes.size();
         }
     };
@@ -180,7 +185,7 @@ void DocumentCommands::ADeleteDocExecute()
     if (!rows.isEmpty())
         m_lister->focusRowOnly(rows.first()); // the row that took the first deleted one's place
     // A cache another program is using shows as such until the list is filled again.
-    const bool inUse = firstFailure && firstFailure->error == ERROR_SHARING_VIOLATION;
+    const bool inUse = firstFailure && firstFailure->error == StoreError::Busy;
     m_status.setText(1,
                      inUse ? QStringLiteral("文档共%1项（缓存正在使用中）").arg(view.size())
                            : QStringLiteral("文档共%1项").arg(view.size()));
@@ -197,8 +202,9 @@ void DocumentCommands::ADeleteDocExecute()
         QString text = QStringLiteral("有%1个缓存文档未能删除：%2")
                            .arg(failed)
                            .arg(DeleteFailureText(firstFailure->error, kind, browser));
+        // The store's own words are for the log; the box says it in the user's language.
         if (!firstFailure->reason.empty())
-            text += QStringLiteral("\n（%1）").arg(QString::fromStdString(firstFailure->reason));
+            qCWarning(lcStore, "not deleted: %s", firstFailure->reason.c_str());
         lines << text;
     }
     if (!lines.isEmpty())
@@ -267,7 +273,7 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
     std::erase_if(m_state.search_list, isGone);
     PurgeMissingFiles(m_state.collect_list);
     emit rowCountChanged(int(m_state.view_list.size()));
-    const bool inUse = failed > 0 && results[firstFailure].error == ERROR_SHARING_VIOLATION;
+    const bool inUse = failed > 0 && results[firstFailure].error == StoreError::Busy;
     m_status.setText(1,
                      inUse ? QStringLiteral("文档共%1项（缓存正在使用中）").arg(m_state.view_list.size())
                            : QStringLiteral("文档共%1项").arg(m_state.view_list.size()));
@@ -289,33 +295,33 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
     MsgBox(summary, failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
-QString DeleteFailureText(DWORD error, StoreKind kind, const QString &browser)
+QString DeleteFailureText(StoreError error, StoreKind kind, const QString &browser)
 {
     switch (error) {
-    case ERROR_SHARING_VIOLATION:
+    case StoreError::Busy:
         if (kind == StoreKind::Firefox || kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile)
             return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。").arg(browser);
         return QStringLiteral("先关闭正在使用这个缓存的Wine程序");
-    case ERROR_NOT_SUPPORTED:
+    case StoreError::ReadOnly:
         if (kind == StoreKind::WinInet)
             return QStringLiteral("这种旧版本的缓存索引只能读取。");
         return QStringLiteral("这种缓存（Chromium 旧式的块文件缓存）只能读取，不能删除其中的文档。");
-    case ERROR_DISK_FULL:
+    case StoreError::DiskFull:
         return QStringLiteral("磁盘已满，缓存没有改完。");
-    case ERROR_WRITE_FAULT:
+    case StoreError::IoError:
         return QStringLiteral("读写磁盘时出错，缓存没有改完。");
-    case ERROR_ACCESS_DENIED:
+    case StoreError::Denied:
         return QStringLiteral("没有修改缓存的权限。");
-    case ERROR_WRITE_PROTECT:
+    case StoreError::DiskReadOnly:
         return QStringLiteral("缓存所在的磁盘是只读的。");
-    case ERROR_FILE_CORRUPT:
+    case StoreError::Damaged:
         return QStringLiteral("缓存索引已损坏，不能修改。");
-    case ERROR_FILE_NOT_FOUND:
+    case StoreError::NotFound:
         return QStringLiteral("缓存中找不到该项。");
-    case ERROR_NOT_READY:
+    case StoreError::Closed:
         return QStringLiteral("这个缓存已经关闭。");
     default:
-        return QStringLiteral("错误代码 %1。").arg(error);
+        return CauseText(error) + QStringLiteral("。");
     }
 }
 
@@ -334,5 +340,6 @@ void DocumentCommands::AofflineExecute(bool offline)
 {
     // The action has already inverted its check; the next update pass shows the real state.
     if (!SetOffline(offline))
-        MsgBox(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())), MB::ICONWARNING);
+        MsgBox(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(StoreErrorOfWinInet(GetLastError()))),
+               MB::ICONWARNING);
 }

@@ -20,7 +20,7 @@ class StatusPanels;
 
 // Why the cache kept an entry, for the user: `error` as the cache layer reported it, for a
 // store of `kind` (its browser `browser`, as the cache root names it).
-QString DeleteFailureText(DWORD error, StoreKind kind = StoreKind::WinInet, const QString &browser = QString());
+QString DeleteFailureText(StoreError error, StoreKind kind = StoreKind::WinInet, const QString &browser = QString());
 
 class DocumentCommands : public QObject {
     Q_OBJECT

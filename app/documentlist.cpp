@@ -155,6 +155,9 @@ void DocumentList::CatalogueCleared()
 {
     ++m_fillSerial;
     SetRowCount(0);
+    // The reload selects a cache root: the collect box's grey goes with its rows.
+    const QPalette &palette = m_lister->palette();
+    m_lister->setColours(palette.color(QPalette::Base), palette.color(QPalette::Text));
     // A count shown for the rows that went would no longer agree with the list.
     if (!m_status.text(1).isEmpty())
         m_status.setText(1, QStringLiteral("文档共0项"));

@@ -2,6 +2,7 @@
 
 #include "catalogue/cataloguestate.h"
 #include "lister.h"
+#include "logging.h"
 #include "platform/cachefile.h"
 #include "platform/causetext.h"
 #include "platform/urlcachestore.h"
@@ -9,12 +10,16 @@
 #include "windows/workprogress.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QProgressDialog>
+#include <QStandardItemModel>
 
 #include <atomic>
 
@@ -89,11 +94,35 @@ std::pair<ListFormat, QString> ListExportTarget(const QString &path, const QStri
     return {ListFormat::Csv, path + QStringLiteral(".csv")};
 }
 
+namespace {
+
+// Why the export could not use its folder, in the user's words.
+QString FolderProblemText(const DocumentExportResult &result)
+{
+    const QString folder = QDir::toNativeSeparators(result.folder);
+    switch (result.folderProblem) {
+    case ExportFolderProblem::NoFolder:
+        return QStringLiteral("没有选择文件夹");
+    case ExportFolderProblem::InsideCache:
+        return QStringLiteral("%1\n这个文件夹在缓存自己的文件夹里，不能写入缓存").arg(folder);
+    case ExportFolderProblem::CannotMake:
+        return QStringLiteral("%1\n无法创建这个文件夹").arg(folder);
+    case ExportFolderProblem::NotAFolder:
+        return QStringLiteral("%1\n这不是文件夹").arg(folder);
+    case ExportFolderProblem::Unwritable:
+    case ExportFolderProblem::None:
+        break;
+    }
+    return QStringLiteral("%1\n无法写入这个文件夹：%2").arg(folder, CauseText(result.folderCause));
+}
+
+} // namespace
+
 QString DocumentExportReport(const DocumentExportResult &result, const std::vector<EntryRow> &rows, std::size_t reached)
 {
     if (!result.error.isEmpty())
         return QStringLiteral("导出未能完成：\n%1\n已写入%2个文档，共%3个。")
-            .arg(result.error)
+            .arg(FolderProblemText(result))
             .arg(result.writtenCount())
             .arg(result.documents.size());
     QStringList lines;
@@ -113,7 +142,7 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
         if (++failed <= MostReportedDocuments)
             failures << QStringLiteral("%1\n    %2")
                             .arg(QString::fromUtf8(SourceUrl(*rows[i].header)),
-                                 d.cause ? CauseText(d.cause) + QStringLiteral("：") + d.problem : d.problem);
+                                 CauseText(d.cause != StoreError::None ? d.cause : StoreError::Damaged));
     }
     if (failed > 0) {
         lines << QStringLiteral("有%1个文档未能导出：").arg(failed);
@@ -122,9 +151,11 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
             lines << QStringLiteral("……另有%1个。").arg(failed - MostReportedDocuments);
     }
     if (!result.manifestError.isEmpty())
-        lines << QStringLiteral("清单文件未能写入：%1。\n%2")
-                     .arg(CauseText(result.manifestCause ? result.manifestCause : ERROR_WRITE_FAULT),
-                          result.manifestError);
+        lines << QStringLiteral("清单文件未能写入：%1。")
+                     .arg(CauseText(result.manifestCause != StoreError::None ? result.manifestCause
+                                                                             : StoreError::IoError));
+    if (lines.isEmpty())
+        lines << QStringLiteral("已导出%1个文档。").arg(result.writtenCount());
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -172,15 +203,45 @@ void EntryCommands::AEntryInfoExecute()
     if (row < 0 || std::size_t(row) >= view.size())
         return;
     EntryFields fields(storeFolder());
-    ShowEntryInfo(m_dialogParent, EntryInfoOf(RowOf(view[std::size_t(row)]), fields));
+    const EntryRow entry = RowOf(view[std::size_t(row)]);
+    EntryInfo info = EntryInfoOf(entry, fields);
+    if (const QString problem = m_storeProblems.value(entry.store); !problem.isEmpty()) {
+        const QString caption = QStringLiteral("缓存问题");
+        info.lines.append({QStringLiteral("store_problem"), caption, problem});
+        info.copyText += caption + QStringLiteral(": ") + problem + QLatin1Char('\n');
+    }
+    ShowEntryInfo(m_dialogParent, info);
 }
 
-QString EntryCommands::askListFile(const QString &proposed, QString &filter)
+QString EntryCommands::askListFile(const QString &proposed, QString &filter, int selected, int all, bool &allChosen)
 {
     if (m_listDialog)
-        return m_listDialog(proposed, filter);
-    return QFileDialog::getSaveFileName(m_dialogParent, QStringLiteral("导出列表"), proposed,
-                                        ListExportFilters().join(QStringLiteral(";;")), &filter);
+        return m_listDialog(proposed, filter, allChosen);
+    // Qt's own dialog, so that the choice of rows sits in it beside the file name.
+    QFileDialog dialog(m_dialogParent, QStringLiteral("导出列表"), proposed,
+                       ListExportFilters().join(QStringLiteral(";;")));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectNameFilter(filter);
+    auto *scope = new QComboBox(&dialog);
+    scope->setObjectName(QStringLiteral("exportScope"));
+    scope->addItem(QStringLiteral("选定的%1项").arg(selected));
+    scope->addItem(QStringLiteral("全部%1项").arg(all));
+    if (selected == 0)
+        qobject_cast<QStandardItemModel *>(scope->model())->item(0)->setEnabled(false);
+    scope->setCurrentIndex(allChosen ? 1 : 0);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        auto *label = new QLabel(QStringLiteral("导出(&R)："), &dialog);
+        label->setBuddy(scope);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(scope, row, 1);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    filter = dialog.selectedNameFilter();
+    allChosen = scope->currentIndex() == 1;
+    return dialog.selectedFiles().constFirst();
 }
 
 std::optional<ExportDocumentsChoice> EntryCommands::askDocumentsFolder(int count, const QString &proposed)
@@ -192,16 +253,23 @@ std::optional<ExportDocumentsChoice> EntryCommands::askDocumentsFolder(int count
 
 void EntryCommands::AExportListExecute()
 {
-    QList<int> rows = m_lister->selectedRows();
+    const QList<int> selected = m_lister->selectedRows();
+    const int count = m_lister->rowCount();
+    if (count == 0)
+        return;
+    // One selected row is most likely only the focus: all of the list is offered first then.
+    bool all = selected.size() <= 1;
+    QString filter = ListExportFilters().front();
+    const QString chosen = askListFile(QDir(m_lastFolder).filePath(QStringLiteral("缓存文档列表.csv")), filter,
+                                       int(selected.size()), count, all);
+    if (chosen.isEmpty())
+        return;
+    QList<int> rows = all ? QList<int>() : selected;
     if (rows.isEmpty())
-        for (int row = 0; row < m_lister->rowCount(); ++row)
+        for (int row = 0; row < count; ++row)
             rows.append(row);
     const ViewList records = recordsAt(m_state.view_list, rows);
     if (records.empty())
-        return;
-    QString filter = ListExportFilters().front();
-    const QString chosen = askListFile(QDir(m_lastFolder).filePath(QStringLiteral("缓存文档列表.csv")), filter);
-    if (chosen.isEmpty())
         return;
     const auto [format, path] = ListExportTarget(chosen, filter);
     m_lastFolder = QFileInfo(path).absolutePath();
@@ -209,6 +277,7 @@ void EntryCommands::AExportListExecute()
     EntryFields fields(storeFolder());
     ListExportOptions options;
     options.title = QStringLiteral("缓存文档列表");
+    options.captionHeader = true;
     StoreResult written;
     {
         const BusyCursor busy;
@@ -216,11 +285,15 @@ void EntryCommands::AExportListExecute()
         written = ExportEntryList(path, RowsOf(records), format, fields, options);
         emit progressHidden();
     }
-    if (!written.ok())
+    if (!written.ok()) {
+        qCWarning(lcUi, "the list was not written: %s", written.reason.c_str());
         MsgBox(
-            QStringLiteral("无法写入列表文件：%1。\n%2\n%3")
-                .arg(CauseText(written.error), QDir::toNativeSeparators(path), QString::fromStdString(written.reason)),
+            QStringLiteral("无法写入列表文件：%1。\n%2").arg(CauseText(written.error), QDir::toNativeSeparators(path)),
             MB::ICONERROR);
+        return;
+    }
+    MsgBox(QStringLiteral("已导出%1项到：\n%2").arg(records.size()).arg(QDir::toNativeSeparators(path)),
+           MB::ICONINFORMATION);
 }
 
 void EntryCommands::AExportDocsExecute()

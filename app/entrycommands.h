@@ -10,6 +10,7 @@
 #include "windows/entryinfowindow.h"
 #include "windows/exportdocumentsdialog.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -35,7 +36,7 @@ const QStringList &ListExportFilters();
 std::pair<ListFormat, QString> ListExportTarget(const QString &path, const QString &filter);
 
 // The words of the one box after a document export: the documents that were not written,
-// each with why, and a manifest that could not be; empty when there is nothing to say.
+// each with why, and a manifest that could not be; when all went, how many were written.
 // `reached` counts the documents the export came to before it was stopped. The first line is
 // always the program's own words, so that a message box never takes a URL for markup.
 QString DocumentExportReport(const DocumentExportResult &result, const std::vector<EntryRow> &rows,
@@ -48,14 +49,20 @@ public:
     EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent);
 
     // Stand-ins for the dialogs (tests). The list's save dialog gets the proposed path and
-    // returns the chosen one (empty for cancel) and the chosen filter in `filter`.
-    using ListFileDialog = std::function<QString(const QString &proposed, QString &filter)>;
+    // returns the chosen one (empty for cancel) and the chosen filter in `filter`; `all` comes
+    // in as the rows offered by default (all of the list, or the selected ones) and goes out
+    // as the rows chosen.
+    using ListFileDialog = std::function<QString(const QString &proposed, QString &filter, bool &all)>;
     void setListFileDialog(ListFileDialog dialog) { m_listDialog = std::move(dialog); }
     using DocumentsDialog = std::function<std::optional<ExportDocumentsChoice>(int count, const QString &proposed)>;
     void setDocumentsDialog(DocumentsDialog dialog) { m_documentsDialog = std::move(dialog); }
     // The archive's save dialog: the proposed path in, the chosen one (empty for cancel) out.
     using ArchiveFileDialog = std::function<QString(const QString &proposed)>;
     void setArchiveFileDialog(ArchiveFileDialog dialog) { m_archiveDialog = std::move(dialog); }
+
+    // What the last load found wrong with a store, shown in 缓存信息 for its documents.
+    void setStoreProblem(URLCACHE_STORE_ID store, const QString &text) { m_storeProblems.insert(store, text); }
+    void clearStoreProblems() { m_storeProblems.clear(); }
 
 public slots:
     void AEntryInfoExecute();
@@ -73,7 +80,7 @@ signals:
 private:
     // The focused row when it is selected, else the first selected row; -1 for none.
     int focusedRow() const;
-    QString askListFile(const QString &proposed, QString &filter);
+    QString askListFile(const QString &proposed, QString &filter, int selected, int all, bool &allChosen);
     std::optional<ExportDocumentsChoice> askDocumentsFolder(int count, const QString &proposed);
 
     CatalogueState &m_state;
@@ -83,4 +90,5 @@ private:
     DocumentsDialog m_documentsDialog;
     ArchiveFileDialog m_archiveDialog;
     QString m_lastFolder; // where the last export went
+    QHash<URLCACHE_STORE_ID, QString> m_storeProblems;
 };

@@ -104,7 +104,7 @@ ColumnLayout ReadColumnLayout(const QString &path, const ColumnLayout &defaults)
 StoreResult WriteColumnLayout(const QString &path, const ColumnLayout &layout)
 {
     if (!validLayout(layout))
-        return StoreResult::failure(ERROR_INVALID_PARAMETER, "not an arrangement of every column");
+        return StoreResult::failure(StoreError::Damaged, "not an arrangement of every column");
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Written here rather than by QSettings, whose save commits a file cut by a full disk.
     QStringList order, shown;

@@ -40,6 +40,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <utility>
+
 Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(parent), m_appDir(appDir)
 {
     if (!m_appDir.endsWith(QLatin1Char('/')))
@@ -165,6 +167,11 @@ void Tfrm_cache::connectConcerns()
             Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
+    connect(m_loader.get(), &CatalogueLoader::catalogueCleared, this, [this] {
+        m_openedNow = std::exchange(m_openedNext, 0);
+        m_entries->clearStoreProblems();
+    });
+    connect(m_loader.get(), &CatalogueLoader::storeProblem, this, &Tfrm_cache::showStoreProblem, Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::CatalogueCleared,
             Qt::DirectConnection);
 
@@ -226,10 +233,15 @@ void Tfrm_cache::openStore(const QString &path)
         return; // the load running now would go on over the new stores' tree
     std::shared_ptr<CacheStore> store = OpenStore(QFile::encodeName(path).toStdString());
     if (store->kind() == StoreKind::None) {
-        MsgBox(QStringLiteral("这个文件夹中没有缓存：%1").arg(QString::fromStdString(store->describe())),
-               MB::ICONWARNING);
+        // The window keeps what it shows; the store's own words go to the log.
+        qCInfo(lcUi, "%s", store->describe().c_str());
+        QString text = QStringLiteral("这个文件夹里没有浏览器缓存：%1").arg(QDir::toNativeSeparators(path));
+        if (const StoreError kind = store->list().errorKind(); kind != StoreError::NotACache)
+            text += QStringLiteral("（%1）").arg(CauseText(kind));
+        MsgBox(text, MB::ICONWARNING);
         return;
     }
+    m_openedNext = UrlCacheStoreIdOf(store);
     if (m_loader->stores().empty())
         m_loader->setStore(std::move(store)); // the process's store of before goes
     else
@@ -288,6 +300,16 @@ void Tfrm_cache::storesChanged()
                MB::ICONWARNING);
     }
     m_loader->LoadCatalogue(true);
+}
+
+void Tfrm_cache::showStoreProblem(const StoreProblem &problem)
+{
+    ShowStoreProblem(ui->Tree, problem);
+    m_entries->setStoreProblem(problem.store, StoreProblemLines(problem).join(QStringLiteral("；")));
+    if (problem.store != 0 && problem.store == m_openedNow) {
+        m_openedNow = 0;
+        MsgBox(QStringLiteral("打开的缓存有问题：\n%1").arg(StoreProblemDetails(problem)), MB::ICONWARNING);
+    }
 }
 
 bool Tfrm_cache::selectionUnavailable() const

@@ -57,6 +57,7 @@ class StoreChooser;
 class QAction;
 class Tfrm_find;
 class Tfrm_showinfo;
+struct StoreProblem;
 struct WindowControls;
 
 class Tfrm_cache : public QMainWindow {
@@ -126,6 +127,8 @@ private:
     void storesChanged();
     // Whether a selected row comes from a store closed since it was read.
     bool selectionUnavailable() const;
+    // A store's problem under its root, and in a box when the user has just opened that store.
+    void showStoreProblem(const StoreProblem &problem);
 
     void FormCreate();
     bool ReadSettings();
@@ -157,9 +160,12 @@ private:
     std::unique_ptr<CollectBox> m_collectBox;
     std::unique_ptr<EntryCommands> m_entries;
     StoreChooser *m_storeChooser = nullptr; // owned by the window, as Qt children are
-    Tfrm_showinfo *m_showinfo = nullptr;    // frm_showinfo
-    Tfrm_find *m_find = nullptr;            // frm_find
-    QPointer<QWidget> m_logo;               // frm_logo
+    // The store the user opened for the next load, and for the load running now.
+    URLCACHE_STORE_ID m_openedNext = 0;
+    URLCACHE_STORE_ID m_openedNow = 0;
+    Tfrm_showinfo *m_showinfo = nullptr; // frm_showinfo
+    Tfrm_find *m_find = nullptr;         // frm_find
+    QPointer<QWidget> m_logo;            // frm_logo
     QMetaObject::Connection m_idleUpdate;
     // The default rectangle the window with its frame is to fill, while its frame is not known.
     QRect m_defaultOuter;

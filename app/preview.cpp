@@ -89,7 +89,7 @@ QString unopenableCause(const QString &path)
     case CacheFileRefusal::None:
         return QStringLiteral("读取时出错");
     case CacheFileRefusal::Missing:
-        return CauseText(ERROR_FILE_NOT_FOUND);
+        return CauseText(StoreError::NotFound);
     case CacheFileRefusal::NotRegular:
         return QStringLiteral("它不是普通文件");
     case CacheFileRefusal::OutsideStore:
@@ -143,7 +143,7 @@ CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
     // A browser cache's body becomes a file when the page asks for it, off the window's
     // thread: decoding it may take long. The entry block stays alive with the task.
     auto written = [entry]() -> CachedLocalFile {
-        std::uint32_t error = ERROR_SUCCESS;
+        StoreError error = StoreError::None;
         if (!EnsureLocalFile(entry, nullptr, &error)) {
             CachedLocalFile failed;
             failed.problem = CauseText(error);
@@ -200,7 +200,7 @@ void PreviewPane::listerChange(int row)
         // same: the message says why it cannot be shown. A missing file of its own is told below.
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(record));
         const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
-        std::uint32_t error = ERROR_SUCCESS;
+        StoreError error = StoreError::None;
         if (!EnsureLocalFile(record, nullptr, &error) && inContainer) {
             ShowErrorReport(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
                                 .arg(CauseText(error), QString::fromUtf8(SourceUrl(record))));

@@ -13,7 +13,7 @@
 
 StoreChooser::StoreChooser(QMenu *fileMenu, QWidget *dialogParent) : QObject(dialogParent), m_dialogParent(dialogParent)
 {
-    m_open = new QAction(QStringLiteral("打开缓存(&C)..."), this);
+    m_open = new QAction(QStringLiteral("打开缓存(&K)..."), this);
     m_open->setObjectName(QStringLiteral("AOpenStore"));
     m_open->setToolTip(QStringLiteral("打开一个缓存文件夹"));
     connect(m_open, &QAction::triggered, this, &StoreChooser::OpenStoreExecute);
@@ -98,7 +98,7 @@ StoreResult RememberStoreSet(const std::vector<std::string> &folders)
     const QString path = storeSetFile();
     if (!QDir().mkpath(QFileInfo(path).path()))
         return StoreResult::failure(
-            ERROR_ACCESS_DENIED, QFile::encodeName(QFileInfo(path).path()).toStdString() + ": cannot make the folder");
+            StoreError::Denied, QFile::encodeName(QFileInfo(path).path()).toStdString() + ": cannot make the folder");
     QByteArray bytes;
     for (const std::string &folder : folders)
         bytes += QByteArray::fromStdString(folder) + '\n';

@@ -7,6 +7,7 @@
 
 #include "catalogue/entry.h"
 
+#include <QStringList>
 #include <QTreeWidgetItem>
 
 #include <cstddef>
@@ -41,6 +42,26 @@ inline std::string_view NodeHost(const QTreeWidgetItem *node)
     const auto *host = dynamic_cast<const HostNodeItem *>(node);
     return host ? UrlHost(host->url()) : std::string_view();
 }
+
+// What a load found wrong with one store, for the row under its root.
+struct StoreProblem {
+    URLCACHE_STORE_ID store = 0;
+    StoreError error = StoreError::None; // the store could not be read
+    std::uint32_t damaged = 0;           // entries left out as damaged
+    std::uint32_t newer = 0;             // entries left out as written in a newer format
+    bool incomplete = false;             // what was listed may not be all of the store
+    QString where;                       // the store's folder
+    bool any() const { return error != StoreError::None || damaged || newer || incomplete; }
+};
+Q_DECLARE_METATYPE(StoreProblem)
+
+// What the problem row says ("无法读取：…", "N个缓存项未列出（已损坏）"), one line per fact; and
+// the same with the store's folder, for tool tips and 缓存信息.
+QStringList StoreProblemLines(const StoreProblem &problem);
+QString StoreProblemDetails(const StoreProblem &problem);
+// Shows `problem` as the first child of its store's root: readable at a glance, the details in
+// its tool tip. The row is not a host and takes no selection.
+void ShowStoreProblem(QTreeWidget *tree, const StoreProblem &problem);
 
 // The node with `absoluteIndex`, null when there is none.
 QTreeWidgetItem *TreeNode(const QTreeWidget *tree, int absoluteIndex);

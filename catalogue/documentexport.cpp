@@ -111,6 +111,7 @@ bool writeAll(int fd, std::string_view piece)
 struct Copy {
     int writeError = 0;
     QString readProblem;
+    StoreError readCause = StoreError::None;
     QString note;
 };
 
@@ -119,12 +120,14 @@ void copyLocalFile(const char *path, int to, Copy &copy)
 {
     const int from = ::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (from < 0) {
+        copy.readCause = errno == ELOOP ? StoreError::Denied : StoreErrorFromErrno(errno);
         copy.readProblem = QString::fromUtf8(path) + QStringLiteral(": ")
             + (errno == ELOOP ? QStringLiteral("a symbolic link, not a cache file") : fromErrno(errno));
         return;
     }
     struct stat st {};
     if (::fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
+        copy.readCause = StoreError::Denied;
         copy.readProblem = QString::fromUtf8(path) + QStringLiteral(": not a regular file");
         ::close(from);
         return;
@@ -135,6 +138,7 @@ void copyLocalFile(const char *path, int to, Copy &copy)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
+            copy.readCause = StoreError::IoError;
             copy.readProblem = QString::fromUtf8(path) + QStringLiteral(": ") + fromErrno(errno);
             break;
         }
@@ -163,7 +167,7 @@ void copyBody(const BodyRef &ref, int to, Copy &copy)
     StoreResult read = ReadDecodedBody(ref, sink, &decoded, &cut);
     if (copy.writeError)
         return;
-    if (!read.ok() && read.error == ERROR_FILE_CORRUPT && decoded) {
+    if (!read.ok() && read.error == StoreError::Damaged && decoded) {
         if (::ftruncate(to, 0) != 0 || ::lseek(to, 0, SEEK_SET) != 0) {
             copy.writeError = errno;
             return;
@@ -174,7 +178,8 @@ void copyBody(const BodyRef &ref, int to, Copy &copy)
         if (copy.writeError)
             return;
     }
-    if (!read.ok() && read.error != ERROR_FILE_CORRUPT) {
+    if (!read.ok() && read.error != StoreError::Damaged) {
+        copy.readCause = read.error;
         copy.readProblem = QString::fromStdString(read.reason);
         return;
     }
@@ -214,12 +219,14 @@ public:
         ExportedDocument done;
         if (!row.header) {
             done.problem = QStringLiteral("no entry");
+            done.cause = StoreError::NotFound;
             return done;
         }
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
         const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
         if (!inContainer && !FileExists(LocalFileName(*row.header))) {
             done.problem = QString::fromUtf8(LocalFileName(*row.header)) + QStringLiteral(": the file is gone");
+            done.cause = StoreError::NotFound;
             return done;
         }
 
@@ -257,7 +264,7 @@ public:
             done.problem = copy.writeError
                 ? QString::fromStdString(name) + QStringLiteral(": ") + fromErrno(copy.writeError)
                 : copy.readProblem;
-            done.cause = copy.writeError ? StoreErrorFromErrno(copy.writeError) : ERROR_SUCCESS;
+            done.cause = copy.writeError ? StoreErrorFromErrno(copy.writeError) : copy.readCause;
             return done;
         }
         if (extras && (extras->dwFlags & EntryTruncated) && copy.note.isEmpty())
@@ -299,26 +306,35 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
 {
     DocumentExportResult result;
     result.documents.resize(rows.size());
-    auto fail = [&](const QString &why) {
+    auto fail = [&](ExportFolderProblem kind, const QString &why, StoreError cause = StoreError::None) {
+        result.folderProblem = kind;
+        result.folderCause = cause;
         result.error = why;
         for (ExportedDocument &d : result.documents)
             d.problem = why;
         return result;
     };
     if (folder.isEmpty())
-        return fail(QStringLiteral("no folder given"));
+        return fail(ExportFolderProblem::NoFolder, QStringLiteral("no folder given"));
     const QString target = QDir::cleanPath(QDir(folder).absolutePath());
+    result.folder = target;
     // Checked before the folder is made, so that not even a folder lands in the cache.
     if (isInside(realFolder(target), realFolder(options.storeFolder)))
-        return fail(target + QStringLiteral(": inside the cache's own folder; the cache is never written to"));
+        return fail(ExportFolderProblem::InsideCache,
+                    target + QStringLiteral(": inside the cache's own folder; the cache is never written to"));
     if (!QDir().mkpath(target))
-        return fail(target + QStringLiteral(": cannot make the folder"));
+        return fail(ExportFolderProblem::CannotMake, target + QStringLiteral(": cannot make the folder"));
     const int dir = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return fail(target + QStringLiteral(": ")
-                    + (errno == ENOTDIR ? QStringLiteral("not a folder") : fromErrno(errno)));
+    if (dir < 0) {
+        const int error = errno;
+        return error == ENOTDIR ? fail(ExportFolderProblem::NotAFolder, target + QStringLiteral(": not a folder"))
+                                : fail(ExportFolderProblem::Unwritable,
+                                       target + QStringLiteral(": ") + fromErrno(error), StoreErrorFromErrno(error));
+    }
 
     auto folderFailed = [&](int error) {
+        result.folderProblem = ExportFolderProblem::Unwritable;
+        result.folderCause = StoreErrorFromErrno(error);
         return target + QStringLiteral(": cannot write into the folder: ") + fromErrno(error);
     };
     // A nameless file tells whether the folder takes files at all, leaving nothing behind.
@@ -327,7 +343,8 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
     } else if (folderError(errno)) {
         const int error = errno;
         ::close(dir);
-        return fail(folderFailed(error));
+        const QString why = folderFailed(error);
+        return fail(ExportFolderProblem::Unwritable, why, StoreErrorFromErrno(error));
     }
 
     std::string manifestName;
@@ -341,7 +358,8 @@ DocumentExportResult ExportDocuments(const std::vector<EntryRow> &rows, const QS
             const int error = errno;
             if (folderError(error)) {
                 ::close(dir);
-                return fail(folderFailed(error));
+                const QString why = folderFailed(error);
+                return fail(ExportFolderProblem::Unwritable, why, StoreErrorFromErrno(error));
             }
             result.manifestError = fromErrno(error); // the documents still go
             result.manifestCause = StoreErrorFromErrno(error);

@@ -30,17 +30,23 @@ struct ExportedDocument {
     QString problem;  // why nothing was written, or what to know about what was ("as stored: ...")
     bool written = false;
     // The error number behind a failed write.
-    std::uint32_t cause = ERROR_SUCCESS;
+    StoreError cause = StoreError::None;
 };
 
+// Why the export could not use its folder.
+enum class ExportFolderProblem : std::uint8_t { None, NoFolder, InsideCache, CannotMake, NotAFolder, Unwritable };
+
 struct DocumentExportResult {
-    QString error;                           // why the export could not start (the folder); empty when it could
-    std::vector<ExportedDocument> documents; // one per row, in the rows' order
-    QString manifestFile;                    // the manifest's name in the folder; empty without one
-    QString manifestError;                   // why the manifest could not be written
-    bool stopped = false;                    // the progress callback stopped the export
+    QString error; // why the export could not start (the folder); empty when it could
+    ExportFolderProblem folderProblem = ExportFolderProblem::None; // the kind of `error`
+    StoreError folderCause = StoreError::None;                     // the failure behind it, if any
+    QString folder;                                                // the folder, made absolute
+    std::vector<ExportedDocument> documents;                       // one per row, in the rows' order
+    QString manifestFile;  // the manifest's name in the folder; empty without one
+    QString manifestError; // why the manifest could not be written
+    bool stopped = false;  // the progress callback stopped the export
     // The error number behind manifestError.
-    std::uint32_t manifestCause = ERROR_SUCCESS;
+    StoreError manifestCause = StoreError::None;
 
     std::size_t writtenCount() const;
     bool complete() const { return error.isEmpty() && manifestError.isEmpty() && writtenCount() == documents.size(); }

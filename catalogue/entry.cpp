@@ -96,7 +96,7 @@ const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET
     return LocalFileName(header);
 }
 
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, std::uint32_t *error)
+bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, StoreError *error)
 {
     if (!block)
         return false;
@@ -107,7 +107,7 @@ bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, 
         if (why)
             *why = std::string(LocalFileName(*block)) + ": the file is gone";
         if (error)
-            *error = ERROR_FILE_NOT_FOUND;
+            *error = StoreError::NotFound;
         return false;
     }
     BodyRef ref;

@@ -136,10 +136,9 @@ const char *PresenceFile(const Entry &e)
 // Makes the entry's local file exist: a body kept inside a container file is decoded and
 // written out to the planned local path. True when the file is there; otherwise `why`
 // (optional) says why not, and `error` (optional) gives the error number of the cause.
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr,
-                     std::uint32_t *error = nullptr);
+bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr, StoreError *error = nullptr);
 template <typename Entry>
-bool EnsureLocalFile(const Entry &e, std::string *why = nullptr, std::uint32_t *error = nullptr)
+bool EnsureLocalFile(const Entry &e, std::string *why = nullptr, StoreError *error = nullptr)
 {
     return EnsureLocalFile(EntryBlock(e), why, error);
 }

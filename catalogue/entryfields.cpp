@@ -175,9 +175,9 @@ const char *kindText(StoreKind kind)
     case StoreKind::Firefox:
         return "Firefox";
     case StoreKind::ChromiumSimple:
-        return "Chromium (simple)";
+        return "Chromium（简单缓存）";
     case StoreKind::ChromiumBlockfile:
-        return "Chromium (blockfile)";
+        return "Chromium（块文件缓存）";
     case StoreKind::Memory:
         return "memory";
     case StoreKind::None:

@@ -173,11 +173,14 @@ void writeCsv(Output &output, const std::vector<EntryRow> &rows, EntryFields &fi
     for (int f = 0; f < EntryFieldCount; ++f) {
         if (f)
             out += ',';
-        out += EntryFieldName(EntryField(f));
+        if (options.captionHeader)
+            appendCsvCell(out, EntryFieldCaption(EntryField(f)).toStdString(), options.guardFormulas);
+        else
+            out += EntryFieldName(EntryField(f));
     }
     for (const ExtraColumn &column : options.extra) {
         out += ',';
-        appendCsvCell(out, column.name, options.guardFormulas);
+        appendCsvCell(out, options.captionHeader ? column.caption.toStdString() : column.name, options.guardFormulas);
     }
     out += "\r\n";
     std::string cell;

@@ -39,6 +39,9 @@ struct ListExportOptions {
     // CSV: a cell a spreadsheet program would take for a formula (starting with = + - @, tab or
     // CR) gets a leading apostrophe, so that a hostile URL or header cannot run as one.
     bool guardFormulas = true;
+    // CSV: the header names the columns by their captions ("网址"), as the HTML does, instead
+    // of the field names scripts read ("url").
+    bool captionHeader = false;
     // HTML: the page's title and heading.
     QString title;
     std::vector<ExtraColumn> extra;

@@ -1,5 +1,6 @@
 #include "search.h"
 
+#include "catalogue/text.h"
 #include "platform/cachefile.h"
 
 #include <QStringEncoder>
@@ -335,7 +336,7 @@ FileMatch ContentSearcher::searchBody(const BodyRef &body)
     if (decided)
         return outcome;
     // A body cut short or damaged still had its readable part searched.
-    if (read.ok() || read.error == ERROR_FILE_CORRUPT)
+    if (read.ok() || read.error == StoreError::Damaged)
         return anyText ? FileMatch::Hit : FileMatch::Miss;
     return FileMatch::Unreadable;
 }
@@ -433,7 +434,16 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         const char *path = LocalFileName(entry);
         if (!MatchesDocKind(path, criteria.kind))
             continue;
-        lowered.assign(criteria.field == SearchField::Url ? SourceUrl(entry) : path);
+        // A body the browser keeps inside its own files has our private folder as its path,
+        // which the user never chose: its name is what the list shows.
+        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(entry));
+        const bool keptByBrowser = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        if (criteria.field == SearchField::Url)
+            lowered.assign(SourceUrl(entry));
+        else if (keptByBrowser)
+            lowered.assign(FileNamePart(path));
+        else
+            lowered.assign(path);
         LowerInPlace(lowered.data(), lowered.size());
         if (std::any_of(patterns.begin(), patterns.end(), [&](const std::string &p) { return Contains(lowered, p); }))
             hits.push_back(entry);

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t i = 0; i < entries.entries.size() && i < 4; ++i) {
         const std::string url(entries.text(entries.entries[i].url));
         const IndexDatRemoval plan = PlanIndexDatRemoval(data, size, url, 1700000000);
-        if (plan.error != ERROR_SUCCESS)
+        if (plan.error != StoreError::None)
             continue;
         if (plan.writes.empty())
             __builtin_trap();

@@ -1,27 +1,36 @@
 #include "causetext.h"
 
-QString CauseText(std::uint32_t error)
+QString CauseText(StoreError error)
 {
     switch (error) {
-    case ERROR_DISK_FULL:
+    case StoreError::DiskFull:
         return QStringLiteral("磁盘已满");
-    case ERROR_WRITE_FAULT:
+    case StoreError::IoError:
         return QStringLiteral("读写磁盘时出错");
-    case ERROR_ACCESS_DENIED:
+    case StoreError::Denied:
         return QStringLiteral("没有权限");
-    case ERROR_WRITE_PROTECT:
+    case StoreError::DiskReadOnly:
         return QStringLiteral("磁盘是只读的");
-    case ERROR_FILE_NOT_FOUND:
+    case StoreError::NotFound:
         return QStringLiteral("文件或文件夹不存在");
-    case ERROR_PATH_NOT_FOUND:
-        return QStringLiteral("所需的文件夹不存在或不是文件夹");
-    case ERROR_SHARING_VIOLATION:
+    case StoreError::Busy:
         return QStringLiteral("文件正被其他程序使用");
-    case ERROR_FILE_CORRUPT:
+    case StoreError::Damaged:
         return QStringLiteral("文件已损坏");
-    case ERROR_NOT_SUPPORTED:
-        return QStringLiteral("不支持这种操作");
-    default:
-        return QStringLiteral("错误代码 %1").arg(error);
+    case StoreError::ReadOnly:
+        return QStringLiteral("这种缓存只能读取");
+    case StoreError::NotACache:
+        return QStringLiteral("这里没有浏览器缓存");
+    case StoreError::Unsupported:
+        return QStringLiteral("不支持这种缓存格式");
+    case StoreError::NewerFormat:
+        return QStringLiteral("较新的缓存格式");
+    case StoreError::Encrypted:
+        return QStringLiteral("缓存已加密，找不到它的密钥");
+    case StoreError::Closed:
+        return QStringLiteral("这个缓存已经关闭");
+    case StoreError::None:
+        break;
     }
+    return QStringLiteral("出错");
 }

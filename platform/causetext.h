@@ -7,4 +7,4 @@
 #include <QString>
 
 // A short Chinese phrase without a full stop, to be set into a sentence: "磁盘已满".
-QString CauseText(std::uint32_t error);
+QString CauseText(StoreError error);

@@ -69,7 +69,7 @@ bool SetOffline(bool offline)
     // A state that could not be kept is not taken on: the window shows the real one.
     const StoreResult saved = SaveWholeFile(path, offline ? "1\n" : "0\n");
     if (!saved.ok()) {
-        SetLastError(saved.error);
+        SetLastError(WinInetErrorOf(saved.error));
         return false;
     }
     g_offline = offline;

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 thread_local std::string t_readProblem;
+thread_local StoreError t_readError = StoreError::None;
+thread_local std::uint32_t t_newerCount = 0;
 thread_local std::string t_skipped;
 thread_local std::uint32_t t_skippedCount = 0;
 thread_local std::string t_incomplete;
@@ -131,6 +134,16 @@ std::string LastUrlCacheSkipped()
 std::uint32_t LastUrlCacheSkippedCount()
 {
     return t_skippedCount;
+}
+
+StoreError LastUrlCacheReadError()
+{
+    return t_readError;
+}
+
+std::uint32_t LastUrlCacheNewerCount()
+{
+    return t_newerCount;
 }
 
 std::string LastUrlCacheIncomplete()
@@ -323,12 +336,20 @@ HANDLE findFirst(const std::shared_ptr<CacheStore> &store, INTERNET_CACHE_ENTRY_
             e->listing = store->list();
             e->kind = store->kind();
             // A store whose entries all were left out is no more readable than a missing one.
-            t_readProblem = e->listing.ok() ? e->listing.noneReadable() : e->listing.error;
+            const StoreListing &l = e->listing;
+            t_readProblem = l.ok() ? l.noneReadable() : l.error;
+            t_readError = !l.ok()                 ? l.errorKind()
+                : t_readProblem.empty()           ? StoreError::None
+                : l.newerFormat && l.skipped == 0 ? StoreError::NewerFormat
+                                                  : StoreError::Damaged;
+            t_newerCount = l.newerFormat;
             t_skipped = e->listing.skipSummary();
             t_skippedCount = e->listing.skipped;
             t_incomplete = e->listing.incomplete;
         } else {
             t_readProblem = "no cache store";
+            t_readError = StoreError::NotFound;
+            t_newerCount = 0;
             t_skipped.clear();
             t_skippedCount = 0;
             t_incomplete.clear();
@@ -346,14 +367,52 @@ HANDLE findFirst(const std::shared_ptr<CacheStore> &store, INTERNET_CACHE_ENTRY_
 
 bool deleteEntry(const std::shared_ptr<CacheStore> &store, const char *key, const char *noStore)
 {
-    StoreResult result = (store && key) ? store->remove(key)
-                                        : StoreResult::failure(store ? ERROR_FILE_NOT_FOUND : ERROR_NOT_READY, noStore);
+    StoreResult result = (store && key)
+        ? store->remove(key)
+        : StoreResult::failure(store ? StoreError::NotFound : StoreError::Closed, noStore);
     t_deleteReason = std::move(result.reason);
-    SetLastError(result.error);
+    SetLastError(WinInetErrorOf(result.error));
     return result.ok();
 }
 
 } // namespace
+
+namespace {
+
+constexpr std::pair<StoreError, DWORD> kWinInetErrors[] = {
+    {StoreError::None, ERROR_SUCCESS},
+    {StoreError::NotFound, ERROR_FILE_NOT_FOUND},
+    {StoreError::Busy, ERROR_SHARING_VIOLATION},
+    {StoreError::ReadOnly, ERROR_NOT_SUPPORTED},
+    {StoreError::DiskReadOnly, ERROR_WRITE_PROTECT},
+    {StoreError::Damaged, ERROR_FILE_CORRUPT},
+    {StoreError::NewerFormat, ERROR_UNRECOGNIZED_VOLUME},
+    {StoreError::Encrypted, ERROR_ENCRYPTION_FAILED},
+    {StoreError::DiskFull, ERROR_DISK_FULL},
+    {StoreError::IoError, ERROR_WRITE_FAULT},
+    {StoreError::Denied, ERROR_ACCESS_DENIED},
+    {StoreError::Closed, ERROR_NOT_READY},
+    {StoreError::NotACache, ERROR_FILE_NOT_FOUND},
+    {StoreError::Unsupported, ERROR_NOT_SUPPORTED},
+};
+
+} // namespace
+
+DWORD WinInetErrorOf(StoreError error)
+{
+    for (const auto &[ours, theirs] : kWinInetErrors)
+        if (ours == error)
+            return theirs;
+    return ERROR_ACCESS_DENIED;
+}
+
+StoreError StoreErrorOfWinInet(DWORD error)
+{
+    for (const auto &[ours, theirs] : kWinInetErrors)
+        if (theirs == error)
+            return ours;
+    return StoreError::Denied;
+}
 
 HANDLE FindFirstUrlCacheEntryA(const char *searchPattern, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size)
 {
@@ -402,7 +461,7 @@ bool DeleteUrlCacheEntry(const char *key)
 namespace {
 
 std::vector<KeyRemoval> removeMany(const std::shared_ptr<CacheStore> &store, const std::vector<std::string> &keys,
-                                   const RemovalProgress &progress, DWORD noStoreError, const char *noStore)
+                                   const RemovalProgress &progress, StoreError noStoreError, const char *noStore)
 {
     if (store)
         return store->removeMany(keys, progress);
@@ -413,12 +472,12 @@ std::vector<KeyRemoval> removeMany(const std::shared_ptr<CacheStore> &store, con
 
 std::vector<KeyRemoval> DeleteUrlCacheEntries(const std::vector<std::string> &keys, const RemovalProgress &progress)
 {
-    return removeMany(CurrentUrlCacheStore(), keys, progress, ERROR_FILE_NOT_FOUND, "no cache store");
+    return removeMany(CurrentUrlCacheStore(), keys, progress, StoreError::NotFound, "no cache store");
 }
 
 std::vector<KeyRemoval> DeleteUrlCacheEntriesInStore(URLCACHE_STORE_ID store, const std::vector<std::string> &keys,
                                                      const RemovalProgress &progress)
 {
     // A closed cache is never stood in for by another one that holds the same keys.
-    return removeMany(UrlCacheStoreById(store), keys, progress, ERROR_NOT_READY, "the cache is closed");
+    return removeMany(UrlCacheStoreById(store), keys, progress, StoreError::Closed, "the cache is closed");
 }

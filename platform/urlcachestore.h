@@ -34,10 +34,13 @@ std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id);
 
 // Why the last enumeration on this thread could not read its store; empty when it could.
 std::string LastUrlCacheReadProblem();
+StoreError LastUrlCacheReadError();
 // What the last enumeration on this thread left out as damaged ("3 entries left out: ...");
 // empty when nothing was.
 std::string LastUrlCacheSkipped();
 std::uint32_t LastUrlCacheSkippedCount();
+// How many entries the last enumeration on this thread left out as written in a newer format.
+std::uint32_t LastUrlCacheNewerCount();
 // Why the last enumeration on this thread may not have listed all of its store (a cut or
 // inconsistent index); empty when the store read whole.
 std::string LastUrlCacheIncomplete();

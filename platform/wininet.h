@@ -10,6 +10,27 @@
 using DWORD = std::uint32_t;
 using HANDLE = void *;
 
+// The platform's error numbers the calls below set as their last error.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_FILE_CORRUPT = 1392;
+constexpr DWORD ERROR_UNRECOGNIZED_VOLUME = 1005;
+constexpr DWORD ERROR_ENCRYPTION_FAILED = 6000;
+
+// A store's error as the platform numbers it, and back (an unknown number is Denied).
+DWORD WinInetErrorOf(StoreError error);
+StoreError StoreErrorOfWinInet(DWORD error);
+
 struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
@@ -89,7 +110,6 @@ bool DeleteUrlCacheEntry(const char *key);
 // DeleteUrlCacheEntriesInStore). A store that is not open gives no entries, and deletes
 // nothing (ERROR_NOT_READY): an entry never reaches another store.
 using URLCACHE_STORE_ID = DWORD;
-constexpr DWORD ERROR_NOT_READY = 21;
 HANDLE FindFirstUrlCacheEntryInStore(URLCACHE_STORE_ID store, INTERNET_CACHE_ENTRY_INFOA *info, DWORD *size);
 
 // The offline browsing state of the current user. A change that cannot be kept for the next

@@ -593,7 +593,7 @@ StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::str
     std::string why;
     const int fd = openContainer(ref.container, st, why);
     if (fd < 0)
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, ref.container + ": " + why);
+        return StoreResult::failure(StoreError::NotFound, ref.container + ": " + why);
     StoreResult result;
     const std::uint64_t fileSize = std::uint64_t(st.st_size);
     // The body of an encrypted Firefox entry is read through its key, chunk by chunk.
@@ -603,7 +603,7 @@ StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::str
         return result;
     }
     if (ref.offset > fileSize || ref.size > fileSize - ref.offset)
-        result = StoreResult::failure(ERROR_FILE_CORRUPT, ref.container + ": shorter than the entry says");
+        result = StoreResult::failure(StoreError::Damaged, ref.container + ": shorter than the entry says");
     std::string piece(std::size_t(std::min<std::uint64_t>(ReadPiece, std::max<std::uint64_t>(ref.size, 1))), '\0');
     std::uint64_t done = 0;
     while (done < ref.size) {
@@ -617,7 +617,7 @@ StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::str
         }
         if (n == 0) {
             if (result.ok())
-                result = StoreResult::failure(ERROR_FILE_CORRUPT, ref.container + ": shorter than the entry says");
+                result = StoreResult::failure(StoreError::Damaged, ref.container + ": shorter than the entry says");
             break;
         }
         done += std::uint64_t(n);
@@ -659,7 +659,7 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
         return result;
     }
     if (!decoder.error().empty())
-        return StoreResult::failure(ERROR_FILE_CORRUPT, ref.container + ": " + decoder.error());
+        return StoreResult::failure(StoreError::Damaged, ref.container + ": " + decoder.error());
     if (!result.ok())
         return result;
     out.clear();
@@ -669,7 +669,7 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
     if (decoder.cut() && cut)
         *cut = true;
     if (!complete && !decoder.cut())
-        return StoreResult::failure(ERROR_FILE_CORRUPT, ref.container + ": " + decoder.error());
+        return StoreResult::failure(StoreError::Damaged, ref.container + ": " + decoder.error());
     return {};
 }
 
@@ -685,13 +685,13 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
     }
     const std::string folder = BodiesFolder();
     if (localPath.compare(0, folder.size() + 1, folder + "/") != 0)
-        return StoreResult::failure(ERROR_ACCESS_DENIED, localPath + ": not in the program's own bodies folder");
+        return StoreResult::failure(StoreError::Denied, localPath + ": not in the program's own bodies folder");
 
     struct stat st {};
     std::string why;
     const int probe = openContainer(ref.container, st, why);
     if (probe < 0)
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, ref.container + ": " + why);
+        return StoreResult::failure(StoreError::NotFound, ref.container + ": " + why);
     ::close(probe);
     const Stamp stamp{std::uint64_t(st.st_dev),
                       std::uint64_t(st.st_ino),
@@ -762,7 +762,7 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
         return true;
     };
     StoreResult result = ReadDecodedBody(ref, writeOut);
-    if (!writeError && !result.ok() && result.error == ERROR_FILE_CORRUPT) {
+    if (!writeError && !result.ok() && result.error == StoreError::Damaged) {
         // A body that does not decode is offered as it is stored.
         written = 0;
         if (::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0)
@@ -771,7 +771,7 @@ StoreResult WriteBodyFile(const BodyRef &ref, const std::string &localPath)
     if (writeError)
         result = fromErrno(localPath, writeError);
     if (tooFull)
-        result = StoreResult::failure(ERROR_DISK_FULL, localPath + ": would leave the disk too little free space");
+        result = StoreResult::failure(StoreError::DiskFull, localPath + ": would leave the disk too little free space");
     if (::close(fd) != 0 && result.ok())
         result = fromErrno(localPath, errno);
     // Renaming replaces whatever stands at the name, a planted link included, and follows none.

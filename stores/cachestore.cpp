@@ -40,9 +40,9 @@ StoreKind StoreKindFromId(std::string_view id)
 KeyRemoval KeyRemovalOf(StoreResult result)
 {
     if (result.ok())
-        return {RemovalOutcome::Deleted, ERROR_SUCCESS, {}};
-    if (result.error == ERROR_FILE_NOT_FOUND)
-        return {RemovalOutcome::AlreadyGone, ERROR_SUCCESS, {}};
+        return {RemovalOutcome::Deleted, StoreError::None, {}};
+    if (result.error == StoreError::NotFound)
+        return {RemovalOutcome::AlreadyGone, StoreError::None, {}};
     return {RemovalOutcome::Refused, result.error, std::move(result.reason)};
 }
 
@@ -67,7 +67,7 @@ std::vector<KeyRemoval> CacheStore::removeEach(const std::vector<std::string> &k
         if (i % 256 == 0) {
             if (const std::string refusal = removalRefusal(); !refusal.empty()) {
                 for (std::size_t j = i; j < keys.size(); ++j)
-                    results[j] = {RemovalOutcome::Refused, ERROR_SHARING_VIOLATION, refusal};
+                    results[j] = {RemovalOutcome::Refused, StoreError::Busy, refusal};
                 break;
             }
         }
@@ -79,18 +79,18 @@ std::vector<KeyRemoval> CacheStore::removeEach(const std::vector<std::string> &k
 StoreListing EmptyStore::list()
 {
     StoreListing listing;
-    listing.error = describe();
+    listing.fail(m_kind, describe());
     return listing;
 }
 
 StoreResult EmptyStore::remove(std::string_view)
 {
-    return StoreResult::failure(ERROR_FILE_NOT_FOUND, describe());
+    return StoreResult::failure(StoreError::NotFound, describe());
 }
 
 std::vector<KeyRemoval> EmptyStore::removeMany(const std::vector<std::string> &keys, const RemovalProgress &)
 {
-    return std::vector<KeyRemoval>(keys.size(), KeyRemoval{RemovalOutcome::Refused, ERROR_FILE_NOT_FOUND, describe()});
+    return std::vector<KeyRemoval>(keys.size(), KeyRemoval{RemovalOutcome::Refused, StoreError::NotFound, describe()});
 }
 
 StoreEntry &MemoryStore::add(std::string_view url, std::string_view localFile, bool hasLocalFile)
@@ -111,11 +111,11 @@ StoreResult MemoryStore::remove(std::string_view key)
     auto it =
         std::find_if(entries.begin(), entries.end(), [&](const StoreEntry &e) { return m_listing.text(e.key) == key; });
     if (it == entries.end())
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+        return StoreResult::failure(StoreError::NotFound, "no entry has this key");
     if (it->hasLocalFile && it->localFile.size) {
         const std::string path(m_listing.text(it->localFile));
         if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            return StoreResult::failure(errno == EBUSY ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED,
+            return StoreResult::failure(errno == EBUSY ? StoreError::Busy : StoreError::Denied,
                                         path + ": cannot be removed");
     }
     entries.erase(it);

@@ -29,7 +29,7 @@ enum class RemovalOutcome : std::uint8_t {
 
 struct KeyRemoval {
     RemovalOutcome outcome = RemovalOutcome::NotTried;
-    std::uint32_t error = ERROR_SUCCESS;
+    StoreError error = StoreError::None;
     std::string reason; // in English, for Refused and NotTried
     // Whether the entry is no longer in the store, whoever removed it.
     bool gone() const { return outcome == RemovalOutcome::Deleted || outcome == RemovalOutcome::AlreadyGone; }
@@ -70,14 +70,16 @@ protected:
                                        const std::function<StoreResult(std::string_view)> &removeOne) const;
 };
 
-// The outcome of one removal by remove(): ERROR_FILE_NOT_FOUND counts as already gone.
+// The outcome of one removal by remove(): StoreError::NotFound counts as already gone.
 KeyRemoval KeyRemovalOf(StoreResult result);
 
 // A store with no entries, for when no readable cache store is there; the reason is its
 // listing's error and describe() says it too.
 class EmptyStore : public CacheStore {
 public:
-    EmptyStore(std::string where, std::string why) : m_where(std::move(where)), m_why(std::move(why)) {}
+    EmptyStore(std::string where, std::string why, StoreError kind = StoreError::NotACache)
+        : m_where(std::move(where)), m_why(std::move(why)), m_kind(kind)
+    {}
     StoreKind kind() const override { return StoreKind::None; }
     std::string folder() const override { return m_where; }
     std::string describe() const override { return m_where.empty() ? m_why : m_where + ": " + m_why; }
@@ -89,6 +91,7 @@ public:
 private:
     std::string m_where;
     std::string m_why;
+    StoreError m_kind;
 };
 
 // A store held in memory. Removing an entry also removes its local file, as the real stores

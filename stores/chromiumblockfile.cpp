@@ -215,8 +215,9 @@ void Reader::run()
         return;
     }
     if (version != 0x20000 && version != 0x20001 && version != 0x30000) {
-        m_listing.error = "index: blockfile version " + std::to_string(version >> 16) + "."
-            + std::to_string(version & 0xFFFF) + " is not supported";
+        m_listing.fail(version > 0x30000 ? StoreError::NewerFormat : StoreError::Unsupported,
+                       "index: blockfile version " + std::to_string(version >> 16) + "."
+                           + std::to_string(version & 0xFFFF) + " is not supported");
         return;
     }
     std::uint32_t tableLength = ChromiumLe32(header + 28);
@@ -517,5 +518,5 @@ std::string ChromiumBlockfileStore::removalRefusal() const
 
 StoreResult ChromiumBlockfileStore::remove(std::string_view)
 {
-    return StoreResult::failure(ERROR_NOT_SUPPORTED, removalRefusal());
+    return StoreResult::failure(StoreError::ReadOnly, removalRefusal());
 }

@@ -418,7 +418,7 @@ StoreListing ChromiumSimpleStore::list()
     StoreListing listing;
     const int dirFd = openFolder(m_folder);
     if (dirFd < 0) {
-        listing.error = m_folder + ": " + std::strerror(errno);
+        listing.failErrno(m_folder);
         return listing;
     }
     struct Closer {
@@ -436,7 +436,7 @@ StoreListing ChromiumSimpleStore::list()
         }
         ::closedir(dir);
     } else {
-        listing.error = m_folder + ": " + std::strerror(errno);
+        listing.failErrno(m_folder);
         return listing;
     }
     // Sorted by name: the same order however the work is split.
@@ -633,10 +633,10 @@ void removeOrphans(int dirFd)
 StoreResult ChromiumSimpleStore::remove(std::string_view key)
 {
     if (const std::string refusal = removalRefusal(); !refusal.empty())
-        return StoreResult::failure(ERROR_SHARING_VIOLATION, refusal);
+        return StoreResult::failure(StoreError::Busy, refusal);
     const int dirFd = openFolder(m_folder);
     if (dirFd < 0)
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(errno));
+        return StoreResult::failure(StoreError::NotFound, m_folder + ": " + std::strerror(errno));
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
@@ -658,7 +658,7 @@ std::vector<KeyRemoval> ChromiumSimpleStore::removeMany(const std::vector<std::s
         }
     } closer{dirFd};
     std::vector<KeyRemoval> results = removeEach(keys, progress, [&](std::string_view key) {
-        return dirFd < 0 ? StoreResult::failure(ERROR_FILE_NOT_FOUND, m_folder + ": " + std::strerror(openError))
+        return dirFd < 0 ? StoreResult::failure(StoreError::NotFound, m_folder + ": " + std::strerror(openError))
                          : removeIn(dirFd, key);
     });
     // A prune of the folder also takes what earlier removals cut short left behind, while
@@ -678,14 +678,14 @@ StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)
     if (read.vanished) {
         // Gone already; a removal cut short may have left its other files behind.
         if (const std::string failed = removeLeftovers(dirFd, m_folder, hash, key); !failed.empty())
-            return StoreResult::failure(ERROR_ACCESS_DENIED, "the entry is gone but not all its files: " + failed);
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+            return StoreResult::failure(StoreError::Denied, "the entry is gone but not all its files: " + failed);
+        return StoreResult::failure(StoreError::NotFound, "no entry has this key");
     }
     if (!read.error.empty())
-        return StoreResult::failure(ERROR_ACCESS_DENIED, m_folder + "/" + name + ": " + read.error);
+        return StoreResult::failure(StoreError::Denied, m_folder + "/" + name + ": " + read.error);
     // Another key with the same hash is another entry: it stays.
     if (read.facts.key != key)
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+        return StoreResult::failure(StoreError::NotFound, "no entry has this key");
     std::string local;
     if (read.facts.outcome == SimpleEntryFacts::Entry) {
         const ChromiumKey parts = ParseChromiumKey(read.facts.key);
@@ -711,6 +711,6 @@ StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)
     if (!local.empty() && ::unlink(local.c_str()) != 0 && errno != ENOENT)
         failed += (failed.empty() ? "" : "; ") + local + ": " + std::strerror(errno);
     if (!failed.empty())
-        return StoreResult::failure(ERROR_ACCESS_DENIED, "the entry is gone but not all its files: " + failed);
+        return StoreResult::failure(StoreError::Denied, "the entry is gone but not all its files: " + failed);
     return {};
 }

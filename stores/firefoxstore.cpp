@@ -358,7 +358,7 @@ StoreListing FirefoxStore::list()
             break;
     const int dirFd = ::open(m_entriesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) {
-        listing.error = m_entriesFolder + ": " + std::strerror(errno);
+        listing.failErrno(m_entriesFolder);
         return listing;
     }
     const FdCloser closer{dirFd};
@@ -371,7 +371,7 @@ StoreListing FirefoxStore::list()
         if (!dir) {
             if (walkFd >= 0)
                 ::close(walkFd);
-            listing.error = m_entriesFolder + ": " + std::strerror(errno);
+            listing.failErrno(m_entriesFolder);
             return listing;
         }
         while (const dirent *d = ::readdir(dir)) {
@@ -468,13 +468,16 @@ StoreListing FirefoxStore::list()
         }
         listing.skipWhy["encrypted entry"] += encrypted;
         if (listing.entries.empty())
-            listing.error = m_folder
-                + ": this Firefox cache is encrypted (disk cache encryption is turned on) and its profile's key "
-                  "cannot be found; its entries cannot be read";
+            listing.fail(
+                StoreError::Encrypted,
+                m_folder
+                    + ": this Firefox cache is encrypted (disk cache encryption is turned on) and its profile's key "
+                      "cannot be found; its entries cannot be read");
     }
     if (listing.entries.empty() && listing.ok() && listing.newerFormat && !listing.skipped)
-        listing.error = m_folder + ": 较新的缓存格式（版本" + std::to_string(listing.newerVersion)
-            + "）: its entries were written by a newer Firefox than this program reads";
+        listing.fail(StoreError::NewerFormat,
+                     m_folder + ": newer cache format (version " + std::to_string(listing.newerVersion)
+                         + "): its entries were written by a newer Firefox than this program reads");
     return listing;
 }
 
@@ -503,7 +506,7 @@ std::string FirefoxStore::removalRefusal() const
 StoreResult FirefoxStore::remove(std::string_view key)
 {
     if (std::string refusal = removalRefusal(); !refusal.empty())
-        return StoreResult::failure(ERROR_SHARING_VIOLATION, std::move(refusal));
+        return StoreResult::failure(StoreError::Busy, std::move(refusal));
     return removeEntry(key);
 }
 
@@ -516,14 +519,14 @@ StoreResult FirefoxStore::removeEntry(std::string_view key)
 {
     const std::string name = cache2::FileNameForKey(key);
     const std::string path = m_entriesFolder + "/" + name;
-    const StoreResult notFound = StoreResult::failure(ERROR_FILE_NOT_FOUND, "no entry has this key");
+    const StoreResult notFound = StoreResult::failure(StoreError::NotFound, "no entry has this key");
 
     // Only a readable entry file of exactly this key is removed.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) // a link under the entry's name is no entry file either
         return errno == ENOENT || errno == ELOOP
             ? notFound
-            : StoreResult::failure(ERROR_ACCESS_DENIED, path + ": " + std::strerror(errno));
+            : StoreResult::failure(StoreError::Denied, path + ": " + std::strerror(errno));
     std::string meta;
     struct stat st {};
     bool read = false;
@@ -546,7 +549,7 @@ StoreResult FirefoxStore::removeEntry(std::string_view key)
                 break;
         // Without the key nothing shows the entry is the one the key names.
         if (!sealKey)
-            return StoreResult::failure(ERROR_ACCESS_DENIED,
+            return StoreResult::failure(StoreError::Denied,
                                         path + ": the entry is encrypted and its profile's key cannot be found");
     }
     cache2::Entry entry;
@@ -563,14 +566,14 @@ StoreResult FirefoxStore::removeEntry(std::string_view key)
     cache2::FillStoreEntry(entry, path, scratch, e);
     const std::string local = PlannedBodyPath(m_folder, name, scratch.text(e.url), scratch.text(e.contentType));
     if (::unlink(local.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
-        return StoreResult::failure(ERROR_ACCESS_DENIED, local + ": cannot be removed: " + std::strerror(errno));
+        return StoreResult::failure(StoreError::Denied, local + ": cannot be removed: " + std::strerror(errno));
     if (::unlink(path.c_str()) != 0) {
         const int error = errno;
         if (error == ENOENT)
             return notFound;
-        return StoreResult::failure(error == EROFS       ? ERROR_WRITE_PROTECT
-                                        : error == EBUSY ? ERROR_SHARING_VIOLATION
-                                                         : ERROR_ACCESS_DENIED,
+        return StoreResult::failure(error == EROFS       ? StoreError::DiskReadOnly
+                                        : error == EBUSY ? StoreError::Busy
+                                                         : StoreError::Denied,
                                     path + ": cannot be removed: " + std::strerror(error));
     }
     return {};
@@ -805,12 +808,12 @@ bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &co
     const std::string cache2 = baseName(entries) == "entries" ? parentOf(entries) : entries;
     const std::optional<cache2::SealKey> key = keyForCache(cache2);
     if (!key) {
-        result = StoreResult::failure(ERROR_ACCESS_DENIED,
+        result = StoreResult::failure(StoreError::Denied,
                                       container + ": the entry is encrypted and its profile's key cannot be found");
         return true;
     }
     if (offset > trailer.dataSize || size > trailer.dataSize - offset) {
-        result = StoreResult::failure(ERROR_FILE_CORRUPT, container + ": shorter than the entry says");
+        result = StoreResult::failure(StoreError::Damaged, container + ": shorter than the entry says");
         return true;
     }
     std::string sealed, clear;
@@ -822,7 +825,7 @@ bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &co
         if (ReadFullyAt(fd, sealed.data(), sealed.size(), i * (cache2::ChunkSize + cache2::SealOverhead))
                 != (long long)sealed.size()
             || !cache2::OpenBlock(*key, i, sealed, {}, clear)) {
-            result = StoreResult::failure(ERROR_FILE_CORRUPT, container + ": a chunk of the entry does not decrypt");
+            result = StoreResult::failure(StoreError::Damaged, container + ": a chunk of the entry does not decrypt");
             return true;
         }
         const std::uint64_t from = std::max(offset, start) - start;

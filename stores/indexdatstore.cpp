@@ -425,9 +425,9 @@ bool readWholeFile(int fd, IndexBuffer &buffer, std::size_t &size, std::string &
 }
 
 // The errors a failed write of the index names: a full disk, or a fault of the disk.
-std::uint32_t writeErrorFromErrno(int error)
+StoreError writeErrorFromErrno(int error)
 {
-    return error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+    return error == ENOSPC || error == EDQUOT ? StoreError::DiskFull : StoreError::IoError;
 }
 
 std::string writeCause(int error)
@@ -439,18 +439,18 @@ std::string writeCause(int error)
     return std::strerror(error);
 }
 
-std::uint32_t errorFromErrno(int error)
+StoreError errorFromErrno(int error)
 {
     switch (error) {
     case EBUSY:
     case ETXTBSY:
-        return ERROR_SHARING_VIOLATION;
+        return StoreError::Busy;
     case EROFS:
-        return ERROR_WRITE_PROTECT;
+        return StoreError::DiskReadOnly;
     case EIO:
-        return ERROR_WRITE_FAULT;
+        return StoreError::IoError;
     default:
-        return ERROR_ACCESS_DENIED;
+        return StoreError::Denied;
     }
 }
 
@@ -729,43 +729,43 @@ IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const Li
                             std::int64_t nowUnix, std::ptrdiff_t *targetIndex, bool *checked = nullptr)
 {
     IndexDatRemoval plan;
-    auto fail = [&plan](std::uint32_t error, std::string reason) {
+    auto fail = [&plan](StoreError error, std::string reason) {
         plan.error = error;
         plan.reason = std::move(reason);
         return plan;
     };
     const Version version = size >= HeaderSize ? VersionOf(data, size) : Version::Unknown;
     if (version == Version::Unknown)
-        return fail(ERROR_FILE_CORRUPT, "the file is no WinInet cache index of a known version");
+        return fail(StoreError::Damaged, "the file is no WinInet cache index of a known version");
     if (version == Version::V47)
-        return fail(ERROR_NOT_SUPPORTED, "version 4.7 stores are read only");
+        return fail(StoreError::ReadOnly, "version 4.7 stores are read only");
     // The whole-file check counts the bitmap's bits: once per copy read is enough for a pass
     // of many entries, whose own writes keep the counters and the bitmap in step.
     if (!checked || !*checked) {
         if (const std::string broken = CheckConsistency(data, size); !broken.empty())
-            return fail(ERROR_FILE_CORRUPT, "the store is damaged (" + broken + "); it is left as it is");
+            return fail(StoreError::Damaged, "the store is damaged (" + broken + "); it is left as it is");
         if (checked)
             *checked = true;
     }
     if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
-        return fail(ERROR_FILE_CORRUPT, "the store is damaged (too many content folders)");
+        return fail(StoreError::Damaged, "the store is damaged (too many content folders)");
 
     TextDecoder decoder;
     const std::ptrdiff_t found = map.find(url);
     if (found < 0)
-        return fail(ERROR_FILE_NOT_FOUND, "no entry has this URL");
+        return fail(StoreError::NotFound, "no entry has this URL");
     const LiveItem target = map.item(std::size_t(found));
     if (targetIndex)
         *targetIndex = found;
     // Freeing the item must not change another entry.
     if (map.otherRecordOverlaps(target.itemOffset, 4, target.itemOffset))
-        return fail(ERROR_FILE_CORRUPT, "the store is damaged (its hash table overlaps an entry)");
+        return fail(StoreError::Damaged, "the store is damaged (its hash table overlaps an entry)");
 
     const std::uint8_t *record = data + target.record;
     const std::uint64_t lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
     const std::int64_t age = nowUnix - UnixFromFileTime(lastAccess);
     if (target.key & KeyLocked && qFromLittleEndian<quint32>(record + Layout52.useCount) != 0 && age < 24 * 3600)
-        return fail(ERROR_SHARING_VIOLATION, "the entry is in use by a WinInet program");
+        return fail(StoreError::Busy, "the entry is in use by a WinInet program");
 
     const FolderTable folders(data);
     const std::uint8_t folderIndex = record[Layout52.folderIndex];
@@ -918,7 +918,7 @@ StoreListing IndexDatStore::list()
     // Not blocking: a FIFO or a device in the index's place must not stall the load.
     const int fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        failed.error = m_indexPath + ": " + std::strerror(errno);
+        failed.failErrno(m_indexPath);
         return failed;
     }
     IndexBuffer bytes;
@@ -976,7 +976,7 @@ StoreResult IndexDatStore::remove(std::string_view url)
     case RemovalOutcome::Deleted:
         return {};
     case RemovalOutcome::AlreadyGone:
-        return StoreResult::failure(ERROR_FILE_NOT_FOUND, m_indexPath + ": no entry has this URL");
+        return StoreResult::failure(StoreError::NotFound, m_indexPath + ": no entry has this URL");
     default:
         return StoreResult::failure(result.error, std::move(result.reason));
     }
@@ -998,7 +998,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
     std::lock_guard guard(m_mutex);
     std::vector<KeyRemoval> results(urls.size());
     // Every key not yet handled gets the same refusal.
-    auto refuseRest = [&](std::size_t from, std::uint32_t error, const std::string &reason) {
+    auto refuseRest = [&](std::size_t from, StoreError error, const std::string &reason) {
         for (std::size_t i = from; i < results.size(); ++i)
             results[i] = {RemovalOutcome::Refused, error, m_indexPath + ": " + reason};
         return results;
@@ -1013,7 +1013,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
         fd = ::open(m_indexPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0)
-        return refuseRest(0, ERROR_FILE_NOT_FOUND, std::strerror(errno));
+        return refuseRest(0, StoreError::NotFound, std::strerror(errno));
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); } // also drops the lock
@@ -1027,9 +1027,9 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
             return results;
         }
         if (error == EAGAIN)
-            return refuseRest(0, ERROR_SHARING_VIOLATION,
+            return refuseRest(0, StoreError::Busy,
                               "another program holds the index locked and has not changed it for a while");
-        return refuseRest(0, ERROR_ACCESS_DENIED, std::string("the index cannot be locked: ") + std::strerror(error));
+        return refuseRest(0, StoreError::Denied, std::string("the index cannot be locked: ") + std::strerror(error));
     }
 
     IndexBuffer bytes;
@@ -1062,15 +1062,15 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
         }
         std::string why;
         if (!current(why))
-            return refuseRest(i, ERROR_FILE_CORRUPT, why);
+            return refuseRest(i, StoreError::Damaged, why);
         std::ptrdiff_t target = -1;
         IndexDatRemoval plan =
             planRemoval(bytes.data(), size, *map, urls[i], std::int64_t(std::time(nullptr)), &target, &checked);
-        if (plan.error == ERROR_FILE_NOT_FOUND) {
-            results[i] = {RemovalOutcome::AlreadyGone, ERROR_SUCCESS, {}};
+        if (plan.error == StoreError::NotFound) {
+            results[i] = {RemovalOutcome::AlreadyGone, StoreError::None, {}};
             continue;
         }
-        if (plan.error != ERROR_SUCCESS) {
+        if (plan.error != StoreError::None) {
             results[i] = {RemovalOutcome::Refused, plan.error, plan.reason};
             continue;
         }
@@ -1090,7 +1090,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
             walked = true;
         }
         if (!user.empty())
-            return refuseRest(i, ERROR_SHARING_VIOLATION,
+            return refuseRest(i, StoreError::Busy,
                               "in use by " + user + "; close the Wine programs that use this cache first");
 
         if (plan.deleteFile) {
@@ -1116,7 +1116,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
             std::copy(w.bytes.begin(), w.bytes.end(), copy + w.offset);
         map->forget(std::size_t(target));
         read = stampOf(fd);
-        results[i] = {RemovalOutcome::Deleted, ERROR_SUCCESS, {}};
+        results[i] = {RemovalOutcome::Deleted, StoreError::None, {}};
     }
     if (wrote && m_writeCalls.fsync(fd) != 0) {
         const int error = errno;

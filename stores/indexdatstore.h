@@ -47,7 +47,7 @@ struct IndexDatWrite {
 
 // The changes that remove one entry, worked out on the index bytes without touching disk.
 struct IndexDatRemoval {
-    std::uint32_t error = ERROR_SUCCESS;
+    StoreError error = StoreError::None;
     std::string reason; // set with every error
 
     // The local file: `contentFolder` (empty = beside index.dat) / `fileName`, the name's
@@ -64,8 +64,8 @@ struct IndexDatRemoval {
 };
 
 // Plans the removal of the entry whose URL, read as ReadIndexDat reads it, equals `url`.
-// `nowUnix` decides whether a lock is stale. Errors: ERROR_FILE_NOT_FOUND, ERROR_FILE_CORRUPT
-// (consistency rules broken), ERROR_WRITE_PROTECT (a 4.7 store), ERROR_SHARING_VIOLATION.
+// `nowUnix` decides whether a lock is stale. Errors: StoreError::NotFound, StoreError::Damaged
+// (consistency rules broken), StoreError::DiskReadOnly (a 4.7 store), StoreError::Busy.
 [[nodiscard]] IndexDatRemoval PlanIndexDatRemoval(const std::uint8_t *data, std::size_t size, std::string_view url,
                                                   std::int64_t nowUnix);
 

@@ -27,7 +27,7 @@ inline int ErrnoOf(const QFileDevice &file)
 inline StoreResult SaveFailure(const QFileDevice &file)
 {
     const int error = ErrnoOf(file);
-    return StoreResult::failure(error ? StoreErrorFromErrno(error) : ERROR_WRITE_FAULT,
+    return StoreResult::failure(error ? StoreErrorFromErrno(error) : StoreError::IoError,
                                 QFile::encodeName(file.fileName()).toStdString() + ": "
                                     + file.errorString().toStdString());
 }
@@ -53,8 +53,9 @@ inline StoreResult FinishSaveFile(QSaveFile &file, bool writeFailed = false)
     if (writeFailed || !file.flush() || file.error() != QFileDevice::NoError) {
         StoreResult why = SaveFailure(file);
         if (file.error() == QFileDevice::NoError) // a write that took nothing and named no cause
-            why = StoreResult::failure(
-                ERROR_DISK_FULL, QFile::encodeName(file.fileName()).toStdString() + ": nothing more could be written");
+            why = StoreResult::failure(StoreError::DiskFull,
+                                       QFile::encodeName(file.fileName()).toStdString()
+                                           + ": nothing more could be written");
         file.cancelWriting();
         return why;
     }

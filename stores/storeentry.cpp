@@ -137,7 +137,7 @@ std::string StoreListing::skipSummary() const
         if (!out.empty())
             out += "; ";
         out += std::to_string(newerFormat) + (newerFormat == 1 ? " entry" : " entries")
-            + " not read: 较新的缓存格式（版本" + std::to_string(newerVersion) + "）";
+            + " not read: newer cache format (version " + std::to_string(newerVersion) + ")";
     }
     return out;
 }

@@ -6,8 +6,11 @@
 // well as for releasing. Readers append texts as they decode them.
 
 #include "pageallocator.h"
+#include "storeerror.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -80,6 +83,7 @@ struct StoreListing {
     std::vector<StoreEntry, PageAllocator<StoreEntry>> entries;
     PageString texts;
     std::string error;                            // why the store could not be read; empty when it could
+    StoreError failure = StoreError::None;        // what kind of problem `error` is (see errorKind)
     std::uint32_t skipped = 0;                    // damaged entries left out
     std::map<std::string, std::uint32_t> skipWhy; // how many were left out for each reason
     // Entries of a newer format than the program reads, left out apart from the damaged ones,
@@ -101,6 +105,23 @@ struct StoreListing {
     // empty otherwise.
     std::string noneReadable() const;
     bool ok() const { return error.empty(); }
+    // The store could not be read: `reason` says why, in English.
+    void fail(StoreError kind, std::string reason)
+    {
+        failure = kind;
+        error = std::move(reason);
+    }
+    // The store could not be read because a system call on `what` failed with errno.
+    void failErrno(const std::string &what)
+    {
+        const int cause = errno;
+        fail(StoreErrorFromErrno(cause), what + ": " + std::strerror(cause));
+    }
+    // The kind of the listing's error; a reader that gave only a reason found damage.
+    StoreError errorKind() const
+    {
+        return error.empty() ? StoreError::None : failure == StoreError::None ? StoreError::Damaged : failure;
+    }
 };
 
 // The response head's parts the columns show, read from a head stored as text (CRLF, LF or

@@ -1,54 +1,92 @@
 #pragma once
-// The error numbers a store reports, the platform's own (so that the WinInet-named calls can
-// hand them on unchanged), and the result of a store operation.
+// What went wrong in a store operation, in words of our own that every kind of store shares:
+// the window turns them into Chinese, the WinInet-named calls into the platform's numbers.
 
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
-constexpr std::uint32_t ERROR_SUCCESS = 0;
-constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
-constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
-constexpr std::uint32_t ERROR_WRITE_FAULT = 29;
-constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
-constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
-constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-constexpr std::uint32_t ERROR_DISK_FULL = 112;
-constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
-constexpr std::uint32_t ERROR_FILE_CORRUPT = 1392;
+enum class StoreError : std::uint8_t {
+    None,
+    NotFound,     // no such file, folder or entry
+    NotACache,    // the place holds no cache store we know
+    Unsupported,  // a cache store of a kind or version we do not read
+    Busy,         // another program (the browser, a Wine program) uses it now
+    ReadOnly,     // this kind or version of store is only ever read
+    DiskReadOnly, // the disk it lies on cannot be written
+    Damaged,      // the data breaks the format's rules
+    NewerFormat,  // written by a newer browser than we read
+    Encrypted,    // encrypted, and the key cannot be found
+    DiskFull,     // no room left to write
+    IoError,      // the disk failed to read or write
+    Denied,       // no permission
+    Closed,       // the store was closed: nothing reaches another one in its place
+};
 
-// The error number a failed system call's errno stands for, the same for every kind of store
-// and every file the program writes: a read-only disk is ERROR_WRITE_PROTECT wherever it is met.
-inline std::uint32_t StoreErrorFromErrno(int error)
+// "not-found", "busy", ...: a stable English name for logs and the tools' output.
+inline const char *StoreErrorName(StoreError error)
+{
+    switch (error) {
+    case StoreError::None:
+        return "none";
+    case StoreError::NotFound:
+        return "not-found";
+    case StoreError::NotACache:
+        return "not-a-cache";
+    case StoreError::Unsupported:
+        return "unsupported";
+    case StoreError::Busy:
+        return "busy";
+    case StoreError::ReadOnly:
+        return "read-only";
+    case StoreError::DiskReadOnly:
+        return "disk-read-only";
+    case StoreError::Damaged:
+        return "damaged";
+    case StoreError::NewerFormat:
+        return "newer-format";
+    case StoreError::Encrypted:
+        return "encrypted";
+    case StoreError::DiskFull:
+        return "disk-full";
+    case StoreError::IoError:
+        return "io-error";
+    case StoreError::Denied:
+        return "denied";
+    case StoreError::Closed:
+        return "closed";
+    }
+    return "unknown";
+}
+
+// The error a failed system call's errno stands for, the same for every kind of store and
+// every file the program writes: a read-only disk is DiskReadOnly wherever it is met.
+inline StoreError StoreErrorFromErrno(int error)
 {
     switch (error) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-        return ERROR_DISK_FULL;
+        return StoreError::DiskFull;
     case EIO:
-        return ERROR_WRITE_FAULT;
+        return StoreError::IoError;
     case EROFS:
-        return ERROR_WRITE_PROTECT;
+        return StoreError::DiskReadOnly;
     case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
+        return StoreError::NotFound;
     case EBUSY:
     case ETXTBSY:
-        return ERROR_SHARING_VIOLATION;
+        return StoreError::Busy;
     default:
-        return ERROR_ACCESS_DENIED;
+        return StoreError::Denied;
     }
 }
 
-// What a store operation did: ERROR_SUCCESS, or an error with a one-line reason in English.
+// What a store operation did: no error, or an error with a one-line reason in English.
 struct StoreResult {
-    std::uint32_t error = ERROR_SUCCESS;
+    StoreError error = StoreError::None;
     std::string reason;
-    bool ok() const { return error == ERROR_SUCCESS; }
-    static StoreResult failure(std::uint32_t error, std::string reason) { return {error, std::move(reason)}; }
+    bool ok() const { return error == StoreError::None; }
+    static StoreResult failure(StoreError error, std::string reason) { return {error, std::move(reason)}; }
 };

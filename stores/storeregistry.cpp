@@ -332,7 +332,9 @@ std::shared_ptr<CacheStore> OpenStore(const std::string &path)
     case StoreKind::Memory:
         break;
     }
-    return std::make_shared<EmptyStore>(std::string(), probe.why.empty() ? path + ": no cache store there" : probe.why);
+    const bool unsupported = probe.why.find("SQL") != std::string::npos;
+    return std::make_shared<EmptyStore>(std::string(), probe.why.empty() ? path + ": no cache store there" : probe.why,
+                                        unsupported ? StoreError::Unsupported : StoreError::NotACache);
 }
 
 StoreSearchRoots StoreSearchRoots::fromEnvironment()
@@ -611,7 +613,7 @@ StoreResult RememberStore(const std::string &path)
     const QString file = rememberedStoreFile();
     if (!QDir().mkpath(QFileInfo(file).path()))
         return StoreResult::failure(
-            ERROR_ACCESS_DENIED, QFile::encodeName(QFileInfo(file).path()).toStdString() + ": cannot make the folder");
+            StoreError::Denied, QFile::encodeName(QFileInfo(file).path()).toStdString() + ": cannot make the folder");
     return SaveWholeFile(file, QByteArray::fromStdString(path + "\n"));
 }
 

@@ -693,7 +693,7 @@ void TestChromiumStore::deleteFromCopy()
     const std::string realIndex = readBytes(folder + "/index-dir/the-real-index");
     QCOMPARE(store->removalRefusal(), std::string());
 
-    QCOMPARE(store->remove("https://golang.org/no/such/page").error, ERROR_FILE_NOT_FOUND);
+    QCOMPARE(store->remove("https://golang.org/no/such/page").error, StoreError::NotFound);
     const StoreResult removed = store->remove(key);
     QVERIFY2(removed.ok(), removed.reason.c_str());
     QVERIFY(!QFile::exists(QString::fromStdString(container)));
@@ -708,7 +708,7 @@ void TestChromiumStore::deleteFromCopy()
     for (const StoreEntry &e : before.entries)
         if (text(before, e.key) != key)
             QVERIFY(findKey(after, text(before, e.key)));
-    QCOMPARE(store->remove(key).error, ERROR_FILE_NOT_FOUND);
+    QCOMPARE(store->remove(key).error, StoreError::NotFound);
 }
 
 void TestChromiumStore::deleteTakesScriptAndSparseFiles()
@@ -957,7 +957,7 @@ void TestChromiumStore::refusedWhileBrowserRuns()
     int status = 0;
     ::waitpid(child, &status, 0);
     QVERIFY2(refusal.find("close the browser") != std::string::npos, refusal.c_str());
-    QCOMPARE(refused.error, ERROR_SHARING_VIOLATION);
+    QCOMPARE(refused.error, StoreError::Busy);
     QCOMPARE(refused.reason, refusal);
     QVERIFY(QFile::exists(QString::fromStdString(written.entries[0].file)));
 
@@ -979,7 +979,7 @@ void TestChromiumStore::blockfileDeleteRefused()
     QVERIFY(!listing.entries.empty());
     QVERIFY(!store->removalRefusal().empty());
     const StoreResult r = store->remove(text(listing, listing.entries[0].key));
-    QCOMPARE(r.error, ERROR_NOT_SUPPORTED);
+    QCOMPARE(r.error, StoreError::ReadOnly);
     QCOMPARE(r.reason, store->removalRefusal());
     QVERIFY(folderBytes(folder) == before);
 }

@@ -347,7 +347,8 @@ void TestCli::unreadableStore()
     const Run run = cli({QStringLiteral("list"), QString::fromStdString(newer.folder)});
     QCOMPARE(run.status, 1);
     QVERIFY(run.out.isEmpty());
-    QVERIFY2(QString::fromUtf8(run.err).contains(QStringLiteral("较新的缓存格式（版本5）")), run.err.constData());
+    QVERIFY2(QString::fromUtf8(run.err).contains(QStringLiteral("newer cache format (version 5)")),
+             run.err.constData());
 }
 
 void TestCli::storesFoundOnThisMachine()

@@ -222,9 +222,10 @@ void TestDocumentCommands::refusedDeleteIsReported_data()
     QTest::addColumn<int>("rowsLeft");
     QTest::addColumn<int>("boxes");
     // In use elsewhere: the entries stay in the cache, so their rows stay in the list.
-    QTest::newRow("refused") << uint(ERROR_SHARING_VIOLATION) << 5 << 2;
+    QTest::newRow("refused") << uint(StoreError::Busy) << 5 << 2;
     // Removed by another deleter first: as good as deleted, and nothing to report.
-    QTest::newRow("already gone") << uint(ERROR_FILE_NOT_FOUND) << 3 << 1;
+    QTest::newRow("already gone") << uint(StoreError::NotFound) << 3 << 1;
+    QTest::newRow("full disk") << uint(StoreError::DiskFull) << 5 << 2;
 }
 
 void TestDocumentCommands::refusedDeleteIsReported()
@@ -234,22 +235,21 @@ void TestDocumentCommands::refusedDeleteIsReported()
     QFETCH(int, boxes);
     class AnsweringStore : public MemoryStore {
     public:
-        explicit AnsweringStore(std::uint32_t error) : m_error(error) {}
-        StoreResult remove(std::string_view) override { return StoreResult::failure(m_error, "busy"); }
+        explicit AnsweringStore(StoreError error) : m_error(error) {}
+        StoreResult remove(std::string_view) override { return StoreResult::failure(m_error, "the browser is busy"); }
 
     private:
-        std::uint32_t m_error;
+        StoreError m_error;
     };
     Fixture f;
-    auto store = std::make_shared<AnsweringStore>(error);
+    auto store = std::make_shared<AnsweringStore>(StoreError(error));
     store->listing() = f.store.store().listing();
     SetUrlCacheStore(store);
     f.select({0, 2});
     f.window->commands->ADeleteDocExecute();
     QCOMPARE(m_boxes.size(), boxes);
-    if (boxes > 1) // the store's own words follow, on a line of their own
-        QCOMPARE(m_boxes[1],
-                 QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(error) + QStringLiteral("\n（busy）"));
+    if (boxes > 1) // in the user's words only: the store's own go to the log
+        QCOMPARE(m_boxes[1], QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(StoreError(error)));
     QCOMPARE(f.window->state.view_list.size(), size_t(rowsLeft));
     QCOMPARE(f.window->lister->rowCount(), rowsLeft);
 }

@@ -324,7 +324,7 @@ void TestEntryFields::decodedSizeOnlyWhereKnown()
     if (known)
         QCOMPARE(*decoded, std::uint64_t(500));
     QCOMPARE(fields.text(RowOf(list[0]), EntryField::BodyOffset), QStringLiteral("24"));
-    QCOMPARE(fields.text(RowOf(list[0]), EntryField::CacheKind), QStringLiteral("Chromium (simple)"));
+    QCOMPARE(fields.text(RowOf(list[0]), EntryField::CacheKind), QStringLiteral("Chromium（简单缓存）"));
     // The simple cache counts no uses: the count is unknown, not 0.
     QVERIFY(!fields.number(RowOf(list[0]), EntryField::HitCount));
     QCOMPARE(fields.text(RowOf(list[0]), EntryField::HitCount), QString());

@@ -454,7 +454,7 @@ void TestExport::saveFileReplacesOnlyWhenComplete()
         // previous file stays as it was.
         FileSizeLimit limit(64 * 1024);
         QVERIFY(limit.ok());
-        QCOMPARE(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields).error, ERROR_DISK_FULL);
+        QCOMPARE(ExportEntryList(path, RowsOf(list), ListFormat::Csv, fields).error, StoreError::DiskFull);
     }
     QCOMPARE(readAll(path), QByteArray("previous export"));
     QCOMPARE(filesBelow(m_dir->path()).filter(QStringLiteral("out.csv")), QStringList{"out.csv"});
@@ -463,7 +463,7 @@ void TestExport::saveFileReplacesOnlyWhenComplete()
 
     const StoreResult missing = ExportEntryList(m_dir->filePath(QStringLiteral("missing/folder/out.csv")), RowsOf(list),
                                                 ListFormat::Csv, fields);
-    QCOMPARE(missing.error, ERROR_FILE_NOT_FOUND);
+    QCOMPARE(missing.error, StoreError::NotFound);
     QVERIFY(!missing.reason.empty());
 }
 

@@ -99,15 +99,15 @@ ColumnLayout someLayout()
     return layout;
 }
 
-// Runs one writer over the file `path`; its error number.
-std::uint32_t write(Writer writer, const QString &path)
+// Runs one writer over the file `path`; its error.
+StoreError write(Writer writer, const QString &path)
 {
     switch (writer) {
     case Writer::Settings:
         return WriteSettingsFile(path, Tsettingdata{}).error;
     case Writer::OfflineState:
         UseOfflineStateFile(path.toStdString());
-        return SetOffline(true) ? ERROR_SUCCESS : GetLastError();
+        return SetOffline(true) ? StoreError::None : StoreErrorOfWinInet(GetLastError());
     case Writer::LastStore:
         return RememberStore("/some/cache").error;
     case Writer::Columns:
@@ -119,7 +119,7 @@ std::uint32_t write(Writer writer, const QString &path)
     case Writer::SavedPage:
         return RewriteSavedPage(path).error;
     }
-    return ERROR_INVALID_PARAMETER;
+    return StoreError::Damaged;
 }
 
 } // namespace
@@ -186,12 +186,12 @@ void TestFullDisk::writersKeepTheOldFile()
     const QStringList before = disk.files();
     QVERIFY(disk.fill());
 
-    QCOMPARE(write(writer, disk.path(name)), ERROR_DISK_FULL);
+    QCOMPARE(write(writer, disk.path(name)), StoreError::DiskFull);
     QCOMPARE(ReadBytes(disk.path(name)), old);
     QCOMPARE(disk.files(), before); // no half-written file left beside it
 
     disk.free(4); // with room again, the same writer replaces the file
-    QCOMPARE(write(writer, disk.path(name)), ERROR_SUCCESS);
+    QCOMPARE(write(writer, disk.path(name)), StoreError::None);
     QVERIFY(ReadBytes(disk.path(name)) != old);
 }
 
@@ -284,7 +284,7 @@ void TestFullDisk::readOnlyDiskReadsAlikeForEveryKind()
     }
     QCOMPARE(::mount(nullptr, QFile::encodeName(disk.path()).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
     const StoreResult removed = OpenStore(folder)->remove(key);
-    QCOMPARE(removed.error, ERROR_WRITE_PROTECT);
+    QCOMPARE(removed.error, StoreError::DiskReadOnly);
 }
 
 // A file that says it is empty and still gives bytes (here the kernel's, bound over an entry)

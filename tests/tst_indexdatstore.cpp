@@ -409,7 +409,7 @@ void TestIndexDatStore::deletesRefusedWhileInUse()
 
     for (const KeyRemoval &r : during) {
         QCOMPARE(r.outcome, RemovalOutcome::Refused);
-        QCOMPARE(r.error, ERROR_SHARING_VIOLATION);
+        QCOMPARE(r.error, StoreError::Busy);
         QVERIFY2(QString::fromStdString(r.reason).contains("in use by pid ")
                      && QString::fromStdString(r.reason).contains(named),
                  r.reason.c_str());
@@ -450,7 +450,7 @@ void TestIndexDatStore::bulkDeleteStaysConsistentWhereverWritesStop()
             if (results[i].gone())
                 QVERIFY2(!listed.count(urls[i]), what);
             else
-                QCOMPARE(results[i].error, ERROR_DISK_FULL);
+                QCOMPARE(results[i].error, StoreError::DiskFull);
         }
         // The rest goes once the disk has room again.
         store.setWriteCalls({});
@@ -481,7 +481,7 @@ void TestIndexDatStore::bulkDeleteSeesIndexChangedUnderIt()
             const IndexDatRemoval plan = PlanIndexDatRemoval(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
                                                              std::size_t(bytes.size()), urls[7], std::time(nullptr));
             const int fd = ::open(written.indexPath.c_str(), O_RDWR);
-            changed = plan.error == ERROR_SUCCESS && fd >= 0
+            changed = plan.error == StoreError::None && fd >= 0
                 && WriteIndexDatRemoval(fd, plan, {}).failed == plan.writes.size();
             ::close(fd);
         }
@@ -601,36 +601,36 @@ void TestIndexDatStore::refusedDeletionChangesNothing_data()
     QTest::addColumn<uint>("error");
     QTest::addColumn<bool>("listsEntries");
 
-    QTest::newRow("unknown URL") << Damage() << "http://a.example/none.htm" << uint(ERROR_FILE_NOT_FOUND) << true;
-    QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(ERROR_FILE_NOT_FOUND)
+    QTest::newRow("unknown URL") << Damage() << "http://a.example/none.htm" << uint(StoreError::NotFound) << true;
+    QTest::newRow("URL differs in case") << Damage() << "http://A.example/one.htm" << uint(StoreError::NotFound)
                                          << true;
     // Read in the 4.7 layout, the 5.2 records have no readable URL: nothing is listed.
     QTest::newRow("version 4.7") << Damage(
         [](QByteArray &b, const StoreWriteResult &) { std::memcpy(b.data(), SignatureNative47, SignatureSize); })
-                                 << "http://a.example/one.htm" << uint(ERROR_NOT_SUPPORTED) << false;
+                                 << "http://a.example/one.htm" << uint(StoreError::ReadOnly) << false;
     QTest::newRow("block count off by one")
         << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffAllocated, field32(b, OffAllocated) + 1); })
-        << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+        << "http://a.example/one.htm" << uint(StoreError::Damaged) << true;
     QTest::newRow("bits beyond capacity")
         << Damage([](QByteArray &b, const StoreWriteResult &) { b[int(OffBitmap + BitmapSize - 1)] = 1; })
-        << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+        << "http://a.example/one.htm" << uint(StoreError::Damaged) << true;
     QTest::newRow("size field") << Damage(
         [](QByteArray &b, const StoreWriteResult &) { put32(b, OffFileSize, field32(b, OffFileSize) + 0x80); })
-                                << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT) << true;
+                                << "http://a.example/one.htm" << uint(StoreError::Damaged) << true;
     QTest::newRow("other Wine version") << Damage([](QByteArray &b, const StoreWriteResult &) {
         std::memcpy(b.data(), "WINE URLCache Ver 0.2012002", SignatureSize);
-    }) << "http://a.example/one.htm" << uint(ERROR_FILE_CORRUPT)
+    }) << "http://a.example/one.htm" << uint(StoreError::Damaged)
                                         << false;
     QTest::newRow("locked and in use") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset), field32(b, int(w.entries[0].itemOffset)) | KeyLocked);
         put32(b, int(w.entries[0].recordOffset + 0x58), 1);
-    }) << "http://a.example/one.htm" << uint(ERROR_SHARING_VIOLATION)
+    }) << "http://a.example/one.htm" << uint(StoreError::Busy)
                                        << true;
     // The local file cannot go: a folder stands where it should be.
     QTest::newRow("file cannot be removed") << Damage([](QByteArray &, const StoreWriteResult &w) {
         QFile::remove(QString::fromStdString(w.entries[2].localFile));
         QDir().mkpath(QString::fromStdString(w.entries[2].localFile) + "/inside");
-    }) << "http://b.example/three.txt" << uint(ERROR_ACCESS_DENIED)
+    }) << "http://b.example/three.txt" << uint(StoreError::Denied)
                                             << true;
 }
 
@@ -668,7 +668,7 @@ void TestIndexDatStore::staleLockDoesNotBlock()
     entries[0].lastAccess = std::time(nullptr) - 2 * 86400;
     const StoreWriteResult written = WriteTestStore(dir.path(), entries);
     IndexDatStore store(written.indexPath);
-    QCOMPARE(store.remove(entries[0].url).error, ERROR_SUCCESS);
+    QCOMPARE(store.remove(entries[0].url).error, StoreError::None);
     QVERIFY(!QFile::exists(QString::fromStdString(written.entries[0].localFile)));
     QCOMPARE(ListEntries(store).size(), entries.size() - 1);
 }
@@ -702,7 +702,7 @@ void TestIndexDatStore::version47RecordsList()
     QVERIFY(WriteBytes(index, b));
     QCOMPARE(listedBy(store, dir.path(), true), want);
     QCOMPARE(ListEntries(store).front().expires >> 32, ListEntries(store).front().lastAccess >> 32);
-    QCOMPARE(store.remove("http://a.example/one.htm").error, ERROR_NOT_SUPPORTED);
+    QCOMPARE(store.remove("http://a.example/one.htm").error, StoreError::ReadOnly);
 }
 
 void TestIndexDatStore::damagedStores_data()
@@ -714,65 +714,66 @@ void TestIndexDatStore::damagedStores_data()
     auto record = [](const StoreWriteResult &w, std::size_t i) { return int(w.entries[i].recordOffset); };
     QTest::newRow("shorter than a header")
         << Damage([](QByteArray &b, const StoreWriteResult &) { b.truncate(0x3FFF); }) << -1
-        << uint(ERROR_FILE_CORRUPT);
+        << uint(StoreError::Damaged);
     QTest::newRow("cut inside the hash page")
-        << Damage([](QByteArray &b, const StoreWriteResult &) { b.truncate(0x4800); }) << 0 << uint(ERROR_FILE_CORRUPT);
+        << Damage([](QByteArray &b, const StoreWriteResult &) { b.truncate(0x4800); }) << 0
+        << uint(StoreError::Damaged);
     QTest::newRow("cut inside a record") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         b.truncate(record(w, 3) + 0x40);
-    }) << 3 << uint(ERROR_FILE_CORRUPT);
+    }) << 3 << uint(StoreError::Damaged);
     QTest::newRow("wrong signature") << Damage([](QByteArray &b, const StoreWriteResult &) { b[0] = 'X'; }) << -1
-                                     << uint(ERROR_FILE_CORRUPT);
+                                     << uint(StoreError::Damaged);
     QTest::newRow("hash table outside") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, OffHashTable, 0xFFFFFF80);
-    }) << 0 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 0 << uint(StoreError::NotFound);
     QTest::newRow("hash table in the header")
         << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffHashTable, 0x100); }) << 0
-        << uint(ERROR_FILE_NOT_FOUND);
+        << uint(StoreError::NotFound);
     QTest::newRow("hash page not aligned")
         << Damage([](QByteArray &b, const StoreWriteResult &) { put32(b, OffHashTable, HeaderSize + 4); }) << 0
-        << uint(ERROR_FILE_NOT_FOUND);
+        << uint(StoreError::NotFound);
     QTest::newRow("hash chain loops") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, HeaderSize + 8, HeaderSize);
-    }) << 4 << uint(ERROR_SUCCESS);
+    }) << 4 << uint(StoreError::None);
     QTest::newRow("hash page without HASH")
         << Damage([](QByteArray &b, const StoreWriteResult &) { b[int(HeaderSize)] = 'h'; }) << 0
-        << uint(ERROR_FILE_NOT_FOUND);
+        << uint(StoreError::NotFound);
     QTest::newRow("item points outside") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset + 4), 0x7FFFFFF0);
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 3 << uint(StoreError::NotFound);
     QTest::newRow("item points into the header")
         << Damage([](QByteArray &b, const StoreWriteResult &w) { put32(b, int(w.entries[0].itemOffset + 4), 0x20); })
-        << 3 << uint(ERROR_FILE_NOT_FOUND);
+        << 3 << uint(StoreError::NotFound);
     QTest::newRow("item points at the last bytes") << Damage([](QByteArray &b, const StoreWriteResult &w) {
         put32(b, int(w.entries[0].itemOffset + 4), std::uint32_t(b.size() - 4));
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 3 << uint(StoreError::NotFound);
     QTest::newRow("block count beyond the file")
         << Damage([record](QByteArray &b, const StoreWriteResult &w) { put32(b, record(w, 0) + 4, 0x40000000); }) << 3
-        << uint(ERROR_FILE_NOT_FOUND);
+        << uint(StoreError::NotFound);
     QTest::newRow("block count zero") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         put32(b, record(w, 0) + 4, 0);
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 3 << uint(StoreError::NotFound);
     QTest::newRow("URL offset outside the record")
         << Damage([record](QByteArray &b, const StoreWriteResult &w) { put32(b, record(w, 0) + 0x34, 0xFFFFFFF0); })
-        << 3 << uint(ERROR_FILE_NOT_FOUND);
+        << 3 << uint(StoreError::NotFound);
     QTest::newRow("strings without NUL") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         const int start = record(w, 0) + int(UrlFixedSize);
         const int end = record(w, 0) + int(w.entries[0].blocks * BlockSize);
         for (int i = start; i < end; ++i)
             b[i] = 'A';
-    }) << 3 << uint(ERROR_FILE_NOT_FOUND);
+    }) << 3 << uint(StoreError::NotFound);
     QTest::newRow("name and header outside") << Damage([record](QByteArray &b, const StoreWriteResult &w) {
         put32(b, record(w, 0) + 0x3C, 0x1000);
         put32(b, record(w, 0) + 0x44, 0x70);
         put32(b, record(w, 0) + 0x48, 0xFFFFFFFF);
         put32(b, record(w, 0) + 0x4C, 0x80000000);
-    }) << 4 << uint(ERROR_SUCCESS);
+    }) << 4 << uint(StoreError::None);
     QTest::newRow("folder index beyond the table")
         << Damage([record](QByteArray &b, const StoreWriteResult &w) { b[record(w, 0) + 0x38] = char(7); }) << 4
-        << uint(ERROR_SUCCESS);
+        << uint(StoreError::None);
     QTest::newRow("folder count huge") << Damage([](QByteArray &b, const StoreWriteResult &) {
         put32(b, OffFolderCount, 0xFFFFFFFF);
-    }) << 4 << uint(ERROR_FILE_CORRUPT);
+    }) << 4 << uint(StoreError::Damaged);
 }
 
 void TestIndexDatStore::damagedStores()
@@ -796,7 +797,7 @@ void TestIndexDatStore::damagedStores()
         QVERIFY(r.localFileName.empty() || r.localFileName.rfind(dir.path().toStdString() + "/", 0) == 0);
 
     QCOMPARE(uint(store.remove("http://a.example/one.htm").error), deleteError);
-    if (deleteError != ERROR_SUCCESS)
+    if (deleteError != uint(StoreError::None))
         QCOMPARE(ReadBytes(index), bytes);
     else
         QVERIFY(StoreConsistency(index).empty());
@@ -861,7 +862,7 @@ void TestIndexDatStore::unsafeNamesStayInside()
                  qPrintable(local));
         QVERIFY(local != index);
     }
-    QCOMPARE(store.remove("http://a.example/a-rather-long-file-name-for-room.txt").error, ERROR_SUCCESS);
+    QCOMPARE(store.remove("http://a.example/a-rather-long-file-name-for-room.txt").error, StoreError::None);
     for (const QString &v : victims)
         QVERIFY2(QFile::exists(v), qPrintable(v));
     QVERIFY(QFile::exists(index));
@@ -926,7 +927,7 @@ void TestIndexDatStore::storeSelection()
         std::string error;
         QVERIFY(ListEntries(*store, &error).empty());
         QVERIFY(!error.empty());
-        QCOMPARE(store->remove("http://a.example/one.htm").error, ERROR_FILE_NOT_FOUND);
+        QCOMPARE(store->remove("http://a.example/one.htm").error, StoreError::NotFound);
         return;
     }
     QVERIFY2(index, store->describe().c_str());
@@ -1000,9 +1001,10 @@ void TestIndexDatStore::failingWritesLeaveUsableStore_data()
     QTest::addColumn<QString>("cause");
     for (const bool far : {false, true}) {
         const char *where = far ? "far" : "near";
-        QTest::addRow("%s, disk full", where) << far << ENOSPC << false << uint(ERROR_DISK_FULL) << "disk full";
-        QTest::addRow("%s, I/O error", where) << far << EIO << false << uint(ERROR_WRITE_FAULT) << "I/O error";
-        QTest::addRow("%s, disk full part-way", where) << far << ENOSPC << true << uint(ERROR_DISK_FULL) << "disk full";
+        QTest::addRow("%s, disk full", where) << far << ENOSPC << false << uint(StoreError::DiskFull) << "disk full";
+        QTest::addRow("%s, I/O error", where) << far << EIO << false << uint(StoreError::IoError) << "I/O error";
+        QTest::addRow("%s, disk full part-way", where)
+            << far << ENOSPC << true << uint(StoreError::DiskFull) << "disk full";
     }
 }
 
@@ -1082,7 +1084,7 @@ void TestIndexDatStore::failedFlushIsReported()
     };
     store.setWriteCalls(calls);
     const StoreResult result = store.remove(smallStore()[1].url);
-    QCOMPARE(result.error, ERROR_WRITE_FAULT);
+    QCOMPARE(result.error, StoreError::IoError);
     QVERIFY(QString::fromStdString(result.reason).contains("flushed"));
     QVERIFY(QString::fromStdString(result.reason).contains("I/O error"));
     QCOMPARE(ListEntries(store).size(), smallStore().size() - 1);

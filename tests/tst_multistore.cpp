@@ -262,7 +262,8 @@ void TestMultiStore::folderWithoutCacheChangesNothing()
     QVERIFY(QDir().mkpath(dir.filePath("empty")));
     window.openStore(dir.filePath("empty"));
     QCOMPARE(m_boxes.size(), 1);
-    QVERIFY(m_boxes[0].startsWith(QStringLiteral("这个文件夹中没有缓存")));
+    QCOMPARE(m_boxes[0],
+             QStringLiteral("这个文件夹里没有浏览器缓存：") + QDir::toNativeSeparators(dir.filePath("empty")));
     QCOMPARE(w.Tree->topLevelItemCount(), CacheRoot + 1);
     QCOMPARE(window.loader().stores().size(), std::size_t(1));
 }

@@ -37,6 +37,8 @@ private slots:
     void unreadableFiles_data();
     void unreadableFiles();
     void manyFilesKeepTheirOrder();
+    void nameOfABodyKeptByTheBrowser_data();
+    void nameOfABodyKeptByTheBrowser();
     void bodiesInsideContainers_data();
     void bodiesInsideContainers();
 
@@ -380,6 +382,30 @@ void TestSearch::manyFilesKeepTheirOrder()
     QCOMPARE(got, wantHits);
     QCOMPARE(unreadable, wantUnreadable);
     QVERIFY(progressForward);
+}
+
+void TestSearch::nameOfABodyKeptByTheBrowser_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("hit");
+    QTest::newRow("the name shown") << "page.htm" << true;
+    QTest::newRow("our private folder") << "planned" << false;
+}
+
+void TestSearch::nameOfABodyKeptByTheBrowser()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, hit);
+    TestStore store;
+    StoreEntry &entry = store.add("http://b.example/x", "", "", false);
+    entry.hasLocalFile = true;
+    store.store().setText(entry.localFile, store.path("planned/page.htm"));
+    store.store().setText(entry.container, store.path("container"));
+    entry.body = BodyPlace::Range;
+    const CacheList catalogue = EnumerateCatalogue();
+    QCOMPARE(catalogue.size(), std::size_t(1));
+    const SearchList hits = SearchCatalogue(catalogue, SearchCriteria{SearchField::FileName, AllKinds, text});
+    QCOMPARE(hits.size(), std::size_t(hit ? 1 : 0));
 }
 
 void TestSearch::bodiesInsideContainers_data()

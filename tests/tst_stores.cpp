@@ -225,7 +225,7 @@ void TestStores::rangeInsideContainer()
     ref.size = stored.size() + 10000;
     ref.contentEncoding.clear();
     const std::string partial = decodedFromContainer(ref, &result);
-    QCOMPARE(result.error, ERROR_FILE_CORRUPT);
+    QCOMPARE(result.error, StoreError::Damaged);
     QVERIFY(!partial.empty());
 }
 
@@ -373,7 +373,7 @@ void TestStores::bodyFileNeverOutsideItsFolder()
     for (const QString &target :
          {cache.filePath("written-into-cache"), bodies.path() + "/../escaped", bodies.path() + "x/sibling"}) {
         const StoreResult r = WriteBodyFile(ref, target.toStdString());
-        QCOMPARE(r.error, ERROR_ACCESS_DENIED);
+        QCOMPARE(r.error, StoreError::Denied);
         QVERIFY(!QFileInfo::exists(target));
     }
     SetBodiesFolder({});
@@ -455,7 +455,7 @@ void TestStores::foreignBodiesFolderRefused()
     const QString container = home.filePath("c");
     QVERIFY(writeFile(container, "body"));
     const std::string local = PlannedBodyPath(home.path().toStdString(), "E", "http://a.example/p.htm", "");
-    QCOMPARE(WriteBodyFile(BodyRef{container.toStdString(), 0, 4, ""}, local).error, ERROR_ACCESS_DENIED);
+    QCOMPARE(WriteBodyFile(BodyRef{container.toStdString(), 0, 4, ""}, local).error, StoreError::Denied);
     ReleaseBodiesFolder();
     SetBodiesFolder({});
     QStringList there = QDir(documents).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -554,7 +554,7 @@ void TestStores::bodyStopsBeforeTheDiskFills()
     const StoreResult result =
         WriteBodyFile(BodyRef{container.toStdString(), 0, std::uint64_t(QFileInfo(container).size()), "gzip"}, local);
     SetBodiesLimits(0, ~std::uint64_t(0));
-    QCOMPARE(result.error, ERROR_DISK_FULL);
+    QCOMPARE(result.error, StoreError::DiskFull);
     QVERIFY(QDir(QFileInfo(QString::fromStdString(local)).path()).isEmpty(QDir::Files | QDir::Hidden));
     SetBodiesFolder({});
 }

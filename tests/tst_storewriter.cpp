@@ -153,7 +153,7 @@ void TestStoreWriter::roundTrip()
     std::size_t left = entries.size();
     for (const std::size_t i : doomed) {
         const QByteArray before = ReadBytes(index);
-        QCOMPARE(store.remove(entries[i].url).error, ERROR_SUCCESS);
+        QCOMPARE(store.remove(entries[i].url).error, StoreError::None);
         --left;
         const QByteArray after = ReadBytes(index);
         QCOMPARE(StoreConsistency(index), std::string());
@@ -168,7 +168,7 @@ void TestStoreWriter::roundTrip()
         if (entries[i].hasLocalFile)
             QVERIFY(!QFile::exists(QString::fromStdString(written.entries[i].localFile)));
         QCOMPARE(ListEntries(store).size(), left);
-        QCOMPARE(store.remove(entries[i].url).error, ERROR_FILE_NOT_FOUND);
+        QCOMPARE(store.remove(entries[i].url).error, StoreError::NotFound);
     }
     bytes = ReadBytes(index);
     QCOMPARE(qFromLittleEndian<quint64>(reinterpret_cast<const std::uint8_t *>(bytes.constData()) + OffExemptUsage),

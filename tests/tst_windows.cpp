@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -714,6 +717,8 @@ void TestWindows::qtOwnTextsInChinese()
     const bool copy = std::any_of(items.cbegin(), items.cend(),
                                   [](const QString &item) { return item.startsWith(QStringLiteral("复制(&C)")); });
     QVERIFY2(copy, qPrintable(items.join(u'|')));
+    // The type column of the folder dialogs.
+    QCOMPARE(QFileIconProvider().type(QFileInfo(QDir::tempPath())), QStringLiteral("文件夹"));
 }
 
 void TestWindows::entryInfoFitsItsContent_data()

@@ -104,7 +104,7 @@ int WindowParts::AbsoluteIndex(const QTreeWidgetItem *node) const
     return ::AbsoluteIndex(Tree, node);
 }
 
-void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows)
+void SelectRows(Tfrm_cache &window, const QList<int> &rows)
 {
     const WindowParts w(window);
     QItemSelectionModel *selection = w.lister->selectionModel();

@@ -64,7 +64,7 @@ struct WindowParts {
 };
 
 // Selects exactly `rows` of the window's document list, as clicks with Ctrl would.
-void SelectRows(Tfrm_cache &window, std::initializer_list<int> rows);
+void SelectRows(Tfrm_cache &window, const QList<int> &rows);
 
 // A shown main window over the process's store, with the first catalogue load done. Its own
 // files live in `appDir`: a temporary folder, or the one given, so that a test can open a

@@ -58,7 +58,7 @@ InternetOptionsDialog::InternetOptionsDialog(Browser *browser, QWebEngineProfile
     cookies->setObjectName(QStringLiteral("clearCookies"));
     auto *cache = new QPushButton(QStringLiteral("删除临时文件(&F)"), history);
     cache->setObjectName(QStringLiteral("clearCache"));
-    cache->setToolTip(QStringLiteral("只删除预览窗口自己的缓存，不影响 IE 缓存"));
+    cache->setToolTip(QStringLiteral("只删除预览窗口自己的缓存，不影响浏览器的缓存"));
     historyLayout->addWidget(cookies);
     historyLayout->addWidget(cache);
     historyLayout->addWidget(m_done, 1);
@@ -87,7 +87,8 @@ void InternetOptionsDialog::accept()
 {
     const bool offlineChanged = m_offline->isChecked() != IsOffline();
     if (offlineChanged && !SetOffline(m_offline->isChecked()))
-        emit m_browser->failed(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(GetLastError())));
+        emit m_browser->failed(
+            QStringLiteral("离线状态未能更改：%1。").arg(CauseText(StoreErrorOfWinInet(GetLastError()))));
     QWebEngineSettings *settings = m_profile->settings();
     m_browser->setOnlineScript(m_javaScript->isChecked());
     m_browser->setOfflineScript(m_offlineScript->isChecked());

@@ -31,7 +31,7 @@ int RunBody(const Arguments &args)
             whole.size = entry.size;
             result = ReadStoredBody(whole, out);
         } else {
-            result = StoreResult::failure(ERROR_FILE_NOT_FOUND, "the store holds no body for this entry");
+            result = StoreResult::failure(StoreError::NotFound, "the store holds no body for this entry");
         }
         std::fflush(stdout);
         if (!result.ok()) {

@@ -9,30 +9,6 @@
 
 namespace {
 
-const char *errorName(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-        return "not found";
-    case ERROR_ACCESS_DENIED:
-        return "access denied";
-    case ERROR_WRITE_PROTECT:
-        return "read-only store";
-    case ERROR_SHARING_VIOLATION:
-        return "in use";
-    case ERROR_FILE_CORRUPT:
-        return "damaged store";
-    case ERROR_NOT_SUPPORTED:
-        return "store cannot delete";
-    case ERROR_DISK_FULL:
-        return "disk full";
-    case ERROR_WRITE_FAULT:
-        return "I/O error";
-    default:
-        return "failed";
-    }
-}
-
 // `count` keys of the store spread evenly over its listing, which is in the store's own
 // order (for WinInet, hash order: the records lie all over the file).
 std::vector<std::string> spreadKeys(CacheStore &store, long count)
@@ -95,8 +71,7 @@ int RunDelete(const Arguments &args)
         else if (r.outcome == RemovalOutcome::AlreadyGone)
             std::printf("gone\t%s\n", keys[i].c_str());
         else
-            std::printf("kept\t%s\terror %u (%s): %s\n", keys[i].c_str(), r.error, errorName(r.error),
-                        r.reason.c_str());
+            std::printf("kept\t%s\terror %s: %s\n", keys[i].c_str(), StoreErrorName(r.error), r.reason.c_str());
     }
     if (counted) {
         std::printf("keys: %zu\n", keys.size());
@@ -108,7 +83,7 @@ int RunDelete(const Arguments &args)
         if (refused && !results.empty())
             for (const KeyRemoval &r : results)
                 if (!r.gone()) {
-                    std::printf("first_kept: error %u (%s): %s\n", r.error, errorName(r.error), r.reason.c_str());
+                    std::printf("first_kept: error %s: %s\n", StoreErrorName(r.error), r.reason.c_str());
                     break;
                 }
     }
