@@ -13,6 +13,8 @@ QString CauseText(StoreError error)
         return QStringLiteral("磁盘是只读的");
     case StoreError::NotFound:
         return QStringLiteral("文件或文件夹不存在");
+    case StoreError::NoFolder:
+        return QStringLiteral("所需的文件夹不存在或不是文件夹");
     case StoreError::Busy:
         return QStringLiteral("文件正被其他程序使用");
     case StoreError::Damaged:

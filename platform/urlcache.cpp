@@ -382,6 +382,7 @@ namespace {
 constexpr std::pair<StoreError, DWORD> kWinInetErrors[] = {
     {StoreError::None, ERROR_SUCCESS},
     {StoreError::NotFound, ERROR_FILE_NOT_FOUND},
+    {StoreError::NoFolder, ERROR_PATH_NOT_FOUND},
     {StoreError::Busy, ERROR_SHARING_VIOLATION},
     {StoreError::ReadOnly, ERROR_NOT_SUPPORTED},
     {StoreError::DiskReadOnly, ERROR_WRITE_PROTECT},

@@ -9,6 +9,7 @@
 enum class StoreError : std::uint8_t {
     None,
     NotFound,     // no such file, folder or entry
+    NoFolder,     // a folder the path needs is missing or is no folder
     NotACache,    // the place holds no cache store we know
     Unsupported,  // a cache store of a kind or version we do not read
     Busy,         // another program (the browser, a Wine program) uses it now
@@ -31,6 +32,8 @@ inline const char *StoreErrorName(StoreError error)
         return "none";
     case StoreError::NotFound:
         return "not-found";
+    case StoreError::NoFolder:
+        return "no-folder";
     case StoreError::NotACache:
         return "not-a-cache";
     case StoreError::Unsupported:
@@ -73,8 +76,9 @@ inline StoreError StoreErrorFromErrno(int error)
     case EROFS:
         return StoreError::DiskReadOnly;
     case ENOENT:
-    case ENOTDIR:
         return StoreError::NotFound;
+    case ENOTDIR:
+        return StoreError::NoFolder;
     case EBUSY:
     case ETXTBSY:
         return StoreError::Busy;
