@@ -168,9 +168,12 @@ void Tfrm_cache::connectConcerns()
     connect(m_loader.get(), &CatalogueLoader::progressHidden, m_showinfo, &Tfrm_showinfo::HideProgress,
             Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::catalogueCleared, this, [this] {
-        m_openedNow = std::exchange(m_openedNext, 0);
+        // A load that starts again (F5 meanwhile) still reads the cache the user just opened.
+        if (m_openedNext != 0)
+            m_openedNow = std::exchange(m_openedNext, 0);
         m_entries->clearStoreProblems();
     });
+    connect(m_loader.get(), &CatalogueLoader::progressHidden, this, [this] { m_openedNow = 0; });
     connect(m_loader.get(), &CatalogueLoader::storeProblem, this, &Tfrm_cache::showStoreProblem, Qt::DirectConnection);
     connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::CatalogueCleared,
             Qt::DirectConnection);
