@@ -370,6 +370,25 @@ SearchList applyFilters(const CacheList &catalogue, const Filters &filters, std:
     return hits;
 }
 
+// What a command works on: the entries of its stores that pass the filters, and how whole the
+// reading was.
+struct Selection {
+    SearchList hits;
+    bool read = true;           // every store could be read
+    bool incomplete = false;    // a store's listing may lack entries
+    std::size_t unreadable = 0; // documents the full-text search could not read
+    int status() const { return !read ? Unreadable : incomplete || unreadable ? Incomplete : Success; }
+};
+
+Selection selectEntries(const std::vector<std::string> &paths, const Filters &filters)
+{
+    Selection selection;
+    CacheList catalogue;
+    selection.read = loadCatalogue(paths, catalogue, selection.incomplete);
+    selection.hits = applyFilters(catalogue, filters, selection.unreadable);
+    return selection;
+}
+
 std::string tsvCell(const std::string &text)
 {
     std::string out;
@@ -460,19 +479,12 @@ int runList(int argc, char **argv)
     }
 
     // One store that cannot be read gives no list; of several, the others are listed.
-    CacheList catalogue;
-    bool incomplete = false;
-    const bool read = loadCatalogue(paths, catalogue, incomplete);
-    if (!read && paths.size() == 1)
+    const Selection selection = selectEntries(paths, options.filters);
+    if (!selection.read && paths.size() == 1)
         return Unreadable;
-    std::size_t unreadable = 0;
-    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
-
-    if (const int status = writeList(hits, options.format); status != Success)
+    if (const int status = writeList(selection.hits, options.format); status != Success)
         return status;
-    if (!read)
-        return Unreadable;
-    return incomplete || unreadable ? Incomplete : Success;
+    return selection.status();
 }
 
 // export --format warc: the documents that pass the filters as one web archive.
@@ -480,12 +492,10 @@ int runWarcExport(const Options &options)
 {
     if ((options.all ? !options.positional.empty() : options.positional.empty()) || options.output.empty())
         return usageError("export --format warc takes STORE... (or --all) and -o FILE");
-    CacheList catalogue;
-    bool incomplete = false;
-    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue, incomplete))
+    const Selection selection = selectEntries(options.all ? everyStore() : options.positional, options.filters);
+    if (!selection.read)
         return Unreadable;
-    std::size_t unreadable = 0;
-    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
+    const SearchList &hits = selection.hits;
     std::vector<WarcDocument> documents;
     documents.reserve(hits.size());
     for (const CatalogueEntry &e : hits) {
@@ -509,7 +519,7 @@ int runWarcExport(const Options &options)
         std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not archived\n", failed, documents.size());
         return SomeNotWritten;
     }
-    return incomplete || unreadable ? Incomplete : Success;
+    return selection.status();
 }
 
 int runExport(int argc, char **argv)
@@ -528,12 +538,10 @@ int runExport(int argc, char **argv)
     const std::string target = options.positional.back();
     options.positional.pop_back();
 
-    CacheList catalogue;
-    bool incomplete = false;
-    if (!loadCatalogue(options.all ? everyStore() : options.positional, catalogue, incomplete))
+    const Selection selection = selectEntries(options.all ? everyStore() : options.positional, options.filters);
+    if (!selection.read)
         return Unreadable;
-    std::size_t unreadable = 0;
-    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
+    const SearchList &hits = selection.hits;
 
     EntryFields fields;
     DocumentExportOptions exportOptions;
@@ -566,7 +574,7 @@ int runExport(int argc, char **argv)
         std::fprintf(stderr, "tidewrack-cli: %zu of %zu documents not written\n", failed, rows.size());
     if (failed || !result.manifestError.isEmpty())
         return SomeNotWritten;
-    return incomplete || unreadable ? Incomplete : Success;
+    return selection.status();
 }
 
 // Asks on the terminal whether to delete; true for "y" or "yes".
@@ -611,17 +619,15 @@ int runDelete(int argc, char **argv)
         return usageError("delete takes STORE... or --all");
 
     const std::vector<std::string> paths = options.all ? everyStore() : options.positional;
-    CacheList catalogue;
-    bool incomplete = false;
-    const bool read = loadCatalogue(paths, catalogue, incomplete);
-    if (!read && paths.size() == 1)
+    const Selection selection = selectEntries(paths, options.filters);
+    if (!selection.read && paths.size() == 1)
         return Unreadable;
-    std::size_t unreadable = 0;
-    const SearchList hits = applyFilters(catalogue, options.filters, unreadable);
+    const SearchList &hits = selection.hits;
+    const bool read = selection.read;
     if (options.dryRun) {
         if (const int status = writeList(hits, options.format); status != Success)
             return status;
-        return !read ? Unreadable : incomplete || unreadable ? Incomplete : Success;
+        return selection.status();
     }
     const EntryTally tally = TallyEntries(hits);
     if (hits.empty()) {
