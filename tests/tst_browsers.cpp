@@ -520,9 +520,14 @@ void TestBrowsers::deletedEntriesAreFetchedAgain()
     QString why;
     const QString log = m_dir.filePath("second-" + browser + ".log");
     QVERIFY2(runBrowser(browser, log, why), qPrintable(why));
-    const QStringList fetched = sorted(requests(log));
-    QVERIFY2(fetched == sorted(expected),
-             qPrintable("fetched: " + fetched.join(" | ") + "\nexpected: " + sorted(expected).join(" | ")));
+    // Favicons are asked for or not, as the browser likes, whatever the cache holds.
+    const auto noFavicon = [](QStringList lines) {
+        lines.removeIf([](const QString &line) { return line.endsWith(QLatin1String("/favicon.ico")); });
+        return lines;
+    };
+    const QStringList fetched = noFavicon(sorted(requests(log)));
+    QVERIFY2(fetched == noFavicon(sorted(expected)),
+             qPrintable("fetched: " + fetched.join(" | ") + "\nexpected: " + noFavicon(sorted(expected)).join(" | ")));
     const StoreListing after = store->list();
     QCOMPARE(after.entries.size(), before.entries.size());
 }
