@@ -439,21 +439,6 @@ std::string writeCause(int error)
     return std::strerror(error);
 }
 
-StoreError errorFromErrno(int error)
-{
-    switch (error) {
-    case EBUSY:
-    case ETXTBSY:
-        return StoreError::Busy;
-    case EROFS:
-        return StoreError::DiskReadOnly;
-    case EIO:
-        return StoreError::IoError;
-    default:
-        return StoreError::Denied;
-    }
-}
-
 // Removes `name` from `folder` (relative to the store folder) without following links on
 // the way, so that nothing outside the content folder can be hit. A missing file is fine.
 int unlinkInside(const std::string &storeFolder, const std::string &folder, const std::string &name)
@@ -1095,7 +1080,7 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
 
         if (plan.deleteFile) {
             if (const int error = unlinkInside(m_folder, plan.contentFolder, plan.fileName)) {
-                results[i] = {RemovalOutcome::Refused, errorFromErrno(error),
+                results[i] = {RemovalOutcome::Refused, StoreErrorFromErrno(error),
                               "the local file cannot be removed: " + std::string(std::strerror(error))};
                 continue;
             }
