@@ -3,6 +3,7 @@
 // Alt+Enter), its plain texts and its copy button; the list export in each format and the
 // documents export through the commands, with the dialogs answered by the tests.
 
+#include "answering.h"
 #include "app/documentlist.h"
 #include "app/entrycommands.h"
 #include "app/listcolumns.h"
@@ -16,7 +17,6 @@
 #include "tools/writers/firefoxwriter.h"
 #include "windows/entryinfowindow.h"
 #include "windows/exportdocumentsdialog.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -52,6 +52,7 @@ QString localTime(std::int64_t unixSeconds)
 
 // A shown main window over the process's store, with the first catalogue load done.
 struct Fixture : ShownWindow {
+    using ShownWindow::ShownWindow;
     // The list's row showing `url`; -1 when none.
     int rowOf(const QString &url) const
     {
@@ -118,20 +119,21 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestEntryCommands::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDOK;
-    });
+    };
 }
 
 void TestEntryCommands::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
     SetUrlCacheStore(nullptr);
 }
 
@@ -150,7 +152,7 @@ void TestEntryCommands::infoOfWinInetEntry()
     const StoreWriteResult written = WriteTestStore(storeDir.path(), {page}, options);
     SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
 
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[wininet.example]")));
     f.focusRow(0);
@@ -216,7 +218,7 @@ void TestEntryCommands::infoOfBrowserEntry()
     QVERIFY2(written.ok, written.error.c_str());
     SetUrlCacheStore(OpenStore(written.folder));
 
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     // The preview would write the body out of its container into the bodies folder first.
     if (f.window->m_viewdoc->isChecked())
@@ -275,7 +277,7 @@ void TestEntryCommands::hostileTextsStayText()
     const std::string url = "http://evil.example/<b>bold</b><img src=x onerror=alert(1)>&amp;.htm";
     StoreEntry &e = store.add(url, "evil.htm", "x");
     store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nX-Note: <h1>big</h1>\r\n\r\n");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[evil.example]")));
     f.focusRow(0);
@@ -308,7 +310,7 @@ void TestEntryCommands::copyButtonCopiesAll()
     e.hitCount = 4;
     e.lastAccess = StoreTimeFromUnix(Now);
     store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[copy.example]")));
     f.focusRow(0);
@@ -338,7 +340,7 @@ void TestEntryCommands::altEnterAndMenuOpenTheFocusedDocument()
     TestStore store;
     for (const char *name : {"a.htm", "b.htm", "c.htm"})
         store.add(std::string("http://keys.example/") + name, name, name);
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[keys.example]")));
     QVERIFY(f.window->Pop_list->actions().contains(f.window->AEntryInfo));
@@ -369,7 +371,7 @@ void TestEntryCommands::enabledWithSelectionAndRows()
 {
     TestStore store;
     store.add("http://on.example/a.htm", "a.htm", "a");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     WindowParts &w = *f.window;
     w.ActionList1Update();
@@ -438,7 +440,7 @@ void TestEntryCommands::exportListByFilter()
     store.add("http://list.example/b.htm", "b.htm", "bbb").hitCount = 30;
     store.add("http://list.example/c.htm", "c.htm", "c").hitCount = 300;
     store.add("http://other.example/d.htm", "d.htm", "d");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[list.example]")));
     QTemporaryDir out;
@@ -500,7 +502,7 @@ void TestEntryCommands::exportListOfSelectedRows()
     TestStore store;
     for (const char *name : {"a.htm", "b.htm", "c.htm"})
         store.add(std::string("http://sel.example/") + name, name, name);
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[sel.example]")));
     QFETCH(QList<int>, selected);
@@ -533,7 +535,7 @@ void TestEntryCommands::exportListCancelledWritesNothing()
 {
     TestStore store;
     store.add("http://c.example/a.htm", "a.htm", "a");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[c.example]")));
     QTemporaryDir out;
@@ -561,7 +563,7 @@ void TestEntryCommands::exportDocumentsWithManifest()
     store.add("http://docs.example/a/index.htm", "index.htm", "first page");
     store.add("http://docs.example/b/index.htm", "index[1].htm", "second page");
     store.add("http://docs.example/c.htm", "c.htm", "third");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[docs.example]")));
     QTemporaryDir out;
@@ -605,7 +607,7 @@ void TestEntryCommands::exportArchiveOfTheList()
     store.add("http://arc.example/a.htm", "a.htm", "first page");
     store.add("http://arc.example/b.htm", "b.htm", "second page");
     store.add("http://arc.example/gone.htm", "gone.htm", "gone soon");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[arc.example]")));
     QVERIFY(QFile::remove(QString::fromStdString(store.path("gone.htm"))));
@@ -631,7 +633,7 @@ void TestEntryCommands::exportDocumentsReportsFailuresInOneBox()
     TestStore store;
     for (int i = 0; i < 40; ++i)
         store.add("http://fail.example/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "body");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[fail.example]")));
     // 35 documents vanish after the list showed them.
@@ -661,7 +663,7 @@ void TestEntryCommands::exportDocumentsIntoTheCacheIsRefused()
     WriteTestStore(storeDir.path(), {page});
     SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
     const QStringList before = FilesBelow(storeDir.path());
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[in.example]")));
     f.focusRow(0);
@@ -773,7 +775,7 @@ void TestEntryCommands::fixtureStores()
     const auto store = OpenStore(copy.path().toStdString());
     QVERIFY2(store->kind() != StoreKind::None, store->describe().c_str());
     SetUrlCacheStore(store);
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     if (f.window->m_viewdoc->isChecked())
         f.window->m_viewdoc->trigger();
