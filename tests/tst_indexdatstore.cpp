@@ -269,8 +269,6 @@ Q_DECLARE_METATYPE(Damage)
 class TestIndexDatStore : public QObject {
     Q_OBJECT
 private slots:
-    void fixtureListing_data();
-    void fixtureListing();
     void fixtureDeletionMatchesWinInet();
     void refusedDeletionChangesNothing_data();
     void refusedDeletionChangesNothing();
@@ -300,36 +298,6 @@ private slots:
     void indexShrinkingWhileListed();
     void indexThatIsAFifo();
 };
-
-void TestIndexDatStore::fixtureListing_data()
-{
-    QTest::addColumn<QString>("store");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<bool>("withSize");
-    QTest::addColumn<bool>("filesPresent");
-    const QString f = FixturesDir();
-    QTest::newRow("wine-demo") << f + "/wine-demo/Content.IE5" << f + "/wine-demo/expected-list.tsv" << true << true;
-    QTest::newRow("win7-content") << f + "/win7-content/index.dat" << f + "/win7-content/expected-list.tsv" << false
-                                  << false;
-}
-
-void TestIndexDatStore::fixtureListing()
-{
-    QFETCH(QString, store);
-    QFETCH(QString, expected);
-    QFETCH(bool, withSize);
-    QFETCH(bool, filesPresent);
-    auto opened = OpenStore(store.toStdString());
-    auto *indexStore = dynamic_cast<IndexDatStore *>(opened.get());
-    QVERIFY2(indexStore, opened->describe().c_str());
-    const QString folder = QString::fromStdString(indexStore->folder());
-
-    const QStringList want = expectedList(expected, withSize);
-    QVERIFY(want.size() >= 21);
-    QCOMPARE(listedBy(*opened, folder, withSize), want);
-    for (const Listed &r : ListEntries(*opened))
-        QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
-}
 
 void TestIndexDatStore::deletesRefusedWhileInUse_data()
 {
