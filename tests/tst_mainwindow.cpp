@@ -5,6 +5,7 @@
 #include "app/catalogueloader.h"
 #include "app/collectbox.h"
 #include "app/documentlist.h"
+#include "app/entrycommands.h"
 #include "app/findform.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
@@ -15,6 +16,7 @@
 #include "platform/shell.h"
 #include "rendering.h"
 #include "support.h"
+#include "windows/entryinfowindow.h"
 #include "windows/pictures.h"
 #include "windowsupport.h"
 
@@ -44,6 +46,13 @@ namespace {
 QString caption(WindowParts &w, int column)
 {
     return w.documents->model()->headerData(column, Qt::Horizontal).toString();
+}
+
+// Focuses and selects `row` of the window's list as a click would.
+void FocusRow(WindowParts &w, int row)
+{
+    w.lister->selectionModel()->setCurrentIndex(w.documents->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 } // namespace
@@ -82,6 +91,8 @@ private slots:
     void sortMenuItems();
     void findThroughTheWindow();
     void enterAndDoubleClickOpen();
+    void altEnterAndMenuOpenTheFocusedDocument();
+    void enabledWithSelectionAndRows();
     void offlineShowsRealState();
 
 private:
@@ -875,6 +886,76 @@ void TestMainWindow::enterAndDoubleClickOpen()
     QCOMPARE(openedWith.size(), 3);
     QCOMPARE(openedWith.last(), rowTwo);
     SetShellHandler({});
+}
+
+void TestMainWindow::altEnterAndMenuOpenTheFocusedDocument()
+{
+    TestStore store;
+    for (const char *name : {"a.htm", "b.htm", "c.htm"})
+        store.add(std::string("http://keys.example/") + name, name, name);
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[keys.example]")));
+    QVERIFY(f.window->Pop_list->actions().contains(f.window->AEntryInfo));
+    QCOMPARE(f.window->AEntryInfo->text(), QStringLiteral("缓存信息(&I)..."));
+    // b is focused within a selection of a and b: the details are b's.
+    SelectRows(f.window->window, {0, 1});
+    f.window->lister->selectionModel()->setCurrentIndex(f.window->documents->model()->index(1, 0),
+                                                        QItemSelectionModel::NoUpdate);
+    f.window->ActionList1Update();
+    QSignalSpy opened(f.window->documents, &DocumentList::openRequested);
+    QTreeView *report = f.window->lister->report();
+    report->setFocus();
+    f.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
+    QTest::keyClick(report, Qt::Key_Return, Qt::AltModifier);
+    QTRY_VERIFY(f.frm_cache->findChild<EntryInfoWindow *>());
+    QCOMPARE(f.frm_cache->findChild<EntryInfoWindow *>()->valueText(QStringLiteral("url")),
+             QStringLiteral("http://keys.example/b.htm"));
+    QCOMPARE(opened.count(), 0); // Enter alone opens the document; with Alt it does not
+    delete f.frm_cache->findChild<EntryInfoWindow *>();
+    // Alt with the keypad's Enter too.
+    report->setFocus();
+    QTest::keyClick(report, Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier);
+    QTRY_VERIFY(f.frm_cache->findChild<EntryInfoWindow *>());
+    QCOMPARE(opened.count(), 0);
+}
+
+void TestMainWindow::enabledWithSelectionAndRows()
+{
+    TestStore store;
+    store.add("http://on.example/a.htm", "a.htm", "a");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(!w.AExportList->isEnabled()); // the cache root shows no rows
+    QVERIFY(!w.AExportWarc->isEnabled());
+    QVERIFY(!w.AExportDocs->isEnabled());
+    QVERIFY(f.selectHost(QStringLiteral("[on.example]")));
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled()); // all rows when none is selected
+    QVERIFY(w.AExportWarc->isEnabled());
+    QVERIFY(!w.AExportDocs->isEnabled());
+    FocusRow(*f.window, 0);
+    w.ActionList1Update();
+    QVERIFY(w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled());
+    QVERIFY(w.AExportDocs->isEnabled());
+    // Where they are reached: the list's menu and the File menu.
+    for (QAction *a : {w.AExportList, w.AExportDocs, w.AExportWarc}) {
+        QVERIFY(w.Pop_list->actions().contains(a));
+        QVERIFY(f.frm_cache->menuBar()->actions().at(0)->menu()->actions().contains(a));
+    }
+    // The list written through the window: the info window tells of it meanwhile, then goes.
+    QTemporaryDir out;
+    w.entries->setListFileDialog([&](const QString &, QString &, bool &) { return out.filePath("list.csv"); });
+    w.AExportList->trigger();
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].startsWith(QStringLiteral("已导出1项到：")), qPrintable(m_boxes[0]));
+    QVERIFY(!f.frm_cache->findChild<QWidget *>(QStringLiteral("frm_showinfo"))->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)
