@@ -118,40 +118,6 @@ std::string bodyOf(const StoreListing &listing, const StoreEntry &e, bool *decod
     return out;
 }
 
-// The sorted lines "url<TAB>local file[<TAB>size]" of an index.dat's expected listing.
-QStringList expectedList(const QString &path, bool withSize)
-{
-    QStringList out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> f = line.split('\t');
-        QString item = QString::fromUtf8(f.value(0)) + '\t' + QString::fromUtf8(f.value(1));
-        if (withSize)
-            item += '\t' + QString::fromUtf8(f.value(2));
-        out << item;
-    }
-    out.sort();
-    return out;
-}
-
-QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
-{
-    QStringList out;
-    for (const Listed &r : ListEntries(store)) {
-        QString item = QString::fromStdString(r.url) + '\t'
-            + QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
-        if (withSize)
-            item += '\t' + QString::number(r.size);
-        out << item;
-    }
-    out.sort();
-    return out;
-}
-
 bool cutFile(const std::string &path, std::uintmax_t size)
 {
     std::error_code ec;
@@ -274,9 +240,9 @@ void TestStoreKinds::compareIndexDat(CacheStore &store, const QString &folder)
     // Only the Wine store comes with its content folders, and its listing with the sizes.
     const bool withSize = folder.endsWith("wine-demo"), filesPresent = withSize;
     const QString storeFolder = QString::fromStdString(store.folder());
-    const QStringList want = expectedList(folder + "/expected-list.tsv", withSize);
+    const QStringList want = ExpectedList(folder + "/expected-list.tsv", withSize);
     QVERIFY(want.size() >= 21);
-    QCOMPARE(listedBy(store, storeFolder, withSize), want);
+    QCOMPARE(ListedBy(store, storeFolder, withSize), want);
     for (const Listed &r : ListEntries(store))
         QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
 }
