@@ -25,8 +25,13 @@
 #include <set>
 
 DocumentCommands::DocumentCommands(CatalogueState &state, Lister *lister, DocumentSaver &saver, StatusPanels &status,
-                                   QWidget *dialogParent)
-    : m_state(state), m_lister(lister), m_saver(saver), m_status(status), m_dialogParent(dialogParent)
+                                   QWidget *dialogParent, Answerer &answerer)
+    : m_state(state),
+      m_lister(lister),
+      m_saver(saver),
+      m_status(status),
+      m_dialogParent(dialogParent),
+      m_answerer(answerer)
 {}
 
 const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelected() const
@@ -54,8 +59,9 @@ bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) c
     if (EnsureLocalFile(entry, &why, &error))
         return true;
     qCWarning(lcStore, "cannot take out the document: %s", why.c_str());
-    MsgBox(QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(error), QString::fromUtf8(SourceUrl(*entry))),
-           MB::ICONWARNING);
+    m_answerer.tell(
+        QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(error), QString::fromUtf8(SourceUrl(*entry))),
+        MB::ICONWARNING);
     return false;
 }
 
@@ -144,7 +150,7 @@ std::vector<KeyRemoval> DocumentCommands::removeEntries(const std::vector<URLCAC
 
 void DocumentCommands::ADeleteDocExecute()
 {
-    if (AskBox(QStringLiteral("确实要删除选定的缓存文档吗？"), MB::YESNO | MB::ICONQUESTION) != IDYES)
+    if (m_answerer.ask(QStringLiteral("确实要删除选定的缓存文档吗？"), MB::YESNO | MB::ICONQUESTION) != IDYES)
         return;
     ViewList &view = m_state.view_list;
     const QList<int> rows = m_lister->selectedRows();
@@ -208,7 +214,7 @@ void DocumentCommands::ADeleteDocExecute()
         lines << text;
     }
     if (!lines.isEmpty())
-        MsgBox(lines.join(QLatin1Char('\n')), failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
+        m_answerer.tell(lines.join(QLatin1Char('\n')), failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
 void DocumentCommands::DeleteFoundExecute()
@@ -236,11 +242,11 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
     const EntryTally tally = TallyEntries(entries);
     if (tally.documents == 0)
         return;
-    if (AskBox(QStringLiteral("将删除%1个缓存文档，共%2，来自%3个缓存。确实要删除吗？")
-                   .arg(tally.documents)
-                   .arg(ByteCountText(tally.bytes))
-                   .arg(tally.stores),
-               MB::YESNO | MB::ICONQUESTION)
+    if (m_answerer.ask(QStringLiteral("将删除%1个缓存文档，共%2，来自%3个缓存。确实要删除吗？")
+                           .arg(tally.documents)
+                           .arg(ByteCountText(tally.bytes))
+                           .arg(tally.stores),
+                       MB::YESNO | MB::ICONQUESTION)
         != IDYES)
         return;
     std::vector<std::string> keys;
@@ -292,7 +298,7 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
     }
     if (notTried > 0)
         summary += QStringLiteral("\n删除已取消，有%1个缓存文档没有删除。").arg(notTried);
-    MsgBox(summary, failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
+    m_answerer.tell(summary, failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
 QString DeleteFailureText(StoreError error, StoreKind kind, const QString &browser)
@@ -340,6 +346,6 @@ void DocumentCommands::AofflineExecute(bool offline)
 {
     // The action has already inverted its check; the next update pass shows the real state.
     if (!SetOffline(offline))
-        MsgBox(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(StoreErrorOfWinInet(GetLastError()))),
-               MB::ICONWARNING);
+        m_answerer.tell(QStringLiteral("离线状态未能更改：%1。").arg(CauseText(StoreErrorOfWinInet(GetLastError()))),
+                        MB::ICONWARNING);
 }

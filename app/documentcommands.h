@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class Answerer;
 struct CatalogueState;
 class DocumentSaver;
 class Lister;
@@ -25,9 +26,10 @@ QString DeleteFailureText(StoreError error, StoreKind kind = StoreKind::WinInet,
 class DocumentCommands : public QObject {
     Q_OBJECT
 public:
-    // `dialogParent` carries the properties dialog and the delete's messages.
+    // `dialogParent` carries the properties dialog and the delete's progress; the questions
+    // and reports go to `answerer`.
     DocumentCommands(CatalogueState &state, Lister *lister, DocumentSaver &saver, StatusPanels &status,
-                     QWidget *dialogParent);
+                     QWidget *dialogParent, Answerer &answerer);
 
     void ShowFileProperties(const QString &path, const QString &url = QString());
 
@@ -72,4 +74,5 @@ private:
     DocumentSaver &m_saver;
     StatusPanels &m_status;
     QWidget *m_dialogParent;
+    Answerer &m_answerer;
 };

@@ -149,12 +149,14 @@ void DocumentList::FillTypeNames(int first, int last)
 void DocumentList::SetRowCount(int rows)
 {
     m_model->setRowCount(rows);
+    // The count shown follows the rows that left, or it would disagree with the list.
+    m_status.setText(1, QStringLiteral("文档共%1项").arg(rows));
 }
 
 void DocumentList::CatalogueCleared()
 {
     ++m_fillSerial;
-    SetRowCount(0);
+    m_model->setRowCount(0);
     // The reload selects a cache root: the collect box's grey goes with its rows.
     const QPalette &palette = m_lister->palette();
     m_lister->setColours(palette.color(QPalette::Base), palette.color(QPalette::Text));

@@ -39,7 +39,8 @@ public:
     // The column whose caption shows the arrow for `key`; -1 for none.
     static int SortKeyColumn(int key);
     void FillTypeNames(int first, int last);
-    // The row count after another concern removed elements of view_list.
+    // The row count after another concern removed elements of view_list; the status bar's
+    // count follows.
     void SetRowCount(int rows);
     // A reload let the catalogue go: the list shows no row, and a fill that was under way
     // when the reload ran (it lets events run) is not finished.

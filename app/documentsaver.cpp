@@ -45,5 +45,5 @@ void DocumentSaver::SaveDocuments(const std::vector<const INTERNET_CACHE_ENTRY_I
     }
     // One file takes exactly the name given; several keep their own names in the folder.
     const std::string target = entries.size() == 1 ? folder + std::string(FileNamePart(path)) : folder;
-    RunCopyWithProgress(m_dialogParent, sources, QString::fromStdString(target));
+    RunCopyWithProgress(m_dialogParent, m_answerer, sources, QString::fromStdString(target));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class Answerer;
 class QWidget;
 
 // Appends the folder separator '/' unless the text already ends with one (the last byte
@@ -19,8 +20,9 @@ void EnsureTrailingSlash(std::string &path);
 
 class DocumentSaver {
 public:
-    // `dialogParent` carries the save dialog and the copy's progress window.
-    explicit DocumentSaver(QWidget *dialogParent) : m_dialogParent(dialogParent) {}
+    // `dialogParent` carries the save dialog and the copy's progress window; a file that
+    // could not be copied is told to `answerer`.
+    DocumentSaver(QWidget *dialogParent, Answerer &answerer) : m_dialogParent(dialogParent), m_answerer(answerer) {}
 
     // Asks where to, then copies the local files of `entries` (the entries' blocks, so that a
     // browser cache's bodies can be written out first) there; nothing for none.
@@ -34,5 +36,6 @@ private:
     QString askSavePath(const QString &proposed);
 
     QWidget *m_dialogParent;
+    Answerer &m_answerer;
     std::function<QString(const QString &)> m_saveDialog;
 };

@@ -183,8 +183,12 @@ QString WarcExportReport(const WarcExportResult &result, const std::vector<Entry
     return lines.join(QLatin1Char('\n'));
 }
 
-EntryCommands::EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent)
-    : m_state(state), m_lister(lister), m_dialogParent(dialogParent), m_lastFolder(QDir::homePath())
+EntryCommands::EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent, Answerer &answerer)
+    : m_state(state),
+      m_lister(lister),
+      m_dialogParent(dialogParent),
+      m_answerer(answerer),
+      m_lastFolder(QDir::homePath())
 {}
 
 int EntryCommands::focusedRow() const
@@ -287,13 +291,13 @@ void EntryCommands::AExportListExecute()
     }
     if (!written.ok()) {
         qCWarning(lcUi, "the list was not written: %s", written.reason.c_str());
-        MsgBox(
+        m_answerer.tell(
             QStringLiteral("无法写入列表文件：%1。\n%2").arg(CauseText(written.error), QDir::toNativeSeparators(path)),
             MB::ICONERROR);
         return;
     }
-    MsgBox(QStringLiteral("已导出%1项到：\n%2").arg(records.size()).arg(QDir::toNativeSeparators(path)),
-           MB::ICONINFORMATION);
+    m_answerer.tell(QStringLiteral("已导出%1项到：\n%2").arg(records.size()).arg(QDir::toNativeSeparators(path)),
+                    MB::ICONINFORMATION);
 }
 
 void EntryCommands::AExportDocsExecute()
@@ -331,7 +335,7 @@ void EntryCommands::AExportDocsExecute()
     progress.close();
     const QString report = DocumentExportReport(result, rows, reached);
     if (!report.isEmpty())
-        MsgBox(report, result.complete() ? MB::ICONINFORMATION : MB::ICONWARNING);
+        m_answerer.tell(report, result.complete() ? MB::ICONINFORMATION : MB::ICONWARNING);
 }
 
 void EntryCommands::AExportWarcExecute()
@@ -384,8 +388,8 @@ void EntryCommands::AExportWarcExecute()
     progress.close();
     const QString report = WarcExportReport(result, rows, path);
     if (!report.isEmpty())
-        MsgBox(report,
-               result.error.isEmpty() && !result.stopped ? MB::ICONWARNING
-                   : result.stopped                      ? MB::ICONINFORMATION
-                                                         : MB::ICONERROR);
+        m_answerer.tell(report,
+                        result.error.isEmpty() && !result.stopped ? MB::ICONWARNING
+                            : result.stopped                      ? MB::ICONINFORMATION
+                                                                  : MB::ICONERROR);
 }

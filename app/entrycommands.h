@@ -19,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+class Answerer;
 struct CatalogueState;
 class Lister;
 class QWidget;
@@ -45,8 +46,8 @@ QString DocumentExportReport(const DocumentExportResult &result, const std::vect
 class EntryCommands : public QObject {
     Q_OBJECT
 public:
-    // `dialogParent` carries the windows, the dialogs and the messages.
-    EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent);
+    // `dialogParent` carries the windows and the dialogs; the reports go to `answerer`.
+    EntryCommands(CatalogueState &state, Lister *lister, QWidget *dialogParent, Answerer &answerer);
 
     // Stand-ins for the dialogs (tests). The list's save dialog gets the proposed path and
     // returns the chosen one (empty for cancel) and the chosen filter in `filter`; `all` comes
@@ -86,6 +87,7 @@ private:
     CatalogueState &m_state;
     Lister *m_lister;
     QWidget *m_dialogParent;
+    Answerer &m_answerer;
     ListFileDialog m_listDialog;
     DocumentsDialog m_documentsDialog;
     ArchiveFileDialog m_archiveDialog;

@@ -50,7 +50,8 @@ void LetPaintsRun()
 
 } // namespace
 
-Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window) : QDialog(window), m_state(state)
+Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window, Answerer &answerer)
+    : QDialog(window), m_state(state), m_answerer(answerer)
 {
     setObjectName(QStringLiteral("frm_find"));
     setWindowTitle(QStringLiteral("搜索"));
@@ -395,8 +396,8 @@ void Tfrm_find::RunSearch()
     observer.unreadable = [this, &unreadable, &skipping](const CatalogueEntry &) {
         ++unreadable;
         if (!skipping)
-            skipping = ShowSkipBox(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK,
-                                   QStringLiteral("跳过其余出错的文件(&S)"))
+            skipping = m_answerer.askSkip(this, QStringLiteral("Tidewrack"), QStringLiteral("打开文件出错。"), MB::OK,
+                                          QStringLiteral("跳过其余出错的文件(&S)"))
                 == IDIGNORE;
     };
     observer.progress = [this](std::size_t examined) {

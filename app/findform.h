@@ -20,14 +20,16 @@ class QGroupBox;
 class QKeyEvent;
 class QLabel;
 class QPushButton;
+class Answerer;
 struct CatalogueState;
 
 class Tfrm_find : public QDialog {
     Q_OBJECT
 public:
     // Searches state's catalogue into its search station; `window` is the main window,
-    // which the dialog belongs to and is centred on the screen of.
-    Tfrm_find(CatalogueState &state, QWidget *window);
+    // which the dialog belongs to and is centred on the screen of. A file the search cannot
+    // read is told to `answerer`.
+    Tfrm_find(CatalogueState &state, QWidget *window, Answerer &answerer);
 
     // The controls, named as the program's design names them.
     QGroupBox *rad_type = nullptr;
@@ -96,6 +98,7 @@ private:
     void TimeRangeChanged();
 
     CatalogueState &m_state;
+    Answerer &m_answerer;
     bool m_searching = false;
     bool m_stopRequested = false;
 };

@@ -42,7 +42,11 @@
 
 #include <utility>
 
-Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(parent), m_appDir(appDir)
+Tfrm_cache::Tfrm_cache(const QString &appDir, Answerer *answerer, QWidget *parent)
+    : QMainWindow(parent),
+      m_appDir(appDir),
+      m_boxes(answerer ? nullptr : std::make_unique<MessageBoxAnswerer>()),
+      m_answerer(answerer ? *answerer : *m_boxes)
 {
     if (!m_appDir.endsWith(QLatin1Char('/')))
         m_appDir += QLatin1Char('/');
@@ -57,22 +61,22 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, QWidget *parent) : QMainWindow(par
     StatusPanels &status = *ui->sbar;
 
     // The concerns, each with what it works with.
-    m_saver = std::make_unique<DocumentSaver>(this);
+    m_saver = std::make_unique<DocumentSaver>(this, m_answerer);
     m_loader = std::make_unique<CatalogueLoader>(m_state, ui->Tree, status);
     m_documents = std::make_unique<DocumentList>(m_state, ui->lister, ui->Tree, status);
     m_columns = std::make_unique<ListColumns>(ui->lister->report()->header(), ColumnLayoutPath(SettingsPath()), this);
     m_preview = std::make_unique<PreviewPane>(
         m_state, m_settings, PreviewPane::Controls{ui->lister, ui->Splitter2, ui->pnl_main, ui->editor, ui->Web1},
-        status);
-    m_commands = std::make_unique<DocumentCommands>(m_state, ui->lister, *m_saver, status, this);
+        status, m_answerer);
+    m_commands = std::make_unique<DocumentCommands>(m_state, ui->lister, *m_saver, status, this, m_answerer);
     m_collectBox = std::make_unique<CollectBox>(m_state, ui->lister, ui->Tree, ui->lab_collect, ui->Image1, *m_saver);
-    m_entries = std::make_unique<EntryCommands>(m_state, ui->lister, this);
+    m_entries = std::make_unique<EntryCommands>(m_state, ui->lister, this, m_answerer);
     m_storeChooser = new StoreChooser(ui->fileMenu, this);
     connectActions();
 
     FormCreate();
     m_showinfo = new Tfrm_showinfo(this);
-    m_find = new Tfrm_find(m_state, this);
+    m_find = new Tfrm_find(m_state, this, m_answerer);
     connectConcerns();
 
     // The update pass runs whenever the event loop runs out of work.
@@ -113,6 +117,8 @@ void Tfrm_cache::connectActions()
     // F12, the toolbar button and the menu all turn this action over; the state itself is set
     // by its command, so the browser looks once that has run.
     connect(a.Aoffline, &QAction::toggled, ui->Web1, &Browser::followOfflineState, Qt::QueuedConnection);
+    // A finished page is what 在网页中查找 and 保存网页 work on: their states follow it at once.
+    connect(ui->Web1, &Browser::loadFinished, this, &Tfrm_cache::ActionList1Update);
     connect(a.AInternetOption, &QAction::triggered, m_preview.get(), &PreviewPane::AInternetOptionExecute);
     connect(a.AHelp, &QAction::triggered, this, &Tfrm_cache::AHelpExecute);
     connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::AEntryInfoExecute);
@@ -241,7 +247,7 @@ void Tfrm_cache::openStore(const QString &path)
         QString text = QStringLiteral("这个文件夹里没有浏览器缓存：%1").arg(QDir::toNativeSeparators(path));
         if (const StoreError kind = store->list().errorKind(); kind != StoreError::NotACache)
             text += QStringLiteral("（%1）").arg(CauseText(kind));
-        MsgBox(text, MB::ICONWARNING);
+        m_answerer.tell(text, MB::ICONWARNING);
         return;
     }
     m_openedNext = UrlCacheStoreIdOf(store);
@@ -299,8 +305,8 @@ void Tfrm_cache::storesChanged()
         kept = RememberStoreSet(folders);
     if (!kept.ok()) {
         qCWarning(lcUi, "could not keep the chosen caches: %s", kept.reason.c_str());
-        MsgBox(QStringLiteral("无法记住所选的缓存，下次启动时不会再打开它：%1。").arg(CauseText(kept.error)),
-               MB::ICONWARNING);
+        m_answerer.tell(QStringLiteral("无法记住所选的缓存，下次启动时不会再打开它：%1。").arg(CauseText(kept.error)),
+                        MB::ICONWARNING);
     }
     m_loader->LoadCatalogue(true);
 }
@@ -311,7 +317,7 @@ void Tfrm_cache::showStoreProblem(const StoreProblem &problem)
     m_entries->setStoreProblem(problem.store, StoreProblemLines(problem).join(QStringLiteral("；")));
     if (problem.store != 0 && problem.store == m_openedNow) {
         m_openedNow = 0;
-        MsgBox(QStringLiteral("打开的缓存有问题：\n%1").arg(StoreProblemDetails(problem)), MB::ICONWARNING);
+        m_answerer.tell(QStringLiteral("打开的缓存有问题：\n%1").arg(StoreProblemDetails(problem)), MB::ICONWARNING);
     }
 }
 
@@ -384,7 +390,7 @@ void Tfrm_cache::AHelpExecute()
     auto *about = new Tfrm_logo(this);
     m_logo = about;
     if (!about->PrepareAbout(Tfrm_logo::ReadmePath(m_appDir)))
-        InfoBox(QStringLiteral("打开文件出错。"));
+        m_answerer.tell(QStringLiteral("打开文件出错。"), MB::ICONINFORMATION);
     about->exec();
     delete about;
     m_logo = nullptr;
@@ -420,7 +426,7 @@ bool Tfrm_cache::ReadSettings()
     case SettingsRead::Missing:
         return false;
     case SettingsRead::Damaged:
-        AskBox(QStringLiteral("无法读取配置文件。"), MB::ICONERROR);
+        m_answerer.ask(QStringLiteral("无法读取配置文件。"), MB::ICONERROR);
         m_settings.placement = WINDOWPLACEMENT{}; // a partly read placement is never applied
         return false;
     case SettingsRead::Ok:
@@ -578,7 +584,7 @@ void Tfrm_cache::FormClose()
     WriteSettings();
     if (const StoreResult saved = m_columns->save(); !saved.ok()) {
         qCWarning(lcUi, "could not write the list's columns file: %s", saved.reason.c_str());
-        MsgBox(QStringLiteral("列表的栏目设置未能保存：%1。").arg(CauseText(saved.error)), MB::ICONWARNING);
+        m_answerer.tell(QStringLiteral("列表的栏目设置未能保存：%1。").arg(CauseText(saved.error)), MB::ICONWARNING);
     }
 }
 
@@ -603,8 +609,8 @@ void Tfrm_cache::WriteSettings()
     // window's place and views set in this session are lost.
     if (const StoreResult saved = WriteSettingsFile(SettingsPath(), m_settings); !saved.ok()) {
         qCWarning(lcUi, "could not write the settings file: %s", saved.reason.c_str());
-        MsgBox(QStringLiteral("设置未能保存：%1。\n%2")
-                   .arg(CauseText(saved.error), QDir::toNativeSeparators(SettingsPath())),
-               MB::ICONWARNING);
+        m_answerer.tell(QStringLiteral("设置未能保存：%1。\n%2")
+                            .arg(CauseText(saved.error), QDir::toNativeSeparators(SettingsPath())),
+                        MB::ICONWARNING);
     }
 }

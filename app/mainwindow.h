@@ -44,6 +44,7 @@
 
 #include <memory>
 
+class Answerer;
 class CatalogueLoader;
 class CollectBox;
 class DocumentCommands;
@@ -63,8 +64,9 @@ struct WindowControls;
 class Tfrm_cache : public QMainWindow {
     Q_OBJECT
 public:
-    // `appDir` is the executable's folder: settings file and readme.txt live there.
-    explicit Tfrm_cache(const QString &appDir, QWidget *parent = nullptr);
+    // `appDir` is the executable's folder: settings file and readme.txt live there. The
+    // window's questions and reports go to `answerer`; without one, to real message boxes.
+    explicit Tfrm_cache(const QString &appDir, Answerer *answerer = nullptr, QWidget *parent = nullptr);
     ~Tfrm_cache() override;
 
     // The lists the concerns share, and the settings as read at start and changed since.
@@ -150,6 +152,8 @@ private:
     CatalogueState m_state;
     Tsettingdata m_settings{};
     QString m_appDir;
+    std::unique_ptr<Answerer> m_boxes; // the real boxes, when no answerer was given
+    Answerer &m_answerer;
     std::unique_ptr<WindowControls> ui;
     std::unique_ptr<DocumentSaver> m_saver;
     std::unique_ptr<CatalogueLoader> m_loader;

@@ -160,12 +160,18 @@ CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
 }
 
 PreviewPane::PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls,
-                         StatusPanels &status)
-    : m_state(state), m_settings(settings), m_controls(controls), m_status(status), m_index(state.cache_list)
+                         StatusPanels &status, Answerer &answerer)
+    : m_state(state),
+      m_settings(settings),
+      m_controls(controls),
+      m_status(status),
+      m_answerer(answerer),
+      m_index(state.cache_list)
 {
     m_controls.browser->setCacheLookup([this](const QByteArray &url) { return m_index.localFile(url); });
     connect(m_controls.browser, &Browser::NewWindow2, this, &PreviewPane::Web1NewWindow2, Qt::DirectConnection);
-    connect(m_controls.browser, &Browser::failed, this, [](const QString &text) { MsgBox(text, MB::ICONWARNING); });
+    connect(m_controls.browser, &Browser::failed, this,
+            [this](const QString &text) { m_answerer.tell(text, MB::ICONWARNING); });
     connect(m_controls.lister, &Lister::rowStateChanged, this, &PreviewPane::listerChange);
 }
 
@@ -202,8 +208,8 @@ void PreviewPane::listerChange(int row)
         const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
         StoreError error = StoreError::None;
         if (!EnsureLocalFile(record, nullptr, &error) && inContainer) {
-            ShowErrorReport(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
-                                .arg(CauseText(error), QString::fromUtf8(SourceUrl(record))));
+            m_answerer.report(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
+                                  .arg(CauseText(error), QString::fromUtf8(SourceUrl(record))));
             return;
         }
         showText(LocalFileName(record));
@@ -212,7 +218,7 @@ void PreviewPane::listerChange(int row)
         m_controls.browser->setVisibleFlag(true);
         const QString refused = m_controls.browser->Navigate(QString::fromUtf8(SourceUrl(record)));
         if (!refused.isEmpty())
-            ShowErrorReport(refused);
+            m_answerer.report(refused);
     }
 }
 
@@ -242,7 +248,7 @@ void PreviewPane::showText(const char *localFile)
     const QString path = QString::fromUtf8(localFile);
     const std::optional<PreviewText> text = ReadPreviewText(path);
     if (!text) {
-        ShowErrorReport(QStringLiteral("无法打开文件 %1：%2。").arg(path, unopenableCause(path)));
+        m_answerer.report(QStringLiteral("无法打开文件 %1：%2。").arg(path, unopenableCause(path)));
         return;
     }
     m_controls.editor->setPlainText(text->text);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+class Answerer;
 struct CatalogueState;
 struct Tsettingdata;
 class Browser;
@@ -83,7 +84,9 @@ public:
     };
 
     // Reads and writes the settings' preview switch (viewdoc) and list height.
-    PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls, StatusPanels &status);
+    // What cannot be shown is told to `answerer`.
+    PreviewPane(const CatalogueState &state, Tsettingdata &settings, const Controls &controls, StatusPanels &status,
+                Answerer &answerer);
     // The browser stops asking this pane for cached files.
     ~PreviewPane() override;
 
@@ -114,6 +117,7 @@ private:
     Tsettingdata &m_settings;
     Controls m_controls;
     StatusPanels &m_status;
+    Answerer &m_answerer;
     CachedUrlIndex m_index;
     // The list's height while the window has not been laid out yet.
     int m_unlaidListHeight = kDesignedListHeight;

@@ -23,7 +23,7 @@ void PrepareProcess()
     RegisterPreviewSchemes();
 }
 
-std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString &storeArgument)
+std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString &storeArgument, Answerer *answerer)
 {
     // The name only: Qt adds a display name to every window's caption.
     QApplication::setApplicationName(QStringLiteral("tidewrack"));
@@ -50,7 +50,7 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString 
     if (const std::string refused = ClaimBodiesFolder(); !refused.empty())
         qCWarning(lcStore).noquote() << QString::fromStdString(refused);
 
-    auto window = std::make_unique<Tfrm_cache>(appDir);
+    auto window = std::make_unique<Tfrm_cache>(appDir, answerer);
     window->useStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), why) : OpenStore(store));
     // Several caches shown last time are shown again, unless one was named for this start.
     if (choice.commandLine.empty() && choice.environment.empty()) {

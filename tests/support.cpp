@@ -140,3 +140,36 @@ std::string StoreConsistency(const QString &indexPath)
     return indexdat::CheckConsistency(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
                                       std::size_t(bytes.size()));
 }
+
+QStringList ExpectedList(const QString &path, bool withSize)
+{
+    QStringList out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> f = line.split('\t');
+        QString item = QString::fromUtf8(f.value(0)) + '\t' + QString::fromUtf8(f.value(1));
+        if (withSize)
+            item += '\t' + QString::fromUtf8(f.value(2));
+        out << item;
+    }
+    out.sort();
+    return out;
+}
+
+QStringList ListedBy(CacheStore &store, const QString &folder, bool withSize)
+{
+    QStringList out;
+    for (const Listed &r : ListEntries(store)) {
+        QString item = QString::fromStdString(r.url) + '\t'
+            + QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
+        if (withSize)
+            item += '\t' + QString::number(r.size);
+        out << item;
+    }
+    out.sort();
+    return out;
+}

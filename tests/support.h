@@ -60,6 +60,12 @@ StoreWriteResult WriteTestStore(const QString &folder, const std::vector<StoreWr
 QByteArray ReadBytes(const QString &path);
 bool WriteBytes(const QString &path, const QByteArray &bytes);
 
+// An index.dat's expected listing (expected-list.tsv) as sorted lines "url<TAB>local file",
+// with "<TAB>size" when `withSize`; and a store's listing in the same form, its local files
+// relative to `folder`.
+QStringList ExpectedList(const QString &path, bool withSize);
+QStringList ListedBy(CacheStore &store, const QString &folder, bool withSize);
+
 // Every file below `folder`, as paths relative to it, sorted.
 QStringList FilesBelow(const QString &folder);
 

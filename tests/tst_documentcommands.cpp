@@ -1,35 +1,25 @@
-// The commands on the selected documents and the action update pass, through a real window.
+// The commands on the selected documents over the bare panels: no window, no web engine.
 
-#include "app/catalogueloader.h"
 #include "app/documentcommands.h"
-#include "app/documentlist.h"
-#include "app/documentsaver.h"
 #include "app/lister.h"
-#include "app/mainwindow.h"
 #include "app/treenodes.h"
-#include "catalogue/documentlistmodel.h"
-#include "platform/browser/browser.h"
-#include "platform/offlinestate.h"
+#include "concernsupport.h"
 #include "platform/shell.h"
 #include "rendering.h"
 #include "support.h"
 #include "windows/copydialog.h"
-#include "windows/messagebox.h"
-#include "windowsupport.h"
 
-#include <QAction>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
-#include <QMenu>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <QtTest>
 
 class TestDocumentCommands : public QObject {
     Q_OBJECT
 private slots:
-    void init();
     void cleanup();
     void ensureTrailingSlash_data();
     void ensureTrailingSlash();
@@ -44,51 +34,32 @@ private slots:
     void saveOneCopiesToExactPath();
     void saveSeveralCopiesIntoFolder();
     void saveCancelledCopiesNothing();
-    void enabledTable();
-    void offlineShowsRealState();
 
 private:
-    // A window showing host "h.net" with five documents a..e (in file-name order).
+    // The panels showing host "h.net" with five documents a..e (in file-name order), and the
+    // commands over them; deleted rows leave the list as the window has them leave.
     struct Fixture {
         TestStore store;
-        QTemporaryDir appDir;
-        std::unique_ptr<Tfrm_cache> frm_cache;
-        std::unique_ptr<WindowParts> window;
+        Panels p;
+        DocumentCommands commands{p.state, p.lister, p.saver, p.status, &p.host, p.answerer};
         Fixture()
         {
             for (const char *name : {"e", "c", "a", "d", "b"})
                 store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
                           std::string("content of ") + name);
             store.add("http://other.net/o.htm", "o.htm", "other");
-            frm_cache = std::make_unique<Tfrm_cache>(appDir.path());
-            window = std::make_unique<WindowParts>(*frm_cache);
-            window->loader->LoadCatalogue(false);
-            window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
+            QObject::connect(&commands, &DocumentCommands::rowCountChanged, &p.documents, &DocumentList::SetRowCount);
+            p.answerer.plan = IDYES;
+            p.load();
+            p.show(CacheRoot + 1);
         }
-        void select(std::initializer_list<int> rows) { SelectRows(*frm_cache, rows); }
-        QString fileAt(int row) const
-        {
-            return QString::fromUtf8(LocalFileName(window->state.view_list[std::size_t(row)]));
-        }
+        QString fileAt(int row) const { return QString::fromUtf8(LocalFileName(p.state.view_list[std::size_t(row)])); }
+        QStringList boxes() const { return p.answerer.texts(); }
     };
-
-    QStringList m_boxes;
-    int m_answer = IDYES;
 };
-
-void TestDocumentCommands::init()
-{
-    m_boxes.clear();
-    m_answer = IDYES;
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
-        m_boxes << r.text;
-        return m_answer;
-    });
-}
 
 void TestDocumentCommands::cleanup()
 {
-    SetMessageBoxResponder({});
     SetShellHandler({});
     SetReplaceQuestionResponder({});
 }
@@ -118,16 +89,16 @@ void TestDocumentCommands::ensureTrailingSlash()
 void TestDocumentCommands::singleDocumentCommandsTakeLowestRow()
 {
     Fixture f;
-    QCOMPARE(f.window->state.view_list.size(), size_t(5));
-    f.select({3, 1, 4});
+    QCOMPARE(f.p.state.view_list.size(), size_t(5));
+    f.p.select({3, 1, 4});
     QList<ShellRequest> requests;
     SetShellHandler([&requests](const ShellRequest &r) {
         requests << r;
         return true;
     });
-    f.window->commands->AOpenDocExecute();
-    f.window->commands->ADocinfoExecute();
-    f.window->commands->ACopyUrlExecute();
+    f.commands.AOpenDocExecute();
+    f.commands.ADocinfoExecute();
+    f.commands.ACopyUrlExecute();
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests[0].kind, ShellRequest::Open);
     QCOMPARE(requests[0].path, f.fileAt(1));
@@ -136,82 +107,68 @@ void TestDocumentCommands::singleDocumentCommandsTakeLowestRow()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://h.net/b.htm"));
 
     // Without a selection the open reached by Enter or a double click does nothing.
-    f.select({});
-    f.window->commands->AOpenDocExecute();
+    f.p.select({});
+    f.commands.AOpenDocExecute();
     QCOMPARE(requests.size(), 2);
 }
 
 void TestDocumentCommands::deleteRemovesEntriesEverywhere()
 {
     Fixture f;
-    CatalogueState &state = f.window->state;
+    CatalogueState &state = f.p.state;
     // b and d are also in the collect box and the search station.
     for (int row : {1, 3})
         state.collect_list.push_back(MakeHeaderCopy(state.view_list[std::size_t(row)]));
     for (const auto &entry : state.cache_list)
         state.search_list.push_back(entry);
     const QString b = f.fileAt(1), d = f.fileAt(3);
-    f.select({1, 3});
-    f.window->ADeleteDoc->setEnabled(true);
-    f.window->ADeleteDoc->trigger();
+    QSignalSpy removed(&f.commands, &DocumentCommands::entriesRemoved);
+    f.p.select({1, 3});
+    f.commands.ADeleteDocExecute();
 
-    QCOMPARE(m_boxes, QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
+    QCOMPARE(f.boxes(), QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
     QCOMPARE(state.view_list.size(), size_t(3));
-    QCOMPARE(f.window->lister->rowCount(), 3);
+    QCOMPARE(f.p.lister->rowCount(), 3);
     QStringList names;
     for (const auto &record : state.view_list)
         names << QString::fromUtf8(SourceUrl(record));
     QCOMPARE(names, (QStringList{"http://h.net/a.htm", "http://h.net/c.htm", "http://h.net/e.htm"}));
-    QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共3项"));
+    QCOMPARE(f.p.status.text(1), QStringLiteral("文档共3项"));
     QVERIFY(!QFile::exists(b));
     QVERIFY(!QFile::exists(d));
     QCOMPARE(f.store.store().listing().entries.size(), size_t(4)); // gone from the store itself
     QCOMPARE(state.cache_list.size(), size_t(4));
     QCOMPARE(state.search_list.size(), size_t(4));
     QVERIFY(state.collect_list.empty());
-    QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(4)"));
-    QCOMPARE(f.window->TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
+    QCOMPARE(removed.size(), 1); // the collect box and the search station count again
 }
 
 void TestDocumentCommands::deleteLeavesNothingSelected()
 {
     Fixture f;
-    f.frm_cache->show();
-    f.frm_cache->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
-    QCoreApplication::processEvents(); // the first showing's load
-    f.window->Tree->setCurrentItem(f.window->TreeNode(CacheRoot + 1));
-    QCOMPARE(f.window->lister->rowCount(), 5);
-    f.select({1, 3});
-    QTRY_VERIFY(RowsPaintedSelected(f.window->lister->report()) > 0);
-    f.window->ActionList1Update();
-    QVERIFY(f.window->ADeleteDoc->isEnabled());
-    f.window->lister->setFocus();
-    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
-    QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(f.window->state.view_list.size(), size_t(3));
+    f.p.host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.p.host));
+    f.p.select({1, 3});
+    QTRY_VERIFY(RowsPaintedSelected(f.p.lister->report()) > 0);
+    f.commands.ADeleteDocExecute();
+    QCOMPARE(f.boxes().size(), 1);
+    QCOMPARE(f.p.state.view_list.size(), size_t(3));
 
     // The rows that moved up into the deleted rows' places were never chosen.
-    QVERIFY(f.window->lister->selectedRows().isEmpty());
-    QCOMPARE(RowsPaintedSelected(f.window->lister->report()), 0);
-    QCOMPARE(f.window->lister->selectionModel()->currentIndex().row(), 1); // the focus stays put
-    f.window->ActionList1Update();
-    QVERIFY(!f.window->ADeleteDoc->isEnabled());
-    // Del, then Enter on the question that would follow, deletes nothing more.
-    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
-    QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(f.store.store().listing().entries.size(), size_t(4));
+    QVERIFY(f.p.lister->selectedRows().isEmpty());
+    QCOMPARE(RowsPaintedSelected(f.p.lister->report()), 0);
+    QCOMPARE(f.p.lister->selectionModel()->currentIndex().row(), 1); // the focus stays put
 }
 
 void TestDocumentCommands::declinedDeleteChangesNothing()
 {
     Fixture f;
-    f.select({0, 2});
-    m_answer = IDNO;
-    f.window->commands->ADeleteDocExecute();
-    QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(f.window->state.view_list.size(), size_t(5));
-    QCOMPARE(f.window->lister->selectedRows(), (QList<int>{0, 2}));
+    f.p.select({0, 2});
+    f.p.answerer.plan = IDNO;
+    f.commands.ADeleteDocExecute();
+    QCOMPARE(f.boxes().size(), 1);
+    QCOMPARE(f.p.state.view_list.size(), size_t(5));
+    QCOMPARE(f.p.lister->selectedRows(), (QList<int>{0, 2}));
     QCOMPARE(f.store.store().listing().entries.size(), size_t(6));
     QVERIFY(QFile::exists(f.fileAt(0)));
 }
@@ -245,18 +202,18 @@ void TestDocumentCommands::refusedDeleteIsReported()
     auto store = std::make_shared<AnsweringStore>(StoreError(error));
     store->listing() = f.store.store().listing();
     SetUrlCacheStore(store);
-    f.select({0, 2});
-    f.window->commands->ADeleteDocExecute();
-    QCOMPARE(m_boxes.size(), boxes);
+    f.p.select({0, 2});
+    f.commands.ADeleteDocExecute();
+    QCOMPARE(f.boxes().size(), boxes);
     if (boxes > 1) // in the user's words only: the store's own go to the log
-        QCOMPARE(m_boxes[1], QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(StoreError(error)));
-    QCOMPARE(f.window->state.view_list.size(), size_t(rowsLeft));
-    QCOMPARE(f.window->lister->rowCount(), rowsLeft);
+        QCOMPARE(f.boxes()[1], QStringLiteral("有2个缓存文档未能删除：") + DeleteFailureText(StoreError(error)));
+    QCOMPARE(f.p.state.view_list.size(), size_t(rowsLeft));
+    QCOMPARE(f.p.lister->rowCount(), rowsLeft);
 }
 
 void TestDocumentCommands::deleteAllFoundOrOfHost_data()
 {
-    QTest::addColumn<QString>("node");      // the tree node whose popup menu is used
+    QTest::addColumn<QString>("node");      // the tree node whose documents go
     QTest::addColumn<int>("answer");        // to the question
     QTest::addColumn<QStringList>("asked"); // the file names of the entries the question counts
     QTest::addColumn<QStringList>("gone");  // and of those that go
@@ -275,10 +232,7 @@ void TestDocumentCommands::deleteAllFoundOrOfHost()
     QFETCH(QStringList, asked);
     QFETCH(QStringList, gone);
     Fixture f;
-    f.frm_cache->show(); // the menu follows the node under the pointer
-    QVERIFY(QTest::qWaitForWindowExposed(f.frm_cache.get()));
-    QCoreApplication::processEvents(); // the first showing's load
-    CatalogueState &state = f.window->state;
+    CatalogueState &state = f.p.state;
     const auto nameOf = [](const CatalogueEntry &e) {
         return QFileInfo(QString::fromUtf8(LocalFileName(e))).fileName();
     };
@@ -289,26 +243,21 @@ void TestDocumentCommands::deleteAllFoundOrOfHost()
         bytes += asked.contains(nameOf(entry)) ? EntrySize(EntryHeader(entry)) : 0;
         freed += gone.contains(nameOf(entry)) ? EntrySize(EntryHeader(entry)) : 0;
     }
-    m_answer = answer;
+    f.p.answerer.plan = answer;
+    if (node == QLatin1String("station")) {
+        f.commands.DeleteFoundExecute();
+    } else {
+        const auto *host = dynamic_cast<const HostNodeItem *>(f.p.node(CacheRoot + 1));
+        QVERIFY(host);
+        f.commands.DeleteHostExecute(std::string(NodeHost(host)), host->store());
+    }
 
-    // The popup menu of the node offers the delete that fits it, and only that one.
-    QTreeWidgetItem *item = f.window->TreeNode(node == QLatin1String("station") ? SearchRoot : CacheRoot + 1);
-    f.window->Tree->scrollToItem(item);
-    emit f.window->Tree->customContextMenuRequested(f.window->Tree->visualItemRect(item).center());
-    auto *found = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteFound"));
-    auto *host = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteHost"));
-    QVERIFY(found && host);
-    QCOMPARE(found->isVisible(), node == QLatin1String("station"));
-    QCOMPARE(host->isVisible(), node == QLatin1String("host"));
-    QCOMPARE(found->text(), QStringLiteral("删除全部找到的文档(3项)..."));
-    f.window->Pop_tree->hide();
-    (node == QLatin1String("station") ? found : host)->trigger();
-
-    QCOMPARE(m_boxes.value(0),
+    const QStringList boxes = f.boxes();
+    QCOMPARE(boxes.value(0),
              QStringLiteral("将删除%1个缓存文档，共%2 字节，来自1个缓存。确实要删除吗？").arg(asked.size()).arg(bytes));
-    QCOMPARE(m_boxes.size(), answer == IDYES ? 2 : 1);
+    QCOMPARE(boxes.size(), answer == IDYES ? 2 : 1);
     if (answer == IDYES)
-        QCOMPARE(m_boxes[1], QStringLiteral("已删除%1项，释放%2 字节").arg(gone.size()).arg(freed));
+        QCOMPARE(boxes[1], QStringLiteral("已删除%1项，释放%2 字节").arg(gone.size()).arg(freed));
     QCOMPARE(f.store.store().listing().entries.size(), std::size_t(6 - gone.size()));
     QCOMPARE(state.cache_list.size(), std::size_t(6 - gone.size()));
     for (const auto &entry : state.cache_list)
@@ -316,22 +265,21 @@ void TestDocumentCommands::deleteAllFoundOrOfHost()
     for (const QString &name : gone)
         QVERIFY(!QFile::exists(f.store.folder() + QLatin1Char('/') + name));
     if (node == QLatin1String("station") && answer == IDYES)
-        QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站")); // emptied
+        QVERIFY(state.search_list.empty());
 }
 
 void TestDocumentCommands::saveOneCopiesToExactPath()
 {
     Fixture f;
     QTemporaryDir target;
-    f.select({2, 4});
-    f.select({2});
+    f.p.select({2, 4});
+    f.p.select({2});
     QString proposed;
-    f.window->saver->setSaveDialog([&](const QString &p) {
+    f.p.saver.setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("page.htm");
     });
-    f.window->ASaveDocas->setEnabled(true);
-    f.window->ASaveDocas->trigger();
+    f.commands.ASaveDocasExecute();
     QCOMPARE(proposed, QStringLiteral("c.htm"));
     QFile copy(target.filePath("page.htm"));
     QVERIFY(copy.open(QIODevice::ReadOnly));
@@ -343,13 +291,13 @@ void TestDocumentCommands::saveSeveralCopiesIntoFolder()
 {
     Fixture f;
     QTemporaryDir target;
-    f.select({0, 4});
+    f.p.select({0, 4});
     QString proposed;
-    f.window->saver->setSaveDialog([&](const QString &p) {
+    f.p.saver.setSaveDialog([&](const QString &p) {
         proposed = p;
         return target.filePath("anything");
     });
-    f.window->commands->ASaveDocasExecute();
+    f.commands.ASaveDocasExecute();
     QCOMPARE(proposed, QStringLiteral("多个文件"));
     QCOMPARE(QDir(target.path()).entryList(QDir::Files), (QStringList{"a.htm", "e.htm"}));
     QFile e(target.filePath("e.htm"));
@@ -360,79 +308,15 @@ void TestDocumentCommands::saveSeveralCopiesIntoFolder()
 void TestDocumentCommands::saveCancelledCopiesNothing()
 {
     Fixture f;
-    f.select({0});
+    f.p.select({0});
     int asked = 0;
-    f.window->saver->setSaveDialog([&](const QString &) {
+    f.p.saver.setSaveDialog([&](const QString &) {
         ++asked;
         return QString();
     });
-    f.window->commands->ASaveDocasExecute();
+    f.commands.ASaveDocasExecute();
     QCOMPARE(asked, 1);
-    QVERIFY(m_boxes.isEmpty());
-}
-
-void TestDocumentCommands::enabledTable()
-{
-    Fixture f;
-    WindowParts &w = *f.window;
-    auto enabled = [&w](std::initializer_list<QAction *> actions) {
-        QString on;
-        for (QAction *a : actions)
-            on += a->isEnabled() ? '1' : '0';
-        return on;
-    };
-    const auto all = {w.ADocinfo,         w.AOpenDoc,           w.ADeleteDoc, w.ASaveDocas,      w.ACopyUrl,
-                      w.ASaveWebas,       w.ASendtoBox,         w.ASelectAll, w.AInternetOption, w.ARemoveCollectDoc,
-                      w.AClearCollectDoc, w.ASaveAllCollectDoc, w.AFindInWeb};
-
-    // A host shown, nothing selected, nothing previewed in the browser, empty collect box.
-    w.ActionList1Update();
-    QCOMPARE(enabled(all), QStringLiteral("0000000100000"));
-    f.select({1});
-    w.ActionList1Update();
-    QCOMPARE(enabled(all), QStringLiteral("1111101100000"));
-    w.Web1->setVisibleFlag(true);
-    w.ActionList1Update();
-    QCOMPARE(enabled(all), QStringLiteral("1111111100000")); // save web page; find needs a document too
-
-    // The collect box shown with one document selected.
-    w.state.collect_list.push_back(MakeHeaderCopy(w.state.view_list[0]));
-    w.Tree->setCurrentItem(w.TreeNode(CollectRoot));
-    QCOMPARE(w.lister->rowCount(), 1);
-    f.select({0});
-    w.ActionList1Update();
-    QCOMPARE(enabled({w.ASendtoBox, w.ARemoveCollectDoc, w.AClearCollectDoc, w.ASaveAllCollectDoc}),
-             QStringLiteral("0111"));
-
-    // An empty collect box disables clearing and saving whatever node is shown.
-    w.state.collect_list.clear();
-    w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
-    w.ActionList1Update();
-    QCOMPARE(enabled({w.AClearCollectDoc, w.ASaveAllCollectDoc}), QStringLiteral("00"));
-}
-
-void TestDocumentCommands::offlineShowsRealState()
-{
-    QTemporaryDir dir;
-    // A state file under a plain file can never be written: the platform refuses the change.
-    QFile blocker(dir.filePath("file"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    UseOfflineStateFile(dir.filePath("file/offline").toStdString());
-    Fixture f;
-    f.window->Aoffline->trigger();
-    QVERIFY(f.window->Aoffline->isChecked()); // the toggle itself
-    f.window->ActionList1Update();
-    QVERIFY(!f.window->Aoffline->isChecked()); // the platform's real state
-
-    UseOfflineStateFile(dir.filePath("offline").toStdString());
-    f.window->Aoffline->trigger();
-    f.window->ActionList1Update();
-    QVERIFY(f.window->Aoffline->isChecked());
-    QVERIFY(IsOffline());
-    f.window->Aoffline->trigger();
-    f.window->ActionList1Update();
-    QVERIFY(!IsOffline());
+    QVERIFY(f.boxes().isEmpty());
 }
 
 QTEST_MAIN(TestDocumentCommands)

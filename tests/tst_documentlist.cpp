@@ -1,17 +1,13 @@
-// The document list in the real main window: what each node fills, the batch of TreeChange,
-// the lazy type names of the visible rows, the view styles, the keys and the header clicks.
+// The document list over the bare panels: what each node fills, the batch of TreeChange, the
+// lazy type names of the visible rows, the view styles, the keys and the header clicks.
 
-#include "app/catalogueloader.h"
-#include "app/documentlist.h"
 #include "app/lister.h"
-#include "app/mainwindow.h"
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "catalogue/viewlist.h"
+#include "concernsupport.h"
 #include "platform/shell.h"
 #include "support.h"
-#include "windows/messagebox.h"
-#include "windowsupport.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -30,12 +26,59 @@
 
 namespace {
 
-QString fileNameAt(WindowParts &w, int row)
+// The panels, under the names the window's parts have.
+struct Parts {
+    explicit Parts(Panels &p)
+        : window(p.host),
+          state(p.state),
+          loader(&p.loader),
+          documents(&p.documents),
+          Tree(p.Tree),
+          lister(p.lister),
+          status(p.status)
+    {}
+    QWidget &window;
+    CatalogueState &state;
+    CatalogueLoader *loader;
+    DocumentList *documents;
+    QTreeWidget *Tree;
+    Lister *lister;
+    StatusPanels &status;
+    QString StatusText(int panel) const { return status.text(panel); }
+    void SetStatusText(int panel, const QString &text) { status.setText(panel, text); }
+    QTreeWidgetItem *TreeNode(int absoluteIndex) const { return ::TreeNode(Tree, absoluteIndex); }
+};
+
+// The shown panels over the process's store, with the first load done.
+struct Fixture {
+    Panels p;
+    std::unique_ptr<Parts> window = std::make_unique<Parts>(p);
+    bool open()
+    {
+        p.host.resize(900, 600);
+        p.host.show();
+        if (!QTest::qWaitForWindowExposed(&p.host))
+            return false;
+        p.load();
+        return p.state.tree_ready;
+    }
+    // The n-th host node captioned `caption` ("[h.net]"); null when there is none.
+    QTreeWidgetItem *hostNode(const QString &caption, int nth = 0) const
+    {
+        QTreeWidgetItem *cache = p.node(CacheRoot);
+        for (int i = 0; cache && i < cache->childCount(); ++i)
+            if (cache->child(i)->text(0) == caption && nth-- == 0)
+                return cache->child(i);
+        return nullptr;
+    }
+};
+
+QString fileNameAt(Parts &w, int row)
 {
     return w.documents->model()->data(w.documents->model()->index(row, 0)).toString();
 }
 
-QStringList shownNames(WindowParts &w)
+QStringList shownNames(Parts &w)
 {
     QStringList names;
     for (int row = 0; row < w.lister->rowCount(); ++row)
@@ -43,20 +86,16 @@ QStringList shownNames(WindowParts &w)
     return names;
 }
 
-QString caption(WindowParts &w, int column)
+QString caption(Parts &w, int column)
 {
     return w.documents->model()->headerData(column, Qt::Horizontal).toString();
 }
-
-using Fixture = ShownWindow;
 
 } // namespace
 
 class TestDocumentList : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
     void startsEmptyWithPlainCaptions();
     void hostNodeShowsItsRunSortedByFileName();
     void cacheRootKeepsRowsAndClearsSelection();
@@ -68,12 +107,9 @@ private slots:
     void sizesShowAndSort();
     void typeNamesOnlyForVisibleRowsOnce();
     void sortByTypeOrdersRowsNeverShown();
-    void viewStyleSwitch();
     void largeIconsWrapLongNamesOverTwoLines();
-    void enterAndDoubleClickOpen();
     void typingSelectsNothing();
     void headerClickSorts();
-    void sortMenuItems();
     void rowStateSignal();
     void selectionAccessors();
     void dragOfRows();
@@ -82,23 +118,13 @@ private slots:
     void largeHostFillsAndScrollsFast();
 };
 
-void TestDocumentList::init()
-{
-    SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
-}
-
-void TestDocumentList::cleanup()
-{
-    SetMessageBoxResponder({});
-}
-
 void TestDocumentList::startsEmptyWithPlainCaptions()
 {
     TestStore store;
     store.add("http://a.net/1.htm", "1.htm", "1");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     // The first load selects the cache root while tree_ready is false: nothing is filled.
     QCOMPARE(w.lister->rowCount(), 0);
     QVERIFY(!w.state.list_ready);
@@ -133,7 +159,7 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     store.add("http://cc.net/b.htm", "cc/b.htm", "5");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     QFile::remove(QString::fromStdString(store.path("bb/gone.htm")));
     w.SetStatusText(2, QStringLiteral("http://old/"));
 
@@ -144,7 +170,6 @@ void TestDocumentList::hostNodeShowsItsRunSortedByFileName()
     QCOMPARE(w.StatusText(1), QStringLiteral("文档共3项"));
     QCOMPARE(w.StatusText(2), QString());
     QVERIFY(w.state.list_ready);
-    QVERIFY(w.sortItems[0]->isChecked());
     QCOMPARE(w.lister->report()->palette().color(QPalette::Base), w.window.palette().color(QPalette::Base));
     QCOMPARE(w.state.cache_list.size(), size_t(5)); // the purge dropped the missing file
     // Byte for byte the host's run of the catalogue.
@@ -160,7 +185,7 @@ void TestDocumentList::nodeChangedDuringFillWins()
     store.add("http://bb.net/b2.htm", "bb/b2.htm", "b");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     // A click on [bb.net] arrives while the fill of [aa.net] lets pending events run.
     QTimer::singleShot(0, &w.window, [&w, &f] { w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[bb.net]"))); });
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[aa.net]")));
@@ -178,7 +203,7 @@ void TestDocumentList::cacheRootKeepsRowsAndClearsSelection()
         store.add("http://h.net/" + std::to_string(i) + ".htm", "h/" + std::to_string(100 + i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 60);
     auto *sel = w.lister->selectionModel();
@@ -207,7 +232,7 @@ void TestDocumentList::reloadEmptiesTheList()
     store.add("http://h.net/2.htm", "2.htm", "2");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[h.net]")));
     QCOMPARE(w.lister->rowCount(), 2);
     w.loader->LoadCatalogue(false);
@@ -226,7 +251,7 @@ void TestDocumentList::collectBoxAndSearchStation()
     store.add("http://c.net/w.htm", "w.htm", "w");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
 
     w.Tree->setCurrentItem(w.TreeNode(CollectRoot));
     QCOMPARE(w.lister->rowCount(), 0);
@@ -258,7 +283,7 @@ void TestDocumentList::ignoredWhileTreeNotReady()
     store.add("http://b.net/y.htm", "y.htm", "y");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[a.net]")));
     QCOMPARE(shownNames(w), QStringList{"x.htm"});
     w.state.tree_ready = false;
@@ -280,7 +305,7 @@ void TestDocumentList::caseVariantsShowAllTheirDocuments()
     store.add("http://bB.net/4.htm", "4.htm", "4");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     // Each host text forms one run, in the order of its bytes among its letter-case variants:
     // one node each, showing every document of that host text.
     QTreeWidgetItem *cache = w.TreeNode(CacheRoot);
@@ -317,7 +342,7 @@ void TestDocumentList::sizesShowAndSort()
     store.add("http://s.net/c.htm", "c.htm", "x").size = 5;
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     QCOMPARE(m->data(m->index(0, 2)).toString(), QStringLiteral("4294967296"));
@@ -334,7 +359,7 @@ void TestDocumentList::typeNamesOnlyForVisibleRowsOnce()
         store.add("http://t.net/" + std::to_string(i) + ".htm", "t/" + std::to_string(1000 + i) + ".htm", "<p>");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     std::map<std::string, int> asked;
     w.documents->model()->setShellLookup([&](const char *path, ShellFileInfo &info) {
         ++asked[path];
@@ -376,7 +401,7 @@ void TestDocumentList::sortByTypeOrdersRowsNeverShown()
     }
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[t.net]")));
     QCOMPARE(w.lister->rowCount(), 400);
     QTRY_VERIFY(!w.state.view_list[0].bShellInfoPending); // the first screen is drawn
@@ -410,30 +435,6 @@ void TestDocumentList::sortByTypeOrdersRowsNeverShown()
     QCOMPARE(typeNames(), sorted);
 }
 
-void TestDocumentList::viewStyleSwitch()
-{
-    TestStore store;
-    store.add("http://a.net/x.htm", "x.htm", "x");
-    Fixture f;
-    QVERIFY(f.open());
-    WindowParts &w = *f.window;
-    QCOMPARE(w.settings().viewstyle, std::uint8_t(3)); // the default
-    QVERIFY(w.lister->smallImagesAttached());
-    w.m_VsIcon->trigger();
-    QVERIFY(w.m_VsIcon->isChecked());
-    QVERIFY(!w.m_VsReport->isChecked());
-    QCOMPARE(w.settings().viewstyle, std::uint8_t(0));
-    QCOMPARE(w.lister->viewStyle(), 0);
-    QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->iconView()));
-    QVERIFY(w.lister->largeImagesAttached());
-    QCOMPARE(w.lister->iconView()->iconSize(), QSize(32, 32));
-    QVERIFY(w.lister->smallImagesAttached()); // the other list stays attached
-    w.m_VsReport->trigger();
-    QCOMPARE(w.settings().viewstyle, std::uint8_t(3));
-    QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->report()));
-    QCOMPARE(w.lister->report()->iconSize(), QSize(16, 16));
-}
-
 void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
 {
     const QString longName = QStringLiteral("a-rather-long-cached-document-name-that-goes-on[1].htm");
@@ -442,9 +443,9 @@ void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
     store.add("http://a.net/x.htm", "x.htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[a.net]")));
-    w.m_VsIcon->trigger();
+    w.documents->m_VsIconClick(false);
     QListView *icons = w.lister->iconView();
     QCOMPARE(fileNameAt(w, 0), longName);
 
@@ -476,40 +477,6 @@ void TestDocumentList::largeIconsWrapLongNamesOverTwoLines()
     QVERIFY(inkRows.last() - inkRows.first() >= QFontMetrics(icons->font()).lineSpacing());
 }
 
-void TestDocumentList::enterAndDoubleClickOpen()
-{
-    TestStore store;
-    for (const char *n : {"a.htm", "b.htm", "c.htm", "d.htm", "e.htm"})
-        store.add(std::string("http://o.net/") + n, n, "x");
-    Fixture f;
-    QVERIFY(f.open());
-    WindowParts &w = *f.window;
-    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[o.net]")));
-    DocumentListModel *m = w.documents->model();
-    auto *sel = w.lister->selectionModel();
-    sel->select(m->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    sel->setCurrentIndex(m->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    // The open command hands the first selected row's file to the desktop.
-    QStringList openedWith;
-    SetShellHandler([&openedWith](const ShellRequest &r) {
-        if (r.kind == ShellRequest::Open)
-            openedWith << r.path;
-        return true;
-    });
-    const QString rowTwo = QString::fromUtf8(LocalFileName(w.state.view_list[2]));
-    w.lister->report()->setFocus();
-    QTest::keyClick(w.lister->report(), Qt::Key_Return);
-    QCOMPARE(openedWith, QStringList{rowTwo});
-    QTest::keyClick(w.lister->report(), Qt::Key_Enter);
-    QCOMPARE(openedWith.size(), 2);
-    QCOMPARE(w.documents->selectedRows(), (QList<int>{2, 4})); // Enter moved nothing
-    const QRect rect = w.lister->report()->visualRect(m->index(2, 0));
-    QTest::mouseDClick(w.lister->report()->viewport(), Qt::LeftButton, {}, rect.center());
-    QCOMPARE(openedWith.size(), 3);
-    QCOMPARE(openedWith.last(), rowTwo);
-    SetShellHandler({});
-}
-
 void TestDocumentList::typingSelectsNothing()
 {
     TestStore store;
@@ -517,7 +484,7 @@ void TestDocumentList::typingSelectsNothing()
         store.add(std::string("http://k.net/") + n, n, "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[k.net]")));
     DocumentListModel *m = w.documents->model();
     w.lister->selectionModel()->setCurrentIndex(m->index(0, 0),
@@ -527,7 +494,7 @@ void TestDocumentList::typingSelectsNothing()
     QTest::keyClicks(w.lister->report(), QStringLiteral("ban"));
     QCOMPARE(w.lister->selectionModel()->currentIndex().row(), 0);
     QCOMPARE(w.documents->selectedRows(), QList<int>{0});
-    w.m_VsIcon->trigger();
+    w.documents->m_VsIconClick(false);
     w.lister->iconView()->setFocus();
     QTest::keyClicks(w.lister->iconView(), QStringLiteral("c"));
     QCOMPARE(w.lister->selectionModel()->currentIndex().row(), 0);
@@ -541,19 +508,20 @@ void TestDocumentList::headerClickSorts()
     store.add("http://s.net/c.htm", "c.htm", "22");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     QHeaderView *header = w.lister->report()->header();
     auto clickSection = [&](int section) {
         const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     };
+    QSignalSpy keys(w.documents, &DocumentList::sortKeyChanged);
     clickSection(2);
     QCOMPARE(w.state.sort_key, std::uint8_t(2));
     QCOMPARE(shownNames(w), (QStringList{"b.htm", "c.htm", "a.htm"}));
     QCOMPARE(caption(w, 2), QStringLiteral("大小↓"));
     QCOMPARE(caption(w, 0), QStringLiteral("缓存文件"));
-    QVERIFY(w.sortItems[2]->isChecked());
+    QCOMPARE(keys.last().value(0).toInt(), 2); // the sort menu shows it
     clickSection(2);
     QCOMPARE(w.state.sort_dir, -1);
     QCOMPARE(caption(w, 2), QStringLiteral("大小↑"));
@@ -563,23 +531,6 @@ void TestDocumentList::headerClickSorts()
     QCOMPARE(shownNames(w), (QStringList{"c.htm", "b.htm", "a.htm"}));
 }
 
-void TestDocumentList::sortMenuItems()
-{
-    TestStore store;
-    store.add("http://s.net/a.htm", "a.htm", "1");
-    Fixture f;
-    QVERIFY(f.open());
-    WindowParts &w = *f.window;
-    w.sortItems[5]->trigger(); // "位置" sorts by key 5: no key, no arrow
-    QCOMPARE(w.state.sort_key, std::uint8_t(5));
-    QVERIFY(w.sortItems[5]->isChecked());
-    for (int c = 0; c < 5; ++c)
-        QCOMPARE(caption(w, c), DocumentListModel::baseCaption(c));
-    w.sortItems[4]->trigger(); // "网址" sorts by location
-    QCOMPARE(w.state.sort_key, std::uint8_t(4));
-    QCOMPARE(caption(w, 4), QStringLiteral("位置↓"));
-}
-
 void TestDocumentList::rowStateSignal()
 {
     TestStore store;
@@ -587,7 +538,7 @@ void TestDocumentList::rowStateSignal()
         store.add(std::string("http://r.net/") + n, n, "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     QSignalSpy spy(w.lister, &Lister::rowStateChanged);
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[r.net]")));
     QCOMPARE(spy.size(), 0); // not while filling
@@ -616,7 +567,7 @@ void TestDocumentList::selectionAccessors()
         store.add("http://s.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     DocumentListModel *m = w.documents->model();
     auto *sel = w.lister->selectionModel();
@@ -640,7 +591,7 @@ void TestDocumentList::dragOfRows()
         store.add("http://d.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[d.net]")));
     w.lister->listerStartDrag(1);
     QVERIFY(!w.lister->dragShowsSeveral());
@@ -664,7 +615,7 @@ void TestDocumentList::setRowCountFromOtherConcerns()
         store.add("http://s.net/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     // As the delete command does: remove records, then set the count.
     w.state.view_list.erase(w.state.view_list.begin() + 1);
@@ -683,7 +634,7 @@ void TestDocumentList::modelTester()
     store.add("http://t.net/x.htm", "x.htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     QAbstractItemModelTester tester(w.documents->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[t.net]")));
@@ -701,7 +652,7 @@ void TestDocumentList::largeHostFillsAndScrollsFast()
                   "big/" + std::to_string((i * 7919) % 20000) + "[1].htm", "x");
     Fixture f;
     QVERIFY(f.open());
-    WindowParts &w = *f.window;
+    Parts &w = *f.window;
     int asked = 0;
     w.documents->model()->setShellLookup([&](const char *, ShellFileInfo &) { return ++asked, false; });
     QElapsedTimer timer;
@@ -725,7 +676,7 @@ void TestDocumentList::largeHostFillsAndScrollsFast()
     w.documents->SortView(0, true);
     qInfo("re-sort %lld ms", timer.elapsed());
     timer.restart();
-    w.m_VsIcon->trigger();
+    w.documents->m_VsIconClick(false);
     QCoreApplication::processEvents();
     QScrollBar *iconBar = w.lister->iconView()->verticalScrollBar();
     for (int step = 0; step < 50; ++step) {

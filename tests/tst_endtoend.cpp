@@ -2,6 +2,7 @@
 // a host, a preview, the collect box, a full-text search, saving, deleting, the preview
 // toggle, and the settings across a restart.
 
+#include "answering.h"
 #include "app/catalogueloader.h"
 #include "app/documentlist.h"
 #include "app/documentsaver.h"
@@ -21,7 +22,6 @@
 #include "tools/writers/firefoxwriter.h"
 #include "tools/writers/indexdatwriter.h"
 #include "windows/copydialog.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -47,6 +47,7 @@ private:
     QTemporaryDir m_bodies;
     QTemporaryDir m_appDir;
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 namespace {
@@ -96,22 +97,22 @@ void TestEndToEnd::initTestCase()
     qputenv("TIDEWRACK_URLCACHE", m_store.path().toUtf8());
     // Bodies written out of browser caches go here, not into the user's own folder.
     SetBodiesFolder(m_bodies.path().toStdString());
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDYES;
-    });
+    };
 }
 
 void TestEndToEnd::cleanupTestCase()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
 }
 
 void TestEndToEnd::walkTheRoad()
 {
     QRect placed;
     {
-        auto window = StartTidewrack(m_appDir.path());
+        auto window = StartTidewrack(m_appDir.path(), QString(), &m_answerer);
         WindowParts w(*window);
         QVERIFY(window->logoForm()); // the splash stands until the first load is done
         waitForLoad(*window);
@@ -186,7 +187,7 @@ void TestEndToEnd::walkTheRoad()
     }
     QCOMPARE(QFileInfo(m_appDir.filePath("tidewrack.inf")).size(), qint64(52));
 
-    auto again = StartTidewrack(m_appDir.path());
+    auto again = StartTidewrack(m_appDir.path(), QString(), &m_answerer);
     waitForLoad(*again);
     QCOMPARE(again->geometry(), placed);
     const WindowParts restarted(*again);
@@ -232,7 +233,7 @@ void TestEndToEnd::browserCaches()
     const QStringList storeFilesBefore = FilesBelow(QString::fromStdString(written.folder));
     QTemporaryDir appDir;
 
-    auto window = StartTidewrack(appDir.path(), QString::fromStdString(written.folder));
+    auto window = StartTidewrack(appDir.path(), QString::fromStdString(written.folder), &m_answerer);
     WindowParts w(*window);
     waitForLoad(*window);
     QCOMPARE(w.TreeNode(CacheRoot)->text(0), caption);
@@ -307,7 +308,7 @@ void TestEndToEnd::browserCaches()
     window->close();
     window.reset();
 
-    auto again = StartTidewrack(appDir.path());
+    auto again = StartTidewrack(appDir.path(), QString(), &m_answerer);
     waitForLoad(*again);
     const WindowParts shown(*again);
     QCOMPARE(shown.Tree->topLevelItemCount(), CacheRoot + 2);

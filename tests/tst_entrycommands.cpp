@@ -3,21 +3,20 @@
 // Alt+Enter), its plain texts and its copy button; the list export in each format and the
 // documents export through the commands, with the dialogs answered by the tests.
 
+#include "answering.h"
 #include "app/documentlist.h"
 #include "app/entrycommands.h"
 #include "app/listcolumns.h"
 #include "app/lister.h"
-#include "app/mainwindow.h"
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
+#include "concernsupport.h"
 #include "stores/storeregistry.h"
 #include "support.h"
 #include "tools/writers/chromiumwriter.h"
 #include "tools/writers/firefoxwriter.h"
 #include "windows/entryinfowindow.h"
 #include "windows/exportdocumentsdialog.h"
-#include "windows/messagebox.h"
-#include "windowsupport.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -50,12 +49,36 @@ QString localTime(std::int64_t unixSeconds)
     return QDateTime::fromSecsSinceEpoch(unixSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// A shown main window over the process's store, with the first catalogue load done.
-struct Fixture : ShownWindow {
+// The shown panels over the process's store, with the first load done, and the commands.
+struct Fixture {
+    explicit Fixture(Answerer &answerer) : entries(p.state, p.lister, &p.host, answerer) {}
+    Panels p;
+    EntryCommands entries;
+
+    bool open()
+    {
+        p.host.resize(900, 600);
+        p.host.show();
+        if (!QTest::qWaitForWindowExposed(&p.host))
+            return false;
+        p.load();
+        return p.state.tree_ready;
+    }
+    // Makes the host node captioned `caption` ("[h.net]") current; false when there is none.
+    bool selectHost(const QString &caption)
+    {
+        QTreeWidgetItem *cache = p.node(CacheRoot);
+        for (int i = 0; cache && i < cache->childCount(); ++i)
+            if (cache->child(i)->text(0) == caption) {
+                p.Tree->setCurrentItem(cache->child(i));
+                return true;
+            }
+        return false;
+    }
     // The list's row showing `url`; -1 when none.
     int rowOf(const QString &url) const
     {
-        const DocumentListModel *model = window->documents->model();
+        const DocumentListModel *model = p.documents.model();
         for (int row = 0; row < model->rowCount(); ++row)
             if (model->data(model->index(row, DocumentListModel::UrlColumn)).toString() == url)
                 return row;
@@ -64,18 +87,11 @@ struct Fixture : ShownWindow {
     // Focuses and selects `row` as a click would.
     void focusRow(int row)
     {
-        const QModelIndex index = window->documents->model()->index(row, 0);
-        window->lister->selectionModel()->setCurrentIndex(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const QModelIndex index = p.documents.model()->index(row, 0);
+        p.lister->selectionModel()->setCurrentIndex(index,
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    EntryInfoWindow *infoWindow() const { return frm_cache->findChild<EntryInfoWindow *>(); }
-    // Runs `action` as a click on its menu item would once the update pass has run.
-    void run(QAction *action)
-    {
-        window->ActionList1Update();
-        QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
-        action->trigger();
-    }
+    EntryInfoWindow *infoWindow() const { return p.host.findChild<EntryInfoWindow *>(); }
 };
 
 QStringList sortedFiles(const QString &folder)
@@ -97,8 +113,6 @@ private slots:
     void infoOfBrowserEntry();
     void hostileTextsStayText();
     void copyButtonCopiesAll();
-    void altEnterAndMenuOpenTheFocusedDocument();
-    void enabledWithSelectionAndRows();
     void exportTarget_data();
     void exportTarget();
     void exportListByFilter_data();
@@ -118,20 +132,21 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestEntryCommands::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDOK;
-    });
+    };
 }
 
 void TestEntryCommands::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
     SetUrlCacheStore(nullptr);
 }
 
@@ -150,13 +165,11 @@ void TestEntryCommands::infoOfWinInetEntry()
     const StoreWriteResult written = WriteTestStore(storeDir.path(), {page}, options);
     SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
 
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[wininet.example]")));
     f.focusRow(0);
-    f.window->ActionList1Update();
-    QVERIFY(f.window->AEntryInfo->isEnabled());
-    f.run(f.window->AEntryInfo);
+    f.entries.AEntryInfoExecute();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QVERIFY(info->isVisible());
@@ -216,14 +229,11 @@ void TestEntryCommands::infoOfBrowserEntry()
     QVERIFY2(written.ok, written.error.c_str());
     SetUrlCacheStore(OpenStore(written.folder));
 
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
-    // The preview would write the body out of its container into the bodies folder first.
-    if (f.window->m_viewdoc->isChecked())
-        f.window->m_viewdoc->trigger();
     QVERIFY(f.selectHost(QStringLiteral("[cdn.browser.example]")));
     f.focusRow(0);
-    f.run(f.window->AEntryInfo);
+    f.entries.AEntryInfoExecute();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("https://cdn.browser.example/app.js"));
@@ -259,10 +269,10 @@ void TestEntryCommands::infoOfBrowserEntry()
 
     // The document comes out decoded, under its name from the URL.
     QTemporaryDir out;
-    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+    f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({out.path(), false});
     });
-    f.run(f.window->AExportDocs);
+    f.entries.AExportDocsExecute();
     QCOMPARE(sortedFiles(out.path()), QStringList{"app.js"});
     QCOMPARE(ReadBytes(out.filePath("app.js")), QByteArray::fromStdString(script.body));
     QVERIFY2(m_boxes.filter(QRegularExpression(QStringLiteral("^(?!已导出)"))).isEmpty(),
@@ -275,11 +285,11 @@ void TestEntryCommands::hostileTextsStayText()
     const std::string url = "http://evil.example/<b>bold</b><img src=x onerror=alert(1)>&amp;.htm";
     StoreEntry &e = store.add(url, "evil.htm", "x");
     store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nX-Note: <h1>big</h1>\r\n\r\n");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[evil.example]")));
     f.focusRow(0);
-    f.run(f.window->AEntryInfo);
+    f.entries.AEntryInfoExecute();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QCOMPARE(info->valueText(QStringLiteral("url")), QString::fromStdString(url));
@@ -308,11 +318,11 @@ void TestEntryCommands::copyButtonCopiesAll()
     e.hitCount = 4;
     e.lastAccess = StoreTimeFromUnix(Now);
     store.store().setText(e.headers, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[copy.example]")));
     f.focusRow(0);
-    f.run(f.window->AEntryInfo);
+    f.entries.AEntryInfoExecute();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
@@ -331,68 +341,6 @@ void TestEntryCommands::copyButtonCopiesAll()
     // Every value the window shows is in the copy, with its caption.
     for (QLineEdit *value : info->findChildren<QLineEdit *>())
         QVERIFY2(copied.contains(QStringLiteral(": ") + value->text() + QLatin1Char('\n')), qPrintable(value->text()));
-}
-
-void TestEntryCommands::altEnterAndMenuOpenTheFocusedDocument()
-{
-    TestStore store;
-    for (const char *name : {"a.htm", "b.htm", "c.htm"})
-        store.add(std::string("http://keys.example/") + name, name, name);
-    Fixture f;
-    QVERIFY(f.open());
-    QVERIFY(f.selectHost(QStringLiteral("[keys.example]")));
-    QVERIFY(f.window->Pop_list->actions().contains(f.window->AEntryInfo));
-    QCOMPARE(f.window->AEntryInfo->text(), QStringLiteral("缓存信息(&I)..."));
-    // b is focused within a selection of a and b: the details are b's.
-    SelectRows(f.window->window, {0, 1});
-    f.window->lister->selectionModel()->setCurrentIndex(f.window->documents->model()->index(1, 0),
-                                                        QItemSelectionModel::NoUpdate);
-    f.window->ActionList1Update();
-    QSignalSpy opened(f.window->documents, &DocumentList::openRequested);
-    QTreeView *report = f.window->lister->report();
-    report->setFocus();
-    f.frm_cache->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
-    QTest::keyClick(report, Qt::Key_Return, Qt::AltModifier);
-    QTRY_VERIFY(f.infoWindow());
-    QCOMPARE(f.infoWindow()->valueText(QStringLiteral("url")), QStringLiteral("http://keys.example/b.htm"));
-    QCOMPARE(opened.count(), 0); // Enter alone opens the document; with Alt it does not
-    delete f.infoWindow();
-    // Alt with the keypad's Enter too.
-    report->setFocus();
-    QTest::keyClick(report, Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier);
-    QTRY_VERIFY(f.infoWindow());
-    QCOMPARE(opened.count(), 0);
-}
-
-void TestEntryCommands::enabledWithSelectionAndRows()
-{
-    TestStore store;
-    store.add("http://on.example/a.htm", "a.htm", "a");
-    Fixture f;
-    QVERIFY(f.open());
-    WindowParts &w = *f.window;
-    w.ActionList1Update();
-    QVERIFY(!w.AEntryInfo->isEnabled());
-    QVERIFY(!w.AExportList->isEnabled()); // the cache root shows no rows
-    QVERIFY(!w.AExportWarc->isEnabled());
-    QVERIFY(!w.AExportDocs->isEnabled());
-    QVERIFY(f.selectHost(QStringLiteral("[on.example]")));
-    w.ActionList1Update();
-    QVERIFY(!w.AEntryInfo->isEnabled());
-    QVERIFY(w.AExportList->isEnabled()); // all rows when none is selected
-    QVERIFY(w.AExportWarc->isEnabled());
-    QVERIFY(!w.AExportDocs->isEnabled());
-    f.focusRow(0);
-    w.ActionList1Update();
-    QVERIFY(w.AEntryInfo->isEnabled());
-    QVERIFY(w.AExportList->isEnabled());
-    QVERIFY(w.AExportDocs->isEnabled());
-    // Where they are reached: the list's menu and the File menu.
-    for (QAction *a : {w.AExportList, w.AExportDocs, w.AExportWarc}) {
-        QVERIFY(w.Pop_list->actions().contains(a));
-        QVERIFY(f.frm_cache->menuBar()->actions().at(0)->menu()->actions().contains(a));
-    }
 }
 
 void TestEntryCommands::exportTarget_data()
@@ -438,19 +386,17 @@ void TestEntryCommands::exportListByFilter()
     store.add("http://list.example/b.htm", "b.htm", "bbb").hitCount = 30;
     store.add("http://list.example/c.htm", "c.htm", "c").hitCount = 300;
     store.add("http://other.example/d.htm", "d.htm", "d");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[list.example]")));
     QTemporaryDir out;
     QString proposed;
-    f.window->entries->setListFileDialog([&](const QString &offered, QString &chosenFilter, bool &) {
+    f.entries.setListFileDialog([&](const QString &offered, QString &chosenFilter, bool &) {
         proposed = offered;
         chosenFilter = ListExportFilters()[filter];
         return out.filePath(QStringLiteral("列表"));
     });
-    f.window->ActionList1Update();
-    QVERIFY(f.window->AExportList->isEnabled());
-    f.run(f.window->AExportList);
+    f.entries.AExportListExecute();
     QVERIFY(proposed.endsWith(QStringLiteral(".csv")));
     const QString path = out.filePath(QStringLiteral("列表.") + suffix);
     QCOMPARE(m_boxes, QStringList(QStringLiteral("已导出3项到：\n") + QDir::toNativeSeparators(path)));
@@ -500,22 +446,24 @@ void TestEntryCommands::exportListOfSelectedRows()
     TestStore store;
     for (const char *name : {"a.htm", "b.htm", "c.htm"})
         store.add(std::string("http://sel.example/") + name, name, name);
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[sel.example]")));
     QFETCH(QList<int>, selected);
     QFETCH(bool, offeredAll);
     QFETCH(bool, chooseAll);
     QFETCH(QStringList, written);
-    SelectRows(f.window->window, selected);
+    f.p.select(selected);
     QTemporaryDir out;
     bool offered = !offeredAll;
-    f.window->entries->setListFileDialog([&](const QString &, QString &, bool &all) {
+    f.entries.setListFileDialog([&](const QString &, QString &, bool &all) {
         offered = all;
         all = chooseAll;
         return out.filePath("sel.json");
     });
-    f.run(f.window->AExportList);
+    QSignalSpy shown(&f.entries, &EntryCommands::progressShown);
+    QSignalSpy hidden(&f.entries, &EntryCommands::progressHidden);
+    f.entries.AExportListExecute();
     QCOMPARE(offered, offeredAll);
     const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("sel.json"))).array();
     QStringList urls;
@@ -526,29 +474,30 @@ void TestEntryCommands::exportListOfSelectedRows()
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes[0].startsWith(QStringLiteral("已导出%1项到：").arg(written.size())), qPrintable(m_boxes[0]));
     // The info window said what was going on and is gone again.
-    QVERIFY(!f.frm_cache->findChild<QWidget *>(QStringLiteral("frm_showinfo"))->isVisible());
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(hidden.count(), 1);
 }
 
 void TestEntryCommands::exportListCancelledWritesNothing()
 {
     TestStore store;
     store.add("http://c.example/a.htm", "a.htm", "a");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[c.example]")));
     QTemporaryDir out;
     int asked = 0;
-    f.window->entries->setListFileDialog([&](const QString &, QString &, bool &) {
+    f.entries.setListFileDialog([&](const QString &, QString &, bool &) {
         ++asked;
         return QString();
     });
-    f.run(f.window->AExportList);
+    f.entries.AExportListExecute();
     QCOMPARE(asked, 1);
     QVERIFY(sortedFiles(out.path()).isEmpty());
     // A file that cannot be written (its folder is missing): one box that says which and why.
-    f.window->entries->setListFileDialog(
+    f.entries.setListFileDialog(
         [&](const QString &, QString &, bool &) { return out.filePath(QStringLiteral("missing/folder/list.csv")); });
-    f.run(f.window->AExportList);
+    f.entries.AExportListExecute();
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes[0].startsWith(QStringLiteral("无法写入列表文件：文件或文件夹不存在。\n")), qPrintable(m_boxes[0]));
     QVERIFY(m_boxes[0].contains(QStringLiteral("missing/folder/list.csv")));
@@ -561,21 +510,18 @@ void TestEntryCommands::exportDocumentsWithManifest()
     store.add("http://docs.example/a/index.htm", "index.htm", "first page");
     store.add("http://docs.example/b/index.htm", "index[1].htm", "second page");
     store.add("http://docs.example/c.htm", "c.htm", "third");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[docs.example]")));
     QTemporaryDir out;
     const QString folder = out.filePath(QStringLiteral("导出"));
     int offeredCount = 0;
-    f.window->entries->setDocumentsDialog([&](int count, const QString &) {
+    f.entries.setDocumentsDialog([&](int count, const QString &) {
         offeredCount = count;
         return std::optional<ExportDocumentsChoice>({folder, true});
     });
-    SelectRows(f.window->window,
-               {f.rowOf("http://docs.example/a/index.htm"), f.rowOf("http://docs.example/b/index.htm")});
-    f.window->ActionList1Update();
-    QVERIFY(f.window->AExportDocs->isEnabled());
-    f.run(f.window->AExportDocs);
+    f.p.select({f.rowOf("http://docs.example/a/index.htm"), f.rowOf("http://docs.example/b/index.htm")});
+    f.entries.AExportDocsExecute();
     QCOMPARE(offeredCount, 2);
     QVERIFY2(m_boxes.filter(QRegularExpression(QStringLiteral("^(?!已导出)"))).isEmpty(),
              qPrintable(m_boxes.join('\n')));
@@ -586,15 +532,15 @@ void TestEntryCommands::exportDocumentsWithManifest()
     QVERIFY(manifest.contains("exported_file"));
     QVERIFY(manifest.contains("index (2).htm"));
     // Again into the same folder: nothing is replaced.
-    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+    f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({folder, false});
     });
-    f.run(f.window->AExportDocs);
+    f.entries.AExportDocsExecute();
     QCOMPARE(sortedFiles(folder).size(), 5);
     QCOMPARE(ReadBytes(folder + "/index.htm"), QByteArray("first page"));
     // A cancelled dialog exports nothing.
-    f.window->entries->setDocumentsDialog([&](int, const QString &) { return std::optional<ExportDocumentsChoice>(); });
-    f.run(f.window->AExportDocs);
+    f.entries.setDocumentsDialog([&](int, const QString &) { return std::optional<ExportDocumentsChoice>(); });
+    f.entries.AExportDocsExecute();
     QCOMPARE(sortedFiles(folder).size(), 5);
     QCOMPARE(m_boxes.size(), 2); // the two exports that went said their counts; the cancelled one nothing
 }
@@ -605,14 +551,14 @@ void TestEntryCommands::exportArchiveOfTheList()
     store.add("http://arc.example/a.htm", "a.htm", "first page");
     store.add("http://arc.example/b.htm", "b.htm", "second page");
     store.add("http://arc.example/gone.htm", "gone.htm", "gone soon");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[arc.example]")));
     QVERIFY(QFile::remove(QString::fromStdString(store.path("gone.htm"))));
     QTemporaryDir out;
-    f.window->entries->setArchiveFileDialog([&](const QString &) { return out.filePath(QStringLiteral("arc")); });
+    f.entries.setArchiveFileDialog([&](const QString &) { return out.filePath(QStringLiteral("arc")); });
     // No row selected: the whole list goes into the archive, written by a thread of its own.
-    f.run(f.window->AExportWarc);
+    f.entries.AExportWarcExecute();
     const QString file = out.filePath(QStringLiteral("arc.warc.gz"));
     QProcess gunzip;
     gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
@@ -631,18 +577,18 @@ void TestEntryCommands::exportDocumentsReportsFailuresInOneBox()
     TestStore store;
     for (int i = 0; i < 40; ++i)
         store.add("http://fail.example/" + std::to_string(i) + ".htm", std::to_string(i) + ".htm", "body");
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[fail.example]")));
     // 35 documents vanish after the list showed them.
     for (int i = 0; i < 35; ++i)
         QFile::remove(QString::fromStdString(store.path(std::to_string(i) + ".htm")));
     QTemporaryDir out;
-    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+    f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({out.path(), false});
     });
-    f.run(f.window->ASelectAll);
-    f.run(f.window->AExportDocs);
+    f.p.lister->selectAllRows();
+    f.entries.AExportDocsExecute();
     QCOMPARE(sortedFiles(out.path()).size(), 5);
     QCOMPARE(m_boxes.size(), 1);
     const QString box = m_boxes[0];
@@ -661,14 +607,14 @@ void TestEntryCommands::exportDocumentsIntoTheCacheIsRefused()
     WriteTestStore(storeDir.path(), {page});
     SetUrlCacheStore(OpenStore(storeDir.path().toStdString()));
     const QStringList before = FilesBelow(storeDir.path());
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[in.example]")));
     f.focusRow(0);
-    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+    f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({storeDir.filePath(QStringLiteral("out")), true});
     });
-    f.run(f.window->AExportDocs);
+    f.entries.AExportDocsExecute();
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY(m_boxes[0].startsWith(QStringLiteral("导出未能完成：\n")));
     QCOMPARE(FilesBelow(storeDir.path()), before);
@@ -773,47 +719,50 @@ void TestEntryCommands::fixtureStores()
     const auto store = OpenStore(copy.path().toStdString());
     QVERIFY2(store->kind() != StoreKind::None, store->describe().c_str());
     SetUrlCacheStore(store);
-    Fixture f;
+    Fixture f(m_answerer);
     QVERIFY(f.open());
-    if (f.window->m_viewdoc->isChecked())
-        f.window->m_viewdoc->trigger();
     // The host with the most documents.
-    QTreeWidgetItem *cache = f.window->TreeNode(CacheRoot);
+    QTreeWidgetItem *cache = f.p.node(CacheRoot);
     int mostRows = 0;
     QTreeWidgetItem *most = nullptr;
     for (int i = 0; i < cache->childCount(); ++i) {
-        f.window->Tree->setCurrentItem(cache->child(i));
-        if (f.window->lister->rowCount() > mostRows) {
-            mostRows = f.window->lister->rowCount();
+        f.p.Tree->setCurrentItem(cache->child(i));
+        if (f.p.lister->rowCount() > mostRows) {
+            mostRows = f.p.lister->rowCount();
             most = cache->child(i);
         }
     }
     if (!most) { // an index copied without its content folders: nothing to list, nothing to export
-        f.window->ActionList1Update();
-        QVERIFY(!f.window->AExportList->isEnabled());
-        QVERIFY(!f.window->AExportDocs->isEnabled());
+        bool asked = false;
+        f.entries.setListFileDialog([&](const QString &, QString &, bool &) {
+            asked = true;
+            return QString();
+        });
+        f.entries.AExportListExecute();
+        QVERIFY(!asked);
         return;
     }
-    f.window->Tree->setCurrentItem(most);
-    ColumnLayout all = f.window->columns->layout();
+    f.p.Tree->setCurrentItem(most);
+    ListColumns columns(f.p.lister->report()->header(), QString(), &f.p.host);
+    ColumnLayout all = columns.layout();
     all.shown.assign(all.shown.size(), true);
-    f.window->columns->applyLayout(all);
-    f.window->lister->report()->grab();
+    columns.applyLayout(all);
+    f.p.lister->report()->grab();
 
     f.focusRow(0);
-    f.run(f.window->AEntryInfo);
+    f.entries.AEntryInfoExecute();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
-    const DocumentListModel *model = f.window->documents->model();
+    const DocumentListModel *model = f.p.documents.model();
     QCOMPARE(info->valueText(QStringLiteral("url")),
              model->data(model->index(0, DocumentListModel::UrlColumn)).toString());
     QVERIFY(!info->valueText(QStringLiteral("cache_kind")).isEmpty());
     info->close();
 
     QTemporaryDir out;
-    f.window->lister->selectionModel()->clearSelection();
-    f.window->entries->setListFileDialog([&](const QString &, QString &, bool &) { return out.filePath("list.json"); });
-    f.run(f.window->AExportList);
+    f.p.lister->selectionModel()->clearSelection();
+    f.entries.setListFileDialog([&](const QString &, QString &, bool &) { return out.filePath("list.json"); });
+    f.entries.AExportListExecute();
     const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("list.json"))).array();
     QCOMPARE(rows.size(), qsizetype(mostRows));
     for (int row = 0; row < mostRows; ++row)
@@ -821,11 +770,11 @@ void TestEntryCommands::fixtureStores()
                  model->data(model->index(row, DocumentListModel::UrlColumn)).toString());
 
     const QString folder = out.filePath(QStringLiteral("documents"));
-    f.window->entries->setDocumentsDialog([&](int, const QString &) {
+    f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({folder, true});
     });
-    f.run(f.window->ASelectAll);
-    f.run(f.window->AExportDocs);
+    f.p.lister->selectAllRows();
+    f.entries.AExportDocsExecute();
     // Each document written or named in the one box; the manifest beside them.
     const int written = int(sortedFiles(folder).size()) - 1;
     QVERIFY(QFile::exists(folder + QStringLiteral("/manifest.csv")));

@@ -1,14 +1,12 @@
 // The search dialog on a real main window: its controls, the result texts, the search
 // station node, the history, Enter, unreadable files, and going to the search station.
 
-#include "app/catalogueloader.h"
+#include "answering.h"
 #include "app/findform.h"
-#include "app/mainwindow.h"
 #include "app/treenodes.h"
+#include "concernsupport.h"
 #include "rendering.h"
 #include "support.h"
-#include "windows/messagebox.h"
-#include "windowsupport.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -40,7 +38,6 @@ private slots:
     void controls_data();
     void controls();
     void kindsAndTypes();
-    void aFindOpensModally();
     void criteriaRoundTrip();
     void results_data();
     void results();
@@ -58,16 +55,15 @@ private slots:
     void goToStation();
 
 private:
-    Tfrm_find &dialog() { return *m_window->frm_find; }
-    Tfrm_cache &frm_cache() { return m_window->window; }
-    QString stationCaption() const { return m_window->TreeNode(SearchRoot)->text(0); }
+    Tfrm_find &dialog() { return *m_find; }
+    QString stationCaption() const { return m_panels->node(SearchRoot)->text(0); }
     void runSearch(SearchField field, int kind, const QString &text);
 
     std::unique_ptr<TestStore> m_store;
-    std::unique_ptr<QTemporaryDir> m_appDir;
-    std::unique_ptr<Tfrm_cache> m_frm_cache;
-    std::unique_ptr<WindowParts> m_window;
+    std::unique_ptr<Panels> m_panels;
+    Tfrm_find *m_find = nullptr; // a child of the panels' window stand-in
     QList<MessageBoxRequest> m_boxes;
+    ScriptedAnswerer m_answerer;
     std::function<void()> m_duringBox; // runs inside the next message box
 };
 
@@ -79,35 +75,39 @@ void TestFindForm::init()
 {
     m_boxes.clear();
     m_duringBox = nullptr;
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r;
         if (auto during = std::exchange(m_duringBox, nullptr))
             during();
         return IDOK;
-    });
+    };
     m_store = std::make_unique<TestStore>();
     m_store->add("http://www.example.com/index.html", "c1/index.html", "<html>Hello World</html>");
     m_store->add("http://www.example.com/style.css", "c1/style.css", "body { color: red }");
     m_store->add("http://img.example.com/logo.gif", "c2/logo.gif", "GIF89a");
     m_store->add("http://cn.example.com/gbk.htm", "c2/gbk.htm", GbkPage);
     m_store->add("http://gone.example.com/gone.htm", "c2/gone.htm", "Hello again", false);
-    m_appDir = std::make_unique<QTemporaryDir>();
-    m_frm_cache = std::make_unique<Tfrm_cache>(m_appDir->path());
-    m_window = std::make_unique<WindowParts>(*m_frm_cache);
-    m_frm_cache->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_frm_cache.get()));
-    QCOMPARE(m_window->state.cache_list.size(), std::size_t(5));
+    m_panels = std::make_unique<Panels>();
+    m_find = new Tfrm_find(m_panels->state, &m_panels->host, m_answerer);
+    // As the window has them: the station's count after a search, the station on request.
+    Panels *panels = m_panels.get();
+    connect(m_find, &Tfrm_find::searchFinished, m_find,
+            [panels] { ShowSearchCount(panels->Tree, panels->state.search_list.size()); });
+    connect(m_find, &Tfrm_find::searchStationRequested, &panels->documents, &DocumentList::ShowSearchStation);
+    m_panels->host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_panels->host));
+    m_panels->load();
+    QCOMPARE(m_panels->state.cache_list.size(), std::size_t(5));
 }
 
 void TestFindForm::cleanup()
 {
-    if (m_window)
-        m_window->frm_find->hide();
-    m_window.reset();
-    m_frm_cache.reset();
-    m_appDir.reset();
+    if (m_find)
+        m_find->hide();
+    m_find = nullptr;
+    m_panels.reset();
     m_store.reset();
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
 }
 
 void TestFindForm::runSearch(SearchField field, int kind, const QString &text)
@@ -188,28 +188,6 @@ void TestFindForm::kindsAndTypes()
     QVERIFY(dialog().btn_go->isHidden());
 }
 
-void TestFindForm::aFindOpensModally()
-{
-    bool checked = false;
-    QTimer::singleShot(0, this, [&] {
-        checked = true;
-        QVERIFY(dialog().isVisible());
-        QVERIFY(dialog().isModal());
-        QVERIFY(dialog().Label1->text().isEmpty());
-        QVERIFY(dialog().btn_go->isHidden());
-        QWidget *focus = dialog().focusWidget();
-        QVERIFY(focus == dialog().cmb_find || focus == dialog().cmb_find->lineEdit());
-        QTest::keyClick(dialog().cmb_find->lineEdit(), Qt::Key_Escape); // Esc closes
-    });
-    frm_cache().actionNamed(QStringLiteral("AFind"))->trigger();
-    QVERIFY(checked);
-    QVERIFY(!dialog().isVisible());
-
-    QTimer::singleShot(0, this, [&] { QTest::mouseClick(dialog().Button2, Qt::LeftButton); });
-    frm_cache().actionNamed(QStringLiteral("AFind"))->trigger();
-    QVERIFY(!dialog().isVisible());
-}
-
 void TestFindForm::criteriaRoundTrip()
 {
     const SearchCriteria wanted{SearchField::FullText, GifKind, QStringLiteral("Abc 中")};
@@ -256,7 +234,7 @@ void TestFindForm::results()
     runSearch(field, kind, text);
     QCOMPARE(dialog().Label1->text(), label);
     QCOMPARE(stationCaption(), caption);
-    const bool found = !m_window->state.search_list.empty();
+    const bool found = !m_panels->state.search_list.empty();
     QCOMPARE(dialog().btn_go->isVisible(), found);
     QCOMPARE(caption == QStringLiteral("搜索站"), !found);
 }
@@ -289,7 +267,7 @@ void TestFindForm::moreCriteriaCombineWithTheText()
     dialog().cmb_contentkind->setCurrentIndex(contentKind);
     dialog().edt_status->setText(status);
     runSearch(SearchField::Url, AllKinds, text);
-    QCOMPARE(int(m_window->state.search_list.size()), hits);
+    QCOMPARE(int(m_panels->state.search_list.size()), hits);
     QTest::mouseClick(dialog().btn_more, Qt::LeftButton);
     QCOMPARE(dialog().height(), folded);
 }
@@ -297,12 +275,12 @@ void TestFindForm::moreCriteriaCombineWithTheText()
 void TestFindForm::secondSearchFindingNothingEmptiesStation()
 {
     runSearch(SearchField::Url, AllKinds, QStringLiteral("example"));
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(5));
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(5));
     QCOMPARE(stationCaption(), QStringLiteral("搜索站(5)"));
     QVERIFY(dialog().btn_go->isVisible());
 
     runSearch(SearchField::Url, AllKinds, QStringLiteral("nowhere"));
-    QVERIFY(m_window->state.search_list.empty());
+    QVERIFY(m_panels->state.search_list.empty());
     QCOMPARE(stationCaption(), QStringLiteral("搜索站"));
     QVERIFY(!dialog().btn_go->isVisible());
     QCOMPARE(dialog().Label1->text(), QStringLiteral("没找到符合条件的文档。"));
@@ -320,13 +298,13 @@ void TestFindForm::enterSearchesLikeTheButton()
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(dialog().cmb_find->count(), 1); // the combo box inserted nothing of its own
     QCOMPARE(dialog().cmb_find->currentText(), QStringLiteral("HELLO"));
-    const SearchList byEnter = m_window->state.search_list;
+    const SearchList byEnter = m_panels->state.search_list;
 
     QTest::keyClick(edit, Qt::Key_Enter); // the keypad's Enter as well
     QCOMPARE(m_boxes.size(), 2);
     QTest::mouseClick(dialog().btn_start, Qt::LeftButton);
     QCOMPARE(m_boxes.size(), 3);
-    QVERIFY(m_window->state.search_list == byEnter);
+    QVERIFY(m_panels->state.search_list == byEnter);
     QVERIFY(dialog().isVisible());
 }
 
@@ -359,14 +337,14 @@ void TestFindForm::unreadableFileReportedOnceAndSearchGoesOn()
     QCOMPARE(m_boxes[0].caption, QStringLiteral("Tidewrack"));
     QCOMPARE(m_boxes[0].text, QStringLiteral("打开文件出错。"));
     QCOMPARE(m_boxes[0].flags, MB::OK);
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
-    QCOMPARE(QString::fromUtf8(SourceUrl(m_window->state.search_list[0])),
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(1));
+    QCOMPARE(QString::fromUtf8(SourceUrl(m_panels->state.search_list[0])),
              QStringLiteral("http://www.example.com/index.html"));
 
     // A kind that leaves the missing file out reads nothing of it.
     runSearch(SearchField::FullText, CssKind, QStringLiteral("color"));
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(1));
 }
 
 void TestFindForm::restOfTheUnreadableFilesCanBeSkipped()
@@ -375,11 +353,12 @@ void TestFindForm::restOfTheUnreadableFilesCanBeSkipped()
     for (int i = 0; i < 6; ++i)
         m_store->add("http://gone.example.com/more" + std::to_string(i) + ".htm",
                      "c3/more" + std::to_string(i) + ".htm", "Hello", false);
-    m_window->loader->LoadCatalogue(false);
-    QCOMPARE(m_window->state.cache_list.size(), std::size_t(11));
+    m_panels->loader.LoadCatalogue(false);
+    QCOMPARE(m_panels->state.cache_list.size(), std::size_t(11));
 
     // The real box: it offers the skip, which is taken.
-    SetMessageBoxResponder({});
+    MessageBoxAnswerer realBoxes;
+    m_answerer.reply = [&realBoxes](const MessageBoxRequest &r) { return realBoxes.answer(r); };
     int boxes = 0;
     bool offered = false;
     {
@@ -398,14 +377,14 @@ void TestFindForm::restOfTheUnreadableFilesCanBeSkipped()
     QCOMPARE(boxes, 1);
     QVERIFY(offered);
     QCOMPARE(dialog().Label1->text(), QStringLiteral("找到个1文档，已存放在搜索站中。\n有7个文件无法读取。"));
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(1));
 
     // The next search asks again; answered with OK each time, it asks for every file.
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r;
         return IDOK;
-    });
+    };
     runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
     QCOMPARE(m_boxes.size(), 7);
     QCOMPARE(m_boxes[0].skipCaption, QStringLiteral("跳过其余出错的文件(&S)"));
@@ -440,19 +419,19 @@ void TestFindForm::stoppedSearchKeepsWhatItFound()
     for (int i = 0; i < 3; ++i)
         m_store->add("http://www.example.com/later" + std::to_string(i) + ".htm",
                      "c3/later" + std::to_string(i) + ".htm", "Hello");
-    m_window->loader->LoadCatalogue(false);
+    m_panels->loader.LoadCatalogue(false);
     // Stopped while the unreadable file's box is up: the hits before it stay, none after it.
     m_duringBox = [this] { QTest::mouseClick(dialog().btn_start, Qt::LeftButton); };
     runSearch(SearchField::FullText, AllKinds, QStringLiteral("hello"));
     QVERIFY(!dialog().isSearching());
     std::size_t before = 0;
-    for (const CatalogueEntry &entry : m_window->state.cache_list) {
+    for (const CatalogueEntry &entry : m_panels->state.cache_list) {
         if (std::string_view(SourceUrl(entry)).find("gone.") != std::string_view::npos)
             break;
         before += std::string_view(SourceUrl(entry)).find("index.html") != std::string_view::npos
             || std::string_view(SourceUrl(entry)).find("later") != std::string_view::npos;
     }
-    QCOMPARE(m_window->state.search_list.size(), before);
+    QCOMPARE(m_panels->state.search_list.size(), before);
     QVERIFY(before < 4);
     QVERIFY(dialog().Label1->text().endsWith(QStringLiteral("查找已停止。")));
     QCOMPARE(dialog().btn_start->text(), QStringLiteral("搜索"));
@@ -468,7 +447,7 @@ void TestFindForm::reopeningResetsResultOnly()
     QVERIFY(dialog().Label1->text().isEmpty());
     QVERIFY(dialog().btn_go->isHidden());
     QCOMPARE(dialog().criteria(), (SearchCriteria{SearchField::FileName, ImageKind, QStringLiteral("logo")}));
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(1)); // the station keeps its hits
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(1)); // the station keeps its hits
     QCOMPARE(stationCaption(), QStringLiteral("搜索站(1)"));
 }
 
@@ -482,20 +461,20 @@ void TestFindForm::goToStation_data()
 void TestFindForm::goToStation()
 {
     QFETCH(bool, alreadySelected);
-    QTreeWidgetItem *station = m_window->TreeNode(SearchRoot);
-    m_window->Tree->setCurrentItem(alreadySelected ? station : m_window->TreeNode(CacheRoot));
-    QSignalSpy changes(m_window->Tree, &QTreeWidget::currentItemChanged);
+    QTreeWidgetItem *station = m_panels->node(SearchRoot);
+    m_panels->Tree->setCurrentItem(alreadySelected ? station : m_panels->node(CacheRoot));
+    QSignalSpy changes(m_panels->Tree, &QTreeWidget::currentItemChanged);
     QSignalSpy accepted(&dialog(), &QDialog::accepted);
 
     runSearch(SearchField::Url, AllKinds, QStringLiteral("img.example"));
     QVERIFY(dialog().btn_go->isVisible());
     QTest::mouseClick(dialog().btn_go, Qt::LeftButton);
 
-    QCOMPARE(m_window->Tree->currentItem(), station);
+    QCOMPARE(m_panels->Tree->currentItem(), station);
     QCOMPARE(changes.count(), alreadySelected ? 0 : 1);
     QCOMPARE(accepted.count(), 1);
     QVERIFY(!dialog().isVisible());
-    QCOMPARE(m_window->state.search_list.size(), std::size_t(1));
+    QCOMPARE(m_panels->state.search_list.size(), std::size_t(1));
     QCOMPARE(stationCaption(), QStringLiteral("搜索站(1)"));
 }
 

@@ -87,14 +87,6 @@ const StoreEntry *findKey(const StoreListing &listing, std::string_view key)
     return nullptr;
 }
 
-StoreTime isoTime(const QString &text)
-{
-    if (text == QLatin1String("-"))
-        return 0;
-    const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
-    return t.isValid() ? StoreTimeFromUnix(t.toSecsSinceEpoch()) : ~StoreTime(0);
-}
-
 cache2::Trailer trailerOf(const std::string &file)
 {
     cache2::Trailer trailer;
@@ -213,8 +205,6 @@ private slots:
     void initTestCase();
     void lookup2_data();
     void lookup2();
-    void fixtures_data();
-    void fixtures();
     void fixtureMetadataWrittenAgainIsTheSame_data();
     void fixtureMetadataWrittenAgainIsTheSame();
     void keys_data();
@@ -276,108 +266,6 @@ void TestFirefoxStore::lookup2()
     QCOMPARE(cache2::Hash(view, initval), std::uint32_t(hash));
     if (initval == 0)
         QCOMPARE(cache2::Hash16(view), std::uint16_t(hash & 0xFFFF));
-}
-
-void TestFirefoxStore::fixtures_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("opened"); // the path given to OpenStore
-    QTest::newRow("plaso: v1 and v3, predictor entries, a damaged file") << "firefox-plaso"
-                                                                         << "firefox-plaso/cache2";
-    QTest::newRow("dtformats: v1, POST ids, gzip") << "firefox-dtformats"
-                                                   << "firefox-dtformats/cache2";
-    QTest::newRow("lshtech: v3, partitions, br, alt-data, stale index") << "firefox-lshtech2021"
-                                                                        << "firefox-lshtech2021/cache2/entries";
-    QTest::newRow("Firefox 153: v4, in the profile") << "../firefox153/plain"
-                                                     << "../firefox153/plain/profile/cache2";
-    QTest::newRow("Firefox 153: v4 encrypted, the key in the profile's prefs")
-        << "../firefox153/encrypted"
-        << "../firefox153/encrypted/profile/cache2";
-}
-
-void TestFirefoxStore::fixtures()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, opened);
-    const auto store = OpenStore((Fixtures + "/" + opened).toStdString());
-    QCOMPARE(store->kind(), StoreKind::Firefox);
-    const StoreListing listing = store->list();
-    QVERIFY2(listing.ok(), listing.error.c_str());
-
-    QFile tsv(Fixtures + "/" + folder + "/expected.tsv");
-    QVERIFY(tsv.open(QIODevice::ReadOnly));
-    const QStringList header = QString::fromUtf8(tsv.readLine()).trimmed().split('\t');
-    std::size_t documents = 0, damaged = 0;
-    while (!tsv.atEnd()) {
-        const QStringList cells = QString::fromUtf8(tsv.readLine()).chopped(1).split('\t');
-        QCOMPARE(cells.size(), header.size());
-        std::map<QString, QString> row;
-        for (int i = 0; i < header.size(); ++i)
-            row[header[i]] = cells[i];
-        const QString file = row["file"];
-        if (row["key"] == "-") { // damaged: skipped, counted
-            ++damaged;
-            continue;
-        }
-        const std::string key = row["key"].toStdString();
-        const StoreEntry *e = findKey(listing, key);
-        if (row["status"] == "-") { // no response head: not a document, not damage
-            QVERIFY2(!e, key.c_str());
-            continue;
-        }
-        ++documents;
-        QVERIFY2(e, key.c_str());
-        QCOMPARE(listing.text(e->url), row["url"].toStdString());
-        QVERIFY(listing.text(e->container).ends_with("/" + file.toStdString()));
-        QCOMPARE(e->body, BodyPlace::Range);
-        QCOMPARE(e->bodyOffset, std::uint64_t(0));
-        QCOMPARE(e->size, row["body_stored"].toULongLong());
-        bool decoded = false;
-        QCOMPARE(decodedBody(listing, *e, &decoded).size(), std::size_t(row["body_decoded"].toULongLong()));
-        QCOMPARE(decoded, row["decode"] != "identity");
-        QCOMPARE(listing.text(e->contentEncoding),
-                 row["content_encoding"] == "-" ? std::string() : row["content_encoding"].toStdString());
-        const QString type = row["content_type"].section(';', 0, 0).trimmed().toLower();
-        QCOMPARE(listing.text(e->contentType), type == "-" ? std::string() : type.toStdString());
-        QCOMPARE(int(e->httpStatus), row["status"].section(' ', 1, 1).toInt());
-        QVERIFY(listing.text(e->headers).starts_with(row["status"].toStdString() + "\r\n"));
-        QCOMPARE(e->hitCount, row["fetch_count"].toUInt());
-        QCOMPARE(e->lastAccess, isoTime(row["time_accessed"]));
-        if (row["time_modified"] != "-")
-            QCOMPARE(e->lastSync, isoTime(row["time_modified"]));
-        if (row["time_expires"] != "-")
-            QCOMPARE(e->expires, isoTime(row["time_expires"]));
-        const bool post = row["checks"].contains("method=POST");
-        QCOMPARE(listing.text(e->requestMethod), std::string(post ? "POST" : "GET"));
-
-        // The partition, readable: the top-level site, anonymous, the POST id.
-        const QString tags = row["partition"];
-        const std::string partition(listing.text(e->partition));
-        const bool anonymous = tags == "a" || tags.startsWith("a,") || tags.contains(",a,") || tags.endsWith(",a");
-        QCOMPARE(bool(e->flags & EntryAnonymous), anonymous);
-        QCOMPARE(partition.find("anonymous") != std::string::npos, anonymous);
-        const QRegularExpression site("partitionKey=%28(\\w+)%2C([^%]+)%29");
-        if (const auto m = site.match(tags); m.hasMatch())
-            QVERIFY2(partition.starts_with((m.captured(1) + "://" + m.captured(2)).toStdString()), partition.c_str());
-        if (post)
-            QVERIFY2(partition.ends_with("POST " + tags.section('~', 1).toStdString()), partition.c_str());
-        if (tags == "-")
-            QCOMPARE(partition, std::string());
-
-        // The body's planned file lies in the bodies folder, named after the URL.
-        const std::string local(listing.text(e->localFile));
-        QVERIFY(e->hasLocalFile);
-        QVERIFY2(local.starts_with(m_bodies.path().toStdString() + "/"), local.c_str());
-        QVERIFY(local.find("/" + file.toStdString() + "/") != std::string::npos);
-    }
-    QCOMPARE(listing.entries.size(), documents);
-    QCOMPARE(std::size_t(listing.skipped), damaged);
-    if (damaged)
-        QCOMPARE(listing.skipWhy.count("metadata offset past the end of the file"), 1u);
-
-    // In file-name order.
-    for (std::size_t i = 1; i < listing.entries.size(); ++i)
-        QVERIFY(listing.text(listing.entries[i - 1].container) < listing.text(listing.entries[i].container));
 }
 
 void TestFirefoxStore::fixtureMetadataWrittenAgainIsTheSame_data()

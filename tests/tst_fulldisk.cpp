@@ -2,6 +2,7 @@
 // namespace of the test's own (as root; skipped otherwise). Every writer keeps the old file
 // and names the cause, the window says it in Chinese, the command-line tool exits with 3.
 
+#include "answering.h"
 #include "app/listcolumns.h"
 #include "app/settingsfile.h"
 #include "catalogue/documentlistmodel.h"
@@ -13,7 +14,6 @@
 #include "support.h"
 #include "tools/writers/chromiumwriter.h"
 #include "tools/writers/firefoxwriter.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QApplication>
@@ -140,6 +140,7 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestFullDisk::init()
@@ -147,15 +148,15 @@ void TestFullDisk::init()
     if (!g_privateMounts)
         QSKIP("needs root for a small tmpfs in a mount namespace of its own");
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDOK;
-    });
+    };
 }
 
 void TestFullDisk::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
     qunsetenv("XDG_CONFIG_HOME");
 }
 
@@ -207,7 +208,7 @@ void TestFullDisk::settingsSurviveAFullDiskAtExit()
     QVERIFY(WriteSettingsFile(disk.path(settings_name), settings).ok());
     const QByteArray old = ReadBytes(disk.path(settings_name));
     {
-        ShownWindow shown(disk.path());
+        ShownWindow shown(disk.path(), &m_answerer);
         QVERIFY(shown.open());
         QVERIFY(disk.fill());
         shown.close();

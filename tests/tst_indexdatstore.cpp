@@ -27,41 +27,6 @@ using namespace indexdat;
 
 namespace {
 
-// Lines "URL<TAB>local file relative to the store[<TAB>size]", sorted: WinInet lists in
-// hash order, so lists compare as sets.
-QStringList expectedList(const QString &path, bool withSize)
-{
-    QStringList out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> f = line.split('\t');
-        QString item = QString::fromUtf8(f.value(0)) + '\t' + QString::fromUtf8(f.value(1));
-        if (withSize)
-            item += '\t' + QString::fromUtf8(f.value(2));
-        out << item;
-    }
-    out.sort();
-    return out;
-}
-
-QStringList listedBy(CacheStore &store, const QString &folder, bool withSize)
-{
-    QStringList out;
-    for (const Listed &r : ListEntries(store)) {
-        QString item = QString::fromStdString(r.url) + '\t'
-            + QDir(folder).relativeFilePath(QString::fromStdString(r.localFileName));
-        if (withSize)
-            item += '\t' + QString::number(r.size);
-        out << item;
-    }
-    out.sort();
-    return out;
-}
-
 // A field of a file read into memory; 0 past its end (a damaged or short file).
 std::uint32_t field32(const QByteArray &bytes, int offset)
 {
@@ -269,8 +234,6 @@ Q_DECLARE_METATYPE(Damage)
 class TestIndexDatStore : public QObject {
     Q_OBJECT
 private slots:
-    void fixtureListing_data();
-    void fixtureListing();
     void fixtureDeletionMatchesWinInet();
     void refusedDeletionChangesNothing_data();
     void refusedDeletionChangesNothing();
@@ -300,36 +263,6 @@ private slots:
     void indexShrinkingWhileListed();
     void indexThatIsAFifo();
 };
-
-void TestIndexDatStore::fixtureListing_data()
-{
-    QTest::addColumn<QString>("store");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<bool>("withSize");
-    QTest::addColumn<bool>("filesPresent");
-    const QString f = FixturesDir();
-    QTest::newRow("wine-demo") << f + "/wine-demo/Content.IE5" << f + "/wine-demo/expected-list.tsv" << true << true;
-    QTest::newRow("win7-content") << f + "/win7-content/index.dat" << f + "/win7-content/expected-list.tsv" << false
-                                  << false;
-}
-
-void TestIndexDatStore::fixtureListing()
-{
-    QFETCH(QString, store);
-    QFETCH(QString, expected);
-    QFETCH(bool, withSize);
-    QFETCH(bool, filesPresent);
-    auto opened = OpenStore(store.toStdString());
-    auto *indexStore = dynamic_cast<IndexDatStore *>(opened.get());
-    QVERIFY2(indexStore, opened->describe().c_str());
-    const QString folder = QString::fromStdString(indexStore->folder());
-
-    const QStringList want = expectedList(expected, withSize);
-    QVERIFY(want.size() >= 21);
-    QCOMPARE(listedBy(*opened, folder, withSize), want);
-    for (const Listed &r : ListEntries(*opened))
-        QCOMPARE(QFile::exists(QString::fromStdString(r.localFileName)), filesPresent);
-}
 
 void TestIndexDatStore::deletesRefusedWhileInUse_data()
 {
@@ -574,7 +507,7 @@ void TestIndexDatStore::fixtureDeletionMatchesWinInet()
     QCOMPARE(GetLastError(), ERROR_FILE_NOT_FOUND);
     SetUrlCacheStore(nullptr);
 
-    QCOMPARE(listedBy(*store, dir.path(), true), expectedList(wine + "/after-delete/expected-list.tsv", true));
+    QCOMPARE(ListedBy(*store, dir.path(), true), ExpectedList(wine + "/after-delete/expected-list.tsv", true));
     QStringList gone = filesBefore;
     for (const QString &f : FilesBelow(dir.path()))
         gone.removeOne(f);
@@ -678,7 +611,7 @@ void TestIndexDatStore::version47RecordsList()
     QTemporaryDir dir;
     const StoreWriteResult written = WriteTestStore(dir.path(), smallStore());
     IndexDatStore store(written.indexPath);
-    QStringList want = listedBy(store, dir.path(), true);
+    QStringList want = ListedBy(store, dir.path(), true);
 
     // Rewrite every record in the 4.7 layout: a FILETIME expiry moves the fields behind it.
     const QString index = dir.path() + "/index.dat";
@@ -700,7 +633,7 @@ void TestIndexDatStore::version47RecordsList()
         moved(0x54, 0x58, 4); // hit rate
     }
     QVERIFY(WriteBytes(index, b));
-    QCOMPARE(listedBy(store, dir.path(), true), want);
+    QCOMPARE(ListedBy(store, dir.path(), true), want);
     QCOMPARE(ListEntries(store).front().expires >> 32, ListEntries(store).front().lastAccess >> 32);
     QCOMPARE(store.remove("http://a.example/one.htm").error, StoreError::ReadOnly);
 }

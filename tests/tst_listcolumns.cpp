@@ -3,6 +3,7 @@
 // times and counts as numbers; the arrangement kept in a file of its own across a restart
 // while the settings record keeps its 52 bytes; damaged arrangement files.
 
+#include "answering.h"
 #include "app/documentlist.h"
 #include "app/listcolumns.h"
 #include "app/lister.h"
@@ -10,7 +11,6 @@
 #include "app/treenodes.h"
 #include "catalogue/documentlistmodel.h"
 #include "support.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -111,27 +111,28 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestListColumns::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDOK;
-    });
+    };
 }
 
 void TestListColumns::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
 }
 
 void TestListColumns::hiddenByDefault()
 {
     TestStore store;
     store.add("http://a.net/1.htm", "1.htm", "1").hitCount = 3;
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     f.selectHost(QStringLiteral("[a.net]"));
     QHeaderView *header = f.header();
@@ -164,7 +165,7 @@ void TestListColumns::headerMenuShowsAndHides()
     StoreEntry &e = store.add("http://a.net/1.htm", "1.htm", "1");
     e.lastAccess = StoreTimeFromUnix(Year2001 + 3723);
     e.hitCount = 12;
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open());
     f.selectHost(QStringLiteral("[a.net]"));
     QHeaderView *header = f.header();
@@ -239,7 +240,7 @@ void TestListColumns::sortsByFurtherColumns()
         store.store().setText(e.contentType, r.type);
     }
     store.add("http://t.net/other.htm", "other.htm", "x");
-    Fixture f;
+    Fixture f({}, &m_answerer);
     QVERIFY(f.open(QSize(1800, 600)));
     f.selectHost(QStringLiteral("[s.net]"));
     f.window->columns->setColumnShown(column, true);
@@ -272,13 +273,13 @@ void TestListColumns::arrangementSurvivesRestart()
     const QString inf = QDir(dir.path()).filePath(QStringLiteral("tidewrack.inf"));
     const QString ini = QDir(dir.path()).filePath(QStringLiteral("columns.ini"));
     {
-        Fixture f(dir.path());
+        Fixture f(dir.path(), &m_answerer);
         QVERIFY(f.open());
         f.close();
     }
     const QByteArray before = ReadBytes(inf);
     {
-        Fixture f(dir.path());
+        Fixture f(dir.path(), &m_answerer);
         QVERIFY(f.open());
         f.window->columns->setColumnShown(HitCount, true);
         f.window->columns->setColumnShown(LastAccess, true);
@@ -299,7 +300,7 @@ void TestListColumns::arrangementSurvivesRestart()
     QCOMPARE(ReadSettingsFile(inf, settings), SettingsRead::Ok);
     QCOMPARE(settings.viewstyle, std::uint8_t(3));
 
-    Fixture f(dir.path());
+    Fixture f(dir.path(), &m_answerer);
     QVERIFY(f.open());
     QHeaderView *header = f.header();
     QCOMPARE(header->hiddenSectionCount(), 8);
@@ -380,7 +381,7 @@ void TestListColumns::garbageFileStartsWithDefaults()
     QTemporaryDir dir;
     const QString ini = QDir(dir.path()).filePath(QStringLiteral("columns.ini"));
     QVERIFY(WriteBytes(ini, QByteArray("\x00\xff[[[=\n\x01\x02=\x03 order=url", 23)));
-    Fixture f(dir.path());
+    Fixture f(dir.path(), &m_answerer);
     QVERIFY(f.open());
     QCOMPARE(f.header()->hiddenSectionCount(), 10);
     QCOMPARE(f.header()->visualIndex(0), 0);
@@ -388,7 +389,7 @@ void TestListColumns::garbageFileStartsWithDefaults()
     f.close();
     QVERIFY(m_boxes.isEmpty());
     // The arrangement the user made replaces what could not be read.
-    Fixture again(dir.path());
+    Fixture again(dir.path(), &m_answerer);
     QVERIFY(again.open());
     QVERIFY(!again.header()->isSectionHidden(HitCount));
 }

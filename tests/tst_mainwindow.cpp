@@ -1,18 +1,35 @@
 // The main window: its actions and where they are reached, loading the catalogue into the
 // tree, and the settings file across a close and a new start.
 
+#include "answering.h"
 #include "app/catalogueloader.h"
+#include "app/collectbox.h"
+#include "app/documentlist.h"
+#include "app/entrycommands.h"
+#include "app/findform.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
 #include "app/treenodes.h"
+#include "catalogue/documentlistmodel.h"
+#include "platform/browser/browser.h"
+#include "platform/offlinestate.h"
+#include "platform/shell.h"
 #include "rendering.h"
 #include "support.h"
-#include "windows/messagebox.h"
+#include "windows/entryinfowindow.h"
+#include "windows/pictures.h"
 #include "windowsupport.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -23,6 +40,22 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
+
+namespace {
+
+QString caption(WindowParts &w, int column)
+{
+    return w.documents->model()->headerData(column, Qt::Horizontal).toString();
+}
+
+// Focuses and selects `row` of the window's list as a click would.
+void FocusRow(WindowParts &w, int row)
+{
+    w.lister->selectionModel()->setCurrentIndex(w.documents->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+} // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -47,29 +80,66 @@ private slots:
     void pointingAtCommandsKeepsTheStatusPanels();
     void hostNodesShowTheWholeHostAsTip();
     void listTipsShowNamesAsTheyAre();
+    // Each concern once through the whole window: its actions, menus and what it tells the others.
+    void deleteThroughTheWindow();
+    void treeMenuOffersTheFittingDelete_data();
+    void treeMenuOffersTheFittingDelete();
+    void enabledTable();
+    void collectThroughTheWindow();
+    void boxStopsWatchingBeforeTheWindowGoes();
+    void viewStyleSwitch();
+    void sortMenuItems();
+    void findThroughTheWindow();
+    void enterAndDoubleClickOpen();
+    void altEnterAndMenuOpenTheFocusedDocument();
+    void enabledWithSelectionAndRows();
+    void offlineShowsRealState();
 
 private:
+    // A window showing host "h.net" with five documents a..e (in file-name order).
+    struct HostWindow {
+        TestStore store;
+        QTemporaryDir appDir;
+        std::unique_ptr<Tfrm_cache> frm_cache;
+        std::unique_ptr<WindowParts> window;
+        explicit HostWindow(Answerer &answerer)
+        {
+            for (const char *name : {"e", "c", "a", "d", "b"})
+                store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
+                          std::string("content of ") + name);
+            store.add("http://other.net/o.htm", "o.htm", "other");
+            frm_cache = std::make_unique<Tfrm_cache>(appDir.path(), &answerer);
+            window = std::make_unique<WindowParts>(*frm_cache);
+            window->loader->LoadCatalogue(false);
+            window->Tree->setCurrentItem(window->TreeNode(CacheRoot + 1));
+        }
+        void select(std::initializer_list<int> rows) { SelectRows(*frm_cache, rows); }
+    };
+
     QStringList m_boxes;
+    int m_answer = IDOK;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestMainWindow::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answer = IDOK;
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
-        return IDOK;
-    });
+        return m_answer;
+    };
 }
 
 void TestMainWindow::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
 }
 
 void TestMainWindow::everyPlaceRunsTheSameAction()
 {
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     // Toolbar buttons show their short captions and are bound to the actions themselves.
     const std::pair<const char *, const char *> buttons[] = {
@@ -130,7 +200,7 @@ void TestMainWindow::shortcutsTriggerActions()
     QFETCH(QString, name);
     QFETCH(QKeySequence, keys);
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     QAction *action = frm_cache.actionNamed(name);
     QVERIFY(action);
     // Observe the action without running its behaviour (the about box would be modal).
@@ -149,7 +219,7 @@ void TestMainWindow::shortcutsTriggerActions()
 void TestMainWindow::sortMenuIsHidden()
 {
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     QVERIFY(!window.m_sort->menuAction()->isVisible());
     QCOMPARE(window.sortItems.size(), 6);
@@ -168,7 +238,7 @@ void TestMainWindow::loadBuildsTree()
     store.add("about:blank", "blank.htm", "x");
     store.add("http://aa.net/none", "none", "x"); // no extension: never shown
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     window.loader->LoadCatalogue(false);
 
@@ -196,7 +266,7 @@ void TestMainWindow::loadOfEmptyCache()
     TestStore store;
     store.add("http://a.net/x", "");
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     window.loader->LoadCatalogue(true);
     QCOMPARE(window.Tree->topLevelItemCount(), 3);
@@ -212,7 +282,7 @@ void TestMainWindow::refreshDuringLoadReadsAgain()
     store.add("http://a.net/1.htm", "1.htm", "1");
     store.add("http://b.net/2.htm", "2.htm", "2");
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     int nested = 0;
     // The store gains a host, and F5 is pressed while the load lets pending events run.
@@ -316,7 +386,7 @@ void TestMainWindow::reloadKeepsCollectBox()
     TestStore store;
     store.add("http://a.net/keep.htm", "keep.htm", "k");
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     window.loader->LoadCatalogue(false);
     window.state.collect_list.push_back(MakeHeaderCopy(MakeViewRecord(window.state.cache_list[0])));
@@ -334,7 +404,7 @@ void TestMainWindow::settingsSurviveRestart()
     const QString file = dir.filePath("tidewrack.inf");
     QRect placed;
     {
-        Tfrm_cache frm_cache(dir.path());
+        Tfrm_cache frm_cache(dir.path(), &m_answerer);
         WindowParts window(frm_cache);
         QVERIFY(!QFile::exists(file));
         QVERIFY(window.m_viewdoc->isChecked());
@@ -346,7 +416,7 @@ void TestMainWindow::settingsSurviveRestart()
         frm_cache.close();
     }
     QCOMPARE(QFileInfo(file).size(), qint64(52));
-    Tfrm_cache again(dir.path());
+    Tfrm_cache again(dir.path(), &m_answerer);
     const WindowParts restarted(again);
     QCOMPARE(again.geometry(), placed);
     QVERIFY(!restarted.m_viewdoc->isChecked());
@@ -365,7 +435,7 @@ void TestMainWindow::shortSettingsFileIsReportedOnce()
         f.write(QByteArray(51, '\x07'));
     }
     {
-        Tfrm_cache frm_cache(dir.path());
+        Tfrm_cache frm_cache(dir.path(), &m_answerer);
         WindowParts window(frm_cache);
         QCOMPARE(m_boxes, QStringList{QStringLiteral("无法读取配置文件。")});
         QCOMPARE(int(window.settings().viewstyle), 3);
@@ -374,7 +444,7 @@ void TestMainWindow::shortSettingsFileIsReportedOnce()
     }
     QCOMPARE(QFileInfo(file).size(), qint64(52));
     m_boxes.clear();
-    Tfrm_cache repaired(dir.path());
+    Tfrm_cache repaired(dir.path(), &m_answerer);
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -387,7 +457,7 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
     s.listheight = 300;
     s.placement = WINDOWPLACEMENT{44, 0, SW_SHOWNORMAL, 0, 0, 0, 0, -9000, -9000, -8000, -8500};
     QVERIFY(WriteSettingsFile(dir.filePath("tidewrack.inf"), s).ok());
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     QCOMPARE(frm_cache.geometry(), DefaultPlacementRect(screen.width(), screen.height()));
@@ -399,7 +469,7 @@ void TestMainWindow::placementOffEveryScreenIsReplaced()
 void TestMainWindow::defaultPlacementCountsTheFrame()
 {
     QTemporaryDir dir; // no settings file: the first run
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     frm_cache.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frm_cache));
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -412,7 +482,7 @@ void TestMainWindow::pointingAtCommandsKeepsTheStatusPanels()
     TestStore store;
     store.add("http://a.net/1.htm", "1.htm", "1");
     QTemporaryDir dir;
-    Tfrm_cache frm_cache(dir.path());
+    Tfrm_cache frm_cache(dir.path(), &m_answerer);
     WindowParts window(frm_cache);
     frm_cache.show();
     frm_cache.activateWindow();
@@ -482,6 +552,410 @@ void TestMainWindow::listTipsShowNamesAsTheyAre()
     QCOMPARE(ToolTipShownAt(report, report->visualRect(name).center()), QStringLiteral("<b>1.htm"));
     report->scrollTo(url);
     QCOMPARE(ToolTipShownAt(report, report->visualRect(url).center()), QStringLiteral("http://a.net/<i>1.htm"));
+}
+
+void TestMainWindow::deleteThroughTheWindow()
+{
+    HostWindow f(m_answerer);
+    m_answer = IDYES;
+    CatalogueState &state = f.window->state;
+    // b and d are also in the collect box and the search station.
+    for (int row : {1, 3})
+        state.collect_list.push_back(MakeHeaderCopy(state.view_list[std::size_t(row)]));
+    for (const auto &entry : state.cache_list)
+        state.search_list.push_back(entry);
+    f.frm_cache->show();
+    f.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
+    QCoreApplication::processEvents(); // the first showing's load
+    f.window->Tree->setCurrentItem(f.window->TreeNode(CacheRoot + 1));
+    f.select({1, 3});
+    f.window->ActionList1Update();
+    QVERIFY(f.window->ADeleteDoc->isEnabled());
+    f.window->lister->setFocus();
+    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
+
+    QCOMPARE(m_boxes, QStringList{QStringLiteral("确实要删除选定的缓存文档吗？")});
+    QCOMPARE(f.window->lister->rowCount(), 3);
+    QCOMPARE(f.window->StatusText(1), QStringLiteral("文档共3项"));
+    QCOMPARE(f.window->TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(4)"));
+    QCOMPARE(f.window->TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒"));
+    // Nothing is left selected, so Del, then Enter on the question that would follow,
+    // deletes nothing more.
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->ADeleteDoc->isEnabled());
+    QTest::keyClick(f.window->lister->report(), Qt::Key_Delete);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(f.store.store().listing().entries.size(), size_t(4));
+}
+
+void TestMainWindow::treeMenuOffersTheFittingDelete_data()
+{
+    QTest::addColumn<int>("node");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("station") << int(SearchRoot) << "将删除3个缓存文档，共%1 字节，来自1个缓存。确实要删除吗？";
+    QTest::newRow("host") << CacheRoot + 1 << "将删除5个缓存文档，共%1 字节，来自1个缓存。确实要删除吗？";
+}
+
+void TestMainWindow::treeMenuOffersTheFittingDelete()
+{
+    QFETCH(int, node);
+    QFETCH(QString, question);
+    HostWindow f(m_answerer);
+    m_answer = IDNO;
+    f.frm_cache->show(); // the menu follows the node under the pointer
+    QVERIFY(QTest::qWaitForWindowExposed(f.frm_cache.get()));
+    QCoreApplication::processEvents(); // the first showing's load
+    CatalogueState &state = f.window->state;
+    std::uint64_t bytes = 0;
+    for (const auto &entry : state.cache_list) {
+        const QString name = QFileInfo(QString::fromUtf8(LocalFileName(entry))).fileName();
+        const bool found = QStringList{"b.htm", "d.htm", "o.htm"}.contains(name);
+        if (found)
+            state.search_list.push_back(entry);
+        if (node == SearchRoot ? found : name != QLatin1String("o.htm"))
+            bytes += EntrySize(EntryHeader(entry));
+    }
+
+    // The popup menu of the node offers the delete that fits it, and only that one.
+    QTreeWidgetItem *item = f.window->TreeNode(node);
+    f.window->Tree->scrollToItem(item);
+    emit f.window->Tree->customContextMenuRequested(f.window->Tree->visualItemRect(item).center());
+    auto *found = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteFound"));
+    auto *host = f.window->Pop_tree->findChild<QAction *>(QStringLiteral("Pop_deleteHost"));
+    QVERIFY(found && host);
+    QCOMPARE(found->isVisible(), node == SearchRoot);
+    QCOMPARE(host->isVisible(), node != SearchRoot);
+    QCOMPARE(found->text(), QStringLiteral("删除全部找到的文档(3项)..."));
+    f.window->Pop_tree->hide();
+    (node == SearchRoot ? found : host)->trigger();
+    QCOMPARE(m_boxes, QStringList{question.arg(bytes)});
+    QCOMPARE(state.cache_list.size(), std::size_t(6)); // declined
+}
+
+void TestMainWindow::enabledTable()
+{
+    HostWindow f(m_answerer);
+    WindowParts &w = *f.window;
+    auto enabled = [&w](std::initializer_list<QAction *> actions) {
+        QString on;
+        for (QAction *a : actions)
+            on += a->isEnabled() ? '1' : '0';
+        return on;
+    };
+    const auto all = {w.ADocinfo,         w.AOpenDoc,           w.ADeleteDoc, w.ASaveDocas,      w.ACopyUrl,
+                      w.ASaveWebas,       w.ASendtoBox,         w.ASelectAll, w.AInternetOption, w.ARemoveCollectDoc,
+                      w.AClearCollectDoc, w.ASaveAllCollectDoc, w.AFindInWeb};
+
+    // A host shown, nothing selected, nothing previewed in the browser, empty collect box.
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("0000000100000"));
+    f.select({1});
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("1111101100000"));
+    w.Web1->setVisibleFlag(true);
+    w.ActionList1Update();
+    QCOMPARE(enabled(all), QStringLiteral("1111111100000")); // save web page; find needs a document too
+
+    // The collect box shown with one document selected.
+    w.state.collect_list.push_back(MakeHeaderCopy(w.state.view_list[0]));
+    w.Tree->setCurrentItem(w.TreeNode(CollectRoot));
+    QCOMPARE(w.lister->rowCount(), 1);
+    f.select({0});
+    w.ActionList1Update();
+    QCOMPARE(enabled({w.ASendtoBox, w.ARemoveCollectDoc, w.AClearCollectDoc, w.ASaveAllCollectDoc}),
+             QStringLiteral("0111"));
+
+    // An empty collect box disables clearing and saving whatever node is shown.
+    w.state.collect_list.clear();
+    w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
+    w.ActionList1Update();
+    QCOMPARE(enabled({w.AClearCollectDoc, w.ASaveAllCollectDoc}), QStringLiteral("00"));
+}
+
+void TestMainWindow::offlineShowsRealState()
+{
+    QTemporaryDir dir;
+    // A state file under a plain file can never be written: the platform refuses the change.
+    QFile blocker(dir.filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    UseOfflineStateFile(dir.filePath("file/offline").toStdString());
+    HostWindow f(m_answerer);
+    f.window->Aoffline->trigger();
+    QVERIFY(f.window->Aoffline->isChecked()); // the toggle itself
+    f.window->ActionList1Update();
+    QVERIFY(!f.window->Aoffline->isChecked()); // the platform's real state
+
+    UseOfflineStateFile(dir.filePath("offline").toStdString());
+    f.window->Aoffline->trigger();
+    f.window->ActionList1Update();
+    QVERIFY(f.window->Aoffline->isChecked());
+    QVERIFY(IsOffline());
+    f.window->Aoffline->trigger();
+    f.window->ActionList1Update();
+    QVERIFY(!IsOffline());
+}
+
+void TestMainWindow::collectThroughTheWindow()
+{
+    TestStore store;
+    for (const char *name : {"c", "a", "b"})
+        store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm", "x");
+    ShownWindow shown({}, &m_answerer);
+    QVERIFY(shown.open());
+    WindowParts &w = *shown.window;
+    auto indicator = [&w](int image) {
+        QPixmap picture(35, 33);
+        picture.fill(w.window.palette().color(QPalette::Dark));
+        QPainter painter(&picture);
+        painter.drawPixmap(2, 1, CollectBoxImage(image));
+        painter.end();
+        return w.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32)
+            == picture.toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    QVERIFY(indicator(0)); // drawn empty from the start
+
+    // The label's menu is the window's Pop_CollectBox, shown once the right button is released.
+    const QPoint at = w.lab_collect->mapTo(&w.window, QPoint(5, 5));
+    QTest::mousePress(w.window.windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    QTest::mouseRelease(w.window.windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    QVERIFY(w.Pop_CollectBox->isVisible());
+    w.Pop_CollectBox->close();
+
+    QVERIFY(shown.selectHost(QStringLiteral("[h.net]")));
+    SelectRows(w.window, {0, 2});
+    w.ActionList1Update();
+    QVERIFY(w.ASendtoBox->isEnabled());
+    w.ASendtoBox->trigger();
+    QCOMPARE(w.TreeNode(CollectRoot)->text(0), QStringLiteral("采集盒(2)"));
+    QVERIFY(indicator(1));
+    w.ActionList1Update();
+    QVERIFY(w.AClearCollectDoc->isEnabled()); // whatever node is shown
+
+    // The box shown, a document removed: the list's count follows.
+    QTest::mouseDClick(w.lab_collect, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QCOMPARE(w.StatusText(1), QStringLiteral("文档共2项"));
+    SelectRows(w.window, {0});
+    w.ActionList1Update();
+    QVERIFY(w.ARemoveCollectDoc->isEnabled());
+    w.ARemoveCollectDoc->trigger();
+    QCOMPARE(w.StatusText(1), QStringLiteral("文档共1项"));
+
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestMainWindow::boxStopsWatchingBeforeTheWindowGoes()
+{
+    // The box filters the events of the label and of the tree; while the window is taken
+    // apart its controls still get events (hide, leave), which must not reach a box that
+    // looks at a half-destroyed window.
+    TestStore store;
+    store.add("http://h.net/a.htm", "a.htm", "a");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[h.net]")));
+    SelectRows(*f.frm_cache, {0});
+    f.window->collectBox->ASendtoBoxExecute();
+    QObject *window = f.frm_cache.get();
+    QStringList gone;
+    bool windowWhole = false;
+    QObject::connect(f.window->collectBox, &QObject::destroyed, [&] {
+        gone << "box";
+        windowWhole = qobject_cast<Tfrm_cache *>(window) != nullptr;
+    });
+    QObject::connect(f.window->lab_collect, &QObject::destroyed, [&] { gone << "label"; });
+    QObject::connect(f.window->Tree->viewport(), &QObject::destroyed, [&] { gone << "tree"; });
+    f.window.reset();
+    f.frm_cache.reset();
+    QCOMPARE(gone.value(0), QStringLiteral("box"));
+    QVERIFY(windowWhole);
+    QCOMPARE(gone.size(), 3);
+}
+
+void TestMainWindow::viewStyleSwitch()
+{
+    TestStore store;
+    store.add("http://a.net/x.htm", "x.htm", "x");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(3)); // the default
+    QVERIFY(w.lister->smallImagesAttached());
+    w.m_VsIcon->trigger();
+    QVERIFY(w.m_VsIcon->isChecked());
+    QVERIFY(!w.m_VsReport->isChecked());
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(0));
+    QCOMPARE(w.lister->viewStyle(), 0);
+    QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->iconView()));
+    QVERIFY(w.lister->largeImagesAttached());
+    QCOMPARE(w.lister->iconView()->iconSize(), QSize(32, 32));
+    QVERIFY(w.lister->smallImagesAttached()); // the other list stays attached
+    w.m_VsReport->trigger();
+    QCOMPARE(w.settings().viewstyle, std::uint8_t(3));
+    QCOMPARE(w.lister->currentView(), static_cast<QAbstractItemView *>(w.lister->report()));
+    QCOMPARE(w.lister->report()->iconSize(), QSize(16, 16));
+}
+
+void TestMainWindow::sortMenuItems()
+{
+    TestStore store;
+    store.add("http://s.net/a.htm", "a.htm", "1");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.sortItems[5]->trigger(); // "位置" sorts by key 5: no key, no arrow
+    QCOMPARE(w.state.sort_key, std::uint8_t(5));
+    QVERIFY(w.sortItems[5]->isChecked());
+    for (int c = 0; c < 5; ++c)
+        QCOMPARE(caption(w, c), DocumentListModel::baseCaption(c));
+    w.sortItems[4]->trigger(); // "网址" sorts by location
+    QCOMPARE(w.state.sort_key, std::uint8_t(4));
+    QCOMPARE(caption(w, 4), QStringLiteral("位置↓"));
+}
+
+void TestMainWindow::findThroughTheWindow()
+{
+    TestStore store;
+    store.add("http://www.example.com/index.html", "c1/index.html", "<html>Hello World</html>");
+    store.add("http://img.example.com/logo.gif", "c2/logo.gif", "GIF89a");
+    ShownWindow shown({}, &m_answerer);
+    QVERIFY(shown.open());
+    WindowParts &w = *shown.window;
+    auto dialog = [&w]() -> Tfrm_find & { return *w.frm_find; };
+    bool checked = false;
+    QTimer::singleShot(0, this, [&] {
+        checked = true;
+        QVERIFY(dialog().isVisible());
+        QVERIFY(dialog().isModal());
+        QVERIFY(dialog().Label1->text().isEmpty());
+        QVERIFY(dialog().btn_go->isHidden());
+        QWidget *focus = dialog().focusWidget();
+        QVERIFY(focus == dialog().cmb_find || focus == dialog().cmb_find->lineEdit());
+        QTest::keyClick(dialog().cmb_find->lineEdit(), Qt::Key_Escape); // Esc closes
+    });
+    w.AFind->trigger();
+    QVERIFY(checked);
+    QVERIFY(!dialog().isVisible());
+
+    QTimer::singleShot(0, this, [&] { QTest::mouseClick(dialog().Button2, Qt::LeftButton); });
+    w.AFind->trigger();
+    QVERIFY(!dialog().isVisible());
+
+    // A search's hits reach the tree, and 到搜索站 shows them.
+    QTimer::singleShot(0, this, [&] {
+        dialog().cmb_find->setEditText(QStringLiteral("img.example"));
+        QTest::mouseClick(dialog().btn_start, Qt::LeftButton);
+        QTest::mouseClick(dialog().btn_go, Qt::LeftButton);
+    });
+    w.AFind->trigger();
+    QCOMPARE(w.TreeNode(SearchRoot)->text(0), QStringLiteral("搜索站(1)"));
+    QCOMPARE(w.Tree->currentItem(), w.TreeNode(SearchRoot));
+    QCOMPARE(w.lister->rowCount(), 1);
+}
+
+void TestMainWindow::enterAndDoubleClickOpen()
+{
+    TestStore store;
+    for (const char *n : {"a.htm", "b.htm", "c.htm", "d.htm", "e.htm"})
+        store.add(std::string("http://o.net/") + n, n, "x");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[o.net]")));
+    DocumentListModel *m = w.documents->model();
+    auto *sel = w.lister->selectionModel();
+    sel->select(m->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    sel->setCurrentIndex(m->index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // The open command hands the first selected row's file to the desktop.
+    QStringList openedWith;
+    SetShellHandler([&openedWith](const ShellRequest &r) {
+        if (r.kind == ShellRequest::Open)
+            openedWith << r.path;
+        return true;
+    });
+    const QString rowTwo = QString::fromUtf8(LocalFileName(w.state.view_list[2]));
+    w.lister->report()->setFocus();
+    QTest::keyClick(w.lister->report(), Qt::Key_Return);
+    QCOMPARE(openedWith, QStringList{rowTwo});
+    QTest::keyClick(w.lister->report(), Qt::Key_Enter);
+    QCOMPARE(openedWith.size(), 2);
+    QCOMPARE(w.documents->selectedRows(), (QList<int>{2, 4})); // Enter moved nothing
+    const QRect rect = w.lister->report()->visualRect(m->index(2, 0));
+    QTest::mouseDClick(w.lister->report()->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(openedWith.size(), 3);
+    QCOMPARE(openedWith.last(), rowTwo);
+    SetShellHandler({});
+}
+
+void TestMainWindow::altEnterAndMenuOpenTheFocusedDocument()
+{
+    TestStore store;
+    for (const char *name : {"a.htm", "b.htm", "c.htm"})
+        store.add(std::string("http://keys.example/") + name, name, name);
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    QVERIFY(f.selectHost(QStringLiteral("[keys.example]")));
+    QVERIFY(f.window->Pop_list->actions().contains(f.window->AEntryInfo));
+    QCOMPARE(f.window->AEntryInfo->text(), QStringLiteral("缓存信息(&I)..."));
+    // b is focused within a selection of a and b: the details are b's.
+    SelectRows(f.window->window, {0, 1});
+    f.window->lister->selectionModel()->setCurrentIndex(f.window->documents->model()->index(1, 0),
+                                                        QItemSelectionModel::NoUpdate);
+    f.window->ActionList1Update();
+    QSignalSpy opened(f.window->documents, &DocumentList::openRequested);
+    QTreeView *report = f.window->lister->report();
+    report->setFocus();
+    f.frm_cache->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.frm_cache.get()));
+    QTest::keyClick(report, Qt::Key_Return, Qt::AltModifier);
+    QTRY_VERIFY(f.frm_cache->findChild<EntryInfoWindow *>());
+    QCOMPARE(f.frm_cache->findChild<EntryInfoWindow *>()->valueText(QStringLiteral("url")),
+             QStringLiteral("http://keys.example/b.htm"));
+    QCOMPARE(opened.count(), 0); // Enter alone opens the document; with Alt it does not
+    delete f.frm_cache->findChild<EntryInfoWindow *>();
+    // Alt with the keypad's Enter too.
+    report->setFocus();
+    QTest::keyClick(report, Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier);
+    QTRY_VERIFY(f.frm_cache->findChild<EntryInfoWindow *>());
+    QCOMPARE(opened.count(), 0);
+}
+
+void TestMainWindow::enabledWithSelectionAndRows()
+{
+    TestStore store;
+    store.add("http://on.example/a.htm", "a.htm", "a");
+    ShownWindow f({}, &m_answerer);
+    QVERIFY(f.open());
+    WindowParts &w = *f.window;
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(!w.AExportList->isEnabled()); // the cache root shows no rows
+    QVERIFY(!w.AExportWarc->isEnabled());
+    QVERIFY(!w.AExportDocs->isEnabled());
+    QVERIFY(f.selectHost(QStringLiteral("[on.example]")));
+    w.ActionList1Update();
+    QVERIFY(!w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled()); // all rows when none is selected
+    QVERIFY(w.AExportWarc->isEnabled());
+    QVERIFY(!w.AExportDocs->isEnabled());
+    FocusRow(*f.window, 0);
+    w.ActionList1Update();
+    QVERIFY(w.AEntryInfo->isEnabled());
+    QVERIFY(w.AExportList->isEnabled());
+    QVERIFY(w.AExportDocs->isEnabled());
+    // Where they are reached: the list's menu and the File menu.
+    for (QAction *a : {w.AExportList, w.AExportDocs, w.AExportWarc}) {
+        QVERIFY(w.Pop_list->actions().contains(a));
+        QVERIFY(f.frm_cache->menuBar()->actions().at(0)->menu()->actions().contains(a));
+    }
+    // The list written through the window: the info window tells of it meanwhile, then goes.
+    QTemporaryDir out;
+    w.entries->setListFileDialog([&](const QString &, QString &, bool &) { return out.filePath("list.csv"); });
+    w.AExportList->trigger();
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes[0].startsWith(QStringLiteral("已导出1项到：")), qPrintable(m_boxes[0]));
+    QVERIFY(!f.frm_cache->findChild<QWidget *>(QStringLiteral("frm_showinfo"))->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)

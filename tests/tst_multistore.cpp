@@ -1,6 +1,7 @@
 // Several caches in one window: every row reaches the store it was read from, whichever cache
 // was opened since, and a closed cache's rows reach none.
 
+#include "answering.h"
 #include "app/catalogueloader.h"
 #include "app/documentlist.h"
 #include "app/mainwindow.h"
@@ -17,7 +18,6 @@
 #include "tools/writers/browserwriter.h"
 #include "tools/writers/chromiumwriter.h"
 #include "tools/writers/firefoxwriter.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -39,6 +39,7 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
     QTemporaryDir m_bodies;
 };
 
@@ -120,15 +121,15 @@ void TestMultiStore::initTestCase()
 void TestMultiStore::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDYES;
-    });
+    };
 }
 
 void TestMultiStore::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
     SetUrlCacheStore(nullptr);
 }
 
@@ -148,7 +149,7 @@ void TestMultiStore::boxDeleteReachesOnlyItsOwnStore()
     const QString second = writeStore(kind, dir.filePath("second"));
     QVERIFY(!first.isEmpty() && !second.isEmpty());
 
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.useStore(OpenStore(first.toStdString()));
     window.loader().LoadCatalogue(false);
@@ -171,7 +172,7 @@ void TestMultiStore::closedCacheRowsReachNothing()
     QTemporaryDir dir;
     const QString first = writeStore("wininet", dir.filePath("first"));
     const QString second = writeStore("wininet", dir.filePath("second"));
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.useStore(OpenStore(first.toStdString()));
     window.openStore(second);
@@ -212,7 +213,7 @@ void TestMultiStore::everyKindSideBySide()
     const QStringList folders{
         writeStore("wininet", dir.filePath("ie1"), "tide"), writeStore("wininet", dir.filePath("ie2"), "ebb"),
         writeStore("firefox", dir.filePath("ff"), "ebb"), writeStore("chromium", dir.filePath("cr"), "tide")};
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.useStore(OpenStore(folders[0].toStdString()));
     for (int i = 1; i < folders.size(); ++i)
@@ -255,7 +256,7 @@ void TestMultiStore::folderWithoutCacheChangesNothing()
 {
     QTemporaryDir dir;
     const QString first = writeStore("wininet", dir.filePath("first"));
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.useStore(OpenStore(first.toStdString()));
     window.loader().LoadCatalogue(false);

@@ -2,6 +2,7 @@
 // the pane switched off and on with its list height, the browser's commands, and offline
 // browsing served from the cache store.
 
+#include "answering.h"
 #include "app/catalogueloader.h"
 #include "app/lister.h"
 #include "app/mainwindow.h"
@@ -17,7 +18,6 @@
 #include "stores/bodies.h"
 #include "support.h"
 #include "support_web.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -68,7 +68,7 @@ QByteArray pngBytes()
 // A main window over a store of its own, in a folder of its own.
 class Session {
 public:
-    explicit Session(std::optional<Tsettingdata> settings = std::nullopt)
+    explicit Session(Answerer &answerer, std::optional<Tsettingdata> settings = std::nullopt) : m_answerer(answerer)
     {
         if (settings)
             WriteSettingsFile(SettingsFilePath(m_appDir.path()), *settings);
@@ -89,7 +89,7 @@ public:
     // Opens the window, loads the catalogue and lists the first host's documents.
     bool open()
     {
-        frm_cache = std::make_unique<Tfrm_cache>(m_appDir.path());
+        frm_cache = std::make_unique<Tfrm_cache>(m_appDir.path(), &m_answerer);
         window = std::make_unique<WindowParts>(*frm_cache);
         frm_cache->show();
         if (!QTest::qWaitForWindowExposed(frm_cache.get())
@@ -121,6 +121,7 @@ public:
 
 private:
     QTemporaryDir m_appDir;
+    Answerer &m_answerer;
 };
 
 // Runs `script` in the page and waits for its answer.
@@ -182,20 +183,21 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
 };
 
 void TestPreview::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.caption + QLatin1Char('|') + r.text;
         return IDOK;
-    });
+    };
 }
 
 void TestPreview::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
 }
 
 void TestPreview::readsText_data()
@@ -326,7 +328,7 @@ void TestPreview::textDocumentsShowInViewer()
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
     QFETCH(QString, shown);
-    Session session;
+    Session session(m_answerer);
     const std::string url = "http://example.test/" + QFileInfo(file).fileName().toStdString();
     session.add(url, file.toStdString(), content);
     session.add("http://example.test/page.htm", "T1/page[1].htm", "<p>page</p>");
@@ -365,7 +367,7 @@ void TestPreview::otherDocumentsGoToTheirUrl()
 {
     QFETCH(QString, url);
     QFETCH(QString, file);
-    Session session;
+    Session session(m_answerer);
     session.add(url.toStdString(), file.toStdString(), "<p>x</p>");
     session.add("http://example.test/notes.txt", "H1/notes[1].txt", "notes");
     QVERIFY(session.open());
@@ -386,7 +388,7 @@ void TestPreview::otherDocumentsGoToTheirUrl()
 
 void TestPreview::hugeTextIsCut()
 {
-    Session session;
+    Session session(m_answerer);
     QByteArray huge;
     const QByteArray line = QByteArray("0123456789 缓存 abcdefghij\n");
     while (huge.size() < kPreviewTextLimit + 1024 * 1024)
@@ -412,7 +414,7 @@ void TestPreview::textWithoutLineBreaks()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, shown);
-    Session session;
+    Session session(m_answerer);
     session.add("http://example.test/flat.txt", "F1/flat[1].txt", content);
     QVERIFY(session.open());
     session.click("http://example.test/flat.txt");
@@ -444,7 +446,7 @@ void TestPreview::textBenchOnSparseFile()
 
 void TestPreview::missingFileIsReported()
 {
-    Session session;
+    Session session(m_answerer);
     session.add("http://example.test/first.txt", "M1/first[1].txt", "first text");
     session.add("http://example.test/gone.txt", "M1/gone[1].txt", "soon gone");
     QVERIFY(session.open());
@@ -473,7 +475,7 @@ void TestPreview::bodyThatCannotBeWrittenOut_data()
 void TestPreview::bodyThatCannotBeWrittenOut()
 {
     QFETCH(QString, url);
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     session.add("http://example.test/first.txt", "M1/first[1].txt", "first text");
     const QString container = QString::fromStdString(session.path("container"));
@@ -504,7 +506,7 @@ void TestPreview::bodyThatCannotBeWrittenOut()
 
 void TestPreview::urlPanelShowsTheUrlAsItIs()
 {
-    Session session;
+    Session session(m_answerer);
     const std::string url = "http://example.test/<b>x</b>.txt";
     session.add(url, "H1/x[1].txt", "text");
     QVERIFY(session.open());
@@ -518,7 +520,7 @@ void TestPreview::urlPanelShowsTheUrlAsItIs()
 
 void TestPreview::copyTakesTheTextViewersSelection()
 {
-    Session session;
+    Session session(m_answerer);
     const std::string url = "http://example.test/notes.txt";
     session.add(url, "C1/notes[1].txt", "one selected word");
     QVERIFY(session.open());
@@ -551,7 +553,7 @@ void TestPreview::copyTakesTheTextViewersSelection()
 
 void TestPreview::copyTakesThePagesSelection()
 {
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     const std::string url = "http://example.test/page.htm";
     session.add(url, "C2/page[1].htm", "<html><body><p id=\"t\">text of the page</p></body></html>");
@@ -574,7 +576,7 @@ void TestPreview::copyTakesThePagesSelection()
 
 void TestPreview::paneOffChangesNothing()
 {
-    Session session;
+    Session session(m_answerer);
     session.add("http://example.test/one.txt", "P1/one[1].txt", "one");
     session.add("http://example.test/two.txt", "P1/two[1].txt", "two");
     session.add("http://example.test/three.htm", "P1/three[1].htm", "<p>3</p>");
@@ -603,7 +605,7 @@ void TestPreview::paneOffChangesNothing()
 
 void TestPreview::hidingKeepsListHeight()
 {
-    Session session;
+    Session session(m_answerer);
     session.add("http://example.test/one.txt", "L1/one[1].txt", "one");
     QVERIFY(session.open());
     WindowParts &w = *session.window;
@@ -633,7 +635,7 @@ void TestPreview::startingWithPaneOffTakesDesignedHeight()
     stored.viewdoc = 0;
     stored.viewstyle = 3;
     stored.listheight = 300;
-    Session session(stored);
+    Session session(m_answerer, stored);
     session.add("http://example.test/one.txt", "S1/one[1].txt", "one");
     QVERIFY(session.open());
     WindowParts &w = *session.window;
@@ -654,7 +656,7 @@ void TestPreview::storedListHeightApplies()
     stored.viewdoc = 1;
     stored.viewstyle = 3;
     stored.listheight = 250;
-    Session session(stored);
+    Session session(m_answerer, stored);
     session.add("http://example.test/one.txt", "S2/one[1].txt", "one");
     QVERIFY(session.open());
     WindowParts &w = *session.window;
@@ -667,7 +669,7 @@ void TestPreview::storedListHeightApplies()
 
 void TestPreview::browserCommandsNeedDocument()
 {
-    Session session;
+    Session session(m_answerer);
     SetOffline(true); // no network: the pages come from the store
     session.add("http://example.test/page.htm", "C1/page[1].htm",
                 "<html><body><p>find me</p><p>Find Me</p><p>FIND me</p></body></html>");
@@ -722,7 +724,7 @@ void TestPreview::browserCommandsNeedDocument()
 
 void TestPreview::offlineServesCachedPage()
 {
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     session.add("http://example.test/dir/page.htm", "O1/page[1].htm",
                 "<html><head><title>Cached</title></head><body><p id=\"t\">from the cache</p>"
@@ -744,7 +746,7 @@ void TestPreview::offlineServesCachedPage()
 
 void TestPreview::offlineUncachedPage()
 {
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     session.add("http://example.test/dir/page.htm", "U1/page[1].htm", "<p>cached</p>");
     QVERIFY(session.open());
@@ -767,7 +769,7 @@ void TestPreview::offlineUncachedPage()
 
 void TestPreview::onlineGoesToNetwork()
 {
-    Session session; // online
+    Session session(m_answerer); // online
     WebServer server("200 OK", "<p id=\"t\">from the network</p>");
     const std::string url = server.url("/dir/page.htm").toStdString();
     session.add(url, "G1/page[1].htm", "<p id=\"t\">from the cache</p>");
@@ -803,7 +805,7 @@ void TestPreview::newWindowOpensInPreview_data()
 void TestPreview::newWindowOpensInPreview()
 {
     QFETCH(QString, script);
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     session.add("http://example.test/w/opener.htm", "N1/opener[1].htm",
                 "<html><body><a id=\"l\" href=\"target.htm\" target=\"_blank\">open</a></body></html>");
@@ -838,7 +840,7 @@ void TestPreview::savedPagesCarryWebAddresses()
 {
     QFETCH(int, filter);
     QFETCH(QString, name);
-    Session session;
+    Session session(m_answerer);
     SetOffline(true);
     session.add("http://example.test/s/page.htm", "V1/page[1].htm",
                 "<html><body><p>keep me</p><a href=\"other.htm\">other</a>"

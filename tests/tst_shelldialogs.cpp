@@ -1,8 +1,8 @@
 // The copy window, its questions and messages, the properties window and the shell seam.
 
+#include "answering.h"
 #include "platform/shell.h"
 #include "windows/copydialog.h"
-#include "windows/messagebox.h"
 #include "windows/propertiesdialog.h"
 
 #include "rendering.h"
@@ -88,7 +88,6 @@ private slots:
 void TestShellDialogs::cleanup()
 {
     SetReplaceQuestionResponder({});
-    SetMessageBoxResponder({});
     SetShellHandler({});
 }
 
@@ -121,9 +120,9 @@ void TestShellDialogs::replaceQuestionGoesThroughSeam()
         }
         return answer;
     });
-    SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
+    ScriptedAnswerer boxes;
 
-    RunCopyWithProgress(nullptr, {cache.filePath("page[1].htm")}, keep.filePath("page.htm"));
+    RunCopyWithProgress(nullptr, boxes, {cache.filePath("page[1].htm")}, keep.filePath("page.htm"));
 
     QCOMPARE(questions, QStringList{"目标位置已有文件“page.htm”。要替换它吗？"});
     QVERIFY(shownDuringQuestion);
@@ -138,7 +137,7 @@ void TestShellDialogs::replaceQuestionShowsTheNameAsItIs()
     QTemporaryDir cache, keep;
     QVERIFY(WriteBytes(cache.filePath(name), "new"));
     QVERIFY(WriteBytes(keep.filePath(name), "old"));
-    SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
+    ScriptedAnswerer boxes;
 
     QString shown;
     bool plain = false;
@@ -150,7 +149,7 @@ void TestShellDialogs::replaceQuestionShowsTheNameAsItIs()
             if (button->text() == QStringLiteral("否"))
                 button->click();
     });
-    RunCopyWithProgress(nullptr, {cache.filePath(name)}, keep.filePath(name));
+    RunCopyWithProgress(nullptr, boxes, {cache.filePath(name)}, keep.filePath(name));
     QCOMPARE(shown, QStringLiteral("目标位置已有文件“<b>x.htm”。要替换它吗？"));
     QVERIFY(plain);
     QCOMPARE(ReadBytes(keep.filePath(name)), QByteArray("old"));
@@ -192,18 +191,15 @@ void TestShellDialogs::failureMessages()
             QVERIFY(WriteBytes(sources.last(), name.toUtf8()));
     }
 
-    QList<MessageBoxRequest> boxes;
-    SetMessageBoxResponder([&](const MessageBoxRequest &r) {
-        boxes << r;
-        return answer;
-    });
-    RunCopyWithProgress(nullptr, sources, keep.path());
+    ScriptedAnswerer boxes;
+    boxes.plan = answer;
+    RunCopyWithProgress(nullptr, boxes, sources, keep.path());
 
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].text, text);
-    QCOMPARE(boxes[0].caption, QStringLiteral("提示"));
-    QCOMPARE(boxes[0].flags & 0xF, buttons);
-    QCOMPARE(boxes[0].flags & 0xF0, MB::ICONERROR);
+    QCOMPARE(boxes.asked.size(), 1);
+    QCOMPARE(boxes.asked[0].text, text);
+    QCOMPARE(boxes.asked[0].caption, QStringLiteral("提示"));
+    QCOMPARE(boxes.asked[0].flags & 0xF, buttons);
+    QCOMPARE(boxes.asked[0].flags & 0xF0, MB::ICONERROR);
     QCOMPARE(QDir(keep.path()).entryList(QDir::Files), copied);
 }
 
@@ -227,10 +223,10 @@ void TestShellDialogs::cancelButtonStopsTheCopy()
         }
         return ReplaceAnswer::Yes;
     });
-    SetMessageBoxResponder([](const MessageBoxRequest &) { return IDOK; });
+    ScriptedAnswerer boxes;
 
     const CopyResult result =
-        RunCopyWithProgress(nullptr, {cache.filePath("a.htm"), cache.filePath("b.htm")}, keep.path());
+        RunCopyWithProgress(nullptr, boxes, {cache.filePath("a.htm"), cache.filePath("b.htm")}, keep.path());
 
     QCOMPARE(cancelText, QStringLiteral("取消"));
     QVERIFY(result.cancelled);

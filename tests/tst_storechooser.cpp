@@ -1,6 +1,7 @@
 // Choosing the cache the window shows: the caches found on this machine under 缓存来源, what
 // a store that cannot be read or cannot delete tells the user in the window.
 
+#include "answering.h"
 #include "app/catalogueloader.h"
 #include "app/documentcommands.h"
 #include "app/lister.h"
@@ -13,7 +14,6 @@
 #include "support.h"
 #include "tools/writers/chromiumwriter.h"
 #include "tools/writers/firefoxwriter.h"
-#include "windows/messagebox.h"
 #include "windowsupport.h"
 
 #include <QAction>
@@ -41,6 +41,7 @@ private slots:
 
 private:
     QStringList m_boxes;
+    ScriptedAnswerer m_answerer;
     QTemporaryDir m_bodies;
 };
 
@@ -72,15 +73,15 @@ void TestStoreChooser::initTestCase()
 void TestStoreChooser::init()
 {
     m_boxes.clear();
-    SetMessageBoxResponder([this](const MessageBoxRequest &r) {
+    m_answerer.reply = [this](const MessageBoxRequest &r) {
         m_boxes << r.text;
         return IDYES;
-    });
+    };
 }
 
 void TestStoreChooser::cleanup()
 {
-    SetMessageBoxResponder({});
+    m_answerer.reply = {};
     qunsetenv("TIDEWRACK_STORES");
     SetUrlCacheStore(nullptr);
 }
@@ -102,7 +103,7 @@ void TestStoreChooser::sourcesListTheCachesFound()
             (dir.filePath("wine-copy") + ':' + dir.filePath("nothing-here") + ':' + QString::fromStdString(chromium))
                 .toUtf8());
 
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     QMenu *sources = window.findChild<QMenu *>("m_sources");
     QVERIFY(sources);
@@ -131,7 +132,7 @@ void TestStoreChooser::unreadableStoreSaysWhyInTheWindow()
     QTemporaryDir dir;
     QVERIFY(WriteBytes(dir.filePath("index.dat"), QByteArray(0x8000, 'x')));
 
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     QSignalSpy problems(&window.loader(), &CatalogueLoader::storeProblem);
     window.useStore(OpenStore(dir.path().toStdString()));
@@ -155,7 +156,7 @@ void TestStoreChooser::readOnlyKindRefusesDeleteWithItsReason()
     QVERIFY(CopyStoreFolder(FixturesDir() + "/browser-caches/blockfile-plaso-v2/Cache", dir.filePath("Cache")));
     const QStringList before = FilesBelow(dir.filePath("Cache"));
 
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.useStore(OpenStore(dir.filePath("Cache").toStdString()));
     window.loader().LoadCatalogue(false);
@@ -222,7 +223,7 @@ void TestStoreChooser::storeProblemShowsUnderItsRoot()
     } else {
         QVERIFY(!writeFirefox(folder, spoil).isEmpty());
     }
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.resize(900, 600);
     window.show();
@@ -246,7 +247,7 @@ void TestStoreChooser::storeProblemShowsUnderItsRoot()
 void TestStoreChooser::noMenuRepeatsAnAccelerator()
 {
     QTemporaryDir dir;
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     QList<QMenu *> menus;
     for (QAction *top : window.menuBar()->actions())
         if (QMenu *menu = top->menu())
@@ -270,7 +271,7 @@ void TestStoreChooser::noMenuRepeatsAnAccelerator()
 void TestStoreChooser::switchingCachesLeavesTheCollectBoxGrey()
 {
     QTemporaryDir dir;
-    Tfrm_cache window(dir.path());
+    Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
     window.resize(900, 600);
     window.show();

@@ -113,12 +113,13 @@ void SelectRows(Tfrm_cache &window, const QList<int> &rows)
         selection->select(w.documents->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
-ShownWindow::ShownWindow(const QString &dir) : appDir(dir.isEmpty() ? temp.path() : dir)
+ShownWindow::ShownWindow(const QString &dir, Answerer *answerer)
+    : appDir(dir.isEmpty() ? temp.path() : dir), answerer(answerer ? answerer : &boxes)
 {}
 
 bool ShownWindow::open(QSize size, const std::function<void(WindowParts &)> &beforeShow)
 {
-    frm_cache = std::make_unique<Tfrm_cache>(appDir);
+    frm_cache = std::make_unique<Tfrm_cache>(appDir, answerer);
     window = std::make_unique<WindowParts>(*frm_cache);
     frm_cache->resize(size);
     if (beforeShow)

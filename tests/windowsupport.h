@@ -2,6 +2,7 @@
 // The main window as its tests reach it: the controls by their object names (as any tool
 // looking at the window would), the lists and the concerns through the window's accessors.
 
+#include "answering.h"
 #include "app/mainwindow.h"
 
 #include <QList>
@@ -68,12 +69,15 @@ void SelectRows(Tfrm_cache &window, const QList<int> &rows);
 
 // A shown main window over the process's store, with the first catalogue load done. Its own
 // files live in `appDir`: a temporary folder, or the one given, so that a test can open a
-// second window over the files the first one left.
+// second window over the files the first one left. Its questions go to `answerer`, or to its
+// own `boxes`, which answer OK.
 struct ShownWindow {
-    explicit ShownWindow(const QString &dir = QString());
+    explicit ShownWindow(const QString &dir = QString(), Answerer *answerer = nullptr);
 
     QTemporaryDir temp;
     QString appDir;
+    ScriptedAnswerer boxes;
+    Answerer *answerer;
     std::unique_ptr<Tfrm_cache> frm_cache;
     std::unique_ptr<WindowParts> window;
 

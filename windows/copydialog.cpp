@@ -50,15 +50,15 @@ ReplaceAnswer askReplace(QWidget *owner, const QString &destination)
 }
 
 // Reports a failed file; with more files to come, asks whether to go on with them.
-bool reportFailure(QWidget *owner, const CopyFailure &failure, int fileCount)
+bool reportFailure(Answerer &answerer, QWidget *owner, const CopyFailure &failure, int fileCount)
 {
     QString text = QStringLiteral("无法复制“%1”：%2").arg(QFileInfo(failure.source).fileName(), CopyErrorText(failure));
     if (failure.index + 1 >= fileCount) {
-        ShowMessageBox(owner, QStringLiteral("提示"), text, MB::OK | MB::ICONERROR);
+        answerer.answer({QStringLiteral("提示"), text, MB::OK | MB::ICONERROR, {}, owner});
         return true;
     }
     text += QStringLiteral("\n\n要继续复制其余的文件吗？");
-    return ShowMessageBox(owner, QStringLiteral("提示"), text, MB::YESNO | MB::ICONERROR) == IDYES;
+    return answerer.answer({QStringLiteral("提示"), text, MB::YESNO | MB::ICONERROR, {}, owner}) == IDYES;
 }
 
 } // namespace
@@ -143,7 +143,7 @@ void CopyProgressWindow::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
-CopyResult RunCopyWithProgress(QWidget *owner, const QStringList &sources, const QString &target)
+CopyResult RunCopyWithProgress(QWidget *owner, Answerer &answerer, const QStringList &sources, const QString &target)
 {
     CopyProgressWindow window(owner);
     window.show();
@@ -153,8 +153,8 @@ CopyResult RunCopyWithProgress(QWidget *owner, const QStringList &sources, const
     callbacks.progress = [&window](const CopyProgress &progress) { return window.updateProgress(progress); };
     callbacks.askReplace = [&window](const QString &destination, int) { return askReplace(&window, destination); };
     const int fileCount = int(sources.size());
-    callbacks.failed = [&window, fileCount](const CopyFailure &failure) {
-        return reportFailure(&window, failure, fileCount);
+    callbacks.failed = [&answerer, &window, fileCount](const CopyFailure &failure) {
+        return reportFailure(answerer, &window, failure, fileCount);
     };
     const CopyResult result = CopyFiles(sources, target, callbacks);
     window.hide();

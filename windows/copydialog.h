@@ -1,8 +1,8 @@
 #pragma once
 // The program's copy with progress: a modal window titled "复制文档..." with a progress bar
 // and a cancel button (no file names), the question before an existing file is replaced,
-// and a message for each file that could not be copied. Tests answer the replace question
-// through SetReplaceQuestionResponder and the messages through SetMessageBoxResponder.
+// and a message for each file that could not be copied, put to the caller's answerer. Tests
+// answer the replace question through SetReplaceQuestionResponder.
 
 #include "platform/filecopy.h"
 
@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class Answerer;
 class QProgressBar;
 class QPushButton;
 
@@ -54,5 +55,6 @@ private:
 };
 
 // Copies `sources` to `target` (one source: the target is the full destination path;
-// several: the target is a folder) with the progress window over `owner`. Returns when done.
-CopyResult RunCopyWithProgress(QWidget *owner, const QStringList &sources, const QString &target);
+// several: the target is a folder) with the progress window over `owner`; a file that could
+// not be copied is told to `answerer`. Returns when done.
+CopyResult RunCopyWithProgress(QWidget *owner, Answerer &answerer, const QStringList &sources, const QString &target);

@@ -7,12 +7,6 @@
 
 namespace {
 
-std::function<int(const MessageBoxRequest &)> &responder()
-{
-    static std::function<int(const MessageBoxRequest &)> r;
-    return r;
-}
-
 QWidget *topLevelWindow()
 {
     if (QWidget *active = QApplication::activeWindow())
@@ -24,21 +18,9 @@ QWidget *topLevelWindow()
     return nullptr;
 }
 
-} // namespace
-
-void SetMessageBoxResponder(std::function<int(const MessageBoxRequest &)> r)
+int showBox(const MessageBoxRequest &request)
 {
-    responder() = std::move(r);
-}
-
-namespace {
-
-int showBox(QWidget *owner, const MessageBoxRequest &request)
-{
-    if (responder())
-        return responder()(request);
-
-    QMessageBox box(owner);
+    QMessageBox box(request.owner ? request.owner : topLevelWindow());
     box.setWindowTitle(request.caption);
     // Texts carry file names and URLs, which may hold anything, markup included.
     box.setTextFormat(Qt::PlainText);
@@ -78,32 +60,7 @@ int showBox(QWidget *owner, const MessageBoxRequest &request)
 
 } // namespace
 
-int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags)
+int MessageBoxAnswerer::answer(const MessageBoxRequest &request)
 {
-    return showBox(owner, MessageBoxRequest{caption, text, flags});
-}
-
-int ShowSkipBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags, const QString &skipCaption)
-{
-    return showBox(owner, MessageBoxRequest{caption, text, flags, skipCaption});
-}
-
-int AskBox(const QString &text, unsigned flags)
-{
-    return ShowMessageBox(topLevelWindow(), QStringLiteral("提示"), text, flags | MB::SYSTEMMODAL);
-}
-
-void MsgBox(const QString &text, unsigned flags)
-{
-    AskBox(text, flags);
-}
-
-void InfoBox(const QString &text)
-{
-    MsgBox(text, MB::ICONINFORMATION);
-}
-
-void ShowErrorReport(const QString &text)
-{
-    ShowMessageBox(topLevelWindow(), QStringLiteral("Tidewrack"), text, MB::ICONERROR);
+    return showBox(request);
 }

@@ -1,10 +1,9 @@
 #pragma once
 // The program's message boxes: captioned "提示", application-modal, with the platform's
-// icon and button flags. Tests install a responder so that no box ever blocks them.
+// icon and button flags. The window's concerns ask and report through an Answerer they are
+// given, so that a test answers with planned replies and no box ever blocks it.
 
 #include <QString>
-
-#include <functional>
 
 class QWidget;
 
@@ -28,21 +27,36 @@ struct MessageBoxRequest {
     QString text;
     unsigned flags;
     QString skipCaption = {}; // a box that offers to skip the rest: its second button
+    QWidget *owner = nullptr; // null: the program's active or first shown window
 };
 
-// Answers every box instead of showing it (tests); an empty function restores real boxes.
-void SetMessageBoxResponder(std::function<int(const MessageBoxRequest &)> responder);
+// Who answers the program's questions and reads its reports: the user through real boxes
+// (MessageBoxAnswerer), or a test's script.
+class Answerer {
+public:
+    virtual ~Answerer() = default;
+    // Puts `request` to the user; returns the pressed button's code (IDOK, IDYES, IDNO,
+    // IDIGNORE for a skip box's second button).
+    virtual int answer(const MessageBoxRequest &request) = 0;
 
-// Shows a box and returns the pressed button's code (IDOK, IDYES, IDNO).
-int ShowMessageBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags);
-// A box with OK and a second button `skipCaption` for not being asked again about the same:
-// returns IDOK, or IDIGNORE for the second button. Esc and the close box count as OK.
-int ShowSkipBox(QWidget *owner, const QString &caption, const QString &text, unsigned flags,
-                const QString &skipCaption);
+    // The usual box, captioned "提示" and modal to the whole program.
+    int ask(const QString &text, unsigned flags)
+    {
+        return answer({QStringLiteral("提示"), text, flags | MB::SYSTEMMODAL});
+    }
+    void tell(const QString &text, unsigned flags) { ask(text, flags); }
+    // The error report: a box with a stop icon titled "Tidewrack".
+    void report(const QString &text) { answer({QStringLiteral("Tidewrack"), text, MB::ICONERROR}); }
+    // A box with OK and a second button `skipCaption` for not being asked again about the
+    // same: IDOK, or IDIGNORE for the second button. Esc and the close box count as OK.
+    int askSkip(QWidget *owner, const QString &caption, const QString &text, unsigned flags, const QString &skipCaption)
+    {
+        return answer({caption, text, flags, skipCaption, owner});
+    }
+};
 
-int AskBox(const QString &text, unsigned flags);
-void MsgBox(const QString &text, unsigned flags);
-void InfoBox(const QString &text);
-
-// The application's default error report: a box with a stop icon titled "Tidewrack".
-void ShowErrorReport(const QString &text);
+// Shows each request as a real message box.
+class MessageBoxAnswerer final : public Answerer {
+public:
+    int answer(const MessageBoxRequest &request) override;
+};
