@@ -4,6 +4,7 @@
 #include "catalogue/cataloguestate.h"
 #include "logging.h"
 #include "platform/causetext.h"
+#include "platform/processmemory.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
 #include "stores/storeregistry.h"
@@ -159,6 +160,8 @@ bool CatalogueLoader::loadOnce(bool showProgress)
         const QSignalBlocker quiet(m_tree);
         m_tree->clear();
     }
+    // The old catalogue is let go by now: its pages go back before the new one is read.
+    ReturnFreedMemory();
     // The emptied tree paints while the stores are read.
     m_tree->setUpdatesEnabled(true);
     m_status.setText(0, QStringLiteral("读取文件..."));
