@@ -448,10 +448,14 @@ std::string nameFromUrl(std::string_view url)
     path = path.substr(0, path.find_first_of("?#"));
     const auto slash = path.rfind('/');
     std::string_view segment = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    std::string name =
-        QUrl::fromPercentEncoding(QByteArray(segment.data(), qsizetype(segment.size()))).toUtf8().toStdString();
-    if (name.find("\xEF\xBF\xBD") != std::string::npos) // not UTF-8 once decoded: keep the escapes
-        name.assign(segment);
+    // Without an escape the decoded name is the segment itself (bytes that are no UTF-8 are
+    // kept as they are below too): most names need no round trip through QString.
+    std::string name(segment);
+    if (segment.find('%') != std::string_view::npos) {
+        name = QUrl::fromPercentEncoding(QByteArray(segment.data(), qsizetype(segment.size()))).toUtf8().toStdString();
+        if (name.find("\xEF\xBF\xBD") != std::string::npos) // not UTF-8 once decoded: keep the escapes
+            name.assign(segment);
+    }
     for (char &c : name) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || c == '/' || c == '\\' || c == ':' || u == 0x7F)

@@ -329,6 +329,8 @@ void TestStores::plannedNames_data()
                                 << "index.html";
     QTest::newRow("escaped UTF-8") << "https://a.example/%E4%B8%AD%E6%96%87.txt"
                                    << "text/plain" << QString::fromUtf8("中文.txt");
+    QTest::newRow("UTF-8 unescaped") << QString::fromUtf8("https://a.example/%E4%B8%AD/中文 1.txt?x") << "text/plain"
+                                     << QString::fromUtf8("中文 1.txt");
     QTest::newRow("escaped slash stays inside") << "https://a.example/a%2F..%2Fb"
                                                 << ""
                                                 << "a_.._b";
