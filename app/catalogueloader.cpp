@@ -160,8 +160,6 @@ bool CatalogueLoader::loadOnce(bool showProgress)
         const QSignalBlocker quiet(m_tree);
         m_tree->clear();
     }
-    // The old catalogue is let go by now: its pages go back before the new one is read.
-    ReturnFreedMemory();
     // The emptied tree paints while the stores are read.
     m_tree->setUpdatesEnabled(true);
     m_status.setText(0, QStringLiteral("读取文件..."));
@@ -209,6 +207,9 @@ bool CatalogueLoader::loadOnce(bool showProgress)
             emit progressHidden();
         return !quitting;
     }
+    // The old catalogue, and the stores' old listings that the read replaced, are let go by
+    // now: their pages go back, or each reload would keep some more of them resident.
+    ReturnFreedMemory();
     for (const Loaded &loaded : loads) {
         // The window shows an unreadable store as an empty cache; say why where it can be seen.
         if (!loaded.problem.empty())
