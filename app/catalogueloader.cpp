@@ -4,6 +4,7 @@
 #include "catalogue/cataloguestate.h"
 #include "logging.h"
 #include "platform/causetext.h"
+#include "platform/processmemory.h"
 #include "platform/urlcachestore.h"
 #include "statuspanels.h"
 #include "stores/storeregistry.h"
@@ -206,6 +207,9 @@ bool CatalogueLoader::loadOnce(bool showProgress)
             emit progressHidden();
         return !quitting;
     }
+    // The old catalogue, and the stores' old listings that the read replaced, are let go by
+    // now: their pages go back, or each reload would keep some more of them resident.
+    ReturnFreedMemory();
     for (const Loaded &loaded : loads) {
         // The window shows an unreadable store as an empty cache; say why where it can be seen.
         if (!loaded.problem.empty())

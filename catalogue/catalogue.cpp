@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -70,35 +75,51 @@ CacheList EnumerateCatalogue(URLCACHE_STORE_ID store)
 
 void SortByHost(CacheList &list)
 {
-    // Lower each host once instead of at every comparison.
+    // A cache holds many entries of each host: every distinct host is keyed once, the hosts
+    // alone are sorted, and the entries are then placed host by host in one pass.
     // Hosts with other than ASCII labels are keyed by their GBK text (CompareNamesLowered).
-    struct Keyed {
+    struct Host {
         std::string key;
-        std::string_view host;
-        CatalogueEntry entry;
+        std::string_view host; // points into the URL of an entry of the list
         int group;
+        std::size_t at = 0; // the count of its entries, then where the next one goes
     };
-    std::vector<Keyed> keyed;
-    keyed.reserve(list.size());
+    std::vector<Host> hosts;
+    std::unordered_map<std::string_view, std::uint32_t> known;
+    std::vector<std::uint32_t> hostOf(list.size());
     std::string gbk;
-    for (auto &entry : list) {
-        const std::string_view host = UrlHost(SourceUrl(entry));
-        const bool ascii = IsAscii(host);
-        const int group = ascii ? 0 : GbkSortKey(host, gbk);
-        keyed.push_back({LowerAscii(ascii ? host : std::string_view(gbk)), host, std::move(entry), group});
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string_view host = UrlHost(SourceUrl(list[i]));
+        const auto [it, fresh] = known.try_emplace(host, std::uint32_t(hosts.size()));
+        if (fresh) {
+            const bool ascii = IsAscii(host);
+            const int group = ascii ? 0 : GbkSortKey(host, gbk);
+            hosts.push_back({LowerAscii(ascii ? host : std::string_view(gbk)), host, group});
+        }
+        hostOf[i] = it->second;
+        ++hosts[it->second].at;
     }
     // The keys are lowered already; std::string orders bytes as unsigned values. Hosts that
     // differ only in letter case are ordered by their own bytes, so that each host text forms
     // one run: the tree gives every run a node and a node shows only its first run.
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+    std::vector<std::uint32_t> order(hosts.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&hosts](std::uint32_t x, std::uint32_t y) {
+        const Host &a = hosts[x], &b = hosts[y];
         if (a.group != b.group)
             return a.group < b.group;
-        if (const int order = a.key.compare(b.key); order != 0)
-            return order < 0;
+        if (const int compared = a.key.compare(b.key); compared != 0)
+            return compared < 0;
         return a.host < b.host;
     });
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        list[i] = std::move(keyed[i].entry);
+    std::size_t at = 0;
+    for (const std::uint32_t i : order)
+        at += std::exchange(hosts[i].at, at);
+    CacheList sorted(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i)
+        sorted[hosts[hostOf[i]].at++] = std::move(list[i]);
+    list = std::move(sorted);
 }
 
 std::vector<HostNode> HostNodes(const CacheList &list)

@@ -15,8 +15,8 @@ CacheList EnumerateCatalogue();
 CacheList EnumerateCatalogue(URLCACHE_STORE_ID store);
 
 // Sorts the catalogue by host, ASCII case folded; hosts that differ only in letter case follow
-// each other by their exact bytes, so every host text forms one run (the order of entries of
-// one host is not kept).
+// each other by their exact bytes, so every host text forms one run. The entries of one host
+// keep the order they had.
 void SortByHost(CacheList &list);
 
 // One node of the host tree: a run of byte-identical hosts in the sorted catalogue.

@@ -2,6 +2,7 @@
 
 #include "catalogue/text.h"
 #include "platform/cachefile.h"
+#include "stores/bodydecoder.h"
 
 #include <QStringEncoder>
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -229,8 +231,10 @@ struct ContentSearcher::Pattern {
 ContentSearcher::ContentSearcher(std::vector<std::string> patterns, std::size_t chunkSize)
     : m_chunkSize(std::max<std::size_t>(chunkSize, 1)), m_storeFolders(CacheStoreFolders())
 {
+    m_shortest = patterns.empty() ? 0 : SIZE_MAX;
     for (std::string &p : patterns) {
         m_overlap = std::max(m_overlap, p.empty() ? 0 : p.size() - 1);
+        m_shortest = std::min(m_shortest, p.size());
         m_patterns.push_back(std::make_unique<Pattern>(std::move(p)));
     }
 }
@@ -285,6 +289,27 @@ FileMatch ContentSearcher::searchFile(const char *path)
     }
 }
 
+// Searches `text`, which follows the `kept` bytes in `buffer` (the tail of the text before
+// it), where it lies; only the seam, where a match may begin in the tail, is copied. Leaves the
+// new tail in `buffer`.
+bool ContentSearcher::holdsPatternAfter(std::string_view text, char *buffer, std::size_t &kept) const
+{
+    const std::size_t head = std::min(text.size(), m_overlap);
+    std::memcpy(buffer + kept, text.data(), head);
+    if ((kept > 0 && holdsPattern(buffer, buffer + kept + head))
+        || holdsPattern(text.data(), text.data() + text.size()))
+        return true;
+    if (text.size() >= m_overlap) {
+        kept = m_overlap;
+        std::memcpy(buffer, text.data() + text.size() - kept, kept);
+    } else { // the whole short text stands behind the old tail
+        const std::size_t filled = kept + head;
+        kept = std::min(m_overlap, filled);
+        std::memmove(buffer, buffer + filled - kept, kept);
+    }
+    return false;
+}
+
 bool ContentSearcher::anyText() const
 {
     return std::any_of(m_patterns.begin(), m_patterns.end(), [](const auto &p) { return p->bytes.empty(); });
@@ -293,18 +318,23 @@ bool ContentSearcher::anyText() const
 char *ContentSearcher::buffer()
 {
     if (!m_buffer)
-        m_buffer = std::make_unique_for_overwrite<char[]>(m_chunkSize + m_overlap);
+        m_buffer = std::make_unique_for_overwrite<char[]>(std::max(m_chunkSize, m_overlap) + m_overlap);
     return m_buffer.get();
 }
 
 FileMatch ContentSearcher::searchBody(const BodyRef &body)
 {
-    char *const buffer = this->buffer();
     const bool anyText = this->anyText();
-    std::size_t kept = 0;
+    // A body kept as it is stored decodes to its stored size: one shorter than every pattern
+    // cannot hold any, and is not read at all. So is an empty one, whatever its coding.
+    if (!anyText && body.size < m_shortest && (body.size == 0 || ContentCodings(body.contentEncoding).empty()))
+        return FileMatch::Miss;
+    char *const buffer = this->buffer();
+    std::size_t kept = 0; // the last piece's tail, in front of the next piece's head
     bool decided = false;
     FileMatch outcome = FileMatch::Miss;
-    // The decoder hands out pieces of its own size; each goes behind the kept tail of the last.
+    // The decoder hands out pieces of its own size, searched where they lie; only the seam
+    // between two pieces, where a match may start in one and end in the next, is copied.
     const StoreResult read = ReadDecodedBody(body, [&](std::string_view piece) {
         if (halted()) {
             decided = true;
@@ -315,21 +345,20 @@ FileMatch ContentSearcher::searchBody(const BodyRef &body)
             outcome = FileMatch::Hit;
             return false;
         }
-        while (!piece.empty()) {
-            const std::size_t take = std::min(piece.size(), m_chunkSize);
-            const void *zero = std::memchr(piece.data(), 0, take);
-            const std::size_t fresh = zero ? std::size_t(static_cast<const char *>(zero) - piece.data()) : take;
-            std::memcpy(buffer + kept, piece.data(), fresh);
-            const std::size_t filled = kept + fresh;
-            const bool hit = holdsPattern(buffer, buffer + filled);
-            if (hit || zero) { // text after the first zero byte does not count
-                decided = true;
-                outcome = hit ? FileMatch::Hit : FileMatch::Miss;
-                return false;
-            }
-            kept = std::min(m_overlap, filled);
-            std::memmove(buffer, buffer + filled - kept, kept);
-            piece.remove_prefix(take);
+        // Text after the first zero byte does not count.
+        const void *zero = std::memchr(piece.data(), 0, piece.size());
+        std::string_view text =
+            piece.substr(0, zero ? std::size_t(static_cast<const char *>(zero) - piece.data()) : piece.size());
+        bool hit = false;
+        while (!hit && !text.empty()) {
+            const std::string_view slice = text.substr(0, m_chunkSize);
+            text.remove_prefix(slice.size());
+            hit = holdsPatternAfter(slice, buffer, kept);
+        }
+        if (hit || zero) {
+            decided = true;
+            outcome = hit ? FileMatch::Hit : FileMatch::Miss;
+            return false;
         }
         return true;
     });
@@ -359,13 +388,14 @@ Outcome examine(ContentSearcher &content, const CatalogueEntry &entry, int kind)
     return match == FileMatch::Hit ? Outcome::Hit : match == FileMatch::Miss ? Outcome::Miss : Outcome::Unreadable;
 }
 
-// Threads that read the files ahead of the caller. Reading and decoding is nearly all of a
-// full-text search, and the cores are otherwise idle meanwhile.
+// Threads that read the files ahead of the caller, one for every core: reading and decoding
+// is nearly all of a full-text search, and the caller's thread only waits for their answers.
+// The bound keeps a machine of very many cores from opening as many files at once.
 unsigned searchThreads(std::size_t entries)
 {
     if (entries < 256)
         return 1;
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 64u);
 }
 
 } // namespace
@@ -423,6 +453,8 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         return hits;
     }
 
+    // An empty text is in every URL and path: the kind alone decides, and no text is copied.
+    const bool anyText = std::any_of(patterns.begin(), patterns.end(), [](const std::string &p) { return p.empty(); });
     std::string lowered; // reused for every URL or path
     std::size_t examined = 0;
     for (const CatalogueEntry &entry : list) {
@@ -434,6 +466,10 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         const char *path = LocalFileName(entry);
         if (!MatchesDocKind(path, criteria.kind))
             continue;
+        if (anyText) {
+            hits.push_back(entry);
+            continue;
+        }
         // A body the browser keeps inside its own files has our private folder as its path,
         // which the user never chose: its name is what the list shows.
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(entry));

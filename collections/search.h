@@ -83,13 +83,15 @@ public:
 private:
     bool halted() const { return m_halt && m_halt->load(std::memory_order_relaxed); }
     bool holdsPattern(const char *begin, const char *end) const;
+    bool holdsPatternAfter(std::string_view text, char *buffer, std::size_t &kept) const;
     bool anyText() const;
     char *buffer();
 
     struct Pattern;
     std::vector<std::unique_ptr<Pattern>> m_patterns;
     std::size_t m_chunkSize;
-    std::size_t m_overlap = 0; // longest pattern - 1: a match across two pieces is still seen
+    std::size_t m_overlap = 0;  // longest pattern - 1: a match across two pieces is still seen
+    std::size_t m_shortest = 0; // no text shorter than this holds a pattern
     std::unique_ptr<char[]> m_buffer;
     std::vector<std::string> m_storeFolders; // where a linked file may lead
     const std::atomic<bool> *m_halt = nullptr;

@@ -12,3 +12,10 @@ void KeepLargeBuffersOffHeap()
     ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 #endif
 }
+
+void ReturnFreedMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}

@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
@@ -447,10 +448,14 @@ std::string nameFromUrl(std::string_view url)
     path = path.substr(0, path.find_first_of("?#"));
     const auto slash = path.rfind('/');
     std::string_view segment = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    std::string name =
-        QUrl::fromPercentEncoding(QByteArray(segment.data(), qsizetype(segment.size()))).toUtf8().toStdString();
-    if (name.find("\xEF\xBF\xBD") != std::string::npos) // not UTF-8 once decoded: keep the escapes
-        name.assign(segment);
+    // Without an escape the decoded name is the segment itself (bytes that are no UTF-8 are
+    // kept as they are below too): most names need no round trip through QString.
+    std::string name(segment);
+    if (segment.find('%') != std::string_view::npos) {
+        name = QUrl::fromPercentEncoding(QByteArray(segment.data(), qsizetype(segment.size()))).toUtf8().toStdString();
+        if (name.find("\xEF\xBF\xBD") != std::string::npos) // not UTF-8 once decoded: keep the escapes
+            name.assign(segment);
+    }
     for (char &c : name) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || c == '/' || c == '\\' || c == ':' || u == 0x7F)
@@ -519,6 +524,63 @@ bool plainId(std::string_view id)
             return false;
     return true;
 }
+
+// A piece of ReadPiece bytes for one read, kept by the thread for its next body instead of
+// being allocated (and, as a string, cleared) for every body. A sink that reads another body
+// meanwhile takes another piece.
+class ReadBuffer {
+public:
+    ReadBuffer() : m_data(t_kept.empty() ? nullptr : t_kept.back().release())
+    {
+        if (m_data)
+            t_kept.pop_back();
+        else
+            m_data = new char[ReadPiece];
+    }
+    ~ReadBuffer()
+    {
+        if (t_kept.size() < 2)
+            t_kept.emplace_back(m_data);
+        else
+            delete[] m_data;
+    }
+    ReadBuffer(const ReadBuffer &) = delete;
+    ReadBuffer &operator=(const ReadBuffer &) = delete;
+    char *data() const { return m_data; }
+
+private:
+    char *m_data;
+    static thread_local std::vector<std::unique_ptr<char[]>> t_kept;
+};
+thread_local std::vector<std::unique_ptr<char[]>> ReadBuffer::t_kept;
+
+// The decoded text of one piece, in a string the thread keeps with its capacity.
+class DecodedPieces {
+public:
+    DecodedPieces()
+    {
+        if (!t_kept.empty()) {
+            m_text = std::move(t_kept.back());
+            t_kept.pop_back();
+        }
+    }
+    ~DecodedPieces()
+    {
+        // A string grown by a rare huge piece is let go rather than kept.
+        if (t_kept.size() < 2 && m_text.capacity() <= 4 * ReadPiece) {
+            m_text.clear();
+            t_kept.push_back(std::move(m_text));
+        }
+    }
+    DecodedPieces(const DecodedPieces &) = delete;
+    DecodedPieces &operator=(const DecodedPieces &) = delete;
+    std::string &text() const { return m_text; }
+
+private:
+    mutable std::string m_text;
+    static thread_local std::vector<std::string> t_kept;
+};
+thread_local std::vector<std::string> DecodedPieces::t_kept;
 
 } // namespace
 
@@ -604,10 +666,10 @@ StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::str
     }
     if (ref.offset > fileSize || ref.size > fileSize - ref.offset)
         result = StoreResult::failure(StoreError::Damaged, ref.container + ": shorter than the entry says");
-    std::string piece(std::size_t(std::min<std::uint64_t>(ReadPiece, std::max<std::uint64_t>(ref.size, 1))), '\0');
+    const ReadBuffer piece;
     std::uint64_t done = 0;
     while (done < ref.size) {
-        const std::size_t want = std::size_t(std::min<std::uint64_t>(piece.size(), ref.size - done));
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(ReadPiece, ref.size - done));
         const ssize_t n = ::pread(fd, piece.data(), want, off_t(ref.offset + done));
         if (n < 0 && errno == EINTR)
             continue;
@@ -633,14 +695,15 @@ StoreResult ReadDecodedBody(const BodyRef &ref, const std::function<bool(std::st
 {
     BodyDecoder decoder(ref.contentEncoding, DecodeLimitFor(ref.size));
     // An empty body (a redirect, a 304) has nothing to undo whatever coding its head names.
-    const bool decoding = decoder.supported() && !ContentCodings(ref.contentEncoding).empty() && ref.size > 0;
+    const bool decoding = decoder.decodes() && ref.size > 0;
     if (decoded)
         *decoded = decoding;
     if (cut)
         *cut = false;
     if (!decoding)
         return ReadStoredBody(ref, sink);
-    std::string out;
+    const DecodedPieces pieces;
+    std::string &out = pieces.text();
     bool stopped = false;
     StoreResult result = ReadStoredBody(ref, [&](std::string_view piece) {
         out.clear();

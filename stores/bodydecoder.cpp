@@ -5,24 +5,78 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
 constexpr std::uint64_t MaxDecoded = 256ull * 1024 * 1024;
 constexpr std::size_t Piece = 64 * 1024;
 
+// The white space of the C locale, without a call into the locale for every byte.
+bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 std::string lowerTrimmed(std::string_view s)
 {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+    while (!s.empty() && isSpace(s.front()))
         s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+    while (!s.empty() && isSpace(s.back()))
         s.remove_suffix(1);
     std::string out(s);
     for (char &c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 32);
     return out;
 }
+
+// What a thread keeps of one body's decoding for its next body: making a decoding context or
+// a stage's buffer costs more than decoding a small body, and a search decodes thousands.
+template <typename T, typename Free>
+class Pool {
+public:
+    explicit Pool(Free free) : m_free(free) {}
+    ~Pool()
+    {
+        for (T *item : m_items)
+            m_free(item);
+    }
+    T *take()
+    {
+        if (m_items.empty())
+            return nullptr;
+        T *item = m_items.back();
+        m_items.pop_back();
+        return item;
+    }
+    // Keeps `item` for the next take, or frees it when enough are kept (a body of several
+    // codings holds a few at once).
+    void give(T *item)
+    {
+        if (!item)
+            return;
+        if (m_items.size() < 4)
+            m_items.push_back(item);
+        else
+            m_free(item);
+    }
+
+private:
+    Free m_free;
+    std::vector<T *> m_items;
+};
+
+constexpr auto FreeBuffer = [](char *buffer) { delete[] buffer; };
+thread_local Pool<char, decltype(FreeBuffer)> t_buffers(FreeBuffer);
+
+constexpr auto FreeZlib = [](z_stream *z) {
+    inflateEnd(z);
+    delete z;
+};
+thread_local Pool<z_stream, decltype(FreeZlib)> t_zlib(FreeZlib);
+
+constexpr auto FreeZstd = [](ZSTD_DStream *s) { ZSTD_freeDStream(s); };
+thread_local Pool<ZSTD_DStream, decltype(FreeZstd)> t_zstd(FreeZstd);
 
 } // namespace
 
@@ -49,14 +103,14 @@ std::vector<std::string> ContentCodings(std::string_view contentEncoding)
 // bytes, and says how many it wrote; it reports how much of `in` it used so the caller can
 // come back with the rest.
 struct BodyDecoder::Stage {
-    virtual ~Stage() = default;
+    virtual ~Stage() { t_buffers.give(buffer); }
     // False on damaged input. `used` is how many bytes of `in` were consumed; `ended` becomes
     // true once the coding's stream is complete.
     virtual bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) = 0;
     std::string name;
     bool ended = false;
     std::uint64_t produced = 0;
-    std::unique_ptr<char[]> buffer; // the stage's output, reused for every piece
+    char *buffer = nullptr; // the stage's output, Piece bytes, reused for every piece
 };
 
 namespace {
@@ -73,7 +127,9 @@ public:
     ~ZlibStage() override
     {
         if (m_ready)
-            inflateEnd(&m_z);
+            t_zlib.give(m_z);
+        else if (m_z)
+            FreeZlib(m_z);
     }
     bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) override
     {
@@ -118,7 +174,7 @@ private:
             return true;
         }
         if (m_held.size() == 2 && b0 == 0x1f && b1 == 0x8b) {
-            inflateReset(&m_z);
+            inflateReset(m_z);
             ended = false;
             return true;
         }
@@ -131,13 +187,13 @@ private:
     {
         if (!m_ready)
             return false;
-        m_z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
-        m_z.avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
-        m_z.next_out = reinterpret_cast<Bytef *>(out);
-        m_z.avail_out = uInt(room);
-        const int rc = inflate(&m_z, Z_NO_FLUSH);
-        used = std::size_t(reinterpret_cast<const char *>(m_z.next_in) - in.data());
-        written = room - m_z.avail_out;
+        m_z->next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+        m_z->avail_in = uInt(std::min<std::size_t>(in.size(), 1u << 30));
+        m_z->next_out = reinterpret_cast<Bytef *>(out);
+        m_z->avail_out = uInt(room);
+        const int rc = inflate(m_z, Z_NO_FLUSH);
+        used = std::size_t(reinterpret_cast<const char *>(m_z->next_in) - in.data());
+        written = room - m_z->avail_out;
         if (rc == Z_STREAM_END) {
             ended = true;
             return true;
@@ -145,13 +201,19 @@ private:
         return rc == Z_OK || rc == Z_BUF_ERROR;
     }
 
+    // A stream the thread kept is reset to the window this body needs (zlib keeps its window
+    // buffer when the size stays); a new one is made when none is kept.
     void init(int windowBits)
     {
-        m_z = z_stream{};
-        m_ready = inflateInit2(&m_z, windowBits) == Z_OK;
+        if ((m_z = t_zlib.take())) {
+            m_ready = inflateReset2(m_z, windowBits) == Z_OK;
+            return;
+        }
+        m_z = new z_stream{};
+        m_ready = inflateInit2(m_z, windowBits) == Z_OK;
     }
 
-    z_stream m_z{};
+    z_stream *m_z = nullptr; // null until the first bytes say which stream it is
     bool m_gzip;
     bool m_ready = false;
     bool m_trailing = false;
@@ -189,25 +251,11 @@ private:
     BrotliDecoderState *m_state;
 };
 
-// Decoding contexts kept for the thread's next body: making one costs more than decoding a
-// small body.
-struct ZstdContexts {
-    std::vector<ZSTD_DStream *> free;
-    ~ZstdContexts()
-    {
-        for (ZSTD_DStream *s : free)
-            ZSTD_freeDStream(s);
-    }
-};
-thread_local ZstdContexts t_zstd;
-
 class ZstdStage : public BodyDecoder::Stage {
 public:
     ZstdStage()
     {
-        if (!t_zstd.free.empty()) {
-            m_stream = t_zstd.free.back();
-            t_zstd.free.pop_back();
+        if ((m_stream = t_zstd.take())) {
             ZSTD_DCtx_reset(m_stream, ZSTD_reset_session_only);
         } else if ((m_stream = ZSTD_createDStream())) {
             // Browsers accept windows up to 8 MiB for zstd content; refuse larger ones instead
@@ -215,13 +263,7 @@ public:
             ZSTD_DCtx_setParameter(m_stream, ZSTD_d_windowLogMax, 23);
         }
     }
-    ~ZstdStage() override
-    {
-        if (m_stream && t_zstd.free.size() < 4)
-            t_zstd.free.push_back(m_stream);
-        else
-            ZSTD_freeDStream(m_stream);
-    }
+    ~ZstdStage() override { t_zstd.give(m_stream); }
     bool process(std::string_view in, std::size_t &used, char *out, std::size_t room, std::size_t &written) override
     {
         used = 0;
@@ -300,11 +342,11 @@ bool BodyDecoder::run(std::size_t index, std::string_view in, std::string &out, 
         return true;
     }
     Stage &stage = *m_stages[index];
-    if (!stage.buffer)
-        stage.buffer = std::make_unique_for_overwrite<char[]>(Piece);
+    if (!stage.buffer && !(stage.buffer = t_buffers.take()))
+        stage.buffer = new char[Piece];
     for (bool more = true; more;) {
         std::size_t used = 0, written = 0;
-        if (!stage.process(in, used, stage.buffer.get(), Piece, written)) {
+        if (!stage.process(in, used, stage.buffer, Piece, written)) {
             m_failed = true;
             m_error = "the " + stage.name + " stream is damaged";
             return false;
@@ -316,7 +358,7 @@ bool BodyDecoder::run(std::size_t index, std::string_view in, std::string &out, 
         if (over)
             passed = std::size_t(m_limit - stage.produced);
         stage.produced += passed;
-        if (passed && !run(index + 1, std::string_view(stage.buffer.get(), passed), out, false))
+        if (passed && !run(index + 1, std::string_view(stage.buffer, passed), out, false))
             return false;
         if (over) {
             m_cut = true;
@@ -370,7 +412,7 @@ DecodedBody DecodeBody(std::string_view stored, std::string_view contentEncoding
         return body;
     }
     BodyDecoder decoder(contentEncoding, DecodeLimitFor(stored.size()));
-    if (!decoder.supported() || ContentCodings(contentEncoding).empty()) {
+    if (!decoder.decodes()) {
         body.bytes.assign(stored);
         body.error = decoder.error();
         return body;

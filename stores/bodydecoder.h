@@ -29,6 +29,8 @@ public:
 
     // False for a coding that cannot be undone; such a body is passed through as stored.
     bool supported() const { return m_supported; }
+    // True when there is a coding to undo (and every one can be).
+    bool decodes() const { return m_supported && !m_stages.empty(); }
     // Decodes the next piece of the stored body, appending to `out`. False once the body turned
     // out damaged (error() says how) or the limit was reached (cut() is then true).
     bool feed(std::string_view in, std::string &out);

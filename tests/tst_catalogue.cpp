@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 
@@ -372,7 +373,14 @@ void TestCatalogue::caseVariantsOfAHostGetOneNodeEach()
     }
     store.add("http://zz.net/last.htm", "last.htm", "z");
     CacheList list = EnumerateCatalogue();
+    std::map<const void *, std::size_t> listed;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        listed[list[i].get()] = i;
     SortByHost(list);
+    // The entries of one host keep the order they were listed in.
+    for (std::size_t i = 1; i < list.size(); ++i)
+        if (UrlHost(SourceUrl(list[i])) == UrlHost(SourceUrl(list[i - 1])))
+            QVERIFY(listed[list[i - 1].get()] < listed[list[i].get()]);
 
     const auto nodes = HostNodes(list);
     QCOMPARE(nodes.size(), size_t(5));

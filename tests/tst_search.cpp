@@ -32,6 +32,10 @@ private slots:
     void hitsAreTheCatalogueEntriesInOrder();
     void contentInPieces_data();
     void contentInPieces();
+    void bodySeams_data();
+    void bodySeams();
+    void shortBodies_data();
+    void shortBodies();
     void fileLargerThanOnePiece_data();
     void fileLargerThanOnePiece();
     void unreadableFiles_data();
@@ -277,11 +281,69 @@ void TestSearch::contentInPieces()
     const std::string native = QFile::encodeName(path).toStdString();
     const FileMatch expected = found ? FileMatch::Hit : FileMatch::Miss;
     const Patterns patterns = SearchCriteria{SearchField::FullText, AllKinds, text}.patterns();
-    // Every piece size, from one byte to more than the whole file, gives the whole file's answer.
+    // Every piece size, from one byte to more than the whole file, gives the whole file's answer,
+    // for the file and for the same bytes as a body inside a container.
+    const BodyRef body{native, 0, std::uint64_t(content.size()), ""};
     for (std::size_t chunk = 1; chunk <= std::size_t(content.size()) + 2; ++chunk) {
         ContentSearcher searcher(patterns, chunk);
         QVERIFY2(searcher.searchFile(native.c_str()) == expected, qPrintable(QString::number(chunk)));
+        QVERIFY2(searcher.searchBody(body) == expected, qPrintable(QString::number(chunk)));
     }
+}
+
+void TestSearch::bodySeams_data()
+{
+    QTest::addColumn<QString>("coding");
+    QTest::addColumn<qint64>("at"); // where the word starts
+    // A stored body is read in pieces of 256 KiB, a decoded one handed out in pieces of 64 KiB.
+    for (const char *coding : {"", "gzip"})
+        for (const qint64 at : {65536 - 3, 262144 - 5, 262144 + 65536 - 1})
+            QTest::newRow(qPrintable(QStringLiteral("%1 at %2").arg(*coding ? coding : "identity").arg(at)))
+                << QString::fromLatin1(coding) << at;
+}
+
+void TestSearch::bodySeams()
+{
+    QFETCH(QString, coding);
+    QFETCH(qint64, at);
+    std::string body(400000, 'x');
+    body.replace(std::size_t(at), 8, "LongWord");
+    std::string stored, error;
+    QVERIFY(EncodeBody(body, coding.toStdString(), stored, error));
+    const QString path = WriteFile(m_scratch.filePath(QStringLiteral("seams.bin")), stored);
+    QVERIFY(!path.isEmpty());
+    const BodyRef ref{QFile::encodeName(path).toStdString(), 0, stored.size(), coding.toStdString()};
+    ContentSearcher searcher(Patterns{"longword"});
+    QVERIFY(searcher.searchBody(ref) == FileMatch::Hit);
+    ContentSearcher other(Patterns{"longwork"});
+    QVERIFY(other.searchBody(ref) == FileMatch::Miss);
+}
+
+void TestSearch::shortBodies_data()
+{
+    QTest::addColumn<QString>("coding");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("read"); // false: known to be too short without reading it
+    QTest::newRow("stored, shorter than the word") << "" << qint64(5) << false;
+    QTest::newRow("stored, as long as the word") << "" << qint64(6) << true;
+    QTest::newRow("empty, with a coding") << "gzip" << qint64(0) << false;
+    QTest::newRow("coded, may decode to more") << "gzip" << qint64(5) << true;
+    QTest::newRow("coding that cannot be undone") << "compress" << qint64(5) << true;
+}
+
+void TestSearch::shortBodies()
+{
+    QFETCH(QString, coding);
+    QFETCH(qint64, size);
+    QFETCH(bool, read);
+    // The container is gone: a body that is read is unreadable, one that is not is a miss.
+    const BodyRef ref{m_scratch.filePath(QStringLiteral("no-such-container")).toStdString(), 0, std::uint64_t(size),
+                      coding.toStdString()};
+    ContentSearcher searcher(Patterns{"needle"});
+    QVERIFY(searcher.searchBody(ref) == (read ? FileMatch::Unreadable : FileMatch::Miss));
+    // An empty search text asks only whether the body can be read.
+    ContentSearcher any(Patterns{""});
+    QVERIFY(any.searchBody(ref) == FileMatch::Unreadable);
 }
 
 void TestSearch::fileLargerThanOnePiece_data()

@@ -66,6 +66,7 @@ class TestStores : public QObject {
 private slots:
     void roundTrips_data();
     void roundTrips();
+    void contextsKeptBetweenBodies();
     void damagedBodies_data();
     void damagedBodies();
     void emptyBodies();
@@ -118,6 +119,43 @@ void TestStores::roundTrips()
         QVERIFY(streaming.feed(std::string_view(stored).substr(i, 7), out));
     QVERIFY(streaming.finish(out));
     QVERIFY(out == body);
+}
+
+void TestStores::contextsKeptBetweenBodies()
+{
+    // The thread keeps its decoding contexts from body to body: one left in the middle of a
+    // damaged, cut or stopped stream, or set up for another kind of stream, decodes the next
+    // body as a new one would.
+    const std::string text = sampleText();
+    const std::string gz = encoded(text, "gzip");
+    const std::string zlib = encoded(text, "deflate");
+    const std::string raw = zlib.substr(2, zlib.size() - 6);
+    const std::string zst = encoded(text, "zstd");
+    const std::string bomb = encoded(std::string(std::size_t(8) << 20, 'a'), "gzip");
+    const struct {
+        std::string stored;
+        const char *coding;
+        bool whole; // decodes to the text
+    } bodies[] = {{gz.substr(0, gz.size() / 2), "gzip", false},
+                  {raw, "deflate", true},
+                  {gz, "gzip", true},
+                  {zlib, "deflate", true},
+                  {bomb, "gzip", false},
+                  {gz, "gzip", true},
+                  {zst.substr(0, zst.size() / 2), "zstd", false},
+                  {zst, "zstd", true},
+                  {"not gzip at all", "gzip", false},
+                  {raw, "deflate", true}};
+    for (int round = 0; round < 2; ++round)
+        for (const auto &body : bodies) {
+            const DecodedBody decoded = DecodeBody(body.stored, body.coding);
+            if (body.whole)
+                QVERIFY2(decoded.decoded && decoded.bytes == text, body.coding);
+            // A decoder dropped after its first piece leaves its stream half read.
+            BodyDecoder stopped(body.coding, DecodeLimitFor(body.stored.size()));
+            std::string out;
+            stopped.feed(std::string_view(body.stored).substr(0, body.stored.size() / 3), out);
+        }
 }
 
 void TestStores::damagedBodies_data()
@@ -291,6 +329,8 @@ void TestStores::plannedNames_data()
                                 << "index.html";
     QTest::newRow("escaped UTF-8") << "https://a.example/%E4%B8%AD%E6%96%87.txt"
                                    << "text/plain" << QString::fromUtf8("中文.txt");
+    QTest::newRow("UTF-8 unescaped") << QString::fromUtf8("https://a.example/%E4%B8%AD/中文 1.txt?x") << "text/plain"
+                                     << QString::fromUtf8("中文 1.txt");
     QTest::newRow("escaped slash stays inside") << "https://a.example/a%2F..%2Fb"
                                                 << ""
                                                 << "a_.._b";

@@ -4,6 +4,7 @@
 
 #include "catalogue/entry.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ int RunBody(const Arguments &args);
 int RunExport(const Arguments &args);
 int RunFields(const Arguments &args);
 int RunText(const Arguments &args);
+// The program's window driven offscreen; `started` is when main() began.
+int RunWindow(const Arguments &args, std::chrono::steady_clock::time_point started);
 
 // The middle value of timed runs (the mean of the two middle ones for an even count).
 double Median(std::vector<double> values);
