@@ -24,7 +24,7 @@ std::uint64_t SimpleEntryHash(std::string_view key)
 {
     const QByteArray sha1 =
         QCryptographicHash::hash(QByteArrayView(key.data(), qsizetype(key.size())), QCryptographicHash::Sha1);
-    return qFromLittleEndian<quint64>(reinterpret_cast<const unsigned char *>(sha1.constData()));
+    return qFromLittleEndian<quint64>(sha1.constData());
 }
 
 std::string SimpleEntryFileName(std::uint64_t hash, int stream)

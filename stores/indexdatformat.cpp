@@ -54,7 +54,7 @@ std::uint32_t NativeUrlHash(std::string_view url)
         for (auto &kj : k)
             kj = HashTable[kj ^ c];
     }
-    return std::uint32_t(k[0]) | std::uint32_t(k[1]) << 8 | std::uint32_t(k[2]) << 16 | std::uint32_t(k[3]) << 24;
+    return qFromLittleEndian<quint32>(k);
 }
 
 std::uint32_t CountBits(const std::uint8_t *bitmap, std::uint32_t bits)
