@@ -1,6 +1,7 @@
 #pragma once
 // Fork-join over a few threads, for work split into parts known in advance.
 
+#include <algorithm>
 #include <cstddef>
 #include <thread>
 #include <vector>
