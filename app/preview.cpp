@@ -10,7 +10,6 @@
 #include "settingsfile.h"
 #include "statuspanels.h"
 #include "stores/storeentry.h"
-#include "windows/localtext.h"
 #include "windows/messagebox.h"
 
 #include <QApplication>

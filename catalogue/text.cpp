@@ -1,5 +1,9 @@
 #include "text.h"
 
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
 #include <cstring>
 
 #include <algorithm>
@@ -232,4 +236,20 @@ void AppendDecimal(std::string &out, std::uint64_t value)
         value /= 10;
     } while (value);
     out.append(p, std::size_t(end - p));
+}
+
+QString DecodeLocalText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        // GB18030 is a superset of GBK that decodes every GBK file the same way.
+        QStringDecoder gbk("GB18030");
+        if (!gbk.isValid())
+            gbk = QStringDecoder("GBK");
+        text = gbk.isValid() ? gbk.decode(bytes) : QString::fromLatin1(bytes);
+    }
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
 }

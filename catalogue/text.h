@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// Declared only: some files that include this header use names Qt's headers make keywords.
+class QByteArray;
+class QString;
+
 enum class CodePage {
     Utf8, // no byte of a multi-byte character is ASCII, so any byte may be a separator
     Gbk,  // a lead byte 0x81..0xFE takes the next byte with it; that byte is never a separator
@@ -67,3 +71,8 @@ bool FileExists(const char *path);
 // Appends `value` in decimal, without a call into the C library's formatting (exports write
 // millions of numbers).
 void AppendDecimal(std::string &out, std::uint64_t value);
+
+// Text files written "in the system code page": shown as UTF-8 where the bytes are valid
+// UTF-8 (an initial byte order mark is dropped), else as GBK, the code page the program's
+// users write in. Line breaks of every kind (CR LF, CR, LF) become LF.
+QString DecodeLocalText(const QByteArray &bytes);

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         && !trailer.encrypted && trailer.metaStart + trailer.size + 4 <= file.size()) {
         const std::string_view covered(file.data() + trailer.metaStart + 4,
                                        file.size() - trailer.metaStart - trailer.size - 4);
-        cache2::WriteBig32(file.data() + trailer.metaStart, cache2::Hash(covered));
+        qToBigEndian<quint32>(cache2::Hash(covered), file.data() + trailer.metaStart);
     }
     cache2::SealKey sealKey{};
     std::string clear;

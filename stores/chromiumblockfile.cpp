@@ -106,6 +106,33 @@ private:
     void walk(std::uint32_t slot, std::uint32_t address);
     // One entry; false when its `next` cannot be trusted.
     bool entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &next);
+    // The fields of an entry's block, as far as listing it needs them.
+    struct EntryRecord {
+        std::uint32_t hash = 0;
+        std::uint32_t next = 0;
+        std::uint32_t rankings = 0;
+        std::int32_t reuse = 0;
+        std::uint32_t state = 0;
+        std::uint64_t created = 0;
+        std::int32_t keyLength = 0;
+        std::uint32_t longKey = 0;
+        std::int32_t dataSize[4] = {};
+        std::uint32_t dataAddress[4] = {};
+        std::uint32_t flags = 0;
+    };
+    // Reads the entry block at `address` (into m_buffer) and checks that it belongs in `slot`;
+    // false, the entry counted as skipped, when it does not read or belong.
+    bool readEntryBlock(std::uint32_t slot, std::uint32_t address, Place &place, EntryRecord &record);
+    // The entry's key, inside its block or in a block of its own (kept in `longKeyBytes`),
+    // checked against its hash; false, counted as skipped, when it cannot be trusted.
+    bool readKey(const EntryRecord &record, const Place &place, std::string &longKeyBytes, std::string_view &key);
+    // Fills the entry's key and response head from stream 0; false when the entry is no
+    // document or its head is damaged (then counted as skipped).
+    bool fillFromResponseInfo(const EntryRecord &record, std::string_view key, StoreEntry &entry);
+    // Stream 1, the body: a range of a block file or the whole start of an f_ file.
+    void placeBody(const EntryRecord &record, const Place &place, StoreEntry &entry);
+    // When the entry was last used, from its rankings node; 0 when the node cannot be trusted.
+    StoreTime lastUse(std::uint32_t rankings, std::uint32_t address);
 
     BlockfileSource &m_source;
     const std::string &m_folder;
@@ -130,10 +157,10 @@ const Reader::BlockFile &Reader::blockFile(std::uint32_t number)
         file.why = name + " shorter than its header";
         return file;
     }
-    const std::uint32_t magic = ChromiumLe32(header);
-    const std::uint32_t version = ChromiumLe32(header + 4);
-    const std::uint32_t thisFile = ChromiumLe16(header + 8);
-    file.entrySize = ChromiumLe32(header + 12);
+    const std::uint32_t magic = qFromLittleEndian<quint32>(header);
+    const std::uint32_t version = qFromLittleEndian<quint32>(header + 4);
+    const std::uint32_t thisFile = qFromLittleEndian<quint16>(header + 8);
+    file.entrySize = qFromLittleEndian<quint32>(header + 12);
     if (magic != BlockfileBlockMagic || (version >> 16) < 2 || (version >> 16) > 3 || thisFile != number) {
         file.why = name + " has no block file header";
         return file;
@@ -208,8 +235,8 @@ void Reader::run()
         m_listing.error = "index: missing or shorter than its header";
         return;
     }
-    const std::uint32_t magic = ChromiumLe32(header);
-    const std::uint32_t version = ChromiumLe32(header + 4);
+    const std::uint32_t magic = qFromLittleEndian<quint32>(header);
+    const std::uint32_t version = qFromLittleEndian<quint32>(header + 4);
     if (magic != BlockfileIndexMagic) {
         m_listing.error = "index: not a blockfile index";
         return;
@@ -220,7 +247,7 @@ void Reader::run()
                            + std::to_string(version & 0xFFFF) + " is not supported");
         return;
     }
-    std::uint32_t tableLength = ChromiumLe32(header + 28);
+    std::uint32_t tableLength = qFromLittleEndian<quint32>(header + 28);
     if (tableLength == 0)
         tableLength = DefaultTableLength;
     if ((tableLength & (tableLength - 1)) != 0 || tableLength > (1u << 24)
@@ -235,7 +262,7 @@ void Reader::run()
         return;
     }
     for (std::uint32_t slot = 0; slot < tableLength; ++slot)
-        if (const std::uint32_t address = ChromiumLe32(table.data() + std::size_t(slot) * 4))
+        if (const std::uint32_t address = qFromLittleEndian<quint32>(table.data() + std::size_t(slot) * 4))
             walk(slot, address);
 }
 
@@ -253,13 +280,13 @@ void Reader::walk(std::uint32_t slot, std::uint32_t address)
     }
 }
 
-bool Reader::entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &next)
+bool Reader::readEntryBlock(std::uint32_t slot, std::uint32_t address, Place &place, EntryRecord &record)
 {
     if (((address >> 28) & 7) != 2) {
         m_listing.skip("entry address of the wrong kind");
         return false;
     }
-    const Place place = locate(address, EntrySize);
+    place = locate(address, EntrySize);
     if (place.outcome == Place::Missing) {
         m_listing.skip("entry in a missing data file");
         return false;
@@ -269,116 +296,101 @@ bool Reader::entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &nex
         return false;
     }
     m_buffer.resize(std::size_t(place.capacity));
-    unsigned char *e = m_buffer.data();
-    if (!m_source.read(place.file, place.offset, e, m_buffer.size())) {
+    const unsigned char *e = m_buffer.data();
+    if (!m_source.read(place.file, place.offset, m_buffer.data(), m_buffer.size())) {
         m_listing.skip("entry unreadable");
         return false;
     }
-    const std::uint32_t selfHash = ChromiumLe32(e + EntrySelfHashOffset);
+    const std::uint32_t selfHash = qFromLittleEndian<quint32>(e + EntrySelfHashOffset);
     if (selfHash && selfHash != ChromiumSuperFastHash(e, EntrySelfHashOffset)) {
         m_listing.skip("entry self-hash mismatch");
         return false;
     }
-    const std::uint32_t hash = ChromiumLe32(e);
-    if ((hash & m_mask) != slot) {
+    record.hash = qFromLittleEndian<quint32>(e);
+    if ((record.hash & m_mask) != slot) {
         m_listing.skip("entry in the wrong hash slot");
         return false;
     }
-    next = ChromiumLe32(e + 4);
-    const std::uint32_t rankings = ChromiumLe32(e + 8);
-    const std::int32_t reuse = std::int32_t(ChromiumLe32(e + 12));
-    const std::uint32_t state = ChromiumLe32(e + 20);
-    const std::uint64_t created = ChromiumLe64(e + 24);
-    const std::int32_t keyLength = std::int32_t(ChromiumLe32(e + 32));
-    const std::uint32_t longKey = ChromiumLe32(e + 36);
-    std::int32_t dataSize[4];
-    std::uint32_t dataAddress[4];
+    record.next = qFromLittleEndian<quint32>(e + 4);
+    record.rankings = qFromLittleEndian<quint32>(e + 8);
+    record.reuse = std::int32_t(qFromLittleEndian<quint32>(e + 12));
+    record.state = qFromLittleEndian<quint32>(e + 20);
+    record.created = qFromLittleEndian<quint64>(e + 24);
+    record.keyLength = std::int32_t(qFromLittleEndian<quint32>(e + 32));
+    record.longKey = qFromLittleEndian<quint32>(e + 36);
     for (int i = 0; i < 4; ++i) {
-        dataSize[i] = std::int32_t(ChromiumLe32(e + 40 + 4 * i));
-        dataAddress[i] = ChromiumLe32(e + 56 + 4 * i);
+        record.dataSize[i] = std::int32_t(qFromLittleEndian<quint32>(e + 40 + 4 * i));
+        record.dataAddress[i] = qFromLittleEndian<quint32>(e + 56 + 4 * i);
     }
-    const std::uint32_t flags = ChromiumLe32(e + 72);
+    record.flags = qFromLittleEndian<quint32>(e + 72);
+    return true;
+}
 
-    if (state == StateEvicted || state == StateDoomed)
-        return true;
-    if (state != StateNormal) {
-        m_listing.skip("entry in an unknown state");
-        return true;
-    }
-    if (keyLength <= 0 || std::uint64_t(keyLength) > MaxKeyLength) {
+bool Reader::readKey(const EntryRecord &record, const Place &place, std::string &longKeyBytes, std::string_view &key)
+{
+    if (record.keyLength <= 0 || std::uint64_t(record.keyLength) > MaxKeyLength) {
         m_listing.skip("bad key length");
-        return true;
+        return false;
     }
-    std::string longKeyBytes;
-    std::string_view key;
-    if (!longKey) {
-        if (std::uint64_t(keyLength) > place.capacity - EntryKeyOffset) {
+    if (!record.longKey) {
+        if (std::uint64_t(record.keyLength) > place.capacity - EntryKeyOffset) {
             m_listing.skip("key longer than its entry");
-            return true;
+            return false;
         }
-        key = std::string_view(reinterpret_cast<const char *>(e + EntryKeyOffset), std::size_t(keyLength));
+        key = std::string_view(reinterpret_cast<const char *>(m_buffer.data() + EntryKeyOffset),
+                               std::size_t(record.keyLength));
     } else {
-        const Place keyPlace = locate(longKey, std::uint64_t(keyLength));
+        const Place keyPlace = locate(record.longKey, std::uint64_t(record.keyLength));
         if (keyPlace.outcome == Place::Missing) {
             m_listing.skip("key in a missing data file");
-            return true;
+            return false;
         }
-        longKeyBytes.resize(std::size_t(keyLength));
+        longKeyBytes.resize(std::size_t(record.keyLength));
         if (keyPlace.outcome != Place::Found
             || !m_source.read(keyPlace.file, keyPlace.offset, reinterpret_cast<unsigned char *>(longKeyBytes.data()),
                               longKeyBytes.size())) {
             m_listing.skip("bad key address");
-            return true;
+            return false;
         }
         key = longKeyBytes;
     }
-    if (ChromiumSuperFastHash(key.data(), key.size()) != hash) {
+    if (ChromiumSuperFastHash(key.data(), key.size()) != record.hash) {
         m_listing.skip("key hash mismatch");
-        return true;
+        return false;
     }
-    // Sparse children hold ranges of their parent's body: not documents.
-    if ((flags & FlagChild) || key.substr(0, 6) == "Range_")
-        return true;
-    for (int i = 0; i < 2; ++i) {
-        if (dataSize[i] < 0) {
-            m_listing.skip("bad stream size");
+    return true;
+}
+
+bool Reader::fillFromResponseInfo(const EntryRecord &record, std::string_view key, StoreEntry &entry)
+{
+    // No response head: an entry the browser keeps for itself, not a document.
+    if (record.dataSize[0] <= 0)
+        return false;
+    const Place infoPlace = locate(record.dataAddress[0], std::uint64_t(record.dataSize[0]));
+    if (infoPlace.outcome == Place::Found && std::uint64_t(record.dataSize[0]) <= MaxInfoSize) {
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(record.dataSize[0]));
+        if (m_source.read(infoPlace.file, infoPlace.offset, bytes.data(), bytes.size())) {
+            ChromiumResponseInfo info;
+            std::string why;
+            if (!ParseChromiumResponseInfo(bytes.data(), bytes.size(), info, why)) {
+                m_listing.skip(why);
+                return false;
+            }
+            // The head is copied into the listing before `bytes` goes.
+            FillChromiumEntry(m_listing, entry, key, &info);
             return true;
         }
     }
+    entry.flags |= EntryHeadersMissing;
+    FillChromiumEntry(m_listing, entry, key, nullptr);
+    return true;
+}
 
-    StoreEntry entry;
-    // Stream 0: the response info.
-    ChromiumResponseInfo info;
-    bool haveInfo = false;
-    if (dataSize[0] > 0) {
-        const Place infoPlace = locate(dataAddress[0], std::uint64_t(dataSize[0]));
-        if (infoPlace.outcome != Place::Found || std::uint64_t(dataSize[0]) > MaxInfoSize) {
-            entry.flags |= EntryHeadersMissing;
-        } else {
-            std::vector<unsigned char> bytes(static_cast<std::size_t>(dataSize[0]));
-            std::string why;
-            if (!m_source.read(infoPlace.file, infoPlace.offset, bytes.data(), bytes.size())) {
-                entry.flags |= EntryHeadersMissing;
-            } else if (!ParseChromiumResponseInfo(bytes.data(), bytes.size(), info, why)) {
-                m_listing.skip(why);
-                return true;
-            } else {
-                // The head is copied into the listing before `bytes` goes.
-                haveInfo = true;
-                FillChromiumEntry(m_listing, entry, key, &info);
-            }
-        }
-    } else {
-        // No response head: an entry the browser keeps for itself, not a document.
-        return true;
-    }
-    if (!haveInfo)
-        FillChromiumEntry(m_listing, entry, key, nullptr);
-
-    // Stream 1: the body, a range of a block file or the whole start of an f_ file.
-    entry.size = std::uint64_t(dataSize[1]);
-    if (dataSize[1] > 0) {
-        const Place body = locate(dataAddress[1], std::uint64_t(dataSize[1]));
+void Reader::placeBody(const EntryRecord &record, const Place &place, StoreEntry &entry)
+{
+    entry.size = std::uint64_t(record.dataSize[1]);
+    if (record.dataSize[1] > 0) {
+        const Place body = locate(record.dataAddress[1], std::uint64_t(record.dataSize[1]));
         if (body.outcome == Place::Found) {
             entry.body = BodyPlace::Range;
             entry.container = m_listing.addText(m_folder + "/" + body.file);
@@ -392,14 +404,50 @@ bool Reader::entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &nex
         entry.container = m_listing.addText(m_folder + "/" + place.file);
         entry.bodyOffset = place.offset;
     }
+}
 
-    entry.created = StoreTimeFromChromium(std::int64_t(created));
-    entry.hitCount = reuse > 0 ? std::uint32_t(reuse) : 0;
+StoreTime Reader::lastUse(std::uint32_t rankings, std::uint32_t address)
+{
     const Place node = locate(rankings, RankingsSize);
     unsigned char ranking[RankingsSize];
     if (node.outcome == Place::Found && node.type == 1 && m_source.read(node.file, node.offset, ranking, RankingsSize)
-        && ChromiumLe32(ranking + 24) == address)
-        entry.lastAccess = StoreTimeFromChromium(std::int64_t(ChromiumLe64(ranking)));
+        && qFromLittleEndian<quint32>(ranking + 24) == address)
+        return StoreTimeFromChromium(std::int64_t(qFromLittleEndian<quint64>(ranking)));
+    return 0;
+}
+
+bool Reader::entry(std::uint32_t slot, std::uint32_t address, std::uint32_t &next)
+{
+    Place place;
+    EntryRecord record;
+    if (!readEntryBlock(slot, address, place, record))
+        return false;
+    next = record.next;
+    if (record.state == StateEvicted || record.state == StateDoomed)
+        return true;
+    if (record.state != StateNormal) {
+        m_listing.skip("entry in an unknown state");
+        return true;
+    }
+    std::string longKeyBytes;
+    std::string_view key;
+    if (!readKey(record, place, longKeyBytes, key))
+        return true;
+    // Sparse children hold ranges of their parent's body: not documents.
+    if ((record.flags & FlagChild) || key.substr(0, 6) == "Range_")
+        return true;
+    if (record.dataSize[0] < 0 || record.dataSize[1] < 0) {
+        m_listing.skip("bad stream size");
+        return true;
+    }
+
+    StoreEntry entry;
+    if (!fillFromResponseInfo(record, key, entry))
+        return true;
+    placeBody(record, place, entry);
+    entry.created = StoreTimeFromChromium(std::int64_t(record.created));
+    entry.hitCount = record.reuse > 0 ? std::uint32_t(record.reuse) : 0;
+    entry.lastAccess = lastUse(record.rankings, address);
 
     const std::string id = hex8(address);
     const std::string local =

@@ -16,21 +16,21 @@ std::uint32_t ChromiumSuperFastHash(const void *bytes, std::size_t size)
     std::uint32_t hash = std::uint32_t(size);
     const std::size_t rem = size & 3;
     for (std::size_t n = size >> 2; n > 0; --n) {
-        hash += ChromiumLe16(data);
-        const std::uint32_t tmp = (std::uint32_t(ChromiumLe16(data + 2)) << 11) ^ hash;
+        hash += qFromLittleEndian<quint16>(data);
+        const std::uint32_t tmp = (std::uint32_t(qFromLittleEndian<quint16>(data + 2)) << 11) ^ hash;
         hash = (hash << 16) ^ tmp;
         data += 4;
         hash += hash >> 11;
     }
     switch (rem) {
     case 3:
-        hash += ChromiumLe16(data);
+        hash += qFromLittleEndian<quint16>(data);
         hash ^= hash << 16;
         hash ^= signedByte(data[2]) << 18;
         hash += hash >> 11;
         break;
     case 2:
-        hash += ChromiumLe16(data);
+        hash += qFromLittleEndian<quint16>(data);
         hash ^= hash << 11;
         hash += hash >> 17;
         break;
@@ -149,14 +149,14 @@ public:
     {
         const unsigned char *p = take(4);
         if (p)
-            v = std::int32_t(ChromiumLe32(p));
+            v = std::int32_t(qFromLittleEndian<quint32>(p));
         return p;
     }
     bool readInt64(std::int64_t &v)
     {
         const unsigned char *p = take(8);
         if (p)
-            v = std::int64_t(ChromiumLe64(p));
+            v = std::int64_t(qFromLittleEndian<quint64>(p));
         return p;
     }
     bool readString(std::string_view &v)
@@ -203,7 +203,7 @@ bool ParseChromiumResponseInfo(const unsigned char *data, std::size_t size, Chro
         why = "response info too short";
         return false;
     }
-    const std::uint32_t payload = ChromiumLe32(data);
+    const std::uint32_t payload = qFromLittleEndian<quint32>(data);
     if (payload > size - 4) {
         why = "response info longer than its stream";
         return false;

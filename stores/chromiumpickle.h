@@ -1,9 +1,11 @@
 #pragma once
 // What Chromium's two HTTP cache backends share: the hash they key and check with, the cache
 // key's parts, and the pickled response info (stream 0) both keep in front of every body.
-// All integers on disk are little-endian.
+// All integers on disk are little-endian (read with qFromLittleEndian).
 
 #include "storeentry.h"
+
+#include <QtEndian>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,19 +19,6 @@ std::uint32_t ChromiumSuperFastHash(const void *data, std::size_t size);
 // Chromium keeps times as microseconds since 1601-01-01 UTC: ten times that is a FILETIME.
 // Negative or absurd values give 0 (unknown).
 StoreTime StoreTimeFromChromium(std::int64_t micros);
-
-inline std::uint16_t ChromiumLe16(const unsigned char *p)
-{
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-inline std::uint32_t ChromiumLe32(const unsigned char *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-inline std::uint64_t ChromiumLe64(const unsigned char *p)
-{
-    return std::uint64_t(ChromiumLe32(p)) | std::uint64_t(ChromiumLe32(p + 4)) << 32;
-}
 
 // The parts of an HTTP cache key: `<credentials>/<upload id>/[_dk_[s_][cn_]<top-site>
 // <frame-site> ]<url>`, the older `_dk_<origin> <url>`, the POST-only `<upload id>/<url>`, or

@@ -1,6 +1,8 @@
 #include "chromiumsimple.h"
 
 #include "bodies.h"
+#include "parallel.h"
+#include "paths.h"
 #include "readfully.h"
 
 #include <QCryptographicHash>
@@ -22,7 +24,7 @@ std::uint64_t SimpleEntryHash(std::string_view key)
 {
     const QByteArray sha1 =
         QCryptographicHash::hash(QByteArrayView(key.data(), qsizetype(key.size())), QCryptographicHash::Sha1);
-    return ChromiumLe64(reinterpret_cast<const unsigned char *>(sha1.constData()));
+    return qFromLittleEndian<quint64>(sha1.constData());
 }
 
 std::string SimpleEntryFileName(std::uint64_t hash, int stream)
@@ -93,9 +95,9 @@ SimpleEntryFacts ParseSimpleEntry(const SimpleFileView &view, std::optional<std:
     if (!last24)
         return needMore(0, 24);
     std::size_t rec = 0;
-    if (ChromiumLe64(last24) == SimpleFinalMagic)
+    if (qFromLittleEndian<quint64>(last24) == SimpleFinalMagic)
         rec = 24;
-    else if (ChromiumLe64(last24 + 4) == SimpleFinalMagic)
+    else if (qFromLittleEndian<quint64>(last24 + 4) == SimpleFinalMagic)
         rec = 20;
     else
         return damaged("no end record at the end of the file");
@@ -104,27 +106,27 @@ SimpleEntryFacts ParseSimpleEntry(const SimpleFileView &view, std::optional<std:
     const unsigned char *header = viewAt(view, 0, rec);
     if (!header)
         return needMore(rec, 0);
-    if (ChromiumLe64(header) != SimpleInitialMagic)
+    if (qFromLittleEndian<quint64>(header) != SimpleInitialMagic)
         return damaged("bad header magic");
-    const std::uint32_t version = ChromiumLe32(header + 8);
+    const std::uint32_t version = qFromLittleEndian<quint32>(header + 8);
     if (version != SimpleEntryVersion)
         return damaged("entry version " + std::to_string(version));
-    const std::uint32_t keyLength = ChromiumLe32(header + 12);
+    const std::uint32_t keyLength = qFromLittleEndian<quint32>(header + 12);
     if (keyLength == 0 || std::uint64_t(keyLength) + 3 * rec > size)
         return damaged("key longer than the file");
     const unsigned char *key = viewAt(view, rec, keyLength);
     if (!key)
         return needMore(rec + keyLength, 0);
     facts.key = std::string_view(reinterpret_cast<const char *>(key), keyLength);
-    if (ChromiumLe32(header + 16) != ChromiumSuperFastHash(key, keyLength))
+    if (qFromLittleEndian<quint32>(header + 16) != ChromiumSuperFastHash(key, keyLength))
         return damaged("key hash mismatch");
     if (nameHash && SimpleEntryHash(facts.key) != *nameHash)
         return damaged("file name does not match the key");
 
     const unsigned char *eof0 = last24 + (24 - rec);
-    const std::uint32_t flags0 = ChromiumLe32(eof0 + 8);
-    const std::uint32_t crc0 = ChromiumLe32(eof0 + 12);
-    const std::uint32_t stream0Size = ChromiumLe32(eof0 + 16);
+    const std::uint32_t flags0 = qFromLittleEndian<quint32>(eof0 + 8);
+    const std::uint32_t crc0 = qFromLittleEndian<quint32>(eof0 + 12);
+    const std::uint32_t stream0Size = qFromLittleEndian<quint32>(eof0 + 16);
     const std::uint64_t shaSize = (flags0 & SimpleEofHasKeySha256) ? 32 : 0;
     const std::uint64_t bodyStart = rec + std::uint64_t(keyLength);
     if (bodyStart + rec + stream0Size + shaSize + rec > size)
@@ -134,7 +136,7 @@ SimpleEntryFacts ParseSimpleEntry(const SimpleFileView &view, std::optional<std:
     const unsigned char *eof1 = viewAt(view, eof1At, size - eof1At);
     if (!eof1)
         return needMore(0, std::size_t(size - eof1At));
-    if (ChromiumLe64(eof1) != SimpleFinalMagic)
+    if (qFromLittleEndian<quint64>(eof1) != SimpleFinalMagic)
         return damaged("no end record after the body");
     const unsigned char *stream0 = eof1 + rec;
     if ((flags0 & SimpleEofHasCrc) && crcOf(stream0, stream0Size) != crc0)
@@ -146,12 +148,12 @@ SimpleEntryFacts ParseSimpleEntry(const SimpleFileView &view, std::optional<std:
     }
     facts.bodyOffset = bodyStart;
     facts.bodySize = eof1At - bodyStart;
-    const std::uint32_t flags1 = ChromiumLe32(eof1 + 8);
+    const std::uint32_t flags1 = qFromLittleEndian<quint32>(eof1 + 8);
     if (flags1 & SimpleEofHasCrc) {
         // The body's checksum is checked when the body was read anyway (small files are read
         // whole); reading every large body only to list it would cost as much as copying the cache.
         if (const unsigned char *body = viewAt(view, facts.bodyOffset, facts.bodySize)) {
-            if (crcOf(body, facts.bodySize) != ChromiumLe32(eof1 + 12))
+            if (crcOf(body, facts.bodySize) != qFromLittleEndian<quint32>(eof1 + 12))
                 return damaged("body checksum mismatch");
             facts.bodyChecked = true;
         }
@@ -172,17 +174,17 @@ std::vector<std::pair<std::uint64_t, std::int64_t>> ParseSimpleIndex(const unsig
     std::vector<std::pair<std::uint64_t, std::int64_t>> out;
     if (size < 8)
         return out;
-    const std::uint32_t payload = ChromiumLe32(data);
-    if (payload > size - 8 || crcOf(data + 8, payload) != ChromiumLe32(data + 4))
+    const std::uint32_t payload = qFromLittleEndian<quint32>(data);
+    if (payload > size - 8 || crcOf(data + 8, payload) != qFromLittleEndian<quint32>(data + 4))
         return out;
     const unsigned char *p = data + 8;
     const unsigned char *end = p + payload;
-    if (payload < 28 || ChromiumLe64(p) != SimpleIndexMagic)
+    if (payload < 28 || qFromLittleEndian<quint64>(p) != SimpleIndexMagic)
         return out;
-    const std::uint32_t version = ChromiumLe32(p + 8);
+    const std::uint32_t version = qFromLittleEndian<quint32>(p + 8);
     if (version < 6 || version > 9)
         return out;
-    const std::uint64_t count = ChromiumLe64(p + 12);
+    const std::uint64_t count = qFromLittleEndian<quint64>(p + 12);
     p += 28; // magic, version, count, cache size
     if (version >= 7) {
         if (end - p < 4)
@@ -193,7 +195,7 @@ std::vector<std::pair<std::uint64_t, std::int64_t>> ParseSimpleIndex(const unsig
         return out;
     out.reserve(std::size_t(count));
     for (std::uint64_t i = 0; i < count; ++i, p += 24)
-        out.emplace_back(ChromiumLe64(p), std::int64_t(ChromiumLe64(p + 8)));
+        out.emplace_back(qFromLittleEndian<quint64>(p), std::int64_t(qFromLittleEndian<quint64>(p + 8)));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -312,20 +314,6 @@ std::vector<std::pair<std::uint64_t, std::int64_t>> readIndexHints(const std::st
     return ParseSimpleIndex(bytes.data(), bytes.size());
 }
 
-std::string parentOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string environmentFolder(const char *variable, const char *belowHome)
 {
     if (const char *value = std::getenv(variable); value && *value == '/')
@@ -391,23 +379,6 @@ void listEntries(int dirFd, const std::string &folder, const std::vector<std::st
     }
 }
 
-// Appends `more` to `listing`, its texts moved behind the listing's own.
-void appendListing(StoreListing &listing, const StoreListing &more)
-{
-    const std::uint32_t shift = std::uint32_t(listing.texts.size());
-    listing.texts.append(more.texts);
-    listing.entries.reserve(listing.entries.size() + more.entries.size());
-    for (StoreEntry e : more.entries) {
-        for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition, &e.contentType,
-                             &e.contentEncoding, &e.container, &e.requestMethod})
-            t->offset += shift;
-        listing.entries.push_back(e);
-    }
-    listing.skipped += more.skipped;
-    for (const auto &[why, count] : more.skipWhy)
-        listing.skipWhy[why] += count;
-}
-
 // Below this many files one thread lists faster than two start.
 constexpr std::size_t ThreadedListing = 2000;
 
@@ -443,20 +414,15 @@ StoreListing ChromiumSimpleStore::list()
     std::sort(names.begin(), names.end());
     std::sort(sparse.begin(), sparse.end());
     const IndexHints hints = readIndexHints(m_folder);
-    listing.entries.reserve(names.size());
-    if (names.size() < ThreadedListing || std::thread::hardware_concurrency() < 2) {
-        listEntries(dirFd, m_folder, names, 0, names.size(), hints, sparse, listing);
-        return listing;
-    }
     // Two halves on two threads: most of the time goes to opening and reading small files.
-    const std::size_t half = names.size() / 2;
-    StoreListing second;
-    second.entries.reserve(names.size() - half);
-    std::thread helper([&] { listEntries(dirFd, m_folder, names, half, names.size(), hints, sparse, second); });
-    listEntries(dirFd, m_folder, names, 0, half, hints, sparse, listing);
-    helper.join();
-    appendListing(listing, second);
-    return listing;
+    const std::size_t workers = names.size() < ThreadedListing || std::thread::hardware_concurrency() < 2 ? 1 : 2;
+    std::vector<StoreListing> parts(workers);
+    ParallelParts(workers, [&](std::size_t part) {
+        const PartRange range = ShareOf(names.size(), workers, part);
+        parts[part].entries.reserve(range.end - range.begin);
+        listEntries(dirFd, m_folder, names, range.begin, range.end, hints, sparse, parts[part]);
+    });
+    return JoinListings(parts);
 }
 
 std::vector<std::string> ChromiumUserDataCandidates(const std::string &cacheFolder)
@@ -464,11 +430,11 @@ std::vector<std::string> ChromiumUserDataCandidates(const std::string &cacheFold
     std::string cache = cacheFolder;
     while (cache.size() > 1 && cache.back() == '/')
         cache.pop_back();
-    if (baseName(cache) == "Cache_Data")
-        cache = parentOf(cache);
+    if (BaseName(cache) == "Cache_Data")
+        cache = ParentOf(cache);
     // <browser folder>/<profile>/Cache; Opera keeps its one profile in the browser folder.
-    const std::string profile = parentOf(cache);
-    const std::string browser = parentOf(profile);
+    const std::string profile = ParentOf(cache);
+    const std::string browser = ParentOf(profile);
     const std::string cacheHome = environmentFolder("XDG_CACHE_HOME", "/.cache");
     const std::string configHome = environmentFolder("XDG_CONFIG_HOME", "/.config");
     std::vector<std::string> out;
@@ -544,7 +510,8 @@ bool streamFileOfKey(int dirFd, const std::string &name, std::string_view key)
     std::vector<unsigned char> head(24 + key.size());
     const long long got = ReadFullyAt(fd, head.data(), head.size(), 0);
     ::close(fd);
-    if (got < 20 || ChromiumLe64(head.data()) != SimpleInitialMagic || ChromiumLe32(head.data() + 12) != key.size())
+    if (got < 20 || qFromLittleEndian<quint64>(head.data()) != SimpleInitialMagic
+        || qFromLittleEndian<quint32>(head.data() + 12) != key.size())
         return false;
     // The key follows the header, which 32-bit builds pack into 20 bytes.
     for (const std::size_t at : {std::size_t(24), std::size_t(20)})
@@ -576,9 +543,9 @@ bool streamFileOfHash(int dirFd, const std::string &name, std::uint64_t hash)
     std::vector<unsigned char> head(24 + 64 * 1024);
     const long long got = ReadFullyAt(fd, head.data(), head.size(), 0);
     ::close(fd);
-    if (got < 20 || ChromiumLe64(head.data()) != SimpleInitialMagic)
+    if (got < 20 || qFromLittleEndian<quint64>(head.data()) != SimpleInitialMagic)
         return false;
-    const std::size_t keySize = ChromiumLe32(head.data() + 12);
+    const std::size_t keySize = qFromLittleEndian<quint32>(head.data() + 12);
     for (const std::size_t at : {std::size_t(24), std::size_t(20)})
         if (std::size_t(got) >= at + keySize
             && SimpleEntryHash(std::string_view(reinterpret_cast<const char *>(head.data() + at), keySize)) == hash)

@@ -47,11 +47,6 @@ inline void mix(std::uint32_t &a, std::uint32_t &b, std::uint32_t &c)
     c ^= (b >> 15);
 }
 
-inline std::uint32_t little32(const unsigned char *k)
-{
-    return std::uint32_t(k[0]) | std::uint32_t(k[1]) << 8 | std::uint32_t(k[2]) << 16 | std::uint32_t(k[3]) << 24;
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -155,9 +150,9 @@ std::uint32_t Hash(std::string_view bytes, std::uint32_t initval)
     std::size_t len = bytes.size();
     std::uint32_t a = 0x9e3779b9u, b = 0x9e3779b9u, c = initval;
     while (len >= 12) {
-        a += little32(k);
-        b += little32(k + 4);
-        c += little32(k + 8);
+        a += qFromLittleEndian<quint32>(k);
+        b += qFromLittleEndian<quint32>(k + 4);
+        c += qFromLittleEndian<quint32>(k + 8);
         mix(a, b, c);
         k += 12;
         len -= 12;
@@ -339,7 +334,7 @@ std::uint32_t NewerVersionOf(std::string_view tail)
     // NUL: a small number there is a version word, never text.
     if (tail.size() < 8)
         return 0;
-    const std::uint32_t word = ReadBig32(tail.data() + tail.size() - 8);
+    const std::uint32_t word = qFromBigEndian<quint32>(tail.data() + tail.size() - 8);
     return word > EntryVersion && word < 0x100 ? word : 0;
 }
 
@@ -349,8 +344,8 @@ MetaError ReadTrailer(std::string_view tail, std::uint64_t fileSize, Trailer &ou
     // An offset, a hash, a version 1 header and a key's NUL at the least.
     if (tail.size() < 4 || tail.size() > fileSize || fileSize < 4 + 4 + HeaderSizeV1 + 1)
         return MetaError::TooShort;
-    const std::uint32_t last = ReadBig32(tail.data() + tail.size() - 4);
-    const std::uint32_t before = tail.size() >= 8 ? ReadBig32(tail.data() + tail.size() - 8) : 0;
+    const std::uint32_t last = qFromBigEndian<quint32>(tail.data() + tail.size() - 4);
+    const std::uint32_t before = tail.size() >= 8 ? qFromBigEndian<quint32>(tail.data() + tail.size() - 8) : 0;
     if (NewerVersionOf(tail))
         return MetaError::NewerVersion;
     if (before == EntryVersion) {
@@ -402,17 +397,17 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
     if (keyStart > end)
         return MetaError::HeaderOutside;
     const char *h = block.data() + header;
-    out.version = ReadBig32(h);
-    out.fetchCount = ReadBig32(h + 4);
-    out.lastFetched = ReadBig32(h + 8);
-    out.lastModified = ReadBig32(h + 12);
-    out.frecency = ReadBig32(h + 16);
-    out.expirationTime = ReadBig32(h + 20);
-    const std::uint32_t keySize = ReadBig32(h + 24);
+    out.version = qFromBigEndian<quint32>(h);
+    out.fetchCount = qFromBigEndian<quint32>(h + 4);
+    out.lastFetched = qFromBigEndian<quint32>(h + 8);
+    out.lastModified = qFromBigEndian<quint32>(h + 12);
+    out.frecency = qFromBigEndian<quint32>(h + 16);
+    out.expirationTime = qFromBigEndian<quint32>(h + 20);
+    const std::uint32_t keySize = qFromBigEndian<quint32>(h + 24);
     if (out.version == 1) {
         keyStart -= 4;
     } else if (out.version >= 2 && out.version <= EntryVersion) {
-        out.flags = ReadBig32(h + 28);
+        out.flags = qFromBigEndian<quint32>(h + 28);
     } else {
         // A newer format says so in its trailer; a header alone naming one is damage.
         return MetaError::UnknownVersion;
@@ -422,7 +417,7 @@ MetaError ParseMetadata(std::string_view meta, std::uint64_t fileSize, Metadata 
         return MetaError::KeyOutside;
     if (block[std::size_t(elementsStart - 1)] != 0)
         return MetaError::KeyUnterminated;
-    const std::uint32_t expected = ReadBig32(block.data());
+    const std::uint32_t expected = qFromBigEndian<quint32>(block.data());
     if (Hash(block.substr(std::size_t(hashes), std::size_t(end - hashes))) != expected)
         return MetaError::HashMismatch;
     out.chunkHashes = block.substr(std::size_t(hashes), std::size_t(hashesSize));
@@ -701,8 +696,7 @@ bool OpenEntryData(std::string_view file, const Metadata &meta, const SealKey *k
             at += SealOverhead;
         }
         at += size;
-        const std::uint16_t hash =
-            std::uint16_t(std::uint8_t(meta.chunkHashes[2 * i]) << 8 | std::uint8_t(meta.chunkHashes[2 * i + 1]));
+        const std::uint16_t hash = qFromBigEndian<quint16>(meta.chunkHashes.data() + 2 * i);
         if (Hash16(clear) != hash)
             return false;
         data.append(clear);

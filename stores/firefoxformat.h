@@ -4,7 +4,7 @@
 // An entry file holds the data (the body, then optional alt-data), then the metadata, then a
 // trailer. The metadata: a lookup2 hash of the rest of it, one 16-bit hash per 256 KiB chunk
 // of the data, a header (28 bytes in version 1, 32 since), the key and a NUL, then
-// "name\0value\0" elements. Integers are big-endian.
+// "name\0value\0" elements. Integers are big-endian (qFromBigEndian, qToBigEndian).
 //
 // Versions 1-3 end with the metadata's offset alone. Version 4 (Firefox 153) ends with two
 // words: a clear copy of the version, then the data size, whose top bit marks an encrypted
@@ -18,6 +18,8 @@
 // can do the same.
 
 #include "storeentry.h"
+
+#include <QtEndian>
 
 #include <array>
 #include <cstdint>
@@ -48,19 +50,6 @@ std::uint32_t Hash(std::string_view bytes, std::uint32_t initval = 0);
 inline std::uint16_t Hash16(std::string_view bytes)
 {
     return std::uint16_t(Hash(bytes) & 0xFFFF);
-}
-
-inline std::uint32_t ReadBig32(const char *p)
-{
-    const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return std::uint32_t(u[0]) << 24 | std::uint32_t(u[1]) << 16 | std::uint32_t(u[2]) << 8 | u[3];
-}
-inline void WriteBig32(char *p, std::uint32_t v)
-{
-    p[0] = char(v >> 24);
-    p[1] = char(v >> 16);
-    p[2] = char(v >> 8);
-    p[3] = char(v);
 }
 
 // How many chunk hashes the metadata holds for `dataSize` bytes of data.

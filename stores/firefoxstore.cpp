@@ -2,6 +2,8 @@
 
 #include "bodies.h"
 #include "firefoxformat.h"
+#include "parallel.h"
+#include "paths.h"
 #include "readfully.h"
 #include "storeerror.h"
 
@@ -22,26 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool isDirectory(const std::string &path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string baseName(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string parentOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string cache2FolderOf(const std::string &folder);
 
@@ -169,8 +151,8 @@ bool indexSaysEncrypted(const std::string &cacheFolder)
     const std::string head = readSmallFile(cacheFolder + "/index", 20);
     if (head.size() < 20)
         return false;
-    const std::uint32_t version = cache2::ReadBig32(head.data());
-    return version > 0xA && version < 0x100 && cache2::ReadBig32(head.data() + 16) == 1;
+    const std::uint32_t version = qFromBigEndian<quint32>(head.data());
+    return version > 0xA && version < 0x100 && qFromBigEndian<quint32>(head.data() + 16) == 1;
 }
 
 struct FdCloser {
@@ -195,7 +177,7 @@ public:
     FirefoxStore(std::string folder, const StoreSearchRoots &roots)
         : m_folder(std::move(folder)), m_profiles(FirefoxProfileFolders(m_folder, roots))
     {
-        m_entriesFolder = isDirectory(m_folder + "/entries") ? m_folder + "/entries" : m_folder;
+        m_entriesFolder = IsDirectory(m_folder + "/entries") ? m_folder + "/entries" : m_folder;
         SetSealedBodyReader(&ReadSealedFirefoxBody);
     }
 
@@ -212,6 +194,12 @@ private:
     StoreResult removeEntry(std::string_view key);
     bool encrypted() const;
     void readEntries(int dirFd, const EntryName *names, std::size_t count, ListingPart &part) const;
+    // The entries of `names`, read by a few workers at once, each into its own part.
+    std::vector<ListingPart> listParts(int dirFd, const std::vector<EntryName> &names) const;
+    // Entries left out for metadata that does not read are counted as encrypted where the cache
+    // may be; a listing with no entry says why.
+    void explainUnreadable(StoreListing &listing,
+                           const std::map<std::string, std::uint32_t, std::less<>> &unreadable) const;
     // What one worker reuses from entry to entry.
     struct Scratch {
         std::vector<char> buffer;
@@ -349,113 +337,82 @@ void FirefoxStore::readEntries(int dirFd, const EntryName *names, std::size_t co
         readEntry(dirFd, std::string_view(names[i].data(), 40), scratch, part);
 }
 
-StoreListing FirefoxStore::list()
+namespace {
+
+// The entry files of the folder, in name order: doomed/, trash*, index* and anything else
+// are no entries. Links, FIFOs, devices and folders under an entry's name are never opened,
+// only counted in `notRegular`. False, with errno, when the folder cannot be read.
+bool entryFileNames(int dirFd, std::vector<EntryName> &names, std::uint32_t &notRegular)
 {
-    StoreListing listing;
-    m_key.reset();
-    for (const std::string &profile : m_profiles)
-        if ((m_key = prefsCacheKey(profile)))
-            break;
-    const int dirFd = ::open(m_entriesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        listing.failErrno(m_entriesFolder);
-        return listing;
-    }
-    const FdCloser closer{dirFd};
-    // The entry files, by name: doomed/, trash*, index* and anything else are no entries.
-    std::vector<EntryName> names;
-    std::uint32_t notRegular = 0;
-    {
-        const int walkFd = ::dup(dirFd);
-        DIR *dir = walkFd >= 0 ? ::fdopendir(walkFd) : nullptr;
-        if (!dir) {
-            if (walkFd >= 0)
-                ::close(walkFd);
-            listing.failErrno(m_entriesFolder);
-            return listing;
+    const int walkFd = ::dup(dirFd);
+    DIR *dir = walkFd >= 0 ? ::fdopendir(walkFd) : nullptr;
+    if (!dir) {
+        if (walkFd >= 0) {
+            const int cause = errno;
+            ::close(walkFd);
+            errno = cause;
         }
-        while (const dirent *d = ::readdir(dir)) {
-            if (!cache2::IsEntryFileName(d->d_name))
-                continue;
-            // Links, FIFOs, devices and folders under an entry's name are never opened.
-            if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) {
-                ++notRegular;
-                continue;
-            }
-            EntryName name;
-            std::memcpy(name.data(), d->d_name, 40);
-            names.push_back(name);
-        }
-        ::closedir(dir);
+        return false;
     }
+    while (const dirent *d = ::readdir(dir)) {
+        if (!cache2::IsEntryFileName(d->d_name))
+            continue;
+        if (d->d_type != DT_REG && d->d_type != DT_UNKNOWN) {
+            ++notRegular;
+            continue;
+        }
+        EntryName name;
+        std::memcpy(name.data(), d->d_name, 40);
+        names.push_back(name);
+    }
+    ::closedir(dir);
     std::sort(names.begin(), names.end(),
               [](const EntryName &a, const EntryName &b) { return std::memcmp(a.data(), b.data(), 40) < 0; });
+    return true;
+}
 
-    // Two workers pay off once opening the files dominates; each lists a contiguous half,
-    // so that the merged listing stays in file-name order.
-    constexpr std::size_t ParallelFrom = 2000;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t workers = names.size() >= ParallelFrom ? std::min<std::size_t>(cores, 4) : 1;
-    std::vector<ListingPart> parts(workers);
-    if (workers == 1) {
-        readEntries(dirFd, names.data(), names.size(), parts[0]);
-    } else {
-        std::vector<std::thread> threads;
-        const std::size_t share = (names.size() + workers - 1) / workers;
-        for (std::size_t w = 0; w < workers; ++w) {
-            const std::size_t begin = std::min(names.size(), w * share);
-            const std::size_t end = std::min(names.size(), begin + share);
-            threads.emplace_back([this, dirFd, &names, begin, end, &part = parts[w]] {
-                readEntries(dirFd, names.data() + begin, end - begin, part);
-            });
-        }
-        for (std::thread &t : threads)
-            t.join();
-    }
-
-    std::map<std::string, std::uint32_t, std::less<>> unreadable;
+// The parts' listings joined in order, and their unreadable and newer-format entries added
+// up into `unreadable` and the listing's own counts.
+StoreListing joinParts(std::vector<ListingPart> &parts, std::map<std::string, std::uint32_t, std::less<>> &unreadable)
+{
     std::map<std::uint32_t, std::uint32_t> newer;
-    for (const ListingPart &part : parts) {
+    std::vector<StoreListing> listings;
+    listings.reserve(parts.size());
+    for (ListingPart &part : parts) {
         for (const auto &[reason, count] : part.unreadable)
             unreadable[reason] += count;
         for (const auto &[version, count] : part.newer)
             newer[version] += count;
+        listings.push_back(std::move(part.listing));
     }
-    if (parts.size() == 1) {
-        listing = std::move(parts[0].listing);
-    } else {
-        // One buffer of the final size, so that joining copies each part's texts once.
-        std::size_t texts = 0, entries = 0;
-        for (const ListingPart &part : parts) {
-            texts += part.listing.texts.size();
-            entries += part.listing.entries.size();
-        }
-        listing.texts.reserve(texts);
-        listing.entries.reserve(entries);
-        for (ListingPart &part : parts) {
-            StoreListing &from = part.listing;
-            const std::uint32_t shift = std::uint32_t(listing.texts.size());
-            listing.texts.append(from.texts);
-            for (StoreEntry e : from.entries) {
-                for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition,
-                                     &e.contentType, &e.contentEncoding, &e.container, &e.requestMethod})
-                    t->offset += shift;
-                listing.entries.push_back(e);
-            }
-            listing.skipped += from.skipped;
-            for (const auto &[reason, count] : from.skipWhy)
-                listing.skipWhy[reason] += count;
-            from = StoreListing(); // its pages go back at once
-        }
-    }
-    if (notRegular) {
-        listing.skipped += notRegular;
-        listing.skipWhy["not a regular file"] += notRegular;
-    }
+    StoreListing listing = JoinListings(listings);
     for (const auto &[version, count] : newer) {
         listing.newerFormat += count;
         listing.newerVersion = std::max(listing.newerVersion, version);
     }
+    return listing;
+}
+
+} // namespace
+
+std::vector<ListingPart> FirefoxStore::listParts(int dirFd, const std::vector<EntryName> &names) const
+{
+    // Two workers pay off once opening the files dominates; each lists a contiguous share,
+    // so that the joined listing stays in file-name order.
+    constexpr std::size_t ParallelFrom = 2000;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t workers = names.size() >= ParallelFrom ? std::min<std::size_t>(cores, 4) : 1;
+    std::vector<ListingPart> parts(workers);
+    ParallelParts(workers, [&](std::size_t part) {
+        const PartRange range = ShareOf(names.size(), workers, part);
+        readEntries(dirFd, names.data() + range.begin, range.end - range.begin, parts[part]);
+    });
+    return parts;
+}
+
+void FirefoxStore::explainUnreadable(StoreListing &listing,
+                                     const std::map<std::string, std::uint32_t, std::less<>> &unreadable) const
+{
     // Metadata that does not read may be encrypted: only then is it worth asking the index
     // and the profile's prefs. With the profile's key, what does not read is damage.
     if (!unreadable.empty() && !m_key
@@ -478,6 +435,35 @@ StoreListing FirefoxStore::list()
         listing.fail(StoreError::NewerFormat,
                      m_folder + ": newer cache format (version " + std::to_string(listing.newerVersion)
                          + "): its entries were written by a newer Firefox than this program reads");
+}
+
+StoreListing FirefoxStore::list()
+{
+    m_key.reset();
+    for (const std::string &profile : m_profiles)
+        if ((m_key = prefsCacheKey(profile)))
+            break;
+    StoreListing failed;
+    const int dirFd = ::open(m_entriesFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        failed.failErrno(m_entriesFolder);
+        return failed;
+    }
+    const FdCloser closer{dirFd};
+    std::vector<EntryName> names;
+    std::uint32_t notRegular = 0;
+    if (!entryFileNames(dirFd, names, notRegular)) {
+        failed.failErrno(m_entriesFolder);
+        return failed;
+    }
+    std::vector<ListingPart> parts = listParts(dirFd, names);
+    std::map<std::string, std::uint32_t, std::less<>> unreadable;
+    StoreListing listing = joinParts(parts, unreadable);
+    if (notRegular) {
+        listing.skipped += notRegular;
+        listing.skipWhy["not a regular file"] += notRegular;
+    }
+    explainUnreadable(listing, unreadable);
     return listing;
 }
 
@@ -495,7 +481,7 @@ std::string FirefoxStore::removalRefusal() const
     // name may be the one writing it.
     if (!found) {
         const std::string cache2 = cache2FolderOf(m_folder);
-        const std::string name = baseName(cache2) == "cache2" ? baseName(parentOf(cache2)) : std::string();
+        const std::string name = BaseName(cache2) == "cache2" ? BaseName(ParentOf(cache2)) : std::string();
         if (const std::string why = FirefoxRunningOnProfileNamed(name); !why.empty())
             return "the profile of this cache cannot be found, and Firefox may be running on it (" + why
                 + "); close Firefox first, then delete";
@@ -601,8 +587,8 @@ bool endsWith(std::string_view s, std::string_view suffix)
 // The cache2 folder a store folder is, or lies in (an entries folder opened itself).
 std::string cache2FolderOf(const std::string &folder)
 {
-    if (baseName(folder) == "entries" && baseName(parentOf(folder)) == "cache2")
-        return parentOf(folder);
+    if (BaseName(folder) == "entries" && BaseName(ParentOf(folder)) == "cache2")
+        return ParentOf(folder);
     return folder;
 }
 
@@ -612,21 +598,21 @@ std::string cache2FolderOf(const std::string &folder)
 // and <app>/config. A snap's <home>/snap/firefox/common/.cache is the first form.
 void addPathProfiles(const std::string &cache2, std::vector<std::string> &out)
 {
-    if (baseName(cache2) != "cache2")
+    if (BaseName(cache2) != "cache2")
         return;
-    const std::string profile = parentOf(cache2); // .../mozilla/firefox/<p>, or the profile itself
+    const std::string profile = ParentOf(cache2); // .../mozilla/firefox/<p>, or the profile itself
     out.push_back(profile);
-    const std::string name = baseName(profile);
-    const std::string firefox = parentOf(profile);
-    if (name.empty() || name == ".." || name == "." || baseName(firefox) != "firefox"
-        || baseName(parentOf(firefox)) != "mozilla")
+    const std::string name = BaseName(profile);
+    const std::string firefox = ParentOf(profile);
+    if (name.empty() || name == ".." || name == "." || BaseName(firefox) != "firefox"
+        || BaseName(ParentOf(firefox)) != "mozilla")
         return;
-    const std::string cacheHome = parentOf(parentOf(firefox));
-    const std::string root = parentOf(cacheHome);
-    if (baseName(cacheHome) == ".cache") {
+    const std::string cacheHome = ParentOf(ParentOf(firefox));
+    const std::string root = ParentOf(cacheHome);
+    if (BaseName(cacheHome) == ".cache") {
         out.push_back(root + "/.mozilla/firefox/" + name);
         out.push_back(root + "/.config/mozilla/firefox/" + name);
-    } else if (baseName(cacheHome) == "cache") {
+    } else if (BaseName(cacheHome) == "cache") {
         out.push_back(root + "/.mozilla/firefox/" + name);
         out.push_back(root + "/config/mozilla/firefox/" + name);
     }
@@ -693,7 +679,7 @@ std::string FirefoxRunningOnProfileNamed(const std::string &name)
         while (!comm.empty() && comm.back() == '\n')
             comm.pop_back();
         const std::string cmdline = readProcFile(dir + "/cmdline", 64 * 1024);
-        const std::string argv0 = baseName(cmdline.substr(0, cmdline.find('\0')));
+        const std::string argv0 = BaseName(cmdline.substr(0, cmdline.find('\0')));
         if (!startsWith(comm, "firefox") && !startsWith(argv0, "firefox"))
             continue;
         // A profile named on its command line...
@@ -795,8 +781,8 @@ std::optional<cache2::SealKey> keyForCache(const std::string &cache2)
 bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
                            std::uint64_t size, const std::function<bool(std::string_view)> &sink, StoreResult &result)
 {
-    const std::string entries = parentOf(container);
-    if (!cache2::IsEntryFileName(baseName(container)) || fileSize < 8)
+    const std::string entries = ParentOf(container);
+    if (!cache2::IsEntryFileName(BaseName(container)) || fileSize < 8)
         return false;
     char tail[8];
     cache2::Trailer trailer;
@@ -805,7 +791,7 @@ bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &co
         || !trailer.encrypted)
         return false;
     result = {};
-    const std::string cache2 = baseName(entries) == "entries" ? parentOf(entries) : entries;
+    const std::string cache2 = BaseName(entries) == "entries" ? ParentOf(entries) : entries;
     const std::optional<cache2::SealKey> key = keyForCache(cache2);
     if (!key) {
         result = StoreResult::failure(StoreError::Denied,

@@ -1,5 +1,7 @@
 #include "indexdatformat.h"
 
+#include "calendar.h"
+
 #include <bit>
 
 namespace indexdat {
@@ -25,30 +27,6 @@ constexpr std::uint8_t HashTable[256] = {
 
 constexpr std::int64_t FileTimeUnixEpoch = 116444736000000000LL; // 1970-01-01 as FILETIME
 constexpr std::int64_t TicksPerSecond = 10000000;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + std::int64_t(doe) - 719468;
-}
-
-void civilFromDays(std::int64_t z, int &y, unsigned &m, unsigned &d)
-{
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = unsigned(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = int(std::int64_t(yoe) + era * 400 + (m <= 2));
-}
 
 } // namespace
 
@@ -76,7 +54,7 @@ std::uint32_t NativeUrlHash(std::string_view url)
         for (auto &kj : k)
             kj = HashTable[kj ^ c];
     }
-    return std::uint32_t(k[0]) | std::uint32_t(k[1]) << 8 | std::uint32_t(k[2]) << 16 | std::uint32_t(k[3]) << 24;
+    return qFromLittleEndian<quint32>(k);
 }
 
 std::uint32_t CountBits(const std::uint8_t *bitmap, std::uint32_t bits)
@@ -137,7 +115,7 @@ std::uint64_t FileTimeFromDos(std::uint16_t date, std::uint16_t time)
     const unsigned seconds = (time & 0x1F) * 2, minutes = (time >> 5) & 0x3F, hours = time >> 11;
     if (day == 0 || month == 0 || month > 12 || hours > 23 || minutes > 59 || seconds > 59)
         return 0;
-    const std::int64_t days = daysFromCivil(year, month, day);
+    const std::int64_t days = DaysFromCivil(int(year), month, day);
     return FileTimeFromUnix(days * 86400 + hours * 3600 + minutes * 60 + seconds);
 }
 
@@ -149,12 +127,11 @@ std::uint32_t DosFromUnix(std::int64_t unixSeconds)
         rest += 86400;
         --days;
     }
-    int y;
-    unsigned m, d;
-    civilFromDays(days, y, m, d);
-    if (y < 1980 || y > 2107)
+    // DOS dates hold 1980 to 2107; anything further out is no date the calendar need see.
+    if (days < DaysFromCivil(1980, 1, 1) || days > DaysFromCivil(2107, 12, 31))
         return 0;
-    const std::uint32_t date = std::uint32_t((y - 1980) << 9 | m << 5 | d);
+    const CivilDate civil = CivilFromDays(days);
+    const std::uint32_t date = std::uint32_t((civil.year - 1980) << 9 | civil.month << 5 | civil.day);
     const std::uint32_t time = std::uint32_t((rest / 3600) << 11 | ((rest / 60) % 60) << 5 | (rest % 60) / 2);
     return date << 16 | time;
 }

@@ -706,118 +706,121 @@ private:
     std::uint64_t m_longest = 0;
 };
 
-// Plans the removal of `url` with the items of `map`, which was made from these bytes (or
-// from earlier bytes and kept up to date since). `targetIndex` gets the item's index;
-// `checked`, when given, says whether these bytes passed the whole-file check already, and is
-// set once they do.
-IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const LiveMap &map, std::string_view url,
-                            std::int64_t nowUnix, std::ptrdiff_t *targetIndex, bool *checked = nullptr)
+// Appends one write of the bytes [from, to) at `offset` to the plan.
+void addWrite(IndexDatRemoval &plan, IndexDatWrite::Step step, std::uint32_t offset, const std::uint8_t *from,
+              const std::uint8_t *to)
+{
+    plan.writes.push_back({step, offset, std::vector<std::uint8_t>(from, to)});
+}
+
+IndexDatRemoval refusedRemoval(StoreError error, std::string reason)
 {
     IndexDatRemoval plan;
-    auto fail = [&plan](StoreError error, std::string reason) {
-        plan.error = error;
-        plan.reason = std::move(reason);
-        return plan;
-    };
+    plan.error = error;
+    plan.reason = std::move(reason);
+    return plan;
+}
+
+// Why no entry of this store may be removed: its version, or damage. `checked` as for
+// planRemoval.
+IndexDatRemoval storeRefusal(const std::uint8_t *data, std::size_t size, bool *checked)
+{
     const Version version = size >= HeaderSize ? VersionOf(data, size) : Version::Unknown;
     if (version == Version::Unknown)
-        return fail(StoreError::Damaged, "the file is no WinInet cache index of a known version");
+        return refusedRemoval(StoreError::Damaged, "the file is no WinInet cache index of a known version");
     if (version == Version::V47)
-        return fail(StoreError::ReadOnly, "version 4.7 stores are read only");
+        return refusedRemoval(StoreError::ReadOnly, "version 4.7 stores are read only");
     // The whole-file check counts the bitmap's bits: once per copy read is enough for a pass
     // of many entries, whose own writes keep the counters and the bitmap in step.
     if (!checked || !*checked) {
         if (const std::string broken = CheckConsistency(data, size); !broken.empty())
-            return fail(StoreError::Damaged, "the store is damaged (" + broken + "); it is left as it is");
+            return refusedRemoval(StoreError::Damaged, "the store is damaged (" + broken + "); it is left as it is");
         if (checked)
             *checked = true;
     }
     if (qFromLittleEndian<quint32>(data + OffFolderCount) > MaxFolders)
-        return fail(StoreError::Damaged, "the store is damaged (too many content folders)");
+        return refusedRemoval(StoreError::Damaged, "the store is damaged (too many content folders)");
+    return {};
+}
 
-    TextDecoder decoder;
-    const std::ptrdiff_t found = map.find(url);
-    if (found < 0)
-        return fail(StoreError::NotFound, "no entry has this URL");
-    const LiveItem target = map.item(std::size_t(found));
-    if (targetIndex)
-        *targetIndex = found;
+// Why the entry `target` may not be removed now: a hash table that overlaps it, or a lock
+// of a WinInet program that is not stale yet.
+IndexDatRemoval entryRefusal(const std::uint8_t *data, const LiveMap &map, const LiveItem &target, std::int64_t nowUnix)
+{
     // Freeing the item must not change another entry.
     if (map.otherRecordOverlaps(target.itemOffset, 4, target.itemOffset))
-        return fail(StoreError::Damaged, "the store is damaged (its hash table overlaps an entry)");
-
+        return refusedRemoval(StoreError::Damaged, "the store is damaged (its hash table overlaps an entry)");
     const std::uint8_t *record = data + target.record;
     const std::uint64_t lastAccess = qFromLittleEndian<quint64>(record + RecLastAccess);
     const std::int64_t age = nowUnix - UnixFromFileTime(lastAccess);
     if (target.key & KeyLocked && qFromLittleEndian<quint32>(record + Layout52.useCount) != 0 && age < 24 * 3600)
-        return fail(StoreError::Busy, "the entry is in use by a WinInet program");
+        return refusedRemoval(StoreError::Busy, "the entry is in use by a WinInet program");
+    return {};
+}
 
-    const FolderTable folders(data);
-    const std::uint8_t folderIndex = record[Layout52.folderIndex];
-    const LocalFile file = localFileOf(record, target.recordSize, Layout52, folders, decoder);
-    if (file.exists && file.safe) {
-        plan.deleteFile = true;
-        plan.contentFolder = file.folder;
-        plan.fileName = std::string(file.name());
-    }
-    auto write = [&plan](IndexDatWrite::Step step, std::uint32_t offset, const std::uint8_t *from,
-                         const std::uint8_t *to) {
-        plan.writes.push_back({step, offset, std::vector<std::uint8_t>(from, to)});
-    };
+// What becomes of the entry's blocks.
+struct BlockRelease {
+    std::uint32_t first = 0;  // the record's first block
+    std::uint32_t blocks = 0; // how many it takes
+    std::size_t bitmapEnd = 0;
+    bool freeHere = false; // the bitmap and the count change in the header's first page
+    bool leak = false;     // handed to WinInet as a LEAK record
+};
 
-    // First the entry leaves the hash table: one aligned dword, and from then on nothing
-    // refers to its blocks, whatever later write fails.
-    std::uint8_t freeKey[4];
-    qToLittleEndian<quint32>(KeyFree, freeKey);
-    write(IndexDatWrite::Unlist, target.itemOffset, freeKey, freeKey + 4);
-
+BlockRelease blockRelease(const std::uint8_t *data, std::size_t size, const LiveMap &map, const LiveItem &target)
+{
+    BlockRelease release;
     // Its blocks may go only when no other live item uses any of them.
     const std::uint32_t capacity = qFromLittleEndian<quint32>(data + OffCapacity);
-    const std::uint32_t blocks = std::uint32_t(target.recordSize / BlockSize);
-    const std::uint32_t first = (target.record - HeaderSize) / BlockSize;
-    const bool aligned = (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(first) + blocks <= capacity;
-    auto inUse = [&](std::uint64_t offset, std::uint64_t length) {
-        return map.inUse(offset, length, target.itemOffset);
-    };
-    const bool shared = inUse(target.record, target.recordSize);
-    const std::size_t bitmapEnd = OffBitmap + (std::size_t(first) + blocks + 7) / 8;
+    release.blocks = std::uint32_t(target.recordSize / BlockSize);
+    release.first = (target.record - HeaderSize) / BlockSize;
+    const bool aligned =
+        (target.record - HeaderSize) % BlockSize == 0 && std::uint64_t(release.first) + release.blocks <= capacity;
+    const bool shared = map.inUse(target.record, target.recordSize, target.itemOffset);
+    release.bitmapEnd = OffBitmap + (std::size_t(release.first) + release.blocks + 7) / 8;
     // The block count and the bitmap bits must change in one write that no failure can cut:
     // inside the header's first page. Blocks whose bits lie further out are handed to WinInet
     // as a LEAK record instead, which it frees itself once it sees the file gone.
-    const bool freeHere = aligned && !shared && bitmapEnd <= WritePage;
-    const bool leak = aligned && !shared && !freeHere && leakListSound(data, size);
+    release.freeHere = aligned && !shared && release.bitmapEnd <= WritePage;
+    release.leak = aligned && !shared && !release.freeHere && leakListSound(data, size);
+    return release;
+}
 
-    const std::uint64_t size64 = qFromLittleEndian<quint32>(record + RecSizeLow)
-        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
-    if (leak) {
-        // The record keeps its size, folder and file name, which WinInet's clean-up reads;
-        // its URL and response head are blanked so that the deleted address does not stay.
-        std::vector<std::uint8_t> leaked(record, record + target.recordSize);
-        qToLittleEndian<quint32>(SigLeak, leaked.data());
-        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(data + OffLeakList), leaked.data() + RecLeakNext);
-        const std::uint32_t urlAt = qFromLittleEndian<quint32>(record + Layout52.urlOffset);
-        std::string_view stored;
-        if (urlAt >= UrlFixedSize && recordString(record, target.recordSize, urlAt, stored))
-            std::fill_n(leaked.begin() + urlAt, stored.size(), std::uint8_t(0));
-        const std::uint32_t headAt = qFromLittleEndian<quint32>(record + Layout52.headerOffset);
-        const std::uint32_t headSize = qFromLittleEndian<quint32>(record + Layout52.headerSize);
-        if (headAt >= UrlFixedSize && headAt < target.recordSize && headSize <= target.recordSize - headAt)
-            std::fill_n(leaked.begin() + headAt, headSize, std::uint8_t(0));
-        // The signature and the link lie in the record's first block, so in one page.
-        write(IndexDatWrite::Leak, target.record, leaked.data(), leaked.data() + leaked.size());
-        std::uint8_t head[4];
-        qToLittleEndian<quint32>(target.record, head);
-        write(IndexDatWrite::LeakList, OffLeakList, head, head + 4);
-        return plan;
-    }
+// The record becomes a LEAK record at the head of the leak list. It keeps its size, folder
+// and file name, which WinInet's clean-up reads; its URL and response head are blanked so
+// that the deleted address does not stay.
+void planLeak(const std::uint8_t *data, const LiveItem &target, IndexDatRemoval &plan)
+{
+    const std::uint8_t *record = data + target.record;
+    std::vector<std::uint8_t> leaked(record, record + target.recordSize);
+    qToLittleEndian<quint32>(SigLeak, leaked.data());
+    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(data + OffLeakList), leaked.data() + RecLeakNext);
+    const std::uint32_t urlAt = qFromLittleEndian<quint32>(record + Layout52.urlOffset);
+    std::string_view stored;
+    if (urlAt >= UrlFixedSize && recordString(record, target.recordSize, urlAt, stored))
+        std::fill_n(leaked.begin() + urlAt, stored.size(), std::uint8_t(0));
+    const std::uint32_t headAt = qFromLittleEndian<quint32>(record + Layout52.headerOffset);
+    const std::uint32_t headSize = qFromLittleEndian<quint32>(record + Layout52.headerSize);
+    if (headAt >= UrlFixedSize && headAt < target.recordSize && headSize <= target.recordSize - headAt)
+        std::fill_n(leaked.begin() + headAt, headSize, std::uint8_t(0));
+    // The signature and the link lie in the record's first block, so in one page.
+    addWrite(plan, IndexDatWrite::Leak, target.record, leaked.data(), leaked.data() + leaked.size());
+    std::uint8_t head[4];
+    qToLittleEndian<quint32>(target.record, head);
+    addWrite(plan, IndexDatWrite::LeakList, OffLeakList, head, head + 4);
+}
 
-    // The header's counters, and the bitmap when the blocks go: one write inside page 0.
-    const std::size_t end = freeHere ? std::max<std::size_t>(bitmapEnd, OffHeaderData) : OffHeaderData;
+// The header's counters, and the bitmap when the blocks go: one write inside page 0.
+void planCounters(const std::uint8_t *data, const FolderTable &folders, const LiveItem &target,
+                  const BlockRelease &release, std::uint64_t bodySize, IndexDatRemoval &plan)
+{
+    const std::uint8_t *record = data + target.record;
+    const std::size_t end = release.freeHere ? std::max<std::size_t>(release.bitmapEnd, OffHeaderData) : OffHeaderData;
     std::vector<std::uint8_t> header(data + OffAllocated, data + end);
     std::uint8_t *h = header.data() - OffAllocated; // indexable by file offset
-    if (freeHere) {
+    if (release.freeHere) {
         std::uint32_t cleared = 0;
-        for (std::uint32_t b = first; b < first + blocks; ++b) {
+        for (std::uint32_t b = release.first; b < release.first + release.blocks; ++b) {
             std::uint8_t &byte = h[OffBitmap + b / 8];
             if (byte & (1u << (b % 8))) {
                 byte = std::uint8_t(byte & ~(1u << (b % 8)));
@@ -826,6 +829,7 @@ IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const Li
         }
         qToLittleEndian<quint32>(qFromLittleEndian<quint32>(h + OffAllocated) - cleared, h + OffAllocated);
     }
+    const std::uint8_t folderIndex = record[Layout52.folderIndex];
     if (folderIndex < folders.count()) {
         std::uint8_t *count = h + OffFolders + FolderEntrySize * folderIndex;
         if (qFromLittleEndian<quint32>(count) > 0)
@@ -835,26 +839,77 @@ IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const Li
         const std::uint64_t v = qFromLittleEndian<quint64>(h + offset);
         qToLittleEndian<quint64>(v > by ? v - by : 0, h + offset);
     };
-    lower(OffUsage, size64);
+    lower(OffUsage, bodySize);
     if (qFromLittleEndian<quint32>(record + Layout52.entryType) & StickyEntry)
-        lower(OffExemptUsage, size64);
-    write(IndexDatWrite::Counters, OffAllocated, header.data(), header.data() + header.size());
+        lower(OffExemptUsage, bodySize);
+    addWrite(plan, IndexDatWrite::Counters, OffAllocated, header.data(), header.data() + header.size());
+}
 
-    const std::uint32_t group = qFromLittleEndian<quint32>(record + RecGroup);
-    if (target.key & KeyInGroup && !(target.key & KeyGroupList)) {
-        const std::uint32_t usageAt = groupUsageOffset(data, size, group);
-        if (usageAt && !inUse(usageAt, 8)) {
-            const std::uint64_t usage = qFromLittleEndian<quint64>(data + usageAt);
-            std::uint8_t bytes[8];
-            qToLittleEndian<quint64>(usage > size64 ? usage - size64 : 0, bytes);
-            write(IndexDatWrite::GroupUsage, usageAt, bytes, bytes + 8);
-        }
+// The usage of the entry's group, when it belongs to one whose entry nothing else uses.
+void planGroupUsage(const std::uint8_t *data, std::size_t size, const LiveMap &map, const LiveItem &target,
+                    std::uint64_t bodySize, IndexDatRemoval &plan)
+{
+    if (!(target.key & KeyInGroup) || (target.key & KeyGroupList))
+        return;
+    const std::uint32_t group = qFromLittleEndian<quint32>(data + target.record + RecGroup);
+    const std::uint32_t usageAt = groupUsageOffset(data, size, group);
+    if (!usageAt || map.inUse(usageAt, 8, target.itemOffset))
+        return;
+    const std::uint64_t usage = qFromLittleEndian<quint64>(data + usageAt);
+    std::uint8_t bytes[8];
+    qToLittleEndian<quint64>(usage > bodySize ? usage - bodySize : 0, bytes);
+    addWrite(plan, IndexDatWrite::GroupUsage, usageAt, bytes, bytes + 8);
+}
+
+// Plans the removal of `url` with the items of `map`, which was made from these bytes (or
+// from earlier bytes and kept up to date since). `targetIndex` gets the item's index;
+// `checked`, when given, says whether these bytes passed the whole-file check already, and is
+// set once they do.
+IndexDatRemoval planRemoval(const std::uint8_t *data, std::size_t size, const LiveMap &map, std::string_view url,
+                            std::int64_t nowUnix, std::ptrdiff_t *targetIndex, bool *checked = nullptr)
+{
+    if (IndexDatRemoval refused = storeRefusal(data, size, checked); refused.error != StoreError::None)
+        return refused;
+    const std::ptrdiff_t found = map.find(url);
+    if (found < 0)
+        return refusedRemoval(StoreError::NotFound, "no entry has this URL");
+    const LiveItem target = map.item(std::size_t(found));
+    if (targetIndex)
+        *targetIndex = found;
+    if (IndexDatRemoval refused = entryRefusal(data, map, target, nowUnix); refused.error != StoreError::None)
+        return refused;
+
+    IndexDatRemoval plan;
+    const std::uint8_t *record = data + target.record;
+    const FolderTable folders(data);
+    TextDecoder decoder;
+    const LocalFile file = localFileOf(record, target.recordSize, Layout52, folders, decoder);
+    if (file.exists && file.safe) {
+        plan.deleteFile = true;
+        plan.contentFolder = file.folder;
+        plan.fileName = std::string(file.name());
     }
-    if (freeHere) {
+
+    // First the entry leaves the hash table: one aligned dword, and from then on nothing
+    // refers to its blocks, whatever later write fails.
+    std::uint8_t freeKey[4];
+    qToLittleEndian<quint32>(KeyFree, freeKey);
+    addWrite(plan, IndexDatWrite::Unlist, target.itemOffset, freeKey, freeKey + 4);
+
+    const BlockRelease release = blockRelease(data, size, map, target);
+    if (release.leak) {
+        planLeak(data, target, plan);
+        return plan;
+    }
+    const std::uint64_t bodySize = qFromLittleEndian<quint32>(record + RecSizeLow)
+        | std::uint64_t(qFromLittleEndian<quint32>(record + Layout52.sizeHigh)) << 32;
+    planCounters(data, folders, target, release, bodySize, plan);
+    planGroupUsage(data, size, map, target, bodySize, plan);
+    if (release.freeHere) {
         std::vector<std::uint8_t> fill(target.recordSize);
         for (std::size_t i = 0; i + 4 <= fill.size(); i += 4)
             qToLittleEndian<quint32>(FillFreed, fill.data() + i);
-        write(IndexDatWrite::Wipe, target.record, fill.data(), fill.data() + fill.size());
+        addWrite(plan, IndexDatWrite::Wipe, target.record, fill.data(), fill.data() + fill.size());
     }
     return plan;
 }

@@ -1,5 +1,7 @@
 #include "storeentry.h"
 
+#include "calendar.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -77,17 +79,6 @@ int timeOfDay(std::string_view s)
     return hh * 3600 + mm * 60 + ss;
 }
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + std::int64_t(doe) - 719468;
-}
-
 } // namespace
 
 StoreTime StoreTimeFromUnix(std::int64_t unixSeconds)
@@ -147,6 +138,38 @@ std::string StoreListing::noneReadable() const
     if (!entries.empty() || (!skipped && !newerFormat))
         return {};
     return !error.empty() ? error : "no entry could be read (" + skipSummary() + ")";
+}
+
+StoreListing JoinListings(std::vector<StoreListing> &parts)
+{
+    if (parts.size() == 1)
+        return std::move(parts.front());
+    StoreListing listing;
+    // One buffer of the final size, so that joining copies each part's texts once.
+    std::size_t texts = 0, entries = 0;
+    for (const StoreListing &part : parts) {
+        texts += part.texts.size();
+        entries += part.entries.size();
+    }
+    listing.texts.reserve(texts);
+    listing.entries.reserve(entries);
+    for (StoreListing &part : parts) {
+        const std::uint32_t shift = std::uint32_t(listing.texts.size());
+        listing.texts.append(part.texts);
+        for (StoreEntry e : part.entries) {
+            for (StoreText *t : {&e.key, &e.url, &e.localFile, &e.headers, &e.extension, &e.partition, &e.contentType,
+                                 &e.contentEncoding, &e.container, &e.requestMethod})
+                t->offset += shift;
+            listing.entries.push_back(e);
+        }
+        listing.skipped += part.skipped;
+        for (const auto &[reason, count] : part.skipWhy)
+            listing.skipWhy[reason] += count;
+        listing.newerFormat += part.newerFormat;
+        listing.newerVersion = std::max(listing.newerVersion, part.newerVersion);
+        part = StoreListing();
+    }
+    return listing;
 }
 
 ResponseFacts ReadResponseFacts(std::string_view head)
@@ -239,6 +262,6 @@ StoreTime StoreTimeFromHttpDate(std::string_view date)
     }
     if (day < 1 || day > 31 || month < 0 || year < 1601 || year > 30000 || seconds < 0)
         return 0;
-    const std::int64_t days = daysFromCivil(year, unsigned(month + 1), unsigned(day));
+    const std::int64_t days = DaysFromCivil(year, unsigned(month + 1), unsigned(day));
     return StoreTimeFromUnix(days * 86400 + seconds);
 }

@@ -124,6 +124,11 @@ struct StoreListing {
     }
 };
 
+// One listing of parts listed apart, in the parts' order: each part's texts follow the ones
+// before, and its left-out and newer-format entries are counted. The parts are emptied as
+// they are taken, so that their memory goes back at once; their errors are not looked at.
+StoreListing JoinListings(std::vector<StoreListing> &parts);
+
 // The response head's parts the columns show, read from a head stored as text (CRLF, LF or
 // NUL between lines). Missing parts stay empty or 0.
 struct ResponseFacts {

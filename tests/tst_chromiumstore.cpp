@@ -944,7 +944,7 @@ MemoryBlockfileSource blockfileInMemory(const std::string &folder)
 
 std::uint32_t le32(const std::string &bytes, std::size_t at)
 {
-    return ChromiumLe32(reinterpret_cast<const unsigned char *>(bytes.data() + at));
+    return qFromLittleEndian<quint32>(reinterpret_cast<const unsigned char *>(bytes.data() + at));
 }
 
 // The first hash slot holding one entry only, with that entry's offset in data_1.

@@ -108,7 +108,7 @@ void rehash(std::string &file)
     const cache2::Trailer trailer = trailerOf(file);
     const std::size_t start = std::size_t(trailer.metaStart);
     const std::string_view covered = std::string_view(file).substr(start + 4, file.size() - start - 4 - trailer.size);
-    cache2::WriteBig32(file.data() + start, cache2::Hash(covered));
+    qToBigEndian<quint32>(cache2::Hash(covered), file.data() + start);
 }
 
 // Where the header of an entry file's metadata starts.
@@ -676,13 +676,13 @@ void TestFirefoxStore::damaged()
     const std::size_t header = headerAt(file);
 
     if (damage == "offset past end") {
-        cache2::WriteBig32(file.data() + file.size() - 4, std::uint32_t(file.size() + 10));
+        qToBigEndian<quint32>(std::uint32_t(file.size() + 10), file.data() + file.size() - 4);
     } else if (damage == "offset near end") {
-        cache2::WriteBig32(file.data() + file.size() - 4, std::uint32_t(file.size() - 12));
+        qToBigEndian<quint32>(std::uint32_t(file.size() - 12), file.data() + file.size() - 4);
     } else if (damage == "huge key") {
-        cache2::WriteBig32(file.data() + header + 24, 0xFFFFFFF0u);
+        qToBigEndian<quint32>(0xFFFFFFF0u, file.data() + header + 24);
     } else if (damage == "key unterminated") {
-        const std::uint32_t keySize = cache2::ReadBig32(file.data() + header + 24);
+        const std::uint32_t keySize = qFromBigEndian<quint32>(file.data() + header + 24);
         file[header + 32 + keySize] = 'x';
         rehash(file);
     } else if (damage == "flip head byte") {
@@ -694,7 +694,7 @@ void TestFirefoxStore::damaged()
     } else if (damage == "tiny") {
         file = std::string(6, '\0');
     } else if (damage == "version 7") {
-        cache2::WriteBig32(file.data() + header, 7);
+        qToBigEndian<quint32>(7, file.data() + header);
         rehash(file);
     } else if (damage == "odd elements") {
         file[file.find("request-method") + 14] = 'x'; // the NUL after the name
@@ -706,7 +706,7 @@ void TestFirefoxStore::damaged()
         rehash(file);
     } else if (damage == "bad key") {
         // A key Firefox could not parse, under the name its hash gives.
-        const std::uint32_t keySize = cache2::ReadBig32(file.data() + header + 24);
+        const std::uint32_t keySize = qFromBigEndian<quint32>(file.data() + header + 24);
         file[header + 32] = 'Z'; // ":https://..." becomes "Zhttps://..."
         rehash(file);
         const std::string key = file.substr(header + 32, keySize);
@@ -715,7 +715,7 @@ void TestFirefoxStore::damaged()
     } else if (damage == "too large") {
         // An offset that leaves more than a megabyte of "metadata" behind it.
         file = std::string(2 * 1024 * 1024, 'm');
-        cache2::WriteBig32(file.data() + file.size() - 4, 8);
+        qToBigEndian<quint32>(8, file.data() + file.size() - 4);
     } else if (damage == "fifo") {
         QVERIFY(QFile::remove(victim));
         QCOMPARE(::mkfifo(QFile::encodeName(victim).constData(), 0644), 0);
@@ -800,13 +800,13 @@ void TestFirefoxStore::encryptedCacheRefused()
             state ^= state << 17;
             c = char(state);
         }
-        cache2::WriteBig32(bytes.data() + bytes.size() - 4, 300);
+        qToBigEndian<quint32>(300, bytes.data() + bytes.size() - 4);
         QVERIFY(writeAll(QString::fromStdString(w.file), bytes));
     }
     if (sign == "index") {
         std::string index(20 + 41, '\0');
-        cache2::WriteBig32(index.data(), 0xD);
-        cache2::WriteBig32(index.data() + 16, 1);
+        qToBigEndian<quint32>(0xD, index.data());
+        qToBigEndian<quint32>(1, index.data() + 16);
         QVERIFY(writeAll(folder + "/index", index));
     } else if (sign == "prefs") {
         QVERIFY(writeAll(profile + "/prefs.js",
@@ -893,7 +893,7 @@ void TestFirefoxStore::newerFormatNotDamage()
     QVERIFY(written.ok);
     auto makeNewer = [](const std::string &path) {
         std::string file = readAll(QString::fromStdString(path));
-        cache2::WriteBig32(file.data() + file.size() - 8, 5);
+        qToBigEndian<quint32>(5, file.data() + file.size() - 8);
         return writeAll(QString::fromStdString(path), file);
     };
     QVERIFY(makeNewer(written.entries[0].file));

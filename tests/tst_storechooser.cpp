@@ -192,7 +192,7 @@ QString writeFirefox(const QString &folder, const QString &spoil)
     const QString file = QString::fromStdString(written.entries[0].file);
     QByteArray bytes = ReadBytes(file);
     if (spoil == QLatin1String("newer"))
-        cache2::WriteBig32(bytes.data() + bytes.size() - 8, 5); // the trailer's metadata version
+        qToBigEndian<quint32>(5, bytes.data() + bytes.size() - 8); // the trailer's metadata version
     else if (spoil == QLatin1String("damaged"))
         bytes.chop(bytes.size() / 2);
     return WriteBytes(file, bytes) ? folder : QString();

@@ -3,6 +3,8 @@
 
 #include "stores/bodies.h"
 #include "stores/bodydecoder.h"
+#include "stores/calendar.h"
+#include "stores/parallel.h"
 #include "stores/storeregistry.h"
 #include "tools/writers/browserwriter.h"
 #include "tools/writers/indexdatwriter.h"
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -75,6 +78,10 @@ private slots:
     void rangeInsideContainer();
     void httpDates_data();
     void httpDates();
+    void calendar_data();
+    void calendar();
+    void parallelParts_data();
+    void parallelParts();
     void responseFacts();
     void plannedNames_data();
     void plannedNames();
@@ -287,6 +294,90 @@ void TestStores::httpDates()
     QFETCH(qint64, unix);
     const StoreTime t = StoreTimeFromHttpDate(date.toStdString());
     QCOMPARE(t == 0 ? qint64(0) : qint64(UnixFromStoreTime(t)), unix);
+}
+
+// The day counts of the old hand-written calendar, which every stored time went through.
+void TestStores::calendar_data()
+{
+    QTest::addColumn<int>("year");
+    QTest::addColumn<uint>("month");
+    QTest::addColumn<uint>("day");
+    QTest::addColumn<qint64>("days");
+    QTest::addColumn<bool>("dateOfItsOwn"); // false: a day past its month's end
+    QTest::newRow("1970") << 1970 << 1u << 1u << qint64(0) << true;
+    QTest::newRow("the day before") << 1969 << 12u << 31u << qint64(-1) << true;
+    QTest::newRow("1601, FILETIME's start") << 1601 << 1u << 1u << qint64(-134774) << true;
+    QTest::newRow("leap day of 1600") << 1600 << 2u << 29u << qint64(-135081) << true;
+    QTest::newRow("1900 has no leap day") << 1900 << 3u << 1u << qint64(-25508) << true;
+    QTest::newRow("leap day of 2000") << 2000 << 2u << 29u << qint64(11016) << true;
+    QTest::newRow("DOS dates start") << 1980 << 1u << 1u << qint64(3652) << true;
+    QTest::newRow("DOS dates end") << 2107 << 12u << 31u << qint64(50402) << true;
+    QTest::newRow("9999") << 9999 << 12u << 31u << qint64(2932896) << true;
+    QTest::newRow("year 0 leap day") << 0 << 2u << 29u << qint64(-719469) << true;
+    QTest::newRow("negative year") << -1 << 12u << 31u << qint64(-719529) << true;
+    QTest::newRow("first day") << -32767 << 1u << 1u << qint64(FirstCalendarDay) << true;
+    QTest::newRow("last day") << 32767 << 12u << 31u << qint64(LastCalendarDay) << true;
+    QTest::newRow("31 February counts on") << 2001 << 2u << 31u << qint64(11384) << false;
+}
+
+void TestStores::calendar()
+{
+    QFETCH(int, year);
+    QFETCH(uint, month);
+    QFETCH(uint, day);
+    QFETCH(qint64, days);
+    QFETCH(bool, dateOfItsOwn);
+    QCOMPARE(qint64(DaysFromCivil(year, month, day)), days);
+    if (!dateOfItsOwn)
+        return;
+    const CivilDate date = CivilFromDays(days);
+    QCOMPARE(date.year, year);
+    QCOMPARE(date.month, month);
+    QCOMPARE(date.day, day);
+}
+
+// Every part runs once, the first on the caller's thread, and the shares cover the items in
+// order without a gap or an overlap, also where there are more parts than items.
+void TestStores::parallelParts_data()
+{
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("count");
+    QTest::newRow("nothing to do") << 0 << 0;
+    QTest::newRow("one part") << 7 << 1;
+    QTest::newRow("halves") << 4001 << 2;
+    QTest::newRow("four shares, uneven") << 9 << 4;
+    QTest::newRow("more parts than items") << 2 << 4;
+}
+
+void TestStores::parallelParts()
+{
+    QFETCH(int, total);
+    QFETCH(int, count);
+    std::vector<std::atomic<int>> taken(static_cast<std::size_t>(total));
+    std::vector<std::atomic<int>> ran(static_cast<std::size_t>(count));
+    std::atomic<bool> firstHere{count == 0};
+    const std::thread::id caller = std::this_thread::get_id();
+    ParallelParts(std::size_t(count), [&](std::size_t part) {
+        ++ran[part];
+        if (part == 0)
+            firstHere = std::this_thread::get_id() == caller;
+        const PartRange range = ShareOf(std::size_t(total), std::size_t(count), part);
+        for (std::size_t i = range.begin; i < range.end; ++i)
+            ++taken[i];
+    });
+    QVERIFY(firstHere);
+    for (const auto &r : ran)
+        QCOMPARE(r.load(), 1);
+    for (const auto &t : taken)
+        QCOMPARE(t.load(), 1);
+    std::size_t next = 0;
+    for (int part = 0; part < count; ++part) {
+        const PartRange range = ShareOf(std::size_t(total), std::size_t(count), std::size_t(part));
+        QCOMPARE(range.begin, next);
+        QVERIFY(range.end >= range.begin);
+        next = range.end;
+    }
+    QCOMPARE(next, std::size_t(count ? total : 0));
 }
 
 void TestStores::responseFacts()

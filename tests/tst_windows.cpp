@@ -1,11 +1,11 @@
 // The auxiliary windows: gradient, splash and about window, info window, animation and
 // the program's pictures.
 
+#include "catalogue/text.h"
 #include "windows/designlabel.h"
 #include "windows/entryinfowindow.h"
 #include "windows/gradient.h"
 #include "windows/infoform.h"
-#include "windows/localtext.h"
 #include "windows/logoform.h"
 #include "windows/messagebox.h"
 #include "windows/pictures.h"

@@ -1,9 +1,10 @@
 #include "logoform.h"
 
+#include "catalogue/text.h"
+
 #include "designlabel.h"
 #include "fonts.h"
 #include "gradient.h"
-#include "localtext.h"
 #include "pictures.h"
 
 #include <QDesktopServices>

@@ -20,7 +20,7 @@ namespace {
 void appendBig32(std::string &out, std::uint32_t v)
 {
     char bytes[4];
-    cache2::WriteBig32(bytes, v);
+    qToBigEndian<quint32>(v, bytes);
     out.append(bytes, 4);
 }
 
@@ -147,7 +147,7 @@ std::string FirefoxMetadataBytes(const FirefoxMetadataFields &f)
     out += f.key;
     out += '\0';
     out += f.elements;
-    cache2::WriteBig32(out.data(), cache2::Hash(std::string_view(out).substr(4)));
+    qToBigEndian<quint32>(cache2::Hash(std::string_view(out).substr(4)), out.data());
     if (f.version >= 4)
         appendBig32(out, f.version);
     appendBig32(out, f.dataSize);
@@ -178,8 +178,8 @@ bool SealFirefoxEntry(std::string_view data, const FirefoxMetadataFields &fields
     }
     const std::string meta = FirefoxMetadataBytes(fields);
     std::string trailer(8, '\0');
-    cache2::WriteBig32(trailer.data(), fields.version);
-    cache2::WriteBig32(trailer.data() + 4, fields.dataSize | cache2::EncryptedFlag);
+    qToBigEndian<quint32>(fields.version, trailer.data());
+    qToBigEndian<quint32>(fields.dataSize | cache2::EncryptedFlag, trailer.data() + 4);
     if (!cache2::SealBlock(sealKey, cache2::MetadataBlockNumber, std::string_view(meta).substr(0, meta.size() - 8),
                            trailer, nonce(), sealed))
         return false;

@@ -1,0 +1,14 @@
+#pragma once
+// Path text as the stores take it apart: slash-separated, no normalising, no file system
+// access except where the name says so.
+
+#include <string>
+#include <string_view>
+
+// The folder holding `path`: the text before its last slash; "/" for a path right below the
+// root, "." for a bare name.
+std::string ParentOf(std::string_view path);
+// The text after the last slash (the whole path when it has none).
+std::string BaseName(std::string_view path);
+// True when `path` names a folder, following links.
+bool IsDirectory(const std::string &path);
