@@ -3,6 +3,7 @@
 #include "catalogue/text.h"
 #include "platform/cachefile.h"
 #include "stores/bodydecoder.h"
+#include "stores/parallel.h"
 
 #include <QStringEncoder>
 
@@ -428,28 +429,29 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
                 }
             }
         };
-        std::vector<std::jthread> workers;
-        for (unsigned t = searchThreads(n); t > 0; --t)
-            workers.emplace_back(work);
         // The caller hears of progress, and may stop, also while one large body is decoded.
         auto stopped = [&] { return observer.stopped && observer.stopped(); };
-        for (std::size_t i = 0; i < n; ++i) {
-            progress.tick(i + 1);
-            while (outcomes[i].load(std::memory_order_acquire) == Outcome::Pending && !halt) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (progress.tick(i) && stopped())
+        auto takeInOrder = [&] {
+            for (std::size_t i = 0; i < n; ++i) {
+                progress.tick(i + 1);
+                while (outcomes[i].load(std::memory_order_acquire) == Outcome::Pending && !halt) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    if (progress.tick(i) && stopped())
+                        halt = true;
+                }
+                if (halt || stopped()) {
                     halt = true;
+                    return;
+                }
+                const Outcome outcome = outcomes[i].load(std::memory_order_acquire);
+                if (outcome == Outcome::Unreadable && observer.unreadable)
+                    observer.unreadable(list[i]);
+                if (outcome == Outcome::Hit)
+                    hits.push_back(list[i]);
             }
-            if (halt || stopped()) {
-                halt = true;
-                break;
-            }
-            const Outcome outcome = outcomes[i].load(std::memory_order_acquire);
-            if (outcome == Outcome::Unreadable && observer.unreadable)
-                observer.unreadable(list[i]);
-            if (outcome == Outcome::Hit)
-                hits.push_back(list[i]);
-        }
+        };
+        // Part 0, on the caller's thread, takes the answers; the others decode.
+        ParallelParts(1 + std::size_t(searchThreads(n)), [&](std::size_t part) { part == 0 ? takeInOrder() : work(); });
         return hits;
     }
 
