@@ -5,7 +5,6 @@
 #include "platform/urlcachestore.h"
 #include "stores/bodies.h"
 #include "stores/cachestore.h"
-#include "stores/storeregistry.h"
 
 #include <algorithm>
 #include <mutex>
@@ -51,12 +50,20 @@ std::string storeNickname(std::string path)
     return path;
 }
 
+// The caption of the tree's cache root for a store: "IE缓存" for WinInet (and when there is
+// no store), else the browser's name and 缓存, e.g. "Firefox缓存", "Chrome缓存".
+std::string cacheRootCaption(StoreKind kind, const std::string &folder)
+{
+    const std::string browser = BrowserNameFor(kind, folder);
+    return (browser.empty() ? std::string("IE") : browser) + "缓存";
+}
+
 } // namespace
 
 std::string StoreCaption(URLCACHE_STORE_ID store, bool several)
 {
     const std::string folder = UrlCacheStoreFolder(store);
-    std::string caption = CacheRootCaption(UrlCacheStoreKind(store), folder);
+    std::string caption = cacheRootCaption(UrlCacheStoreKind(store), folder);
     if (several && !folder.empty())
         caption += " – " + storeNickname(folder);
     return caption;

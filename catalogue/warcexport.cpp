@@ -1,5 +1,6 @@
 #include "warcexport.h"
 
+#include "platform/urlcachestore.h"
 #include "stores/bodies.h"
 #include "stores/bodydecoder.h"
 
@@ -125,8 +126,7 @@ std::string targetUri(std::string_view url)
 
 StoreKind kindOf(const EntryRow &row)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    return extras ? StoreKind(extras->dwStoreKind) : StoreKind::WinInet;
+    return EntryBlockKind(row.block);
 }
 
 StoreTime timeOf(const FILETIME &t)
@@ -293,8 +293,8 @@ StoreTime WarcResponseTime(const EntryRow &row, StoreKind kind)
 {
     const INTERNET_CACHE_ENTRY_INFOA &h = *row.header;
     const StoreTime lastSync = timeOf(h.LastSyncTime);
-    // Chromium records when the response arrived; the others keep the server's Date.
-    if ((kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile) && lastSync)
+    // A store that records when the response arrived says it better than the server's Date.
+    if (kind->syncIsArrival && lastSync)
         return lastSync;
     if (h.lpHeaderInfo && h.dwHeaderInfoSize)
         if (const StoreTime date =

@@ -191,21 +191,21 @@ void TestChromiumStore::initTestCase()
 void TestChromiumStore::fixtures_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<int>("kind");
-    QTest::newRow("simple 2016, packed records") << "simple-schorlet" << int(StoreKind::ChromiumSimple);
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("simple 2016, packed records") << "simple-schorlet" << QStringLiteral("chromium-simple");
     QTest::newRow("simple, Chromium 156 over the browser test's site")
-        << "../chromium156" << int(StoreKind::ChromiumSimple);
-    QTest::newRow("blockfile 2.1") << "blockfile-plaso-v2" << int(StoreKind::ChromiumBlockfile);
-    QTest::newRow("blockfile 3.0, partitioned keys") << "blockfile-plaso-v3" << int(StoreKind::ChromiumBlockfile);
+        << "../chromium156" << QStringLiteral("chromium-simple");
+    QTest::newRow("blockfile 2.1") << "blockfile-plaso-v2" << QStringLiteral("chromium-blockfile");
+    QTest::newRow("blockfile 3.0, partitioned keys") << "blockfile-plaso-v3" << QStringLiteral("chromium-blockfile");
 }
 
 void TestChromiumStore::fixtures()
 {
     QFETCH(QString, folder);
-    QFETCH(int, kind);
+    QFETCH(QString, kind);
     const std::string base = Fixtures + folder.toStdString();
     const auto store = OpenStore(base + "/Cache");
-    QCOMPARE(int(store->kind()), kind);
+    QCOMPARE(QString::fromLatin1(StoreKindId(store->kind())), kind);
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());
 
@@ -289,7 +289,7 @@ void TestChromiumStore::fixtures()
             QCOMPARE(e->expires, StoreTime(0));
         else if (!headersMissing)
             QVERIFY2(e->expires > e->lastSync, key.c_str());
-        if (kind == int(StoreKind::ChromiumBlockfile)) {
+        if (kind == QLatin1String("chromium-blockfile")) {
             QCOMPARE(e->created, isoTime(row.at("time_created")));
             QCOMPARE(e->lastAccess, isoTime(row.at("time_accessed")));
             const std::string &fetch = row.at("fetch_count");
@@ -530,7 +530,7 @@ void TestChromiumStore::writerReadsBack()
 
     // Found from the profile folder above, as a user names it.
     const auto store = OpenStore(dir.path().toStdString());
-    QCOMPARE(int(store->kind()), int(StoreKind::ChromiumSimple));
+    QCOMPARE(QString::fromLatin1(StoreKindId(store->kind())), QStringLiteral("chromium-simple"));
     QCOMPARE(store->folder(), folder);
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());
@@ -974,7 +974,7 @@ void TestChromiumStore::blockfileDeleteRefused()
     QVERIFY(copyTree(Fixtures + "blockfile-plaso-v2/Cache", folder));
     const auto before = folderBytes(folder);
     const auto store = OpenStore(folder);
-    QCOMPARE(int(store->kind()), int(StoreKind::ChromiumBlockfile));
+    QCOMPARE(QString::fromLatin1(StoreKindId(store->kind())), QStringLiteral("chromium-blockfile"));
     const StoreListing listing = store->list();
     QVERIFY(!listing.entries.empty());
     QVERIFY(!store->removalRefusal().empty());

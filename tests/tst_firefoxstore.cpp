@@ -300,7 +300,7 @@ void TestFirefoxStore::fixtures()
     QFETCH(QString, folder);
     QFETCH(QString, opened);
     const auto store = OpenStore((Fixtures + "/" + opened).toStdString());
-    QCOMPARE(store->kind(), StoreKind::Firefox);
+    QCOMPARE(store->kind(), StoreKindFromId("firefox"));
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());
 
@@ -552,7 +552,7 @@ void TestFirefoxStore::writtenEntriesReadBack()
     QCOMPARE(written.entries.size(), in.size());
 
     const auto store = OpenStore(folder);
-    QCOMPARE(store->kind(), StoreKind::Firefox);
+    QCOMPARE(store->kind(), StoreKindFromId("firefox"));
     QCOMPARE(store->folder(), folder);
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());
