@@ -49,13 +49,13 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelectedLive() const
 
 bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
 {
-    std::string why;
-    StoreError error = StoreError::None;
-    if (EnsureLocalFile(entry, &why, &error))
+    const StoreResult ready = EnsureLocalFile(entry);
+    if (ready.ok())
         return true;
-    qCWarning(lcStore, "cannot take out the document: %s", why.c_str());
-    MsgBox(QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(error), QString::fromUtf8(SourceUrl(*entry))),
-           MB::ICONWARNING);
+    qCWarning(lcStore, "cannot take out the document: %s", ready.reason.c_str());
+    MsgBox(
+        QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(ready.error), QString::fromUtf8(SourceUrl(*entry))),
+        MB::ICONWARNING);
     return false;
 }
 

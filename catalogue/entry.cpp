@@ -103,31 +103,22 @@ const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET
     return LocalFileName(header);
 }
 
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, StoreError *error)
+StoreResult EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
     if (!block)
-        return false;
+        return StoreResult::failure(StoreError::NotFound, "no entry");
     const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
     if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range)) {
         if (FileExists(LocalFileName(*block)))
-            return true;
-        if (why)
-            *why = std::string(LocalFileName(*block)) + ": the file is gone";
-        if (error)
-            *error = StoreError::NotFound;
-        return false;
+            return {};
+        return StoreResult::failure(StoreError::NotFound, std::string(LocalFileName(*block)) + ": the file is gone");
     }
     BodyRef ref;
     ref.container = extras->lpszContainer;
     ref.offset = extras->qwBodyOffset;
     ref.size = EntrySize(*block);
     ref.contentEncoding = extras->lpszContentEncoding;
-    const StoreResult result = WriteBodyFile(ref, LocalFileName(*block));
-    if (!result.ok() && why)
-        *why = result.reason;
-    if (!result.ok() && error)
-        *error = result.error;
-    return result.ok();
+    return WriteBodyFile(ref, LocalFileName(*block));
 }
 
 namespace {
