@@ -161,7 +161,10 @@ StoreProbe ProbeFolder(const std::string &folder)
             }
         }
     }
-    probe.why = folder + ": no cache store there (no index.dat, no cache2 entries, no Chromium cache files)";
+    probe.why = folder + ": no cache store there (looked for";
+    for (const StoreKind kind : CacheStoreKinds())
+        probe.why += std::string(kind == CacheStoreKinds().front() ? " " : ", ") + kind->id;
+    probe.why += ")";
     return probe;
 }
 
