@@ -103,22 +103,37 @@ const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET
     return LocalFileName(header);
 }
 
+bool BodyInContainer(const INTERNET_CACHE_ENTRY_INFOA *block)
+{
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
+    return extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+}
+
+BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header)
+{
+    BodyRef ref;
+    ref.size = EntrySize(header);
+    if (!BodyInContainer(block)) {
+        ref.container = LocalFileName(header);
+        return ref;
+    }
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
+    ref.container = extras->lpszContainer ? extras->lpszContainer : "";
+    ref.offset = extras->qwBodyOffset;
+    ref.contentEncoding = extras->lpszContentEncoding ? extras->lpszContentEncoding : "";
+    return ref;
+}
+
 StoreResult EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
     if (!block)
         return StoreResult::failure(StoreError::NotFound, "no entry");
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range)) {
+    if (!BodyInContainer(block)) {
         if (FileExists(LocalFileName(*block)))
             return {};
         return StoreResult::failure(StoreError::NotFound, std::string(LocalFileName(*block)) + ": the file is gone");
     }
-    BodyRef ref;
-    ref.container = extras->lpszContainer;
-    ref.offset = extras->qwBodyOffset;
-    ref.size = EntrySize(*block);
-    ref.contentEncoding = extras->lpszContentEncoding;
-    return WriteBodyFile(ref, LocalFileName(*block));
+    return WriteBodyFile(EntryBodyRef(block, *block), LocalFileName(*block));
 }
 
 namespace {

@@ -151,15 +151,14 @@ public:
     {
         const INTERNET_CACHE_ENTRY_INFOA &h = *row.header;
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-        const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        const bool inContainer = BodyInContainer(row.block);
         if (extras && (extras->dwBodyPlace == DWORD(BodyPlace::None) || (extras->dwFlags & EntryBodyMissing))) {
             done.problem = QStringLiteral("the cache holds no body for this document");
             return true;
         }
-        BodyRef ref;
-        ref.container = inContainer ? (extras->lpszContainer ? extras->lpszContainer : "") : LocalFileName(h);
-        ref.offset = inContainer ? extras->qwBodyOffset : 0;
-        ref.size = EntrySize(h);
+        // The stored bytes: their codings are undone below, where the head says which.
+        BodyRef ref = EntryBodyRef(row.block, h);
+        ref.contentEncoding.clear();
         m_body.clear();
         const StoreResult read = ReadStoredBody(ref, [this](std::string_view piece) {
             m_body.append(piece);
