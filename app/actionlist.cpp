@@ -103,6 +103,8 @@ void ActionList::Update(const Situation &now)
     const bool live = now.selection && !now.unavailable;
     for (QAction *a : {ADocinfo, AOpenDoc, ADeleteDoc, ASaveDocas, AEntryInfo, AExportDocs})
         a->setEnabled(live);
+    // A cache only ever read offers no delete; its removalRefusal() says why.
+    ADeleteDoc->setEnabled(live && !now.readOnly);
     ACopyUrl->setEnabled(now.selection);
     AExportList->setEnabled(now.rows);
     AExportWarc->setEnabled(now.rows);

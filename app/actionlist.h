@@ -17,6 +17,7 @@ struct ActionList {
     struct Situation {
         bool selection = false;        // a row of the document list is selected
         bool unavailable = false;      // a selected row comes from a cache closed since
+        bool readOnly = false;         // every selected row comes from a cache only ever read
         bool rows = false;             // the list has rows
         bool document = false;         // the browser has loaded a document
         bool browserShown = false;     // the browser, not the text viewer, shows the preview

@@ -38,7 +38,7 @@ void addCollectionRoots(QTreeWidget *tree)
 // "IE" for a WinInet store (and for none), else the browser's name.
 QString browserOf(const CacheStore *store)
 {
-    const std::string name = store ? BrowserNameFor(store->kind(), store->folder()) : std::string();
+    const std::string name = store ? store->browserName() : std::string();
     return name.empty() ? QStringLiteral("IE") : QString::fromStdString(name);
 }
 

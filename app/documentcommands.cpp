@@ -54,13 +54,12 @@ const INTERNET_CACHE_ENTRY_INFOA *DocumentCommands::firstSelectedLive() const
 
 bool DocumentCommands::localFileReady(const INTERNET_CACHE_ENTRY_INFOA *entry) const
 {
-    std::string why;
-    StoreError error = StoreError::None;
-    if (EnsureLocalFile(entry, &why, &error))
+    const StoreResult ready = EnsureLocalFile(entry);
+    if (ready.ok())
         return true;
-    qCWarning(lcStore, "cannot take out the document: %s", why.c_str());
+    qCWarning(lcStore, "cannot take out the document: %s", ready.reason.c_str());
     m_answerer.tell(
-        QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(error), QString::fromUtf8(SourceUrl(*entry))),
+        QStringLiteral("无法取出缓存文档：%1。\n%2").arg(CauseText(ready.error), QString::fromUtf8(SourceUrl(*entry))),
         MB::ICONWARNING);
     return false;
 }
@@ -203,11 +202,9 @@ void DocumentCommands::ADeleteDocExecute()
     if (notTried > 0)
         lines << QStringLiteral("删除已取消，有%1个缓存文档没有删除。").arg(notTried);
     if (failed > 0) {
-        const StoreKind kind = UrlCacheStoreKind(firstStore);
-        const QString browser = QString::fromStdString(BrowserNameFor(kind, UrlCacheStoreFolder(firstStore)));
         QString text = QStringLiteral("有%1个缓存文档未能删除：%2")
                            .arg(failed)
-                           .arg(DeleteFailureText(firstFailure->error, kind, browser));
+                           .arg(DeleteFailureText(firstFailure->error, UrlCacheStoreById(firstStore).get()));
         // The store's own words are for the log; the box says it in the user's language.
         if (!firstFailure->reason.empty())
             qCWarning(lcStore, "not deleted: %s", firstFailure->reason.c_str());
@@ -287,12 +284,10 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
 
     QString summary = QStringLiteral("已删除%1项，释放%2").arg(gone.size()).arg(ByteCountText(freed));
     if (failed > 0) {
-        const URLCACHE_STORE_ID store = stores[firstFailure];
-        const StoreKind kind = UrlCacheStoreKind(store);
-        const QString browser = QString::fromStdString(BrowserNameFor(kind, UrlCacheStoreFolder(store)));
-        summary += QStringLiteral("；%1项未能删除：%2")
-                       .arg(failed)
-                       .arg(DeleteFailureText(results[firstFailure].error, kind, browser));
+        summary +=
+            QStringLiteral("；%1项未能删除：%2")
+                .arg(failed)
+                .arg(DeleteFailureText(results[firstFailure].error, UrlCacheStoreById(stores[firstFailure]).get()));
         if (!results[firstFailure].reason.empty())
             summary += QStringLiteral("\n（%1）").arg(QString::fromStdString(results[firstFailure].reason));
     }
@@ -301,17 +296,19 @@ void DocumentCommands::deleteAll(const std::vector<CatalogueEntry> &listed)
     m_answerer.tell(summary, failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
-QString DeleteFailureText(StoreError error, StoreKind kind, const QString &browser)
+QString DeleteFailureText(StoreError error, const CacheStore *store)
 {
     switch (error) {
     case StoreError::Busy:
-        if (kind == StoreKind::Firefox || kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile)
-            return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。").arg(browser);
+        if (store && store->holder() == StoreHolder::Browser && !store->browserName().empty())
+            return QStringLiteral("%1 正在使用这个缓存，请先关闭 %1。")
+                .arg(QString::fromStdString(store->browserName()));
         return QStringLiteral("先关闭正在使用这个缓存的Wine程序");
     case StoreError::ReadOnly:
-        if (kind == StoreKind::WinInet)
-            return QStringLiteral("这种旧版本的缓存索引只能读取。");
-        return QStringLiteral("这种缓存（Chromium 旧式的块文件缓存）只能读取，不能删除其中的文档。");
+        // A store only ever read is so for its whole kind; otherwise its version is too old.
+        if (store && store->readOnly())
+            return QStringLiteral("%1只能读取，不能删除其中的文档。").arg(QString::fromUtf8(store->kind()->label));
+        return QStringLiteral("这种旧版本的缓存索引只能读取。");
     case StoreError::DiskFull:
         return QStringLiteral("磁盘已满，缓存没有改完。");
     case StoreError::IoError:

@@ -19,9 +19,10 @@ class Lister;
 class QWidget;
 class StatusPanels;
 
-// Why the cache kept an entry, for the user: `error` as the cache layer reported it, for a
-// store of `kind` (its browser `browser`, as the cache root names it).
-QString DeleteFailureText(StoreError error, StoreKind kind = StoreKind::WinInet, const QString &browser = QString());
+// Why the cache kept an entry, for the user: `error` as the cache layer reported it, told in
+// the words `store` answers (who keeps it busy, whether it is only ever read); null when the
+// store is not known.
+QString DeleteFailureText(StoreError error, const CacheStore *store = nullptr);
 
 class DocumentCommands : public QObject {
     Q_OBJECT

@@ -338,6 +338,28 @@ bool Tfrm_cache::selectionUnavailable() const
     return false;
 }
 
+bool Tfrm_cache::selectionReadOnly() const
+{
+    // Most stores can be written: the rows are walked only when a read-only one is open.
+    const std::vector<std::shared_ptr<CacheStore>> open = OpenUrlCacheStores();
+    if (std::none_of(open.begin(), open.end(), [](const auto &store) { return store->readOnly(); }))
+        return false;
+    const ViewList &view = m_state.view_list;
+    URLCACHE_STORE_ID checked = 0;
+    for (const int row : ui->lister->selectedRows()) {
+        if (std::size_t(row) >= view.size())
+            continue;
+        const URLCACHE_STORE_ID id = EntryStoreId(view[std::size_t(row)]);
+        if (id != 0 && id == checked)
+            continue;
+        const std::shared_ptr<CacheStore> store = id ? UrlCacheStoreById(id) : nullptr;
+        if (!store || !store->readOnly())
+            return false;
+        checked = id;
+    }
+    return checked != 0;
+}
+
 void Tfrm_cache::CheckSortItem(int key)
 {
     if (key >= 0 && key < ui->sortItems.size())
@@ -360,6 +382,7 @@ void Tfrm_cache::ActionList1Update()
     const bool selection = ui->lister->firstSelectedRow() >= 0;
     ui->actions->Update({.selection = selection,
                          .unavailable = selection && m_loader->closedAny() && selectionUnavailable(),
+                         .readOnly = selection && selectionReadOnly(),
                          .rows = ui->lister->rowCount() > 0,
                          .document = ui->Web1->hasDocument(),
                          .browserShown = ui->Web1->Visible(),

@@ -129,6 +129,7 @@ private:
     void storesChanged();
     // Whether a selected row comes from a store closed since it was read.
     bool selectionUnavailable() const;
+    bool selectionReadOnly() const;
     // A store's problem under its root, and in a box when the user has just opened that store.
     void showStoreProblem(const StoreProblem &problem);
 

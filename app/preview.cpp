@@ -142,10 +142,9 @@ CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
     // A browser cache's body becomes a file when the page asks for it, off the window's
     // thread: decoding it may take long. The entry block stays alive with the task.
     auto written = [entry]() -> CachedLocalFile {
-        StoreError error = StoreError::None;
-        if (!EnsureLocalFile(entry, nullptr, &error)) {
+        if (const StoreResult ready = EnsureLocalFile(entry); !ready.ok()) {
             CachedLocalFile failed;
-            failed.problem = CauseText(error);
+            failed.problem = CauseText(ready.error);
             return failed;
         }
         return std::optional(std::string(LocalFileName(*entry)));
@@ -205,10 +204,9 @@ void PreviewPane::listerChange(int row)
         // same: the message says why it cannot be shown. A missing file of its own is told below.
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(record));
         const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
-        StoreError error = StoreError::None;
-        if (!EnsureLocalFile(record, nullptr, &error) && inContainer) {
+        if (const StoreResult ready = EnsureLocalFile(record); !ready.ok() && inContainer) {
             m_answerer.report(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
-                                  .arg(CauseText(error), QString::fromUtf8(SourceUrl(record))));
+                                  .arg(CauseText(ready.error), QString::fromUtf8(SourceUrl(record))));
             return;
         }
         showText(LocalFileName(record));

@@ -43,15 +43,15 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString 
     choice.commandLine = QFile::encodeName(storeArgument).toStdString();
     choice.environment = QFile::encodeName(qEnvironmentVariable("TIDEWRACK_URLCACHE")).toStdString();
     choice.remembered = RememberedStore();
-    std::string why;
-    const std::string store = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), &why);
+    const StartStore start = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment());
     UseOfflineStateFile(DefaultOfflineStateFile());
     // Bodies of browser caches are written out here on demand; a previous run's are stale.
     if (const std::string refused = ClaimBodiesFolder(); !refused.empty())
         qCWarning(lcStore).noquote() << QString::fromStdString(refused);
 
     auto window = std::make_unique<Tfrm_cache>(appDir, answerer);
-    window->useStore(store.empty() ? std::make_shared<EmptyStore>(std::string(), why) : OpenStore(store));
+    window->useStore(start.path.empty() ? std::make_shared<EmptyStore>(std::string(), start.why)
+                                        : OpenStore(start.path));
     // Several caches shown last time are shown again, unless one was named for this start.
     if (choice.commandLine.empty() && choice.environment.empty()) {
         bool first = true;

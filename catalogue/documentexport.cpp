@@ -223,7 +223,7 @@ public:
             return done;
         }
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-        const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        const bool inContainer = BodyInContainer(row.block);
         if (!inContainer && !FileExists(LocalFileName(*row.header))) {
             done.problem = QString::fromUtf8(LocalFileName(*row.header)) + QStringLiteral(": the file is gone");
             done.cause = StoreError::NotFound;
@@ -241,12 +241,7 @@ public:
         }
         Copy copy;
         if (inContainer) {
-            BodyRef ref;
-            ref.container = extras->lpszContainer ? extras->lpszContainer : "";
-            ref.offset = extras->qwBodyOffset;
-            ref.size = EntrySize(*row.header);
-            ref.contentEncoding = extras->lpszContentEncoding ? extras->lpszContentEncoding : "";
-            copyBody(ref, fd, copy);
+            copyBody(EntryBodyRef(row.block, *row.header), fd, copy);
         } else {
             copyLocalFile(LocalFileName(*row.header), fd, copy);
         }

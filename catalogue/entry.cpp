@@ -5,7 +5,6 @@
 #include "platform/urlcachestore.h"
 #include "stores/bodies.h"
 #include "stores/cachestore.h"
-#include "stores/storeregistry.h"
 
 #include <algorithm>
 #include <mutex>
@@ -51,12 +50,20 @@ std::string storeNickname(std::string path)
     return path;
 }
 
+// The caption of the tree's cache root for a store: "IE缓存" for WinInet (and when there is
+// no store), else the browser's name and 缓存, e.g. "Firefox缓存", "Chrome缓存".
+std::string cacheRootCaption(StoreKind kind, const std::string &folder)
+{
+    const std::string browser = BrowserNameFor(kind, folder);
+    return (browser.empty() ? std::string("IE") : browser) + "缓存";
+}
+
 } // namespace
 
 std::string StoreCaption(URLCACHE_STORE_ID store, bool several)
 {
     const std::string folder = UrlCacheStoreFolder(store);
-    std::string caption = CacheRootCaption(UrlCacheStoreKind(store), folder);
+    std::string caption = cacheRootCaption(UrlCacheStoreKind(store), folder);
     if (several && !folder.empty())
         caption += " – " + storeNickname(folder);
     return caption;
@@ -96,31 +103,37 @@ const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET
     return LocalFileName(header);
 }
 
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why, StoreError *error)
+bool BodyInContainer(const INTERNET_CACHE_ENTRY_INFOA *block)
+{
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
+    return extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+}
+
+BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header)
+{
+    BodyRef ref;
+    ref.size = EntrySize(header);
+    if (!BodyInContainer(block)) {
+        ref.container = LocalFileName(header);
+        return ref;
+    }
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
+    ref.container = extras->lpszContainer ? extras->lpszContainer : "";
+    ref.offset = extras->qwBodyOffset;
+    ref.contentEncoding = extras->lpszContentEncoding ? extras->lpszContentEncoding : "";
+    return ref;
+}
+
+StoreResult EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
     if (!block)
-        return false;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range)) {
+        return StoreResult::failure(StoreError::NotFound, "no entry");
+    if (!BodyInContainer(block)) {
         if (FileExists(LocalFileName(*block)))
-            return true;
-        if (why)
-            *why = std::string(LocalFileName(*block)) + ": the file is gone";
-        if (error)
-            *error = StoreError::NotFound;
-        return false;
+            return {};
+        return StoreResult::failure(StoreError::NotFound, std::string(LocalFileName(*block)) + ": the file is gone");
     }
-    BodyRef ref;
-    ref.container = extras->lpszContainer;
-    ref.offset = extras->qwBodyOffset;
-    ref.size = EntrySize(*block);
-    ref.contentEncoding = extras->lpszContentEncoding;
-    const StoreResult result = WriteBodyFile(ref, LocalFileName(*block));
-    if (!result.ok() && why)
-        *why = result.reason;
-    if (!result.ok() && error)
-        *error = result.error;
-    return result.ok();
+    return WriteBodyFile(EntryBodyRef(block, *block), LocalFileName(*block));
 }
 
 namespace {

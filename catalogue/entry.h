@@ -133,14 +133,23 @@ const char *PresenceFile(const Entry &e)
     return PresenceFile(EntryBlock(e), EntryHeader(e));
 }
 
+// Where an entry's body is, as the stores' body readers take it: for a body kept inside a
+// container file of the store, its range and the codings still to undo; otherwise the local
+// file, whole. `header` is the entry's header, the block's own or a copy of it. The one place
+// that reads the body's place out of a block.
+struct BodyRef;
+BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header);
+// Whether the body lies inside a container file of the store (written out only on demand).
+bool BodyInContainer(const INTERNET_CACHE_ENTRY_INFOA *block);
+
 // Makes the entry's local file exist: a body kept inside a container file is decoded and
-// written out to the planned local path. True when the file is there; otherwise `why`
-// (optional) says why not, and `error` (optional) gives the error number of the cause.
-bool EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block, std::string *why = nullptr, StoreError *error = nullptr);
+// written out to the planned local path. Fine when the file is there; otherwise the result
+// says why not.
+StoreResult EnsureLocalFile(const INTERNET_CACHE_ENTRY_INFOA *block);
 template <typename Entry>
-bool EnsureLocalFile(const Entry &e, std::string *why = nullptr, StoreError *error = nullptr)
+StoreResult EnsureLocalFile(const Entry &e)
 {
-    return EnsureLocalFile(EntryBlock(e), why, error);
+    return EnsureLocalFile(EntryBlock(e));
 }
 
 // Orders two catalogue entries by their hosts, ASCII case folded, in GBK order (text.h).

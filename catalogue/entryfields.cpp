@@ -167,25 +167,6 @@ void appendFlags(std::string &out, std::uint32_t flags)
     }
 }
 
-const char *kindText(StoreKind kind)
-{
-    switch (kind) {
-    case StoreKind::WinInet:
-        return "IE";
-    case StoreKind::Firefox:
-        return "Firefox";
-    case StoreKind::ChromiumSimple:
-        return "Chromium（简单缓存）";
-    case StoreKind::ChromiumBlockfile:
-        return "Chromium（块文件缓存）";
-    case StoreKind::Memory:
-        return "memory";
-    case StoreKind::None:
-        break;
-    }
-    return "";
-}
-
 } // namespace
 
 FieldType EntryFieldType(EntryField field)
@@ -230,9 +211,7 @@ EntryFields::EntryFields(QString storeFolder) : m_storeFolder(storeFolder.toStdS
 
 StoreKind EntryFields::storeKind(const EntryRow &row) const
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    // Only a WinInet-like entry comes without extras.
-    return extras ? StoreKind(extras->dwStoreKind) : StoreKind::WinInet;
+    return EntryBlockKind(row.block);
 }
 
 // The WinInet store keeps the response head but not its facts: they are read from the head.
@@ -373,7 +352,7 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
             appendClean(out, orEmpty(extras->lpszPartition));
         return;
     case EntryField::CacheKind:
-        out += kindText(storeKind(row));
+        out += storeKind(row)->label;
         return;
     case EntryField::Key:
         appendClean(out, extras ? orEmpty(extras->lpszKey) : SourceUrl(header));
@@ -423,8 +402,8 @@ std::optional<std::uint64_t> EntryFields::number(const EntryRow &row, EntryField
     case EntryField::Size:
         return EntrySize(header);
     case EntryField::HitCount:
-        // The simple cache keeps no count of uses: its 0 is no one's count.
-        if (extras && StoreKind(extras->dwStoreKind) == StoreKind::ChromiumSimple)
+        // A store that keeps no count of uses: its 0 is no one's count.
+        if (!storeKind(row)->countsUses)
             return std::nullopt;
         return header.dwUseCount;
     case EntryField::LastAccess:

@@ -1,5 +1,6 @@
 #include "warcexport.h"
 
+#include "platform/urlcachestore.h"
 #include "stores/bodies.h"
 #include "stores/bodydecoder.h"
 
@@ -125,8 +126,7 @@ std::string targetUri(std::string_view url)
 
 StoreKind kindOf(const EntryRow &row)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    return extras ? StoreKind(extras->dwStoreKind) : StoreKind::WinInet;
+    return EntryBlockKind(row.block);
 }
 
 StoreTime timeOf(const FILETIME &t)
@@ -151,15 +151,14 @@ public:
     {
         const INTERNET_CACHE_ENTRY_INFOA &h = *row.header;
         const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-        const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        const bool inContainer = BodyInContainer(row.block);
         if (extras && (extras->dwBodyPlace == DWORD(BodyPlace::None) || (extras->dwFlags & EntryBodyMissing))) {
             done.problem = QStringLiteral("the cache holds no body for this document");
             return true;
         }
-        BodyRef ref;
-        ref.container = inContainer ? (extras->lpszContainer ? extras->lpszContainer : "") : LocalFileName(h);
-        ref.offset = inContainer ? extras->qwBodyOffset : 0;
-        ref.size = EntrySize(h);
+        // The stored bytes: their codings are undone below, where the head says which.
+        BodyRef ref = EntryBodyRef(row.block, h);
+        ref.contentEncoding.clear();
         m_body.clear();
         const StoreResult read = ReadStoredBody(ref, [this](std::string_view piece) {
             m_body.append(piece);
@@ -293,8 +292,8 @@ StoreTime WarcResponseTime(const EntryRow &row, StoreKind kind)
 {
     const INTERNET_CACHE_ENTRY_INFOA &h = *row.header;
     const StoreTime lastSync = timeOf(h.LastSyncTime);
-    // Chromium records when the response arrived; the others keep the server's Date.
-    if ((kind == StoreKind::ChromiumSimple || kind == StoreKind::ChromiumBlockfile) && lastSync)
+    // A store that records when the response arrived says it better than the server's Date.
+    if (kind->syncIsArrival && lastSync)
         return lastSync;
     if (h.lpHeaderInfo && h.dwHeaderInfoSize)
         if (const StoreTime date =

@@ -189,23 +189,17 @@ QString CacheFile::reason() const
     return {};
 }
 
-bool OpenCacheFile(QFile &file, const QString &path, QString *why)
+CacheFileOpened OpenCacheFile(QFile &file, const QString &path)
 {
     file.close();
     CacheFile opened = CacheFile::open(QFile::encodeName(path).constData());
-    if (!opened.isOpen()) {
-        if (why)
-            *why = opened.reason();
-        return false;
-    }
+    if (!opened.isOpen())
+        return {false, opened.reason()};
     const int fd = opened.fd();
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (why)
-            *why = file.errorString();
-        return false;
-    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {false, file.errorString()};
     opened.release();
-    return true;
+    return {true, {}};
 }
 
 std::vector<std::string> CacheStoreFolders()

@@ -54,8 +54,13 @@ private:
 };
 
 // Opens `path` as CacheFile::open does and hands the descriptor to `file` (which then closes
-// it). False with `file` closed when the file is refused; `why` (optional) gets the reason.
-bool OpenCacheFile(QFile &file, const QString &path, QString *why = nullptr);
+// it). When the file is refused, `file` stays closed and `why` says why.
+struct CacheFileOpened {
+    bool ok = false;
+    QString why;
+    explicit operator bool() const { return ok; }
+};
+CacheFileOpened OpenCacheFile(QFile &file, const QString &path);
 
 // The folders that the open stores' files may resolve into: each store's own folder (its
 // content folders lie below it) and the folder of bodies written out of container files.

@@ -123,9 +123,8 @@ private:
         // Only a regular file of the store is copied: a FIFO would hang the copy, and a link
         // out of the cache folder would copy some other file of the user's.
         QFile in;
-        QString why;
-        if (!OpenCacheFile(in, source, &why))
-            return fail(index, destination, CopyError::SourceUnreadable, why);
+        if (const CacheFileOpened opened = OpenCacheFile(in, source); !opened)
+            return fail(index, destination, CopyError::SourceUnreadable, opened.why);
 
         // QSaveFile writes an unnamed or temporary file in the destination's folder and
         // renames it over the destination only on commit: a failure or a cancel never leaves

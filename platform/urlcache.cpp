@@ -244,6 +244,12 @@ std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id)
     return id > 0 && id <= g_identities.size() ? g_identities[id - 1].folder : std::string();
 }
 
+StoreKind EntryBlockKind(const INTERNET_CACHE_ENTRY_INFOA *block)
+{
+    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
+    return extras ? StoreKindAt(extras->dwStoreKind) : StoreKindFromId("wininet");
+}
+
 DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
 {
     const StoreEntry &e = listing.entries[index];
@@ -319,7 +325,7 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     extras->dwStatus = e.httpStatus;
     extras->dwFlags = e.flags;
     extras->dwBodyPlace = DWORD(e.body);
-    extras->dwStoreKind = DWORD(kind);
+    extras->dwStoreKind = StoreKindNumber(kind);
 }
 
 namespace {

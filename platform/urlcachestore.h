@@ -31,6 +31,9 @@ std::size_t OpenUrlCacheStoreCount();
 // What is known of the store with `id` whether or not it is open now: its kind and folder.
 StoreKind UrlCacheStoreKind(URLCACHE_STORE_ID id);
 std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id);
+// The kind of store an entry block was read from, as its extras say; a block without them
+// is an entry of the WinInet kind, whatever held it.
+StoreKind EntryBlockKind(const INTERNET_CACHE_ENTRY_INFOA *block);
 
 // Why the last enumeration on this thread could not read its store; empty when it could.
 std::string LastUrlCacheReadProblem();

@@ -74,7 +74,7 @@ struct CACHE_ENTRY_EXTRAS {
     DWORD dwStatus;          // HTTP status; 0 unknown
     DWORD dwFlags;           // StoreEntryFlag
     DWORD dwBodyPlace;       // BodyPlace
-    DWORD dwStoreKind;       // StoreKind
+    DWORD dwStoreKind;       // StoreKindNumber
 };
 
 // The extras of a block the enumeration filled; null for a bare header, and for a copy of a

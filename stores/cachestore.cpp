@@ -4,38 +4,9 @@
 #include <cerrno>
 #include <unistd.h>
 
-namespace {
-
-struct KindName {
-    StoreKind kind;
-    const char *id;
-};
-constexpr KindName KindNames[] = {
-    {StoreKind::None, "none"},
-    {StoreKind::WinInet, "wininet"},
-    {StoreKind::Firefox, "firefox"},
-    {StoreKind::ChromiumSimple, "chromium-simple"},
-    {StoreKind::ChromiumBlockfile, "chromium-blockfile"},
-    {StoreKind::Memory, "memory"},
-};
-
-} // namespace
-
-const char *StoreKindId(StoreKind kind)
-{
-    for (const KindName &k : KindNames)
-        if (k.kind == kind)
-            return k.id;
-    return "none";
-}
-
-StoreKind StoreKindFromId(std::string_view id)
-{
-    for (const KindName &k : KindNames)
-        if (id == k.id)
-            return k.kind;
-    return StoreKind::None;
-}
+// The program's own kinds: nothing to probe, open or find.
+const StoreKindInfo NoStoreKind = {.id = "none"};
+const StoreKindInfo MemoryStoreKind = {.id = "memory", .label = "memory"};
 
 KeyRemoval KeyRemovalOf(StoreResult result)
 {

@@ -4,6 +4,7 @@
 
 #include "storeentry.h"
 #include "storeerror.h"
+#include "storekind.h"
 
 #include <cstddef>
 #include <functional>
@@ -12,12 +13,11 @@
 #include <string_view>
 #include <vector>
 
-enum class StoreKind : std::uint8_t { None, WinInet, Firefox, ChromiumSimple, ChromiumBlockfile, Memory };
-
-// "wininet", "firefox", "chromium-simple", "chromium-blockfile", "memory", "none".
-const char *StoreKindId(StoreKind kind);
-// The kind a StoreKindId names; None for anything else.
-StoreKind StoreKindFromId(std::string_view id);
+// Who keeps a store busy while it is in use, so that the user knows what to close.
+enum class StoreHolder : std::uint8_t {
+    Browser,      // the store's own browser (browserName())
+    WinePrograms, // any program of the Wine prefix the store lies in
+};
 
 // What became of one key of a removal of many.
 enum class RemovalOutcome : std::uint8_t {
@@ -49,6 +49,14 @@ public:
     virtual std::string folder() const = 0;
     // Where the entries come from, for messages.
     virtual std::string describe() const { return folder(); }
+    // The browser the store belongs to, as the cache root names it ("Firefox", "Chrome");
+    // empty for the program's own stores.
+    virtual std::string browserName() const { return BrowserNameFor(kind(), folder()); }
+    // Whether the program only ever reads this store: then removalRefusal() says why and
+    // deleting is not offered.
+    virtual bool readOnly() const { return false; }
+    // Who keeps the store busy when a removal is refused as Busy.
+    virtual StoreHolder holder() const { return StoreHolder::Browser; }
 
     // Every entry of the store as it is now. A store that cannot be read gives no entries and
     // the reason in `error`; a damaged entry is left out and counted, never the whole store.

@@ -2,7 +2,10 @@
 
 #include "bodies.h"
 #include "chromiumpickle.h"
+#include "chromiumstores.h"
 #include "readfully.h"
+
+#include <QtEndian>
 
 #include <cerrno>
 #include <cstring>
@@ -568,3 +571,29 @@ StoreResult ChromiumBlockfileStore::remove(std::string_view)
 {
     return StoreResult::failure(StoreError::ReadOnly, removalRefusal());
 }
+
+// The kind's descriptor: a folder whose index starts with the blockfile index's magic.
+namespace {
+
+FolderMatch probeBlockfileFolder(const std::string &folder, bool byNames)
+{
+    if (byNames)
+        return {};
+    const std::string index = FileHead(folder + "/index", 4);
+    const bool magic = index.size() >= 4 && qFromLittleEndian<quint32>(index.data()) == BlockfileIndexMagic;
+    return {magic ? FolderMatch::Marker : FolderMatch::None, {}};
+}
+
+} // namespace
+
+const StoreKindInfo ChromiumBlockfileStoreKind = {
+    .id = "chromium-blockfile",
+    .label = "Chromium（块文件缓存）",
+    .probe = probeBlockfileFolder,
+    .open = OpenChromiumBlockfileStore,
+    .find = nullptr, // found with the simple caches
+    .browserName = ChromiumBrowserName,
+    .cachesOfProfile = ChromiumCachesOfProfile,
+    .below = ChromiumCacheFolders,
+    .syncIsArrival = true, // Chromium records when the response arrived
+};

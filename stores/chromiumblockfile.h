@@ -33,11 +33,14 @@ public:
 // Lists the cache whose files `source` gives; containers and planned body paths are named
 // below `folder`.
 StoreListing ReadBlockfileCache(BlockfileSource &source, const std::string &folder);
+// The kind's descriptor (storekind.h).
+extern const StoreKindInfo ChromiumBlockfileStoreKind;
 
 class ChromiumBlockfileStore : public CacheStore {
 public:
     explicit ChromiumBlockfileStore(std::string folder);
-    StoreKind kind() const override { return StoreKind::ChromiumBlockfile; }
+    StoreKind kind() const override { return ChromiumBlockfileStoreKind; }
+    bool readOnly() const override { return true; }
     std::string folder() const override { return m_folder; }
     StoreListing list() override;
     std::string removalRefusal() const override;

@@ -1,13 +1,16 @@
 #include "chromiumsimple.h"
 
 #include "bodies.h"
+#include "chromiumstores.h"
 #include "parallel.h"
 #include "paths.h"
 #include "readfully.h"
 
 #include <QCryptographicHash>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -681,3 +684,44 @@ StoreResult ChromiumSimpleStore::removeIn(int dirFd, std::string_view key)
         return StoreResult::failure(StoreError::Denied, "the entry is gone but not all its files: " + failed);
     return {};
 }
+
+// The kind's descriptor: a folder with the simple index's magic, its index-dir or entry files.
+namespace {
+
+bool isEntryFileName(const char *name)
+{
+    if (std::strlen(name) != 18 || name[16] != '_' || name[17] != '0')
+        return false;
+    for (int i = 0; i < 16; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+FolderMatch probeSimpleFolder(const std::string &folder, bool byNames)
+{
+    if (byNames) {
+        const bool found = IsDirectory(folder + "/index-dir") || FolderHoldsFileNamed(folder, isEntryFileName);
+        return {found ? FolderMatch::Names : FolderMatch::None, {}};
+    }
+    if (IsRegularFile(folder + "/sqldb0") || IsRegularFile(folder + "/sqldb1"))
+        return {FolderMatch::None, "Chromium's experimental SQL cache backend is not supported"};
+    const std::string index = FileHead(folder + "/index", 8);
+    const bool magic = index.size() >= 8 && qFromLittleEndian<quint64>(index.data()) == SimpleInitialMagic;
+    return {magic ? FolderMatch::Marker : FolderMatch::None, {}};
+}
+
+} // namespace
+
+const StoreKindInfo ChromiumSimpleStoreKind = {
+    .id = "chromium-simple",
+    .label = "Chromium（简单缓存）",
+    .probe = probeSimpleFolder,
+    .open = OpenChromiumSimpleStore,
+    .find = FindChromiumStores, // the blockfile caches too: a profile's cache folder holds either
+    .browserName = ChromiumBrowserName,
+    .cachesOfProfile = ChromiumCachesOfProfile,
+    .below = ChromiumCacheFolders,
+    .countsUses = false,   // the simple cache keeps no count of uses
+    .syncIsArrival = true, // Chromium records when the response arrived
+};

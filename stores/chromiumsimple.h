@@ -55,11 +55,13 @@ SimpleEntryFacts ParseSimpleEntry(const SimpleFileView &view, std::optional<std:
 // The last-used times of `index-dir/the-real-index` (µs since 1601), sorted by hash; empty
 // when the file is not a sound index.
 std::vector<std::pair<std::uint64_t, std::int64_t>> ParseSimpleIndex(const unsigned char *data, std::size_t size);
+// The kind's descriptor (storekind.h).
+extern const StoreKindInfo ChromiumSimpleStoreKind;
 
 class ChromiumSimpleStore : public CacheStore {
 public:
     explicit ChromiumSimpleStore(std::string folder);
-    StoreKind kind() const override { return StoreKind::ChromiumSimple; }
+    StoreKind kind() const override { return ChromiumSimpleStoreKind; }
     std::string folder() const override { return m_folder; }
     StoreListing list() override;
     // Why deleting is refused now: the browser runs on this cache's profile.

@@ -7,9 +7,13 @@
 #include "readfully.h"
 #include "storeerror.h"
 
+#include <QFile>
+#include <QSettings>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -181,7 +185,7 @@ public:
         SetSealedBodyReader(&ReadSealedFirefoxBody);
     }
 
-    StoreKind kind() const override { return StoreKind::Firefox; }
+    StoreKind kind() const override { return FirefoxStoreKind; }
     std::string folder() const override { return m_folder; }
     StoreListing list() override;
     std::string removalRefusal() const override;
@@ -821,3 +825,131 @@ bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &co
     }
     return true;
 }
+
+// The kind's descriptor: how a cache2 folder is told, and where Firefox keeps its caches.
+namespace {
+
+// An entry file: the SHA-1 of its key in 40 upper-case hex digits.
+bool isEntryFileName(const char *name)
+{
+    if (std::strlen(name) != 40)
+        return false;
+    for (int i = 0; i < 40; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) && !(name[i] >= 'A' && name[i] <= 'F'))
+            return false;
+    return true;
+}
+
+FolderMatch probeFirefoxFolder(const std::string &folder, bool byNames)
+{
+    if (!byNames)
+        return {IsDirectory(folder + "/entries") ? FolderMatch::Marker : FolderMatch::None, {}};
+    // Entry files straight in the folder: a copied entries/ folder, or a cache2 folder as some
+    // tools keep it.
+    return {FolderHoldsFileNamed(folder, isEntryFileName) ? FolderMatch::Names : FolderMatch::None, {}};
+}
+
+// The value of a string pref in a profile's prefs.js; empty when it is not set.
+std::string prefsString(const std::string &profile, const std::string &name)
+{
+    const std::string prefs = FileHead(profile + "/prefs.js", 4 * 1024 * 1024);
+    const std::string quoted = "\"" + name + "\"";
+    std::string value;
+    for (std::size_t at = prefs.find(quoted); at != std::string::npos; at = prefs.find(quoted, at + 1)) {
+        std::size_t i = at + quoted.size();
+        while (i < prefs.size() && (prefs[i] == ' ' || prefs[i] == ','))
+            ++i;
+        const std::size_t close = i < prefs.size() && prefs[i] == '"' ? prefs.find('"', i + 1) : std::string::npos;
+        if (close != std::string::npos)
+            value = prefs.substr(i + 1, close - i - 1);
+    }
+    return value;
+}
+
+// A profile's cache where its prefs put it or under the cache home at the same relative path.
+std::vector<std::string> firefoxCachesOfProfile(const std::string &profile)
+{
+    std::vector<std::string> out;
+    if (!IsRegularFile(profile + "/prefs.js") && !IsRegularFile(profile + "/times.json"))
+        return out;
+    const StoreSearchRoots roots = StoreSearchRoots::fromEnvironment();
+    if (const std::string dir = prefsString(profile, "browser.cache.disk.parent_directory");
+        !dir.empty() && dir[0] == '/')
+        out.push_back(dir + "/cache2");
+    const std::string name = BaseName(profile);
+    const std::string firefox = ParentOf(profile);
+    const std::string mozilla = ParentOf(firefox);
+    if (BaseName(firefox) == "firefox" && (BaseName(mozilla) == ".mozilla" || BaseName(mozilla) == "mozilla")) {
+        // <root>/.mozilla, <root>/.config/mozilla or a flatpak's <app>/config/mozilla.
+        std::string root = ParentOf(mozilla);
+        if (BaseName(mozilla) == "mozilla")
+            root = ParentOf(root);
+        out.push_back(root + "/.cache/mozilla/firefox/" + name + "/cache2");
+        out.push_back(root + "/cache/mozilla/firefox/" + name + "/cache2");
+        if (!roots.xdgCacheHome.empty())
+            out.push_back(roots.xdgCacheHome + "/mozilla/firefox/" + name + "/cache2");
+    }
+    return out;
+}
+
+// The profiles profiles.ini lists beside them; the cache of a relative profile lies under
+// the cache root at the same relative path, that of an absolute one in the profile itself.
+void findProfiles(std::vector<FoundStore> &out, const std::string &profilesRoot, const std::string &cacheRoot,
+                  const std::string &suffix)
+{
+    const QString ini = QString::fromStdString(profilesRoot + "/profiles.ini");
+    if (!QFile::exists(ini))
+        return;
+    QSettings settings(ini, QSettings::IniFormat);
+    QStringList groups = settings.childGroups();
+    groups.sort();
+    for (const QString &group : groups) {
+        if (!group.startsWith(QLatin1String("Profile")))
+            continue;
+        settings.beginGroup(group);
+        const std::string path = settings.value(QStringLiteral("Path")).toString().toStdString();
+        const bool relative = settings.value(QStringLiteral("IsRelative"), 1).toInt() != 0;
+        std::string name = settings.value(QStringLiteral("Name")).toString().toStdString();
+        settings.endGroup();
+        if (path.empty() || (relative && (path.find("..") != std::string::npos || path[0] == '/')))
+            continue;
+        if (name.empty())
+            name = BaseName(path);
+        const std::string label = "Firefox" + suffix + " \u2013 " + name;
+        if (relative) {
+            AddFoundStore(out, label, "Firefox", cacheRoot + "/" + path + "/cache2");
+            AddFoundStore(out, label, "Firefox", profilesRoot + "/" + path + "/cache2");
+        } else {
+            AddFoundStore(out, label, "Firefox", path + "/cache2");
+        }
+    }
+}
+
+// Classic, XDG, snap and flatpak profiles, in that order.
+void findFirefoxStores(const StoreSearchRoots &roots, std::vector<FoundStore> &out)
+{
+    if (roots.home.empty())
+        return;
+    const std::string cache = CacheHome(roots);
+    findProfiles(out, roots.home + "/.mozilla/firefox", cache + "/mozilla/firefox", "");
+    findProfiles(out, ConfigHome(roots) + "/mozilla/firefox", cache + "/mozilla/firefox", "");
+    findProfiles(out, roots.home + "/snap/firefox/common/.mozilla/firefox",
+                 roots.home + "/snap/firefox/common/.cache/mozilla/firefox", " (snap)");
+    findProfiles(out, roots.home + "/.var/app/org.mozilla.firefox/.mozilla/firefox",
+                 roots.home + "/.var/app/org.mozilla.firefox/cache/mozilla/firefox", " (flatpak)");
+}
+
+constexpr const char *Cache2Folder[] = {"cache2", nullptr};
+
+} // namespace
+
+const StoreKindInfo FirefoxStoreKind = {
+    .id = "firefox",
+    .label = "Firefox",
+    .probe = probeFirefoxFolder,
+    .open = [](const std::string &folder) { return OpenFirefoxStore(folder); },
+    .find = findFirefoxStores,
+    .browserName = [](const std::string &) { return std::string("Firefox"); },
+    .cachesOfProfile = firefoxCachesOfProfile,
+    .below = Cache2Folder,
+};

@@ -13,6 +13,9 @@
 #include <string_view>
 #include <vector>
 
+// The kind's descriptor (storekind.h).
+extern const StoreKindInfo FirefoxStoreKind;
+
 // The cache2 store in `folder`: the folder holding entries/, or a folder whose entry files
 // lie directly in it. The profile it belongs to is looked for under the user's folders.
 std::shared_ptr<CacheStore> OpenFirefoxStore(const std::string &folder);

@@ -3,6 +3,7 @@
 #include "fileusers.h"
 #include "indexdattext.h"
 #include "readfully.h"
+#include "storeregistry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -1168,3 +1169,35 @@ std::vector<KeyRemoval> IndexDatStore::removeMany(const std::vector<std::string>
     }
     return results;
 }
+
+// The kind's descriptor: a folder holding index.dat, as the Wine prefix keeps one.
+namespace {
+
+FolderMatch probeIndexDatFolder(const std::string &folder, bool byNames)
+{
+    if (byNames)
+        return {};
+    return {IsRegularFile(folder + "/index.dat") ? FolderMatch::Marker : FolderMatch::None, {}};
+}
+
+void findIndexDatStores(const StoreSearchRoots &roots, std::vector<FoundStore> &out)
+{
+    if (const std::string wine = WineCacheFolder(roots); !wine.empty())
+        AddFoundStore(out, "Wine \u2013 IE", "IE", wine);
+}
+
+constexpr const char *ContentFolder[] = {"Content.IE5", nullptr};
+
+} // namespace
+
+const StoreKindInfo IndexDatStoreKind = {
+    .id = "wininet",
+    .label = "IE",
+    .probe = probeIndexDatFolder,
+    .open = [](const std::string &folder) -> std::shared_ptr<CacheStore> {
+        return std::make_shared<IndexDatStore>(folder + "/index.dat");
+    },
+    .find = findIndexDatStores,
+    .browserName = [](const std::string &) { return std::string("IE"); },
+    .below = ContentFolder,
+};

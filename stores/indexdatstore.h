@@ -83,6 +83,8 @@ struct IndexDatWriteOutcome {
     int error = 0;
 };
 IndexDatWriteOutcome WriteIndexDatRemoval(int fd, const IndexDatRemoval &plan, const IndexDatWriteCalls &calls);
+// The kind's descriptor (storekind.h).
+extern const StoreKindInfo IndexDatStoreKind;
 
 // The store over one index.dat. The file is opened for each call and closed again, so
 // WinInet may use the store in between. Keys are the entries' URLs. A removal holds an
@@ -93,7 +95,8 @@ class IndexDatStore : public CacheStore {
 public:
     explicit IndexDatStore(std::string indexPath);
 
-    StoreKind kind() const override { return StoreKind::WinInet; }
+    StoreKind kind() const override { return IndexDatStoreKind; }
+    StoreHolder holder() const override { return StoreHolder::WinePrograms; }
     std::string folder() const override { return m_folder; }
     std::string describe() const override { return m_indexPath; }
     StoreListing list() override;

@@ -12,3 +12,5 @@ std::string ParentOf(std::string_view path);
 std::string BaseName(std::string_view path);
 // True when `path` names a folder, following links.
 bool IsDirectory(const std::string &path);
+// True when `path` names a regular file, following links.
+bool IsRegularFile(const std::string &path);

@@ -1,7 +1,9 @@
 #pragma once
-// Which kind of cache store a folder holds, opening it, and the caches found on this machine.
+// Which kind of cache store a folder holds, opening it, and the caches found on this machine:
+// the loop over the kinds of storekinds.cpp, each asked through its descriptor.
 
 #include "cachestore.h"
+#include "paths.h"
 
 #include <memory>
 #include <string>
@@ -9,13 +11,17 @@
 
 // What a path holds. `folder` is the store's own folder, found from the path given (a file in
 // it, a browser profile folder, a folder above cache2/ or Cache/Cache_Data/...). With kind None,
-// `why` says why nothing there can be read.
+// `why` says why nothing there can be read and `error` is NotACache, or Unsupported for a store
+// of a kind the program does not read.
 struct StoreProbe {
     StoreKind kind = StoreKind::None;
     std::string folder;
     std::string why;
+    StoreError error = StoreError::NotACache;
 };
 StoreProbe ProbeStore(const std::string &path);
+// The store whose own files lie directly in `folder`, without looking around it.
+StoreProbe ProbeFolder(const std::string &folder);
 
 // Opens the store at `path`. Never null: a path without a readable store gives an EmptyStore
 // whose listing error says why.
@@ -49,10 +55,6 @@ std::vector<FoundStore> FindStores(const StoreSearchRoots &roots);
 // The Wine prefix's WinInet content cache folder (whether it exists or not).
 std::string WineCacheFolder(const StoreSearchRoots &roots);
 
-// The browser name to show for a store folder opened by path ("Chrome" for a path below
-// google-chrome, ...); for WinInet "IE".
-std::string BrowserNameFor(StoreKind kind, const std::string &folder);
-
 // The store the user chose last, kept in a small file of its own
 // ($XDG_CONFIG_HOME/tidewrack/last-store, one line): empty when there is none. Only a
 // regular file is read, without blocking.
@@ -60,16 +62,29 @@ std::string RememberedStore();
 // Keeps `path` as the choice for next time; on a failure the file keeps the earlier choice.
 StoreResult RememberStore(const std::string &path);
 
-// The caption of the tree's cache root for a store: "IE缓存" for WinInet (and when there is
-// no store), else the browser's name and 缓存, e.g. "Firefox缓存", "Chrome缓存".
-std::string CacheRootCaption(StoreKind kind, const std::string &folder);
-
-// Which store the program opens at start. Each candidate is tried in order and the first
-// that holds a store wins: the command line's, TIDEWRACK_URLCACHE, the remembered choice,
-// the Wine prefix's cache, the first found. `why` says which was taken, or why none was.
+// Which store the program opens at start, for the window and the command line alike. Each
+// candidate is tried in order and the first that holds a store wins: the command line's,
+// TIDEWRACK_URLCACHE, the remembered choice, the Wine prefix's cache, the first found.
 struct StartChoice {
     std::string commandLine;
     std::string environment;
     std::string remembered;
 };
-std::string ChooseStartStore(const StartChoice &choice, const StoreSearchRoots &roots, std::string *why);
+struct StartStore {
+    std::string path; // empty when no store was found
+    std::string why;  // which candidate was taken, or why none was
+};
+StartStore ChooseStartStore(const StartChoice &choice, const StoreSearchRoots &roots);
+
+// For the kinds' own probes and finders (and paths.h's IsDirectory, IsRegularFile).
+// The first bytes of a regular file, opened without blocking; fewer when it is shorter or
+// cannot be read.
+std::string FileHead(const std::string &path, std::size_t count);
+// Whether `folder` holds a file whose name `test` accepts.
+bool FolderHoldsFileNamed(const std::string &folder, bool (*test)(const char *name));
+// The user's XDG config and cache folders under `roots`.
+std::string ConfigHome(const StoreSearchRoots &roots);
+std::string CacheHome(const StoreSearchRoots &roots);
+// Appends the store in `folder` to a menu of found stores, when the folder holds one and it
+// is not listed yet.
+void AddFoundStore(std::vector<FoundStore> &out, std::string name, std::string browser, const std::string &folder);

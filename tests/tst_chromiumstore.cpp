@@ -346,7 +346,7 @@ void TestChromiumStore::writerReadsBack()
 
     // Found from the profile folder above, as a user names it.
     const auto store = OpenStore(dir.path().toStdString());
-    QCOMPARE(int(store->kind()), int(StoreKind::ChromiumSimple));
+    QCOMPARE(QString::fromLatin1(StoreKindId(store->kind())), QStringLiteral("chromium-simple"));
     QCOMPARE(store->folder(), folder);
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());
@@ -790,7 +790,7 @@ void TestChromiumStore::blockfileDeleteRefused()
     QVERIFY(copyTree(Fixtures + "blockfile-plaso-v2/Cache", folder));
     const auto before = folderBytes(folder);
     const auto store = OpenStore(folder);
-    QCOMPARE(int(store->kind()), int(StoreKind::ChromiumBlockfile));
+    QCOMPARE(QString::fromLatin1(StoreKindId(store->kind())), QStringLiteral("chromium-blockfile"));
     const StoreListing listing = store->list();
     QVERIFY(!listing.entries.empty());
     QVERIFY(!store->removalRefusal().empty());

@@ -472,7 +472,7 @@ void TestCli::fixtureStores()
     for (const QJsonValue &row : rows)
         QCOMPARE(row.toObject().value(QStringLiteral("cache_kind")).toString(), kind);
 
-    if (store->kind() == StoreKind::WinInet) {
+    if (store->kind() == StoreKindFromId("wininet")) {
         // url <TAB> content folder/name [<TAB> size]; the catalogue keeps files with an extension.
         QSet<QString> want, got;
         const bool sized = !path.contains(QStringLiteral("win7"));

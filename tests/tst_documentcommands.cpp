@@ -29,6 +29,8 @@ private slots:
     void declinedDeleteChangesNothing();
     void refusedDeleteIsReported_data();
     void refusedDeleteIsReported();
+    void refusalNamesWhatTheStoreAnswers_data();
+    void refusalNamesWhatTheStoreAnswers();
     void deleteAllFoundOrOfHost_data();
     void deleteAllFoundOrOfHost();
     void saveOneCopiesToExactPath();
@@ -171,6 +173,60 @@ void TestDocumentCommands::declinedDeleteChangesNothing()
     QCOMPARE(f.p.lister->selectedRows(), (QList<int>{0, 2}));
     QCOMPARE(f.store.store().listing().entries.size(), size_t(6));
     QVERIFY(QFile::exists(f.fileAt(0)));
+}
+
+namespace {
+
+// A store of a given kind that answers who holds it and whether it is only ever read.
+class AnsweredStore : public MemoryStore {
+public:
+    AnsweredStore(StoreKind kind, std::string folder, StoreHolder holder, bool readOnly)
+        : MemoryStore(std::move(folder)), m_kind(kind), m_holder(holder), m_readOnly(readOnly)
+    {}
+    StoreKind kind() const override { return m_kind; }
+    StoreHolder holder() const override { return m_holder; }
+    bool readOnly() const override { return m_readOnly; }
+
+private:
+    StoreKind m_kind;
+    StoreHolder m_holder;
+    bool m_readOnly;
+};
+
+} // namespace
+
+void TestDocumentCommands::refusalNamesWhatTheStoreAnswers_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("wine");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("busy: the browser the folder names")
+        << int(StoreError::Busy) << "chromium-simple"
+        << "/h/.cache/google-chrome-beta/Default/Cache/Cache_Data" << false << false
+        << "Chrome Beta 正在使用这个缓存，请先关闭 Chrome Beta。";
+    QTest::newRow("busy: the programs of a Wine prefix") << int(StoreError::Busy) << "wininet"
+                                                         << "/h/.wine/Content.IE5" << true << false << "Wine程序";
+    QTest::newRow("read only: the whole kind") << int(StoreError::ReadOnly) << "chromium-blockfile"
+                                               << "/c" << false << true << "Chromium（块文件缓存）只能读取";
+    QTest::newRow("read only: an old version") << int(StoreError::ReadOnly) << "wininet"
+                                               << "/c" << true << false << "旧版本";
+}
+
+void TestDocumentCommands::refusalNamesWhatTheStoreAnswers()
+{
+    QFETCH(int, error);
+    QFETCH(QString, kind);
+    QFETCH(QString, folder);
+    QFETCH(bool, wine);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, said);
+    const AnsweredStore store(StoreKindFromId(kind.toStdString()), folder.toStdString(),
+                              wine ? StoreHolder::WinePrograms : StoreHolder::Browser, readOnly);
+    const QString text = DeleteFailureText(StoreError(error), &store);
+    QVERIFY2(text.contains(said), qPrintable(text));
 }
 
 void TestDocumentCommands::refusedDeleteIsReported_data()

@@ -53,7 +53,7 @@ void setTimeZone(const char *zone)
 // A Firefox-like entry whose body is a gzip range of a container file, with every field set.
 std::shared_ptr<KindStore> browserStore()
 {
-    auto store = std::make_shared<KindStore>(StoreKind::Firefox, "/profile/cache2");
+    auto store = std::make_shared<KindStore>(StoreKindFromId("firefox"), "/profile/cache2");
     StoreEntry &e = store->add("https://example.com/app/main.js?v=3", "/bodies/ab/12/main.js");
     store->setText(e.key, "O^partitionKey=%28https%2Cexample.org%29,:https://example.com/app/main.js?v=3");
     store->setText(e.partition, "https://example.org");
@@ -217,7 +217,7 @@ void TestEntryFields::numbers()
     QCOMPARE(fields.number(row, EntryField::BodyOffset), std::optional<std::uint64_t>(0));
     QVERIFY(!fields.number(row, EntryField::Url));
     QVERIFY(!fields.number(row, EntryField::DecodedSize));
-    QCOMPARE(fields.storeKind(row), StoreKind::Firefox);
+    QCOMPARE(fields.storeKind(row), StoreKindFromId("firefox"));
     for (int f = 0; f < EntryFieldCount; ++f)
         if (EntryFieldType(EntryField(f)) == FieldType::Text)
             QVERIFY2(!fields.number(row, EntryField(f)), EntryFieldName(EntryField(f)));
@@ -268,7 +268,7 @@ void TestEntryFields::winInetValuesFromTheHead()
     QVERIFY2(written.ok, written.error.c_str());
 
     auto store = OpenStore(dir.path().toStdString());
-    QCOMPARE(store->kind(), StoreKind::WinInet);
+    QCOMPARE(store->kind(), StoreKindFromId("wininet"));
     const CacheList list = enumerate(store);
     QCOMPARE(list.size(), std::size_t(1));
     EntryFields fields(dir.path());
@@ -308,7 +308,7 @@ void TestEntryFields::decodedSizeOnlyWhereKnown()
     QFETCH(QString, encoding);
     QFETCH(int, flags);
     QFETCH(bool, known);
-    auto store = std::make_shared<KindStore>(StoreKind::ChromiumSimple);
+    auto store = std::make_shared<KindStore>(StoreKindFromId("chromium-simple"));
     StoreEntry &e = store->add("https://example.com/a.css", "/bodies/a.css");
     store->setText(e.container, "/cache/0123_0");
     store->setText(e.contentEncoding, encoding.toStdString());
@@ -352,7 +352,7 @@ void TestEntryFields::textsAreCleanUtf8()
 
 void TestEntryFields::typeNames()
 {
-    auto store = std::make_shared<KindStore>(StoreKind::Firefox);
+    auto store = std::make_shared<KindStore>(StoreKindFromId("firefox"));
     store->add("http://example.com/a.html", "/x/a.html");
     StoreEntry &e = store->add("http://example.com/b", "/x/b.zzqq");
     store->setText(e.contentType, "image/png");
@@ -428,7 +428,7 @@ void TestEntryFields::utcTime()
 
 void TestEntryFields::sortByField()
 {
-    auto store = std::make_shared<KindStore>(StoreKind::Firefox);
+    auto store = std::make_shared<KindStore>(StoreKindFromId("firefox"));
     const int counts[] = {10, 2, 33, 2};
     const char *types[] = {"text/css", "Image/png", "application/json", "image/gif"};
     for (int i = 0; i < 4; ++i) {
@@ -468,7 +468,7 @@ void TestEntryFields::sortByField()
 
 void TestEntryFields::sortUnknownFirst()
 {
-    auto store = std::make_shared<KindStore>(StoreKind::Firefox);
+    auto store = std::make_shared<KindStore>(StoreKindFromId("firefox"));
     for (int i = 0; i < 3; ++i) {
         store->add("http://example.com/" + std::to_string(i) + ".html", "/x/" + std::to_string(i) + ".html");
         store->listing().entries.back().expires = i == 1 ? 0 : utc(2030 - i, 1, 1, 0, 0, 0);

@@ -329,7 +329,7 @@ void TestExport::htmlMakesNoMarkupOfHostileTexts()
 
 void TestExport::jsonTypesAndHostileTexts()
 {
-    auto store = std::make_shared<KindStore>(StoreKind::ChromiumSimple, "/cache");
+    auto store = std::make_shared<KindStore>(StoreKindFromId("chromium-simple"), "/cache");
     for (const std::string &url : hostileUrls()) {
         StoreEntry &e = store->add(url, "/bodies/x.html");
         store->setText(e.contentType, "text/html");
@@ -412,7 +412,7 @@ void TestExport::everyFieldWritten()
 {
     QFETCH(int, format);
     // A browser entry with every field set: each value shows up in the export.
-    auto store = std::make_shared<KindStore>(StoreKind::Firefox, "/profile/cache2");
+    auto store = std::make_shared<KindStore>(StoreKindFromId("firefox"), "/profile/cache2");
     StoreEntry &e = store->add("https://example.com/a.js", "/bodies/a.js");
     store->setText(e.key, "a,:https://example.com/a.js");
     store->setText(e.partition, "https://partition.example");
@@ -596,7 +596,7 @@ void TestExport::bodiesDecoded()
         WriteBytes(container, prefix + QByteArray::fromStdString(gzip) + "not gzip at all" + "plain text" + "tail"));
 
     auto store =
-        std::make_shared<KindStore>(StoreKind::Firefox, m_dir->filePath(QStringLiteral("cache")).toStdString());
+        std::make_shared<KindStore>(StoreKindFromId("firefox"), m_dir->filePath(QStringLiteral("cache")).toStdString());
     auto addRange = [&](const std::string &url, std::uint64_t offset, std::uint64_t size, const std::string &coding) {
         StoreEntry &e = store->add(url, "/bodies/planned.html");
         store->setText(e.container, container.toStdString());

@@ -440,7 +440,7 @@ void TestFirefoxStore::writtenEntriesReadBack()
     QCOMPARE(written.entries.size(), in.size());
 
     const auto store = OpenStore(folder);
-    QCOMPARE(store->kind(), StoreKind::Firefox);
+    QCOMPARE(store->kind(), StoreKindFromId("firefox"));
     QCOMPARE(store->folder(), folder);
     const StoreListing listing = store->list();
     QVERIFY2(listing.ok(), listing.error.c_str());

@@ -849,10 +849,9 @@ void TestIndexDatStore::storeSelection()
     StartChoice choice;
     if (!urlcache.isEmpty())
         choice.environment = (dir.path() + '/' + urlcache).toStdString();
-    std::string why;
-    const std::string path = ChooseStartStore(choice, roots, &why);
-    QVERIFY(!why.empty());
-    auto store = OpenStore(path);
+    const StartStore start = ChooseStartStore(choice, roots);
+    QVERIFY(!start.why.empty());
+    auto store = OpenStore(start.path);
     QVERIFY(store);
     auto *index = dynamic_cast<IndexDatStore *>(store.get());
     if (chosen.isEmpty()) {

@@ -158,18 +158,28 @@ void TestStoreChooser::readOnlyKindRefusesDeleteWithItsReason()
 
     Tfrm_cache window(dir.path(), &m_answerer);
     WindowParts w(window);
-    window.useStore(OpenStore(dir.filePath("Cache").toStdString()));
+    const std::shared_ptr<CacheStore> store = OpenStore(dir.filePath("Cache").toStdString());
+    window.useStore(store);
     window.loader().LoadCatalogue(false);
     QVERIFY(w.TreeNode(CacheRoot)->childCount() > 0);
     w.Tree->setCurrentItem(w.TreeNode(CacheRoot + 1));
     QVERIFY(!w.state.view_list.empty());
     SelectRows(window, {0});
     w.ActionList1Update();
+    // Deleting is not offered: the store says why it is refused.
+    QVERIFY(store->readOnly());
+    QVERIFY(!store->removalRefusal().empty());
+    QVERIFY(!w.ADeleteDoc->isEnabled());
+    QVERIFY(w.ADocinfo->isEnabled());
     w.ADeleteDoc->trigger();
+    QCOMPARE(m_boxes.size(), 0);
+    // Asked all the same, the store refuses with its reason and nothing changes.
+    w.commands->ADeleteDocExecute();
     QCOMPARE(m_boxes.size(), 2);
     QVERIFY2(m_boxes[1].startsWith(QStringLiteral("有1个缓存文档未能删除：")
-                                   + DeleteFailureText(StoreError::ReadOnly, StoreKind::ChromiumBlockfile)),
+                                   + DeleteFailureText(StoreError::ReadOnly, store.get())),
              qPrintable(m_boxes[1]));
+    QVERIFY(m_boxes[1].contains(QStringLiteral("块文件")));
     QCOMPARE(FilesBelow(dir.filePath("Cache")), before);
     for (const QString &file : before)
         QVERIFY(ReadBytes(dir.filePath("Cache/") + file)

@@ -25,6 +25,14 @@
 
 namespace {
 
+// The kinds the table covers, as the store names them.
+enum class Kind { WinInet, Firefox, ChromiumSimple, ChromiumBlockfile };
+const char *IdOf(Kind kind)
+{
+    static const char *const ids[] = {"wininet", "firefox", "chromium-simple", "chromium-blockfile"};
+    return ids[int(kind)];
+}
+
 std::vector<std::string> splitTabs(const std::string &line)
 {
     std::vector<std::string> out;
@@ -185,8 +193,8 @@ void TestStoreKinds::listsItsFixture_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("folder"); // below the fixtures, with the expected listing
     QTest::addColumn<QString>("opened"); // the path given to OpenStore, below the folder
-    const int wininet = int(StoreKind::WinInet), firefox = int(StoreKind::Firefox);
-    const int simple = int(StoreKind::ChromiumSimple), blockfile = int(StoreKind::ChromiumBlockfile);
+    const int wininet = int(Kind::WinInet), firefox = int(Kind::Firefox);
+    const int simple = int(Kind::ChromiumSimple), blockfile = int(Kind::ChromiumBlockfile);
     QTest::newRow("index.dat, Wine, with its content") << wininet << "wine-demo"
                                                        << "Content.IE5";
     QTest::newRow("index.dat, Windows 7, without its files") << wininet << "win7-content"
@@ -221,12 +229,12 @@ void TestStoreKinds::listsItsFixture()
     QFETCH(QString, opened);
     const QString base = FixturesDir() + "/" + folder;
     const auto store = OpenStore((base + "/" + opened).toStdString());
-    QCOMPARE(int(store->kind()), kind);
-    switch (StoreKind(kind)) {
-    case StoreKind::WinInet:
+    QCOMPARE(QString(StoreKindId(store->kind())), QString(IdOf(Kind(kind))));
+    switch (Kind(kind)) {
+    case Kind::WinInet:
         compareIndexDat(*store, base);
         break;
-    case StoreKind::Firefox:
+    case Kind::Firefox:
         compareFirefox(*store, base);
         break;
     default:
@@ -331,7 +339,7 @@ void TestStoreKinds::compareFirefox(CacheStore &store, const QString &folder)
 void TestStoreKinds::compareChromium(CacheStore &store, const QString &folder)
 {
     const std::string base = folder.toStdString();
-    const int kind = int(store.kind());
+    const std::string kind = StoreKindId(store.kind());
     const StoreListing listing = store.list();
     QVERIFY2(listing.ok(), listing.error.c_str());
 
@@ -415,7 +423,7 @@ void TestStoreKinds::compareChromium(CacheStore &store, const QString &folder)
             QCOMPARE(e->expires, StoreTime(0));
         else if (!headersMissing)
             QVERIFY2(e->expires > e->lastSync, key.c_str());
-        if (kind == int(StoreKind::ChromiumBlockfile)) {
+        if (kind == "chromium-blockfile") {
             QCOMPARE(e->created, isoTime(row.at("time_created")));
             QCOMPARE(e->lastAccess, isoTime(row.at("time_accessed")));
             const std::string &fetch = row.at("fetch_count");
@@ -441,10 +449,10 @@ void TestStoreKinds::compareChromium(CacheStore &store, const QString &folder)
 void TestStoreKinds::damagedEntryLeftOutAndCounted_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("index.dat: a URL outside its record") << int(StoreKind::WinInet);
-    QTest::newRow("cache2: an entry file cut short") << int(StoreKind::Firefox);
-    QTest::newRow("simple: an entry file cut short") << int(StoreKind::ChromiumSimple);
-    QTest::newRow("blockfile: an entry record's self-hash") << int(StoreKind::ChromiumBlockfile);
+    QTest::newRow("index.dat: a URL outside its record") << int(Kind::WinInet);
+    QTest::newRow("cache2: an entry file cut short") << int(Kind::Firefox);
+    QTest::newRow("simple: an entry file cut short") << int(Kind::ChromiumSimple);
+    QTest::newRow("blockfile: an entry record's self-hash") << int(Kind::ChromiumBlockfile);
 }
 
 void TestStoreKinds::damagedEntryLeftOutAndCounted()
@@ -460,15 +468,15 @@ void TestStoreKinds::damagedEntryLeftOutAndCounted()
     }
     StoreWriteResult wininet;
     BrowserWriteResult browser;
-    switch (StoreKind(kind)) {
-    case StoreKind::WinInet:
+    switch (Kind(kind)) {
+    case Kind::WinInet:
         wininet = WriteTestStore(folder, {record(entries[0]), record(entries[1]), record(entries[2])});
         QVERIFY(wininet.ok);
         break;
-    case StoreKind::Firefox:
+    case Kind::Firefox:
         browser = WriteFirefoxStore(folder.toStdString(), entries);
         break;
-    case StoreKind::ChromiumSimple:
+    case Kind::ChromiumSimple:
         browser = WriteChromiumSimpleStore(folder.toStdString(), entries);
         break;
     default:
@@ -481,15 +489,15 @@ void TestStoreKinds::damagedEntryLeftOutAndCounted()
     QVERIFY(sound.entries.size() >= 3);
 
     // One entry damaged where its kind keeps it.
-    switch (StoreKind(kind)) {
-    case StoreKind::WinInet: {
+    switch (Kind(kind)) {
+    case Kind::WinInet: {
         QByteArray index = ReadBytes(QString::fromStdString(wininet.indexPath));
         qToLittleEndian<quint32>(0xFFFFFFF0u, index.data() + wininet.entries[1].recordOffset + 0x34);
         QVERIFY(WriteBytes(QString::fromStdString(wininet.indexPath), index));
         break;
     }
-    case StoreKind::Firefox:
-    case StoreKind::ChromiumSimple:
+    case Kind::Firefox:
+    case Kind::ChromiumSimple:
         QVERIFY(cutFile(browser.entries[1].file, 10));
         break;
     default: {
@@ -517,10 +525,10 @@ void TestStoreKinds::damagedEntryLeftOutAndCounted()
 void TestStoreKinds::hostileNamesStayInside_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("index.dat") << int(StoreKind::WinInet);
-    QTest::newRow("cache2") << int(StoreKind::Firefox);
-    QTest::newRow("simple") << int(StoreKind::ChromiumSimple);
-    QTest::newRow("blockfile") << int(StoreKind::ChromiumBlockfile);
+    QTest::newRow("index.dat") << int(Kind::WinInet);
+    QTest::newRow("cache2") << int(Kind::Firefox);
+    QTest::newRow("simple") << int(Kind::ChromiumSimple);
+    QTest::newRow("blockfile") << int(Kind::ChromiumBlockfile);
 }
 
 // URLs that climb out of folders, or name absolute paths, give local files inside the
@@ -540,21 +548,21 @@ void TestStoreKinds::hostileNamesStayInside()
         entries.push_back(e);
     }
     std::string opened = folder.toStdString();
-    switch (StoreKind(kind)) {
-    case StoreKind::WinInet: {
+    switch (Kind(kind)) {
+    case Kind::WinInet: {
         std::vector<StoreWriterEntry> records;
         for (const BrowserWriterEntry &e : entries)
             records.push_back(record(e));
         QVERIFY(WriteTestStore(folder, records).ok);
         break;
     }
-    case StoreKind::Firefox: {
+    case Kind::Firefox: {
         const BrowserWriteResult written = WriteFirefoxStore(opened, entries);
         QVERIFY2(written.ok, written.error.c_str());
         opened = written.folder;
         break;
     }
-    case StoreKind::ChromiumSimple: {
+    case Kind::ChromiumSimple: {
         const BrowserWriteResult written = WriteChromiumSimpleStore(opened, entries);
         QVERIFY2(written.ok, written.error.c_str());
         opened = written.folder;
@@ -565,9 +573,9 @@ void TestStoreKinds::hostileNamesStayInside()
         break;
     }
     const auto store = OpenStore(opened);
-    QCOMPARE(int(store->kind()), kind);
+    QCOMPARE(QString(StoreKindId(store->kind())), QString(IdOf(Kind(kind))));
     const QString inside =
-        (kind == int(StoreKind::WinInet) ? QString::fromStdString(store->folder()) : m_bodies.path()) + "/";
+        (Kind(kind) == Kind::WinInet ? QString::fromStdString(store->folder()) : m_bodies.path()) + "/";
     const std::vector<Listed> listed = ListEntries(*store);
     QVERIFY(listed.size() >= entries.size());
     for (const Listed &e : listed) {

@@ -804,6 +804,9 @@ void TestStores::probing()
         QCOMPARE(store->list().error, store->describe());
     } else {
         QCOMPARE(QString::fromStdString(probe.folder), dir.filePath(folder));
+        // The kind's row opens what its probe found, and its id names it back.
+        QCOMPARE(StoreKindFromId(kind.toStdString()), probe.kind);
+        QCOMPARE(OpenStore(probed.toStdString())->kind(), probe.kind);
     }
 }
 
@@ -860,17 +863,16 @@ void TestStores::foundOnThisMachine()
 
     // At start, with nothing named and no Wine cache, the first found is opened; a remembered
     // choice that still holds a store comes first.
-    std::string why;
-    QCOMPARE(ChooseStartStore({}, roots, &why), found[0].path);
+    QCOMPARE(ChooseStartStore({}, roots).path, found[0].path);
     StartChoice remembered;
     remembered.remembered = found[2].path;
-    QCOMPARE(ChooseStartStore(remembered, roots, &why), found[2].path);
+    QCOMPARE(ChooseStartStore(remembered, roots).path, found[2].path);
     remembered.remembered = dir.filePath("gone").toStdString();
-    QCOMPARE(ChooseStartStore(remembered, roots, &why), found[0].path);
+    QCOMPARE(ChooseStartStore(remembered, roots).path, found[0].path);
     StartChoice named;
     named.commandLine = dir.filePath("gone").toStdString();
     named.environment = found[1].path;
-    QCOMPARE(ChooseStartStore(named, roots, &why), named.commandLine); // shown with its reason, not skipped
+    QCOMPARE(ChooseStartStore(named, roots).path, named.commandLine); // shown with its reason, not skipped
 }
 
 QTEST_GUILESS_MAIN(TestStores)

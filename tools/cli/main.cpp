@@ -464,18 +464,16 @@ int runList(int argc, char **argv)
 
     std::vector<std::string> paths = options.all ? everyStore() : options.positional;
     if (paths.empty() && !options.all) {
-        std::string path;
         StartChoice choice;
         if (const char *named = std::getenv("TIDEWRACK_URLCACHE"))
             choice.environment = named;
         choice.remembered = RememberedStore(); // what the window opened last
-        std::string why;
-        path = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment(), &why);
-        if (path.empty()) {
-            std::fprintf(stderr, "tidewrack-cli: %s\n", why.c_str());
+        const StartStore start = ChooseStartStore(choice, StoreSearchRoots::fromEnvironment());
+        if (start.path.empty()) {
+            std::fprintf(stderr, "tidewrack-cli: %s\n", start.why.c_str());
             return Unreadable;
         }
-        paths.push_back(path);
+        paths.push_back(start.path);
     }
 
     // One store that cannot be read gives no list; of several, the others are listed.
