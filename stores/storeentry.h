@@ -70,11 +70,13 @@ struct StoreEntry {
     StoreTime lastSync = 0;   // last fetch or check with the server
     StoreTime created = 0;
     std::uint32_t hitCount = 0; // WinInet use count, Firefox fetch count, Chromium reuse count
-    std::uint32_t entryType = 0;
-    std::uint32_t hitRate = 0;
-    std::uint32_t exemptDelta = 0;
-    std::uint16_t httpStatus = 0; // 0: unknown
-    std::uint16_t flags = 0;      // StoreEntryFlag
+    // WinInet's own record fields, kept so that the WinInet entry structure can be filled as
+    // WinInet fills it; 0 for every other kind of store.
+    std::uint32_t entryType = 0;   // CacheEntryType: NORMAL_CACHE_ENTRY, STICKY_CACHE_ENTRY, ...
+    std::uint32_t hitRate = 0;     // dwHitRate
+    std::uint32_t exemptDelta = 0; // dwExemptDelta, seconds a sticky entry is kept
+    std::uint16_t httpStatus = 0;  // 0: unknown
+    std::uint16_t flags = 0;       // StoreEntryFlag
     BodyPlace body = BodyPlace::None;
     bool hasLocalFile = true; // false: the entry has no local file name at all
 };
