@@ -88,7 +88,7 @@ const std::shared_ptr<CacheStore> &CatalogueLoader::store() const
     return m_stores.empty() ? none : m_stores.front();
 }
 
-QTreeWidgetItem *CatalogueLoader::CacheRootOf(QTreeWidgetItem *node)
+QTreeWidgetItem *CatalogueLoader::cacheRootOf(QTreeWidgetItem *node)
 {
     while (node && node->parent())
         node = node->parent();
@@ -322,7 +322,7 @@ void CatalogueLoader::showRootState(QTreeWidgetItem *node)
 {
     if (!m_state.tree_ready)
         return;
-    if (const QTreeWidgetItem *root = CacheRootOf(node)) {
+    if (const QTreeWidgetItem *root = cacheRootOf(node)) {
         m_state.selected_store = root->data(0, StoreIdRole).toUInt();
         m_status.setText(0, root->data(0, StoreStateRole).toString());
     }

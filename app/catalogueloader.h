@@ -45,7 +45,7 @@ public:
     bool isLoading() const { return m_loading; }
 
     // The cache root `node` is or lies below; null for the collect box and search station.
-    static QTreeWidgetItem *CacheRootOf(QTreeWidgetItem *node);
+    static QTreeWidgetItem *cacheRootOf(QTreeWidgetItem *node);
 
 public slots:
     void ARefreshExecute() { LoadCatalogue(true); }

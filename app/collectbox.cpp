@@ -48,7 +48,7 @@ CollectBox::~CollectBox()
     m_tree->viewport()->removeEventFilter(this);
 }
 
-bool CollectBox::CarriesListRows(const QMimeData *data)
+bool CollectBox::carriesListRows(const QMimeData *data)
 {
     return data && data->hasFormat(QString::fromLatin1(DocumentListModel::RowsMimeType));
 }
@@ -149,7 +149,7 @@ void CollectBox::DrawCollectIndicator(int count)
 
 void CollectBox::lab_collectDragOver(QDragMoveEvent *event)
 {
-    if (CarriesListRows(event->mimeData())) {
+    if (carriesListRows(event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
@@ -159,7 +159,7 @@ void CollectBox::lab_collectDragOver(QDragMoveEvent *event)
 
 void CollectBox::TreeDragOver(QDragMoveEvent *event)
 {
-    if (CarriesListRows(event->mimeData()) && overCollectRoot(event->position().toPoint())) {
+    if (carriesListRows(event->mimeData()) && overCollectRoot(event->position().toPoint())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
@@ -247,7 +247,7 @@ bool CollectBox::labelEvent(QEvent *event)
         lab_collectDragOver(static_cast<QDragMoveEvent *>(event));
         return true;
     case QEvent::Drop:
-        if (!CarriesListRows(static_cast<QDropEvent *>(event)->mimeData())) {
+        if (!carriesListRows(static_cast<QDropEvent *>(event)->mimeData())) {
             event->ignore();
             return true;
         }
@@ -312,7 +312,7 @@ bool CollectBox::treeEvent(QEvent *event)
     case QEvent::Drop: {
         auto *drop = static_cast<QDropEvent *>(event);
         // A drop lands where the last move was accepted; checked again all the same.
-        if (!CarriesListRows(drop->mimeData()) || !overCollectRoot(drop->position().toPoint())) {
+        if (!carriesListRows(drop->mimeData()) || !overCollectRoot(drop->position().toPoint())) {
             drop->ignore();
             return true;
         }

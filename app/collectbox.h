@@ -49,7 +49,7 @@ public:
     void DragCollectedFiles(const CollectList &entries);
 
     // True when a drag carries rows of the document list.
-    static bool CarriesListRows(const QMimeData *data);
+    static bool carriesListRows(const QMimeData *data);
 
     // Runs a prepared drag of files out of the label with the allowed actions; returns when
     // the drag ends. Tests replace it to look at the drag without a modal drag loop.

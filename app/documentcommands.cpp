@@ -214,12 +214,12 @@ void DocumentCommands::ADeleteDocExecute()
         m_answerer.tell(lines.join(QLatin1Char('\n')), failed > 0 ? MB::ICONWARNING : MB::ICONINFORMATION);
 }
 
-void DocumentCommands::DeleteFoundExecute()
+void DocumentCommands::deleteFound()
 {
     deleteAll(m_state.search_list);
 }
 
-void DocumentCommands::DeleteHostExecute(const std::string &host, URLCACHE_STORE_ID store)
+void DocumentCommands::deleteHost(const std::string &host, URLCACHE_STORE_ID store)
 {
     // The entries the host's node lists: its URL host byte for byte, in its store.
     CacheList entries;

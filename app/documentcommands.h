@@ -46,8 +46,8 @@ public slots:
     // Deletes every document of the search station, or every document of one host (of one
     // store, or of every store for 0), after one question that says what will go, with one
     // summary afterwards.
-    void DeleteFoundExecute();
-    void DeleteHostExecute(const std::string &host, URLCACHE_STORE_ID store);
+    void deleteFound();
+    void deleteHost(const std::string &host, URLCACHE_STORE_ID store);
 
 signals:
     // Deleted rows left view_list: the list now has `rows` rows.

@@ -62,7 +62,7 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
         m_status.setText(1, QStringLiteral("文档共%1项").arg(m_lister->rowCount()));
         return;
     }
-    FillFromNode(absoluteIndex, host, store);
+    fillFromNode(absoluteIndex, host, store);
     m_state.list_ready = true;
     if (m_lister->firstSelectedRow() >= 0)
         m_lister->clearSelectionAndScrollTop();
@@ -72,7 +72,7 @@ void DocumentList::TreeChange(QTreeWidgetItem *node)
     QApplication::processEvents();
 }
 
-void DocumentList::FillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store)
+void DocumentList::fillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store)
 {
     switch (absoluteIndex) {
     case CollectRoot:
@@ -90,10 +90,10 @@ void DocumentList::FillFromNode(int absoluteIndex, const std::string &host, URLC
             BuildHostViewList(m_state.view_list, m_state.cache_list, host);
         break;
     }
-    SetRowCount(int(m_state.view_list.size()));
+    setRowCount(int(m_state.view_list.size()));
 }
 
-void DocumentList::ShowSearchStation()
+void DocumentList::showSearchStation()
 {
     QTreeWidgetItem *station = TreeNode(m_tree, SearchRoot);
     if (!station)
@@ -111,12 +111,12 @@ constexpr int FieldSortKeyBase = 16;
 
 } // namespace
 
-int DocumentList::ColumnSortKey(int column)
+int DocumentList::columnSortKey(int column)
 {
     return column < DocumentListModel::ColumnCount ? column : FieldSortKeyBase + column;
 }
 
-int DocumentList::SortKeyColumn(int key)
+int DocumentList::sortKeyColumn(int key)
 {
     if (key >= 0 && key < DocumentListModel::ColumnCount)
         return key;
@@ -130,8 +130,8 @@ void DocumentList::SortView(int key, bool toggle)
         m_state.sort_dir = -m_state.sort_dir;
     m_state.sort_key = std::uint8_t(key);
     if (key == SortByTypeName)
-        m_model->FillTypeNamesForSort(); // rows not shown yet have no type name to sort by
-    const int column = SortKeyColumn(key);
+        m_model->fillTypeNamesForSort(); // rows not shown yet have no type name to sort by
+    const int column = sortKeyColumn(key);
     if (column >= DocumentListModel::ColumnCount)
         SortViewByField(m_state.view_list, EntryField(column), m_state.sort_dir, m_model->fields());
     else
@@ -146,14 +146,14 @@ void DocumentList::FillTypeNames(int first, int last)
     m_model->FillTypeNames(first, last);
 }
 
-void DocumentList::SetRowCount(int rows)
+void DocumentList::setRowCount(int rows)
 {
     m_model->setRowCount(rows);
     // The count shown follows the rows that left, or it would disagree with the list.
     m_status.setText(1, QStringLiteral("文档共%1项").arg(rows));
 }
 
-void DocumentList::CatalogueCleared()
+void DocumentList::catalogueCleared()
 {
     ++m_fillSerial;
     m_model->setRowCount(0);
@@ -194,7 +194,7 @@ void DocumentList::m_sortcaptionClick(int position)
 
 void DocumentList::listerColumnClick(int column)
 {
-    SortView(ColumnSortKey(column), true);
+    SortView(columnSortKey(column), true);
 }
 
 void DocumentList::listerDataHint(int first, int last)

@@ -25,26 +25,26 @@ public:
     // Fills view_list from the list the node with `absoluteIndex` stands for (a host's
     // documents are found by `host`, among the entries of `store` where it is not 0); the
     // cache roots keep the rows they have.
-    void FillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store = 0);
+    void fillFromNode(int absoluteIndex, const std::string &host, URLCACHE_STORE_ID store = 0);
     // Shows the search station's documents: selects its node, or fills the list again when
     // it is already selected (selecting it again would raise no change).
-    void ShowSearchStation();
+    void showSearchStation();
     void SetListImages(bool small);
-    // Orders view_list by `key` (sort_key's values: the sort menu's 0..5, or ColumnSortKey of
+    // Orders view_list by `key` (sort_key's values: the sort menu's 0..5, or columnSortKey of
     // a further column), turning the direction over when `toggle` and the key is the current one.
     void SortView(int key, bool toggle);
     // The sort key a click on `column` sorts by: the five columns' keys are their numbers, as
     // the sort menu's; a further column's lies beyond the menu's.
-    static int ColumnSortKey(int column);
+    static int columnSortKey(int column);
     // The column whose caption shows the arrow for `key`; -1 for none.
-    static int SortKeyColumn(int key);
+    static int sortKeyColumn(int key);
     void FillTypeNames(int first, int last);
     // The row count after another concern removed elements of view_list; the status bar's
     // count follows.
-    void SetRowCount(int rows);
+    void setRowCount(int rows);
     // A reload let the catalogue go: the list shows no row, and a fill that was under way
     // when the reload ran (it lets events run) is not finished.
-    void CatalogueCleared();
+    void catalogueCleared();
     int firstSelectedRow() const;
     QList<int> selectedRows() const;
 

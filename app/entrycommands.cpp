@@ -200,7 +200,7 @@ int EntryCommands::focusedRow() const
     return m_lister->firstSelectedRow();
 }
 
-void EntryCommands::AEntryInfoExecute()
+void EntryCommands::showEntryInfo()
 {
     const int row = focusedRow();
     const ViewList &view = m_state.view_list;
@@ -255,7 +255,7 @@ std::optional<ExportDocumentsChoice> EntryCommands::askDocumentsFolder(int count
     return AskExportDocuments(m_dialogParent, count, proposed);
 }
 
-void EntryCommands::AExportListExecute()
+void EntryCommands::exportList()
 {
     const QList<int> selected = m_lister->selectedRows();
     const int count = m_lister->rowCount();
@@ -300,7 +300,7 @@ void EntryCommands::AExportListExecute()
                     MB::ICONINFORMATION);
 }
 
-void EntryCommands::AExportDocsExecute()
+void EntryCommands::exportDocuments()
 {
     const ViewList records = recordsAt(m_state.view_list, m_lister->selectedRows());
     if (records.empty())
@@ -338,7 +338,7 @@ void EntryCommands::AExportDocsExecute()
         m_answerer.tell(report, result.complete() ? MB::ICONINFORMATION : MB::ICONWARNING);
 }
 
-void EntryCommands::AExportWarcExecute()
+void EntryCommands::exportWarc()
 {
     QList<int> selected = m_lister->selectedRows();
     if (selected.isEmpty())

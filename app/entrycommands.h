@@ -66,12 +66,12 @@ public:
     void clearStoreProblems() { m_storeProblems.clear(); }
 
 public slots:
-    void AEntryInfoExecute();
-    void AExportListExecute();
-    void AExportDocsExecute();
+    void showEntryInfo();
+    void exportList();
+    void exportDocuments();
     // The selected documents (or all of the list) as a web archive, written off the window's
     // thread with progress and 停止.
-    void AExportWarcExecute();
+    void exportWarc();
 
 signals:
     // The list export runs on the interface thread: the info window says so meanwhile.

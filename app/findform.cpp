@@ -84,7 +84,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window, Answerer &answerer)
     cmb_find = new QComboBox(GroupBox1);
     cmb_find->setObjectName(QStringLiteral("cmb_find"));
     cmb_find->setEditable(true);
-    cmb_find->setInsertPolicy(QComboBox::NoInsert); // the history is kept by AddToHistory alone
+    cmb_find->setInsertPolicy(QComboBox::NoInsert); // the history is kept by addToHistory alone
     cmb_find->setDuplicatesEnabled(true);
     cmb_find->setMaxCount(INT_MAX);
     cmb_find->installEventFilter(this);
@@ -103,8 +103,8 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window, Answerer &answerer)
     btn_start = makeButton(this, "btn_start", QStringLiteral("搜索"), 173);
     Button2 = makeButton(this, "Button2", QStringLiteral("关闭"), 250);
 
-    FitToFont();
-    CreateMoreSection();
+    fitToFont();
+    createMoreSection();
 
     // cmb_find leads the tab order, so it holds the focus when the dialog first opens.
     QWidget *order[] = {cmb_find,
@@ -128,7 +128,7 @@ Tfrm_find::Tfrm_find(CatalogueState &state, QWidget *window, Answerer &answerer)
     FormCreate();
 }
 
-void Tfrm_find::FitToFont()
+void Tfrm_find::fitToFont()
 {
     // The design positions assume a 12-pixel font with a short line; a taller CJK font needs
     // taller groups, so stack them by their own size hints and grow the dialog to match.
@@ -145,7 +145,7 @@ void Tfrm_find::FitToFont()
     setFixedSize(333, std::max(281, btn_start->geometry().bottom() + 11));
 }
 
-void Tfrm_find::CreateMoreSection()
+void Tfrm_find::createMoreSection()
 {
     btn_more = new QToolButton(this);
     btn_more->setObjectName(QStringLiteral("btn_more"));
@@ -155,7 +155,7 @@ void Tfrm_find::CreateMoreSection()
     btn_more->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     btn_more->setArrowType(Qt::RightArrow);
     btn_more->setGeometry(8, btn_start->y(), 84, btn_start->height());
-    connect(btn_more, &QToolButton::toggled, this, &Tfrm_find::ShowMoreSection);
+    connect(btn_more, &QToolButton::toggled, this, &Tfrm_find::showMoreSection);
 
     pnl_more = new QWidget(this);
     pnl_more->setObjectName(QStringLiteral("pnl_more"));
@@ -199,7 +199,7 @@ void Tfrm_find::CreateMoreSection()
     }
     lbl_until = new QLabel(QStringLiteral("到"), pnl_more);
     addLine({}, {spn_days, dte_from, lbl_until, dte_to});
-    connect(cmb_timerange, &QComboBox::currentIndexChanged, this, &Tfrm_find::TimeRangeChanged);
+    connect(cmb_timerange, &QComboBox::currentIndexChanged, this, &Tfrm_find::timeRangeChanged);
 
     cmb_sizecmp = combo("cmb_sizecmp", {QStringLiteral("不限"), QStringLiteral("大于"), QStringLiteral("小于")});
     spn_size = new QSpinBox(pnl_more);
@@ -227,11 +227,11 @@ void Tfrm_find::CreateMoreSection()
     addLine(QStringLiteral("HTTP 状态"), {edt_status});
     addLine(QStringLiteral("分区"), {edt_partition});
 
-    TimeRangeChanged();
+    timeRangeChanged();
     pnl_more->hide();
 }
 
-void Tfrm_find::TimeRangeChanged()
+void Tfrm_find::timeRangeChanged()
 {
     const int range = cmb_timerange->currentIndex();
     cmb_timefield->setEnabled(range > 0);
@@ -243,7 +243,7 @@ void Tfrm_find::TimeRangeChanged()
         control->setVisible(range == 3);
 }
 
-void Tfrm_find::ShowMoreSection(bool shown)
+void Tfrm_find::showMoreSection(bool shown)
 {
     btn_more->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
     const int below = btn_start->geometry().bottom() + 8;
@@ -369,7 +369,7 @@ void Tfrm_find::RunSearch()
     m_searching = true;
     m_stopRequested = false;
     QWidget *focused = focusWidget();
-    SetControlsEnabled(false);
+    setControlsEnabled(false);
     const QString startCaption = btn_start->text();
     btn_start->setText(QStringLiteral("停止"));
     btn_start->setEnabled(true);
@@ -420,20 +420,20 @@ void Tfrm_find::RunSearch()
     if (m_stopRequested)
         Label1->setText(Label1->text() + QStringLiteral("\n查找已停止。"));
     emit searchFinished();
-    AddToHistory(wanted.text);
+    addToHistory(wanted.text);
 
     // Clicks and keys that queued up meanwhile reach disabled controls and are dropped, so
     // none of them starts a second search.
     btn_start->setEnabled(false);
     QCoreApplication::processEvents();
     btn_start->setText(startCaption);
-    SetControlsEnabled(true);
+    setControlsEnabled(true);
     if (focused)
         focused->setFocus();
     m_searching = false;
 }
 
-void Tfrm_find::AddToHistory(const QString &text)
+void Tfrm_find::addToHistory(const QString &text)
 {
     for (int i = 0; i < cmb_find->count(); ++i)
         if (QString::compare(cmb_find->itemText(i), text, Qt::CaseInsensitive) == 0)
@@ -443,7 +443,7 @@ void Tfrm_find::AddToHistory(const QString &text)
     cmb_find->setEditText(typed);
 }
 
-void Tfrm_find::SetControlsEnabled(bool enabled)
+void Tfrm_find::setControlsEnabled(bool enabled)
 {
     for (QWidget *control :
          {static_cast<QWidget *>(rad_type), static_cast<QWidget *>(GroupBox3), static_cast<QWidget *>(cmb_find),

@@ -88,14 +88,14 @@ protected:
 
 private:
     void FormCreate();
-    void FitToFont();
+    void fitToFont();
     void FormShow();
     bool cmb_findKeyDown(QKeyEvent *event);
-    void AddToHistory(const QString &text);
-    void SetControlsEnabled(bool enabled);
-    void CreateMoreSection();
-    void ShowMoreSection(bool shown);
-    void TimeRangeChanged();
+    void addToHistory(const QString &text);
+    void setControlsEnabled(bool enabled);
+    void createMoreSection();
+    void showMoreSection(bool shown);
+    void timeRangeChanged();
 
     CatalogueState &m_state;
     Answerer &m_answerer;

@@ -64,7 +64,7 @@ Tfrm_cache::Tfrm_cache(const QString &appDir, Answerer *answerer, QWidget *paren
     m_saver = std::make_unique<DocumentSaver>(this, m_answerer);
     m_loader = std::make_unique<CatalogueLoader>(m_state, ui->Tree, status);
     m_documents = std::make_unique<DocumentList>(m_state, ui->lister, ui->Tree, status);
-    m_columns = std::make_unique<ListColumns>(ui->lister->report()->header(), ColumnLayoutPath(SettingsPath()), this);
+    m_columns = std::make_unique<ListColumns>(ui->lister->report()->header(), ColumnLayoutPath(settingsPath()), this);
     m_preview = std::make_unique<PreviewPane>(
         m_state, m_settings, PreviewPane::Controls{ui->lister, ui->Splitter2, ui->pnl_main, ui->editor, ui->Web1},
         status, m_answerer);
@@ -121,10 +121,10 @@ void Tfrm_cache::connectActions()
     connect(ui->Web1, &Browser::loadFinished, this, &Tfrm_cache::ActionList1Update);
     connect(a.AInternetOption, &QAction::triggered, m_preview.get(), &PreviewPane::AInternetOptionExecute);
     connect(a.AHelp, &QAction::triggered, this, &Tfrm_cache::AHelpExecute);
-    connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::AEntryInfoExecute);
-    connect(a.AExportList, &QAction::triggered, m_entries.get(), &EntryCommands::AExportListExecute);
-    connect(a.AExportDocs, &QAction::triggered, m_entries.get(), &EntryCommands::AExportDocsExecute);
-    connect(a.AExportWarc, &QAction::triggered, m_entries.get(), &EntryCommands::AExportWarcExecute);
+    connect(a.AEntryInfo, &QAction::triggered, m_entries.get(), &EntryCommands::showEntryInfo);
+    connect(a.AExportList, &QAction::triggered, m_entries.get(), &EntryCommands::exportList);
+    connect(a.AExportDocs, &QAction::triggered, m_entries.get(), &EntryCommands::exportDocuments);
+    connect(a.AExportWarc, &QAction::triggered, m_entries.get(), &EntryCommands::exportWarc);
     connect(a.m_viewdoc, &QAction::triggered, m_preview.get(), &PreviewPane::m_viewdocClick);
     for (QAction *style : {a.m_VsReport, a.m_VsIcon})
         connect(style, &QAction::triggered, m_documents.get(), [this, style] {
@@ -151,11 +151,11 @@ void Tfrm_cache::connectActions()
         ui->Pop_deleteHost->setProperty("store", host ? host->store() : 0u);
         ui->Pop_tree->popup(ui->Tree->viewport()->mapToGlobal(at));
     });
-    connect(ui->Pop_deleteFound, &QAction::triggered, m_commands.get(), &DocumentCommands::DeleteFoundExecute);
+    connect(ui->Pop_deleteFound, &QAction::triggered, m_commands.get(), &DocumentCommands::deleteFound);
     connect(ui->Pop_deleteHost, &QAction::triggered, this, [this] {
         const QByteArray host = ui->Pop_deleteHost->data().toByteArray();
         if (!host.isEmpty())
-            m_commands->DeleteHostExecute(host.toStdString(), ui->Pop_deleteHost->property("store").toUInt());
+            m_commands->deleteHost(host.toStdString(), ui->Pop_deleteHost->property("store").toUInt());
     });
     connect(ui->lab_collect, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { ui->Pop_CollectBox->popup(ui->lab_collect->mapToGlobal(at)); });
@@ -181,22 +181,22 @@ void Tfrm_cache::connectConcerns()
     });
     connect(m_loader.get(), &CatalogueLoader::progressHidden, this, [this] { m_openedNow = 0; });
     connect(m_loader.get(), &CatalogueLoader::storeProblem, this, &Tfrm_cache::showStoreProblem, Qt::DirectConnection);
-    connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::CatalogueCleared,
+    connect(m_loader.get(), &CatalogueLoader::catalogueCleared, m_documents.get(), &DocumentList::catalogueCleared,
             Qt::DirectConnection);
 
     connect(m_documents.get(), &DocumentList::openRequested, m_commands.get(), &DocumentCommands::AOpenDocExecute,
             Qt::DirectConnection);
-    connect(m_documents.get(), &DocumentList::sortKeyChanged, this, &Tfrm_cache::CheckSortItem, Qt::DirectConnection);
-    connect(m_documents.get(), &DocumentList::viewStyleChanged, this, &Tfrm_cache::KeepViewStyle, Qt::DirectConnection);
+    connect(m_documents.get(), &DocumentList::sortKeyChanged, this, &Tfrm_cache::checkSortItem, Qt::DirectConnection);
+    connect(m_documents.get(), &DocumentList::viewStyleChanged, this, &Tfrm_cache::keepViewStyle, Qt::DirectConnection);
 
-    connect(m_commands.get(), &DocumentCommands::rowCountChanged, m_documents.get(), &DocumentList::SetRowCount,
+    connect(m_commands.get(), &DocumentCommands::rowCountChanged, m_documents.get(), &DocumentList::setRowCount,
             Qt::DirectConnection);
     connect(m_commands.get(), &DocumentCommands::entriesRemoved, m_collectBox.get(), &CollectBox::UpdateCollectNode,
             Qt::DirectConnection);
     connect(m_commands.get(), &DocumentCommands::entriesRemoved, this, &Tfrm_cache::UpdateSearchNode,
             Qt::DirectConnection);
 
-    connect(m_collectBox.get(), &CollectBox::rowCountChanged, m_documents.get(), &DocumentList::SetRowCount,
+    connect(m_collectBox.get(), &CollectBox::rowCountChanged, m_documents.get(), &DocumentList::setRowCount,
             Qt::DirectConnection);
 
     connect(m_entries.get(), &EntryCommands::progressShown, m_showinfo, &Tfrm_showinfo::ShowProgress,
@@ -208,7 +208,7 @@ void Tfrm_cache::connectConcerns()
     connect(m_storeChooser, &StoreChooser::allStoresChosen, this, &Tfrm_cache::openStores);
 
     connect(m_find, &Tfrm_find::searchFinished, this, &Tfrm_cache::UpdateSearchNode, Qt::DirectConnection);
-    connect(m_find, &Tfrm_find::searchStationRequested, m_documents.get(), &DocumentList::ShowSearchStation,
+    connect(m_find, &Tfrm_find::searchStationRequested, m_documents.get(), &DocumentList::showSearchStation,
             Qt::DirectConnection);
 }
 
@@ -360,13 +360,13 @@ bool Tfrm_cache::selectionReadOnly() const
     return checked != 0;
 }
 
-void Tfrm_cache::CheckSortItem(int key)
+void Tfrm_cache::checkSortItem(int key)
 {
     if (key >= 0 && key < ui->sortItems.size())
         ui->sortItems[key]->setChecked(true); // a no-op on "日期", which is no radio item
 }
 
-void Tfrm_cache::KeepViewStyle(int style)
+void Tfrm_cache::keepViewStyle(int style)
 {
     m_settings.viewstyle = std::uint8_t(style);
 }
@@ -399,7 +399,7 @@ QAction *Tfrm_cache::actionNamed(const QString &name) const
 void Tfrm_cache::ACopyUrlExecute()
 {
     // Ctrl+C is also the viewers' copy: a selection there goes first.
-    if (!m_preview->CopySelection())
+    if (!m_preview->copySelection())
         m_commands->ACopyUrlExecute();
 }
 
@@ -412,7 +412,7 @@ void Tfrm_cache::AHelpExecute()
 {
     auto *about = new Tfrm_logo(this);
     m_logo = about;
-    if (!about->PrepareAbout(Tfrm_logo::ReadmePath(m_appDir)))
+    if (!about->prepareAbout(Tfrm_logo::readmePath(m_appDir)))
         m_answerer.tell(QStringLiteral("打开文件出错。"), MB::ICONINFORMATION);
     about->exec();
     delete about;
@@ -426,10 +426,10 @@ void Tfrm_cache::N9Click()
 
 void Tfrm_cache::N13Click()
 {
-    Tfrm_logo::MailToAuthor();
+    Tfrm_logo::mailToAuthor();
 }
 
-QString Tfrm_cache::SettingsPath() const
+QString Tfrm_cache::settingsPath() const
 {
     return SettingsFilePath(m_appDir);
 }
@@ -445,7 +445,7 @@ void Tfrm_cache::FormCreate()
 
 bool Tfrm_cache::ReadSettings()
 {
-    switch (ReadSettingsFile(SettingsPath(), m_settings)) {
+    switch (ReadSettingsFile(settingsPath(), m_settings)) {
     case SettingsRead::Missing:
         return false;
     case SettingsRead::Damaged:
@@ -598,7 +598,7 @@ void Tfrm_cache::FormClose()
 {
     m_closed = true;
     // Nothing may reach the lists once they are gone: empty the list's rows first.
-    m_documents->SetRowCount(0);
+    m_documents->setRowCount(0);
     m_state.view_list.clear();
     m_state.cache_list.clear();
     m_state.collect_list.clear();
@@ -630,10 +630,10 @@ void Tfrm_cache::WriteSettings()
 {
     // The old file stays when the new one cannot be written whole: the user is told, as the
     // window's place and views set in this session are lost.
-    if (const StoreResult saved = WriteSettingsFile(SettingsPath(), m_settings); !saved.ok()) {
+    if (const StoreResult saved = WriteSettingsFile(settingsPath(), m_settings); !saved.ok()) {
         qCWarning(lcUi, "could not write the settings file: %s", saved.reason.c_str());
         m_answerer.tell(QStringLiteral("设置未能保存：%1。\n%2")
-                            .arg(CauseText(saved.error), QDir::toNativeSeparators(SettingsPath())),
+                            .arg(CauseText(saved.error), QDir::toNativeSeparators(settingsPath())),
                         MB::ICONWARNING);
     }
 }

@@ -122,8 +122,8 @@ private:
     void connectActions();
     void connectConcerns();
     // What the window shows or keeps of what a concern reports.
-    void CheckSortItem(int key);
-    void KeepViewStyle(int style);
+    void checkSortItem(int key);
+    void keepViewStyle(int style);
     void UpdateSearchNode();
     // After the set of stores changed: the sources' check marks, the remembered set, a reload.
     void storesChanged();
@@ -147,7 +147,7 @@ private:
     void FormClose();
     void SavePlacement();
     void WriteSettings();
-    QString SettingsPath() const;
+    QString settingsPath() const;
 
     // Declared in the order they are made; the concerns go before the controls they use.
     CatalogueState m_state;

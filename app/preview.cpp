@@ -149,8 +149,7 @@ CachedLocalFile CachedUrlIndex::localFile(const QByteArray &url)
         }
         return std::optional(std::string(LocalFileName(*entry)));
     };
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
-    if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range))
+    if (!BodyInContainer(entry.get()))
         return written(); // a file of its own: only looked at
     CachedLocalFile later;
     later.make = written;
@@ -202,8 +201,7 @@ void PreviewPane::listerChange(int row)
         m_controls.editor->raise();
         // A body kept inside the browser's files that cannot be written out is there all the
         // same: the message says why it cannot be shown. A missing file of its own is told below.
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(record));
-        const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        const bool inContainer = BodyInContainer(EntryBlock(record));
         if (const StoreResult ready = EnsureLocalFile(record); !ready.ok() && inContainer) {
             m_answerer.report(QStringLiteral("无法显示该文档：它在缓存中，但未能取出（%1）。\n%2")
                                   .arg(CauseText(ready.error), QString::fromUtf8(SourceUrl(record))));
@@ -219,7 +217,7 @@ void PreviewPane::listerChange(int row)
     }
 }
 
-bool PreviewPane::CopySelection()
+bool PreviewPane::copySelection()
 {
     const QWidget *focused = QApplication::focusWidget();
     if (!focused)

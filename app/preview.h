@@ -97,7 +97,7 @@ public:
     void ShowPreview(bool visible);
     // Ctrl+C where the text viewer or the browser has the focus and holds a selection: copies
     // that selection and returns true. False otherwise: the key copies the document's URL.
-    bool CopySelection();
+    bool copySelection();
     void BrowserCommand(int command);
 
 public slots:

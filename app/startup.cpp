@@ -35,7 +35,7 @@ std::unique_ptr<Tfrm_cache> StartTidewrack(const QString &appDir, const QString 
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     auto *splash = new Tfrm_logo;
-    splash->PrepareSplash();
+    splash->prepareSplash();
     splash->show();
     QApplication::processEvents();
 

@@ -128,8 +128,8 @@ bool MatchesCriteria(const EntryRow &row, const EntryCriteria &c, EntryFields &f
     if (!row.header)
         return false;
     if (!c.keys.empty()) {
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-        const char *key = extras && extras->lpszKey ? extras->lpszKey : SourceUrl(*row.header);
+        const EntryExtras *extras = ExtrasOf(row.block);
+        const char *key = extras && extras->key ? extras->key : SourceUrl(*row.header);
         if (!c.keys.count(key))
             return false;
     }

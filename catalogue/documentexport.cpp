@@ -222,7 +222,7 @@ public:
             done.cause = StoreError::NotFound;
             return done;
         }
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+        const EntryExtras *extras = ExtrasOf(row.block);
         const bool inContainer = BodyInContainer(row.block);
         if (!inContainer && !FileExists(LocalFileName(*row.header))) {
             done.problem = QString::fromUtf8(LocalFileName(*row.header)) + QStringLiteral(": the file is gone");
@@ -262,7 +262,7 @@ public:
             done.cause = copy.writeError ? StoreErrorFromErrno(copy.writeError) : copy.readCause;
             return done;
         }
-        if (extras && (extras->dwFlags & EntryTruncated) && copy.note.isEmpty())
+        if (extras && (extras->flags & EntryTruncated) && copy.note.isEmpty())
             copy.note = QStringLiteral("the cache holds only part of this document");
         done.written = true;
         done.fileName = QString::fromStdString(name);

@@ -221,7 +221,7 @@ void DocumentListModel::FillTypeNames(int first, int last)
     reportTypeNames(changedFirst, changedLast);
 }
 
-void DocumentListModel::FillTypeNamesForSort()
+void DocumentListModel::fillTypeNamesForSort()
 {
     int changedFirst = -1;
     int changedLast = -1;

@@ -66,7 +66,7 @@ public:
     // rows never shown sort by their type too. The name comes from the file name where that
     // decides it (TypeNameFromFileName), the icon still waits for the row to be shown; the
     // other records get their whole lookup now.
-    void FillTypeNamesForSort();
+    void fillTypeNamesForSort();
 
     static QString sizeText(std::uint64_t size) { return QString::number(size); }
 

@@ -97,16 +97,21 @@ int CompareHost(const CatalogueEntry &a, const CatalogueEntry &b)
 
 const char *PresenceFile(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    if (extras && extras->dwBodyPlace == DWORD(BodyPlace::Range))
-        return extras->lpszContainer;
+    if (BodyInContainer(block))
+        return ExtrasOf(block)->container;
     return LocalFileName(header);
 }
 
 bool BodyInContainer(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    return extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+    const EntryExtras *extras = ExtrasOf(block);
+    return extras && extras->bodyPlace == DWORD(BodyPlace::Range);
+}
+
+bool BodyNotHeld(const INTERNET_CACHE_ENTRY_INFOA *block)
+{
+    const EntryExtras *extras = ExtrasOf(block);
+    return extras && extras->bodyPlace == DWORD(BodyPlace::None);
 }
 
 BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header)
@@ -117,10 +122,10 @@ BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CAC
         ref.container = LocalFileName(header);
         return ref;
     }
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    ref.container = extras->lpszContainer ? extras->lpszContainer : "";
-    ref.offset = extras->qwBodyOffset;
-    ref.contentEncoding = extras->lpszContentEncoding ? extras->lpszContentEncoding : "";
+    const EntryExtras *extras = ExtrasOf(block);
+    ref.container = extras->container ? extras->container : "";
+    ref.offset = extras->bodyOffset;
+    ref.contentEncoding = extras->contentEncoding ? extras->contentEncoding : "";
     return ref;
 }
 
@@ -173,7 +178,7 @@ bool foldersUnchanged(const PurgeMemo &memo)
 {
     FolderStamp now;
     for (const FilePresence::FolderSeen &seen : memo.folders)
-        if (!FilePresence::StampOf(seen.folder, now) || !(now == seen.stamp))
+        if (!FilePresence::stampOf(seen.folder, now) || !(now == seen.stamp))
             return false;
     return true;
 }

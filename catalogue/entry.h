@@ -120,8 +120,8 @@ std::string StoreCaption(URLCACHE_STORE_ID store, bool several);
 template <typename Entry>
 const char *EntryKey(const Entry &e)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(e));
-    return extras ? extras->lpszKey : SourceUrl(e);
+    const EntryExtras *extras = ExtrasOf(EntryBlock(e));
+    return extras ? extras->key : SourceUrl(e);
 }
 
 // The file whose presence stands for the entry's: the local file, or for a body kept inside
@@ -141,6 +141,8 @@ struct BodyRef;
 BodyRef EntryBodyRef(const INTERNET_CACHE_ENTRY_INFOA *block, const INTERNET_CACHE_ENTRY_INFOA &header);
 // Whether the body lies inside a container file of the store (written out only on demand).
 bool BodyInContainer(const INTERNET_CACHE_ENTRY_INFOA *block);
+// Whether the store says it holds no body the program can use for this entry.
+bool BodyNotHeld(const INTERNET_CACHE_ENTRY_INFOA *block);
 
 // Makes the entry's local file exist: a body kept inside a container file is decoded and
 // written out to the planned local path. Fine when the file is there; otherwise the result

@@ -278,9 +278,9 @@ void EntryFields::appendTypeName(std::string &out, const EntryRow &row)
     key.assign(extension);
     for (char &c : key)
         c = LowerAsciiChar(c);
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+    const EntryExtras *extras = ExtrasOf(row.block);
     const std::string_view contentType =
-        extras && *orEmpty(extras->lpszContentType) ? std::string_view(extras->lpszContentType) : std::string_view();
+        extras && *orEmpty(extras->contentType) ? std::string_view(extras->contentType) : std::string_view();
     key += '\n';
     key += contentType;
     auto found = m_typeNames.find(key);
@@ -306,7 +306,7 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
     if (!row.header)
         return;
     const INTERNET_CACHE_ENTRY_INFOA &header = *row.header;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+    const EntryExtras *extras = ExtrasOf(row.block);
     switch (field) {
     case EntryField::FileName:
         appendClean(out, FileNamePart(LocalFileName(header)));
@@ -336,26 +336,26 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
             AppendDecimal(out, *value);
         return;
     case EntryField::ContentType:
-        if (extras && *orEmpty(extras->lpszContentType))
-            appendClean(out, extras->lpszContentType);
+        if (extras && *orEmpty(extras->contentType))
+            appendClean(out, extras->contentType);
         else
             appendClean(out, headFacts(row).contentType);
         return;
     case EntryField::ContentEncoding:
-        if (extras && *orEmpty(extras->lpszContentEncoding))
-            appendClean(out, extras->lpszContentEncoding);
-        else if (!extras || extras->dwBodyPlace != DWORD(BodyPlace::Range))
+        if (extras && *orEmpty(extras->contentEncoding))
+            appendClean(out, extras->contentEncoding);
+        else if (!BodyInContainer(row.block))
             appendClean(out, headFacts(row).contentEncoding);
         return;
     case EntryField::Partition:
         if (extras)
-            appendClean(out, orEmpty(extras->lpszPartition));
+            appendClean(out, orEmpty(extras->partition));
         return;
     case EntryField::CacheKind:
         out += storeKind(row)->label;
         return;
     case EntryField::Key:
-        appendClean(out, extras ? orEmpty(extras->lpszKey) : SourceUrl(header));
+        appendClean(out, extras ? orEmpty(extras->key) : SourceUrl(header));
         return;
     case EntryField::StoreFolder: {
         const std::string &own = row.store ? storeFolderOf(row.store) : m_storeFolder;
@@ -363,16 +363,16 @@ void EntryFields::appendText(std::string &out, const EntryRow &row, EntryField f
         return;
     }
     case EntryField::Container:
-        if (extras && extras->dwBodyPlace == DWORD(BodyPlace::Range))
-            appendClean(out, orEmpty(extras->lpszContainer));
+        if (BodyInContainer(row.block))
+            appendClean(out, orEmpty(extras->container));
         return;
     case EntryField::RequestMethod:
         if (extras)
-            appendClean(out, orEmpty(extras->lpszRequestMethod));
+            appendClean(out, orEmpty(extras->requestMethod));
         return;
     case EntryField::Flags:
         if (extras)
-            appendFlags(out, extras->dwFlags);
+            appendFlags(out, extras->flags);
         return;
     case EntryField::ResponseHead:
         if (header.lpHeaderInfo && header.dwHeaderInfoSize)
@@ -395,9 +395,9 @@ std::optional<std::uint64_t> EntryFields::number(const EntryRow &row, EntryField
     if (!row.header)
         return std::nullopt;
     const INTERNET_CACHE_ENTRY_INFOA &header = *row.header;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+    const EntryExtras *extras = ExtrasOf(row.block);
     auto known = [](std::uint64_t value) { return value ? std::optional<std::uint64_t>(value) : std::nullopt; };
-    const bool inContainer = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+    const bool inContainer = BodyInContainer(row.block);
     switch (field) {
     case EntryField::Size:
         return EntrySize(header);
@@ -415,21 +415,21 @@ std::optional<std::uint64_t> EntryFields::number(const EntryRow &row, EntryField
     case EntryField::LastSync:
         return known(timeOf(header.LastSyncTime));
     case EntryField::Created:
-        return extras ? known(extras->qwCreated) : std::nullopt;
+        return extras ? known(extras->created) : std::nullopt;
     case EntryField::HttpStatus:
-        if (extras && extras->dwStatus)
-            return extras->dwStatus;
+        if (extras && extras->status)
+            return extras->status;
         return known(headFacts(row).status);
     case EntryField::BodyOffset:
-        return inContainer ? std::optional<std::uint64_t>(extras->qwBodyOffset) : std::nullopt;
+        return inContainer ? std::optional<std::uint64_t>(extras->bodyOffset) : std::nullopt;
     case EntryField::DecodedSize:
         // A local file is the document itself; a body in a container is its size only when
         // no coding is left to undo. Anything else would need the body read.
-        if (extras && extras->dwBodyPlace == DWORD(BodyPlace::None))
+        if (BodyNotHeld(row.block))
             return std::nullopt; // no body to measure: the store lost it or never had one
         if (!inContainer)
             return EntrySize(header);
-        if ((extras->dwFlags & EntryUndecodable) || hasCoding(extras->lpszContentEncoding))
+        if ((extras->flags & EntryUndecodable) || hasCoding(extras->contentEncoding))
             return std::nullopt;
         return EntrySize(header);
     default:
@@ -474,8 +474,8 @@ const std::vector<EntryField> &DetailsFields()
 std::vector<EntryDetail> EntryDetails(const EntryRow &row, EntryFields &fields)
 {
     std::vector<EntryDetail> details;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    const std::uint32_t flags = extras ? extras->dwFlags : 0;
+    const EntryExtras *extras = ExtrasOf(row.block);
+    const std::uint32_t flags = extras ? extras->flags : 0;
     for (const EntryField field : DetailsFields()) {
         QString value = fields.text(row, field);
         // Chromium stores no expiry: say the time is worked out, or that there is none.

@@ -131,7 +131,7 @@ std::shared_ptr<const FilePresence::Listing> readListing(const std::string &fold
     FolderStamp before;
     // A folder that can be listed but not entered gives names whose files cannot be opened:
     // those are asked one by one, as the file itself would answer.
-    DIR *dir = FilePresence::StampOf(folder, before) && ::access(folder.c_str(), X_OK) == 0 ? ::opendir(folder.c_str())
+    DIR *dir = FilePresence::stampOf(folder, before) && ::access(folder.c_str(), X_OK) == 0 ? ::opendir(folder.c_str())
                                                                                             : nullptr;
     if (dir) {
         while (const dirent *item = ::readdir(dir)) {
@@ -149,7 +149,7 @@ std::shared_ptr<const FilePresence::Listing> readListing(const std::string &fold
         // Adding or removing a name sets the modification time to the clock's tick: a change
         // in the tick the names were read in, just before and just after, would leave it.
         listing->trusted =
-            FilePresence::StampOf(folder, after) && after == before && before.modifiedNs < readAt - RacyWindowNs;
+            FilePresence::stampOf(folder, after) && after == before && before.modifiedNs < readAt - RacyWindowNs;
     }
     return listing;
 }
@@ -159,7 +159,7 @@ std::shared_ptr<const FilePresence::Listing> readListing(const std::string &fold
 FilePresence::FilePresence() = default;
 FilePresence::~FilePresence() = default;
 
-bool FilePresence::StampOf(const std::string &folder, FolderStamp &stamp)
+bool FilePresence::stampOf(const std::string &folder, FolderStamp &stamp)
 {
     struct stat info;
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
@@ -172,7 +172,7 @@ bool FilePresence::StampOf(const std::string &folder, FolderStamp &stamp)
     return true;
 }
 
-void FilePresence::ForgetListings()
+void FilePresence::forgetListings()
 {
     Listings &kept = listings();
     const std::lock_guard guard(kept.lock);
@@ -188,7 +188,7 @@ const FilePresence::Listing *FilePresence::listingOf(std::string_view name)
     if (found == m_pass.end()) {
         std::shared_ptr<const Listing> listing = keptListing(folder);
         FolderStamp now;
-        const bool stamped = StampOf(folder, now);
+        const bool stamped = stampOf(folder, now);
         if (!listing || !listing->trusted || !stamped || !(listing->stamp == now)) {
             listing = readListing(folder);
             ++m_foldersRead;

@@ -55,9 +55,9 @@ public:
     std::size_t filesAsked() const { return m_filesAsked; }
 
     // The stamp of `folder` now; false when it cannot be taken.
-    static bool StampOf(const std::string &folder, FolderStamp &stamp);
+    static bool stampOf(const std::string &folder, FolderStamp &stamp);
     // Forgets every listing kept (tests).
-    static void ForgetListings();
+    static void forgetListings();
 
     struct Listing;
 

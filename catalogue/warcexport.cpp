@@ -150,9 +150,9 @@ public:
     bool write(const EntryRow &row, WarcExported &done)
     {
         const INTERNET_CACHE_ENTRY_INFOA &h = *row.header;
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
+        const EntryExtras *extras = ExtrasOf(row.block);
         const bool inContainer = BodyInContainer(row.block);
-        if (extras && (extras->dwBodyPlace == DWORD(BodyPlace::None) || (extras->dwFlags & EntryBodyMissing))) {
+        if (BodyNotHeld(row.block) || (extras && (extras->flags & EntryBodyMissing))) {
             done.problem = QStringLiteral("the cache holds no body for this document");
             return true;
         }
@@ -177,8 +177,8 @@ public:
         const std::string_view stored = h.lpHeaderInfo && h.dwHeaderInfoSize
             ? std::string_view(h.lpHeaderInfo, h.dwHeaderInfoSize)
             : std::string_view();
-        const bool headMissing = extras && (extras->dwFlags & EntryHeadersMissing);
-        const unsigned status = extras ? extras->dwStatus : 0;
+        const bool headMissing = extras && (extras->flags & EntryHeadersMissing);
+        const unsigned status = extras ? extras->status : 0;
         const bool stillEncoded = inContainer || looksEncoded(m_body, contentEncoding);
         const std::string head = headMissing ? std::string() : httpHead(stored, status, stillEncoded, m_body.size());
 
@@ -193,18 +193,18 @@ public:
             releaseBody();
             return true;
         }
-        const bool truncated = extras && (extras->dwFlags & EntryTruncated);
+        const bool truncated = extras && (extras->flags & EntryTruncated);
 
         std::vector<WarcField> fields;
-        const std::string key = extras && extras->lpszKey ? extras->lpszKey : SourceUrl(h);
+        const std::string key = extras && extras->key ? extras->key : SourceUrl(h);
         auto common = [&](const char *type) {
             fields = {{"WARC-Type", type}, {"WARC-Record-ID", id}, {"WARC-Date", date}, {"WARC-Target-URI", uri}};
         };
         auto ours = [&]() {
             fields.push_back({"WARC-Warcinfo-ID", m_warcinfoId});
             fields.push_back({"WARC-Tidewrack-Key", key});
-            if (extras && extras->lpszPartition && *extras->lpszPartition)
-                fields.push_back({"WARC-Tidewrack-Partition", extras->lpszPartition});
+            if (extras && extras->partition && *extras->partition)
+                fields.push_back({"WARC-Tidewrack-Partition", extras->partition});
             fields.push_back({"WARC-Tidewrack-Cache", StoreKindId(kind)});
         };
 
@@ -301,9 +301,9 @@ StoreTime WarcResponseTime(const EntryRow &row, StoreKind kind)
             return date;
     if (lastSync)
         return lastSync;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(row.block);
-    if (extras && extras->qwCreated)
-        return extras->qwCreated;
+    const EntryExtras *extras = ExtrasOf(row.block);
+    if (extras && extras->created)
+        return extras->created;
     return timeOf(h.LastAccessTime);
 }
 

@@ -381,11 +381,8 @@ Outcome examine(ContentSearcher &content, const CatalogueEntry &entry, int kind)
     const char *path = LocalFileName(entry);
     if (!MatchesDocKind(path, kind))
         return Outcome::NotOfKind;
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(entry.get());
-    const FileMatch match = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range)
-        ? content.searchBody(
-            BodyRef{extras->lpszContainer, extras->qwBodyOffset, EntrySize(*entry), extras->lpszContentEncoding})
-        : content.searchFile(path);
+    const FileMatch match =
+        BodyInContainer(entry.get()) ? content.searchBody(EntryBodyRef(entry.get(), *entry)) : content.searchFile(path);
     return match == FileMatch::Hit ? Outcome::Hit : match == FileMatch::Miss ? Outcome::Miss : Outcome::Unreadable;
 }
 
@@ -474,8 +471,7 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
         }
         // A body the browser keeps inside its own files has our private folder as its path,
         // which the user never chose: its name is what the list shows.
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(EntryBlock(entry));
-        const bool keptByBrowser = extras && extras->dwBodyPlace == DWORD(BodyPlace::Range);
+        const bool keptByBrowser = BodyInContainer(EntryBlock(entry));
         if (criteria.field == SearchField::Url)
             lowered.assign(SourceUrl(entry));
         else if (keptByBrowser)

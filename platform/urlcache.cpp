@@ -246,8 +246,8 @@ std::string UrlCacheStoreFolder(URLCACHE_STORE_ID id)
 
 StoreKind EntryBlockKind(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
-    const CACHE_ENTRY_EXTRAS *extras = EntryExtras(block);
-    return extras ? StoreKindAt(extras->dwStoreKind) : StoreKindFromId("wininet");
+    const EntryExtras *extras = ExtrasOf(block);
+    return extras ? StoreKindAt(extras->storeKind) : StoreKindFromId("wininet");
 }
 
 DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
@@ -261,7 +261,7 @@ DWORD EntryBlockSize(const StoreListing &listing, std::size_t index)
         total += textBytes(e.extension);
     if (!hasExtras(listing, e))
         return static_cast<DWORD>(total);
-    total += sizeof(CACHE_ENTRY_EXTRAS);
+    total += sizeof(EntryExtras);
     if (!keyIsUrl(listing, e))
         total += textBytes(e.key);
     total += 1; // the NUL every empty extras text points at
@@ -275,7 +275,7 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
 {
     const StoreEntry &e = listing.entries[index];
     const bool withExtras = hasExtras(listing, e);
-    auto *extras = reinterpret_cast<CACHE_ENTRY_EXTRAS *>(info + 1);
+    auto *extras = reinterpret_cast<EntryExtras *>(info + 1);
     auto *cursor = withExtras ? reinterpret_cast<char *>(extras + 1) : reinterpret_cast<char *>(info + 1);
     auto putText = [&cursor, &listing](StoreText t) {
         char *start = cursor;
@@ -286,7 +286,7 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     };
 
     *info = INTERNET_CACHE_ENTRY_INFOA{};
-    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA) + (withExtras ? sizeof(CACHE_ENTRY_EXTRAS) : 0);
+    info->dwStructSize = sizeof(INTERNET_CACHE_ENTRY_INFOA) + (withExtras ? sizeof(EntryExtras) : 0);
     info->lpszSourceUrlName = putText(e.url);
     info->lpszLocalFileName = e.hasLocalFile ? putText(e.localFile) : nullptr;
     info->CacheEntryType = e.entryType;
@@ -310,22 +310,22 @@ void FillEntryBlock(const StoreListing &listing, std::size_t index, StoreKind ki
     if (!withExtras)
         return;
 
-    *extras = CACHE_ENTRY_EXTRAS{};
-    extras->lpszKey = keyIsUrl(listing, e) ? info->lpszSourceUrlName : putText(e.key);
+    *extras = EntryExtras{};
+    extras->key = keyIsUrl(listing, e) ? info->lpszSourceUrlName : putText(e.key);
     char *none = cursor;
     *cursor++ = '\0';
     auto optional = [&](StoreText t) { return t.size ? putText(t) : none; };
-    extras->lpszPartition = optional(e.partition);
-    extras->lpszContainer = optional(e.container);
-    extras->lpszContentType = optional(e.contentType);
-    extras->lpszContentEncoding = optional(e.contentEncoding);
-    extras->lpszRequestMethod = optional(e.requestMethod);
-    extras->qwBodyOffset = e.bodyOffset;
-    extras->qwCreated = e.created;
-    extras->dwStatus = e.httpStatus;
-    extras->dwFlags = e.flags;
-    extras->dwBodyPlace = DWORD(e.body);
-    extras->dwStoreKind = StoreKindNumber(kind);
+    extras->partition = optional(e.partition);
+    extras->container = optional(e.container);
+    extras->contentType = optional(e.contentType);
+    extras->contentEncoding = optional(e.contentEncoding);
+    extras->requestMethod = optional(e.requestMethod);
+    extras->bodyOffset = e.bodyOffset;
+    extras->created = e.created;
+    extras->status = e.httpStatus;
+    extras->flags = e.flags;
+    extras->bodyPlace = DWORD(e.body);
+    extras->storeKind = StoreKindNumber(kind);
 }
 
 namespace {

@@ -62,29 +62,29 @@ struct INTERNET_CACHE_ENTRY_INFOA {
 // enumeration fills for entries that have more to say than WinInet's own (browser caches);
 // such a block's dwStructSize counts both. Texts point into the block. A block without them
 // is an entry of the WinInet kind: its key is its URL, its body its local file.
-struct CACHE_ENTRY_EXTRAS {
-    const char *lpszKey;             // the store's key (WinInet: the URL)
-    const char *lpszPartition;       // browsers: the partition part of the key
-    const char *lpszContainer;       // the file holding the body, when the body is a range of it
-    const char *lpszContentType;     // media type without parameters
-    const char *lpszContentEncoding; // as sent; still to undo in the container
-    const char *lpszRequestMethod;
-    std::uint64_t qwBodyOffset;
-    std::uint64_t qwCreated; // FILETIME ticks; 0 unknown
-    DWORD dwStatus;          // HTTP status; 0 unknown
-    DWORD dwFlags;           // StoreEntryFlag
-    DWORD dwBodyPlace;       // BodyPlace
-    DWORD dwStoreKind;       // StoreKindNumber
+struct EntryExtras {
+    const char *key;             // the store's key (WinInet: the URL)
+    const char *partition;       // browsers: the partition part of the key
+    const char *container;       // the file holding the body, when the body is a range of it
+    const char *contentType;     // media type without parameters
+    const char *contentEncoding; // as sent; still to undo in the container
+    const char *requestMethod;
+    std::uint64_t bodyOffset;
+    std::uint64_t created; // FILETIME ticks; 0 unknown
+    DWORD status;          // HTTP status; 0 unknown
+    DWORD flags;           // StoreEntryFlag
+    DWORD bodyPlace;       // BodyPlace
+    DWORD storeKind;       // StoreKindNumber
 };
 
 // The extras of a block the enumeration filled; null for a bare header, and for a copy of a
 // block's header (which keeps the block's dwStructSize but has no extras behind it): in a
 // block the URL text starts right behind the extras.
-inline const CACHE_ENTRY_EXTRAS *EntryExtras(const INTERNET_CACHE_ENTRY_INFOA *block)
+inline const EntryExtras *ExtrasOf(const INTERNET_CACHE_ENTRY_INFOA *block)
 {
-    if (!block || block->dwStructSize < sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(CACHE_ENTRY_EXTRAS))
+    if (!block || block->dwStructSize < sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof(EntryExtras))
         return nullptr;
-    const auto *extras = reinterpret_cast<const CACHE_ENTRY_EXTRAS *>(block + 1);
+    const auto *extras = reinterpret_cast<const EntryExtras *>(block + 1);
     if (block->lpszSourceUrlName != reinterpret_cast<const char *>(extras + 1))
         return nullptr;
     return extras;

@@ -42,7 +42,7 @@ Panels::Panels()
     host.resize(700, 400);
     QObject::connect(Tree, &QTreeWidget::currentItemChanged, &documents, &DocumentList::TreeChange,
                      Qt::DirectConnection);
-    QObject::connect(&loader, &CatalogueLoader::catalogueCleared, &documents, &DocumentList::CatalogueCleared,
+    QObject::connect(&loader, &CatalogueLoader::catalogueCleared, &documents, &DocumentList::catalogueCleared,
                      Qt::DirectConnection);
 }
 

@@ -255,7 +255,7 @@ void settle(const QString &folder)
 
 void TestCatalogue::presenceKeepsListingsOfSettledFolders()
 {
-    FilePresence::ForgetListings();
+    FilePresence::forgetListings();
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("fresh"));
     QVERIFY(QDir(dir.path()).mkdir("settled"));

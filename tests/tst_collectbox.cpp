@@ -102,7 +102,7 @@ private:
             QObject::connect(lab_collect, &QWidget::customContextMenuRequested, [this] { ++menus; });
             static_cast<QVBoxLayout *>(p.host.layout())->insertWidget(0, hand);
             box = std::make_unique<CollectBox>(p.state, p.lister, p.Tree, lab_collect, Image1, p.saver);
-            QObject::connect(box.get(), &CollectBox::rowCountChanged, &p.documents, &DocumentList::SetRowCount);
+            QObject::connect(box.get(), &CollectBox::rowCountChanged, &p.documents, &DocumentList::setRowCount);
             box->setDragRunner([this](QDrag &drag, Qt::DropActions actions) {
                 drags.append({drag.mimeData()->urls(), drag.mimeData()->formats(), actions, drag.pixmap().toImage()});
             });

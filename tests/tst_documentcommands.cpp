@@ -50,7 +50,7 @@ private:
                 store.add(std::string("http://h.net/") + name + ".htm", std::string(name) + ".htm",
                           std::string("content of ") + name);
             store.add("http://other.net/o.htm", "o.htm", "other");
-            QObject::connect(&commands, &DocumentCommands::rowCountChanged, &p.documents, &DocumentList::SetRowCount);
+            QObject::connect(&commands, &DocumentCommands::rowCountChanged, &p.documents, &DocumentList::setRowCount);
             p.answerer.plan = IDYES;
             p.load();
             p.show(CacheRoot + 1);
@@ -301,11 +301,11 @@ void TestDocumentCommands::deleteAllFoundOrOfHost()
     }
     f.p.answerer.plan = answer;
     if (node == QLatin1String("station")) {
-        f.commands.DeleteFoundExecute();
+        f.commands.deleteFound();
     } else {
         const auto *host = dynamic_cast<const HostNodeItem *>(f.p.node(CacheRoot + 1));
         QVERIFY(host);
-        f.commands.DeleteHostExecute(std::string(NodeHost(host)), host->store());
+        f.commands.deleteHost(std::string(NodeHost(host)), host->store());
     }
 
     const QStringList boxes = f.boxes();

@@ -619,9 +619,9 @@ void TestDocumentList::setRowCountFromOtherConcerns()
     w.Tree->setCurrentItem(f.hostNode(QStringLiteral("[s.net]")));
     // As the delete command does: remove records, then set the count.
     w.state.view_list.erase(w.state.view_list.begin() + 1);
-    w.documents->SetRowCount(int(w.state.view_list.size()));
+    w.documents->setRowCount(int(w.state.view_list.size()));
     QCOMPARE(shownNames(w), (QStringList{"0.htm", "2.htm", "3.htm"}));
-    w.documents->SetRowCount(0);
+    w.documents->setRowCount(0);
     QCOMPARE(w.lister->rowCount(), 0);
     QTest::qWait(20); // a late repaint reads nothing
 }

@@ -169,7 +169,7 @@ void TestEntryCommands::infoOfWinInetEntry()
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[wininet.example]")));
     f.focusRow(0);
-    f.entries.AEntryInfoExecute();
+    f.entries.showEntryInfo();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QVERIFY(info->isVisible());
@@ -233,7 +233,7 @@ void TestEntryCommands::infoOfBrowserEntry()
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[cdn.browser.example]")));
     f.focusRow(0);
-    f.entries.AEntryInfoExecute();
+    f.entries.showEntryInfo();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QCOMPARE(info->valueText(QStringLiteral("url")), QStringLiteral("https://cdn.browser.example/app.js"));
@@ -272,7 +272,7 @@ void TestEntryCommands::infoOfBrowserEntry()
     f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({out.path(), false});
     });
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(sortedFiles(out.path()), QStringList{"app.js"});
     QCOMPARE(ReadBytes(out.filePath("app.js")), QByteArray::fromStdString(script.body));
     QVERIFY2(m_boxes.filter(QRegularExpression(QStringLiteral("^(?!已导出)"))).isEmpty(),
@@ -289,7 +289,7 @@ void TestEntryCommands::hostileTextsStayText()
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[evil.example]")));
     f.focusRow(0);
-    f.entries.AEntryInfoExecute();
+    f.entries.showEntryInfo();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QCOMPARE(info->valueText(QStringLiteral("url")), QString::fromStdString(url));
@@ -322,7 +322,7 @@ void TestEntryCommands::copyButtonCopiesAll()
     QVERIFY(f.open());
     QVERIFY(f.selectHost(QStringLiteral("[copy.example]")));
     f.focusRow(0);
-    f.entries.AEntryInfoExecute();
+    f.entries.showEntryInfo();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
@@ -396,7 +396,7 @@ void TestEntryCommands::exportListByFilter()
         chosenFilter = ListExportFilters()[filter];
         return out.filePath(QStringLiteral("列表"));
     });
-    f.entries.AExportListExecute();
+    f.entries.exportList();
     QVERIFY(proposed.endsWith(QStringLiteral(".csv")));
     const QString path = out.filePath(QStringLiteral("列表.") + suffix);
     QCOMPARE(m_boxes, QStringList(QStringLiteral("已导出3项到：\n") + QDir::toNativeSeparators(path)));
@@ -463,7 +463,7 @@ void TestEntryCommands::exportListOfSelectedRows()
     });
     QSignalSpy shown(&f.entries, &EntryCommands::progressShown);
     QSignalSpy hidden(&f.entries, &EntryCommands::progressHidden);
-    f.entries.AExportListExecute();
+    f.entries.exportList();
     QCOMPARE(offered, offeredAll);
     const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("sel.json"))).array();
     QStringList urls;
@@ -491,13 +491,13 @@ void TestEntryCommands::exportListCancelledWritesNothing()
         ++asked;
         return QString();
     });
-    f.entries.AExportListExecute();
+    f.entries.exportList();
     QCOMPARE(asked, 1);
     QVERIFY(sortedFiles(out.path()).isEmpty());
     // A file that cannot be written (its folder is missing): one box that says which and why.
     f.entries.setListFileDialog(
         [&](const QString &, QString &, bool &) { return out.filePath(QStringLiteral("missing/folder/list.csv")); });
-    f.entries.AExportListExecute();
+    f.entries.exportList();
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes[0].startsWith(QStringLiteral("无法写入列表文件：文件或文件夹不存在。\n")), qPrintable(m_boxes[0]));
     QVERIFY(m_boxes[0].contains(QStringLiteral("missing/folder/list.csv")));
@@ -521,7 +521,7 @@ void TestEntryCommands::exportDocumentsWithManifest()
         return std::optional<ExportDocumentsChoice>({folder, true});
     });
     f.p.select({f.rowOf("http://docs.example/a/index.htm"), f.rowOf("http://docs.example/b/index.htm")});
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(offeredCount, 2);
     QVERIFY2(m_boxes.filter(QRegularExpression(QStringLiteral("^(?!已导出)"))).isEmpty(),
              qPrintable(m_boxes.join('\n')));
@@ -535,12 +535,12 @@ void TestEntryCommands::exportDocumentsWithManifest()
     f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({folder, false});
     });
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(sortedFiles(folder).size(), 5);
     QCOMPARE(ReadBytes(folder + "/index.htm"), QByteArray("first page"));
     // A cancelled dialog exports nothing.
     f.entries.setDocumentsDialog([&](int, const QString &) { return std::optional<ExportDocumentsChoice>(); });
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(sortedFiles(folder).size(), 5);
     QCOMPARE(m_boxes.size(), 2); // the two exports that went said their counts; the cancelled one nothing
 }
@@ -558,7 +558,7 @@ void TestEntryCommands::exportArchiveOfTheList()
     QTemporaryDir out;
     f.entries.setArchiveFileDialog([&](const QString &) { return out.filePath(QStringLiteral("arc")); });
     // No row selected: the whole list goes into the archive, written by a thread of its own.
-    f.entries.AExportWarcExecute();
+    f.entries.exportWarc();
     const QString file = out.filePath(QStringLiteral("arc.warc.gz"));
     QProcess gunzip;
     gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
@@ -588,7 +588,7 @@ void TestEntryCommands::exportDocumentsReportsFailuresInOneBox()
         return std::optional<ExportDocumentsChoice>({out.path(), false});
     });
     f.p.lister->selectAllRows();
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(sortedFiles(out.path()).size(), 5);
     QCOMPARE(m_boxes.size(), 1);
     const QString box = m_boxes[0];
@@ -614,7 +614,7 @@ void TestEntryCommands::exportDocumentsIntoTheCacheIsRefused()
     f.entries.setDocumentsDialog([&](int, const QString &) {
         return std::optional<ExportDocumentsChoice>({storeDir.filePath(QStringLiteral("out")), true});
     });
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY(m_boxes[0].startsWith(QStringLiteral("导出未能完成：\n")));
     QCOMPARE(FilesBelow(storeDir.path()), before);
@@ -738,7 +738,7 @@ void TestEntryCommands::fixtureStores()
             asked = true;
             return QString();
         });
-        f.entries.AExportListExecute();
+        f.entries.exportList();
         QVERIFY(!asked);
         return;
     }
@@ -750,7 +750,7 @@ void TestEntryCommands::fixtureStores()
     f.p.lister->report()->grab();
 
     f.focusRow(0);
-    f.entries.AEntryInfoExecute();
+    f.entries.showEntryInfo();
     EntryInfoWindow *info = f.infoWindow();
     QVERIFY(info);
     const DocumentListModel *model = f.p.documents.model();
@@ -762,7 +762,7 @@ void TestEntryCommands::fixtureStores()
     QTemporaryDir out;
     f.p.lister->selectionModel()->clearSelection();
     f.entries.setListFileDialog([&](const QString &, QString &, bool &) { return out.filePath("list.json"); });
-    f.entries.AExportListExecute();
+    f.entries.exportList();
     const QJsonArray rows = QJsonDocument::fromJson(ReadBytes(out.filePath("list.json"))).array();
     QCOMPARE(rows.size(), qsizetype(mostRows));
     for (int row = 0; row < mostRows; ++row)
@@ -774,7 +774,7 @@ void TestEntryCommands::fixtureStores()
         return std::optional<ExportDocumentsChoice>({folder, true});
     });
     f.p.lister->selectAllRows();
-    f.entries.AExportDocsExecute();
+    f.entries.exportDocuments();
     // Each document written or named in the one box; the manifest beside them.
     const int written = int(sortedFiles(folder).size()) - 1;
     QVERIFY(QFile::exists(folder + QStringLiteral("/manifest.csv")));

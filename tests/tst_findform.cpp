@@ -93,7 +93,7 @@ void TestFindForm::init()
     Panels *panels = m_panels.get();
     connect(m_find, &Tfrm_find::searchFinished, m_find,
             [panels] { ShowSearchCount(panels->Tree, panels->state.search_list.size()); });
-    connect(m_find, &Tfrm_find::searchStationRequested, &panels->documents, &DocumentList::ShowSearchStation);
+    connect(m_find, &Tfrm_find::searchStationRequested, &panels->documents, &DocumentList::showSearchStation);
     m_panels->host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_panels->host));
     m_panels->load();

@@ -239,7 +239,7 @@ void TestMultiStore::everyKindSideBySide()
     criteria.field = SearchField::FullText;
     criteria.text = QStringLiteral("EBB");
     w.state.search_list = SearchCatalogue(w.state.cache_list, criteria);
-    w.documents->ShowSearchStation();
+    w.documents->showSearchStation();
     QCOMPARE(w.state.view_list.size(), std::size_t(2));
     const URLCACHE_STORE_ID firefox = UrlCacheStoreIdOf(window.loader().stores()[2]);
     const int row = EntryStoreId(w.state.view_list[0]) == firefox ? 0 : 1;

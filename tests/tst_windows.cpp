@@ -192,9 +192,9 @@ void TestWindows::logoControls_data()
     QTest::newRow("Label4") << "Label4" << QRect(59, 116, -1, -1) << "作者：潮汐工作室";
     QTest::newRow("Label6") << "Label6" << QRect(59, 134, -1, -1) << "Email";
     // The addresses: at 91 in the design, further right where the word before them needs it.
-    QTest::newRow("Label1") << "Label1" << QRect(-1, 133, -1, -1) << Tfrm_logo::AuthorMail();
+    QTest::newRow("Label1") << "Label1" << QRect(-1, 133, -1, -1) << Tfrm_logo::authorMail();
     QTest::newRow("Label7") << "Label7" << QRect(59, 152, -1, -1) << "主页";
-    QTest::newRow("Lab_mail") << "Lab_mail" << QRect(-1, 152, -1, 12) << Tfrm_logo::HomePage();
+    QTest::newRow("Lab_mail") << "Lab_mail" << QRect(-1, 152, -1, 12) << Tfrm_logo::homePage();
     QTest::newRow("Lab_shuo") << "Lab_shuo" << QRect(60, 184, -1, -1) << "关于Tidewrack的说明";
     QTest::newRow("Memo1") << "Memo1" << QRect(59, 200, 298, 167) << QString();
 }
@@ -265,9 +265,9 @@ void TestWindows::logoHeights()
 
     Tfrm_logo logo;
     if (about)
-        QVERIFY(logo.PrepareAbout(writeFile("readme.txt", "notes")));
+        QVERIFY(logo.prepareAbout(writeFile("readme.txt", "notes")));
     else
-        logo.PrepareSplash();
+        logo.prepareSplash();
     logo.show();
     QCOMPARE(logo.height(), height);
     QCOMPARE(logo.width(), 369);
@@ -283,12 +283,12 @@ void TestWindows::logoHeights()
 void TestWindows::aboutWithoutReadme()
 {
     Tfrm_logo logo;
-    QVERIFY(!logo.PrepareAbout(m_dir.filePath("missing/readme.txt")));
+    QVERIFY(!logo.prepareAbout(m_dir.filePath("missing/readme.txt")));
     QCOMPARE(logo.height(), 387);
     QVERIFY(!logo.findChild<QWidget *>("Lab_shuo")->isHidden());
     QCOMPARE(logo.findChild<QPlainTextEdit *>("Memo1")->toPlainText(), QString());
     // A directory cannot be read as notes either.
-    QVERIFY(!logo.PrepareAbout(m_dir.path()));
+    QVERIFY(!logo.prepareAbout(m_dir.path()));
 }
 
 void TestWindows::readmeEncodings_data()
@@ -310,7 +310,7 @@ void TestWindows::readmeEncodings()
 
     QCOMPARE(DecodeLocalText(bytes), expected);
     Tfrm_logo logo;
-    QVERIFY(logo.PrepareAbout(writeFile("readme.txt", bytes)));
+    QVERIFY(logo.prepareAbout(writeFile("readme.txt", bytes)));
     QCOMPARE(logo.findChild<QPlainTextEdit *>("Memo1")->toPlainText(), expected);
 }
 
@@ -321,25 +321,25 @@ void TestWindows::readmeFoundBesideOrInstalled()
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     const QString beside = QDir(app.path()).filePath("readme.txt");
 
-    QCOMPARE(Tfrm_logo::ReadmePath(app.path()), beside); // nowhere: the reading then fails
+    QCOMPARE(Tfrm_logo::readmePath(app.path()), beside); // nowhere: the reading then fails
 
     QVERIFY(QDir(data.path()).mkpath("tidewrack"));
     QFile installed(data.filePath("tidewrack/readme.txt"));
     QVERIFY(installed.open(QIODevice::WriteOnly));
     installed.close();
-    QCOMPARE(Tfrm_logo::ReadmePath(app.path()), installed.fileName());
+    QCOMPARE(Tfrm_logo::readmePath(app.path()), installed.fileName());
 
     QFile local(beside);
     QVERIFY(local.open(QIODevice::WriteOnly));
     local.close();
-    QCOMPARE(Tfrm_logo::ReadmePath(app.path()), beside);
+    QCOMPARE(Tfrm_logo::readmePath(app.path()), beside);
     qunsetenv("XDG_DATA_HOME");
 }
 
 void TestWindows::escClosesFromAnyControl()
 {
     Tfrm_logo logo;
-    QVERIFY(logo.PrepareAbout(writeFile("readme.txt", "notes")));
+    QVERIFY(logo.prepareAbout(writeFile("readme.txt", "notes")));
     logo.show();
     auto *memo = logo.findChild<QPlainTextEdit *>("Memo1");
     memo->setFocus();
@@ -357,7 +357,7 @@ void TestWindows::arrowKeysScrollNotes()
     for (int i = 0; i < 200; ++i)
         notes += "line " + QByteArray::number(i) + "\n";
     Tfrm_logo logo;
-    QVERIFY(logo.PrepareAbout(writeFile("readme.txt", notes)));
+    QVERIFY(logo.prepareAbout(writeFile("readme.txt", notes)));
     logo.show();
     auto *memo = logo.findChild<QPlainTextEdit *>("Memo1");
     memo->setFocus();
@@ -373,7 +373,7 @@ void TestWindows::arrowKeysScrollNotes()
 void TestWindows::doubleClickOnlyHidesSplash()
 {
     QPointer<Tfrm_logo> logo = new Tfrm_logo;
-    logo->PrepareSplash();
+    logo->prepareSplash();
     logo->show();
     QTest::mouseDClick(logo, Qt::LeftButton, Qt::NoModifier, QPoint(5, 100));
     QVERIFY(!logo->isVisible());
@@ -412,10 +412,10 @@ void TestWindows::linksOpenMailAndPage()
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler(scheme, &recorder, "open");
     Tfrm_logo logo;
-    logo.PrepareSplash();
+    logo.prepareSplash();
     logo.show();
     if (control.isEmpty())
-        Tfrm_logo::MailToAuthor();
+        Tfrm_logo::mailToAuthor();
     else
         QTest::mouseClick(logo.findChild<QWidget *>(control), Qt::LeftButton, Qt::NoModifier, QPoint(3, 5));
     QDesktopServices::unsetUrlHandler(scheme);
@@ -426,7 +426,7 @@ void TestWindows::linksOpenMailAndPage()
 void TestWindows::logoGradientFollowsSystemColours()
 {
     Tfrm_logo logo;
-    logo.PrepareSplash();
+    logo.prepareSplash();
     logo.show();
     const QImage before = logo.grab().toImage();
     const QPalette colours = QApplication::palette();
@@ -448,7 +448,7 @@ void TestWindows::logoGradientFollowsSystemColours()
 void TestWindows::logoLinksUnderlinedTextsApartFramed()
 {
     Tfrm_logo logo;
-    logo.PrepareSplash();
+    logo.prepareSplash();
     logo.show();
     QVERIFY(QTest::qWaitForWindowExposed(&logo));
 

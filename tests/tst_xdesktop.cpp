@@ -317,7 +317,7 @@ void TestXDesktop::windowsPaintAndAnswerDuringALoad()
     auto window = std::make_unique<Tfrm_cache>(appDir.path());
     window->useStore(store);
     QPointer<Tfrm_logo> splash = new Tfrm_logo;
-    splash->PrepareSplash();
+    splash->prepareSplash();
     splash->show();
     window->setSplash(splash);
     if (refresh) {

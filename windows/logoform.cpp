@@ -71,11 +71,11 @@ Tfrm_logo::Tfrm_logo(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     Label3 = MakeLabel(this, "Label3", QStringLiteral("版本 1.00"), 135, 50);
     Label4 = MakeLabel(this, "Label4", QStringLiteral("作者：潮汐工作室"), 59, 116);
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Email"), 59, 134);
-    Label1 = MakeLabel(this, "Label1", AuthorMail(), 91, 133);
+    Label1 = MakeLabel(this, "Label1", authorMail(), 91, 133);
     Label1->setLink(true);
     Label1->fitToText();
     Label7 = MakeLabel(this, "Label7", QStringLiteral("主页"), 59, 152);
-    Lab_mail = new DesignLabel(HomePage(), this);
+    Lab_mail = new DesignLabel(homePage(), this);
     Lab_mail->setObjectName(QStringLiteral("Lab_mail"));
     Lab_mail->setWordWrap(true);
     Lab_mail->setLink(true);
@@ -118,19 +118,19 @@ void Tfrm_logo::FormCreate()
         child->installEventFilter(this);
 }
 
-void Tfrm_logo::PrepareSplash()
+void Tfrm_logo::prepareSplash()
 {
     // A frameless window has no border below the client area to swallow the top of the
     // notes area, so the notes are hidden outright.
     Memo1->hide();
-    SetOuterHeight(Lab_mail->y() + Lab_mail->height() + 40);
+    setOuterHeight(Lab_mail->y() + Lab_mail->height() + 40);
 }
 
-bool Tfrm_logo::PrepareAbout(const QString &readmePath)
+bool Tfrm_logo::prepareAbout(const QString &readmePath)
 {
     Lab_shuo->show();
     Memo1->show();
-    SetOuterHeight(Memo1->y() + Memo1->height() + 20);
+    setOuterHeight(Memo1->y() + Memo1->height() + 20);
     Memo1->clear();
     QFile file(readmePath);
     if (!file.open(QIODevice::ReadOnly))
@@ -142,7 +142,7 @@ bool Tfrm_logo::PrepareAbout(const QString &readmePath)
     return true;
 }
 
-QString Tfrm_logo::ReadmePath(const QString &appDir)
+QString Tfrm_logo::readmePath(const QString &appDir)
 {
     const QString beside = QDir(appDir).filePath(QStringLiteral("readme.txt"));
     if (QFile::exists(beside))
@@ -152,37 +152,37 @@ QString Tfrm_logo::ReadmePath(const QString &appDir)
     return installed.isEmpty() ? beside : installed;
 }
 
-QString Tfrm_logo::AuthorMail()
+QString Tfrm_logo::authorMail()
 {
     return QStringLiteral("author@tidewrack.example");
 }
 
-QString Tfrm_logo::HomePage()
+QString Tfrm_logo::homePage()
 {
     return QStringLiteral("https://tidewrack.example/");
 }
 
-void Tfrm_logo::MailToAuthor()
+void Tfrm_logo::mailToAuthor()
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + AuthorMail()));
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + authorMail()));
 }
 
-void Tfrm_logo::OpenHomePage()
+void Tfrm_logo::openHomePage()
 {
-    QDesktopServices::openUrl(QUrl(HomePage()));
+    QDesktopServices::openUrl(QUrl(homePage()));
 }
 
 void Tfrm_logo::Label1Click()
 {
-    MailToAuthor();
+    mailToAuthor();
 }
 
 void Tfrm_logo::Lab_mailClick()
 {
-    OpenHomePage();
+    openHomePage();
 }
 
-void Tfrm_logo::SetOuterHeight(int height)
+void Tfrm_logo::setOuterHeight(int height)
 {
     setFixedSize(DesignWidth, height);
 }

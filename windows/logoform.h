@@ -17,23 +17,23 @@ public:
 
     // The splash: height Lab_mail.top + Lab_mail.height + 40, notes out of view. Esc and a
     // double click only hide it; the caller shows it with show() and destroys it later.
-    void PrepareSplash();
+    void prepareSplash();
 
     // The about box: "关于Tidewrack的说明" shown, height Memo1.top + Memo1.height + 20,
     // the notes read from `readmePath` (UTF-8 where valid, else GBK). Returns false when
     // the file cannot be read; the notes area then stays empty and the caller reports it.
-    bool PrepareAbout(const QString &readmePath);
+    bool prepareAbout(const QString &readmePath);
 
     // Where "readme.txt" is: in `appDir` (the executable's folder) when there, else in the
     // installed data folder, else the path in `appDir` (whose reading then fails).
-    static QString ReadmePath(const QString &appDir);
+    static QString readmePath(const QString &appDir);
 
-    static QString AuthorMail();
-    static QString HomePage();
+    static QString authorMail();
+    static QString homePage();
 
     // Opens a new mail to the author with the desktop's mail program; failures stay silent.
-    static void MailToAuthor();
-    static void OpenHomePage();
+    static void mailToAuthor();
+    static void openHomePage();
 
     // Design size of the window.
     static constexpr int DesignWidth = 369;
@@ -55,7 +55,7 @@ private:
     bool FormKeyDown(int key);
     void Label1Click();
     void Lab_mailClick();
-    void SetOuterHeight(int height);
+    void setOuterHeight(int height);
 
     QLabel *Image1 = nullptr;
     DesignLabel *Label5 = nullptr;

@@ -35,9 +35,9 @@ int RunList(const Arguments &args)
         } else if (!FindNextUrlCacheEntryA(handle, info, &size)) {
             break;
         }
-        const CACHE_ENTRY_EXTRAS *extras = EntryExtras(info);
+        const EntryExtras *extras = ExtrasOf(info);
         std::printf("%s\t%s\t%llu\t%s\n", SourceUrl(*info), LocalFileName(*info),
-                    static_cast<unsigned long long>(EntrySize(*info)), extras ? extras->lpszKey : SourceUrl(*info));
+                    static_cast<unsigned long long>(EntrySize(*info)), extras ? extras->key : SourceUrl(*info));
         ++count;
         size = 0;
         more = !FindNextUrlCacheEntryA(handle, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
