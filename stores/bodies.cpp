@@ -1,6 +1,7 @@
 #include "bodies.h"
 
 #include "bodydecoder.h"
+#include "storekind.h"
 
 #include <QCryptographicHash>
 #include <QMimeDatabase>
@@ -8,7 +9,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,11 +26,7 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-std::atomic<SealedBodyReader> g_sealedReader{nullptr};
-
-} // namespace
+namespace {} // namespace
 
 namespace {
 
@@ -584,11 +580,6 @@ thread_local std::vector<std::string> DecodedPieces::t_kept;
 
 } // namespace
 
-void SetSealedBodyReader(SealedBodyReader reader)
-{
-    g_sealedReader.store(reader);
-}
-
 BodyRef BodyRefOf(const StoreListing &listing, const StoreEntry &entry)
 {
     BodyRef ref;
@@ -658,11 +649,13 @@ StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::str
         return StoreResult::failure(StoreError::NotFound, ref.container + ": " + why);
     StoreResult result;
     const std::uint64_t fileSize = std::uint64_t(st.st_size);
-    // The body of an encrypted Firefox entry is read through its key, chunk by chunk.
-    const SealedBodyReader sealed = g_sealedReader.load();
-    if (sealed && sealed(fd, fileSize, ref.container, ref.offset, ref.size, sink, result)) {
-        ::close(fd);
-        return result;
+    // A kind that keeps bodies sealed (Firefox's encrypted entries) reads its own.
+    for (const StoreKind kind : CacheStoreKinds()) {
+        if (kind->readSealedBody
+            && kind->readSealedBody(fd, fileSize, ref.container, ref.offset, ref.size, sink, result)) {
+            ::close(fd);
+            return result;
+        }
     }
     if (ref.offset > fileSize || ref.size > fileSize - ref.offset)
         result = StoreResult::failure(StoreError::Damaged, ref.container + ": shorter than the entry says");

@@ -50,16 +50,9 @@ private:
     std::string m_prefix; // the bodies folder / the store's folder /
 };
 
-// A reader for bodies kept encrypted in their container: true, with `result` set, when it
-// read the container (open as `fd`); false when the container is none of its kind.
-using SealedBodyReader = bool (*)(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
-                                  std::uint64_t size, const std::function<bool(std::string_view)> &sink,
-                                  StoreResult &result);
-// The store that can open such bodies sets its reader when it is first opened.
-void SetSealedBodyReader(SealedBodyReader reader);
-
 // Reads the stored bytes of a body piece by piece (regular files only, without blocking), and
-// hands each piece to `sink`; a sink returning false stops the read early. An encrypted body
+// hands each piece to `sink`; a sink returning false stops the read early. A body its kind
+// keeps sealed is read by the kind's own reader (StoreKindInfo::readSealedBody); an encrypted body
 // is given in clear.
 StoreResult ReadStoredBody(const BodyRef &ref, const std::function<bool(std::string_view)> &sink);
 

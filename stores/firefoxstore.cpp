@@ -182,7 +182,6 @@ public:
         : m_folder(std::move(folder)), m_profiles(FirefoxProfileFolders(m_folder, roots))
     {
         m_entriesFolder = IsDirectory(m_folder + "/entries") ? m_folder + "/entries" : m_folder;
-        SetSealedBodyReader(&ReadSealedFirefoxBody);
     }
 
     StoreKind kind() const override { return FirefoxStoreKind; }
@@ -785,9 +784,10 @@ std::optional<cache2::SealKey> keyForCache(const std::string &cache2)
 bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
                            std::uint64_t size, const std::function<bool(std::string_view)> &sink, StoreResult &result)
 {
-    const std::string entries = ParentOf(container);
+    // Asked for every body of every kind: the name alone turns most away.
     if (!cache2::IsEntryFileName(BaseName(container)) || fileSize < 8)
         return false;
+    const std::string entries = ParentOf(container);
     char tail[8];
     cache2::Trailer trailer;
     if (ReadFullyAt(fd, tail, 8, fileSize - 8) != 8
@@ -952,4 +952,5 @@ const StoreKindInfo FirefoxStoreKind = {
     .browserName = [](const std::string &) { return std::string("Firefox"); },
     .cachesOfProfile = firefoxCachesOfProfile,
     .below = Cache2Folder,
+    .readSealedBody = ReadSealedFirefoxBody,
 };

@@ -4,8 +4,11 @@
 // one descriptor in its own file; storekinds.cpp lists them, one row each, and everything
 // else goes through that list or through the store itself.
 
+#include "storeerror.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +30,13 @@ struct FolderMatch {
     // stops there and the folder is offered to no other kind.
     std::string unsupported;
 };
+
+// A reader for bodies a kind keeps in a form of its own (encrypted, say) in their container:
+// true, with `result` set, when it read the container (open as `fd`); false when the
+// container is none of its kind, and the plain bytes are read.
+using SealedBodyReader = bool (*)(int fd, std::uint64_t fileSize, const std::string &container, std::uint64_t offset,
+                                  std::uint64_t size, const std::function<bool(std::string_view)> &sink,
+                                  StoreResult &result);
 
 struct StoreKindInfo {
     const char *id = "";    // as the command line prints it and files keep it: "firefox"
@@ -53,6 +63,8 @@ struct StoreKindInfo {
     // Whether an entry's last sync time is when the response arrived rather than when the
     // entry was last checked (the server's Date then says when the response was made).
     bool syncIsArrival = false;
+    // Reads the bodies the kind keeps sealed; null when its bodies are the bytes as stored.
+    SealedBodyReader readSealedBody = nullptr;
 };
 
 // The program's own kinds: no store, and a store held in memory.
