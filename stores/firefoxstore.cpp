@@ -785,7 +785,8 @@ bool ReadSealedFirefoxBody(int fd, std::uint64_t fileSize, const std::string &co
                            std::uint64_t size, const std::function<bool(std::string_view)> &sink, StoreResult &result)
 {
     // Asked for every body of every kind: the name alone turns most away.
-    if (!cache2::IsEntryFileName(BaseName(container)) || fileSize < 8)
+    const std::string_view name = std::string_view(container).substr(container.rfind('/') + 1);
+    if (!cache2::IsEntryFileName(name) || fileSize < 8)
         return false;
     const std::string entries = ParentOf(container);
     char tail[8];
