@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QStatusBar>
+#include <QTest>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -47,6 +48,16 @@ Panels::Panels()
 }
 
 Panels::~Panels() = default;
+
+bool Panels::open()
+{
+    host.resize(900, 600);
+    host.show();
+    if (!QTest::qWaitForWindowExposed(&host))
+        return false;
+    load();
+    return state.tree_ready;
+}
 
 void Panels::show(int absoluteIndex)
 {

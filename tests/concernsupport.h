@@ -40,6 +40,8 @@ struct Panels {
 
     // Reads the process's store and builds the tree, as the window's first load does.
     void load() { loader.LoadCatalogue(false); }
+    // Shows the panels and loads: whether the tree stands.
+    bool open();
     // Makes the node with `absoluteIndex` current, as a click would.
     void show(int absoluteIndex);
     QTreeWidgetItem *node(int absoluteIndex) const;

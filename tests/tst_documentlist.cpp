@@ -53,15 +53,7 @@ struct Parts {
 struct Fixture {
     Panels p;
     std::unique_ptr<Parts> window = std::make_unique<Parts>(p);
-    bool open()
-    {
-        p.host.resize(900, 600);
-        p.host.show();
-        if (!QTest::qWaitForWindowExposed(&p.host))
-            return false;
-        p.load();
-        return p.state.tree_ready;
-    }
+    bool open() { return p.open(); }
     // The n-th host node captioned `caption` ("[h.net]"); null when there is none.
     QTreeWidgetItem *hostNode(const QString &caption, int nth = 0) const
     {

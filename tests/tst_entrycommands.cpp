@@ -55,15 +55,7 @@ struct Fixture {
     Panels p;
     EntryCommands entries;
 
-    bool open()
-    {
-        p.host.resize(900, 600);
-        p.host.show();
-        if (!QTest::qWaitForWindowExposed(&p.host))
-            return false;
-        p.load();
-        return p.state.tree_ready;
-    }
+    bool open() { return p.open(); }
     // Makes the host node captioned `caption` ("[h.net]") current; false when there is none.
     bool selectHost(const QString &caption)
     {
