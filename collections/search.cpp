@@ -447,7 +447,7 @@ SearchList SearchCatalogue(const CacheList &list, const SearchCriteria &criteria
                     hits.push_back(list[i]);
             }
         };
-        // Part 0, on the caller's thread, takes the answers; the others decode.
+        // The first part, on the caller's thread, takes the answers; the others decode.
         ParallelParts(1 + std::size_t(searchThreads(n)), [&](std::size_t part) { part == 0 ? takeInOrder() : work(); });
         return hits;
     }
