@@ -1,5 +1,7 @@
 #include "entryfields.h"
 
+#include "stores/calendar.h"
+
 #include "text.h"
 #include "viewlist.h"
 
@@ -105,15 +107,10 @@ void appendCivil(std::string &out, std::int64_t seconds, char between, bool zulu
         rest += 86400;
         --days;
     }
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = unsigned(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned mp = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = std::int64_t(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilFromDays(days);
+    const std::int64_t year = date.year;
+    const unsigned month = date.month;
+    const unsigned day = date.day;
 
     if (year >= 0 && year <= 9999) {
         appendTwo(out, unsigned(year / 100));

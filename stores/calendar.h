@@ -7,7 +7,7 @@
 #include <cstdint>
 
 struct CivilDate {
-    int year = 1970;
+    std::int64_t year = 1970;
     unsigned month = 1; // 1..12
     unsigned day = 1;   // 1..31
 };
@@ -24,10 +24,17 @@ constexpr std::int64_t DaysFromCivil(int year, unsigned month, unsigned day)
     return first.time_since_epoch().count() + std::int64_t(day) - 1;
 }
 
-// The date `days` after 1970-01-01 (before it when negative); `days` within
-// FirstCalendarDay..LastCalendarDay.
+// The date `days` after 1970-01-01 (before it when negative), for any count: the calendar
+// repeats every 400 years (146,097 days), so a day beyond std::chrono's years is brought
+// within them by whole cycles.
 constexpr CivilDate CivilFromDays(std::int64_t days)
 {
+    constexpr std::int64_t Cycle = 146097;
+    std::int64_t cycles = 0;
+    if (days < FirstCalendarDay || days > LastCalendarDay) {
+        cycles = days / Cycle;
+        days -= cycles * Cycle;
+    }
     const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
-    return {int(date.year()), unsigned(date.month()), unsigned(date.day())};
+    return {std::int64_t(int(date.year())) + cycles * 400, unsigned(date.month()), unsigned(date.day())};
 }
