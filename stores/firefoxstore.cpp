@@ -36,23 +36,6 @@ bool startsWith(std::string_view s, std::string_view prefix)
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
-// Up to `limit` bytes of a regular file, read without blocking and without following a link
-// at its last step; empty when there is no such file.
-std::string readSmallFile(const std::string &path, std::size_t limit)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (fd < 0)
-        return {};
-    std::string bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.resize(std::min<std::size_t>(limit, std::size_t(st.st_size)));
-        bytes.resize(std::size_t(std::max(0LL, ReadFullyAt(fd, bytes.data(), bytes.size(), 0))));
-    }
-    ::close(fd);
-    return bytes;
-}
-
 // Up to `limit` bytes of a /proc file (which says it is empty, whatever it holds).
 std::string readProcFile(const std::string &path, std::size_t limit)
 {
@@ -108,7 +91,7 @@ bool processAlive(pid_t pid)
 // True when the prefs of a profile turn on the disk cache's encryption.
 bool prefsEncryptCache(const std::string &profile)
 {
-    const std::string prefs = readSmallFile(profile + "/prefs.js", 16 * 1024 * 1024);
+    const std::string prefs = FileHead(profile + "/prefs.js", 16 * 1024 * 1024, false);
     static constexpr std::string_view Name = "\"browser.cache.disk.encryption.enabled\"";
     for (std::size_t at = prefs.find(Name); at != std::string::npos; at = prefs.find(Name, at + 1)) {
         std::size_t i = at + Name.size();
@@ -141,7 +124,7 @@ std::string stringPref(const std::string &prefs, std::string_view name)
 // The cache key a profile keeps in its prefs, when it holds one.
 std::optional<cache2::SealKey> prefsCacheKey(const std::string &profile)
 {
-    const std::string prefs = readSmallFile(profile + "/prefs.js", 16 * 1024 * 1024);
+    const std::string prefs = FileHead(profile + "/prefs.js", 16 * 1024 * 1024, false);
     cache2::SealKey key;
     if (cache2::DecodeSealKey(stringPref(prefs, "browser.cache.disk.encryption.key"), key))
         return key;
@@ -152,7 +135,7 @@ std::optional<cache2::SealKey> prefsCacheKey(const std::string &profile)
 // versions after 0xA carry an isEncrypted word after the 16-byte header.
 bool indexSaysEncrypted(const std::string &cacheFolder)
 {
-    const std::string head = readSmallFile(cacheFolder + "/index", 20);
+    const std::string head = FileHead(cacheFolder + "/index", 20, false);
     if (head.size() < 20)
         return false;
     const std::uint32_t version = qFromBigEndian<quint32>(head.data());

@@ -1,6 +1,11 @@
 #include "paths.h"
 
+#include "readfully.h"
+
+#include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 std::string ParentOf(std::string_view path)
 {
@@ -26,4 +31,19 @@ bool IsRegularFile(const std::string &path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FileHead(const std::string &path, std::size_t count, bool followLinks)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return {};
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bytes.resize(std::min<std::size_t>(count, std::size_t(st.st_size)));
+        bytes.resize(std::size_t(std::max(0LL, ReadFullyAt(fd, bytes.data(), bytes.size(), 0))));
+    }
+    ::close(fd);
+    return bytes;
 }

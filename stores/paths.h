@@ -14,3 +14,6 @@ std::string BaseName(std::string_view path);
 bool IsDirectory(const std::string &path);
 // True when `path` names a regular file, following links.
 bool IsRegularFile(const std::string &path);
+// Up to `count` first bytes of a regular file, opened without blocking (through a link only
+// when `followLinks`); fewer when it is shorter, none when it cannot be read.
+std::string FileHead(const std::string &path, std::size_t count, bool followLinks = true);

@@ -85,22 +85,6 @@ StoreProbe probeBelow(const std::string &path)
 
 } // namespace
 
-std::string FileHead(const std::string &path, std::size_t count)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return {};
-    std::string bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.resize(count);
-        const ssize_t n = ::pread(fd, bytes.data(), count, 0);
-        bytes.resize(n > 0 ? std::size_t(n) : 0);
-    }
-    ::close(fd);
-    return bytes;
-}
-
 bool FolderHoldsFileNamed(const std::string &folder, bool (*test)(const char *))
 {
     DIR *dir = ::opendir(folder.c_str());

@@ -77,9 +77,6 @@ struct StartStore {
 StartStore ChooseStartStore(const StartChoice &choice, const StoreSearchRoots &roots);
 
 // For the kinds' own probes and finders (and paths.h's IsDirectory, IsRegularFile).
-// The first bytes of a regular file, opened without blocking; fewer when it is shorter or
-// cannot be read.
-std::string FileHead(const std::string &path, std::size_t count);
 // Whether `folder` holds a file whose name `test` accepts.
 bool FolderHoldsFileNamed(const std::string &folder, bool (*test)(const char *name));
 // The user's XDG config and cache folders under `roots`.
